@@ -1,0 +1,26 @@
+# The collector's code: expression engine, definition language, collector engine and
+# data acquisition call each other, so they are one library. The Client-Library layer
+# (acquire/ctlib) is a library of its own, since zemsql links it too.
+set(ZOV_ENGINE_SOURCES)
+foreach(dir expr defs collector acquire)
+  zov_library_sources(srcs ${CMAKE_SOURCE_DIR}/${dir})
+  list(APPEND ZOV_ENGINE_SOURCES ${srcs})
+endforeach()
+if(ZOV_ENGINE_SOURCES)
+  add_library(zovengine STATIC ${ZOV_ENGINE_SOURCES})
+  target_include_directories(zovengine PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(zovengine PUBLIC zovrt)
+  if(TARGET zemct)
+    target_link_libraries(zovengine PUBLIC zemct)
+  endif()
+  if(TARGET zovcomm)
+    target_link_libraries(zovengine PUBLIC zovcomm)
+  endif()
+  # Tests of the engine's directories; each directory keeps its own test executable.
+  foreach(dir expr defs collector acquire)
+    file(GLOB tsrcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/tests/*.cpp)
+    if(tsrcs)
+      zov_add_tests(${dir}_tests LABEL ${dir} SOURCES ${tsrcs} LIBS zovengine)
+    endif()
+  endforeach()
+endif()

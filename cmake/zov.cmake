@@ -1,0 +1,37 @@
+# Shared build helpers.
+#
+# Conventions that keep directories independent of each other:
+#  - a library takes every *.cpp of its directory except *_main.cpp (program mains);
+#  - a directory's tests are every *.cpp in <dir>/tests, built into one executable.
+
+function(zov_optional_subdirectories)
+  foreach(dir IN LISTS ARGN)
+    if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
+
+# zov_library_sources(<out-var> <dir>): the library sources of a directory.
+function(zov_library_sources out dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  list(FILTER srcs EXCLUDE REGEX "_main\\.cpp$")
+  set(${out} ${srcs} PARENT_SCOPE)
+endfunction()
+
+# zov_add_tests(<name> LABEL <label> [SOURCES ...] [LIBS ...])
+# Without SOURCES, every tests/*.cpp of the current directory is taken.
+function(zov_add_tests name)
+  cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_SOURCES)
+    file(GLOB T_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
+  endif()
+  if(NOT T_SOURCES)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "TZ=UTC;LC_ALL=C"
+    DISCOVERY_TIMEOUT 120)
+endfunction()

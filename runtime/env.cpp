@@ -1,0 +1,3 @@
+#include "runtime/env.h"
+
+ENV_VARS env_vars{};
