@@ -1,0 +1,155 @@
+// The engine globals the definition readers use, and the engine's orderly ends in the
+// form the readers need; the collector start-up code installs the rest through the hooks.
+#include "collector/engine_globals.h"
+
+#include <strings.h>
+
+#include <cstdio>
+
+#include "collector/timebase.h"
+#include "defs/cursor.h"
+#include "defs/row_data.h"
+#include "runtime/alloc.h"
+#include "runtime/msg.h"
+#include "runtime/platform.h"
+#include "runtime/trace.h"
+
+curs* cur_anchor = nullptr;
+char* work_buff = nullptr;
+int32_t go_home_time = 0;
+char last_version_update_time[15] = {};
+machine_ident machine_id = {};
+dict_parms* dict_parms_anchor = nullptr;
+void (*quitting_hook)(int) = nullptr;
+void (*del_curs_clauses_hook)(curs*) = nullptr;
+int (*del_distributor_hook)() = nullptr;
+engine_edit_passes edit_passes = {};
+
+char* engine_alloc_work_buff() {
+    if (work_buff == nullptr) {
+        work_buff = static_cast<char*>(U_MALLOC(sizeof_work_buff));
+        work_buff[0] = '\0';
+    }
+    return work_buff;
+}
+
+int add_dict_parm(char* name, char* value) {
+    auto* p = static_cast<dict_parms*>(U_MALLOC(sizeof(dict_parms)));
+    p->next = nullptr;
+    p->name = name;
+    p->initial = value;
+    dict_parms** tail = &dict_parms_anchor;
+    while (*tail != nullptr) tail = &(*tail)->next;
+    *tail = p;
+    return 0;
+}
+
+char* search_dict_parm(const char* name) {
+    if (name == nullptr) return nullptr;
+    for (dict_parms* p = dict_parms_anchor; p != nullptr; p = p->next) {
+        if (p->name != nullptr && strcasecmp(p->name, name) == 0) return p->initial;
+    }
+    return nullptr;
+}
+
+void no_mem() {
+    PRINT('s', "pgn0001", "No memory\n");
+    u_exit(98);
+}
+
+int quitting(int code) {
+    if (quitting_hook != nullptr) quitting_hook(code);
+    del_curs();
+    char now[20];
+    form_time(now);
+    PRINT('s', "ggn1505", "Time = %s, Collector ended\n", now);
+    if (stder != nullptr) {
+        std::fclose(stder);
+        stder = nullptr;
+    }
+    if (code == -1) return 0;
+    u_exit(0);
+}
+
+namespace {
+
+void free_operates(operate* o) {
+    while (o != nullptr && o != &full_day) {
+        operate* next = o->next;
+        U_FREE(o);
+        o = next;
+    }
+}
+
+void free_cursor(curs* c) {
+    for (columns* col = c->insert_columns; col != nullptr;) {
+        columns* next = col->next;
+        U_FREE(col->water_ptr);
+        U_FREE(col);
+        col = next;
+    }
+    for (host_cols* h = c->host_cols; h != nullptr;) {
+        host_cols* next = h->next;
+        U_FREE(h);
+        h = next;
+    }
+    for (load_text* l = c->loadt; l != nullptr;) {
+        load_text* next = l->next;
+        U_FREE(l->text);
+        U_FREE(l);
+        l = next;
+    }
+    for (row_data* r = c->first_row; r != nullptr;) {
+        row_data* next = r->next;
+        U_FREE(r);
+        r = next;
+    }
+    free_operates(c->saturday_start);
+    free_operates(c->sunday_start);
+    free_operates(c->mon_fri_start);
+    U_FREE(c->insert_select);
+    U_FREE(c->table_name);
+    U_FREE(c->host_table);
+    U_FREE(c->raw_insert_select);
+    U_FREE(c->insert);
+    U_FREE(c->insert_where);
+    U_FREE(c->nulls);
+    U_FREE(c->uuidbase);
+    U_FREE(c->uuidpavc);
+    U_FREE(c->uuidpcvc);
+    U_FREE(c->fetch_exit);
+    U_FREE(c->script);
+    if (del_curs_clauses_hook != nullptr) del_curs_clauses_hook(c);
+    U_FREE(c);
+}
+
+}  // namespace
+
+void del_curs() {
+    if (!u_trace_on(7)) return;
+    curs* c = cur_anchor;
+    cur_anchor = nullptr;
+    while (c != nullptr) {
+        curs* next = c->next;
+        PRINT('t', "cdc0305", "del_cur() Freeing storage for cursor:%s\n", c->cur_name);
+        free_cursor(c);
+        c = next;
+    }
+}
+
+int del_distributor() {
+    if (del_distributor_hook != nullptr) del_distributor_hook();
+    return 0;
+}
+
+#define PASS(name) \
+    int name() { return edit_passes.name != nullptr ? edit_passes.name() : 0; }
+PASS(edit_decode)
+PASS(edit_in_lists)
+PASS(edit_bases)
+PASS(edit_math)
+PASS(edit_col_exits)
+PASS(edit_iterate_where)
+PASS(edit_loads)
+PASS(set_qualifieds)
+#undef PASS

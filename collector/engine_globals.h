@@ -1,0 +1,92 @@
+// What the definition readers use of the collector engine: the cursor list, the work area,
+// the host identity, the dictionary parameters, and the engine's orderly ends.
+#pragma once
+
+#include <cstdint>
+
+struct curs;
+
+// Head of the list of all cursors in definition order, linked by curs::next.
+extern curs* cur_anchor;
+
+// The shared 12000-byte work area (SELECT composition, script text, SQL statements),
+// allocated at start-up before any definition file is read (engine_alloc_work_buff).
+inline constexpr int sizeof_work_buff = 12000;
+extern char* work_buff;
+// Allocates work_buff once (u_malloc); later calls do nothing. Returns work_buff.
+char* engine_alloc_work_buff();
+
+// Relative seconds at which the collector is to stop (go_home keyword); 0 none.
+extern int32_t go_home_time;
+
+// The 14-digit time of the last re-selection of cursor versions, NUL-terminated.
+extern char last_version_update_time[15];
+
+// The host identity: three blank-padded fields without a NUL of their own.
+struct machine_ident {
+    char mach[64];
+    char me[32];
+    char machine_me[64];
+};
+extern machine_ident machine_id;
+
+// One dictionary parameter: a name with a value; creation order from dict_parms_anchor.
+// The texts are not copied (they point into the argument vector or at literals).
+struct dict_parms {
+    dict_parms* next;
+    char* name;
+    char* initial;
+};
+extern dict_parms* dict_parms_anchor;
+
+// Appends a parameter holding the two pointers; returns 0.
+int add_dict_parm(char* name, char* value);
+// The value of the first parameter whose name equals name without regard to case; null
+// when none (or when name is null).
+char* search_dict_parm(const char* name);
+
+// Writes "pgn0001" "No memory" (type s) and ends the process with status 98.
+[[noreturn]] void no_mem();
+
+// The collector's orderly end: runs the shutdown hook (signals, communication), deletes
+// the cursors, writes "ggn1505" with the time, closes the log and exits with status 0.
+// With -1 it returns 0 instead of exiting.
+int quitting(int code);
+// Called first by quitting (signal reset, "shut" to the communication entry); null none.
+extern void (*quitting_hook)(int code);
+
+// With trace level 7 on: writes "cdc0305" for each cursor of cur_anchor, frees every
+// cursor with its columns, texts, rows and small records (clause records through
+// del_curs_clauses_hook) and empties cur_anchor. With level 7 off it does nothing.
+void del_curs();
+// Frees the clause records of one cursor (set by the clause code); null none.
+extern void (*del_curs_clauses_hook)(curs* c);
+
+// Frees every distributor of the list and clears the list and the collector pointer,
+// through del_distributor_hook (set by the process-file code); returns 0.
+int del_distributor();
+extern int (*del_distributor_hook)();
+
+// The editing passes over the parsed cursors. Each returns 0, or non-zero on failure.
+// Until the collector code that binds each clause installs its pass, a pass does nothing
+// and returns 0.
+struct engine_edit_passes {
+    int (*edit_decode)();
+    int (*edit_in_lists)();
+    int (*edit_bases)();
+    int (*edit_math)();
+    int (*edit_col_exits)();
+    int (*edit_iterate_where)();
+    int (*edit_loads)();
+    int (*set_qualifieds)();
+};
+extern engine_edit_passes edit_passes;
+
+int edit_decode();
+int edit_in_lists();
+int edit_bases();
+int edit_math();
+int edit_col_exits();
+int edit_iterate_where();
+int edit_loads();
+int set_qualifieds();
