@@ -1,9 +1,22 @@
-// Provisional writers: complete enough to link and print; the full behaviour (headers,
-// routing table, rotation and wrap) replaces this file.
+// The two writers (u_msg and PRINT), the log file with its backups and wrap, and the
+// formatting aids of dumps.
 #include "runtime/msg.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
+
+#include "runtime/alloc.h"
+#include "runtime/dates.h"
+#include "runtime/env.h"
+#include "runtime/files.h"
+#include "runtime/strings.h"
+#include "runtime/trace.h"
 
 FILE* stder = nullptr;
 char stder_filename[1024] = "";
@@ -11,24 +24,504 @@ FILE* my_stdout = nullptr;
 char* msgPrefix = nullptr;
 int NumberOfCollectors = 0;
 
-int u_msg(const char*, const char*, int, const char*, const char* id, const char* format, ...) {
-    char body[7000];
+namespace {
+
+constexpr size_t kMsgHeader = 88;
+constexpr size_t kMsgBody = 7000;
+constexpr size_t kPrintHeader = 50;
+constexpr size_t kPrintBody = 4000;
+constexpr char kFormatError[] = " *** vsprintf error **** ";
+
+int u_msg_count = 0;      // lines u_msg wrote to the current log
+int print_count = 0;      // lines PRINT wrote to the current log
+int LINE_LIMIT = -1;      // messages per log file; -1 until read
+int noWrapBackups = -1;   // backups kept when the log is opened; -1 until read
+int PRINTopenerr = 0;     // failed log openings
+
+inline int uc(char c) { return static_cast<unsigned char>(c); }
+
+// Appends formatted text to a bounded buffer; the text is cut at the buffer's end.
+void append(char* buf, size_t cap, size_t* len, const char* fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+void append(char* buf, size_t cap, size_t* len, const char* fmt, ...) {
+    if (*len + 1 >= cap) return;
     va_list ap;
-    va_start(ap, format);
-    int n = vsnprintf(body, sizeof body, format, ap);
+    va_start(ap, fmt);
+    int n = vsnprintf(buf + *len, cap - *len, fmt, ap);
     va_end(ap);
-    FILE* out = stder ? stder : stdout;
-    fprintf(out, "%s %s", id ? id : "", body);
+    if (n > 0) *len = std::min(cap - 1, *len + static_cast<size_t>(n));
+}
+
+// Formats the body into buf. A result below 1 becomes the error text; a line that did not
+// fit is marked with "...\n" at its end. Returns vsnprintf's count.
+int format_body(char* buf, size_t cap, const char* format, va_list ap) {
+    int n = format ? vsnprintf(buf, cap, format, ap) : -1;
+    if (n < 1) {
+        std::snprintf(buf, cap, "%s", kFormatError);
+    } else if (static_cast<size_t>(n) >= cap) {
+        std::memcpy(buf + cap - 5, "...\n", 5);
+    }
     return n;
 }
 
-int PRINT(char, const char* tag, const char* format, ...) {
-    char body[4000];
+// Reads a decimal number from the environment; an unset or empty variable gives fallback.
+long env_number(const char* name, long fallback) {
+    const char* v = std::getenv(name);
+    if (!v || !*v) return fallback;
+    return std::strtol(v, nullptr, 10);
+}
+
+void set_prefix(const char* id) {
+    if (msgPrefix) U_FREE(msgPrefix);
+    msgPrefix = nullptr;
+    if (id && *id) msgPrefix = alloc_str(id);
+}
+
+// Header of a u_msg line (without the collector name).
+struct MsgHeader {
+    bool on = true;
+    bool time = false;
+    bool position = true;
+    bool upper = true;
+    const char* id = "";
+    const char* ready = nullptr;  // type X: the first nine characters of the ready text
+    char letter = 'T';
+};
+
+size_t build_msg_header(char* out, size_t cap, const MsgHeader& h, const char* source_file,
+                        int line) {
+    size_t len = 0;
+    out[0] = '\0';
+    if (!h.on) return 0;
+    append(out, cap, &len, "%s", h.id);
+    if (h.ready)
+        append(out, cap, &len, "%.9s", h.ready);
+    else
+        append(out, cap, &len, "%c ", h.letter);
+    if (h.time) {
+        char hhmmss[8];
+        append(out, cap, &len, "(%s) ", u_local_time(hhmmss));
+    }
+    if (h.position && source_file) {
+        char base[1023];
+        if (!u_pfilen(source_file, nullptr, nullptr, base, nullptr, nullptr)) base[0] = '\0';
+        append(out, cap, &len, "%s(%d) ", base, line);
+    }
+    if (h.upper) u_strupper(out);
+    return len;
+}
+
+// Writes one finished line: to the log, or without a log to standard output (echo off)
+// or standard error (echo on). Returns the count the write reported.
+int write_line(const char* header, const char* body, bool flush, bool echo) {
+    int count;
+    if (stder) {
+        count = std::fprintf(stder, "%s%s", header, body);
+    } else if (!echo) {
+        count = std::fprintf(stdout, "%s%s%s", msgPrefix ? msgPrefix : "", header, body);
+        flush = false;
+    } else {
+        count = 1;  // nothing written yet: the echo below is the line's only copy
+        flush = false;
+    }
+    if (count > 0) {
+        if (flush && stder) std::fflush(stder);
+        if (echo) {
+            std::fprintf(stderr, "%s%s", header, body);
+            std::fflush(stderr);
+        }
+    } else {
+        std::fprintf(stderr, "+ %s%s", header, body);
+    }
+    return count;
+}
+
+// Name of backup k of the log: the log name with its last character replaced by k.
+void backup_name(char* out, size_t cap, int k) {
+    size_t n = std::strlen(stder_filename);
+    std::snprintf(out, cap, "%.*s%d", static_cast<int>(n ? n - 1 : 0), stder_filename, k);
+}
+
+void rotate_backups(int n) {
+    char from[1100];
+    char to[1100];
+    backup_name(to, sizeof to, n);
+    std::remove(to);
+    for (int k = n - 1; k >= 1; --k) {
+        backup_name(from, sizeof from, k);
+        backup_name(to, sizeof to, k + 1);
+        std::rename(from, to);
+    }
+    backup_name(to, sizeof to, 1);
+    std::rename(stder_filename, to);
+}
+
+int read_backup_count() {
+    long n = env_number("COLL_NUMOUTBAK", u_trace_on(4) ? 5 : 1);
+    if (n < -9)
+        n = -n;
+    else if (n < 0)
+        n = 0;
+    else if (n > 9)
+        n = 9;
+    return static_cast<int>(std::min(n, 9999L));
+}
+
+}  // namespace
+
+int u_msg(const char* coll_name, const char* source_file, int line, const char* options,
+          const char* id, const char* format, ...) {
+    MsgHeader h;
+    bool flush = false;
+    bool echo = false;
+    if (!id || !*id || *id == ' ')
+        h.on = false;
+    else
+        h.id = (*id == '.') ? id + 1 : id;
+
+    char type = 'T';
+    const char* rest = "";
+    if (options && *options) {
+        type = static_cast<char>(std::toupper(uc(options[0])));
+        rest = options + 1;
+    }
+    const char* ready_body = nullptr;
+    if (type == 'X') {
+        const char* ready = format ? format : "";
+        if (h.on && std::strlen(ready) >= 9) {
+            h.ready = ready;
+            ready_body = ready + 9;
+            type = static_cast<char>(std::toupper(uc(ready[7])));
+        } else {
+            ready_body = ready;
+        }
+    }
+    h.letter = type;
+    switch (type) {
+        case 'H': {
+            // A trace message whose level is off costs nothing more than this test.
+            int level = std::isdigit(uc(*rest)) ? std::atoi(rest) : 0;
+            if (!u_trace_on(level)) return 1;
+            h.letter = 'T';
+            h.time = true;
+            flush = true;
+            break;
+        }
+        case 'T':
+            h.time = true;
+            flush = true;
+            break;
+        case 'I':
+        case 'W': break;
+        case 'E':
+        case 'S':
+            flush = true;
+            echo = true;
+            break;
+        case 'A':
+            echo = true;
+            h.letter = 'I';
+            break;
+        case '@': set_prefix(id); return 0;
+        case '-': h.on = false; break;
+        default: echo = true; break;
+    }
+    for (const char* o = rest; *o; ++o) {
+        switch (*o) {
+            case 'h': h.on = true; break;
+            case 'H': h.on = false; break;
+            case 't': h.time = true; break;
+            case 'T': h.time = false; break;
+            case 'p': h.position = true; break;
+            case 'P': h.position = false; break;
+            case 'l': echo = true; break;
+            case 'L': echo = false; break;
+            case 'f': flush = true; break;
+            case 'F': flush = false; break;
+            case 'u': h.upper = false; break;
+            case '-': return 0;
+            case '*': std::abort();
+            default: break;
+        }
+    }
+
+    char body[kMsgBody];
+    int result;
+    if (ready_body) {
+        std::snprintf(body, sizeof body, "%s", ready_body);
+        result = static_cast<int>(std::strlen(body));
+        if (result < 1) std::snprintf(body, sizeof body, "%s", kFormatError);
+    } else {
+        va_list ap;
+        va_start(ap, format);
+        result = format_body(body, sizeof body, format, ap);
+        va_end(ap);
+        if (result < 1) result = static_cast<int>(std::strlen(body));
+    }
+    size_t blen = std::strlen(body);
+    if (body[blen - 1] != '\n') {
+        if (blen + 1 >= sizeof body) --blen;
+        body[blen] = '\n';
+        body[blen + 1] = '\0';
+    }
+
+    if (stder) check_limit(&stder, nullptr, &u_msg_count);
+
+    char header[kMsgHeader + 1 + 128];
+    size_t hlen = build_msg_header(header, kMsgHeader + 1, h, source_file, line);
+    if (h.on && coll_name && (NumberOfCollectors >= 2 || u_trace_on(6)))
+        append(header, sizeof header, &hlen, "%s ", coll_name);
+
+    write_line(header, body, flush, echo);
+    return result;
+}
+
+int PRINT(char type, const char* tag, const char* format, ...) {
+    char t = static_cast<char>(std::toupper(uc(type)));
+    bool header_on = tag && *tag && *tag != ' ';
+    bool flush = false;
+    bool echo = false;
+    char letter = t;
+    switch (t) {
+        case 'H':
+            if (!u_trace_on(0)) return 1;
+            letter = 'T';
+            flush = true;
+            break;
+        case 'T': flush = true; break;
+        case 'I':
+        case 'W': break;
+        case 'E':
+        case 'S':
+            flush = true;
+            echo = true;
+            break;
+        case 'A':
+            echo = true;
+            letter = 'I';
+            break;
+        case '@': set_prefix(tag); return 0;
+        case '-': header_on = false; break;
+        default: echo = true; break;
+    }
+
+    char body[kPrintBody];
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(body, sizeof body, format, ap);
+    format_body(body, sizeof body, format, ap);
     va_end(ap);
-    FILE* out = stder ? stder : stdout;
-    fprintf(out, "%s %s", tag ? tag : "", body);
-    return n;
+
+    if (stder) check_limit(&stder, nullptr, &print_count);
+
+    char header[kPrintHeader + 1];
+    size_t hlen = 0;
+    header[0] = '\0';
+    if (header_on) {
+        if (*tag == '.') {
+            append(header, sizeof header, &hlen, "%s", tag + 1);
+        } else {
+            char hhmmss[8];
+            append(header, sizeof header, &hlen, "%s%c (%s) ", tag, letter, u_local_time(hhmmss));
+            u_strupper(header);
+        }
+    }
+    return write_line(header, body, flush, echo);
 }
+
+char* u_createOutputFileName(char* buffer, const char* base) {
+    static char shared[1024];
+    char* out = buffer ? buffer : shared;
+    size_t len = 0;
+    out[0] = '\0';
+    auto set = [](const char* s) { return s && *s; };
+    if (set(env_vars.coll_out)) append(out, 1024, &len, "%s/", env_vars.coll_out);
+    if (set(env_vars.hostname)) append(out, 1024, &len, "%s_", env_vars.hostname);
+    if (set(env_vars.db_type)) append(out, 1024, &len, "%s_", env_vars.db_type + 1);
+    if (set(env_vars.serverid)) append(out, 1024, &len, "%s_", env_vars.serverid);
+    append(out, 1024, &len, "%s", base ? base : "");
+    return out;
+}
+
+FILE* u_openPRINTfile(const char* base) {
+    if (noWrapBackups < 0) noWrapBackups = read_backup_count();
+    if (!base) base = "col.out";
+    if (!stder_filename[0]) u_createOutputFileName(stder_filename, base);
+    if (noWrapBackups > 0) rotate_backups(noWrapBackups);
+
+    stder = std::fopen(stder_filename, "we");
+    if (stder) return stder;
+
+    if (PRINTopenerr == 0)
+        std::printf("CAT1995E - Can't open message ouput file: %s\n", stder_filename);
+    ++PRINTopenerr;
+    stder_filename[0] = '\0';
+    if (PRINTopenerr < 2) return u_openPRINTfile("colx.out");
+    return nullptr;
+}
+
+int check_limit(FILE** stream, const char* base, int* counter) {
+    if (!stream || !*stream || !counter) return 0;
+    if (LINE_LIMIT < 0) {
+        long limit = env_number("COLL_WRAPLINES", 30000);
+        LINE_LIMIT = limit < 0 ? 0 : static_cast<int>(std::min(limit, 2147483647L));
+    }
+    int before = (*counter)++;
+    if (LINE_LIMIT == 0 || before < LINE_LIMIT) return 0;
+
+    *counter = 0;
+    std::fclose(*stream);
+    if (stream == &stder) stder = nullptr;
+    FILE* fresh = u_openPRINTfile(base);
+    *stream = fresh;
+    if (fresh) {
+        // Written straight to the new file: going through a writer could count this line
+        // against that writer's limit and wrap (and rotate) a second time.
+        MsgHeader h;
+        h.id = "cgn5000";
+        h.letter = 'I';
+        char header[kMsgHeader + 1];
+        build_msg_header(header, sizeof header, h, __FILE__, __LINE__);
+        char when[49];
+        std::fprintf(fresh, "%s       File wrapped -- %s\n", header, u_get_time(when, 2));
+    }
+    return 0;
+}
+
+int u_openSTDOUTfile(int /*flag*/) {
+    char name[1024];
+    u_createOutputFileName(name, "col.log");
+    // Opened beside standard output first, so that a failure leaves standard output alone.
+    int fd = open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return 1;
+    std::fflush(stdout);
+    int rc = dup2(fd, STDOUT_FILENO);
+    close(fd);
+    if (rc < 0) return 1;
+    my_stdout = stdout;
+    return 0;
+}
+
+char* u_local_time(char* buffer) {
+    static char shared[8];
+    char* out = buffer ? buffer : shared;
+    struct tm rec;
+    u_localtime(nullptr, &rec);
+    if (std::snprintf(out, 8, "%02d%02d%02d", rec.tm_hour, rec.tm_min, rec.tm_sec) < 0)
+        out[0] = '\0';
+    return out;
+}
+
+char* u_printable(char* out, const void* in, int length, const char* mode) {
+    if (!in || !out) return nullptr;
+    const unsigned char* bytes = static_cast<const unsigned char*>(in);
+    bool compact = mode && std::tolower(uc(mode[0])) == 'c';
+    constexpr int kMaxTaken = 151;
+    int examined = 0;
+    int taken = 0;
+    int run = 0;
+    int longest_run = 0;
+    bool in_substituted = false;
+    size_t o = 0;
+    while (examined < length && taken < kMaxTaken && o < kMaxTaken) {
+        unsigned char c = bytes[examined++];
+        bool copied = std::isalnum(c) || (c != '\0' && std::strchr("\\/,()\"'=-$#", c));
+        if (copied) {
+            out[o++] = static_cast<char>(c);
+            ++taken;
+            longest_run = std::max(longest_run, ++run);
+            in_substituted = false;
+            continue;
+        }
+        run = 0;
+        bool white = std::isspace(c);
+        if (white) ++taken;
+        if (compact && in_substituted) continue;
+        out[o++] = white ? ' ' : '.';
+        in_substituted = true;
+    }
+    out[o] = '\0';
+    if (compact && longest_run < 4 && taken * 2 <= examined)
+        u_hex_format(out, in, std::min(length, 32));
+    return out;
+}
+
+char* u_hex_format(char* out, const void* in, int length) {
+    if (!in || !out) return nullptr;
+    static const char kDigits[] = "0123456789ABCDEF";
+    const unsigned char* bytes = static_cast<const unsigned char*>(in);
+    size_t o = 0;
+    for (int i = 0; i < length; ++i) {
+        if (i > 0 && i % 4 == 0) out[o++] = ' ';
+        out[o++] = kDigits[bytes[i] >> 4];
+        out[o++] = kDigits[bytes[i] & 0x0f];
+    }
+    out[o] = '\0';
+    return out;
+}
+
+uint32_t u_hex2long(const char* text, const char* /*other*/) {
+    if (!text) return 0;
+    const char* p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '"') ++p;
+    uint32_t value = 0;
+    for (; std::isxdigit(uc(*p)); ++p) {
+        int c = uc(*p);
+        uint32_t digit = std::isdigit(c) ? static_cast<uint32_t>(c - '0')
+                                         : static_cast<uint32_t>(std::tolower(c) - 'a' + 10);
+        value = value * 16u + digit;
+    }
+    return value;
+}
+
+void u_print_dumpx(const char* label, const void* buffer, int length) {
+    if (!buffer) return;
+    if (!label) label = "upx0100";
+    const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+    for (int offset = 0; offset < length; offset += 16) {
+        int n = std::min(16, length - offset);
+        char hex[40];
+        char readable[160];
+        u_hex_format(hex, bytes + offset, n);
+        u_printable(readable, bytes + offset, n, "x");
+        u_msg(nullptr, __FILE__, __LINE__, "tTP", label, "%03x: %-*s *%s*\n", offset, 35, hex,
+              readable);
+    }
+}
+
+int u_print_record(const void* buffer, int length) {
+    if (!buffer) return 0;
+    const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+    constexpr size_t kWidth = 78;
+    char line[kWidth + 2];
+    size_t n = 0;
+    int shown = 0;
+    bool in_run = false;
+    auto flush_line = [&] {
+        line[n] = '|';
+        line[n + 1] = '\0';
+        std::puts(line);
+        n = 0;
+    };
+    for (int i = 0; i < length; ++i) {
+        unsigned char c = bytes[i];
+        char show;
+        if (std::isalnum(c) || std::ispunct(c)) {
+            show = static_cast<char>(c);
+            in_run = false;
+        } else {
+            if (in_run) continue;
+            in_run = true;
+            show = c == '\n' ? '\\' : c == '\0' ? '~' : std::isspace(c) ? ' ' : '.';
+        }
+        if (n == kWidth) flush_line();
+        line[n++] = show;
+        ++shown;
+    }
+    if (n > 0) flush_line();
+    return shown;
+}
+
+void u_init_lock() {}
+
+void u_dump_tracem() {}
