@@ -21,8 +21,9 @@ int add_column(const char* word, curs* cursor);
 // "cev1820", unmatched parentheses "cev1825", no column list, a name above 39 characters).
 int compact_insert(curs* cursor, int32_t length);
 
-// Composes the cursor's SELECT text (raw_insert_select unchanged, or SELECT of its columns
-// FROM table_name [WHERE insert_where]) into a new sel record at insert_select. Percent
+// Composes the cursor's SELECT text (raw_insert_select as written, or SELECT of its columns
+// FROM table_name; then " WHERE " and insert_where when set) into a new sel record at
+// insert_select. Percent
 // variables the collector supplies itself and repeated names are left out. 0 on success;
 // 1 with "PCC0020" when no column is left to fetch, or with "PCC0021" when the text does
 // not fit in the work area.

@@ -17,7 +17,6 @@ struct statement_reader {
     const char* too_long_id;   // message id of the "statement too long" error
     long line_no;              // lines read so far
     int pending;               // 1 when the text of an unfinished statement is in buffer
-    char* rest;                // internal: the unread remainder of the current line
     char* line;                // internal: the current line (getline)
     size_t line_cap;           // internal
 };

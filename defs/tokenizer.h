@@ -70,7 +70,8 @@ int setup_parse();
 
 // Finds the next word in [start, end) and fills parse_word. Returns its length, 0 when no
 // word is left, -1 after a syntax error (errmsg, which sets failed). Sets this_start to the
-// start of the word and this_len to the result; the caller advances this_start.
+// start of the word (for a host variable: of its name, after the ':' and any blanks) and
+// this_len to the result; the caller advances this_start by the result.
 int32_t get_word(char* start, char* end);
 
 // The next value of a fetch-exit output line (to a zero or end): sets text and flags of
