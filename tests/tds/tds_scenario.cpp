@@ -1,0 +1,410 @@
+#include "tests/tds/tds_scenario.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <strings.h>
+
+namespace zovtds {
+
+std::string normalise_sql(const std::string& text) {
+    std::string out;
+    bool space = false;
+    for (char ch : text) {
+        if (isspace(static_cast<unsigned char>(ch))) {
+            space = true;
+            continue;
+        }
+        if (space && !out.empty()) out += ' ';
+        space = false;
+        out += ch;
+    }
+    return out;
+}
+
+namespace {
+
+// Splits a line into words: blanks separate, 'quoted text' (with '' for a quote) is one
+// word. `quoted` tells for each word whether it was quoted.
+bool split_words(const std::string& line, std::vector<std::string>& words,
+                 std::vector<bool>& quoted, std::string& error) {
+    size_t i = 0;
+    while (i < line.size()) {
+        if (isspace(static_cast<unsigned char>(line[i]))) {
+            ++i;
+            continue;
+        }
+        std::string w;
+        bool q = line[i] == '\'';  // a word that begins with a quote is quoted text
+        while (i < line.size() && !isspace(static_cast<unsigned char>(line[i]))) {
+            if (line[i] != '\'') {
+                w += line[i++];
+                continue;
+            }
+            ++i;
+            bool closed = false;
+            while (i < line.size()) {
+                if (line[i] == '\'') {
+                    if (i + 1 < line.size() && line[i + 1] == '\'') {
+                        w += '\'';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                w += line[i++];
+            }
+            if (!closed) {
+                error = "unclosed quote";
+                return false;
+            }
+        }
+        words.push_back(w);
+        quoted.push_back(q);
+    }
+    return true;
+}
+
+bool to_int(const std::string& t, long lo, long hi, long& out) {
+    if (t.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long v = strtol(t.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+// "name:type" with type one of the documented spellings.
+bool parse_column(const std::string& word, ColumnFormat& col, std::string& error) {
+    size_t colon = word.rfind(':');
+    if (colon == std::string::npos) {
+        error = "column '" + word + "' needs name:type";
+        return false;
+    }
+    col = ColumnFormat{};
+    col.name = word.substr(0, colon);
+    std::string type = word.substr(colon + 1);
+    for (auto& ch : type) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
+    std::string base = type, arg;
+    size_t paren = type.find('(');
+    if (paren != std::string::npos) {
+        if (type.back() != ')') {
+            error = "bad type '" + type + "'";
+            return false;
+        }
+        base = type.substr(0, paren);
+        arg = type.substr(paren + 1, type.size() - paren - 2);
+    }
+    long n = 0, p = 0, s = 0;
+    struct Fixed {
+        const char* name;
+        uint8_t code;
+    };
+    static const Fixed fixed[] = {
+        {"tinyint", kInt1}, {"smallint", kInt2}, {"int", kInt4},   {"bigint", kInt8},
+        {"float", kFlt8},   {"real", kReal},     {"bit", kBit},    {"datetime", kDateTime},
+        {"smalldatetime", kDateTime4}, {"money", kMoney}, {"smallmoney", kMoney4},
+    };
+    for (const auto& f : fixed) {
+        if (base == f.name && arg.empty()) {
+            col.type = f.code;
+            return true;
+        }
+    }
+    if ((base == "char" || base == "varchar") && to_int(arg, 1, 255, n)) {
+        col.type = base == "char" ? kChar : kVarChar;
+        col.max_length = static_cast<int32_t>(n);
+        return true;
+    }
+    if (base == "intn" && to_int(arg, 1, 8, n) && (n == 1 || n == 2 || n == 4 || n == 8)) {
+        col.type = kIntN;
+        col.max_length = static_cast<int32_t>(n);
+        return true;
+    }
+    if ((base == "floatn" || base == "datetimen" || base == "moneyn") && to_int(arg, 4, 8, n) &&
+        (n == 4 || n == 8)) {
+        col.type = base == "floatn" ? kFltN : base == "datetimen" ? kDateTimeN : kMoneyN;
+        col.max_length = static_cast<int32_t>(n);
+        return true;
+    }
+    if (base == "text" && arg.empty()) {
+        col.type = kText;
+        col.max_length = 32768;
+        return true;
+    }
+    if (base == "longchar" && to_int(arg, 1, 1 << 24, n)) {
+        col.type = kLongChar;
+        col.max_length = static_cast<int32_t>(n);
+        return true;
+    }
+    if (base == "numeric" || base == "decimal") {
+        size_t comma = arg.find(',');
+        std::string ps = comma == std::string::npos ? arg : arg.substr(0, comma);
+        std::string ss = comma == std::string::npos ? "0" : arg.substr(comma + 1);
+        if (to_int(ps, 1, 38, p) && to_int(ss, 0, p, s)) {
+            col.type = base == "numeric" ? kNumeric : kDecimal;
+            col.precision = static_cast<uint8_t>(p);
+            col.scale = static_cast<uint8_t>(s);
+            return true;
+        }
+    }
+    error = "unknown type '" + type + "'";
+    return false;
+}
+
+Value make_value(const std::string& word, bool quoted) {
+    Value v;
+    if (!quoted && strcasecmp(word.c_str(), "NULL") == 0) {
+        v.is_null = true;
+    } else {
+        v.text = word;
+    }
+    return v;
+}
+
+// The rest of a line after `count` words (for message texts and batch texts).
+std::string rest_after(const std::string& line, int count) {
+    size_t i = 0;
+    for (int k = 0; k < count; ++k) {
+        while (i < line.size() && isspace(static_cast<unsigned char>(line[i]))) ++i;
+        while (i < line.size() && !isspace(static_cast<unsigned char>(line[i]))) ++i;
+    }
+    while (i < line.size() && isspace(static_cast<unsigned char>(line[i]))) ++i;
+    std::string r = line.substr(i);
+    while (!r.empty() && isspace(static_cast<unsigned char>(r.back()))) r.pop_back();
+    return r;
+}
+
+// Makes columns that hold a NULL nullable and checks that every value encodes.
+bool finish_result(Step& st, std::string& error) {
+    for (size_t c = 0; c < st.columns.size(); ++c) {
+        for (const auto& row : st.rows) {
+            if (row[c].is_null) {
+                st.columns[c] = nullable_variant(st.columns[c]);
+                break;
+            }
+        }
+    }
+    Bytes scratch;
+    for (const auto& row : st.rows) {
+        for (size_t c = 0; c < st.columns.size(); ++c) {
+            if (!put_value(scratch, st.columns[c], row[c].is_null, row[c].text, error)) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parse_scenario(const std::string& text, Scenario& out, std::string& error) {
+    out = Scenario{};
+    std::istringstream in(text);
+    std::string raw, line;
+    int lineno = 0, start_line = 0;
+    Entry* entry = nullptr;
+    Step* result = nullptr;  // the open result step, for "row"
+    auto fail = [&](const std::string& what) {
+        error = "line " + std::to_string(start_line) + ": " + what;
+        return false;
+    };
+    auto close_result = [&]() {
+        if (result == nullptr) return true;
+        std::string e;
+        Step* r = result;
+        result = nullptr;
+        if (!finish_result(*r, e)) return fail(e);
+        return true;
+    };
+    while (std::getline(in, raw)) {
+        ++lineno;
+        if (line.empty()) start_line = lineno;
+        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+        if (!raw.empty() && raw.back() == '\\') {
+            line += raw.substr(0, raw.size() - 1) + " ";
+            continue;
+        }
+        line += raw;
+        std::string cur;
+        cur.swap(line);
+        std::vector<std::string> w;
+        std::vector<bool> q;
+        std::string first = rest_after(cur, 0);
+        if (first.empty() || first[0] == '#') continue;
+        std::string e;
+        std::string kw = first.substr(0, first.find_first_of(" \t"));
+        if (kw == "batch" || kw == "match" || kw == "message" || kw == "error") {
+            // Free text follows: quotes in it are the text's own.
+            std::istringstream words(cur);
+            for (std::string word; words >> word;) {
+                w.push_back(word);
+                q.push_back(false);
+            }
+        } else if (!split_words(cur, w, q, e)) {
+            return fail(e);
+        }
+        long n = 0;
+        if (kw == "server") {
+            if (w.size() != 2) return fail("server needs one name");
+            out.server_name = w[1];
+        } else if (kw == "login") {
+            if (w.size() >= 2 && w[1] == "refuse" && w.size() <= 3) {
+                if (w.size() == 2) out.refuse_all = true;
+                else out.refuse_users.push_back(w[2]);
+            } else if (w.size() == 3 && w[1] == "delay" && to_int(w[2], 0, 3600000, n)) {
+                out.login_delay_ms = static_cast<int>(n);
+            } else if (w.size() == 2 && w[1] == "drop") {
+                out.login_drop = true;
+            } else {
+                return fail("login refuse [user] | login delay MS | login drop");
+            }
+        } else if (kw == "batch" || kw == "match" || kw == "rpc") {
+            if (!close_result()) return false;
+            Entry en;
+            en.line = start_line;
+            if (kw == "batch") {
+                en.kind = Entry::Batch;
+                en.text = normalise_sql(rest_after(cur, 1));
+                if (en.text.empty()) return fail("batch needs a statement");
+            } else if (kw == "match") {
+                en.kind = Entry::Match;
+                en.text = rest_after(cur, 1);
+                try {
+                    en.pattern = std::regex(en.text, std::regex::ECMAScript | std::regex::icase);
+                } catch (const std::regex_error&) {
+                    return fail("bad pattern");
+                }
+            } else {
+                en.kind = Entry::Rpc;
+                if (w.size() < 2) return fail("rpc needs a procedure name");
+                en.text = w[1];
+                for (size_t k = 2; k < w.size(); ++k) {
+                    std::string name, value = w[k];
+                    if (!q[k] && value.size() > 1 && value[0] == '@') {
+                        size_t eq = value.find('=');
+                        if (eq == std::string::npos) return fail("argument @name=value expected");
+                        name = value.substr(0, eq);
+                        value = value.substr(eq + 1);
+                    }
+                    en.args.emplace_back(name, value);
+                }
+                en.check_args = w.size() > 2;
+            }
+            out.entries.push_back(std::move(en));
+            entry = &out.entries.back();
+        } else {
+            if (entry == nullptr) return fail("'" + kw + "' before any batch, match or rpc");
+            Answer& a = entry->answer;
+            if (kw == "row") {
+                if (result == nullptr) return fail("row without result");
+                if (w.size() - 1 != result->columns.size())
+                    return fail("row has " + std::to_string(w.size() - 1) + " values for " +
+                                std::to_string(result->columns.size()) + " columns");
+                std::vector<Value> row;
+                for (size_t k = 1; k < w.size(); ++k) row.push_back(make_value(w[k], q[k]));
+                result->rows.push_back(std::move(row));
+                continue;
+            }
+            if (!close_result()) return false;
+            if (kw == "result") {
+                if (w.size() < 2) return fail("result needs columns");
+                Step st;
+                st.kind = Step::Result;
+                for (size_t k = 1; k < w.size(); ++k) {
+                    ColumnFormat c;
+                    if (!parse_column(w[k], c, e)) return fail(e);
+                    st.columns.push_back(c);
+                }
+                a.steps.push_back(std::move(st));
+                result = &a.steps.back();
+            } else if (kw == "message" || kw == "error") {
+                long sev = 0, state = 0;
+                if (w.size() < 4 || !to_int(w[1], INT32_MIN, INT32_MAX, n) ||
+                    !to_int(w[2], 0, 255, sev) || !to_int(w[3], 0, 255, state))
+                    return fail(kw + " NUMBER SEVERITY STATE TEXT");
+                Step st;
+                st.kind = Step::Message;
+                st.number = static_cast<int32_t>(n);
+                st.severity = static_cast<int>(sev);
+                st.state = static_cast<int>(state);
+                st.text = rest_after(cur, 4);
+                a.steps.push_back(std::move(st));
+                if (kw == "error") a.fail = true;
+            } else if (kw == "status") {
+                if (w.size() != 2 || !to_int(w[1], INT32_MIN, INT32_MAX, n))
+                    return fail("status N");
+                a.has_status = true;
+                a.status = static_cast<int32_t>(n);
+            } else if (kw == "param") {
+                if (w.size() != 3) return fail("param @name:type VALUE");
+                OutParam p;
+                if (!parse_column(w[1], p.format, e)) return fail(e);
+                p.format.status = 0x01;
+                p.value = make_value(w[2], q[2]);
+                if (p.value.is_null) p.format = nullable_variant(p.format);
+                Bytes scratch;
+                if (!put_value(scratch, p.format, p.value.is_null, p.value.text, e)) return fail(e);
+                a.out_params.push_back(std::move(p));
+            } else if (kw == "delay") {
+                if (w.size() != 2 || !to_int(w[1], 0, 3600000, n)) return fail("delay MS");
+                Step st;
+                st.kind = Step::Delay;
+                st.delay_ms = static_cast<int>(n);
+                a.steps.push_back(std::move(st));
+            } else if (kw == "drop") {
+                Step st;
+                st.kind = Step::Drop;
+                a.steps.push_back(std::move(st));
+            } else if (kw == "fail") {
+                a.fail = true;
+            } else {
+                return fail("unknown keyword '" + kw + "'");
+            }
+        }
+    }
+    if (!line.empty()) return fail("continued line at the end");
+    return close_result();
+}
+
+bool load_scenario(const std::string& path, Scenario& out, std::string& error) {
+    std::ifstream f(path);
+    if (!f) {
+        error = "cannot read " + path;
+        return false;
+    }
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return parse_scenario(ss.str(), out, error);
+}
+
+const Entry* find_batch(const Scenario& s, const std::string& normalised) {
+    for (const auto& e : s.entries) {
+        if (e.kind == Entry::Batch && strcasecmp(e.text.c_str(), normalised.c_str()) == 0) return &e;
+        if (e.kind == Entry::Match && std::regex_match(normalised, e.pattern)) return &e;
+    }
+    return nullptr;
+}
+
+const Entry* find_rpc(const Scenario& s, const std::string& name,
+                      const std::vector<RpcParam>& params) {
+    for (const auto& e : s.entries) {
+        if (e.kind != Entry::Rpc || strcasecmp(e.text.c_str(), name.c_str()) != 0) continue;
+        if (!e.check_args) return &e;
+        if (e.args.size() != params.size()) continue;
+        bool ok = true;
+        for (size_t i = 0; i < params.size() && ok; ++i) {
+            const auto& [an, av] = e.args[i];
+            if (!an.empty() && strcasecmp(an.c_str(), params[i].name.c_str()) != 0) ok = false;
+            std::string got = params[i].is_null ? "NULL" : params[i].value;
+            if (av != got) ok = false;
+        }
+        if (ok) return &e;
+    }
+    return nullptr;
+}
+
+}  // namespace zovtds

@@ -1,0 +1,94 @@
+// Scenario files of the test server: which statements it knows and how it answers them.
+//
+// The format is described in tests/tds/README.md. A scenario is plain data: the server
+// reads it under a lock for every request, so tests may replace it between requests.
+#pragma once
+
+#include <cstdint>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/tds/tds_wire.h"
+
+namespace zovtds {
+
+// One value as written in the scenario: text, or NULL.
+struct Value {
+    bool is_null = false;
+    std::string text;
+};
+
+// One step of an answer, in the order the scenario gives them.
+struct Step {
+    enum Kind { Result, Message, Delay, Drop } kind = Result;
+    // Result: columns and rows.
+    std::vector<ColumnFormat> columns;
+    std::vector<std::vector<Value>> rows;
+    // Message: an EED.
+    int32_t number = 0;
+    int severity = 0;
+    int state = 1;
+    std::string text;
+    // Delay: milliseconds.
+    int delay_ms = 0;
+};
+
+// An output parameter returned after the return status.
+struct OutParam {
+    ColumnFormat format;
+    Value value;
+};
+
+// The whole answer to one request.
+struct Answer {
+    std::vector<Step> steps;
+    bool has_status = false;
+    int32_t status = 0;        // RETURNSTATUS
+    std::vector<OutParam> out_params;
+    bool fail = false;         // ERROR bit on the final DONE
+};
+
+// A request the scenario knows.
+struct Entry {
+    enum Kind { Batch, Match, Rpc } kind = Batch;
+    std::string text;               // Batch: normalised text; Match: the pattern; Rpc: name
+    std::regex pattern;             // Match only
+    bool check_args = false;        // Rpc: args given
+    std::vector<std::pair<std::string, std::string>> args;  // Rpc: (name or "", value text)
+    Answer answer;
+    int line = 0;                   // line of the scenario file
+};
+
+struct Scenario {
+    std::string server_name = "ZOVTDS";
+    bool refuse_all = false;
+    std::vector<std::string> refuse_users;
+    int login_delay_ms = 0;
+    bool login_drop = false;
+    std::vector<Entry> entries;
+};
+
+// Collapses white space runs to one blank and trims both ends.
+std::string normalise_sql(const std::string& text);
+
+// Parses scenario text. False with `error` ("line N: ...") on the first fault.
+bool parse_scenario(const std::string& text, Scenario& out, std::string& error);
+// Reads and parses a scenario file.
+bool load_scenario(const std::string& path, Scenario& out, std::string& error);
+
+// A parameter of a received RPC, rendered as text.
+struct RpcParam {
+    std::string name;
+    std::string value;
+    bool is_null = false;
+    bool output = false;
+};
+
+// The first entry that matches a language batch (normalised text) or null.
+const Entry* find_batch(const Scenario& s, const std::string& normalised);
+// The first entry that matches an RPC by name (case-insensitive) and its listed arguments.
+const Entry* find_rpc(const Scenario& s, const std::string& name,
+                      const std::vector<RpcParam>& params);
+
+}  // namespace zovtds
