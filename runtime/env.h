@@ -32,3 +32,42 @@ struct ENV_VARS {
 };
 
 extern ENV_VARS env_vars;
+
+// Reads the command line (parseHVMCmdline) when argc is 1 or more, then fills env_vars from
+// the environment (get_envs). Returns the number of option words (0 when argc < 1).
+int32_t HVM_getenv(int argc, char** argv);
+
+// Fills every empty field of the record from the environment, with defaults; a field
+// that is already set (for instance from the command line) is left alone. The first call
+// of the process also applies COLL_DEBUG to the trace levels (replacing the command
+// line's) and fixes the home and current directories. Every field it fills is its own
+// u_malloc copy. Always returns 1.
+int get_envs(ENV_VARS* record);
+
+// The value of an environment variable as a new u_malloc copy the caller may free, or
+// null. A set but empty variable counts as unset; a non-empty `deflt` is used when there
+// is no value. mode: 1 report a missing variable, 0 normal, -1 also put the default into
+// the environment, -2 quiet (no trace). Password values are never traced.
+char* u_getenv(const char* name, int32_t mode, const char* deflt);
+
+// Sets name=value (value may be null: "name" alone) in the environment. The entry stays
+// allocated for the life of the process. Returns a pointer just behind the "=" inside the
+// environment entry (the end of the name when value is null), or null on failure.
+char* u_putenv(const char* name, const char* value);
+
+// The value of one of ten configuration variables (COLL_LOGON, COLL_PASSWORD,
+// COLL_CTL_HOME, COLL_HOME, COLL_SERVERID, COLL_ERRORLOG, COLL_VERSION, COLL_DBVERSION,
+// COLL_DBHOME, PXULV_CELL_NAME; name in any case) as the env_vars field itself (not a
+// copy), filling an empty field from the environment first; the server name and the
+// database home fall back to the database type's own variables (DSQUERY, SYBASE, ...).
+// Null for an unknown name or when no value is found.
+char* u_retrieveEnvVar(const char* name);
+
+// index 0: the standard three-letter product code of env_vars.db_type (never null; "und"
+// when db_type is empty, "unk" when unknown); 1 to 3: an alias code or null; otherwise
+// null. The codes are computed on first use and kept for the life of the process.
+const char* u_db_type(int index);
+
+// True when an environment variable of this name holds a password (its value is shown
+// as "***" in every message).
+bool u_env_is_password(const char* name);
