@@ -1,0 +1,787 @@
+// The named-pipe transport of the zovcomm words.
+#include "comm/pipe_transport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "comm/request.h"
+#include "comm/zovcomm.h"
+#include "runtime/alloc.h"
+#include "runtime/env.h"
+#include "runtime/msg.h"
+#include "runtime/platform.h"
+#include "runtime/trace.h"
+
+namespace {
+
+// Set by a failed wait, read or write and by the SIGPIPE handler.
+volatile sig_atomic_t pipe_error = 0;
+volatile sig_atomic_t sigpipe_seen = 0;
+// A write descriptor this process keeps on its own pipe, so reading never sees EOF.
+int write_pipe_fd = -1;
+bool signal_installed = false;
+// A requester that failed moves to a new reply pipe before its next request.
+bool need_new_pipe = false;
+
+int pipe_count = 0;
+bool prefix_built = false;
+char agt_pipe_prefix[COMM_NAME_SIZE];
+
+void handle_pipe_error(int) {
+    pipe_error = 1;
+    sigpipe_seen = 1;
+}
+
+void set_signal(comm_anchor* anchor, bool on) {
+    if (on && !signal_installed) {
+        struct sigaction sa{};
+        sa.sa_handler = handle_pipe_error;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGPIPE, &sa, &anchor->prev_signal);
+        signal_installed = true;
+    } else if (signal_installed) {
+        sigaction(SIGPIPE, &anchor->prev_signal, nullptr);
+        signal_installed = false;
+    }
+}
+
+// The handler only records the signal; it is reported here, outside the handler.
+void report_sigpipe(int line) {
+    if (sigpipe_seen) {
+        sigpipe_seen = 0;
+        PRINT('e', "com0150", "%s:%d handle_pipe_error sig_val=%d\n", __FILE__, line, SIGPIPE);
+    }
+}
+
+const char* pipe_dir() {
+    return env_vars.localtmpdir && *env_vars.localtmpdir ? env_vars.localtmpdir : nullptr;
+}
+
+void ensure_env() {}
+
+// Appends "<text>_" when text is set and not empty.
+void append_part(char* out, size_t size, const char* text) {
+    if (text && *text) {
+        size_t n = strlen(out);
+        snprintf(out + n, size > n ? size - n : 0, "%s_", text);
+    }
+}
+
+// Creates a FIFO for owner and group; the umask neither widens nor narrows it.
+int make_fifo(const char* name) {
+    if (mkfifo(name, 0660) != 0) return -1;
+    if (chmod(name, 0660) != 0) {
+        int e = errno;
+        unlink(name);
+        errno = e;
+        return -1;
+    }
+    return 0;
+}
+
+// Opens a FIFO without following a link; refuses (errno EINVAL/EPERM) anything that is
+// not a FIFO, or, with own, a FIFO that another user owns.
+int open_fifo(const char* name, int flags, bool own) {
+    int fd = open(name, flags | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode) || (own && st.st_uid != geteuid())) {
+        int e = (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) ? EPERM : EINVAL;
+        close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
+void close_fd(int* fd) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+}
+
+bool exists(const char* name) { return access(name, F_OK) == 0; }
+
+// Copies a text whose length the caller checked to be below size.
+void copy_checked(char* out, size_t size, const char* in) {
+    size_t n = strnlen(in, size - 1);
+    memcpy(out, in, n);
+    out[n] = '\0';
+}
+
+// True when the reply name lies directly in our pipe directory.
+bool reply_in_pipe_dir(const char* reply) {
+    const char* slash = strrchr(reply, '/');
+    const char* dir = pipe_dir();
+    if (!dir) return slash == nullptr;
+    if (!slash) return false;
+    size_t dlen = strlen(dir);
+    while (dlen > 1 && dir[dlen - 1] == '/') dlen--;
+    return static_cast<size_t>(slash - reply) == dlen && strncmp(reply, dir, dlen) == 0;
+}
+
+// Reads and drops whatever waits in the pipe: after a malformed record the boundaries of
+// the records behind it are unknown, so the pipe starts clean.
+void drain(int fd) {
+    char buf[4096];
+    for (int i = 0; i < 4096; i++) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+    }
+}
+
+// ---- requester ----
+
+// Creates and opens (read and write) the reply pipe named in anchor->ulv_pipe. Returns
+// 0, 2 when it could not be created (the name is not ours), 1 when it could not be opened.
+int open_reply_pipe(comm_anchor* anchor) {
+    if (make_fifo(anchor->ulv_pipe) != 0) {
+        int e = errno;
+        PRINT('e', "com0110", "Create Pipe error %d. Pipe=%s\n", e, anchor->ulv_pipe);
+        comm_set_error(anchor, 3, "Create Pipe error %d. Pipe=%s", e, anchor->ulv_pipe);
+        return 2;
+    }
+    if (u_trace_on(5)) PRINT('t', "com2005", "init_probe() Created pipe=%s\n", anchor->ulv_pipe);
+    anchor->ulv_pipe_fd = open_fifo(anchor->ulv_pipe, O_RDONLY, true);
+    if (anchor->ulv_pipe_fd >= 0) write_pipe_fd = open_fifo(anchor->ulv_pipe, O_WRONLY, true);
+    if (anchor->ulv_pipe_fd < 0 || write_pipe_fd < 0) {
+        int e = errno;
+        PRINT('e', "com0115", "Open Pipe error %d-%s. Pipe=%s\n", e, strerror(e),
+              anchor->ulv_pipe);
+        comm_set_error(anchor, 3, "Open Pipe error %d. Pipe=%s", e, anchor->ulv_pipe);
+        return 1;
+    }
+    return 0;
+}
+
+void close_reply_pipe(comm_anchor* anchor, bool remove) {
+    close_fd(&anchor->ulv_pipe_fd);
+    close_fd(&write_pipe_fd);
+    if (remove && anchor->ulv_pipe[0]) unlink(anchor->ulv_pipe);
+}
+
+// Moves to a fresh reply pipe and rewrites the reply name inside every request block.
+int new_reply_pipe(comm_anchor* anchor) {
+    close_reply_pipe(anchor, true);
+    anchor->ulv_pipe[0] = '\0';
+    if (make_pipe_name("prb", anchor->ulv_pipe) != 0) {
+        comm_set_error(anchor, 3, "Open Pipe error %d. Pipe=%s", ENAMETOOLONG, "(reply)");
+        return 1;
+    }
+    if (open_reply_pipe(anchor) != 0) {
+        if (anchor->ulv_pipe_fd < 0 && write_pipe_fd < 0) anchor->ulv_pipe[0] = '\0';
+        return 1;
+    }
+    for (curs_list* b = anchor->curs; b; b = b->next) {
+        data_request old = *b->pipe_buf;
+        const char* parms[COMM_PARMS];
+        comm_request_parms(&old, parms);
+        const char* why = "";
+        if (comm_request_encode(old.data, old.offset, anchor->ulv_pipe, parms, b->pipe_buf,
+                                &why) != 0) {
+            comm_set_error(anchor, 4, "Request record error (%s). Cursor=%s", why, b->cursor);
+            return 1;
+        }
+    }
+    need_new_pipe = false;
+    return 0;
+}
+
+int send_a_request(comm_anchor* anchor, curs_list* block) {
+    anchor->coll_pipe_fd = -1;
+    anchor->return_code = 0;
+    int fd = -1;
+    int open_errno = 0;
+    for (int attempt = 1; attempt <= 10; attempt++) {
+        fd = open_fifo(anchor->coll_pipe, O_WRONLY, false);
+        if (fd >= 0) break;
+        open_errno = errno;
+        if (attempt < 10) u_sleep_ms(1000);
+    }
+    if (fd < 0) {
+        comm_set_error(anchor, 3, "Open Pipe error %d. Pipe=%s", open_errno, anchor->coll_pipe);
+        return anchor->return_code;
+    }
+    anchor->coll_pipe_fd = fd;
+    unsigned char bytes[COMM_REQUEST_MAX];
+    comm_request_to_bytes(block->pipe_buf, bytes);
+    const int total = block->pipe_buf->len;
+    int done = 0;
+    int write_errno = 0;
+    const int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+    while (done < total && !pipe_error) {
+        int w = wait_for_write(anchor, fd, deadline);
+        if (w == WAIT_TIMEOUT) {
+            comm_set_error(anchor, 1, "Data Collector Wait Timeout. Is collector still there?");
+            close_fd(&anchor->coll_pipe_fd);
+            return 1;
+        }
+        if (w != WAIT_READY || pipe_error) {
+            if (u_trace_on(0)) {
+                PRINT('t', "com0145", "%s:%d pipe error in wait_for_write\n", __FILE__, __LINE__);
+            }
+            comm_set_error(anchor, 1, "Data Collector Wait error.");
+            close_fd(&anchor->coll_pipe_fd);
+            return 1;
+        }
+        ssize_t n = write(fd, bytes + done, total - done);
+        if (n > 0) {
+            done += static_cast<int>(n);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            write_errno = errno;
+            pipe_error = 1;
+        }
+    }
+    report_sigpipe(__LINE__);
+    close_fd(&anchor->coll_pipe_fd);
+    if (pipe_error) {
+        comm_set_error(anchor, 3, "Write Pipe error %d. Pipe=%s", write_errno ? write_errno : EPIPE,
+                       anchor->coll_pipe);
+    }
+    return anchor->return_code;
+}
+
+// Reads n bytes of an answer from the reply pipe. Each wait lasts at most wait_timeout
+// seconds from the last progress. Returns 0, or 1 with the error in the anchor.
+int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
+    const int fd = anchor->ulv_pipe_fd;
+    int64_t got = 0;
+    int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+    while (got < n && !pipe_error) {
+        int w = wait_for_read(anchor, fd, deadline);
+        if (w == WAIT_TIMEOUT) {
+            if (header) {
+                comm_set_error(anchor, 1, "Data Collector Wait Timeout. Wait Time=%d",
+                               wait_timeout);
+            } else {
+                comm_set_error(anchor, 1,
+                               "Data Collector Wait Timeout. Is collector still there?");
+            }
+            return 1;
+        }
+        if (w != WAIT_READY) {
+            if (header) {
+                PRINT('t', "com0120", "%s:%d Pipe error in wait_for_read:ret=%d\n", __FILE__,
+                      __LINE__, w);
+            } else if (u_trace_on(0)) {
+                PRINT('t', "com0125", "%s:%d get_curs_data() Pipe error in wait_for_read: ret=%d  \n",
+                      __FILE__, __LINE__, w);
+            }
+            comm_set_error(anchor, 1, "Data Collector Wait error.");
+            return 1;
+        }
+        ssize_t r = read(fd, buf + got, static_cast<size_t>(n - got));
+        if (r > 0) {
+            got += r;
+            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+        } else if (r < 0 && errno != EAGAIN && errno != EINTR) {
+            pipe_error = 1;
+        }
+    }
+    if (got < n) {
+        comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->ulv_pipe);
+        return 1;
+    }
+    return 0;
+}
+
+// (Re)builds the request blocks for the name text. Returns 0, or 1 with the error set.
+int build_blocks(comm_anchor* anchor, const char* names) {
+    snprintf(anchor->prev_curs, sizeof anchor->prev_curs, "%s", names);
+    free_cursor_blocks(anchor);
+    const char* p = names;
+    for (;;) {
+        while (*p == ' ' || *p == ',') p++;
+        char name[COMM_CURSOR_MAX + 1];
+        int n = get_curs_name(p, name);
+        if (n == 0) break;
+        p += n;
+        curs_list* block = get_cursor_block(anchor);
+        memcpy(block->cursor, name, sizeof block->cursor);
+        block->pipe_buf = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
+        const char* why = "";
+        if (comm_request_encode(name, n, anchor->ulv_pipe, anchor->parm, block->pipe_buf,
+                                &why) != 0) {
+            comm_set_error(anchor, 4, "Request record error (%s). Cursor=%s", why, name);
+            anchor->prev_curs[0] = '\0';  // rebuild next time
+            return 1;
+        }
+    }
+    return 0;
+}
+
+curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
+    if (!names) names = "";
+    if (strcmp(names, anchor->prev_curs) != 0 || !anchor->curs) {
+        if (build_blocks(anchor, names) != 0) return nullptr;
+    }
+    if (!anchor->curs) return nullptr;
+    if (need_new_pipe || anchor->ulv_pipe_fd < 0) {
+        if (new_reply_pipe(anchor) != 0) return nullptr;
+    } else if (!exists(anchor->ulv_pipe)) {
+        // Someone removed our pipe: make it again under its name.
+        close_reply_pipe(anchor, false);
+        if (open_reply_pipe(anchor) != 0) {
+            need_new_pipe = true;
+            return nullptr;
+        }
+    }
+    for (curs_list* b = anchor->curs; b; b = b->next) {
+        if (send_a_request(anchor, b) != 0) {
+            need_new_pipe = true;  // answers to the requests already sent would follow
+            return nullptr;
+        }
+    }
+    for (curs_list* b = anchor->curs; b; b = b->next) {
+        U_FREE(b->data);
+        b->data = nullptr;
+        b->rows = 0;
+        b->len = 0;
+        unsigned char hb[COMM_HEADER_BYTES];
+        if (read_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, true) != 0) {
+            need_new_pipe = true;
+            return nullptr;
+        }
+        stream_header h;
+        int64_t bytes = 0;
+        if (comm_header_decode(hb, &h, &bytes) != 0) {
+            PRINT('e', "com0121", "Answer header error rows=%d, len=%d. Pipe=%s\n", h.rows, h.len,
+                  anchor->ulv_pipe);
+            comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->ulv_pipe);
+            need_new_pipe = true;
+            return nullptr;
+        }
+        b->rows = h.rows;
+        b->len = h.len;
+        if (h.rows > 0 && bytes > 0) {
+            b->data = static_cast<char*>(U_MALLOC(bytes));
+            if (read_answer(anchor, b->data, bytes, false) != 0) {
+                need_new_pipe = true;
+                return nullptr;
+            }
+        }
+    }
+    return anchor->curs;
+}
+
+// ---- collector ----
+
+// Re-creates a collector pipe that someone removed.
+int reopen_collector_pipe(comm_anchor* anchor) {
+    close_fd(&anchor->coll_pipe_fd);
+    close_fd(&write_pipe_fd);
+    if (make_fifo(anchor->coll_pipe) != 0) {
+        comm_set_error(anchor, 4, "Create Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
+        return 1;
+    }
+    anchor->coll_pipe_fd = open_fifo(anchor->coll_pipe, O_RDONLY, true);
+    if (anchor->coll_pipe_fd >= 0) write_pipe_fd = open_fifo(anchor->coll_pipe, O_WRONLY, true);
+    if (anchor->coll_pipe_fd < 0 || write_pipe_fd < 0) {
+        comm_set_error(anchor, 4, "Open Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
+        return 1;
+    }
+    return 0;
+}
+
+// Drops a malformed record: message, error 4, the pipe drained.
+curs_list* refuse_record(comm_anchor* anchor, data_request* req, const char* why, int size,
+                         bool length_field) {
+    PRINT('e', "com0204", "request record refused (%s), size=%d. Pipe=%s\n", why, size,
+          anchor->coll_pipe);
+    if (length_field) {
+        comm_set_error(anchor, 4, "Pipe cursor length error. Pipe=%s", anchor->coll_pipe);
+    } else {
+        comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->coll_pipe);
+    }
+    U_FREE(req);
+    drain(anchor->coll_pipe_fd);
+    return nullptr;
+}
+
+curs_list* get_probe_reqs(comm_anchor* anchor) {
+    anchor->return_code = 0;
+    anchor->return_msg[0] = '\0';
+    free_cursor_blocks(anchor);
+    if (!exists(anchor->coll_pipe) || anchor->coll_pipe_fd < 0) {
+        if (reopen_collector_pipe(anchor) != 0) return nullptr;
+    }
+    const int fd = anchor->coll_pipe_fd;
+    unsigned char head[4];
+    ssize_t n = read(fd, head, sizeof head);
+    if (n <= 0) {
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->coll_pipe);
+        }
+        return nullptr;
+    }
+    if (n < 4) return refuse_record(anchor, nullptr, "short header", static_cast<int>(n), false);
+    int16_t len;
+    int16_t offset;
+    comm_request_header_from_bytes(head, &len, &offset);
+    const char* why = "";
+    if (comm_request_check_header(len, offset, &why) != 0) {
+        if (len > COMM_REQUEST_MAX || len < 4) {
+            PRINT('e', "com0203", "request length error, size=%d\n", len);
+        }
+        return refuse_record(anchor, nullptr, why, len, true);
+    }
+    auto* req = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
+    memset(req, 0, sizeof *req);
+    req->len = len;
+    req->offset = offset;
+    ssize_t body = read(fd, req->data, len - 4);
+    if (body != len - 4) return refuse_record(anchor, req, "short record", len, false);
+    if (u_trace_on(7)) {
+        PRINT('t', "com0202", "pipe buffer:\n");
+        unsigned char bytes[COMM_REQUEST_MAX];
+        comm_request_to_bytes(req, bytes);
+        u_print_dumpx(nullptr, bytes, len);
+    }
+    if (comm_request_check(req, &why) != 0) return refuse_record(anchor, req, why, len, false);
+    const char* reply = comm_request_reply(req);
+    if (!reply_in_pipe_dir(reply)) {
+        return refuse_record(anchor, req, "reply pipe outside the pipe directory", len, false);
+    }
+    memset(anchor->ulv_pipe, 0, sizeof anchor->ulv_pipe);
+    snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", reply);
+
+    curs_list* block = scan_cursor_blocks(anchor, req);
+    if (block) {
+        U_FREE(req);  // the block holds the same bytes
+    } else {
+        block = get_cursor_block(anchor);
+        memcpy(block->cursor, req->data, offset);
+        block->cursor[offset] = '\0';
+        block->pipe_buf = req;
+    }
+    // The parameters point into the record the block keeps.
+    comm_request_point_parms(block->pipe_buf, anchor->parm);
+    add_reply_pipe(block, anchor->ulv_pipe);
+    return anchor->curs;
+}
+
+// Writes n bytes to the reply pipe. 0, or 1 when the wait timed out or failed (error
+// set, caller stops); a write error only sets the pipe error.
+int write_answer(comm_anchor* anchor, const char* buf, int64_t n, bool header) {
+    const int fd = anchor->ulv_pipe_fd;
+    int64_t done = 0;
+    int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+    while (done < n && !pipe_error) {
+        int w = wait_for_write(anchor, fd, deadline);
+        if (w == WAIT_TIMEOUT) {
+            comm_set_error(anchor, 1,
+                           header ? "Data Collector Wait Timeout.  Is collector still there?"
+                                  : "Data Collector Wait Timeout. Is collector still there?");
+            return 1;
+        }
+        if (w != WAIT_READY || pipe_error) {
+            if (u_trace_on(0)) {
+                PRINT('t', header ? "com0130" : "com0140", "%s:%d Pipe error in wait_for_write \n",
+                      __FILE__, __LINE__);
+            }
+            comm_set_error(anchor, 1, "Data Collector Wait error.");
+            return 1;
+        }
+        ssize_t r = write(fd, buf + done, static_cast<size_t>(n - done));
+        if (r > 0) {
+            done += r;
+            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+        } else if (r < 0 && errno != EAGAIN && errno != EINTR) {
+            pipe_error = 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool comm_pipe_error() { return pipe_error != 0; }
+
+int64_t comm_now_ms() {
+    struct timespec ts;
+    u_clock_now(&ts);
+    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+void comm_pipe_reset_names() {
+    prefix_built = false;
+    agt_pipe_prefix[0] = '\0';
+    col_pipe_name[0] = '\0';
+    need_new_pipe = false;
+}
+
+int make_pipe_name(const char* kind, char* out) {
+    ensure_env();
+    const char* dir = pipe_dir();
+    if (strcmp(kind, "col") == 0) {
+        if (col_pipe_name[0] == '\0') {
+            char name[sizeof col_pipe_name] = "";
+            if (dir) snprintf(name, sizeof name, "%s/", dir);
+            size_t n = strlen(name);
+            snprintf(name + n, sizeof name - n, "col_");
+            append_part(name, sizeof name, env_vars.serverid);
+            append_part(name, sizeof name, env_vars.db_type);
+            n = strlen(name);
+            snprintf(name + n, sizeof name - n, "pipe");
+            memcpy(col_pipe_name, name, sizeof col_pipe_name);
+        }
+        if (strlen(col_pipe_name) >= static_cast<size_t>(COMM_NAME_SIZE)) {
+            PRINT('e', "com0108", "Pipe name too long (at most %d characters): %s\n",
+                  COMM_NAME_SIZE - 1, col_pipe_name);
+            return 1;
+        }
+        copy_checked(out, COMM_NAME_SIZE, col_pipe_name);
+        return 0;
+    }
+    if (!prefix_built) {
+        char prefix[1024] = "";
+        if (dir) snprintf(prefix, sizeof prefix, "%s/", dir);
+        size_t n = strlen(prefix);
+        snprintf(prefix + n, sizeof prefix - n, "prb_");
+        append_part(prefix, sizeof prefix, env_vars.serverid);
+        append_part(prefix, sizeof prefix, env_vars.db_type);
+        append_part(prefix, sizeof prefix, env_vars.hostname);
+        // Room for the time, the process id and the counter behind the prefix.
+        if (strlen(prefix) + 40 >= static_cast<size_t>(COMM_NAME_SIZE)) {
+            PRINT('e', "com0108", "Pipe name too long (at most %d characters): %s\n",
+                  COMM_NAME_SIZE - 1, prefix);
+            return 1;
+        }
+        copy_checked(agt_pipe_prefix, sizeof agt_pipe_prefix, prefix);
+        prefix_built = true;
+    }
+    time_t now = u_time_now();
+    struct tm tm;
+    localtime_r(&now, &tm);
+    char pid_part[32];
+    snprintf(pid_part, sizeof pid_part, "_%ld_", static_cast<long>(getpid()));
+    for (int tries = 0; tries <= 10000; tries++) {
+        pipe_count = pipe_count >= 9999 ? 0 : pipe_count + 1;
+        char name[COMM_NAME_SIZE + 64];
+        snprintf(name, sizeof name, "%s%02d%02d%02d%02d%s%04d%s", agt_pipe_prefix, tm.tm_mday,
+                 tm.tm_hour, tm.tm_min, tm.tm_sec, pid_part, pipe_count, "_pipe");
+        if (strlen(name) >= static_cast<size_t>(COMM_NAME_SIZE)) {
+            PRINT('e', "com0108", "Pipe name too long (at most %d characters): %s\n",
+                  COMM_NAME_SIZE - 1, name);
+            return 1;
+        }
+        if (!exists(name)) {
+            copy_checked(out, COMM_NAME_SIZE, name);
+            return 0;
+        }
+    }
+    PRINT('e', "com0109", "No free pipe name with prefix %s\n", agt_pipe_prefix);
+    return 1;
+}
+
+int wait_for_read(comm_anchor* anchor, int fd, int64_t deadline_ms) {
+    pipe_error = 0;
+    for (int interrupted = 0;;) {
+        int64_t left = deadline_ms - comm_now_ms();
+        if (left < 0) left = 0;
+        struct pollfd pfd{fd, POLLIN, 0};
+        int r = poll(&pfd, 1, static_cast<int>(left > 3600000 ? 3600000 : left));
+        if (r == 0) {
+            if (left >= 3600000) continue;
+            pipe_error = 1;
+            return WAIT_TIMEOUT;
+        }
+        if (r > 0) {
+            if (pfd.revents & POLLIN) return WAIT_READY;
+            pipe_error = 1;
+            return WAIT_NOT_SET;
+        }
+        int e = errno;
+        if (e == EINTR && ++interrupted <= 10) continue;
+        pipe_error = 1;
+        PRINT('t', "com0155", "%s:%d select failed errno=%d-%s pipe_fd=%d\n", __FILE__, __LINE__, e,
+              strerror(e), fd);
+        PRINT('t', "com0156", "  Pipe name=%s.\n", anchor ? anchor->ulv_pipe : "");
+        if (anchor && !exists(anchor->ulv_pipe)) {
+            char when[64];
+            time_t now = u_time_now();
+            struct tm tm;
+            localtime_r(&now, &tm);
+            strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
+            PRINT('w', "com0165", "%s: Pipe is gone\n", when);
+        }
+        return WAIT_FAILED;
+    }
+}
+
+int wait_for_write(comm_anchor*, int fd, int64_t deadline_ms) {
+    pipe_error = 0;
+    for (int interrupted = 0;;) {
+        int64_t left = deadline_ms - comm_now_ms();
+        if (left < 0) left = 0;
+        struct pollfd pfd{fd, POLLOUT, 0};
+        int r = poll(&pfd, 1, static_cast<int>(left > 3600000 ? 3600000 : left));
+        if (r == 0) {
+            if (left >= 3600000) continue;
+            pipe_error = 1;
+            return WAIT_TIMEOUT;
+        }
+        if (r > 0 && (pfd.revents & POLLOUT) && !(pfd.revents & POLLERR)) return WAIT_READY;
+        if (r < 0 && errno == EINTR && ++interrupted <= 10) continue;
+        pipe_error = 1;
+        return WAIT_READY;
+    }
+}
+
+comm_anchor* init_probe() {
+    comm_set_wait_timeout("WAIT_TIMEOUT", 45);
+    comm_anchor* anchor = comm_new_anchor('P');
+    need_new_pipe = false;
+    if (make_pipe_name("col", anchor->coll_pipe) != 0 ||
+        make_pipe_name("prb", anchor->ulv_pipe) != 0) {
+        anchor->ulv_pipe[0] = '\0';
+        term_comm(anchor);
+        return nullptr;
+    }
+    if (int rc = open_reply_pipe(anchor); rc != 0) {
+        if (rc == 2) anchor->ulv_pipe[0] = '\0';  // remove the pipe only when we made it
+        term_comm(anchor);
+        return nullptr;
+    }
+    return anchor;
+}
+
+comm_anchor* init_collector() {
+    comm_set_wait_timeout("COLL_WAIT_TIMEOUT", 5);
+    comm_anchor* anchor = comm_new_anchor('C');
+    if (make_pipe_name("col", anchor->coll_pipe) != 0) {
+        anchor->coll_pipe[0] = '\0';
+        term_comm(anchor);
+        return nullptr;
+    }
+    unlink(anchor->coll_pipe);
+    if (make_fifo(anchor->coll_pipe) != 0) {
+        int e = errno;
+        comm_set_error(anchor, 4, "Create Pipe error %d. Pipe=%s", e, anchor->coll_pipe);
+        PRINT('e', "com0110", "%s\n", anchor->return_msg);
+        anchor->coll_pipe[0] = '\0';
+        term_comm(anchor);
+        return nullptr;
+    }
+    anchor->coll_pipe_fd = open_fifo(anchor->coll_pipe, O_RDONLY, true);
+    if (anchor->coll_pipe_fd < 0) {
+        int e = errno;
+        comm_set_error(anchor, 4, "Open Pipe error %d. Pipe=%s", e, anchor->coll_pipe);
+        PRINT('e', "com0115", "%s\n", anchor->return_msg);
+        term_comm(anchor);
+        return nullptr;
+    }
+    return anchor;
+}
+
+curs_list* get_request(comm_anchor* anchor, const char* names) {
+    if (!anchor) return nullptr;
+    set_signal(anchor, true);
+    pipe_error = 0;
+    curs_list* result = nullptr;
+    if (anchor->type == 'P') {
+        anchor->return_code = 0;
+        anchor->return_msg[0] = '\0';
+        result = get_cursor_data(anchor, names);
+    } else if (anchor->type == 'C') {
+        result = get_probe_reqs(anchor);
+    } else {
+        comm_set_error(anchor, 8, "Invalid IPC anchor for get request.");
+    }
+    report_sigpipe(__LINE__);
+    set_signal(anchor, false);
+    if (u_trace_on(5)) {
+        PRINT('t', "com2010", "get_request() %.8s pipe=%s\n", anchor->prev_curs,
+              anchor->type == 'P' ? anchor->ulv_pipe : anchor->coll_pipe);
+    }
+    return result;
+}
+
+curs_list* put_request(comm_anchor* anchor) {
+    pipe_error = 0;
+    if (!anchor) return nullptr;
+    if (anchor->type == 'P') {
+        comm_set_error(anchor, 4, "Invalid request type for probe.");
+        return anchor->curs;
+    }
+    if (anchor->type != 'C') {
+        comm_set_error(anchor, 4, "Invalid IPC anchor for put request.");
+        return anchor->curs;
+    }
+    anchor->return_code = 0;
+    anchor->return_msg[0] = '\0';
+    set_signal(anchor, true);
+    int failed_errno = 0;
+    char failed_pipe[COMM_NAME_SIZE] = "";
+    for (curs_list* b = anchor->curs; b; b = b->next) {
+        for (pipe_list* p = b->pipe; p; p = p->next) {
+            snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", p->pipe);
+            int fd = reply_in_pipe_dir(p->pipe) ? open_fifo(p->pipe, O_WRONLY, true) : -1;
+            if (fd < 0) {
+                int e = reply_in_pipe_dir(p->pipe) ? errno : EPERM;
+                report_sigpipe(__LINE__);
+                set_signal(anchor, false);
+                comm_set_error(anchor, 3, "Open Probe pipe error %d. Pipe=%s", e, p->pipe);
+                return anchor->curs;
+            }
+            anchor->ulv_pipe_fd = fd;
+            int rows = b->rows > 0 ? b->rows : 0;
+            if (rows > 0 && b->len > 0 && !b->data) rows = 0;  // nothing to send
+            if (u_trace_on(6)) {
+                PRINT('t', "com0111", "collector open ulv pipe to write(success):%d\n", fd);
+                PRINT('t', "com0112", "header rows=%d, len=%d\n", rows, b->len);
+            }
+            if (!pipe_error) {
+                stream_header h{rows, b->len};
+                unsigned char hb[COMM_HEADER_BYTES];
+                comm_header_encode(h, hb);
+                int stop = write_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, true);
+                if (!stop && rows > 0 && !pipe_error) {
+                    const int64_t bytes = int64_t{rows} * (b->len > 0 ? b->len : 0);
+                    if (bytes > 0) stop = write_answer(anchor, b->data, bytes, false);
+                }
+                if (stop) {
+                    report_sigpipe(__LINE__);
+                    set_signal(anchor, false);
+                    close_fd(&anchor->ulv_pipe_fd);
+                    return nullptr;
+                }
+                if (pipe_error && failed_errno == 0) {
+                    failed_errno = EPIPE;
+                    snprintf(failed_pipe, sizeof failed_pipe, "%s", p->pipe);
+                }
+            }
+            close_fd(&anchor->ulv_pipe_fd);
+        }
+    }
+    report_sigpipe(__LINE__);
+    set_signal(anchor, false);
+    free_cursor_blocks(anchor);
+    if (failed_errno) {
+        comm_set_error(anchor, 3, "Write Pipe error %d. Pipe=%s", failed_errno, failed_pipe);
+    }
+    if (u_trace_on(5)) {
+        PRINT('t', "com2010", "put_request() %8.8s pipe=%s\n", anchor->prev_curs,
+              anchor->ulv_pipe);
+    }
+    return nullptr;
+}
+
+int term_comm(comm_anchor* anchor) {
+    if (!anchor || (anchor->type != 'P' && anchor->type != 'C')) return 0;
+    close_fd(&anchor->ulv_pipe_fd);
+    close_fd(&anchor->coll_pipe_fd);
+    close_fd(&write_pipe_fd);
+    if (anchor->type == 'P' && anchor->ulv_pipe[0]) unlink(anchor->ulv_pipe);
+    if (anchor->type == 'C' && anchor->coll_pipe[0]) unlink(anchor->coll_pipe);
+    if (signal_installed) set_signal(anchor, false);
+    comm_free_anchor(anchor);
+    return 0;
+}

@@ -1,0 +1,231 @@
+#include "comm/zovcomm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "comm/request.h"
+#include "comm/zovcomm2.h"
+#include "runtime/alloc.h"
+#include "runtime/env.h"
+#include "runtime/platform.h"
+
+namespace {
+
+TEST(ZovcommWords, TableWithoutRegardToCase) {
+    struct Case {
+        const char* word;
+        int code;
+    } cases[] = {
+        {"init", 1}, {"initc", 2}, {"get", 3},  {"GET", 3},    {"Put", 4},    {"term", 5},
+        {"shut", 6}, {"initsm", 7}, {"gets", 0}, {"", 0},      {"ini", 0},    {"init ", 0},
+        {nullptr, 0}, {"initsmxxxxxxxxxxxxxxxxxx", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zovcomm_code_of(c.word), c.code) << (c.word ? c.word : "(null)");
+    }
+}
+
+TEST(ZovcommWords, UnknownWordReturnsNullAndTouchesNothing) {
+    comm_anchor a{};
+    a.type = 'C';
+    a.return_code = 7;
+    EXPECT_EQ(zovcomm("gets", &a), nullptr);
+    EXPECT_EQ(a.return_code, 7);
+    EXPECT_EQ(zovcomm_locked, 0);
+}
+
+TEST(GetCursName, SplitsAtBlanksAndCommas) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> names;
+    } cases[] = {
+        {" a,b  c", {"a", "b", "c"}},
+        {"ABCDEFGHIJ", {"ABCDEFGH", "IJ"}},  // a long run continues inside itself
+        {"", {}},
+        {" , ,", {}},
+        {"ZEMENGD ZEMLCKD ", {"ZEMENGD", "ZEMLCKD"}},
+        {"C-STATUS", {"C-STATUS"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> got;
+        const char* p = c.text;
+        for (;;) {
+            while (*p == ' ' || *p == ',') p++;
+            char name[9];
+            memset(name, 'x', sizeof name);
+            int n = get_curs_name(p, name);
+            if (n == 0) break;
+            EXPECT_EQ(name[n], '\0');
+            EXPECT_EQ(static_cast<int>(strlen(name)), n);
+            got.emplace_back(name);
+            p += n;
+        }
+        EXPECT_EQ(got, c.names) << c.text;
+    }
+}
+
+class EnvGuard {
+public:
+    explicit EnvGuard(const char* name) : name_(name) {
+        const char* v = getenv(name);
+        if (v) old_ = v, had_ = true;
+    }
+    ~EnvGuard() {
+        if (had_) setenv(name_, old_.c_str(), 1);
+        else unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+TEST(WaitTime, GetTimeoutValueTable) {
+    EnvGuard g("ZOV_TEST_WAIT");
+    struct Case {
+        const char* value;  // null: unset
+        int expected;
+    } cases[] = {
+        {nullptr, 45}, {"", 45},   {"0", 45},   {"10", 10},       {"7s", 7},
+        {"abc", 45},   {"-5", 45}, {"120", 120}, {"99999999999", 45},
+    };
+    for (const auto& c : cases) {
+        if (c.value) setenv("ZOV_TEST_WAIT", c.value, 1);
+        else unsetenv("ZOV_TEST_WAIT");
+        EXPECT_EQ(get_timeout_value("ZOV_TEST_WAIT", 45), c.expected)
+            << (c.value ? c.value : "(unset)");
+    }
+}
+
+TEST(WaitTime, FirstInitOfTheProcessWins) {
+    EnvGuard g1("WAIT_TIMEOUT");
+    EnvGuard g2("COLL_WAIT_TIMEOUT");
+    int saved = wait_timeout;
+    wait_timeout = 0;
+    setenv("WAIT_TIMEOUT", "0", 1);
+    setenv("COLL_WAIT_TIMEOUT", "9", 1);
+    comm_set_wait_timeout("WAIT_TIMEOUT", 45);
+    EXPECT_EQ(wait_timeout, 45);
+    comm_set_wait_timeout("COLL_WAIT_TIMEOUT", 5);
+    EXPECT_EQ(wait_timeout, 45);
+    wait_timeout = saved;
+}
+
+TEST(Transport, CollUseShmChoosesTheTransport) {
+    char* saved = env_vars.useshm;
+    struct Case {
+        const char* value;
+        bool shm;
+    } cases[] = {{nullptr, true}, {"1", true}, {"1abc", true}, {"0", false},
+                 {"no", false},   {"", false}, {"2", false}};
+    for (const auto& c : cases) {
+        env_vars.useshm = const_cast<char*>(c.value);
+        EXPECT_EQ(comm_use_shm(), c.shm) << (c.value ? c.value : "(unset)");
+    }
+    env_vars.useshm = saved;
+}
+
+TEST(Transport, SharedMemoryWordsAreRefusedWhileItIsMissing) {
+    ASSERT_FALSE(zovcomm_shm_available());
+    char* saved = env_vars.useshm;
+    env_vars.useshm = nullptr;
+    EXPECT_EQ(zovcomm("init"), nullptr);
+    EXPECT_EQ(zovcomm("initc"), nullptr);
+    comm_anchor* a = comm_new_anchor('C');
+    EXPECT_EQ(zovcomm("get", a, "X"), nullptr);
+    EXPECT_EQ(a->return_code, 21);
+    EXPECT_STREQ(a->return_msg, "Share memory generic error");
+    EXPECT_EQ(zovcomm("term", a), nullptr);  // frees it (ASan would report a leak)
+    env_vars.useshm = saved;
+}
+
+TEST(Chain, BlocksAppendAtTheTailAndFreeWhole) {
+    comm_anchor* a = comm_new_anchor('C');
+    curs_list* b1 = get_cursor_block(a);
+    curs_list* b2 = get_cursor_block(a);
+    EXPECT_EQ(a->curs, b1);
+    EXPECT_EQ(b1->next, b2);
+    EXPECT_EQ(b2->rows, 0);
+    add_reply_pipe(b1, "/d/p1");
+    add_reply_pipe(b1, "/d/p2");
+    EXPECT_STREQ(b1->pipe->pipe, "/d/p1");
+    EXPECT_EQ(b1->pipe->len, 5);
+    EXPECT_STREQ(b1->pipe->next->pipe, "/d/p2");
+    b2->data = static_cast<char*>(u_malloc(10, __FILE__, __LINE__, "rows"));
+    b2->pipe_buf = static_cast<data_request*>(u_malloc(sizeof(data_request), __FILE__, __LINE__, ""));
+    free_cursor_blocks(a);
+    EXPECT_EQ(a->curs, nullptr);
+    comm_free_anchor(a);
+}
+
+TEST(Chain, ScanFindsTheSameRequestWhateverItsReplyPipe) {
+    comm_anchor* a = comm_new_anchor('C');
+    const char* parms[COMM_PARMS] = {"p1"};
+    curs_list* b = get_cursor_block(a);
+    strcpy(b->cursor, "ABC");
+    b->pipe_buf = static_cast<data_request*>(u_malloc(sizeof(data_request), __FILE__, __LINE__, ""));
+    ASSERT_EQ(comm_request_encode("ABC", 3, "/d/one", parms, b->pipe_buf, nullptr), 0);
+
+    struct Case {
+        const char* what;
+        const char* name;
+        const char* reply;
+        const char* parm;
+        bool found;
+    } cases[] = {
+        {"same request, other pipe of equal length", "ABC", "/d/two", "p1", true},
+        {"other name", "ABD", "/d/two", "p1", false},
+        {"prefix of the name", "AB", "/d/twoo", "p1", false},
+        {"other parameter", "ABC", "/d/two", "p2", false},
+        {"other pipe length", "ABC", "/d/three", "p1", false},
+    };
+    for (const auto& c : cases) {
+        const char* ps[COMM_PARMS] = {c.parm};
+        data_request req;
+        ASSERT_EQ(comm_request_encode(c.name, static_cast<int>(strlen(c.name)), c.reply, ps, &req,
+                                      nullptr),
+                  0);
+        EXPECT_EQ(scan_cursor_blocks(a, &req) == b, c.found) << c.what;
+    }
+    comm_free_anchor(a);
+}
+
+TEST(Guard, WaitsForTheHolderAndThenProceeds) {
+    static int sleeps;
+    sleeps = 0;
+    u_platform_ops ops{};
+    ops.sleep_ms = [](long) {
+        if (++sleeps == 3) zovcomm_locked = 0;
+    };
+    u_platform_set(ops);
+    char* saved = env_vars.useshm;
+    env_vars.useshm = const_cast<char*>("0");
+    zovcomm_locked = 4;
+    EXPECT_EQ(zovcomm("term", static_cast<comm_anchor*>(nullptr)), nullptr);
+    EXPECT_EQ(sleeps, 3);
+    EXPECT_EQ(zovcomm_locked, 0);
+
+    // A holder that never lets go: 30 seconds, then the call proceeds all the same.
+    ops.sleep_ms = [](long) { ++sleeps; };
+    u_platform_set(ops);
+    sleeps = 0;
+    zovcomm_locked = 4;
+    EXPECT_EQ(zovcomm("term", static_cast<comm_anchor*>(nullptr)), nullptr);
+    EXPECT_EQ(sleeps, 30);
+    EXPECT_EQ(zovcomm_locked, 0);
+
+    // "shut" never waits.
+    sleeps = 0;
+    zovcomm_locked = 4;
+    EXPECT_EQ(zovcomm("shut", static_cast<comm_anchor*>(nullptr)), nullptr);
+    EXPECT_EQ(sleeps, 0);
+    env_vars.useshm = saved;
+    u_platform_reset();
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// The entry point: word table, re-entry guard, wait time and the choice of transport.
+#include "comm/zovcomm.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "comm/pipe_transport.h"
+#include "comm/zovcomm2.h"
+#include "runtime/alloc.h"
+#include "runtime/env.h"
+#include "runtime/msg.h"
+#include "runtime/platform.h"
+
+int zovcomm_locked = 0;
+int wait_timeout = 0;
+char col_pipe_name[1024] = "";
+
+namespace {
+
+const char* const kWords[] = {"init", "initc", "get", "put", "term", "shut", "initsm", nullptr};
+
+// Waits (at most 30 seconds) while another call holds the guard, then takes it. The
+// guard is a plain integer: the only other caller is a signal path or the final clean-up.
+void take_guard(int code) {
+    if (zovcomm_locked != 0) {
+        PRINT('t', "com0010", "zovcomm locked... entering wait (%d,%d)\n", zovcomm_locked,
+              code);
+        for (int i = 0; i < 30; i++) {
+            u_sleep_ms(1000);
+            if (zovcomm_locked == 0) break;
+            PRINT('t', "com0012", "zovcomm locked... still waiting (%d)\n", i);
+        }
+    }
+    zovcomm_locked = code;
+}
+
+// A requester's name text must fit prev_curs and every name must fit a cursor field.
+bool names_acceptable(comm_anchor* anchor, const char* names) {
+    size_t total = strnlen(names, COMM_NAME_SIZE);
+    if (total >= static_cast<size_t>(COMM_NAME_SIZE)) {
+        PRINT('e', "com0101", "Cursor name text too long (%zu characters, at most %d)\n",
+              strlen(names), COMM_NAME_SIZE - 1);
+        comm_set_error(anchor, 4, "Cursor name text too long (%zu characters, at most %d)",
+                       strlen(names), COMM_NAME_SIZE - 1);
+        return false;
+    }
+    const char* p = names;
+    while (*p) {
+        while (*p == ' ' || *p == ',') p++;
+        size_t n = strcspn(p, " ,");
+        if (n > static_cast<size_t>(COMM_CURSOR_MAX)) {
+            PRINT('e', "com0102", "Cursor name too long: %.*s (at most %d characters)\n",
+                  static_cast<int>(n), p, COMM_CURSOR_MAX);
+            comm_set_error(anchor, 4, "Cursor name too long: %.*s (at most %d characters)",
+                           static_cast<int>(n), p, COMM_CURSOR_MAX);
+            return false;
+        }
+        p += n;
+    }
+    return true;
+}
+
+void* pipe_operation(int code, comm_anchor* anchor, const char* names) {
+    switch (code) {
+        case ZOVCOMM_INIT:
+            return init_probe();
+        case ZOVCOMM_INITC:
+            return init_collector();
+        case ZOVCOMM_GET:
+            return get_request(anchor, names);
+        case ZOVCOMM_PUT:
+            return put_request(anchor);
+        case ZOVCOMM_TERM:
+            term_comm(anchor);
+            return nullptr;
+        default:  // "shut" and "initsm" have nothing to do over pipes
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+int zovcomm_code_of(const char* word) {
+    if (!word) return 0;
+    char low[16];
+    size_t n = strnlen(word, sizeof low);
+    if (n >= sizeof low) return 0;
+    for (size_t i = 0; i <= n; i++) {
+        low[i] = static_cast<char>(tolower(static_cast<unsigned char>(word[i])));
+    }
+    for (int i = 0; kWords[i]; i++) {
+        if (strcmp(low, kWords[i]) == 0) return i + 1;
+    }
+    return 0;
+}
+
+int get_timeout_value(const char* name, int dflt) {
+    const char* value = getenv(name);
+    if (!value || !*value) return dflt;
+    errno = 0;
+    char* end = nullptr;
+    long v = strtol(value, &end, 10);
+    if (end == value || errno == ERANGE || v <= 0 || v > INT_MAX / 1000) return dflt;
+    return static_cast<int>(v);
+}
+
+void comm_set_wait_timeout(const char* name, int dflt) {
+    if (wait_timeout == 0) wait_timeout = get_timeout_value(name, dflt);
+}
+
+bool comm_use_shm() { return !env_vars.useshm || env_vars.useshm[0] == '1'; }
+
+void comm_set_error(comm_anchor* anchor, int code, const char* format, ...) {
+    if (!anchor) return;
+    anchor->return_code = code;
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(anchor->return_msg, sizeof anchor->return_msg, format, ap);
+    va_end(ap);
+}
+
+void no_mem(comm_anchor* anchor) { comm_set_error(anchor, 8, "No memory available"); }
+
+// The typed dispatcher behind the C entry point.
+void* zovcomm_call(int code, comm_anchor* anchor, const char* names) {
+    if (code != ZOVCOMM_SHUT) take_guard(code);
+    void* result = nullptr;
+    bool refused = false;
+    if (code == ZOVCOMM_GET && anchor && anchor->type == 'P') {
+        if (!names) names = "";
+        refused = !names_acceptable(anchor, names);
+    }
+    if (!refused) {
+        if (comm_use_shm()) {
+            result = zovcomm2(kWords[code - 1], anchor, names);
+        } else {
+            result = pipe_operation(code, anchor, names);
+        }
+    }
+    zovcomm_locked = 0;
+    return result;
+}
+
+extern "C" void* zovcomm(const char* word, ...) {
+    int code = zovcomm_code_of(word);
+    if (code == 0) {
+        PRINT('e', "com0100", "Invalid function code to ZOVCOMM: %s\n", word ? word : "(null)");
+        return nullptr;
+    }
+    comm_anchor* anchor = nullptr;
+    const char* names = nullptr;
+    va_list ap;
+    va_start(ap, word);
+    if (code == ZOVCOMM_GET || code == ZOVCOMM_PUT || code == ZOVCOMM_TERM ||
+        code == ZOVCOMM_SHUT) {
+        anchor = va_arg(ap, comm_anchor*);
+    }
+    // Only a requester passes the name text; the collector's second argument is unused.
+    if (code == ZOVCOMM_GET && anchor && anchor->type == 'P') names = va_arg(ap, const char*);
+    va_end(ap);
+    return zovcomm_call(code, anchor, names);
+}

@@ -1,0 +1,88 @@
+// zovcomm: the one entry point of both ends of the collector-agent protocol.
+//
+//   anchor = zovcomm("init")                requester: a new anchor of type 'P', or null
+//   anchor = zovcomm("initc")               collector: a new anchor of type 'C', or null
+//   chain  = zovcomm("get", anchor, names)  requester: asks for the blank/comma separated
+//                                           cursor names (at most 99 characters, each name
+//                                           at most 8) and waits for the answers
+//   chain  = zovcomm("get", anchor)         collector: the next waiting request, or null
+//   chain  = zovcomm("put", anchor)         collector: sends the answers; null when done
+//   anchor = zovcomm("term", anchor)        ends and frees the anchor; always null
+//            zovcomm("shut", anchor)        shared memory: detaches this process
+//            zovcomm("initsm")              shared memory: sets up the shared objects
+//
+// The word is matched without regard to case; an unknown word is logged ("com0100") and
+// gives null. A failed "get" or "put" gives null (for "put" the unsent chain) and leaves
+// return_code and return_msg in the anchor. The transport is chosen on every call:
+// COLL_USESHM unset or beginning with "1" selects shared memory, anything else named
+// pipes. The chain belongs to the anchor and is freed by the next call.
+#pragma once
+
+#include "comm/comm_anchor.h"
+
+extern "C" {
+
+// The entry point. Results are pointers on this platform (anchors and chains); the
+// words that return a number in the protocol ("term", "shut", "initsm") return null.
+void* zovcomm(const char* word, ...);
+
+}
+
+// Function codes: the position of the word in the table.
+enum zovcomm_code {
+    ZOVCOMM_INIT = 1,
+    ZOVCOMM_INITC = 2,
+    ZOVCOMM_GET = 3,
+    ZOVCOMM_PUT = 4,
+    ZOVCOMM_TERM = 5,
+    ZOVCOMM_SHUT = 6,
+    ZOVCOMM_INITSM = 7,
+};
+
+// The function code of a word (1 to 7), 0 when it is none of the seven.
+int zovcomm_code_of(const char* word);
+// The typed form of the entry point: runs function code `code` (1 to 7) under the
+// re-entry guard on the chosen transport; `names` only for a requester's "get".
+void* zovcomm_call(int code, comm_anchor* anchor, const char* names);
+
+// The code of the call in progress, 0 when none (the re-entry guard).
+extern int zovcomm_locked;
+// Seconds either end waits for its partner; 0 until the first "init"/"initc" sets it.
+extern int wait_timeout;
+
+// The collector pipe's name when set beforehand (the probe's "-pipe"); empty otherwise.
+extern char col_pipe_name[1024];
+
+// Seconds from environment variable `name`: a positive number read from its leading
+// digits, else `dflt` (unset, empty, 0 or not a number).
+int get_timeout_value(const char* name, int dflt);
+// Sets wait_timeout from `name` (default `dflt`) when it is still 0.
+void comm_set_wait_timeout(const char* name, int dflt);
+
+// True when the shared-memory transport is selected (COLL_USESHM unset or "1...").
+bool comm_use_shm();
+
+// Sets the anchor's return_code and return_msg (printf format, bounded to 199 chars).
+void comm_set_error(comm_anchor* anchor, int code, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Appends a zeroed block to the anchor's chain; null with error 8 when out of memory.
+curs_list* get_cursor_block(comm_anchor* anchor);
+// Frees every block with its reply pipes, request and rows; anchor->curs becomes null.
+void free_cursor_blocks(comm_anchor* anchor);
+// The first block holding the same request (same name over the request's offset bytes,
+// same length, same bytes after the reply name), else null.
+curs_list* scan_cursor_blocks(comm_anchor* anchor, const data_request* request);
+// Appends a reply pipe entry (name allocated with the entry) to a block.
+void add_reply_pipe(curs_list* block, const char* name);
+// Skips blanks and commas; 0 at the end of the text; else copies the next run up to a
+// blank, comma or NUL into the 9-byte `name` (zero-filled), at most 8 characters, and
+// returns the number copied (a longer run yields its first 8 and 8).
+int get_curs_name(const char* text, char* name);
+// Sets error 8 "No memory available".
+void no_mem(comm_anchor* anchor);
+
+// Allocates a zeroed anchor of the type with both descriptors closed (-1).
+comm_anchor* comm_new_anchor(char type);
+// Frees the chain and the anchor (no transport work).
+void comm_free_anchor(comm_anchor* anchor);
