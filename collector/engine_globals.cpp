@@ -2,8 +2,6 @@
 // form the readers need; the collector start-up code installs the rest through the hooks.
 #include "collector/engine_globals.h"
 
-#include <strings.h>
-
 #include <cstdio>
 
 #include "collector/timebase.h"
@@ -12,6 +10,7 @@
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
+#include "runtime/strings.h"
 #include "runtime/trace.h"
 
 curs* cur_anchor = nullptr;
@@ -47,7 +46,7 @@ int add_dict_parm(char* name, char* value) {
 char* search_dict_parm(const char* name) {
     if (name == nullptr) return nullptr;
     for (dict_parms* p = dict_parms_anchor; p != nullptr; p = p->next) {
-        if (p->name != nullptr && strcasecmp(p->name, name) == 0) return p->initial;
+        if (p->name != nullptr && u_stricmp(p->name, name) == 0) return p->initial;
     }
     return nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <initializer_list>
 
 #include "runtime/msg.h"
 #include "runtime/strings.h"
