@@ -1,0 +1,861 @@
+#include "runtime/child.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "runtime/alloc.h"
+#include "runtime/env.h"
+#include "runtime/files.h"
+#include "runtime/msg.h"
+#include "runtime/strings.h"
+#include "runtime/tempnames.h"
+#include "runtime/trace.h"
+
+volatile sig_atomic_t u_exec_last_signal = 0;
+
+namespace {
+
+constexpr int kGraceMs = 500;      // between SIGTERM and SIGKILL
+constexpr int kEndOwnMs = 1000;    // a child whose input was closed may end by itself
+constexpr int kTickMs = 20;        // exit checks when no pidfd is available
+constexpr char kEndMark = '\x1a';  // a line ending with it ends the output
+
+char* ourpath = nullptr;  // search path for commands, built once
+
+double now_mono() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+int ms_until(double deadline) {
+    double left = (deadline - now_mono()) * 1000.0;
+    if (left <= 0) return 0;
+    if (left > 2e9) return 2000000000;
+    return static_cast<int>(left + 0.999);
+}
+
+char* dup_text(const std::string& s) {
+    auto* p = static_cast<char*>(U_MALLOC(s.size() + 1));
+    std::memcpy(p, s.c_str(), s.size() + 1);
+    return p;
+}
+
+// The parent ignores SIGPIPE so that writing to a child that has gone is an error result.
+// A handler the program installed itself is left alone.
+void ensure_sigpipe_ignored() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    struct sigaction old{};
+    if (sigaction(SIGPIPE, nullptr, &old) != 0) return;
+    if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_DFL) {
+        struct sigaction ign{};
+        ign.sa_handler = SIG_IGN;
+        sigemptyset(&ign.sa_mask);
+        sigaction(SIGPIPE, &ign, nullptr);
+    }
+}
+
+// bin_home, ":" and PATH; or PATH alone. Built on the first start of the process.
+const char* search_path() {
+    if (ourpath) return ourpath;
+    const char* path = std::getenv("PATH");
+    std::string p;
+    if (env_vars.bin_home && *env_vars.bin_home) p = std::string(env_vars.bin_home) + ":";
+    p += path ? path : "";
+    ourpath = dup_text(p);
+    return ourpath;
+}
+
+// ---- async-signal-safe reporting for the child between fork and exec ----------------
+
+size_t put_str(char* buf, size_t n, size_t cap, const char* s) {
+    while (*s && n + 1 < cap) buf[n++] = *s++;
+    return n;
+}
+
+size_t put_int(char* buf, size_t n, size_t cap, long v) {
+    char digits[24];
+    int k = 0;
+    bool neg = v < 0;
+    unsigned long u = neg ? static_cast<unsigned long>(-(v + 1)) + 1 : static_cast<unsigned long>(v);
+    do {
+        digits[k++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u && k < 22);
+    if (neg && n + 1 < cap) buf[n++] = '-';
+    while (k > 0 && n + 1 < cap) buf[n++] = digits[--k];
+    return n;
+}
+
+// Writes "<id> <text><a>, errno=<err>\n" to standard error with write() only.
+void child_report(const char* id, const char* text, long a, int err) {
+    char buf[160];
+    size_t n = 0;
+    n = put_str(buf, n, sizeof buf, id);
+    n = put_str(buf, n, sizeof buf, " ");
+    n = put_str(buf, n, sizeof buf, text);
+    if (a >= 0) n = put_int(buf, n, sizeof buf, a);
+    n = put_str(buf, n, sizeof buf, ", errno=");
+    n = put_int(buf, n, sizeof buf, err);
+    n = put_str(buf, n, sizeof buf, "\n");
+    ssize_t w = write(2, buf, n);
+    (void)w;
+}
+
+// Moves a descriptor out of 0..2 so that the dup2 calls cannot overwrite one another.
+int lift_fd(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    int r = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    return r < 0 ? fd : r;
+}
+
+// The child after fork: only async-signal-safe calls; ends in exec or _exit.
+[[noreturn]] void child_exec(const execopt* opts, const createProcessComm* cpc,
+                             const char* path) {
+    setpgid(0, 0);
+    sigaction(SIGINT, &cpc->oldIntAction, nullptr);
+    sigaction(SIGQUIT, &cpc->oldQuitAction, nullptr);
+    struct sigaction dfl{};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(SIGPIPE, &dfl, nullptr);
+    sigprocmask(SIG_SETMASK, &cpc->oldSigMask, nullptr);
+
+    int in = lift_fd(cpc->stdinPipe[0]);
+    int out = lift_fd(opts->outpfile ? cpc->outFileFd : cpc->stdoutPipe[1]);
+    if (in >= 0 && dup2(in, 0) < 0) {
+        child_report("UEX4060E", "dup2 error ", 1, errno);
+        _exit(2);
+    }
+    if (out >= 0) {
+        if (dup2(out, 1) < 0) {
+            child_report("UEX4060E", "dup2 error ", 2, errno);
+            _exit(2);
+        }
+        if (opts->retstderr && dup2(out, 2) < 0) {
+            child_report("UEX4060E", "dup2 error ", 3, errno);
+            _exit(2);
+        }
+    }
+    execv(path, cpc->argv);
+    child_report("UEX4080E", "exec() error", -1, errno);
+    _exit(127);
+}
+
+// ---- the child's end -----------------------------------------------------------------
+
+// Records that the child has ended, without reaping it (its pid stays reserved, so its
+// process group can still be signalled safely). True when it has ended.
+bool check_exited(createProcessComm* cpc) {
+    if (cpc->exited) return true;
+    siginfo_t info{};
+    int r;
+    do {
+        r = waitid(P_PID, static_cast<id_t>(cpc->pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        // Not our child any more (reaped elsewhere, or SIGCHLD ignored): nothing to wait for.
+        cpc->exited = cpc->reaped = 1;
+        cpc->exitStatus = -1;
+        return true;
+    }
+    if (info.si_pid != 0) cpc->exited = 1;
+    return cpc->exited != 0;
+}
+
+// Waits up to ms for the child to end (not reaping it). True when it has ended.
+bool wait_exited(createProcessComm* cpc, int ms) {
+    double deadline = now_mono() + ms / 1000.0;
+    while (!check_exited(cpc)) {
+        int left = ms_until(deadline);
+        if (left <= 0) return false;
+        if (cpc->pidfd >= 0) {
+            struct pollfd p{cpc->pidfd, POLLIN, 0};
+            poll(&p, 1, left);
+        } else {
+            poll(nullptr, 0, left < kTickMs ? left : kTickMs);
+        }
+    }
+    return true;
+}
+
+void reap(createProcessComm* cpc) {
+    if (cpc->reaped || cpc->pid <= 0) return;
+    int status = 0;
+    pid_t r;
+    do {
+        r = waitpid(cpc->pid, &status, 0);
+    } while (r < 0 && errno == EINTR);
+    cpc->reaped = cpc->exited = 1;
+    cpc->exitStatus = r == cpc->pid ? status : -1;
+    if (cpc->pidfd >= 0) {
+        close(cpc->pidfd);
+        cpc->pidfd = -1;
+    }
+}
+
+void signal_group(createProcessComm* cpc, int sig) {
+    if (cpc->reaped || cpc->pid <= 0) return;
+    if (kill(-cpc->pid, sig) != 0 && errno == ESRCH) kill(cpc->pid, sig);
+}
+
+// Ends the child and whatever it started in its process group: SIGTERM, a short grace,
+// SIGKILL; then reaps it.
+void end_group(createProcessComm* cpc) {
+    if (cpc->reaped || cpc->pid <= 0) return;
+    signal_group(cpc, SIGTERM);
+    wait_exited(cpc, kGraceMs);
+    signal_group(cpc, SIGKILL);
+    reap(cpc);
+}
+
+void log_exit_status(createProcessComm* cpc) {
+    int st = cpc->exitStatus;
+    if (st == -1 || st == 0) return;
+    const char* cmd = cpc->p_cFullCmd ? cpc->p_cFullCmd : (cpc->p_cmd ? cpc->p_cmd : "");
+    if (WIFEXITED(st)) {
+        PRINT('w', "uex8095", "Command %.50s ended with exit status %d\n", cmd, WEXITSTATUS(st));
+    } else if (WIFSIGNALED(st)) {
+        PRINT('w', "uex8095", "Command %.50s ended by signal %d\n", cmd, WTERMSIG(st));
+    }
+}
+
+// ---- output lines --------------------------------------------------------------------
+
+int32_t max_lines(const execopt* opts) { return opts->maxRetLines > 0 ? opts->maxRetLines : 30000; }
+
+void take_line(const execopt* opts, createProcessComm* cpc, char* line, int32_t len) {
+    if (cpc->endMarkSeen || cpc->linesRead >= max_lines(opts)) return;  // drained, dropped
+    ++cpc->linesRead;
+    if (len > 0 && line[len - 1] == kEndMark) {
+        line[--len] = '\0';
+        cpc->endMarkSeen = 1;
+    }
+    r_exec_chain* e = u_new_r_chain(line, len);
+    if (cpc->outTail) {
+        cpc->outTail->next = e;
+    } else {
+        cpc->outHead = e;
+    }
+    cpc->outTail = e;
+    if (u_trace_on(9)) PRINT('t', "uex6840", " Line %d (%d)=%s.\n", cpc->linesRead, len, line);
+}
+
+void init_reader(createProcessComm* cpc) {
+    if (cpc->rb.buff) return;
+    cpc->rb.buff = cpc->rbBuff;
+    cpc->rb.maxBuffSize = 1025;
+}
+
+// Reads what the stdout pipe holds now (non-blocking); marks its end.
+void drain_stdout(const execopt* opts, createProcessComm* cpc) {
+    if (cpc->stdoutPipe[0] < 0 || cpc->stdoutEof) return;
+    init_reader(cpc);
+    for (;;) {
+        int32_t state;
+        char* line = u_blockread_nb(cpc->stdoutPipe[0], &cpc->rb, &state);
+        if (line) {
+            take_line(opts, cpc, line, cpc->rb.curLineLen);
+            continue;
+        }
+        if (state == u_br_eof) cpc->stdoutEof = 1;
+        return;
+    }
+}
+
+// Writes more of the parameters to the child's standard input; closes it when done or
+// when the child no longer reads.
+void feed_stdin(const execopt* opts, createProcessComm* cpc) {
+    int fd = cpc->stdinPipe[1];
+    if (fd < 0 || cpc->parmsMode != 1 || cpc->stdinOff >= cpc->parmsLen) return;
+    int n = WriteToPipe(fd, cpc->p_parms + cpc->stdinOff, cpc->parmsLen - cpc->stdinOff);
+    if (n < 0) {
+        u_msg(nullptr, __FILE__, __LINE__, "w", "uex6900", "Unable to write to un-named pipe");
+        cpc->stdinOff = cpc->parmsLen;
+    } else {
+        cpc->stdinOff += n;
+        if (cpc->stdinOff >= cpc->parmsLen && u_trace_on(8))
+            PRINT('t', "uex4130", "Wrote parms to stdin pipe '%.100s'\n", cpc->p_parms);
+    }
+    if (cpc->stdinOff >= cpc->parmsLen && !opts->keepsip) closePipeHandle(&cpc->stdinPipe[1]);
+}
+
+bool stdin_pending(const createProcessComm* cpc) {
+    return cpc->stdinPipe[1] >= 0 && cpc->parmsMode == 1 && cpc->stdinOff < cpc->parmsLen;
+}
+
+void set_nonblocking(int fd) {
+    if (fd < 0) return;
+    int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) fcntl(fd, F_SETFL, fl | O_NONBLOCK);
+}
+
+// Splits the command line into the child's words before fork.
+void build_argv(createProcessComm* cpc) {
+    if (cpc->shellCmd) {
+        cpc->argv = static_cast<char**>(U_MALLOC(4 * sizeof(char*)));
+        cpc->argv[0] = const_cast<char*>("sh");
+        cpc->argv[1] = const_cast<char*>("-c");
+        cpc->argv[2] = cpc->shellCmd;
+        cpc->argv[3] = nullptr;
+        return;
+    }
+    // The command itself is one word even when its path holds blanks; the rest of the
+    // command line is split as the programs of the system split words.
+    size_t cmdLen = std::strlen(cpc->p_cmd);
+    const char* rest = cpc->p_cFullCmd;
+    if (std::strncmp(rest, cpc->p_cmd, cmdLen) == 0) rest += cmdLen;
+    cpc->argText = dup_text(rest);
+    size_t entries = std::strlen(rest) + 3;
+    cpc->argv = static_cast<char**>(U_MALLOC(entries * sizeof(char*)));
+    cpc->argv[0] = cpc->p_cmd;
+    int n = u_tokenset(cpc->argv + 1, cpc->argText, nullptr);
+    cpc->argv[n + 1] = nullptr;
+}
+
+}  // namespace
+
+createProcessComm* u_new_cpc() {
+    auto* cpc = static_cast<createProcessComm*>(U_MALLOC(sizeof(createProcessComm)));
+    std::memset(static_cast<void*>(cpc), 0, sizeof(createProcessComm));
+    cpc->outFileFd = -1;
+    cpc->pidfd = -1;
+    cpc->stdinPipe[0] = cpc->stdinPipe[1] = -1;
+    cpc->stdoutPipe[0] = cpc->stdoutPipe[1] = -1;
+    return cpc;
+}
+
+int closePipeHandle(int* fdPtr) {
+    if (fdPtr && *fdPtr >= 0) {
+        close(*fdPtr);
+        *fdPtr = -1;
+    }
+    return 0;
+}
+
+int WriteToPipe(int fd, const char* buf, int len) {
+    ssize_t n;
+    do {
+        n = write(fd, buf, static_cast<size_t>(len));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    return static_cast<int>(n);
+}
+
+void u_exec_timed_sigh(int sig) { u_exec_last_signal = sig; }
+
+void u_reset_et_sigs(createProcessComm* cpc) {
+    sigaction(SIGINT, &cpc->oldIntAction, nullptr);
+    sigaction(SIGQUIT, &cpc->oldQuitAction, nullptr);
+    sigprocmask(SIG_SETMASK, &cpc->oldSigMask, nullptr);
+}
+
+int openPipedFile(createProcessComm*, const char* name, int* fdOut, const char* mode) {
+    int flags = O_RDONLY;
+    if (std::strcmp(mode, "rw") == 0) {
+        flags = O_RDWR | O_CREAT | O_EXCL;
+    } else if (std::strcmp(mode, "w") == 0) {
+        flags = O_WRONLY | O_CREAT | O_EXCL;
+    }
+    int fd = open(name, flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        int err = errno;
+        u_msg(nullptr, __FILE__, __LINE__, "w", "uex6100", "open file error (%d %s) %s.", err,
+              strerror(err), name);
+        return 1;
+    }
+    *fdOut = fd;
+    return 0;
+}
+
+int openUNpipes(createProcessComm* cpc, int* readOut, int* writeOut) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        int err = errno;
+        u_msg(nullptr, __FILE__, __LINE__, "w", "uex6200", "Pipe open failure. errno=%d %s, cmd=%.100s",
+              err, strerror(err), cpc && cpc->p_cmd ? cpc->p_cmd : "");
+        return 1;
+    }
+    *readOut = fds[0];
+    *writeOut = fds[1];
+    if (u_trace_on(5)) PRINT('t', "uex6210", "Created pipes %d, %d.\n", fds[0], fds[1]);
+    return 0;
+}
+
+int createPipedFile(createProcessComm* cpc) {
+    u_createTempFileName(cpc->childStdoutFn, "out", ' ');
+    if (openPipedFile(cpc, cpc->childStdoutFn, &cpc->outFileFd, "rw") != 0) {
+        cpc->childStdoutFn[0] = '\0';
+        return 1;
+    }
+    cpc->ownFlags |= cpc_out_file;
+    return 0;
+}
+
+int parmsPassing(execopt* opts, createProcessComm* cpc) {
+    // 1. Where the output goes.
+    if (opts->outpfile) {
+        if (createPipedFile(cpc) != 0) {
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex5010", "Create file for piping stdout failed.");
+            return 1;
+        }
+    } else {
+        if (openUNpipes(cpc, &cpc->stdoutPipe[0], &cpc->stdoutPipe[1]) != 0) {
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex5020", "Create pipe for stdout failed.");
+            return 2;
+        }
+        cpc->ownFlags |= cpc_stdout_pipe;
+    }
+    const std::string cmd = cpc->p_cmd;
+    cpc->cmdLen = static_cast<int32_t>(cmd.size() + 1);
+    auto set_full = [&](const std::string& s) {
+        if (cpc->p_cFullCmd) U_FREE(cpc->p_cFullCmd);
+        cpc->p_cFullCmd = dup_text(s);
+        cpc->ownFlags |= cpc_own_fullcmd;
+    };
+    auto open_stdin = [&] {
+        if (openUNpipes(cpc, &cpc->stdinPipe[0], &cpc->stdinPipe[1]) == 0)
+            cpc->ownFlags |= cpc_stdin_pipe;
+    };
+
+    if (cpc->shellCmd) {
+        // sh gets its command as one word; it never travels on standard input or in a file.
+        cpc->parmsLen = static_cast<int32_t>(std::strlen(cpc->p_parms) + 1);
+        cpc->parmsMode = -1;
+        set_full(cmd + " " + cpc->p_parms);
+        if (opts->keepsip) open_stdin();
+        return 0;
+    }
+
+    // 2.-4. How the parameters travel.
+    cpc->parmsMode = opts->stdinp ? 1 : (opts->infile ? 2 : 0);
+    const char* parms = cpc->p_parms;
+    if (!parms || !*parms) {
+        cpc->parmsLen = 0;
+        cpc->parmsMode = 0;
+    } else {
+        cpc->parmsLen = static_cast<int32_t>(std::strlen(parms) + 1);
+        if (opts->iflargep) {
+            if (cpc->cmdLen + cpc->parmsLen <= 1023) {
+                cpc->parmsMode = 0;
+            } else if (!std::strchr(parms, ')') && cpc->parmsLen < 600) {
+                char compact[1024];
+                u_spaces(compact, 1023, parms, 1, '\'', ' ');
+                if (std::strlen(compact) < 1024) {
+                    set_full(cmd + " " + compact);
+                    cpc->parmsMode = -1;
+                }
+            }
+        }
+    }
+    if (cpc->parmsMode == 0) {
+        set_full(cmd + " " + (parms ? parms : ""));
+        cpc->parmsMode = -1;
+    }
+    // 5. Standard input.
+    if (cpc->parmsMode == 1 || opts->keepsip) {
+        open_stdin();
+        // " --" tells the child that its parameters are on standard input; parameters
+        // already on the command line are kept there.
+        if (opts->parmsaltin && cpc->parmsMode == 1) set_full(cmd + " --");
+    }
+    // 6. A parameter file.
+    if (cpc->parmsMode == 2) {
+        u_createTempFileName(cpc->childStdinFn, "parms", ' ');
+        int fd = u_createTempFile(cpc->childStdinFn);
+        bool ok = fd >= 0;
+        if (ok) {
+            size_t len = std::strlen(parms), off = 0;
+            while (ok && off < len) {
+                ssize_t n = write(fd, parms + off, len - off);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) ok = false;
+                else off += static_cast<size_t>(n);
+            }
+            if (close(fd) != 0) ok = false;
+        }
+        if (!ok) {
+            PRINT('w', "uex5040", "Can't open file %s for write\n", cpc->childStdinFn);
+            if (fd >= 0) unlink(cpc->childStdinFn);
+            cpc->childStdinFn[0] = '\0';
+            return 2;
+        }
+        if (opts->parmsaltin) set_full(cmd + " @" + cpc->childStdinFn);
+    }
+    // 7.
+    if (!cpc->p_cFullCmd) set_full(cmd);
+    return 0;
+}
+
+int CreateChildProcess(const char* cmd, const char* parms, execopt* opts,
+                       createProcessComm* cpc) {
+    ensure_sigpipe_ignored();
+    if (!cmd) cmd = "";
+    if (parms && std::strpbrk(parms, ";|<>&")) {
+        std::string word = std::string("( ") + cmd + " " + parms + " )";
+        cpc->shellCmd = dup_text(word);
+        cpc->p_cmd = dup_text("sh");
+        cpc->p_parms = dup_text("-c '" + word + "'");
+        cpc->ownFlags |= cpc_own_cmd | cpc_own_parms;
+    } else {
+        char found[1024] = "";
+        if (!*cmd || uf_where(cmd, found, nullptr, search_path()) != 0) {
+            PRINT('s', "uex4100", "Command not found: %s.\n", cmd);
+            return 30;
+        }
+        cpc->p_cmd = dup_text(found);
+        cpc->ownFlags |= cpc_own_cmd;
+        cpc->p_parms = const_cast<char*>(parms);
+    }
+    if (u_trace_on(5))
+        PRINT('t', "uex4010", "Time limit=%d, cmd=%.20s. parms=%.100s\n", opts->maxWaitTime,
+              cpc->p_cmd, cpc->p_parms ? cpc->p_parms : "");
+    if (parmsPassing(opts, cpc) != 0) return 2;
+    build_argv(cpc);
+    if (u_trace_on(7)) {
+        for (int i = 0; cpc->argv[i]; ++i) PRINT('t', "uex4071", "Parm %d %.200s\n", i, cpc->argv[i]);
+    }
+    const char* path = cpc->shellCmd ? "/bin/sh" : cpc->p_cmd;
+
+    struct sigaction ign{};
+    ign.sa_handler = SIG_IGN;
+    sigemptyset(&ign.sa_mask);
+    if (sigaction(SIGINT, &ign, &cpc->oldIntAction) != 0) {
+        int err = errno;
+        u_msg(nullptr, __FILE__, __LINE__, "e", "uex4020", "sigaction() interupt error: %d %s", err,
+              strerror(err));
+        return 3;
+    }
+    if (sigaction(SIGQUIT, &ign, &cpc->oldQuitAction) != 0) {
+        int err = errno;
+        sigaction(SIGINT, &cpc->oldIntAction, nullptr);
+        u_msg(nullptr, __FILE__, __LINE__, "e", "uex4030", "sigaction() quit error: %d %s", err,
+              strerror(err));
+        return 4;
+    }
+    sigset_t chld;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    if (sigprocmask(SIG_BLOCK, &chld, &cpc->oldSigMask) != 0) {
+        int err = errno;
+        sigaction(SIGINT, &cpc->oldIntAction, nullptr);
+        sigaction(SIGQUIT, &cpc->oldQuitAction, nullptr);
+        u_msg(nullptr, __FILE__, __LINE__, "e", "uex4040", "sigprocmask() block error: %d %s", err,
+              strerror(err));
+        return 5;
+    }
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) {
+        int err = errno;
+        u_reset_et_sigs(cpc);
+        u_msg(nullptr, __FILE__, __LINE__, "s", "uex4050", "Fork failure. errno=%d %s", err,
+              strerror(err));
+        return 6;
+    }
+    if (pid == 0) child_exec(opts, cpc, path);
+
+    u_reset_et_sigs(cpc);
+    cpc->pid = pid;
+    setpgid(pid, pid);  // the child does the same; whichever runs first
+    long pfd = syscall(SYS_pidfd_open, pid, 0);
+    cpc->pidfd = pfd >= 0 ? static_cast<int>(pfd) : -1;
+    if (u_trace_on(5)) PRINT('t', "uex4090", "Child pid= %d.\n", static_cast<int>(pid));
+    closePipeHandle(&cpc->stdoutPipe[1]);
+    closePipeHandle(&cpc->stdinPipe[0]);
+    set_nonblocking(cpc->stdoutPipe[0]);
+    set_nonblocking(cpc->stdinPipe[1]);
+    // What fits in the pipe is written now; the rest while waiting.
+    feed_stdin(opts, cpc);
+    return 0;
+}
+
+int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
+    if (opts->maxWaitTime < 1) opts->maxWaitTime = 600;
+    const int limit = opts->maxWaitTime;
+    const double start = now_mono();
+    const double deadline = start + limit;
+    int rc = 0;
+    bool timedOut = false;
+    if (cpc->pid <= 0) return 0;
+
+    for (;;) {
+        bool outOpen = cpc->stdoutPipe[0] >= 0 && !cpc->stdoutEof;
+        if (check_exited(cpc) && !outOpen) break;
+        int left = ms_until(deadline);
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        struct pollfd fds[3];
+        int n = 0, iOut = -1, iIn = -1, iPid = -1;
+        if (outOpen) {
+            iOut = n;
+            fds[n++] = {cpc->stdoutPipe[0], POLLIN, 0};
+        }
+        if (stdin_pending(cpc)) {
+            iIn = n;
+            fds[n++] = {cpc->stdinPipe[1], POLLOUT, 0};
+        }
+        if (!cpc->exited && cpc->pidfd >= 0) {
+            iPid = n;
+            fds[n++] = {cpc->pidfd, POLLIN, 0};
+        }
+        if (!cpc->exited && cpc->pidfd < 0 && left > kTickMs) left = kTickMs;
+        if (u_trace_on(6))
+            PRINT('t', "uex8050", "Wait loop. pid=%d, rc=%d.\n", static_cast<int>(cpc->pid), rc);
+        int r = poll(fds, static_cast<nfds_t>(n), left);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex8010", "poll() error: %d %s", err,
+                  strerror(err));
+            rc = 7;
+            timedOut = true;
+            break;
+        }
+        if (iIn >= 0 && fds[iIn].revents) feed_stdin(opts, cpc);
+        if (iOut >= 0 && fds[iOut].revents) drain_stdout(opts, cpc);
+        (void)iPid;  // the exit check at the top of the loop reads it
+    }
+
+    if (timedOut) {
+        if (rc == 0)
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex8080",
+                  "Child process %.20s did not finish in %d seconds.", cpc->p_cmd, limit);
+        end_group(cpc);
+        opts->processRC = pRC_timedout;
+        drain_stdout(opts, cpc);  // what the pipe still holds
+    } else {
+        reap(cpc);
+        log_exit_status(cpc);
+        opts->maxWaitTime = static_cast<int32_t>(now_mono() - start);
+        if (u_trace_on(5)) PRINT('t', "uex8070", "finished in %d seconds\n", opts->maxWaitTime);
+    }
+    if (u_trace_on(6))
+        PRINT('t', "uex8090", "Info: rc=%d, errno=%d, tpid=%d\n", rc, 0, static_cast<int>(cpc->pid));
+    return rc;
+}
+
+r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc) {
+    if (opts->outpfile) {
+        if (u_trace_on(7)) PRINT('t', "uex6801", "Reading results from file %s\n", cpc->childStdoutFn);
+        closePipeHandle(&cpc->outFileFd);
+        int fd = -1;
+        if (!cpc->childStdoutFn[0] || openPipedFile(cpc, cpc->childStdoutFn, &fd, "r") != 0) {
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex6810", "Can't open file %s",
+                  cpc->childStdoutFn);
+            return nullptr;
+        }
+        init_reader(cpc);
+        while (!cpc->endMarkSeen && cpc->linesRead < max_lines(opts)) {
+            char* line = u_blockread(fd, &cpc->rb);
+            if (!line) break;
+            take_line(opts, cpc, line, cpc->rb.curLineLen);
+        }
+        close(fd);
+        if (!u_trace_on(9)) {
+            unlink(cpc->childStdoutFn);
+            cpc->childStdoutFn[0] = '\0';
+        }
+    } else {
+        if (!(cpc->ownFlags & cpc_stdout_pipe)) {
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex6820", "No pipe created for child stdout");
+            return nullptr;
+        }
+        drain_stdout(opts, cpc);
+        closePipeHandle(&cpc->stdoutPipe[0]);
+    }
+    if (trace_all)
+        PRINT('i', "uex6830", "Read %d lines for Command %.50s\n", cpc->linesRead,
+              cpc->p_cFullCmd ? cpc->p_cFullCmd : "");
+    r_exec_chain* chain = cpc->outHead;
+    cpc->outHead = cpc->outTail = nullptr;
+    return chain;
+}
+
+int CreateChildProcessEnd(execopt* opts) {
+    createProcessComm* cpc = opts ? opts->ihandle : nullptr;
+    if (!cpc) return 0;
+    closePipeHandle(&cpc->stdinPipe[0]);
+    closePipeHandle(&cpc->stdinPipe[1]);
+    closePipeHandle(&cpc->stdoutPipe[0]);
+    closePipeHandle(&cpc->stdoutPipe[1]);
+    closePipeHandle(&cpc->outFileFd);
+    if (cpc->pid > 0 && !cpc->reaped) {
+        // Its input is closed now: a child reading it ends by itself; give it a moment.
+        if (!cpc->exited) wait_exited(cpc, kEndOwnMs);
+        end_group(cpc);
+    }
+    closePipeHandle(&cpc->pidfd);
+    if (!u_trace_on(9)) {
+        if (cpc->childStdinFn[0]) unlink(cpc->childStdinFn);
+        if (cpc->childStdoutFn[0]) unlink(cpc->childStdoutFn);
+    }
+    u_free_r_chain(cpc->outHead);
+    if (cpc->outStream) U_FREE(cpc->outStream);
+    if (cpc->argv) U_FREE(cpc->argv);
+    if (cpc->argText) U_FREE(cpc->argText);
+    if (cpc->shellCmd) U_FREE(cpc->shellCmd);
+    if ((cpc->ownFlags & cpc_own_fullcmd) && cpc->p_cFullCmd) U_FREE(cpc->p_cFullCmd);
+    if ((cpc->ownFlags & cpc_own_cmd) && cpc->p_cmd) U_FREE(cpc->p_cmd);
+    if ((cpc->ownFlags & cpc_own_parms) && cpc->p_parms) U_FREE(cpc->p_parms);
+    U_FREE(cpc);
+    opts->ihandle = nullptr;
+    return 0;
+}
+
+int u_exec_perm(const char* cmd, const char* parms, execopt* opts) {
+    if (!opts->callerSet) {
+        opts->async = 1;
+        opts->nosignalh = 1;
+        opts->keepsip = 1;
+        opts->asyncCont = 0;
+        opts->stdinp = 0;
+        opts->infile = 0;
+        opts->iflargep = 0;
+        opts->parmsaltin = 0;
+        opts->retstderr = 0;
+        opts->maxWaitTime = -1;
+    }
+    opts->processRC = pRC_ok;
+    if (opts->ihandle) CreateChildProcessEnd(opts);
+    opts->ihandle = u_new_cpc();
+    if (CreateChildProcess(cmd, parms, opts, opts->ihandle) != 0) {
+        opts->processRC = pRC_ierror;
+        CreateChildProcessEnd(opts);
+        return 1;
+    }
+    return 0;
+}
+
+int u_exec_get_fh(int* inFdOut, int* outFdOut, execopt* opts) {
+    createProcessComm* cpc = opts ? opts->ihandle : nullptr;
+    if (!cpc) return 4;
+    int rc = 0;
+    int in = cpc->stdinPipe[1];
+    if (in < 0) {
+        rc |= 1;
+        in = 0;
+    }
+    int out;
+    if (opts->outpfile) {
+        out = cpc->childStdoutFn[0] && cpc->outFileFd >= 0 ? cpc->outFileFd : -1;
+    } else {
+        out = cpc->stdoutPipe[0];
+    }
+    if (out < 0) {
+        rc |= 2;
+        out = 0;
+    }
+    if (inFdOut) *inFdOut = in;
+    if (outFdOut) *outFdOut = out;
+    return rc;
+}
+
+int u_exec_term(execopt* opts) {
+    CreateChildProcessEnd(opts);
+    return 0;
+}
+
+int u_AsynProcess(const char* cmd, const char* parms) {
+    ensure_sigpipe_ignored();
+    std::string text = std::string(cmd ? cmd : "") + " " + (parms ? parms : "");
+    std::vector<char> words(text.begin(), text.end());
+    words.push_back('\0');
+    std::vector<char*> argv(text.size() + 2, nullptr);
+    int n = u_tokenset(argv.data(), words.data(), nullptr);
+    if (n < 1) return 4;
+    argv[static_cast<size_t>(n)] = nullptr;
+    // The candidates execvp would try, made before fork.
+    std::vector<std::string> candidates;
+    if (std::strchr(argv[0], '/')) {
+        candidates.emplace_back(argv[0]);
+    } else {
+        const char* path = std::getenv("PATH");
+        std::string p = path ? path : "/usr/bin:/bin";
+        size_t pos = 0;
+        for (;;) {
+            size_t colon = p.find(':', pos);
+            std::string dir = p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+            candidates.push_back((dir.empty() ? std::string(".") : dir) + "/" + argv[0]);
+            if (colon == std::string::npos) break;
+            pos = colon + 1;
+        }
+    }
+    std::vector<const char*> paths;
+    for (auto& c : candidates) paths.push_back(c.c_str());
+    if (u_trace_on(5)) PRINT('t', "uex9030", "Child process. cmd=%.20s\n", argv[0]);
+
+    int pfds[2];
+    if (pipe2(pfds, O_CLOEXEC) != 0) pfds[0] = pfds[1] = -1;
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) {
+        int err = errno;
+        closePipeHandle(&pfds[0]);
+        closePipeHandle(&pfds[1]);
+        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", err,
+              strerror(err));
+        return 4;
+    }
+    if (pid == 0) {
+        // A short-lived middle process: the program runs in its child, which the system
+        // adopts, so the caller is never left with a zombie to reap.
+        pid_t grandchild = fork();
+        if (grandchild == 0) {
+            struct sigaction dfl{};
+            dfl.sa_handler = SIG_DFL;
+            sigemptyset(&dfl.sa_mask);
+            sigaction(SIGPIPE, &dfl, nullptr);
+            int err = ENOENT;
+            for (const char* p : paths) {
+                execv(p, argv.data());
+                if (errno != ENOENT && errno != ENOTDIR) err = errno;
+            }
+            child_report("UEX9040E", "execvp() error", -1, err);
+            _exit(127);
+        }
+        if (pfds[1] >= 0) {
+            ssize_t w = write(pfds[1], &grandchild, sizeof grandchild);
+            (void)w;
+        }
+        _exit(grandchild < 0 ? 4 : 0);
+    }
+    closePipeHandle(&pfds[1]);
+    pid_t started = -1;
+    if (pfds[0] >= 0) {
+        ssize_t r;
+        do {
+            r = read(pfds[0], &started, sizeof started);
+        } while (r < 0 && errno == EINTR);
+        if (r != static_cast<ssize_t>(sizeof started)) started = -1;
+        closePipeHandle(&pfds[0]);
+    }
+    int status = 0;
+    pid_t w;
+    do {
+        w = waitpid(pid, &status, 0);
+    } while (w < 0 && errno == EINTR);
+    if (w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 4) {
+        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", EAGAIN,
+              strerror(EAGAIN));
+        return 4;
+    }
+    if (u_trace_on(5)) PRINT('t', "uex9050", "Child pid= %d.\n", static_cast<int>(started));
+    return 0;
+}

@@ -1,0 +1,343 @@
+#include "runtime/exec.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "runtime/alloc.h"
+#include "runtime/child.h"
+#include "runtime/env.h"
+#include "runtime/msg.h"
+#include "runtime/tempnames.h"
+#include "runtime/trace.h"
+
+namespace {
+
+// Commands run through the shell get SIGPIPE at its default, as any program expects; the
+// parent itself ignores it. Held only around popen/system (one thread).
+class DefaultSigpipe {
+public:
+    DefaultSigpipe() {
+        struct sigaction dfl{};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        ok_ = sigaction(SIGPIPE, &dfl, &old_) == 0;
+    }
+    ~DefaultSigpipe() {
+        if (ok_) sigaction(SIGPIPE, &old_, nullptr);
+    }
+    DefaultSigpipe(const DefaultSigpipe&) = delete;
+    DefaultSigpipe& operator=(const DefaultSigpipe&) = delete;
+
+private:
+    struct sigaction old_{};
+    bool ok_ = false;
+};
+
+void log_status(const char* cmd, int status) {
+    if (status == -1 || status == 0) return;
+    if (WIFEXITED(status)) {
+        PRINT('w', "uex2080", "Command %.50s ended with exit status %d\n", cmd,
+              WEXITSTATUS(status));
+    } else if (WIFSIGNALED(status)) {
+        PRINT('w', "uex2080", "Command %.50s ended by signal %d\n", cmd, WTERMSIG(status));
+    }
+}
+
+// Writes the whole text to a new exclusive temporary file; false on failure.
+bool write_new_file(const char* name, const char* text) {
+    int fd = u_createTempFile(name);
+    if (fd < 0) return false;
+    size_t len = std::strlen(text);
+    size_t off = 0;
+    while (off < len) {
+        ssize_t n = write(fd, text + off, len - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int err = errno;
+            close(fd);
+            errno = err;
+            return false;
+        }
+        off += static_cast<size_t>(n);
+    }
+    return close(fd) == 0;
+}
+
+// Reads at most 10000 lines of a command's output into a chain (see u_exec).
+r_exec_chain* read_exec_lines(FILE* in) {
+    r_exec_chain* head = nullptr;
+    r_exec_chain** tail = &head;
+    char line[1024];
+    int count = 0;
+    int nullRun = 0;
+    while (fgets(line, sizeof line, in)) {
+        if (++count > 10000) {
+            if (u_trace_on(0))
+                PRINT('t', "uex2070", "Stopped reading returned data after %d rows\n",
+                      count - 1);
+            break;
+        }
+        if (line[0] == '\0') {
+            if (++nullRun >= 6) {
+                if (u_trace_on(3))
+                    PRINT('t', "uex2060",
+                          "stopped reading returned data because of 5 null lines in a row.\n");
+                break;
+            }
+            continue;
+        }
+        nullRun = 0;
+        if (line[0] == '\n' && line[1] == '\0') continue;
+        size_t len = std::strlen(line);
+        if (len > 0 && line[len - 1] == '\n') line[--len] = '\0';
+        *tail = u_new_r_chain(line, static_cast<int32_t>(len));
+        tail = &(*tail)->next;
+    }
+    return head;
+}
+
+// Scans rb's data from p for the next line. Returns the line, or null when the data ran
+// out: then a partial line has been carried to the start of buff (prevBuff behind it) or
+// nothing is left (prevBuff null).
+char* scan_line(readBuff* rb, char* p) {
+    char* end = rb->buffEnd;
+    while (p < end && (*p == '\0' || *p == '\n')) ++p;
+    if (p >= end) {
+        rb->lastLine = nullptr;
+        rb->prevBuff = nullptr;
+        return nullptr;
+    }
+    char* q = p;
+    while (q < end && *q != '\n' && *q != '\0') ++q;
+    int32_t len = static_cast<int32_t>(q - p);
+    if (q < end || len >= rb->maxBuffSize - 1) {
+        // A complete line, or one longer than a read: deliver it (cut in the second case;
+        // buffEnd holds a NUL already).
+        *q = '\0';
+        rb->lastLine = q;
+        rb->curLineLen = len;
+        return p;
+    }
+    std::memmove(rb->buff, p, static_cast<size_t>(len));
+    rb->lastLine = nullptr;
+    rb->prevBuff = rb->buff + len;
+    return nullptr;
+}
+
+char* blockread(int fd, readBuff* rb, bool nonblocking, int32_t* state) {
+    *state = u_br_line;
+    char* p = nullptr;
+    if (rb->lastLine && rb->lastLine + 1 < rb->buffEnd) p = rb->lastLine + 1;
+    for (;;) {
+        if (p) {
+            if (char* line = scan_line(rb, p)) return line;
+        }
+        char* at = rb->prevBuff ? rb->prevBuff : rb->buff;
+        ssize_t n;
+        do {
+            n = read(fd, at, static_cast<size_t>(rb->maxBuffSize - 1));
+        } while (n < 0 && errno == EINTR);
+        if (n < 0 && nonblocking && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            rb->prevBuff = at;
+            rb->lastLine = nullptr;
+            *state = u_br_wouldblock;
+            return nullptr;
+        }
+        if (n <= 0) {
+            if (n < 0 && u_trace_on(6))
+                PRINT('t', "uex1025", "read() returned -1. errno=%d %s\n", errno,
+                      strerror(errno));
+            if (at > rb->buff) {
+                // The last line had no newline: it is still a line.
+                rb->buffEnd = at;
+                *at = '\0';
+                rb->lastLine = at;
+                rb->curLineLen = static_cast<int32_t>(at - rb->buff);
+                rb->prevBuff = nullptr;
+                return rb->buff;
+            }
+            rb->prevBuff = nullptr;
+            rb->lastLine = nullptr;
+            rb->buffEnd = rb->buff;
+            *state = u_br_eof;
+            return nullptr;
+        }
+        rb->buffEnd = at + n;
+        *rb->buffEnd = '\0';
+        rb->prevBuff = nullptr;
+        if (my_trace_all[9] > 2) {
+            PRINT('t', "uex1026", " rs=%d, buff=%4.4X, prevBuff=%4.4x, buffEnd=%4.4x\n",
+                  static_cast<int>(n), 0u, static_cast<unsigned>(at - rb->buff),
+                  static_cast<unsigned>(rb->buffEnd - rb->buff));
+            u_print_dumpx(nullptr, rb->buff, static_cast<int>(rb->buffEnd - rb->buff));
+        }
+        p = rb->buff;
+    }
+}
+
+}  // namespace
+
+r_exec_chain* u_new_r_chain(const char* text, int32_t len) {
+    auto* e = static_cast<r_exec_chain*>(U_MALLOC(sizeof(r_exec_chain) + len + 1));
+    e->next = nullptr;
+    e->size = len;
+    std::memcpy(e->line, text, static_cast<size_t>(len));
+    e->line[len] = '\0';
+    return e;
+}
+
+void u_free_r_chain(r_exec_chain* chain) {
+    while (chain) {
+        r_exec_chain* next = chain->next;
+        U_FREE(chain);
+        chain = next;
+    }
+}
+
+char* u_blockread(int fd, readBuff* rb) {
+    int32_t state;
+    return blockread(fd, rb, false, &state);
+}
+
+char* u_blockread_nb(int fd, readBuff* rb, int32_t* state) { return blockread(fd, rb, true, state); }
+
+int u_ismessage(const char* line) {
+    if (!line || std::strlen(line) <= 9) return 0;
+    auto up = [&](int i) { return std::isupper(static_cast<unsigned char>(line[i])) != 0; };
+    auto dig = [&](int i) { return std::isdigit(static_cast<unsigned char>(line[i])) != 0; };
+    auto sev = [&](int i) { return line[i] != '\0' && std::strchr("EWIST", line[i]) != nullptr; };
+    if (line[8] == ' ') {
+        return up(0) && up(1) && up(2) && dig(3) && dig(4) && dig(5) && dig(6) && sev(7);
+    }
+    if (line[9] == ' ') {
+        return up(0) && up(1) && up(2) && up(3) && dig(4) && dig(5) && dig(6) && dig(7) &&
+               sev(8);
+    }
+    return 0;
+}
+
+r_exec_chain* u_exec(const char* cmd, const char* parms) {
+    if (!cmd) return nullptr;
+    if (!parms) parms = "";
+    const bool keep = u_trace_on(9);
+
+    // Long parameters travel in a file that the programs of the system read with -filein.
+    std::string words = parms;
+    char parmsFile[1024] = "";
+    if (std::strlen(parms) > 1024) {
+        u_createTempFileName(parmsFile, "rexecp", ' ');
+        if (!write_new_file(parmsFile, parms)) {
+            int err = errno;
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2038", "fopen error (%d %s), file=%s",
+                  err, strerror(err), parmsFile);
+            unlink(parmsFile);
+            return nullptr;
+        }
+        words = std::string("-filein ") + parmsFile;
+    }
+    auto dropParmsFile = [&] {
+        if (parmsFile[0] && !keep) unlink(parmsFile);
+    };
+
+    r_exec_chain* chain = nullptr;
+    fflush(nullptr);
+    if (env_vars.db_type && std::strcmp(env_vars.db_type, "zem") == 0) {
+        // Through a file, so standard error is collected with standard output.
+        char outName[1024];
+        u_createTempFileName(outName, "rexec", ' ');
+        int fd = u_createTempFile(outName);
+        if (fd < 0) {
+            int err = errno;
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2045", "fopen error (%d %s), file=%s",
+                  err, strerror(err), outName);
+            dropParmsFile();
+            return nullptr;
+        }
+        close(fd);
+        std::string line = "( " + std::string(cmd) + " " + words + " ) 1>" + outName + " 2>&1";
+        int status;
+        {
+            DefaultSigpipe sp;
+            status = system(line.c_str());
+        }
+        if (status == -1) {
+            int err = errno;
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2040", "Command error (%d %s), cmd=%.50s...",
+                  err, strerror(err), line.c_str());
+            if (!keep) unlink(outName);
+            dropParmsFile();
+            return nullptr;
+        }
+        log_status(cmd, status);
+        FILE* in = fopen(outName, "re");
+        if (!in) {
+            int err = errno;
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2045", "fopen error (%d %s), file=%s",
+                  err, strerror(err), outName);
+            if (!keep) unlink(outName);
+            dropParmsFile();
+            return nullptr;
+        }
+        chain = read_exec_lines(in);
+        fclose(in);
+        if (!keep) unlink(outName);
+    } else {
+        std::string line = std::string(cmd) + " " + words;
+        FILE* in;
+        {
+            DefaultSigpipe sp;
+            in = popen(line.c_str(), "re");
+        }
+        if (!in) {
+            int err = errno;
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2050", "popen error (%d %s), cmd=%.40s...",
+                  err, strerror(err), line.c_str());
+            dropParmsFile();
+            return nullptr;
+        }
+        chain = read_exec_lines(in);
+        int status = pclose(in);
+        log_status(cmd, status);
+    }
+    dropParmsFile();
+    return chain;
+}
+
+r_exec_chain* u_exec_timed(const char* cmd, const char* parms, int32_t timeLimit,
+                           execopt* opts) {
+    if (!opts->callerSet) {
+        opts->stdinp = 1;
+        opts->iflargep = 1;
+        opts->parmsaltin = 1;
+    }
+    opts->processRC = pRC_ok;
+    if (!opts->asyncCont) {
+        if (opts->ihandle) CreateChildProcessEnd(opts);
+        createProcessComm* cpc = u_new_cpc();
+        opts->ihandle = cpc;
+        if (opts->maxWaitTime == 0 && timeLimit != 0) opts->maxWaitTime = timeLimit;
+        if (CreateChildProcess(cmd, parms, opts, cpc) != 0) {
+            opts->processRC = pRC_ierror;
+            CreateChildProcessEnd(opts);
+            return nullptr;
+        }
+        if (opts->async) return nullptr;
+    }
+    if (!opts->ihandle) {
+        opts->processRC = pRC_ierror;
+        return nullptr;
+    }
+    waitForChildProcess(opts, opts->ihandle);
+    r_exec_chain* chain = ReadChildOutput(opts, opts->ihandle);
+    CreateChildProcessEnd(opts);
+    return chain;
+}

@@ -1,0 +1,137 @@
+// The parent-child SQL channel: a line protocol between a parent and a database access
+// program kept running as its permanent child (runtime/child.h).
+//
+// A record is one text line: "!", the record letter, a blank, then fixed fields (numbers
+// right-aligned and zero-padded, names blank-padded, single blanks between fields). In
+// memory a record is a parentChildComm of 3003 bytes; a line of at most 3000 characters
+// travels whole, followed by a newline. A request and an answer each end with a Z record.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "runtime/child.h"
+
+// Longest line that travels whole; bytes of a record in memory.
+constexpr int pcc_line_max = 3000;
+constexpr int pcc_record_size = 3003;
+
+struct parentChildComm {
+    char header;  // '!'
+    char id;      // record letter
+    char f0;      // blank
+    union {
+        char data[3000];  // D: a result row
+        char opts[3000];  // O: an options text
+        struct {
+            char text[3000];
+        } msg;  // M: id, severity, blank, text
+        struct {
+            char name[32];
+            char f1;
+            char type;
+            char f2;
+            char length[4];
+        } col;  // C
+        struct {
+            char type;  // I, P or S
+            char f1;
+            union {
+                struct {
+                    char num_cols[4];
+                    char f2;
+                    char row_size[4];
+                } i;
+                struct {
+                    char parse_option;
+                } p;
+                struct {
+                    char return_code[4];
+                    char f2;
+                    char supplied_id[4];
+                    char f3;
+                    char db_error_code[8];
+                    char f4;
+                    char cursor[8];
+                    char f5;
+                    char connected;
+                } s;
+            } u;
+        } info;  // I
+        struct {
+            char type;
+            char f1;
+            union {
+                struct {
+                    char verb[16];
+                    char f2;
+                    char rest[2981];
+                } p;  // S/D and S/P
+                char text[2998];
+            } u;
+        } sql;  // S
+        struct {
+            char type;
+            char f1;
+            union {
+                char requestId[4];  // X/I
+                char rowLimit[4];   // X/R
+                char parms[50];     // other sub-types
+            } u;
+        } cmd;  // X
+        char zero;
+        char init2blanks[10];
+        char max_structure_size[3000];
+    } u;
+};
+static_assert(sizeof(parentChildComm) == pcc_record_size);
+
+// Formats a record into buf (at least 3003 bytes) and returns 0. Arguments by letter
+// (characters passed as int):
+//   A, Z: none.            C: name, type, length.          D, O: text.
+//   I: sub-type, then I: columns, row size; P: option; S: return code, supplied id,
+//      database error code, cursor (may be null), connected.
+//   M: severity, message id, printf format, its arguments.
+//   S: sub-type, text (may be null), and for P a further text (may be null).
+//   X: sub-type, then for I and R an integer, for X nothing, others a text (may be null).
+// Texts that would make the line longer than 3000 characters are cut (with a warning).
+// Another upper-case letter gets only the header and ten blanks, unterminated (the caller
+// completes it); a letter that is not upper case gets the same.
+int pcc_format(char* buf, int id, ...);
+
+// Writes value as exactly width characters, zero-padded on the left, no terminator. Digits
+// that do not fit are cut to the leading ones and logged ("uex4900"). 0.
+int pcc_format_1num(char* dst, int value, int width);
+
+// Parent side: sends line (a newline and a NUL are put behind it, so the buffer needs two
+// spare bytes) to the child's standard input. 0 sent; 2 short write; 10 no stdin pipe;
+// 104 write error (the child has gone, or its pipe stayed full for about 8 seconds).
+int pcc_send_sql(char* line, execopt* opts);
+
+// Parent side: reads the next line of the child's standard output into buf (3003 bytes),
+// without its newline, waiting at most getReadWaitTime() seconds. Returns the record
+// letter (byte 1). On time-out byte 1 is 'Z', the result is 'Z' and opts->processRC is
+// pRC_timedout (pRC_ok after a line), so a caller can tell a time-out from a complete
+// answer. 0 at the end of input or when the channel cannot be read. A line longer than
+// 3000 characters is skipped up to its newline and reported.
+int pcc_receive_sql(char* buf, execopt* opts);
+
+// Child side: writes line and a newline to stream and flushes. 0 sent, 4 failure.
+int pcc_send_collector(const char* line, FILE* stream);
+
+// Child side: reads the next line from standard input into buf (3003 bytes), without its
+// newline. Returns the record letter (byte 1); 0 at the end of input. A read error ends the
+// program with status 2. A line longer than 3000 characters is skipped and reported.
+int pcc_receive_collector(char* buf);
+
+// Seconds a channel read waits: COLL_WAIT_TIMEOUT when 1 to 120, else 5 (20 at trace
+// level 7). Read on the first call and kept in grwtSec (0 means not read yet).
+int getReadWaitTime();
+extern int grwtSec;
+
+// Reads up to *lenInOut raw bytes from fd into buf; stores the count (or -1) in *lenInOut.
+// Returns 0.
+int pcc_receive_sql_1(char* buf, int* lenInOut, int fd);
+
+// Logs that it was entered ("utx0900") and returns.
+void terminate();
