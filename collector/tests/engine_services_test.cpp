@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "collector/column_lookup.h"
+#include "collector/def_keywords.h"
+#include "collector/engine_globals.h"
+#include "collector/syntax_error.h"
+#include "defs/cursor.h"
+#include "defs/select_lists.h"
+#include "defs/tests/log_capture.h"
+#include "runtime/alloc.h"
+#include "runtime/msg.h"
+#include "runtime/strings.h"
+#include "runtime/trace.h"
+
+namespace {
+
+TEST(Errmsg, ComposesTheSyntaxErrorText) {
+    struct c {
+        const char* text;
+        const char* word;
+        int length;
+        int position;
+        const char* want;
+    } cases[] = {
+        {"Bad value", "abcdef", 3, 4, "Syntax error - Position = 5 Bad value, Text = abc"},
+        {"Bad value", "abcdef", 0, 4, "Syntax error - Position = 5 Bad value"},
+        {"Bad value", "abcdef", 6, 0, "Syntax error - Bad value, Text = abcdef"},
+        {"", nullptr, 0, 0, "Syntax error - "},
+    };
+    for (const c& k : cases) {
+        failed = 0;
+        EXPECT_EQ(errmsg(k.text, k.word, k.length, k.position), -1);
+        EXPECT_STREQ(message, k.want);
+        EXPECT_EQ(failed, 1);
+    }
+}
+
+TEST(Errmsg, StaysWithinTheMessageArea) {
+    std::string word(400, 'w');
+    errmsg("t", word.c_str(), 400, 0);
+    std::string m = message;
+    EXPECT_EQ(m.size(), 256u);
+    EXPECT_EQ(m.substr(0, 25), "Syntax error - t, Text = ");
+    std::string text(400, 'x');
+    errmsg(text.c_str(), "w", 1, 12);
+    EXPECT_EQ(std::strlen(message), 256u);
+}
+
+TEST(Keywords, DictionaryEvaluationAndTrace) {
+    struct c {
+        int (*fn)(const char*, int32_t);
+        const char* word;
+        int want;
+    } cases[] = {
+        {test_dict_word, "name", 1},      {test_dict_word, "TYPE", 2},
+        {test_dict_word, "initial", 3},   {test_dict_word, "NUMBER", 4},
+        {test_dict_word, "end", 5},       {test_dict_word, "Name", 0},
+        {test_dict_word, "names", 0},     {test_dict_word, "", 0},
+        {eval_key_word, "eval", 1},       {eval_key_word, "VALUE", 2},
+        {eval_key_word, "cursor", 3},     {eval_key_word, "COLUMN", 4},
+        {eval_key_word, "operator", 5},   {eval_key_word, "name", 6},
+        {eval_key_word, "END", 7},        {eval_key_word, "Eval", 0},
+        {eval_key_word, "ev", 0},         {eval_key_word, "operators", 0},
+        {test_trace_word, "trace", 1},    {test_trace_word, "TRACEM", 2},
+        {test_trace_word, "traced", 3},   {test_trace_word, "traceall", 4},
+        {test_trace_word, "TRACE_ALL", 4}, {test_trace_word, "show_row", 5},
+        {test_trace_word, "SHOW_CURSOR", 6}, {test_trace_word, "end", 7},
+        {test_trace_word, "Trace", 0},    {test_trace_word, "show_cursors", 0},
+    };
+    for (const c& k : cases)
+        EXPECT_EQ(k.fn(k.word, static_cast<int32_t>(std::strlen(k.word))), k.want) << k.word;
+    // The word is compared over the given length only.
+    EXPECT_EQ(test_dict_word("name;", 4), 1);
+    EXPECT_EQ(test_trace_word("trace_all x", 9), 4);
+    EXPECT_EQ(eval_key_word("value", 3), 0);
+}
+
+TEST(DictParms, FirstMatchWithoutRegardToCase) {
+    dict_parms* saved = dict_parms_anchor;
+    dict_parms_anchor = nullptr;
+    char n1[] = "owner", v1[] = "SYS", n2[] = "RDBMS", v2[] = "SRV1", n3[] = "rdbms",
+         v3[] = "SRV2";
+    add_dict_parm(n1, v1);
+    add_dict_parm(n2, v2);
+    add_dict_parm(n3, v3);
+    EXPECT_STREQ(search_dict_parm("OWNER"), "SYS");
+    EXPECT_STREQ(search_dict_parm("rdbms"), "SRV1");
+    EXPECT_EQ(search_dict_parm("dbhome"), nullptr);
+    EXPECT_EQ(search_dict_parm(nullptr), nullptr);
+    std::vector<std::string> order;
+    for (dict_parms* p = dict_parms_anchor; p != nullptr;) {
+        order.emplace_back(p->name);
+        dict_parms* n = p->next;
+        U_FREE(p);
+        p = n;
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"owner", "RDBMS", "rdbms"}));
+    dict_parms_anchor = saved;
+}
+
+// A cursor with columns, freed with them.
+curs* make_cursor(const char* name, std::initializer_list<const char*> cols,
+                  const char* activated = "") {
+    curs* c = curs_new();
+    std::strcpy(c->cur_name, name);
+    std::strcpy(c->activation_time, activated);
+    for (const char* col : cols) add_column(col, c);
+    return c;
+}
+
+void free_cursor(curs* c) {
+    for (columns* col = c->insert_columns; col != nullptr;) {
+        columns* n = col->next;
+        U_FREE(col);
+        col = n;
+    }
+    U_FREE(c);
+}
+
+TEST(SetColOrdinals, NumbersInListOrder) {
+    curs* c = make_cursor("C", {"a", "b", "c"});
+    EXPECT_EQ(set_col_ordinals(c), 0);
+    std::vector<int> got;
+    for (columns* col = c->insert_columns; col != nullptr; col = col->next)
+        got.push_back(col->col_no);
+    EXPECT_EQ(got, (std::vector<int>{1, 2, 3}));
+    free_cursor(c);
+}
+
+TEST(SearchCursVersInsert, OwnColumnsByNameAndPosition) {
+    curs* c = make_cursor("C", {"a", "bb", "c"});
+    columns* col = nullptr;
+    curs* owner = nullptr;
+    struct k {
+        const char* name;
+        const char* want;
+    } cases[] = {{"bb", "bb"}, {"3", "c"}, {"0", "a"}, {"1", "a"}, {"4", nullptr},
+                 {"b", nullptr}, {"BB", nullptr}, {"bbb", nullptr}};
+    for (const k& x : cases) {
+        int rc = search_curs_vers_insert(c, x.name, &col, &owner);
+        if (x.want == nullptr) {
+            EXPECT_EQ(rc, 1) << x.name;
+            EXPECT_EQ(col, nullptr);
+            EXPECT_EQ(owner, nullptr);
+        } else {
+            EXPECT_EQ(rc, 0) << x.name;
+            ASSERT_NE(col, nullptr);
+            EXPECT_STREQ(col->col_name, x.want);
+            EXPECT_EQ(owner, c);
+        }
+    }
+    free_cursor(c);
+}
+
+// A slot holding a copy of version v1, and the ring v1 -> v2 -> v3 -> v1.
+struct versions {
+    curs* slot;
+    curs* v1;
+    curs* v2;
+    curs* v3;
+    versions(const char* t2, const char* t3, std::initializer_list<const char*> c2,
+             std::initializer_list<const char*> c3) {
+        v1 = make_cursor("V", {"a"}, "20261210100000");
+        v2 = make_cursor("V", c2, t2);
+        v3 = make_cursor("V", c3, t3);
+        v1->cur_version_list = v2;
+        v2->cur_version_list = v3;
+        v3->cur_version_list = v1;
+        slot = make_cursor("V", {"a"}, "20261210100000");
+        slot->cur_version_list = v2;
+        slot->if_tree_place = v1;
+        for (curs* v : {v1, v2, v3}) v->if_tree_place = v;
+    }
+    ~versions() {
+        for (curs* c : {slot, v1, v2, v3}) free_cursor(c);
+    }
+};
+
+TEST(SearchCursVersInsert, ColumnOnlyInAnInactiveVersion) {
+    log_capture log;
+    versions v("20261210090000", "20261210095000", {"x", "y"}, {"y"});
+    columns* col = nullptr;
+    curs* owner = nullptr;
+    // Only v2 holds x.
+    EXPECT_EQ(search_curs_vers_insert(v.slot, "x", &col, &owner), 0);
+    EXPECT_EQ(owner, v.v2);
+    EXPECT_STREQ(col->col_name, "x");
+    EXPECT_TRUE(log.has("Column x not found in the active version of the cursor V:going "
+                        "through inactive versions"));
+    EXPECT_TRUE(log.has("Column x found in alternative version of the cursor V: incorrect "
+                        "data or abend possible."));
+    // v2 and v3 hold y; v3 was activated last.
+    EXPECT_EQ(search_curs_vers_insert(v.slot, "y", &col, &owner), 0);
+    EXPECT_EQ(owner, v.v3);
+    // Own columns come first.
+    EXPECT_EQ(search_curs_vers_insert(v.slot, "a", &col, &owner), 0);
+    EXPECT_EQ(owner, v.slot);
+    // An ordinal counts afresh in each version.
+    EXPECT_EQ(search_curs_vers_insert(v.slot, "2", &col, &owner), 0);
+    EXPECT_EQ(owner, v.v2);
+    EXPECT_STREQ(col->col_name, "y");
+    EXPECT_EQ(search_curs_vers_insert(v.slot, "zz", &col, &owner), 1);
+    EXPECT_EQ(col, nullptr);
+    EXPECT_EQ(owner, nullptr);
+}
+
+TEST(SearchCursVersInsert, NeverActivatedVersionsGiveTheFirstHolder) {
+    log_capture log;
+    versions v("", "", {"y"}, {"y"});
+    v.slot->activation_time[0] = '\0';
+    columns* col = nullptr;
+    curs* owner = nullptr;
+    EXPECT_EQ(search_curs_vers_insert(v.slot, "y", &col, &owner), 0);
+    EXPECT_EQ(owner, v.v2);
+    EXPECT_FALSE(log.has("not found in the active version"));
+    EXPECT_TRUE(log.has("found in alternative version"));
+}
+
+TEST(EngineHooks, EditPassesAndDistributorRelease) {
+    EXPECT_EQ(edit_decode(), 0);
+    EXPECT_EQ(set_qualifieds(), 0);
+    edit_passes.edit_math = [] { return 1; };
+    EXPECT_EQ(edit_math(), 1);
+    edit_passes.edit_math = nullptr;
+    static int released = 0;
+    del_distributor_hook = [] {
+        ++released;
+        return 0;
+    };
+    EXPECT_EQ(del_distributor(), 0);
+    EXPECT_EQ(released, 1);
+    del_distributor_hook = nullptr;
+}
+
+TEST(EngineHooks, WorkBufferIsAllocatedOnce) {
+    char* w = engine_alloc_work_buff();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(engine_alloc_work_buff(), w);
+}
+
+TEST(DelCurs, FreesOnlyWithTraceLevelSeven) {
+    log_capture log;
+    curs* a = make_cursor("A", {"x"});
+    curs* b = make_cursor("B", {"y"});
+    set_operate(&b->mon_fri_start, 0, 3600);
+    b->saturday_start = b->sunday_start = &full_day;
+    b->insert = alloc_str("insert");
+    a->next = b;
+    curs* saved = cur_anchor;
+    cur_anchor = a;
+    int16_t level = my_trace_all[7];
+    my_trace_all[7] = 0;
+    del_curs();
+    EXPECT_EQ(cur_anchor, a);
+    my_trace_all[7] = 1;
+    del_curs();  // the sanitizer checks that everything is freed once
+    my_trace_all[7] = level;
+    EXPECT_EQ(cur_anchor, nullptr);
+    EXPECT_TRUE(log.has("del_cur() Freeing storage for cursor:B"));
+    EXPECT_EQ(full_day.end_time, 86400);
+    cur_anchor = saved;
+}
+
+TEST(Quitting, MinusOneReturnsToTheCallerAfterClosingTheLog) {
+    FILE* saved = stder;
+    stder = std::tmpfile();
+    static int hook_code = 0;
+    quitting_hook = [](int code) { hook_code = code; };
+    EXPECT_EQ(quitting(-1), 0);
+    quitting_hook = nullptr;
+    EXPECT_EQ(hook_code, -1);
+    EXPECT_EQ(stder, nullptr);
+    stder = saved;
+}
+
+TEST(QuittingDeathTest, OtherCodesEndWithStatusZero) {
+    EXPECT_EXIT(quitting(-1001), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(NoMemDeathTest, EndsWithStatus98) {
+    EXPECT_EXIT(no_mem(), ::testing::ExitedWithCode(98), "");
+}
+
+}  // namespace
