@@ -65,7 +65,10 @@ const char* pipe_dir() {
     return env_vars.localtmpdir && *env_vars.localtmpdir ? env_vars.localtmpdir : nullptr;
 }
 
-void ensure_env() {}
+// The pipe names come from the configuration; read it when nobody has yet.
+void ensure_env() {
+    if (!env_vars.localtmpdir) get_envs(&env_vars);
+}
 
 // Appends "<text>_" when text is set and not empty.
 void append_part(char* out, size_t size, const char* text) {

@@ -86,7 +86,7 @@ void* pipe_operation(int code, comm_anchor* anchor, const char* names) {
 }  // namespace
 
 int zovcomm_code_of(const char* word) {
-    if (!word) return 0;
+    if (!word || !*word) return 0;
     char low[16];
     size_t n = strnlen(word, sizeof low);
     if (n >= sizeof low) return 0;
@@ -100,13 +100,14 @@ int zovcomm_code_of(const char* word) {
 }
 
 int get_timeout_value(const char* name, int dflt) {
-    const char* value = getenv(name);
-    if (!value || !*value) return dflt;
+    char* value = u_getenv(name, 0, nullptr);
+    if (!value) return dflt;
     errno = 0;
     char* end = nullptr;
     long v = strtol(value, &end, 10);
-    if (end == value || errno == ERANGE || v <= 0 || v > INT_MAX / 1000) return dflt;
-    return static_cast<int>(v);
+    const bool usable = end != value && errno != ERANGE && v > 0 && v <= INT_MAX / 1000;
+    U_FREE(value);
+    return usable ? static_cast<int>(v) : dflt;
 }
 
 void comm_set_wait_timeout(const char* name, int dflt) {
