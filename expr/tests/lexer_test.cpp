@@ -222,6 +222,18 @@ TEST(Interning, FunctionNamesLeaveNoTermAndTablesGrowAcrossRuns) {
     EXPECT_EQ(table.size(), 3);
 }
 
+TEST(Interning, ParenthesesAndEndSignGiveTheSameTerms) {
+    TermTableScope table;
+    LexResult first, second;
+    expr_test::lex("(a = 1)", first);
+    expr_test::lex("a = 1;", second);
+    ASSERT_NE(first.list, nullptr);
+    ASSERT_NE(second.list, nullptr);
+    EXPECT_EQ(term_at(first, 1), term_at(second, 0));
+    EXPECT_EQ(term_at(first, 3), term_at(second, 2));
+    EXPECT_EQ(table.size(), 2);
+}
+
 TEST(Interning, QualifiedColumnReplacesItsNameTerm) {
     TermTableScope table;
     LexResult r;

@@ -40,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
         RpnCase{"a LIKE 'x%' AND b = 2", "a 'x%' LIKE b #2 = AND"}, RpnCase{"(a)", "a"},
         RpnCase{"(NOT a = b)", "a b = NOT"}, RpnCase{"x := a = b", "x a := b ="},
         RpnCase{"SUM(a + b) * 2", "a b + SUM #2 *"}, RpnCase{"(-a) * b", "a u- b *"},
-        RpnCase{"(-a * b)", "a u- b *"}, RpnCase{"ROW(a, b, rfa)", "a b rfa ROW"}));
+        RpnCase{"(-a * b)", "a u- b *"}, RpnCase{"ROW(a, b, rfa)", "a b rfa ROW"},
+        RpnCase{"func2(SUM(a), b)", "a SUM b func2"}));
 
 TEST(Rpn, UnbalancedParenthesesFail) {
     TermTableScope table;
