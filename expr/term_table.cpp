@@ -13,6 +13,7 @@
 TERM_TABLE* term_tb_anchor = nullptr;
 TERM_TABLE* current_term = nullptr;
 TERM_TABLE* reuse_term_store = nullptr;
+curs* current_cursor = nullptr;
 
 namespace {
 

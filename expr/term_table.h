@@ -60,9 +60,12 @@ inline char** term_value_ref_final() { return reinterpret_cast<char**>(~uintptr_
 // An anchor value that marks "no term table may be used now" (all bits set).
 inline TERM_TABLE* term_tb_invalid() { return reinterpret_cast<TERM_TABLE*>(~uintptr_t{0}); }
 
+struct curs;
+
 extern TERM_TABLE* term_tb_anchor;    // head of the active term table; null when none
 extern TERM_TABLE* current_term;      // the name term the term lexer is building
 extern TERM_TABLE* reuse_term_store;  // released work terms, linked by next
+extern curs* current_cursor;          // the cursor plain names bind to; null when none
 
 // Installs a term table (null starts a new one). term_tb_invalid() is severe "TRM0150" and
 // ends the process through quitting.
