@@ -538,6 +538,9 @@ void Server::serve(std::shared_ptr<Connection> c) {
         const Answer& a = en->answer;
         bool attention = false;
         const std::string proc = rpc ? e.text : std::string();
+        // An answer with a return status is a procedure's answer: its result sets end
+        // with DONEINPROC and the status comes before DONEPROC; in a batch a DONE follows.
+        const bool in_proc = rpc || a.has_status;
         for (const auto& st : a.steps) {
             if (c->wait_readable(0) == 1) {
                 // Only an attention may come while a response is under way.
@@ -554,8 +557,8 @@ void Server::serve(std::shared_ptr<Connection> c) {
                     for (size_t k = 0; k < st.columns.size(); ++k)
                         put_value(out, st.columns[k], row[k].is_null, row[k].text, error);
                 }
-                put_done(out, rpc ? kTokDoneInProc : kTokDone,
-                         static_cast<uint16_t>(kDoneMore | kDoneCount | (rpc ? kDoneInProc : 0)),
+                put_done(out, in_proc ? kTokDoneInProc : kTokDone,
+                         static_cast<uint16_t>(kDoneMore | kDoneCount | (in_proc ? kDoneInProc : 0)),
                          static_cast<int32_t>(st.rows.size()));
             } else if (st.kind == Step::Message) {
                 put_eed(out, st.number, static_cast<uint8_t>(st.state),
@@ -593,6 +596,7 @@ void Server::serve(std::shared_ptr<Connection> c) {
             for (const auto& p : a.out_params)
                 put_value(out, p.format, p.value.is_null, p.value.text, error);
         }
+        if (in_proc && !rpc) put_done(out, kTokDoneProc, kDoneMore | (a.fail ? kDoneError : 0), 0);
         put_done(out, rpc ? kTokDoneProc : kTokDone, a.fail ? kDoneError : 0, 0);
         if (!c->send_tokens(out, true)) return;
     }
