@@ -75,9 +75,8 @@ int search_curs_vers_insert(curs* c, const char* name, columns** col, curs** cur
          v = v->cur_version_list, ++n) {
         columns* found = find_in(v, img);
         if (found == nullptr) continue;
-        if (best_cur == nullptr ||
-            std::strncmp(v->activation_time, best_cur->activation_time,
-                         sizeof(v->activation_time)) > 0) {
+        if (best_cur == nullptr || std::strncmp(v->activation_time, best_cur->activation_time,
+                                                sizeof(v->activation_time)) > 0) {
             best_col = found;
             best_cur = v;
         }

@@ -24,19 +24,23 @@ int lookup(const kw* table, size_t n, const char* word, int32_t length) {
 }
 
 const kw dict_words[] = {
-    {"name", "NAME", 1}, {"type", "TYPE", 2}, {"initial", "INITIAL", 3},
+    {"name", "NAME", 1},     {"type", "TYPE", 2}, {"initial", "INITIAL", 3},
     {"number", "NUMBER", 4}, {"end", "END", 5},
 };
 const kw eval_words[] = {
-    {"eval", "EVAL", 1},         {"value", "VALUE", 2}, {"cursor", "CURSOR", 3},
-    {"column", "COLUMN", 4},     {"operator", "OPERATOR", 5},
-    {"name", "NAME", 6},         {"end", "END", 7},
+    {"eval", "EVAL", 1},     {"value", "VALUE", 2},       {"cursor", "CURSOR", 3},
+    {"column", "COLUMN", 4}, {"operator", "OPERATOR", 5}, {"name", "NAME", 6},
+    {"end", "END", 7},
 };
 const kw trace_words[] = {
-    {"trace", "TRACE", 1},         {"tracem", "TRACEM", 2},
-    {"traced", "TRACED", 3},       {"traceall", "TRACEALL", 4},
-    {"trace_all", "TRACE_ALL", 4}, {"show_row", "SHOW_ROW", 5},
-    {"show_cursor", "SHOW_CURSOR", 6}, {"end", "END", 7},
+    {"trace", "TRACE", 1},
+    {"tracem", "TRACEM", 2},
+    {"traced", "TRACED", 3},
+    {"traceall", "TRACEALL", 4},
+    {"trace_all", "TRACE_ALL", 4},
+    {"show_row", "SHOW_ROW", 5},
+    {"show_cursor", "SHOW_CURSOR", 6},
+    {"end", "END", 7},
 };
 
 }  // namespace

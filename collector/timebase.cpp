@@ -36,8 +36,7 @@ int get_time(char* out) {
 int form_time(char* out) {
     char t[15];
     get_time(t);
-    std::snprintf(out, 20, "%.4s/%.2s/%.2s %.2s:%.2s:%.2s", t, t + 4, t + 6, t + 8, t + 10,
-                  t + 12);
+    std::snprintf(out, 20, "%.4s/%.2s/%.2s %.2s:%.2s:%.2s", t, t + 4, t + 6, t + 8, t + 10, t + 12);
     return 0;
 }
 
@@ -101,8 +100,7 @@ int64_t secs_to_hour(int64_t secs) {
 }
 
 int find_window(const operate* saturday, const operate* sunday, const operate* mon_fri,
-                const int32_t* holidays, int count, int64_t now, int32_t* start,
-                int32_t* end) {
+                const int32_t* holidays, int count, int64_t now, int32_t* start, int32_t* end) {
     int64_t first = now / 86400;
     for (int64_t day = first; day < first + window_search_days; ++day) {
         bool holiday = false;
@@ -130,8 +128,7 @@ int find_window(const operate* saturday, const operate* sunday, const operate* m
 }
 
 int set_window_c(curs* c, int64_t now) {
-    if (c->demand == 1 || c->held == 'Y' || (c->once == 1 && c->first_row != nullptr))
-        return 0;
+    if (c->demand == 1 || c->held == 'Y' || (c->once == 1 && c->first_row != nullptr)) return 0;
     if (find_window(c->saturday_start, c->sunday_start, c->mon_fri_start, nullptr, 0, now,
                     &c->window_start, &c->window_end) != 0) {
         PRINT('w', "ctb0640", "No collection window of cursor %s opens within %d days\n",

@@ -38,8 +38,7 @@ inline constexpr int window_search_days = 400;
 // *start and *end set, or 1 when no window opens within window_search_days (then both are
 // set to the end of the searched span).
 int find_window(const operate* saturday, const operate* sunday, const operate* mon_fri,
-                const int32_t* holidays, int count, int64_t now, int32_t* start,
-                int32_t* end);
+                const int32_t* holidays, int count, int64_t now, int32_t* start, int32_t* end);
 
 // Sets the distributor's window_start and window_end from its day chains and holidays.
 // Returns 0; 1 with a message when no window opens within window_search_days.

@@ -97,27 +97,27 @@ enum : int16_t {
 // One column of a cursor (one host variable of its block).
 struct columns {
     columns* next;
-    int16_t col_name_ll;        // length of col_name, at most 49
-    char col_name[50];          // name without prefixes and without the part from "^" on
-    int16_t orig_type;          // source data type (2 numeric)
+    int16_t col_name_ll;  // length of col_name, at most 49
+    char col_name[50];    // name without prefixes and without the part from "^" on
+    int16_t orig_type;    // source data type (2 numeric)
     int16_t data_type;
-    int16_t len;                // formatted data length
-    int16_t oracle_len;         // source data length
+    int16_t len;         // formatted data length
+    int16_t oracle_len;  // source data length
     int16_t dbserver_len;
-    int16_t col_function;       // COLF_*
-    int16_t occurance;          // leading number of the host-variable word; 0 none
-    water* water_ptr;           // high/low water value of a HW!/LW! column
-    int32_t offset;             // offset of the value in the row text
-    int16_t convert;            // CONV_*
-    char* from;                 // where the value is read
+    int16_t col_function;  // COLF_*
+    int16_t occurance;     // leading number of the host-variable word; 0 none
+    water* water_ptr;      // high/low water value of a HW!/LW! column
+    int32_t offset;        // offset of the value in the row text
+    int16_t convert;       // CONV_*
+    char* from;            // where the value is read
     int32_t fromOffset;
-    int16_t* indicator;         // null indicator of the value
+    int16_t* indicator;  // null indicator of the value
     columns* base_column;
     curs* base_cursor;
-    int16_t qualified;          // 1: the word contained "."
-    int16_t caret_ll;           // number after "^"; 0 none
-    struct m_anch* m_anch;      // math clause producing this column
-    int16_t col_no;             // ordinal in its cursor, from 1
+    int16_t qualified;      // 1: the word contained "."
+    int16_t caret_ll;       // number after "^"; 0 none
+    struct m_anch* m_anch;  // math clause producing this column
+    int16_t col_no;         // ordinal in its cursor, from 1
     int16_t row_offset;
     struct decode_op* decode_op;
     struct col_ex_list* cxl_ptr;
@@ -129,119 +129,119 @@ enum eHeldStatus { H_GLB = 0, H_CUR = 1, H_VER = 2, H_MAX = 3 };
 // The cursor record. Comments give the byte offset of each field in the 456-byte status
 // record (defs/cursor_status.h); in memory the layout is the compiler's.
 struct curs {
-    curs* next;                        // 0   next cursor of cur_anchor
-    char cur_name[9];                  // 4   1 to 8 characters, zero-terminated
-    char last_time[15];                // 13  14-digit time of the last collection
-    int32_t window_start;              // 28  relative seconds
-    int32_t window_end;                // 32
-    int32_t next_time;                 // 36
-    int32_t stale_time;                // 40
-    int32_t stale;                     // 44
-    int16_t cvirtual;                  // 48
-    int16_t empty;                     // 50
-    int16_t demand;                    // 52
-    int16_t once;                      // 54
-    int16_t no_sql;                    // 56
-    int32_t interval;                  // 60
-    int32_t last_iteration_start;      // 64
-    int32_t this_iteration_start;      // 68
-    int32_t this_iteration_end;        // 72
-    int32_t execution_time;            // 76
-    int32_t current_interval;          // 80
-    sel* insert_select;                // 84
-    char* table_name;                  // 88  owned
-    char* host_table;                  // 92  owned
-    int16_t has_hvs_in_sel;            // 96
-    char* raw_insert_select;           // 100 owned
-    char* insert;                      // 104 owned
-    struct sel_piece* sel_piece;       // 108 owned
-    int16_t num_hvs;                   // 112
-    char* insert_where;                // 116 owned
-    columns* insert_columns;           // 120
-    int16_t num_cols;                  // 124
-    struct host_cols* host_cols;       // 128
-    char held;                         // 132 'Y' held
-    int16_t held_stat[3];              // 134 indexed by eHeldStatus
-    int16_t bypass;                    // 140
-    int16_t has_col_funct;             // 142
-    int16_t has_min_max;               // 144
-    row_data* min_max_row;             // 148
-    row_data* column_data;             // 152
-    row_data* first_row;               // 156
-    row_data* last_row;                // 160
-    int32_t row_size;                  // 164
-    int32_t limit;                     // 168
-    int32_t totalDataRowsReturned;     // 172
-    int32_t rowno;                     // 176
-    int32_t count;                     // 180
-    int32_t tiCount;                   // 184
-    int32_t time_limit;                // 188
-    int32_t length;                    // 192
-    int16_t* nulls;                    // 196 owned
-    int16_t changed;                   // 200
-    int16_t history;                   // 202
-    int16_t needs_history;             // 204
-    int32_t klass;                     // 208
-    int16_t samples;                   // 212
-    int32_t sampleno;                  // 216
-    char* uuidbase;                    // 220 owned
-    char* uuidpavc;                    // 224 owned
-    char* uuidpcvc;                    // 228 owned
-    int32_t rpc_version;               // 232
-    int32_t objid;                     // 236
-    int32_t set;                       // 240
-    int16_t show_cursor;               // 244
-    int16_t show_row;                  // 246
-    int16_t cols_set;                  // 248
-    int16_t build_routine;             // 250
-    int16_t row_routine;               // 252
-    load_text* loadt;                  // 256
-    struct load_process* loadp;        // 260
-    struct pre_cursor* pre_cursor;     // 264
-    struct iterate* iterate;           // 268
-    struct in_list* in_list;           // 272
-    struct base* base;                 // 276
-    struct m_anch* m_anch;             // 280
-    curs* age_to;                      // 284
-    char age_to_name[9];               // 288
-    int16_t pre_age;                   // 298
-    int16_t post_age;                  // 300
-    int32_t aged_to;                   // 304
-    int32_t now_sec;                   // 308
-    struct decode* decode;             // 312
-    struct curslist* curslist;         // 316
-    fetch_ex* fetch_exit;              // 320 owned copy of an exits row
-    int16_t fetch_routine;             // 324
-    int16_t start_after;               // 326
-    int16_t stop_after;                // 328
-    char* script;                      // 332 owned
-    void* xlda;                        // 336
-    int32_t sqlcode;                   // 340
-    char ssqlcode[16];                 // 344 16 blanks once edited
-    struct col_ex_list* cxl_ptr;       // 360
-    struct it_where* iterate_where;    // 364
-    int16_t dummy;                     // 368
-    int16_t conditional_dummy;         // 370
-    char* dummy_text;                  // 372
-    struct set_len* set_len;           // 376
-    int16_t sets_are_set_up;           // 380
-    int16_t trace;                     // 382
-    int16_t traced;                    // 384
-    int16_t tracem;                    // 386
-    char* buffer;                      // 388 owned
-    void* cur_memory;                  // 392 owned
-    struct distrib* dist_ptr;          // 396
-    void* db_data;                     // 400
-    struct sIfNode* if_chain;          // 404
-    struct sIfNode* parent_if;         // 408
-    curs* if_tree;                     // 412
-    curs* if_tree_place;               // 416
-    curs* cur_version_list;            // 420
-    char activation_time[15];          // 424
-    struct evaluation* evaluation;     // 440
-    operate* saturday_start;           // 444
-    operate* sunday_start;             // 448
-    operate* mon_fri_start;            // 452
+    curs* next;                      // 0   next cursor of cur_anchor
+    char cur_name[9];                // 4   1 to 8 characters, zero-terminated
+    char last_time[15];              // 13  14-digit time of the last collection
+    int32_t window_start;            // 28  relative seconds
+    int32_t window_end;              // 32
+    int32_t next_time;               // 36
+    int32_t stale_time;              // 40
+    int32_t stale;                   // 44
+    int16_t cvirtual;                // 48
+    int16_t empty;                   // 50
+    int16_t demand;                  // 52
+    int16_t once;                    // 54
+    int16_t no_sql;                  // 56
+    int32_t interval;                // 60
+    int32_t last_iteration_start;    // 64
+    int32_t this_iteration_start;    // 68
+    int32_t this_iteration_end;      // 72
+    int32_t execution_time;          // 76
+    int32_t current_interval;        // 80
+    sel* insert_select;              // 84
+    char* table_name;                // 88  owned
+    char* host_table;                // 92  owned
+    int16_t has_hvs_in_sel;          // 96
+    char* raw_insert_select;         // 100 owned
+    char* insert;                    // 104 owned
+    struct sel_piece* sel_piece;     // 108 owned
+    int16_t num_hvs;                 // 112
+    char* insert_where;              // 116 owned
+    columns* insert_columns;         // 120
+    int16_t num_cols;                // 124
+    struct host_cols* host_cols;     // 128
+    char held;                       // 132 'Y' held
+    int16_t held_stat[3];            // 134 indexed by eHeldStatus
+    int16_t bypass;                  // 140
+    int16_t has_col_funct;           // 142
+    int16_t has_min_max;             // 144
+    row_data* min_max_row;           // 148
+    row_data* column_data;           // 152
+    row_data* first_row;             // 156
+    row_data* last_row;              // 160
+    int32_t row_size;                // 164
+    int32_t limit;                   // 168
+    int32_t totalDataRowsReturned;   // 172
+    int32_t rowno;                   // 176
+    int32_t count;                   // 180
+    int32_t tiCount;                 // 184
+    int32_t time_limit;              // 188
+    int32_t length;                  // 192
+    int16_t* nulls;                  // 196 owned
+    int16_t changed;                 // 200
+    int16_t history;                 // 202
+    int16_t needs_history;           // 204
+    int32_t klass;                   // 208
+    int16_t samples;                 // 212
+    int32_t sampleno;                // 216
+    char* uuidbase;                  // 220 owned
+    char* uuidpavc;                  // 224 owned
+    char* uuidpcvc;                  // 228 owned
+    int32_t rpc_version;             // 232
+    int32_t objid;                   // 236
+    int32_t set;                     // 240
+    int16_t show_cursor;             // 244
+    int16_t show_row;                // 246
+    int16_t cols_set;                // 248
+    int16_t build_routine;           // 250
+    int16_t row_routine;             // 252
+    load_text* loadt;                // 256
+    struct load_process* loadp;      // 260
+    struct pre_cursor* pre_cursor;   // 264
+    struct iterate* iterate;         // 268
+    struct in_list* in_list;         // 272
+    struct base* base;               // 276
+    struct m_anch* m_anch;           // 280
+    curs* age_to;                    // 284
+    char age_to_name[9];             // 288
+    int16_t pre_age;                 // 298
+    int16_t post_age;                // 300
+    int32_t aged_to;                 // 304
+    int32_t now_sec;                 // 308
+    struct decode* decode;           // 312
+    struct curslist* curslist;       // 316
+    fetch_ex* fetch_exit;            // 320 owned copy of an exits row
+    int16_t fetch_routine;           // 324
+    int16_t start_after;             // 326
+    int16_t stop_after;              // 328
+    char* script;                    // 332 owned
+    void* xlda;                      // 336
+    int32_t sqlcode;                 // 340
+    char ssqlcode[16];               // 344 16 blanks once edited
+    struct col_ex_list* cxl_ptr;     // 360
+    struct it_where* iterate_where;  // 364
+    int16_t dummy;                   // 368
+    int16_t conditional_dummy;       // 370
+    char* dummy_text;                // 372
+    struct set_len* set_len;         // 376
+    int16_t sets_are_set_up;         // 380
+    int16_t trace;                   // 382
+    int16_t traced;                  // 384
+    int16_t tracem;                  // 386
+    char* buffer;                    // 388 owned
+    void* cur_memory;                // 392 owned
+    struct distrib* dist_ptr;        // 396
+    void* db_data;                   // 400
+    struct sIfNode* if_chain;        // 404
+    struct sIfNode* parent_if;       // 408
+    curs* if_tree;                   // 412
+    curs* if_tree_place;             // 416
+    curs* cur_version_list;          // 420
+    char activation_time[15];        // 424
+    struct evaluation* evaluation;   // 440
+    operate* saturday_start;         // 444
+    operate* sunday_start;           // 448
+    operate* mon_fri_start;          // 452
 };
 
 static_assert(std::is_trivially_copyable_v<curs>);

@@ -18,7 +18,8 @@ struct field {
     size_t member;
 };
 
-#define F(off, k, name) {off, k, sizeof(curs::name), offsetof(curs, name)}
+#define F(off, k, name) \
+    { off, k, sizeof(curs::name), offsetof(curs, name) }
 const field fields[] = {
     F(4, kind::text, cur_name),
     F(13, kind::text, last_time),

@@ -21,11 +21,9 @@ void curs_status_decode(const unsigned char* in, curs* c);
 // Offsets of the fields in the record, for readers that want one field only.
 namespace curs_status_off {
 inline constexpr size_t cur_name = 4, last_time = 13, window_start = 28, window_end = 32,
-                        next_time = 36, stale_time = 40, stale = 44, cvirtual = 48,
-                        empty = 50, demand = 52, once = 54, no_sql = 56, interval = 60,
-                        execution_time = 76, current_interval = 80, held = 132,
-                        limit = 168, rowno = 176, count = 180, time_limit = 188,
-                        length = 192, klass = 208, samples = 212, sampleno = 216,
-                        age_to_name = 288, sqlcode = 340, ssqlcode = 344,
-                        activation_time = 424;
+                        next_time = 36, stale_time = 40, stale = 44, cvirtual = 48, empty = 50,
+                        demand = 52, once = 54, no_sql = 56, interval = 60, execution_time = 76,
+                        current_interval = 80, held = 132, limit = 168, rowno = 176, count = 180,
+                        time_limit = 188, length = 192, klass = 208, samples = 212, sampleno = 216,
+                        age_to_name = 288, sqlcode = 340, ssqlcode = 344, activation_time = 424;
 }  // namespace curs_status_off

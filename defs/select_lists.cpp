@@ -30,10 +30,10 @@ const prefix conversions[] = {
 };
 
 const prefix functions[] = {
-    {"MIN!", "min!", COLF_MIN},     {"MAX!", "max!", COLF_MAX},
-    {"AVG!", "avg!", COLF_AVG},     {"WAVG!", "wavg!", COLF_WAVG},
+    {"MIN!", "min!", COLF_MIN},       {"MAX!", "max!", COLF_MAX},
+    {"AVG!", "avg!", COLF_AVG},       {"WAVG!", "wavg!", COLF_WAVG},
     {"TREND!", "trend!", COLF_TREND}, {"SUM!", "sum!", COLF_SUM},
-    {"HW!", "hw!", COLF_HIGH_WATER}, {"LW!", "lw!", COLF_LOW_WATER},
+    {"HW!", "hw!", COLF_HIGH_WATER},  {"LW!", "lw!", COLF_LOW_WATER},
     {"COUNT!", "count!", COLF_COUNT},
 };
 
@@ -67,11 +67,24 @@ void take_conversion(const char*& p, columns* col) {
 // Percent variables whose values the collector supplies itself.
 bool supplied_by_collector(const columns* col) {
     static const char* const names[] = {
-        "%me",        "%ME",        "%rowno",          "%ROWNO",
-        "%machine",   "%MACHINE",   "%now_time",       "%NOW_TIME",
-        "%now_secs",  "%NOW_SECS",  "%sampleno",       "%SAMPLENO",
-        "%machine_me", "%MACHINE_ME", "%execution_time", "%EXECUTION_TIME",
-        "%current_interval", "%CURRENT_INTERVAL",
+        "%me",
+        "%ME",
+        "%rowno",
+        "%ROWNO",
+        "%machine",
+        "%MACHINE",
+        "%now_time",
+        "%NOW_TIME",
+        "%now_secs",
+        "%NOW_SECS",
+        "%sampleno",
+        "%SAMPLENO",
+        "%machine_me",
+        "%MACHINE_ME",
+        "%execution_time",
+        "%EXECUTION_TIME",
+        "%current_interval",
+        "%CURRENT_INTERVAL",
     };
     const char* name = col->col_name;
     if (std::strncmp(name, "%sqlcode_", 9) == 0 || std::strncmp(name, "%SQLCODE_", 9) == 0)
@@ -172,8 +185,7 @@ int compact_insert(curs* cursor, int32_t length) {
             continue;
         }
         size_t start = p;
-        while (p < result.size() && result[p] != ' ' && result[p] != ',' && result[p] != ')')
-            ++p;
+        while (p < result.size() && result[p] != ' ' && result[p] != ',' && result[p] != ')') ++p;
         size_t n = p - start;
         if (n >= sizeof(host_cols::col_name)) {
             PRINT('e', "cev1830", "Column name too long in INSERT (at most %d): %.*s\n",

@@ -2,9 +2,10 @@
 // each cut would corrupt SQL text.
 #include "defs/statement_reader.h"
 
+#include <sys/types.h>
+
 #include <cstdlib>
 #include <cstring>
-#include <sys/types.h>
 
 #include "defs/tokenizer.h"
 #include "runtime/msg.h"
@@ -75,9 +76,8 @@ int read_statement(statement_reader* r, char** end) {
         }
         r->pending = 0;
         if (too_long) {
-            PRINT('e', r->too_long_id,
-                  "Statement starting at line %ld is longer than %d bytes\n", first_line,
-                  static_cast<int>(max_text));
+            PRINT('e', r->too_long_id, "Statement starting at line %ld is longer than %d bytes\n",
+                  first_line, static_cast<int>(max_text));
             buffer[0] = '\0';
             return -1;
         }

@@ -12,13 +12,13 @@
 #include <cstdio>
 
 struct statement_reader {
-    FILE* input;               // the open definition file
-    const char* trace_id;      // message id of the line trace ("pcc0305" for cursors)
-    const char* too_long_id;   // message id of the "statement too long" error
-    long line_no;              // lines read so far
-    int pending;               // 1 when the text of an unfinished statement is in buffer
-    char* line;                // internal: the current line (getline)
-    size_t line_cap;           // internal
+    FILE* input;              // the open definition file
+    const char* trace_id;     // message id of the line trace ("pcc0305" for cursors)
+    const char* too_long_id;  // message id of the "statement too long" error
+    long line_no;             // lines read so far
+    int pending;              // 1 when the text of an unfinished statement is in buffer
+    char* line;               // internal: the current line (getline)
+    size_t line_cap;          // internal
 };
 
 // Prepares a reader on an open file.

@@ -189,8 +189,8 @@ int32_t scan_plain(char* start, char* end, bool host) {
             --depth;
         } else if (c == ' ') {
             break;
-        } else if (count > 0 && (c == ',' || c == '~' || c == ';' || is_logical(c) ||
-                                 c == '|' || c == ':')) {
+        } else if (count > 0 &&
+                   (c == ',' || c == '~' || c == ';' || is_logical(c) || c == '|' || c == ':')) {
             break;
         } else if (count > 0 && !host && (c == '+' || c == '-' || c == '*' || c == '/')) {
             break;

@@ -56,20 +56,34 @@ TEST(Keywords, DictionaryEvaluationAndTrace) {
         const char* word;
         int want;
     } cases[] = {
-        {test_dict_word, "name", 1},      {test_dict_word, "TYPE", 2},
-        {test_dict_word, "initial", 3},   {test_dict_word, "NUMBER", 4},
-        {test_dict_word, "end", 5},       {test_dict_word, "Name", 0},
-        {test_dict_word, "names", 0},     {test_dict_word, "", 0},
-        {eval_key_word, "eval", 1},       {eval_key_word, "VALUE", 2},
-        {eval_key_word, "cursor", 3},     {eval_key_word, "COLUMN", 4},
-        {eval_key_word, "operator", 5},   {eval_key_word, "name", 6},
-        {eval_key_word, "END", 7},        {eval_key_word, "Eval", 0},
-        {eval_key_word, "ev", 0},         {eval_key_word, "operators", 0},
-        {test_trace_word, "trace", 1},    {test_trace_word, "TRACEM", 2},
-        {test_trace_word, "traced", 3},   {test_trace_word, "traceall", 4},
-        {test_trace_word, "TRACE_ALL", 4}, {test_trace_word, "show_row", 5},
-        {test_trace_word, "SHOW_CURSOR", 6}, {test_trace_word, "end", 7},
-        {test_trace_word, "Trace", 0},    {test_trace_word, "show_cursors", 0},
+        {test_dict_word, "name", 1},
+        {test_dict_word, "TYPE", 2},
+        {test_dict_word, "initial", 3},
+        {test_dict_word, "NUMBER", 4},
+        {test_dict_word, "end", 5},
+        {test_dict_word, "Name", 0},
+        {test_dict_word, "names", 0},
+        {test_dict_word, "", 0},
+        {eval_key_word, "eval", 1},
+        {eval_key_word, "VALUE", 2},
+        {eval_key_word, "cursor", 3},
+        {eval_key_word, "COLUMN", 4},
+        {eval_key_word, "operator", 5},
+        {eval_key_word, "name", 6},
+        {eval_key_word, "END", 7},
+        {eval_key_word, "Eval", 0},
+        {eval_key_word, "ev", 0},
+        {eval_key_word, "operators", 0},
+        {test_trace_word, "trace", 1},
+        {test_trace_word, "TRACEM", 2},
+        {test_trace_word, "traced", 3},
+        {test_trace_word, "traceall", 4},
+        {test_trace_word, "TRACE_ALL", 4},
+        {test_trace_word, "show_row", 5},
+        {test_trace_word, "SHOW_CURSOR", 6},
+        {test_trace_word, "end", 7},
+        {test_trace_word, "Trace", 0},
+        {test_trace_word, "show_cursors", 0},
     };
     for (const c& k : cases)
         EXPECT_EQ(k.fn(k.word, static_cast<int32_t>(std::strlen(k.word))), k.want) << k.word;
@@ -82,8 +96,7 @@ TEST(Keywords, DictionaryEvaluationAndTrace) {
 TEST(DictParms, FirstMatchWithoutRegardToCase) {
     dict_parms* saved = dict_parms_anchor;
     dict_parms_anchor = nullptr;
-    char n1[] = "owner", v1[] = "SYS", n2[] = "RDBMS", v2[] = "SRV1", n3[] = "rdbms",
-         v3[] = "SRV2";
+    char n1[] = "owner", v1[] = "SYS", n2[] = "RDBMS", v2[] = "SRV1", n3[] = "rdbms", v3[] = "SRV2";
     add_dict_parm(n1, v1);
     add_dict_parm(n2, v2);
     add_dict_parm(n3, v3);
@@ -138,8 +151,8 @@ TEST(SearchCursVersInsert, OwnColumnsByNameAndPosition) {
     struct k {
         const char* name;
         const char* want;
-    } cases[] = {{"bb", "bb"}, {"3", "c"}, {"0", "a"}, {"1", "a"}, {"4", nullptr},
-                 {"b", nullptr}, {"BB", nullptr}, {"bbb", nullptr}};
+    } cases[] = {{"bb", "bb"},   {"3", "c"},     {"0", "a"},      {"1", "a"},
+                 {"4", nullptr}, {"b", nullptr}, {"BB", nullptr}, {"bbb", nullptr}};
     for (const k& x : cases) {
         int rc = search_curs_vers_insert(c, x.name, &col, &owner);
         if (x.want == nullptr) {
@@ -189,10 +202,12 @@ TEST(SearchCursVersInsert, ColumnOnlyInAnInactiveVersion) {
     EXPECT_EQ(search_curs_vers_insert(v.slot, "x", &col, &owner), 0);
     EXPECT_EQ(owner, v.v2);
     EXPECT_STREQ(col->col_name, "x");
-    EXPECT_TRUE(log.has("Column x not found in the active version of the cursor V:going "
-                        "through inactive versions"));
-    EXPECT_TRUE(log.has("Column x found in alternative version of the cursor V: incorrect "
-                        "data or abend possible."));
+    EXPECT_TRUE(
+        log.has("Column x not found in the active version of the cursor V:going "
+                "through inactive versions"));
+    EXPECT_TRUE(
+        log.has("Column x found in alternative version of the cursor V: incorrect "
+                "data or abend possible."));
     // v2 and v3 hold y; v3 was activated last.
     EXPECT_EQ(search_curs_vers_insert(v.slot, "y", &col, &owner), 0);
     EXPECT_EQ(owner, v.v3);
@@ -281,8 +296,6 @@ TEST(QuittingDeathTest, OtherCodesEndWithStatusZero) {
     EXPECT_EXIT(quitting(-1001), ::testing::ExitedWithCode(0), "");
 }
 
-TEST(NoMemDeathTest, EndsWithStatus98) {
-    EXPECT_EXIT(no_mem(), ::testing::ExitedWithCode(98), "");
-}
+TEST(NoMemDeathTest, EndsWithStatus98) { EXPECT_EXIT(no_mem(), ::testing::ExitedWithCode(98), ""); }
 
 }  // namespace

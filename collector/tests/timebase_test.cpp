@@ -44,8 +44,7 @@ TEST(RelativeDate, MatchesTheCivilCalendarFrom1992To2060) {
                 std::string s = stamp(y, m, d, 23, 59, 58);
                 ASSERT_EQ(relative_date(s.c_str()), want) << s;
                 char back[9];
-                ASSERT_EQ(std::string(real_date(back, static_cast<int32_t>(want))),
-                          s.substr(0, 8));
+                ASSERT_EQ(std::string(real_date(back, static_cast<int32_t>(want))), s.substr(0, 8));
                 char full[15];
                 ASSERT_EQ(std::string(secs_to_date(full, relative_sec(s.c_str()))), s);
                 // The weekday follows from the day number: 0 Saturday, 1 Sunday.
@@ -92,8 +91,8 @@ void fixed_clock(timespec* out) { *out = fixed_now; }
 
 TEST(GetTime, FormatsTheLocalTime) {
     fixed_now = {};
-    fixed_now.tv_sec = static_cast<time_t>(days_from_civil(2026, 12, 10) * 86400 + 14 * 3600 +
-                                           23 * 60 + 5);
+    fixed_now.tv_sec =
+        static_cast<time_t>(days_from_civil(2026, 12, 10) * 86400 + 14 * 3600 + 23 * 60 + 5);
     u_platform_ops ops{};
     ops.clock_now = fixed_clock;
     u_platform_set(ops);

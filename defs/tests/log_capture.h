@@ -7,7 +7,7 @@
 #include "runtime/msg.h"
 
 class log_capture {
-public:
+  public:
     log_capture() : saved_(stder), file_(std::tmpfile()) { stder = file_; }
     ~log_capture() {
         stder = saved_;
@@ -29,7 +29,7 @@ public:
     }
     bool has(const std::string& s) { return text().find(s) != std::string::npos; }
 
-private:
+  private:
     FILE* saved_;
     FILE* file_;
 };

@@ -76,32 +76,30 @@ TEST_P(AddColumnPrefixes, DecodeTheWord) {
     EXPECT_EQ(f.c->has_min_max, k.has_min_max) << k.word;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Prefixes, AddColumnPrefixes,
-    ::testing::Values(
-        prefix_case{"cpu", "cpu", 0, 0, 0, 0, 0, 0, 0},
-        prefix_case{"INT!cpu", "cpu", 1, 0, 0, 0, 0, 0, 0},
-        prefix_case{"float!x", "x", 2, 0, 0, 0, 0, 0, 0},
-        prefix_case{"TS!when", "when", 3, 0, 0, 0, 0, 0, 0},
-        prefix_case{"ns!hide", "hide", 4, 0, 0, 0, 0, 0, 0},
-        prefix_case{"Int!cpu", "Int!cpu", 0, 0, 0, 0, 0, 0, 0},
-        prefix_case{"SUM!cpu", "cpu", 0, 6, 0, 0, 0, 1, 0},
-        prefix_case{"MAX!x", "x", 0, 2, 0, 0, 0, 1, 1},
-        prefix_case{"min!x", "x", 0, 1, 0, 0, 0, 1, 1},
-        prefix_case{"AVG!x", "x", 0, 3, 0, 0, 0, 1, 0},
-        prefix_case{"wavg!x", "x", 0, 4, 0, 0, 0, 1, 0},
-        prefix_case{"TREND!x", "x", 0, 5, 0, 0, 0, 1, 0},
-        prefix_case{"COUNT!x", "x", 0, 9, 0, 0, 0, 1, 0},
-        prefix_case{"HW!x", "x", 0, 7, 0, 0, 0, 0, 0},
-        prefix_case{"lw!x", "x", 0, 8, 0, 0, 0, 0, 0},
-        prefix_case{"INT!SUM!col", "col", 1, 6, 0, 0, 0, 1, 0},
-        prefix_case{"SUM!INT!col", "col", 1, 6, 0, 0, 0, 1, 0},
-        prefix_case{"2col", "2col", 0, 0, 2, 0, 0, 0, 0},
-        prefix_case{"0col", "0col", 0, 0, 1, 0, 0, 0, 0},
-        prefix_case{"val^3", "val", 0, 0, 0, 3, 0, 0, 0},
-        prefix_case{"INT!val^12", "val", 1, 0, 0, 12, 0, 0, 0},
-        prefix_case{"cur.col", "cur.col", 0, 0, 0, 0, 1, 0, 0},
-        prefix_case{"%rowno", "%rowno", 0, 0, 0, 0, 0, 0, 0}));
+INSTANTIATE_TEST_SUITE_P(Prefixes, AddColumnPrefixes,
+                         ::testing::Values(prefix_case{"cpu", "cpu", 0, 0, 0, 0, 0, 0, 0},
+                                           prefix_case{"INT!cpu", "cpu", 1, 0, 0, 0, 0, 0, 0},
+                                           prefix_case{"float!x", "x", 2, 0, 0, 0, 0, 0, 0},
+                                           prefix_case{"TS!when", "when", 3, 0, 0, 0, 0, 0, 0},
+                                           prefix_case{"ns!hide", "hide", 4, 0, 0, 0, 0, 0, 0},
+                                           prefix_case{"Int!cpu", "Int!cpu", 0, 0, 0, 0, 0, 0, 0},
+                                           prefix_case{"SUM!cpu", "cpu", 0, 6, 0, 0, 0, 1, 0},
+                                           prefix_case{"MAX!x", "x", 0, 2, 0, 0, 0, 1, 1},
+                                           prefix_case{"min!x", "x", 0, 1, 0, 0, 0, 1, 1},
+                                           prefix_case{"AVG!x", "x", 0, 3, 0, 0, 0, 1, 0},
+                                           prefix_case{"wavg!x", "x", 0, 4, 0, 0, 0, 1, 0},
+                                           prefix_case{"TREND!x", "x", 0, 5, 0, 0, 0, 1, 0},
+                                           prefix_case{"COUNT!x", "x", 0, 9, 0, 0, 0, 1, 0},
+                                           prefix_case{"HW!x", "x", 0, 7, 0, 0, 0, 0, 0},
+                                           prefix_case{"lw!x", "x", 0, 8, 0, 0, 0, 0, 0},
+                                           prefix_case{"INT!SUM!col", "col", 1, 6, 0, 0, 0, 1, 0},
+                                           prefix_case{"SUM!INT!col", "col", 1, 6, 0, 0, 0, 1, 0},
+                                           prefix_case{"2col", "2col", 0, 0, 2, 0, 0, 0, 0},
+                                           prefix_case{"0col", "0col", 0, 0, 1, 0, 0, 0, 0},
+                                           prefix_case{"val^3", "val", 0, 0, 0, 3, 0, 0, 0},
+                                           prefix_case{"INT!val^12", "val", 1, 0, 0, 12, 0, 0, 0},
+                                           prefix_case{"cur.col", "cur.col", 0, 0, 0, 0, 1, 0, 0},
+                                           prefix_case{"%rowno", "%rowno", 0, 0, 0, 0, 0, 0, 0}));
 
 TEST(AddColumn, CutsLongNamesWithAWarningAndAppendsInOrder) {
     log_capture log;

@@ -20,8 +20,8 @@ struct token {
 };
 
 std::ostream& operator<<(std::ostream& os, const token& t) {
-    return os << "{\"" << t.text << "\", " << t.len << ", 0x" << std::hex << t.flags
-              << ", 0x" << t.num_flags << std::dec << ", " << t.exponent << "}";
+    return os << "{\"" << t.text << "\", " << t.len << ", 0x" << std::hex << t.flags << ", 0x"
+              << t.num_flags << std::dec << ", " << t.exponent << "}";
 }
 
 // Puts text into the statement buffer with the reader's four blanks of padding and
@@ -68,27 +68,25 @@ INSTANTIATE_TEST_SUITE_P(
     Words, GetWordTable,
     ::testing::Values(
         word_case{"a,b", 0, {{"a", 1, 0, 0, 0}, {",", 1, 0x8, 0, 0}, {"b", 1, 0, 0, 0}}},
-        word_case{":hv + 1", 0,
-                  {{"hv", 2, 0x1, 0, 0}, {"+", 1, 0x10, 0, 0}, {"1", 1, 0x80, 0x4, 0}}},
+        word_case{
+            ":hv + 1", 0, {{"hv", 2, 0x1, 0, 0}, {"+", 1, 0x10, 0, 0}, {"1", 1, 0x80, 0x4, 0}}},
         word_case{":a+b", 0, {{"a+b", 3, 0x1, 0, 0}}},
         word_case{":f(x)", 0, {{"f(x)", 4, 0x1, 0, 0}}},
         word_case{": hv", 0, {{"hv", 2, 0x1, 0, 0}}},
         word_case{"a<=b", 0, {{"a", 1, 0, 0, 0}, {"<=", 2, 0x4, 0, 0}, {"b", 1, 0, 0, 0}}},
-        word_case{"~= <> =", 0,
-                  {{"~=", 2, 0x4, 0, 0}, {"<>", 2, 0x4, 0, 0}, {"=", 1, 0x4, 0, 0}}},
+        word_case{"~= <> =", 0, {{"~=", 2, 0x4, 0, 0}, {"<>", 2, 0x4, 0, 0}, {"=", 1, 0x4, 0, 0}}},
         word_case{"a||b", 0, {{"a", 1, 0, 0, 0}, {"||", 2, 0x100, 0, 0}, {"b", 1, 0, 0, 0}}},
-        word_case{"|", 0, {{"|", 1, 0, 0, 0}}},
-        word_case{"-5", 0, {{"-5", 2, 0x80, 0x4, 0}}},
+        word_case{"|", 0, {{"|", 1, 0, 0, 0}}}, word_case{"-5", 0, {{"-5", 2, 0x80, 0x4, 0}}},
         word_case{"+.5", 0, {{"+.5", 3, 0x80, 0x5, 0}}},
         word_case{"- 5", 0, {{"-", 1, 0x10, 0, 0}, {"5", 1, 0x80, 0x4, 0}}},
-        word_case{"a*b/c", 0,
+        word_case{"a*b/c",
+                  0,
                   {{"a", 1, 0, 0, 0},
                    {"*", 1, 0x10, 0, 0},
                    {"b", 1, 0, 0, 0},
                    {"/", 1, 0x10, 0, 0},
                    {"c", 1, 0, 0, 0}}},
-        word_case{".5", 0, {{".5", 2, 0x80, 0x4, 0}}},
-        word_case{".5", 1, {{".5", 2, 0x200, 0, 0}}},
+        word_case{".5", 0, {{".5", 2, 0x80, 0x4, 0}}}, word_case{".5", 1, {{".5", 2, 0x200, 0, 0}}},
         word_case{",5", 1, {{",5", 2, 0x80, 0x4, 0}}},
         word_case{"1,5", 1, {{"1,5", 3, 0x80, 0x5, 0}}},
         word_case{"1,5", 0, {{"1", 1, 0x80, 0x4, 0}, {",", 1, 0x8, 0, 0}, {"5", 1, 0x80, 0x4, 0}}},
@@ -100,20 +98,23 @@ INSTANTIATE_TEST_SUITE_P(
         word_case{"12abc", 0, {{"12abc", 5, 0x80, 0x4, 0}}},
         word_case{"10s", 0, {{"10s", 3, 0x80, 0x4, 0}}},
         word_case{"'ab''cd'", 0, {{"'ab''cd'", 8, 0x80, 0x8, 0}}},
-        word_case{"'a b',c", 0, {{"'a b'", 5, 0x80, 0x8, 0}, {",", 1, 0x8, 0, 0}, {"c", 1, 0, 0, 0}}},
+        word_case{
+            "'a b',c", 0, {{"'a b'", 5, 0x80, 0x8, 0}, {",", 1, 0x8, 0, 0}, {"c", 1, 0, 0, 0}}},
         word_case{"\"x y\"", 0, {{"\"x y\"", 5, 0x80, 0x10, 0}}},
-        word_case{"\x0E" "ab \x0F", 0, {{"\x0E" "ab \x0F", 5, 0x80, 0, 0}}},
+        word_case{"\x0E"
+                  "ab \x0F",
+                  0,
+                  {{"\x0E"
+                    "ab \x0F",
+                    5, 0x80, 0, 0}}},
         word_case{"cur.col", 0, {{"cur.col", 7, 0x200, 0, 0}}},
         word_case{":cur.*", 0, {{"cur.*", 5, 0x241, 0, 0}}},
         word_case{"a\tb c", 0, {{"a\tb", 3, 0, 0, 0}, {"c", 1, 0, 0, 0}}},
-        word_case{"f(x)", 0,
-                  {{"f", 1, 0, 0, 0},
-                   {"(", 1, 0x2, 0, 0},
-                   {"x", 1, 0, 0, 0},
-                   {")", 1, 0x2, 0, 0}}},
+        word_case{"f(x)",
+                  0,
+                  {{"f", 1, 0, 0, 0}, {"(", 1, 0x2, 0, 0}, {"x", 1, 0, 0, 0}, {")", 1, 0x2, 0, 0}}},
         word_case{"x=1", 0, {{"x", 1, 0, 0, 0}, {"=", 1, 0x4, 0, 0}, {"1", 1, 0x80, 0x4, 0}}},
-        word_case{"a:b", 0, {{"a", 1, 0, 0, 0}, {"b", 1, 0x1, 0, 0}}},
-        word_case{"   ", 0, {}}));
+        word_case{"a:b", 0, {{"a", 1, 0, 0, 0}, {"b", 1, 0x1, 0, 0}}}, word_case{"   ", 0, {}}));
 
 TEST(GetWord, ExponentLeavesTheTextAsWritten) {
     tokenize("2 e5");
@@ -155,14 +156,20 @@ TEST_P(GetWordErrors, ReportThroughErrmsg) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, GetWordErrors,
     ::testing::Values(
-        error_case{")", "Syntax error - Right parenthesis without preceeding Left parenthesis, "
-                        "Text = )"},
-        error_case{"a )", "Syntax error - Position = 3 Right parenthesis without preceeding "
-                          "Left parenthesis, Text = )"},
-        error_case{"x 'abc", "Syntax error - Position = 3 Missing an ending \" or ' within "
-                             "max word length, Text = 'abc"},
-        error_case{"x \x0E" "ab", "Syntax error - Position = 3 Missing an ending SHIFT_IN "
-                                  "within max word length, Text = \x0E" "ab"}));
+        error_case{")",
+                   "Syntax error - Right parenthesis without preceeding Left parenthesis, "
+                   "Text = )"},
+        error_case{"a )",
+                   "Syntax error - Position = 3 Right parenthesis without preceeding "
+                   "Left parenthesis, Text = )"},
+        error_case{"x 'abc",
+                   "Syntax error - Position = 3 Missing an ending \" or ' within "
+                   "max word length, Text = 'abc"},
+        error_case{"x \x0E"
+                   "ab",
+                   "Syntax error - Position = 3 Missing an ending SHIFT_IN "
+                   "within max word length, Text = \x0E"
+                   "ab"}));
 
 TEST(SimpleGetWord, SplitsExitOutput) {
     struct c {
@@ -171,15 +178,9 @@ TEST(SimpleGetWord, SplitsExitOutput) {
         const char* value;
         unsigned flags;
     } cases[] = {
-        {"  abc def", 3, "abc", 0},
-        {" , abc", 3, "abc", 0},
-        {"abc,def", 3, "abc", 0},
-        {"'x y' z", 5, "'x y'", 0x8},
-        {"\"q\"", 3, "\"q\"", 0x8},
-        {"\tab c\t", 6, "\tab c\t", 0x8},
-        {"'open", 5, "'open", 0x8},
-        {"'", 0, "", 0x8},
-        {"", 0, "", 0},
+        {"  abc def", 3, "abc", 0},   {" , abc", 3, "abc", 0},    {"abc,def", 3, "abc", 0},
+        {"'x y' z", 5, "'x y'", 0x8}, {"\"q\"", 3, "\"q\"", 0x8}, {"\tab c\t", 6, "\tab c\t", 0x8},
+        {"'open", 5, "'open", 0x8},   {"'", 0, "", 0x8},          {"", 0, "", 0},
     };
     for (const c& k : cases) {
         std::string s = k.text;
