@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "defs/cursor.h"
+#include "runtime/dates.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
 
@@ -23,7 +24,7 @@ int field(const char* text, int n) {
 int get_time(char* out) {
     time_t now = u_time_now();
     struct tm tm {};
-    localtime_r(&now, &tm);
+    u_localtime(&now, &tm);
     int year = tm.tm_year < 81 ? tm.tm_year + 2000 : tm.tm_year + 1900;
     char tmp[64];
     std::snprintf(tmp, sizeof(tmp), "%04d%02d%02d%02d%02d%02d", year % 10000, tm.tm_mon + 1,
