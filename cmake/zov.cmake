@@ -35,3 +35,6 @@ function(zov_add_tests name)
     PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "TZ=UTC;LC_ALL=C"
     DISCOVERY_TIMEOUT 120)
 endfunction()
+
+# Version headers of every program (see version.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/version.cmake)

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/alloc.h"
 #include "runtime/cmdline.h"
@@ -23,6 +24,13 @@ namespace {
 
 // Shown in place of every password value.
 constexpr const char* kHidden = "***";
+
+// Every text that get_envs or u_env_set_field put into a field, so that a replacement
+// frees exactly those (the list is reachable, so none counts as lost).
+std::vector<char*>& owned_texts() {
+    static std::vector<char*> list;
+    return list;
+}
 
 char* dup_text(const char* text, const char* what) {
     size_t n = std::strlen(text);
@@ -70,13 +78,32 @@ std::string node_name() {
     return "";
 }
 
+// Records a text that get_envs stored into a field; returns it.
+char* own(char* text) {
+    if (text) owned_texts().push_back(text);
+    return text;
+}
+
 // Fills a text field when it is empty.
 void fill(char** field, const char* name, int32_t mode = 0, const char* deflt = nullptr) {
     if (*field) return;
-    *field = u_getenv(name, mode, deflt);
+    *field = own(u_getenv(name, mode, deflt));
 }
 
 }  // namespace
+
+void u_env_set_field(char** field, const char* value) {
+    if (!field) return;
+    auto& owned = owned_texts();
+    for (auto it = owned.begin(); it != owned.end(); ++it) {
+        if (*it == *field) {
+            u_free(*it, __FILE__, __LINE__, "field");
+            owned.erase(it);
+            break;
+        }
+    }
+    *field = value ? own(dup_text(value, "field")) : nullptr;
+}
 
 bool u_env_is_password(const char* name) {
     if (!name) return false;
@@ -180,15 +207,16 @@ int get_envs(ENV_VARS* record) {
     }
 
     if (!record->hostlogonid) {
-        record->hostlogonid = u_getenv("USER", -2, nullptr);
-        if (!record->hostlogonid) record->hostlogonid = dup_text(current_user().c_str(), "user");
+        record->hostlogonid = own(u_getenv("USER", -2, nullptr));
+        if (!record->hostlogonid)
+            record->hostlogonid = own(dup_text(current_user().c_str(), "user"));
     }
     fill(&record->coll_home, "COLL_HOME", 0, g_cwd.c_str());
     fill(&record->ctl_home, "COLL_CTL_HOME", 0, g_cwd.c_str());
     fill(&record->bin_home, "COLL_BINPATH");
     if (!record->hostname) {
-        record->hostname = u_getenv("COLL_HOSTNAME", 0, nullptr);
-        if (!record->hostname) record->hostname = dup_text(node_name().c_str(), "host");
+        record->hostname = own(u_getenv("COLL_HOSTNAME", 0, nullptr));
+        if (!record->hostname) record->hostname = own(dup_text(node_name().c_str(), "host"));
     }
     fill(&record->serverid, "COLL_SERVERID");
     fill(&record->logonid, "COLL_LOGON");
@@ -198,7 +226,7 @@ int get_envs(ENV_VARS* record) {
     fill(&record->db_type, "COLL_VERSION_HOME", -2, "zov");
 
     if (!record->tmpdir) {
-        record->tmpdir = u_getenv("COLL_PREFIX", 0, nullptr);
+        record->tmpdir = own(u_getenv("COLL_PREFIX", 0, nullptr));
         if (!record->tmpdir) {
             std::string dir;
             if (char* logdir = u_getenv("ZOVLOGDIR", -2, nullptr)) {
@@ -209,20 +237,21 @@ int get_envs(ENV_VARS* record) {
             }
             dir += "/";
             dir += record->hostlogonid ? record->hostlogonid : "";
-            record->tmpdir = dup_text(dir.c_str(), "tmpdir");
+            record->tmpdir = own(dup_text(dir.c_str(), "tmpdir"));
         }
     }
     if (!record->localtmpdir) {
-        record->localtmpdir = u_getenv("COLL_PREFIX_LOCAL", 0, nullptr);
-        if (!record->localtmpdir) record->localtmpdir = dup_text(record->tmpdir, "localtmpdir");
+        record->localtmpdir = own(u_getenv("COLL_PREFIX_LOCAL", 0, nullptr));
+        if (!record->localtmpdir)
+            record->localtmpdir = own(dup_text(record->tmpdir, "localtmpdir"));
     }
     if (!record->coll_out) {
-        record->coll_out = u_getenv("COLL_OUT", 0, nullptr);
+        record->coll_out = own(u_getenv("COLL_OUT", 0, nullptr));
         if (!record->coll_out) {
             const char* src = std::strcmp(record->localtmpdir, record->tmpdir) != 0
                                   ? record->localtmpdir
                                   : record->coll_home;
-            record->coll_out = dup_text(src ? src : "", "coll_out");
+            record->coll_out = own(dup_text(src ? src : "", "coll_out"));
         }
     }
     fill(&record->errorlog, "COLL_ERRORLOG");
@@ -284,7 +313,7 @@ char* u_retrieveEnvVar(const char* name) {
 
     for (const Row& row : rows) {
         if (std::strcmp(upper, row.variable) != 0) continue;
-        if (!*row.field) *row.field = u_getenv(row.variable, 0, nullptr);
+        if (!*row.field) *row.field = own(u_getenv(row.variable, 0, nullptr));
         if (!*row.field && (row.kind == 2 || row.kind == 3)) {
             struct Fallback {
                 const char* type;
@@ -299,7 +328,7 @@ char* u_retrieveEnvVar(const char* name) {
             const char* type = env_vars.db_type ? env_vars.db_type : "";
             for (const Fallback& f : fallbacks) {
                 if (std::strncmp(type, f.type, 3) == 0) {
-                    *row.field = u_getenv(row.kind == 2 ? f.server : f.home, 0, nullptr);
+                    *row.field = own(u_getenv(row.kind == 2 ? f.server : f.home, 0, nullptr));
                     break;
                 }
             }

@@ -68,6 +68,11 @@ char* u_retrieveEnvVar(const char* name);
 // null. The codes are computed on first use and kept for the life of the process.
 const char* u_db_type(int index);
 
+// Stores a u_malloc copy of value (null: no value) into a text field of env_vars (or of
+// another configuration record). The field's previous value is freed when it was a copy
+// made here or by get_envs; any other value is left to its owner.
+void u_env_set_field(char** field, const char* value);
+
 // True when an environment variable of this name holds a password (its value is shown
 // as "***" in every message).
 bool u_env_is_password(const char* name);
