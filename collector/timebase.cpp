@@ -128,12 +128,16 @@ int find_window(const operate* saturday, const operate* sunday, const operate* m
     return 1;
 }
 
+void report_closed_windows(const char* kind, const char* name, int width) {
+    PRINT('w', "ctb0640", "No collection window of %s %.*s opens within %d days\n", kind, width,
+          name, window_search_days);
+}
+
 int set_window_c(curs* c, int64_t now) {
     if (c->demand == 1 || c->held == 'Y' || (c->once == 1 && c->first_row != nullptr)) return 0;
     if (find_window(c->saturday_start, c->sunday_start, c->mon_fri_start, nullptr, 0, now,
                     &c->window_start, &c->window_end) != 0) {
-        PRINT('w', "ctb0640", "No collection window of cursor %s opens within %d days\n",
-              c->cur_name, window_search_days);
+        report_closed_windows("cursor", c->cur_name, static_cast<int>(sizeof(c->cur_name)));
         return 1;
     }
     return 0;

@@ -9,7 +9,6 @@
 #include <cstdint>
 
 struct curs;
-struct distrib;
 struct operate;
 
 // Current local time as 14 digits and a NUL into out (at least 15 bytes); returns 0.
@@ -40,9 +39,24 @@ inline constexpr int window_search_days = 400;
 int find_window(const operate* saturday, const operate* sunday, const operate* mon_fri,
                 const int32_t* holidays, int count, int64_t now, int32_t* start, int32_t* end);
 
-// Sets the distributor's window_start and window_end from its day chains and holidays.
-// Returns 0; 1 with a message when no window opens within window_search_days.
-int set_window(distrib* d, int64_t now);
+// Writes the warning that no window of the named record (a name of at most width
+// characters) opens within window_search_days.
+void report_closed_windows(const char* kind, const char* name, int width);
+
+// Sets the distributor's window_start and window_end from its day chains and its holidays
+// (the distrib record of the process file; a template so that this header does not need
+// it). Returns 0; 1 with a warning when no window opens within window_search_days.
+template <class Distrib>
+int set_window(Distrib* d, int64_t now) {
+    constexpr int count = static_cast<int>(sizeof(d->holiday) / sizeof(d->holiday[0]));
+    if (find_window(d->saturday_start, d->sunday_start, d->mon_fri_start, d->holiday, count, now,
+                    &d->window_start, &d->window_end) != 0) {
+        report_closed_windows("process", d->distrib_name,
+                              static_cast<int>(sizeof(d->distrib_name)));
+        return 1;
+    }
+    return 0;
+}
 // The same for a cursor, without holidays; nothing changes for a demand cursor, a held
 // cursor, or a once cursor that already holds rows. Returns 0; 1 as above.
 int set_window_c(curs* c, int64_t now);

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "defs/cursor.h"
@@ -238,6 +239,51 @@ TEST(SetWindowC, SkipsDemandHeldAndFilledOnceCursors) {
     EXPECT_TRUE(log.has("No collection window of cursor"));
     U_FREE(r);
     U_FREE(c);
+}
+
+// The fields of a distributor that its window uses, as the process file lays them out.
+struct test_distrib {
+    char distrib_name[25];
+    operate* saturday_start;
+    operate* sunday_start;
+    operate* mon_fri_start;
+    int32_t holiday[100];
+    int32_t window_start;
+    int32_t window_end;
+};
+
+TEST(SetWindow, DistributorSkipsItsHolidays) {
+    log_capture log;
+    chains office;
+    set_operate(&office.monfri, 8 * H, 17 * H);
+    set_operate(&office.sat, 0, 0);
+    office.sun = office.sat;
+    test_distrib d{};
+    std::strcpy(d.distrib_name, "collector");
+    d.saturday_start = office.sat;
+    d.sunday_start = office.sat;
+    d.mon_fri_start = office.monfri;
+    d.holiday[0] = relative_date("20261214");
+    d.holiday[1] = relative_date("20261215");
+    d.holiday[3] = relative_date("20261216");  // after the first 0: not a holiday
+    EXPECT_EQ(set_window(&d, at(2026, 12, 11, 18)), 0);
+    EXPECT_EQ(d.window_start, at(2026, 12, 16, 8));
+    EXPECT_EQ(d.window_end, at(2026, 12, 16, 17));
+
+    // A hundred weekday holidays push the window past them.
+    int n = 0;
+    int32_t day = relative_date("20261214");
+    for (; n < 100; ++day)
+        if (day % 7 >= 2) d.holiday[n++] = day;
+    while (day % 7 < 2) ++day;
+    EXPECT_EQ(set_window(&d, at(2026, 12, 11, 18)), 0);
+    EXPECT_EQ(d.window_start, int64_t{day} * 86400 + 8 * H);
+
+    // No weekday list and the weekend closed: a warning, not an endless search.
+    d.mon_fri_start = nullptr;
+    EXPECT_EQ(set_window(&d, at(2026, 12, 11, 18)), 1);
+    EXPECT_TRUE(log.has("No collection window of process collector opens within 400 days"));
+    office.sun = nullptr;
 }
 
 }  // namespace
