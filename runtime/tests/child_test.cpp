@@ -1,0 +1,281 @@
+#include "runtime/child.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstring>
+
+#include "runtime/tests/exec_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class ChildTest : public ExecTest {};
+
+TEST(ExecoptLayout, FlagsFillTheFirstWordFromTheTop) {
+    execopt o{};
+    o.callerSet = 1;
+    uint32_t word;
+    std::memcpy(&word, &o, sizeof word);
+    EXPECT_EQ(word, 0x80000000u);
+    o = execopt{};
+    o.keepsip = 1;  // the eleventh flag
+    std::memcpy(&word, &o, sizeof word);
+    EXPECT_EQ(word, 1u << 21);
+}
+
+// How parameters reach the child, by option set: the helper prints each argument as
+// "arg:...", a "@file" argument's contents as "file:..." and, after "--", its standard
+// input as "stdin:..." and "stdinlen:...".
+struct PassCase {
+    const char* name;
+    bool callerSet, stdinp, infile, iflargep, parmsaltin;
+    size_t longLen;    // 0: use parms as given; else a text of that many 'p's
+    const char* parms;
+    Lines expected;    // with "<P>" standing for the long text
+};
+
+class ParmsPassingTest : public ChildTest, public ::testing::WithParamInterface<PassCase> {};
+
+TEST_P(ParmsPassingTest, ParametersArriveAsDocumented) {
+    const PassCase& c = GetParam();
+    std::string longText(c.longLen, 'p');
+    std::string parms = c.longLen ? longText : c.parms;
+    execopt o{};
+    o.callerSet = c.callerSet;
+    o.stdinp = c.stdinp;
+    o.infile = c.infile;
+    o.iflargep = c.iflargep;
+    o.parmsaltin = c.parmsaltin;
+    ChainGuard out(u_exec_timed(xh("xh_args").c_str(), parms.c_str(), 10, &o));
+    EXPECT_EQ(o.processRC, pRC_ok);
+    Lines expected;
+    for (const std::string& e : c.expected) {
+        std::string line = e;
+        size_t at = line.find("<P>");
+        if (at != std::string::npos) line.replace(at, 3, longText);
+        if (line == "arg:@") {
+            // the file's name is not known in advance
+            expected.push_back("?");
+            continue;
+        }
+        expected.push_back(line);
+    }
+    Lines got = chain_lines(out.c);
+    for (size_t i = 0; i < got.size() && i < expected.size(); ++i)
+        if (expected[i] == "?" && got[i].rfind("arg:@", 0) == 0) got[i] = "?";
+    EXPECT_EQ(got, expected);
+    EXPECT_TRUE(temp_files().empty()) << "a parameter file was left behind";
+    EXPECT_TRUE(no_children());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ParmsPassingTest,
+    ::testing::Values(
+        PassCase{"no_options_words_with_quotes", true, false, false, false, false, 0,
+                 "a 'b c' \"d e\"", {"arg:a", "arg:b c", "arg:d e"}},
+        PassCase{"defaults_short_on_command_line", false, false, false, false, false, 0,
+                 "x y", {"arg:x", "arg:y"}},
+        PassCase{"defaults_long_on_stdin_with_nul", false, false, false, false, false, 2000,
+                 nullptr, {"arg:--", "stdin:<P>", "stdinlen:2001"}},
+        PassCase{"stdinp_without_parmsaltin", true, true, false, false, false, 0, "q",
+                 {}},
+        PassCase{"infile_long_named_with_at", true, false, true, true, true, 2000, nullptr,
+                 {"arg:@", "file:<P>"}},
+        PassCase{"infile_without_parmsaltin_not_named", true, false, true, true, false, 2000,
+                 nullptr, {}},
+        PassCase{"shell_keeps_quotes_in_one_word", true, false, false, false, false, 0,
+                 "'a b' \"c'd\" | cat", {"arg:a b", "arg:c'd"}},
+        PassCase{"no_parameters", false, false, false, false, false, 0, "", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ChildTest, LongParametersWithFewWordsAreCompactedOntoTheCommandLine) {
+    // Over 1023 with the command, under 600 itself, no ")": runs of blanks shrink to one.
+    std::string parms = "a" + std::string(590, ' ') + "b";
+    std::string cmd = std::string(ZOV_TEST_HELPER_DIR);  // a long but valid path
+    for (int i = 0; i < 250; ++i) cmd += "/.";
+    cmd += "/xh_args";
+    execopt o{};
+    ChainGuard out(u_exec_timed(cmd.c_str(), parms.c_str(), 10, &o));
+    EXPECT_EQ(chain_lines(out.c), (Lines{"arg:a", "arg:b"}));
+}
+
+TEST_F(ChildTest, CommandNotFound) {
+    execopt o{};
+    ChainGuard out(u_exec_timed("no_such_command_xq", "a", 5, &o));
+    EXPECT_EQ(out.c, nullptr);
+    EXPECT_EQ(o.processRC, pRC_ierror);
+    EXPECT_EQ(o.ihandle, nullptr);
+    EXPECT_NE(log().find("Command not found: no_such_command_xq."), std::string::npos);
+
+    createProcessComm* cpc = u_new_cpc();
+    EXPECT_EQ(CreateChildProcess("no_such_command_xq", "", &o, cpc), 30);
+    o.ihandle = cpc;
+    CreateChildProcessEnd(&o);
+}
+
+TEST_F(ChildTest, TimeOutEndsTheProcessGroupAndKeepsTheLinesWritten) {
+    std::string pidfile = tmp_ / "grandchild.pid";
+    std::string parms = "3 30 grandchild " + pidfile;
+    execopt o{};
+    auto t0 = std::chrono::steady_clock::now();
+    ChainGuard out(u_exec_timed(xh("xh_slow").c_str(), parms.c_str(), 1, &o));
+    double took = seconds_since(t0);
+    EXPECT_EQ(o.processRC, pRC_timedout);
+    EXPECT_EQ(chain_lines(out.c), (Lines{"line 1", "line 2", "line 3"}));
+    EXPECT_GE(took, 0.9);
+    EXPECT_LT(took, 2.5);
+    EXPECT_TRUE(no_children());
+    EXPECT_NE(log().find("did not finish in 1 seconds."), std::string::npos);
+    pid_t grandchild = std::stoi(cfg_read_file(pidfile));
+    EXPECT_TRUE(eventually([&] { return !process_alive(grandchild); }))
+        << "grandchild " << grandchild << " outlived the time-out";
+}
+
+TEST_F(ChildTest, ChildIgnoringSigtermIsKilled) {
+    execopt o{};
+    auto t0 = std::chrono::steady_clock::now();
+    ChainGuard out(u_exec_timed(xh("xh_slow").c_str(), "1 30 ignterm", 1, &o));
+    EXPECT_EQ(o.processRC, pRC_timedout);
+    EXPECT_EQ(chain_lines(out.c), (Lines{"line 1"}));
+    EXPECT_LT(seconds_since(t0), 3.0);
+    EXPECT_TRUE(no_children());
+}
+
+TEST_F(ChildTest, OutputBeyondAPipeNeverDeadlocksAndIsCappedAt30000) {
+    execopt o{};
+    auto t0 = std::chrono::steady_clock::now();
+    ChainGuard out(u_exec_timed(xh("xh_lines").c_str(), "40000 100", 60, &o));
+    EXPECT_EQ(o.processRC, pRC_ok);
+    Lines got = chain_lines(out.c);
+    ASSERT_EQ(got.size(), 30000u);
+    EXPECT_EQ(got.front(), "0000001" + std::string(93, 'x'));
+    EXPECT_EQ(got.back().substr(0, 7), "0030000");
+    EXPECT_LT(seconds_since(t0), 30.0);
+    EXPECT_LE(o.maxWaitTime, 30);
+    EXPECT_TRUE(no_children());
+}
+
+TEST_F(ChildTest, MaxRetLinesAndTheEndMark) {
+    execopt o{};
+    o.maxRetLines = 5;
+    ChainGuard five(u_exec_timed(xh("xh_lines").c_str(), "50 10", 10, &o));
+    EXPECT_EQ(chain_lines(five.c).size(), 5u);
+
+    // A line ending with 0x1A ends the output; the mark is removed.
+    execopt e{};
+    ChainGuard marked(u_exec_timed("printf", "'a\\nb\\032\\nc\\n' | cat", 10, &e));
+    EXPECT_EQ(chain_lines(marked.c), (Lines{"a", "b"}));
+    ASSERT_NE(marked.c, nullptr);
+    EXPECT_EQ(marked.c->next->size, 1);
+    EXPECT_TRUE(no_children());
+}
+
+TEST_F(ChildTest, LongLinesArriveCutAndLastLineWithoutNewlineIsKept) {
+    execopt o{};
+    ChainGuard out(u_exec_timed(xh("xh_lines").c_str(), "2 2500 nonl", 10, &o));
+    Lines got = chain_lines(out.c);
+    // 2500 bytes arrive in reads of at most 1024: pieces of a line stay within the buffer.
+    size_t total = 0;
+    for (const auto& l : got) {
+        EXPECT_LE(l.size(), 2048u);
+        total += l.size();
+    }
+    EXPECT_EQ(total, 5000u);
+    EXPECT_EQ(got.back().back(), 'x');
+}
+
+TEST_F(ChildTest, OutputFileWithStandardError) {
+    execopt o{};
+    o.callerSet = 1;
+    o.outpfile = 1;
+    o.retstderr = 1;
+    ChainGuard out(u_exec_timed("sh", "-c 'echo out; echo err 1>&2' ; true", 10, &o));
+    EXPECT_EQ(chain_lines(out.c), (Lines{"out", "err"}));
+    EXPECT_TRUE(temp_files().empty()) << "the output file was left behind";
+    EXPECT_TRUE(no_children());
+}
+
+TEST_F(ChildTest, AsyncStartThenContinue) {
+    execopt o{};
+    o.async = 1;
+    EXPECT_EQ(u_exec_timed(xh("xh_args").c_str(), "one two", 10, &o), nullptr);
+    ASSERT_NE(o.ihandle, nullptr);
+    o.asyncCont = 1;
+    ChainGuard out(u_exec_timed(nullptr, nullptr, 0, &o));
+    EXPECT_EQ(chain_lines(out.c), (Lines{"arg:one", "arg:two"}));
+    EXPECT_EQ(o.ihandle, nullptr);
+    EXPECT_TRUE(no_children());
+
+    execopt none{};
+    none.asyncCont = 1;
+    EXPECT_EQ(u_exec_timed(nullptr, nullptr, 0, &none), nullptr);
+    EXPECT_EQ(none.processRC, pRC_ierror);
+}
+
+TEST_F(ChildTest, NonZeroExitStatusIsLogged) {
+    execopt o{};
+    ChainGuard out(u_exec_timed(xh("xh_slow").c_str(), "1 0 exit 3", 10, &o));
+    EXPECT_EQ(o.processRC, pRC_ok);
+    EXPECT_EQ(chain_lines(out.c), (Lines{"line 1"}));
+    EXPECT_NE(log().find("ended with exit status 3"), std::string::npos) << log();
+}
+
+TEST_F(ChildTest, PermanentChildSeesEndOfInputAndIsReaped) {
+    std::string marker = tmp_ / "eof.txt";
+    execopt o{};
+    ASSERT_EQ(u_exec_perm(xh("xh_pcc").c_str(), marker.c_str(), &o), 0);
+    int in = -1, out = -1;
+    EXPECT_EQ(u_exec_get_fh(&in, &out, &o), 0);
+    EXPECT_GT(in, 2);
+    EXPECT_GT(out, 2);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(u_exec_term(&o), 0);
+    EXPECT_LT(seconds_since(t0), 1.0) << "a child that ends by itself is not made to wait";
+    EXPECT_EQ(o.ihandle, nullptr);
+    EXPECT_EQ(cfg_read_file(marker), "eof\n");
+    EXPECT_TRUE(no_children());
+    EXPECT_EQ(u_exec_get_fh(&in, &out, &o), 4);
+}
+
+TEST_F(ChildTest, PermanentChildThatIgnoresItsInputIsEnded) {
+    execopt o{};
+    ASSERT_EQ(u_exec_perm(xh("xh_slow").c_str(), "0 30 ignterm", &o), 0);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(u_exec_term(&o), 0);
+    EXPECT_LT(seconds_since(t0), 3.0);
+    EXPECT_TRUE(no_children());
+}
+
+TEST_F(ChildTest, GetFhReportsMissingDescriptors) {
+    execopt o{};
+    int in = -1, out = -1;
+    EXPECT_EQ(u_exec_get_fh(&in, &out, &o), 4);
+    EXPECT_EQ(u_exec_get_fh(nullptr, nullptr, nullptr), 4);
+    o.ihandle = u_new_cpc();
+    EXPECT_EQ(u_exec_get_fh(&in, &out, &o), 3);
+    EXPECT_EQ(in, 0);
+    EXPECT_EQ(out, 0);
+    CreateChildProcessEnd(&o);
+    EXPECT_EQ(o.ihandle, nullptr);
+}
+
+TEST_F(ChildTest, AsynProcessRunsDetachedAndLeavesNoZombie) {
+    std::string marker = tmp_ / "async.txt";
+    std::string parms = "-c 'echo started > " + marker + "'";
+    EXPECT_EQ(u_AsynProcess("sh", parms.c_str()), 0);
+    EXPECT_TRUE(no_children());
+    EXPECT_TRUE(eventually([&] { return cfg_read_file(marker) == "started\n"; }));
+}
+
+TEST_F(ChildTest, ReadChildOutputWithoutPipe) {
+    execopt o{};
+    createProcessComm* cpc = u_new_cpc();
+    o.ihandle = cpc;
+    EXPECT_EQ(ReadChildOutput(&o, cpc), nullptr);
+    EXPECT_NE(log().find("No pipe created for child stdout"), std::string::npos);
+    CreateChildProcessEnd(&o);
+}
+
+}  // namespace

@@ -1,0 +1,341 @@
+#include "runtime/pcc.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/tests/exec_support.h"
+
+namespace {
+
+// ---- pcc_format ------------------------------------------------------------------------
+
+struct FormatCase {
+    const char* name;
+    std::string (*make)();
+    std::string expected;
+};
+
+std::string fmt(void (*f)(char*)) {
+    char buf[pcc_record_size + 2];
+    std::memset(buf, '#', sizeof buf);
+    f(buf);
+    return std::string(buf);
+}
+
+#define RECORD(...) \
+    [] { return fmt([](char* b) { pcc_format(b, __VA_ARGS__); }); }
+
+class FormatTest : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(FormatTest, ByteForByte) { EXPECT_EQ(GetParam().make(), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, FormatTest,
+    ::testing::Values(
+        FormatCase{"A", RECORD('A'), "!A"},
+        FormatCase{"Z", RECORD('Z'), "!Z"},
+        FormatCase{"D", RECORD('D', "row text  1"), "!D row text  1"},
+        FormatCase{"O", RECORD('O', "-x y"), "!O -x y"},
+        FormatCase{"C", RECORD('C', "col_name", 'c', 255),
+                   "!C col_name" + std::string(24, ' ') + " C 0255"},
+        FormatCase{"C_long_name_cut",
+                   RECORD('C', "abcdefghijklmnopqrstuvwxyz0123456789ABCD", 'i', 4),
+                   "!C abcdefghijklmnopqrstuvwxyz012345 I 0004"},
+        FormatCase{"I_I", RECORD('I', 'I', 3, 120), "!I I 0003 0120"},
+        FormatCase{"I_P", RECORD('I', 'P', 'c'), "!I P C"},
+        FormatCase{"I_S_no_cursor", RECORD('I', 'S', 0, 3, 0, nullptr, 'y'),
+                   "!I S 0000 0003 00000000" + std::string(10, ' ') + "Y"},
+        FormatCase{"I_S_cursor", RECORD('I', 'S', 12, 7, 2601, "CUR", 'n'),
+                   "!I S 0012 0007 00002601 CUR      N"},
+        FormatCase{"I_S_long_cursor_cut", RECORD('I', 'S', 1, 2, 3, "LONGCURSOR", 'y'),
+                   "!I S 0001 0002 00000003 LONGCURS Y"},
+        FormatCase{"M", RECORD('M', 'w', "abc1234", "value %d of %s", 5, "x"),
+                   "!M ABC1234W value 5 of x"},
+        FormatCase{"S_S", RECORD('S', 'S', "select 1"), "!S S select 1"},
+        FormatCase{"S_S_no_text", RECORD('S', 'S', nullptr), "!S S "},
+        FormatCase{"S_D", RECORD('S', 'D', "sp_who"), "!S D sp_who          "},
+        FormatCase{"S_P_rest", RECORD('S', 'P', "sp_help", "tab1, 2"),
+                   "!S P sp_help          tab1, 2"},
+        FormatCase{"S_P_no_rest", RECORD('S', 'P', "sp_help", ""), "!S P sp_help         "},
+        FormatCase{"X_I", RECORD('X', 'I', 12), "!X I 0012" + std::string(46, ' ')},
+        FormatCase{"X_R", RECORD('X', 'R', 500), "!X R 0500" + std::string(46, ' ')},
+        FormatCase{"X_X", RECORD('X', 'X'), "!X X" + std::string(51, ' ')},
+        FormatCase{"X_A", RECORD('X', 'A', "CURS1"), "!X A CURS1" + std::string(45, ' ')},
+        FormatCase{"X_C_null", RECORD('X', 'C', nullptr), "!X C" + std::string(51, ' ')},
+        FormatCase{"X_text_cut_at_50", RECORD('X', 'S', std::string(60, 'f').c_str()),
+                   "!X S " + std::string(50, 'f')}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PccFormat, LetterWithoutBodyGetsOnlyTheHeader) {
+    char buf[pcc_record_size];
+    std::memset(buf, '#', sizeof buf);
+    pcc_format(buf, 'Q');
+    EXPECT_EQ(std::string(buf, 14), "!Q " + std::string(10, ' ') + "#");
+    std::memset(buf, '#', sizeof buf);
+    pcc_format(buf, 'q');
+    EXPECT_EQ(std::string(buf, 14), "!q " + std::string(10, ' ') + "#");
+    // I with an unlisted sub-type ends at byte 35, bytes 13-34 untouched.
+    std::memset(buf, '#', sizeof buf);
+    pcc_format(buf, 'I', 'Q');
+    EXPECT_EQ(std::string(buf), "!I Q" + std::string(9, ' ') + std::string(22, '#'));
+}
+
+TEST(PccFormat, RecordsFillTheDocumentedFields) {
+    parentChildComm rec;
+    pcc_format(reinterpret_cast<char*>(&rec), 'I', 'S', 4, 17, 2601, "CURS1", 'y');
+    EXPECT_EQ(std::string(rec.u.info.u.s.supplied_id, 4), "0017");
+    EXPECT_EQ(std::string(rec.u.info.u.s.db_error_code, 8), "00002601");
+    EXPECT_EQ(std::string(rec.u.info.u.s.cursor, 8), "CURS1   ");
+    EXPECT_EQ(rec.u.info.u.s.connected, 'Y');
+    pcc_format(reinterpret_cast<char*>(&rec), 'C', "name", 'c', 30);
+    EXPECT_EQ(std::string(rec.u.col.length, 4), "0030");
+    EXPECT_EQ(rec.u.col.type, 'C');
+}
+
+class PccLogTest : public ExecTest {};
+
+TEST_F(PccLogTest, LongTextsAreCutToALineThatTravelsWhole) {
+    char buf[pcc_record_size];
+    std::string text(5000, 't');
+    pcc_format(buf, 'D', text.c_str());
+    EXPECT_EQ(std::strlen(buf), static_cast<size_t>(pcc_line_max));
+    pcc_format(buf, 'M', 'e', "abc1234", "%s", text.c_str());
+    EXPECT_EQ(std::strlen(buf), static_cast<size_t>(pcc_line_max));
+    EXPECT_NE(log().find("UEX4910"), std::string::npos);
+}
+
+struct NumCase {
+    int value;
+    int width;
+    std::string expected;
+    bool logged;
+};
+
+class FormatNumTest : public PccLogTest, public ::testing::WithParamInterface<NumCase> {};
+
+TEST_P(FormatNumTest, Digits) {
+    const NumCase& c = GetParam();
+    char buf[16];
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(pcc_format_1num(buf, c.value, c.width), 0);
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(c.width)), c.expected);
+    EXPECT_EQ(buf[c.width], '#');  // no terminator
+    EXPECT_EQ(log().find("Truncated digits in conversion. was=") != std::string::npos, c.logged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, FormatNumTest,
+                         ::testing::Values(NumCase{12, 4, "0012", false},
+                                           NumCase{0, 4, "0000", false},
+                                           NumCase{9999, 4, "9999", false},
+                                           NumCase{12345, 4, "1234", true},
+                                           NumCase{123456, 4, "1234", true},
+                                           NumCase{-5, 4, "00-5", false},
+                                           NumCase{2601, 8, "00002601", false}));
+
+// ---- getReadWaitTime -------------------------------------------------------------------
+
+struct WaitCase {
+    const char* value;  // null: unset
+    bool trace7;
+    int expected;
+};
+
+class ReadWaitTimeTest : public ::testing::TestWithParam<WaitCase> {
+protected:
+    void TearDown() override {
+        unsetenv("COLL_WAIT_TIMEOUT");
+        my_trace_all[7] = 0;
+        grwtSec = 0;
+    }
+};
+
+TEST_P(ReadWaitTimeTest, Seconds) {
+    const WaitCase& c = GetParam();
+    if (c.value) {
+        setenv("COLL_WAIT_TIMEOUT", c.value, 1);
+    } else {
+        unsetenv("COLL_WAIT_TIMEOUT");
+    }
+    my_trace_all[7] = c.trace7 ? 1 : 0;
+    grwtSec = 0;
+    EXPECT_EQ(getReadWaitTime(), c.expected);
+    setenv("COLL_WAIT_TIMEOUT", "77", 1);
+    EXPECT_EQ(getReadWaitTime(), c.expected) << "kept for the life of the process";
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ReadWaitTimeTest,
+                         ::testing::Values(WaitCase{nullptr, false, 5}, WaitCase{"1", false, 1},
+                                           WaitCase{"120", false, 120},
+                                           WaitCase{"121", false, 5}, WaitCase{"0", false, 5},
+                                           WaitCase{"abc", false, 5},
+                                           WaitCase{nullptr, true, 20},
+                                           WaitCase{"30", true, 30}));
+
+// ---- the channel with a real child -----------------------------------------------------
+
+class ChannelTest : public ExecTest {
+protected:
+    void SetUp() override {
+        ExecTest::SetUp();
+        marker_ = tmp_ / "eof.txt";
+        ASSERT_EQ(u_exec_perm(xh("xh_pcc").c_str(), marker_.c_str(), &o_), 0);
+    }
+    void TearDown() override {
+        u_exec_term(&o_);
+        EXPECT_TRUE(no_children());
+        unsetenv("COLL_WAIT_TIMEOUT");
+        grwtSec = 0;
+        ExecTest::TearDown();
+    }
+    int send(char* line) { return pcc_send_sql(line, &o_); }
+    // Receives one line; returns "<letter>|<line>".
+    std::string receive() {
+        char buf[pcc_record_size];
+        int id = pcc_receive_sql(buf, &o_);
+        return std::string(1, id ? static_cast<char>(id) : '0') + "|" + (id ? buf : "");
+    }
+
+    execopt o_{};
+    std::string marker_;
+};
+
+TEST_F(ChannelTest, RoundTripThroughAnEchoChild) {
+    char line[pcc_record_size];
+    pcc_format(line, 'X', 'A', "CURS1");
+    EXPECT_EQ(send(line), 0);
+    pcc_format(line, 'S', 'S', "select name from sysdatabases");
+    EXPECT_EQ(send(line), 0);
+    pcc_format(line, 'Z');
+    EXPECT_EQ(send(line), 0);
+    EXPECT_EQ(receive(), "D|!D !X A CURS1" + std::string(45, ' '));
+    EXPECT_EQ(receive(), "D|!D !S S select name from sysdatabases");
+    EXPECT_EQ(receive(), "I|!I S 0000 0002 00000000 CURS1    Y");
+    EXPECT_EQ(receive(), "Z|!Z");
+    EXPECT_EQ(o_.processRC, pRC_ok);
+}
+
+TEST_F(ChannelTest, EndOfInputGivesZero) {
+    u_exec_term(&o_);
+    EXPECT_EQ(cfg_read_file(marker_), "eof\n");
+    ASSERT_EQ(u_exec_perm(xh("xh_args").c_str(), "", &o_), 0);  // prints nothing, ends
+    EXPECT_EQ(receive(), "0|");
+    EXPECT_EQ(receive(), "0|");
+}
+
+TEST_F(ChannelTest, TimeOutReadsAsZAndTheCallerCanTell) {
+    setenv("COLL_WAIT_TIMEOUT", "1", 1);
+    grwtSec = 0;
+    char line[pcc_record_size];
+    pcc_format(line, 'S', 'S', "silent");
+    ASSERT_EQ(send(line), 0);
+    pcc_format(line, 'Z');
+    ASSERT_EQ(send(line), 0);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(receive().substr(0, 1), "Z");
+    double took = seconds_since(t0);
+    EXPECT_GE(took, 0.9);
+    EXPECT_LT(took, 2.0);
+    EXPECT_EQ(o_.processRC, pRC_timedout);
+    // The next answer is complete again.
+    pcc_format(line, 'Z');
+    ASSERT_EQ(send(line), 0);
+    EXPECT_EQ(receive(), "I|!I S 0000 0000 00000000 CURS1    Y");
+    EXPECT_EQ(o_.processRC, pRC_ok);
+}
+
+TEST_F(ChannelTest, OverlongLineIsSkippedNotReadAsARecord) {
+    char line[pcc_record_size];
+    pcc_format(line, 'S', 'S', "long");
+    ASSERT_EQ(send(line), 0);
+    EXPECT_EQ(receive(), "D|!D after");
+    EXPECT_EQ(receive(), "Z|!Z");
+    EXPECT_NE(log().find("longer than a record"), std::string::npos);
+}
+
+TEST_F(ChannelTest, ChildSkipsAnOverlongRequestLine) {
+    // 5000 characters in one line: the child must not read its tail as a second record.
+    int in = -1;
+    ASSERT_EQ(u_exec_get_fh(&in, nullptr, &o_) & 1, 0);
+    std::string longLine = "!S S " + std::string(4995, 'x') + "\n";
+    ASSERT_EQ(write(in, longLine.data(), longLine.size()), static_cast<ssize_t>(longLine.size()));
+    char line[pcc_record_size];
+    pcc_format(line, 'X', 'A', "C2");
+    ASSERT_EQ(send(line), 0);
+    pcc_format(line, 'Z');
+    ASSERT_EQ(send(line), 0);
+    // The child has no log: its report of the skipped line comes as a message line.
+    std::string report = receive();
+    EXPECT_EQ(u_ismessage(report.c_str() + 2), 1) << report;
+    EXPECT_NE(report.find("longer than a record"), std::string::npos);
+    EXPECT_EQ(receive(), "D|!D !X A C2" + std::string(48, ' '));
+    EXPECT_EQ(receive(), "I|!I S 0000 0001 00000000 CURS1    Y");
+    EXPECT_EQ(receive(), "Z|!Z");
+}
+
+TEST_F(ChannelTest, SendToAChildThatHasGone) {
+    u_exec_term(&o_);
+    ASSERT_EQ(u_exec_perm(xh("xh_args").c_str(), "", &o_), 0);
+    createProcessComm* cpc = o_.ihandle;
+    // Wait until it has ended; its end of the pipe is then closed.
+    ASSERT_TRUE(eventually([&] {
+        siginfo_t info{};
+        return waitid(P_PID, static_cast<id_t>(cpc->pid), &info, WEXITED | WNOHANG | WNOWAIT) ==
+                   0 &&
+               info.si_pid != 0;
+    }));
+    char line[pcc_record_size];
+    pcc_format(line, 'Z');
+    EXPECT_EQ(send(line), 104);
+}
+
+TEST_F(ChannelTest, NoRecordOrPipe) {
+    execopt none{};
+    char line[pcc_record_size];
+    pcc_format(line, 'Z');
+    EXPECT_EQ(pcc_send_sql(line, &none), 10);
+    EXPECT_EQ(pcc_receive_sql(line, &none), 0);
+    EXPECT_NE(log().find("No pipe handle for child stdin."), std::string::npos);
+    EXPECT_NE(log().find("Could not get fd"), std::string::npos);
+}
+
+TEST_F(ChannelTest, FullPipeIsRetriedForAboutEightSecondsThen104) {
+    u_exec_term(&o_);
+    ASSERT_EQ(u_exec_perm(xh("xh_slow").c_str(), "0 30", &o_), 0);  // never reads
+    char line[pcc_record_size];
+    int rc = 0;
+    int sent = 0;
+    auto t0 = std::chrono::steady_clock::now();
+    while ((rc = send((pcc_format(line, 'D', std::string(2000, 'd').c_str()), line))) == 0)
+        ++sent;
+    double took = seconds_since(t0);
+    EXPECT_EQ(rc, 104);
+    EXPECT_GT(sent, 10);  // a pipe's worth went through first
+    EXPECT_GE(took, 6.5);
+    EXPECT_LT(took, 10.0);
+}
+
+TEST(PccCollectorSide, SendToAClosedStreamFails) {
+    signal(SIGPIPE, SIG_IGN);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    FILE* out = fdopen(fds[1], "w");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(pcc_send_collector("!Z", out), 4);
+    fclose(out);
+
+    ASSERT_EQ(pipe(fds), 0);
+    out = fdopen(fds[1], "w");
+    EXPECT_EQ(pcc_send_collector("!A", out), 0);
+    fclose(out);
+    char got[8] = {};
+    EXPECT_EQ(read(fds[0], got, sizeof got), 3);
+    EXPECT_STREQ(got, "!A\n");
+    close(fds[0]);
+}
+
+}  // namespace
