@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "runtime/trace.h"
 
 namespace {
 
@@ -256,6 +259,28 @@ TEST_F(BackRead, ALineBeyondTheCarryLimitEndsTheReading) {
         testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
     EXPECT_EQ(got, (std::vector<std::string>{"end"}));
     EXPECT_NE(out.find("Errorlog record longer than buffer"), std::string::npos) << out;
+}
+
+TEST_F(BackRead, TracedSearchFindsTheSame) {
+    std::string content = "x\n" + std::string(9000, 'y') + "\nERROR a\nafter\n";
+    pattern("ERROR", 2, 1);
+    pattern("%PREV_LINE", -2, 1);
+    std::string file = write(content);
+    int16_t saved[10];
+    std::copy(my_trace_all, my_trace_all + 10, saved);
+    int16_t saved_all = trace_all;
+    std::fill(my_trace_all, my_trace_all + 10, int16_t{23});
+    trace_all = 1;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int added = read_backwards(file.c_str(), 1 << 20, &patterns_, &results_);
+    std::string out =
+        testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    std::copy(saved, saved + 10, my_trace_all);
+    trace_all = saved_all;
+    EXPECT_EQ(added, 2);
+    EXPECT_EQ(result_lines(), (std::vector<std::string>{"ERROR a", "after"}));
+    EXPECT_NE(out.find("read_backwards, Found:2. line=ERROR a"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/trace.h"
+
 namespace {
 
 using testing::internal::CaptureStderr;
@@ -206,6 +208,23 @@ TEST(BlockMem, FreeAllOfThreeRecords) {
     u2_free_all(&anchor);  // ASan's leak check sees any block or record left behind
     EXPECT_EQ(anchor.count, 0);
     EXPECT_EQ(g_getFirst(&anchor), nullptr);
+}
+
+TEST(BlockMem, DumpLineAtTraceLevelEight) {
+    g_chain anchor{};
+    char* p = nullptr;
+    u2_newBlockMemory(&anchor, reinterpret_cast<void**>(&p), 10, 0, __FILE__, __LINE__, "dumped");
+    int16_t saved = my_trace_all[8];
+    my_trace_all[8] = 1;
+    CaptureStderr();
+    u2_dump_tracem(&anchor);
+    std::string out = GetCapturedStderr();
+    my_trace_all[8] = saved;
+    char want[64];
+    std::snprintf(want, sizeof want, "-+ malloc %8.8x -    10(   16) bytes ->dumped\n",
+                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(p) & 0xffffffffu));
+    EXPECT_EQ(out, want);
+    u2_free_all(&anchor);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "runtime/trace.h"
+
 namespace {
 
 // A record that embeds a link as its first member, as every user of g_chain does.
@@ -176,6 +178,25 @@ TEST(GChain, NthAndTheRecordlessLink) {
     EXPECT_EQ(g_getNth(&anchor, 3), nullptr);
 }
 
+// Every trace level on for its lifetime; the trace lines are kept off the output.
+struct AllTraces {
+    int16_t saved[10];
+    int16_t saved_all = trace_all;
+    AllTraces() {
+        std::copy(my_trace_all, my_trace_all + 10, saved);
+        std::fill(my_trace_all, my_trace_all + 10, int16_t{23});
+        trace_all = 1;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+    }
+    ~AllTraces() {
+        testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+        std::copy(saved, saved + 10, my_trace_all);
+        trace_all = saved_all;
+    }
+};
+
 // --- f_chain ---
 
 std::vector<std::string> lines_of(f_chain* anchor) {
@@ -314,6 +335,21 @@ TEST(FChain, UnlinkKeepsTheElementsOwnNeighbours) {
     EXPECT_EQ(c->prior, a);
     f_dlinkFree(b, 'x');
     f_chainFreeAll(&anchor);
+}
+
+TEST(Chains, TracedOperationsBehaveAlike) {
+    AllTraces on;
+    g_chain ga{};
+    Rec r{{}, 1};
+    g_linkFirst(&ga, &r.link, &r);
+    EXPECT_EQ(g_dlink(&ga, &r.link, 'x'), &r);
+    f_chain fa{};
+    f_chain* e = f_chainAddLast(&fa, "traced", 1, 0, nullptr);
+    f_linkFirst(&fa, f_chainAdd(nullptr, 2, 0, nullptr));
+    f_dlink(e, 'x');
+    f_dlinkFree(e, 'x');
+    f_chainFreeAll(&fa);
+    EXPECT_EQ(fa.count, 0);
 }
 
 }  // namespace
