@@ -1,0 +1,134 @@
+// zovprobe: the run - configuration, the listing and the sampling loop.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "comm/zovcomm.h"
+#include "comm/zovcomm2.h"
+#include "runtime/env.h"
+#include "runtime/platform.h"
+#include "runtime/strings.h"
+#include "tools/probe/probe.h"
+
+namespace {
+
+// The anchor, kept where the end of the run finds it.
+comm_anchor* probe_anchor = nullptr;
+// Set by SIGINT; the loop ends the communication and the process.
+volatile sig_atomic_t interrupted = 0;
+
+void do_interrupt(int) { interrupted = 1; }
+
+// Ends the communication (no reply pipe is left behind) and returns the status.
+int finish(int status) {
+    probe_anchor = static_cast<comm_anchor*>(zovcomm("term", probe_anchor));
+    fflush(stdout);
+    return status;
+}
+
+int stop_interrupted() {
+    finish(0);
+    printf("Process interrupted\n");
+    fflush(stdout);
+    return 0;
+}
+
+bool initComm() {
+    struct sigaction sa{};
+    sa.sa_handler = do_interrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    probe_anchor = static_cast<comm_anchor*>(zovcomm("init"));
+    if (!probe_anchor) {
+        printf("Unable to initialize communications environment\n");
+        fflush(stdout);
+        return false;
+    }
+    return true;
+}
+
+int listing(const probe_options& opt) {
+    if (!initComm()) return 1;
+    auto* chain = static_cast<curs_list*>(zovcomm("get", probe_anchor, "C-STATUS"));
+    if (interrupted) return stop_interrupted();
+    if (!chain) {
+        printf("%s", probe_anchor->return_msg);
+        return finish(1);
+    }
+    for (curs_list* e = chain; e; e = e->next) {
+        if (e->rows <= 0) continue;
+        std::string names = return_cursor_name(e, opt.have_prefix, opt.cursor_prefix);
+        printf("\ncursors: %s\n", names.c_str());
+    }
+    return finish(0);
+}
+
+int sampling(const probe_options& opt) {
+    if (!initComm()) return 1;
+    std::string text = opt.names;
+    u_strupper(text.data());
+    static char parm1[] = "parm1           ";
+    static char parm2[] = "parm2           ";
+    int16_t sample = 0;
+    bool failed = false;  // a failed sample makes the run a failure, after all samples
+    for (int i = 0; i < opt.samples; i++) {
+        if (interrupted) return stop_interrupted();
+        sample++;
+        printf("\n--------------------- Sample #%d -------------------------\n", sample);
+        const bool odd = (sample % 2) != 0;
+        probe_anchor->parm[0] = odd ? parm1 : nullptr;
+        probe_anchor->parm[1] = odd ? parm2 : nullptr;
+        auto* chain = static_cast<curs_list*>(zovcomm("get", probe_anchor, text.c_str()));
+        if (interrupted) return stop_interrupted();
+        if (!chain) {
+            printf("%s", probe_anchor->return_msg);
+            failed = true;
+        }
+        for (curs_list* e = chain; e; e = e->next) {
+            printf("*********Cursor:%s, Rows:%d\n", e->cursor, e->rows);
+            if (e->rows == 0) printf("<<No rows returned>>\n\n");
+            for (int r = 0; r < e->rows && e->data; r++) {
+                probe_print_row(e->data + static_cast<long>(r) * e->len, e->len, opt.print_mode);
+            }
+        }
+        fflush(stdout);
+        u_sleep_ms(2000);
+    }
+    if (interrupted) return stop_interrupted();
+    return finish(failed ? 1 : 0);
+}
+
+}  // namespace
+
+int probe_main(int argc, char** argv) {
+    if (argc < 2) {
+        printf("Must specifiy one or more cursor names.\n");
+        probe_help();
+        return 1;
+    }
+    probe_options opt;
+    if (probe_parse(argc, argv, &opt) != 0) {
+        probe_help();
+        return 1;
+    }
+    probe_apply(opt);
+    get_envs(&env_vars);
+    if (opt.show_header) return 0;  // nothing fills the header list
+    if (!opt.show_cursors && opt.names.empty()) {
+        printf("Must specifiy one or more CURSOR names for request.\n");
+        probe_help();
+        return 1;
+    }
+    if (comm_use_shm()) {
+        if (!zovcomm_shm_available()) {
+            printf("The shared-memory transport (COLL_USESHM=%s) is not available in this "
+                   "build; set COLL_USESHM=0 to use named pipes.\n",
+                   env_vars.useshm ? env_vars.useshm : "(unset)");
+            fflush(stdout);
+            return 1;
+        }
+        zovcomm("initsm");
+    }
+    return opt.show_cursors ? listing(opt) : sampling(opt);
+}

@@ -1,0 +1,287 @@
+// The zovprobe program against a stub collector (initc, get, put) in a child process.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "comm/pipe_transport.h"
+#include "comm/zovcomm.h"
+#include "defs/cursor.h"
+#include "defs/cursor_status.h"
+#include "runtime/alloc.h"
+#include "runtime/env.h"
+
+#ifndef ZOVPROBE_PATH
+#error "ZOVPROBE_PATH must name the zovprobe program"
+#endif
+
+namespace {
+
+void set_rows(curs_list* b, int rows, int len, const void* bytes) {
+    b->rows = rows;
+    b->len = len;
+    if (rows > 0) {
+        b->data = static_cast<char*>(U_MALLOC(rows * len));
+        memcpy(b->data, bytes, rows * len);
+    }
+}
+
+// The stub's answers: "C-STATUS" three status records; ROWS two rows "ab cd"; EMPTY none;
+// BIN one row of mixed bytes; PARM one row holding the first parameter or "(none)".
+void answer(comm_anchor* a, curs_list* b) {
+    const std::string name = b->cursor;
+    if (name == "C-STATUS") {
+        std::vector<unsigned char> recs(3 * CURS_STATUS_LEN);
+        const char* names[] = {"ZEMENGD", "zemlckd", "OTHER"};
+        for (int i = 0; i < 3; i++) {
+            curs* c = curs_new();
+            snprintf(c->cur_name, sizeof c->cur_name, "%s", names[i]);
+            curs_status_encode(c, recs.data() + i * CURS_STATUS_LEN);
+            U_FREE(c);
+        }
+        set_rows(b, 3, static_cast<int>(CURS_STATUS_LEN), recs.data());
+    } else if (name == "ROWS") {
+        set_rows(b, 2, 5, "ab cdab cd");
+    } else if (name == "BIN") {
+        const char bytes[] = {'x', '\0', '\0', '\x01', 'y', ' ', ' ', 'z'};
+        set_rows(b, 1, 8, bytes);
+    } else if (name == "PARM") {
+        char row[17];
+        snprintf(row, sizeof row, "%-16.16s", a->parm[0] && *a->parm[0] ? a->parm[0] : "(none)");
+        set_rows(b, 1, 16, row);
+    }
+}
+
+class ProbeRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zovprobe_test_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        if (stub_ > 0) {
+            kill(stub_, SIGTERM);
+            waitpid(stub_, nullptr, 0);
+        }
+        EXPECT_EQ(files(), std::vector<std::string>{}) << "files left in " << dir_;
+        for (const auto& f : files()) unlink((dir_ + "/" + f).c_str());
+        rmdir(dir_.c_str());
+    }
+
+    std::vector<std::string> files() const {
+        std::vector<std::string> out;
+        if (DIR* d = opendir(dir_.c_str())) {
+            while (dirent* e = readdir(d)) {
+                std::string n = e->d_name;
+                if (n != "." && n != "..") out.push_back(n);
+            }
+            closedir(d);
+        }
+        return out;
+    }
+
+    // A collector child that serves `requests` requests, then ends with "term".
+    void start_stub(int requests) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        stub_ = fork();
+        ASSERT_GE(stub_, 0);
+        if (stub_ == 0) {
+            close(ready[0]);
+            static std::string dir = dir_;
+            env_vars.localtmpdir = dir.data();
+            env_vars.useshm = const_cast<char*>("0");
+            env_vars.serverid = const_cast<char*>("SRV1");
+            env_vars.db_type = const_cast<char*>("ZEM100");
+            comm_pipe_reset_names();
+            wait_timeout = 5;
+            auto* a = static_cast<comm_anchor*>(zovcomm("initc"));
+            if (!a) _exit(2);
+            if (write(ready[1], "r", 1) != 1) _exit(3);
+            int served = 0;
+            for (int turn = 0; served < requests && turn < 2000; turn++) {
+                auto* chain = static_cast<curs_list*>(zovcomm("get", a, nullptr));
+                if (!chain) {
+                    usleep(10 * 1000);
+                    continue;
+                }
+                answer(a, chain);
+                if (strcmp(chain->cursor, "NOANSWER") != 0) zovcomm("put", a);
+                served++;
+            }
+            zovcomm("term", a);
+            _exit(served == requests ? 0 : 5);
+        }
+        close(ready[1]);
+        char c;
+        ASSERT_EQ(read(ready[0], &c, 1), 1);
+        close(ready[0]);
+    }
+
+    int stub_status() {
+        int status = 0;
+        if (waitpid(stub_, &status, 0) != stub_) return -1;
+        stub_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    }
+
+    // Starts zovprobe with the words; its standard output is read through out_fd_.
+    void start_probe(const std::vector<std::string>& words, const char* useshm = "0") {
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        probe_ = fork();
+        ASSERT_GE(probe_, 0);
+        if (probe_ == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            close(out[1]);
+            std::vector<std::string> env = {"COLL_PREFIX=" + dir_,    "COLL_SERVERID=SRV1",
+                                            "COLL_VERSION=ZEM100",     "COLL_HOSTNAME=h1",
+                                            "WAIT_TIMEOUT=" + wait_,   "TZ=UTC",
+                                            "LC_ALL=C"};
+            if (useshm) env.push_back(std::string("COLL_USESHM=") + useshm);
+            for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "HOME"}) {
+                if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+            }
+            std::vector<char*> envp;
+            for (auto& e : env) envp.push_back(e.data());
+            envp.push_back(nullptr);
+            std::vector<std::string> args = {"zovprobe"};
+            args.insert(args.end(), words.begin(), words.end());
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execve(ZOVPROBE_PATH, argv.data(), envp.data());
+            _exit(127);
+        }
+        close(out[1]);
+        out_fd_ = out[0];
+        output_.clear();
+    }
+
+    // Reads output until `text` appears, the stream ends, or 20 seconds pass.
+    bool read_until(const std::string& text) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (text.empty() || output_.find(text) == std::string::npos) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            struct pollfd p{out_fd_, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+            char buf[4096];
+            ssize_t n = read(out_fd_, buf, sizeof buf);
+            if (n <= 0) return text.empty();
+            output_.append(buf, n);
+        }
+        return true;
+    }
+
+    // Reads the rest of the output and returns the probe's exit status.
+    int finish_probe() {
+        read_until("");
+        close(out_fd_);
+        int status = 0;
+        if (waitpid(probe_, &status, 0) != probe_) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    }
+
+    int run_probe(const std::vector<std::string>& words, const char* useshm = "0") {
+        start_probe(words, useshm);
+        return finish_probe();
+    }
+
+    static size_t count(const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) n++;
+        return n;
+    }
+
+    std::string dir_;
+    std::string wait_ = "5";
+    pid_t stub_ = 0;
+    pid_t probe_ = 0;
+    int out_fd_ = -1;
+    std::string output_;
+};
+
+TEST_F(ProbeRun, TwoSamplesPlainExitZeroAndLeaveNoFifo) {
+    start_stub(6);
+    EXPECT_EQ(run_probe({"-n", "2", "rows,empty", "parm"}), 0) << output_;
+    EXPECT_EQ(stub_status(), 0);
+    EXPECT_NE(output_.find("\n--------------------- Sample #1 -------------------------\n"),
+              std::string::npos)
+        << output_;
+    EXPECT_NE(output_.find("Sample #2"), std::string::npos);
+    EXPECT_EQ(count(output_, "*********Cursor:ROWS, Rows:2\nab.cd\n\nab.cd\n\n"), 2u) << output_;
+    EXPECT_EQ(count(output_, "*********Cursor:EMPTY, Rows:0\n<<No rows returned>>\n\n"), 2u);
+    // Sample 1 carries the two parameters; sample 2 resends the records built for it.
+    EXPECT_EQ(count(output_, "*********Cursor:PARM, Rows:1\nparm1...........\n\n"), 2u)
+        << output_;
+}
+
+TEST_F(ProbeRun, CompressedAndHexPrinting) {
+    start_stub(2);
+    EXPECT_EQ(run_probe({"-c", "bin"}), 0);
+    EXPECT_NE(output_.find("*********Cursor:BIN, Rows:1\nx~y z|\n\n"), std::string::npos)
+        << output_;
+    EXPECT_EQ(run_probe({"-hex", "bin"}), 0);
+    EXPECT_NE(output_.find("78000001"), std::string::npos) << output_;
+    EXPECT_EQ(stub_status(), 0);
+}
+
+TEST_F(ProbeRun, CursorNameListingWithPrefix) {
+    start_stub(1);
+    EXPECT_EQ(run_probe({"-show", "-curs", "zem"}), 0);
+    EXPECT_EQ(output_, "\ncursors: ZEMENGD zemlckd \n");
+    EXPECT_EQ(stub_status(), 0);
+}
+
+TEST_F(ProbeRun, InterruptEndsTheCommunication) {
+    start_stub(1);
+    start_probe({"-n", "5", "ROWS"});
+    ASSERT_TRUE(read_until("ab.cd\n\nab.cd\n\n")) << output_;
+    kill(probe_, SIGINT);  // during the pause after the first sample
+    EXPECT_EQ(finish_probe(), 0);
+    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_;
+    EXPECT_EQ(output_.find("Sample #2"), std::string::npos);
+    EXPECT_EQ(stub_status(), 0);
+}
+
+TEST_F(ProbeRun, AFailedSampleIsReportedAndTheRunFails) {
+    wait_ = "1";
+    start_stub(2);
+    EXPECT_EQ(run_probe({"-n", "2", "noanswer"}), 1) << output_;
+    EXPECT_EQ(count(output_, "Data Collector Wait Timeout. Wait Time=1"), 2u) << output_;
+    EXPECT_EQ(stub_status(), 0);
+}
+
+TEST_F(ProbeRun, RefusalsExitOne) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* useshm;
+        const char* text;
+    } cases[] = {
+        {{}, "0", "Must specifiy one or more cursor names.\n\nEnter the name(s)"},
+        {{"-c"}, "0", "Must specifiy one or more CURSOR names for request.\n"},
+        {{"A", "-n"}, "0", "Enter the name(s) of the cursor(s) to be tested\n"},
+        {{"-help"}, "0", "   -pipe %s   = pipe name  (/tmp/userid/col_server_db_pipe)\n\n\n"},
+        {{"A"}, nullptr, "COLL_USESHM=(unset)"},
+        {{"A"}, "1", "COLL_USESHM=1"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run_probe(c.words, c.useshm), 1) << output_;
+        EXPECT_NE(output_.find(c.text), std::string::npos) << output_;
+    }
+}
+
+}  // namespace
