@@ -19,7 +19,9 @@
 
 // Plain password for a stored form, using env_vars.logonid and env_vars.serverid as the
 // key of the newer scheme. Null for null, "NONE" and an empty form; "Error ..." texts for
-// failures.
+// failures. A form read under other ids than it was made with is refused when the
+// embedded ids show it ("Error invalid password 3"); otherwise it unscrambles to other
+// text, as a damaged form does.
 char* fok(const char* stored);
 // Newer stored form (88 hexadecimal characters) of a plain password under the configured
 // logon id and server id; a marked password comes back without its mark; null for null
@@ -44,8 +46,8 @@ char* ofod(const char* plain);
 
 // One character conversion: mode 0 hexadecimal digit value; 1 code -> position in the
 // 96-code sequence (0 for codes outside it); 2 position -> code (DEL past the sequence);
-// 3 and 4 the two fixed
-// permutation tables (each undoes the other); 5 filler character for 1..254; other 0.
+// 3 and 4 the two fixed permutation tables (each undoes the other); 5 filler character
+// for 1..254; any other mode 0.
 int n_ConvertChar(int c, int mode);
 // Seed of the newer scheme's scrambling for a key (never loops forever).
 uint32_t n_GetSeedData(const char* key);
