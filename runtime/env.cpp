@@ -26,10 +26,17 @@ namespace {
 constexpr const char* kHidden = "***";
 
 // Every text that get_envs or u_env_set_field put into a field, so that a replacement
-// frees exactly those (the list is reachable, so none counts as lost).
+// frees exactly those. Never destroyed: the texts stay reachable until the process ends.
 std::vector<char*>& owned_texts() {
-    static std::vector<char*> list;
-    return list;
+    static auto* list = new std::vector<char*>;
+    return *list;
+}
+
+// Every entry handed to putenv: the environment keeps pointing into them, and they stay
+// reachable even after a later setenv replaced them there.
+std::vector<char*>& environment_entries() {
+    static auto* list = new std::vector<char*>;
+    return *list;
 }
 
 char* dup_text(const char* text, const char* what) {
@@ -176,6 +183,7 @@ char* u_putenv(const char* name, const char* value) {
         u_free(entry, __FILE__, __LINE__, "entry");
         return nullptr;
     }
+    environment_entries().push_back(entry);
     if (u_trace_on(0))
         u_msg(nullptr, __FILE__, __LINE__, "t", "uen0046", "Set environment variable \")%s\".",
               shown.c_str());
