@@ -412,6 +412,7 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
     anchor->return_code = 0;
     anchor->return_msg[0] = '\0';
     free_cursor_blocks(anchor);
+    for (char*& p : anchor->parm) p = nullptr;  // they pointed into the freed records
     if (!exists(anchor->coll_pipe) || anchor->coll_pipe_fd < 0) {
         if (reopen_collector_pipe(anchor) != 0) return nullptr;
     }
@@ -767,6 +768,7 @@ curs_list* put_request(comm_anchor* anchor) {
     report_sigpipe(__LINE__);
     set_signal(anchor, false);
     free_cursor_blocks(anchor);
+    for (char*& p : anchor->parm) p = nullptr;  // they pointed into the freed records
     if (failed_errno) {
         comm_set_error(anchor, 3, "Write Pipe error %d. Pipe=%s", failed_errno, failed_pipe);
     }

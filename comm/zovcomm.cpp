@@ -1,7 +1,6 @@
 // The entry point: word table, re-entry guard, wait time and the choice of transport.
 #include "comm/zovcomm.h"
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -12,6 +11,7 @@
 #include "comm/pipe_transport.h"
 #include "comm/zovcomm2.h"
 #include "runtime/alloc.h"
+#include "runtime/cmdline.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
@@ -87,16 +87,7 @@ void* pipe_operation(int code, comm_anchor* anchor, const char* names) {
 
 int zovcomm_code_of(const char* word) {
     if (!word || !*word) return 0;
-    char low[16];
-    size_t n = strnlen(word, sizeof low);
-    if (n >= sizeof low) return 0;
-    for (size_t i = 0; i <= n; i++) {
-        low[i] = static_cast<char>(tolower(static_cast<unsigned char>(word[i])));
-    }
-    for (int i = 0; kWords[i]; i++) {
-        if (strcmp(low, kWords[i]) == 0) return i + 1;
-    }
-    return 0;
+    return u_test_word(word, kWords, 7, 0);
 }
 
 int get_timeout_value(const char* name, int dflt) {
