@@ -27,6 +27,7 @@ void statement_reader_init(statement_reader* r, FILE* input, const char* trace_i
     r->pending = 0;
     r->line = nullptr;
     r->line_cap = 0;
+    r->echo = nullptr;
 }
 
 void statement_reader_close(statement_reader* r) {
@@ -49,7 +50,12 @@ int read_statement(statement_reader* r, char** end) {
         if (n > 0 && line[n - 1] == '\n') --n;
         if (n > 0 && line[n - 1] == '\r') --n;
         if (n >= 2 && line[0] == ';' && line[1] == ';') continue;
-        if (trace_something) PRINT('i', r->trace_id, "%.*s\n", static_cast<int>(n), line);
+        if (trace_something) {
+            if (r->echo != nullptr)
+                r->echo(line, n, r->trace_id);
+            else
+                PRINT('i', r->trace_id, "%.*s\n", static_cast<int>(n), line);
+        }
         if (n > 0 && line[0] == ';') continue;
 
         size_t i = 0;

@@ -19,6 +19,9 @@ struct statement_reader {
     int pending;              // 1 when the text of an unfinished statement is in buffer
     char* line;               // internal: the current line (getline)
     size_t line_cap;          // internal
+    // Writes the trace of one line in place of the plain echo, for a reader that must hide
+    // values such as passwords; null (the default) echoes the line as it stands.
+    void (*echo)(const char* line, size_t length, const char* trace_id);
 };
 
 // Prepares a reader on an open file.
