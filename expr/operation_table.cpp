@@ -4,33 +4,38 @@
 
 #include <cstring>
 
-// The routines belong to the interpreter and the group functions; until they are linked in,
-// each row's comment names the routine it runs and the row holds null.
+#include "expr/group_functions.h"
+#include "expr/like.h"
+#include "expr/operators.h"
+
+// The routines are the interpreter's operators (expr/operators.h, expr/like.h) and the group
+// functions (expr/group_functions.h). "func1" to "func3" are test functions: func1 negates,
+// func2 adds its two arguments, func3 takes three and adds the first two.
 const sOperationTable OperationTable[OPERATION_ROWS] = {
     {LEX_OPERATION, "(", OP_OPERATOR, 0, PRIO_OPEN, nullptr, RES_NONE},
     {LEX_OPERATION, ")", OP_OPERATOR, 0, PRIO_CLOSE, nullptr, RES_NONE},
-    {LEX_OPERATION, "OR", OP_OPERATOR, 2, 20, nullptr, RES_LOGICAL},      // or_prc
-    {LEX_OPERATION, "AND", OP_OPERATOR, 2, 30, nullptr, RES_LOGICAL},     // and_prc
-    {LEX_OPERATION, "NOT", OP_OPERATOR, 1, 40, nullptr, RES_LOGICAL},     // not_prc
-    {LEX_OPERATION, "=", OP_OPERATOR, 2, 50, nullptr, RES_LOGICAL},       // equ_prc
-    {LEX_OPERATION, "^=", OP_OPERATOR, 2, 50, nullptr, RES_LOGICAL},      // nequ_prc
-    {LEX_OPERATION, "<", OP_OPERATOR, 2, 50, nullptr, RES_LOGICAL},       // less_prc
-    {LEX_OPERATION, ">=", OP_OPERATOR, 2, 50, nullptr, RES_LOGICAL},      // nless_prc
-    {LEX_OPERATION, ">", OP_OPERATOR, 2, 50, nullptr, RES_LOGICAL},       // grt_prc
-    {LEX_OPERATION, "<=", OP_OPERATOR, 2, 50, nullptr, RES_LOGICAL},      // ngrt_prc
-    {LEX_OPERATION, ":=", OP_OPERATOR, 2, 50, nullptr, RES_TARGET},       // asgnt_prc
-    {LEX_OPERATION, "+", OP_OPERATOR, 2, 60, nullptr, RES_NUMERIC},       // plus_prc
-    {LEX_OPERATION, "-", OP_OPERATOR, 2, 60, nullptr, RES_NUMERIC},       // minus_prc
-    {LEX_OPERATION, "*", OP_OPERATOR, 2, 70, nullptr, RES_NUMERIC},       // mltpl_prc
-    {LEX_OPERATION, "/", OP_OPERATOR, 2, 70, nullptr, RES_NUMERIC},       // div_prc
-    {LEX_OPERATION, "-", OP_OPERATOR, 1, 80, nullptr, RES_NUMERIC},       // neg_prc
-    {LEX_OPERATION, "func1", OP_FUNCTION, 1, 100, nullptr, RES_NUMERIC},  // neg_prc
-    {LEX_OPERATION, "func2", OP_FUNCTION, 2, 100, nullptr, RES_NUMERIC},  // plus_prc
-    {LEX_OPERATION, "func3", OP_FUNCTION, 3, 100, nullptr, RES_NUMERIC},  // plus_prc
+    {LEX_OPERATION, "OR", OP_OPERATOR, 2, 20, or_prc, RES_LOGICAL},
+    {LEX_OPERATION, "AND", OP_OPERATOR, 2, 30, and_prc, RES_LOGICAL},
+    {LEX_OPERATION, "NOT", OP_OPERATOR, 1, 40, not_prc, RES_LOGICAL},
+    {LEX_OPERATION, "=", OP_OPERATOR, 2, 50, equ_prc, RES_LOGICAL},
+    {LEX_OPERATION, "^=", OP_OPERATOR, 2, 50, nequ_prc, RES_LOGICAL},
+    {LEX_OPERATION, "<", OP_OPERATOR, 2, 50, less_prc, RES_LOGICAL},
+    {LEX_OPERATION, ">=", OP_OPERATOR, 2, 50, nless_prc, RES_LOGICAL},
+    {LEX_OPERATION, ">", OP_OPERATOR, 2, 50, grt_prc, RES_LOGICAL},
+    {LEX_OPERATION, "<=", OP_OPERATOR, 2, 50, ngrt_prc, RES_LOGICAL},
+    {LEX_OPERATION, ":=", OP_OPERATOR, 2, 50, asgnt_prc, RES_TARGET},
+    {LEX_OPERATION, "+", OP_OPERATOR, 2, 60, plus_prc, RES_NUMERIC},
+    {LEX_OPERATION, "-", OP_OPERATOR, 2, 60, minus_prc, RES_NUMERIC},
+    {LEX_OPERATION, "*", OP_OPERATOR, 2, 70, mltpl_prc, RES_NUMERIC},
+    {LEX_OPERATION, "/", OP_OPERATOR, 2, 70, div_prc, RES_NUMERIC},
+    {LEX_OPERATION, "-", OP_OPERATOR, 1, 80, neg_prc, RES_NUMERIC},
+    {LEX_OPERATION, "func1", OP_FUNCTION, 1, 100, neg_prc, RES_NUMERIC},
+    {LEX_OPERATION, "func2", OP_FUNCTION, 2, 100, plus_prc, RES_NUMERIC},
+    {LEX_OPERATION, "func3", OP_FUNCTION, 3, 100, plus_prc, RES_NUMERIC},
     {LEX_OPERATION, ",", OP_SEPARATOR, 0, 2, nullptr, RES_NONE},
-    {LEX_OPERATION, "ROW", OP_FUNCTION, ARGS_VARIABLE, 100, nullptr, RES_TARGET},  // row_func
-    {LEX_OPERATION, "SUM", OP_FUNCTION, 1, 100, nullptr, RES_NUMERIC},             // sum_func
-    {LEX_OPERATION, "LIKE", OP_OPERATOR, 2, 50, nullptr, RES_LOGICAL},             // like_prc
+    {LEX_OPERATION, "ROW", OP_FUNCTION, ARGS_VARIABLE, 100, row_func, RES_TARGET},
+    {LEX_OPERATION, "SUM", OP_FUNCTION, 1, 100, sum_func, RES_NUMERIC},
+    {LEX_OPERATION, "LIKE", OP_OPERATOR, 2, 50, like_prc, RES_LOGICAL},
     {LEX_END_OF_TABLE, nullptr, 0, 0, 0, nullptr, RES_NONE},
 };
 

@@ -1,0 +1,31 @@
+#include "expr/percent_vars.h"
+
+#include <strings.h>
+
+#include "collector/engine_globals.h"
+#include "defs/cursor.h"
+
+namespace {
+
+constexpr char percent_cursor_name[] = "%CURSOR";
+
+// The cursor list holds the percent cursor last; the last one of that name wins.
+curs* find_percent_cursor() {
+    curs* found = nullptr;
+    for (curs* c = cur_anchor; c != nullptr; c = c->next) {
+        if (strncasecmp(c->cur_name, percent_cursor_name, sizeof(c->cur_name)) == 0) found = c;
+    }
+    return found;
+}
+
+}  // namespace
+
+columns* find_pcnt_col(const char* name) {
+    if (name == nullptr) return nullptr;
+    curs* pc = find_percent_cursor();
+    if (pc == nullptr) return nullptr;
+    for (columns* col = pc->insert_columns; col != nullptr; col = col->next) {
+        if (strncasecmp(col->col_name, name, sizeof(col->col_name)) == 0) return col;
+    }
+    return nullptr;
+}
