@@ -16,16 +16,21 @@
 // return_code and return_msg in the anchor. The transport is chosen on every call:
 // COLL_USESHM unset or beginning with "1" selects shared memory, anything else named
 // pipes. The chain belongs to the anchor and is freed by the next call.
+//
+// The entry point and the records are valid C; the rest of this header is C++.
 #pragma once
 
 #include "comm/comm_anchor.h"
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
-// The entry point. Results are pointers on this platform (anchors and chains); the
-// words that return a number in the protocol ("term", "shut", "initsm") return null.
+/* The entry point. Results are pointers on this platform (anchors and chains); the
+   words that return a number in the protocol ("term", "shut", "initsm") return null. */
 void* zovcomm(const char* word, ...);
 
+#ifdef __cplusplus
 }
 
 // Function codes: the position of the word in the table.
@@ -86,3 +91,5 @@ void no_mem(comm_anchor* anchor);
 comm_anchor* comm_new_anchor(char type);
 // Frees the chain and the anchor (no transport work).
 void comm_free_anchor(comm_anchor* anchor);
+
+#endif  // __cplusplus

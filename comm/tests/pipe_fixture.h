@@ -23,6 +23,7 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
         saved_ = env_vars;
+        env_vars.coll_home = dir_.data();  // the configuration counts as read
         env_vars.localtmpdir = dir_.data();
         env_vars.tmpdir = dir_.data();
         env_vars.useshm = useshm_.data();

@@ -56,7 +56,7 @@ TEST(RequestRecord, RoundTripWithZeroOneAndSixteenParameters) {
         // The collector's view: the parameters, then the two empty strings, as far as 16 reach.
         char* parm[COMM_PARMS];
         int pointed = comm_request_point_parms(&back, parm);
-        EXPECT_EQ(pointed, std::min(count + 2, COMM_PARMS));
+        EXPECT_EQ(pointed, std::min(count + 2, static_cast<int>(COMM_PARMS)));
         if (count + 2 <= COMM_PARMS) {
             EXPECT_STREQ(parm[count], "");
             EXPECT_STREQ(parm[count + 1], "");

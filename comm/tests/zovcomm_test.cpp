@@ -15,6 +15,14 @@
 
 namespace {
 
+// The configuration counts as read, so zovcomm does not fill env_vars from the
+// environment of the test run.
+class ConfigRead : public ::testing::Environment {
+public:
+    void SetUp() override { env_vars.coll_home = const_cast<char*>("/nonexistent"); }
+};
+const auto* const kConfigRead = ::testing::AddGlobalTestEnvironment(new ConfigRead);
+
 TEST(ZovcommWords, TableWithoutRegardToCase) {
     struct Case {
         const char* word;
