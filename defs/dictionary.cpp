@@ -1,0 +1,3 @@
+#include "defs/dictionary.h"
+
+dictionary* dict_anchor = nullptr;
