@@ -1,0 +1,312 @@
+// The Client-Library layer against the scripted test server.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "acquire/ctlib/zemctutl.h"
+#include "runtime/msg.h"
+#include "runtime/trace.h"
+#include "tests/tds/tds_testenv.h"
+
+namespace {
+
+using zovtds::LogEntry;
+
+const char* kScenario = R"(
+server TESTSERV
+batch update t set x = 1
+batch select x from t
+  result x:int name:varchar(12)
+  row 1 'alpha'
+  row 2 NULL
+batch exec p
+  status 4
+batch select missing
+  error 208 16 1 missing not found.
+batch print info
+  message 5701 10 1 Changed database context.
+batch print warning
+  message 2601 16 2 Attempt to insert duplicate key row
+batch select slow
+  delay 5000
+  result x:int
+  row 1
+)";
+
+// Captures what PRINT writes, by pointing the log stream at a temporary file.
+class LogCapture {
+public:
+    LogCapture() {
+        file_ = tmpfile();
+        saved_ = stder;
+        stder = file_;
+    }
+    ~LogCapture() {
+        stder = saved_;
+        fclose(file_);
+    }
+    std::string text() {
+        fflush(file_);
+        std::string s;
+        rewind(file_);
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, file_)) > 0) s.append(buf, n);
+        return s;
+    }
+    bool has(const std::string& what) { return text().find(what) != std::string::npos; }
+
+private:
+    FILE* file_;
+    FILE* saved_;
+};
+
+class Zemct : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(env.start(kScenario, error)) << error;
+        ASSERT_EQ(zem_init(&ctx), CS_SUCCEED);
+    }
+    void TearDown() override {
+        if (conn) zem_con_cleanup(conn, 1);
+        if (ctx) zem_ctx_cleanup(ctx, 1);
+        unsetenv("COLL_DB_TIMEOUT");
+    }
+    void connect() {
+        ASSERT_EQ(zem_connect(ctx, &conn, "zemtest", "sa", "secret", "ZOVTDS"), CS_SUCCEED);
+        ASSERT_NE(conn, nullptr);
+    }
+    int count(LogEntry::Kind kind) {
+        int n = 0;
+        for (const auto& e : env.server.log()) n += e.kind == kind;
+        return n;
+    }
+    zovtds::TestEnv env;
+    LogCapture log;
+    CS_CONTEXT* ctx = nullptr;
+    CS_CONNECTION* conn = nullptr;
+};
+
+TEST(ZemctTables, ConvertRetcode) {
+    const struct {
+        CS_RETCODE rc;
+        int expected;
+    } cases[] = {
+        {CS_SUCCEED, 0},   {CS_END_DATA, 0}, {CS_END_RESULTS, 0}, {CS_FATAL, 2},
+        {CS_INTERRUPT, 2}, {CS_BUSY, 2},     {CS_PENDING, 2},     {CS_FAIL, 1},
+        {CS_CANCELED, 1},  {CS_ROW_FAIL, 1}, {12345, 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(zem_convert_retcode(c.rc), c.expected) << c.rc;
+}
+
+TEST(ZemctTables, DisplayWidth) {
+    const struct {
+        CS_INT type;
+        CS_INT maxlength;
+        const char* name;
+        CS_INT expected;
+    } cases[] = {
+        {CS_CHAR_TYPE, 20, "c", 20},         {CS_VARCHAR_TYPE, 5000, "c", 1024},
+        {CS_TEXT_TYPE, 32768, "c", 1024},    {CS_IMAGE_TYPE, 10, "c", 10},
+        {CS_BINARY_TYPE, 8, "b", 18},        {CS_VARBINARY_TYPE, 2000, "b", 1024},
+        {CS_TINYINT_TYPE, 1, "t", 3},        {CS_BIT_TYPE, 1, "b", 3},
+        {CS_SMALLINT_TYPE, 2, "s", 6},       {CS_INT_TYPE, 4, "i", 11},
+        {CS_REAL_TYPE, 4, "r", 20},          {CS_FLOAT_TYPE, 8, "f", 20},
+        {CS_DATETIME_TYPE, 8, "d", 30},      {CS_DATETIME4_TYPE, 4, "d", 30},
+        {CS_MONEY_TYPE, 8, "m", 24},         {CS_MONEY4_TYPE, 4, "m", 24},
+        {CS_NUMERIC_TYPE, 35, "n", 79},      {CS_DECIMAL_TYPE, 35, "n", 79},
+        {CS_LONGCHAR_TYPE, 100, "l", 12},    {CS_LONGBINARY_TYPE, 100, "l", 12},
+        {CS_BIGINT_TYPE, 8, "x", 12},
+        // A name longer than the type's width makes the column as wide as the name + 1.
+        {CS_INT_TYPE, 4, "a_rather_long_name", 19}, {CS_CHAR_TYPE, 0, "", 1},
+    };
+    for (const auto& c : cases) {
+        CS_DATAFMT f{};
+        f.datatype = c.type;
+        f.maxlength = c.maxlength;
+        snprintf(f.name, sizeof f.name, "%s", c.name);
+        f.namelen = static_cast<CS_INT>(strlen(c.name));
+        EXPECT_EQ(zem_display_dlen(&f), c.expected) << "type " << c.type << " name " << c.name;
+    }
+}
+
+TEST(ZemctTables, TimeoutFromTheEnvironment) {
+    const struct {
+        const char* value;
+        int expected;
+    } cases[] = {{nullptr, 60}, {"", 60}, {"5", 5}, {"0", 0}, {"-3", 0}, {"abc", 60}, {"7x", 60}};
+    for (const auto& c : cases) {
+        if (c.value) setenv("COLL_DB_TIMEOUT", c.value, 1);
+        else unsetenv("COLL_DB_TIMEOUT");
+        EXPECT_EQ(zem_db_timeout(), c.expected) << (c.value ? c.value : "unset");
+    }
+    unsetenv("COLL_DB_TIMEOUT");
+}
+
+TEST_F(Zemct, ExecuteCmdCases) {
+    connect();
+    const struct {
+        const char* text;
+        int expected;
+        bool cancelled;  // the rest of the answer was cancelled with an attention
+    } cases[] = {
+        {"update t set x = 1", 1, false},   // DONE only
+        {"select x from t", 0, true},       // rows are no success here: cancelled
+        {"exec p", 1, false},               // a return status alone is discarded
+        {"select missing", 0, false},       // the server's error
+        {"update t set x = 1", 1, false},   // and the connection goes on
+    };
+    for (const auto& c : cases) {
+        int attentions = count(LogEntry::Attention);
+        EXPECT_EQ(zem_execute_cmd(conn, c.text), c.expected) << c.text;
+        EXPECT_EQ(count(LogEntry::Attention) - attentions, c.cancelled ? 1 : 0) << c.text;
+        std::string last;
+        for (const auto& e : env.server.log())
+            if (e.kind == LogEntry::Batch) last = e.text;
+        EXPECT_EQ(last, c.text);
+    }
+    EXPECT_TRUE(log.has("208, Severity: 16")) << log.text();
+}
+
+TEST_F(Zemct, ExecuteCmdOnNullConnectionSendsNothing) {
+    connect();
+    size_t before = env.server.log().size();
+    EXPECT_EQ(zem_execute_cmd(nullptr, "update t set x = 1"), 1);
+    EXPECT_EQ(zem_execute_cmd_show(nullptr, "select x from t"), 1);
+    EXPECT_EQ(env.server.log().size(), before);
+    EXPECT_TRUE(log.has("connection not established")) << log.text();
+}
+
+TEST_F(Zemct, ExecuteCmdShowPrintsTheRows) {
+    connect();
+    testing::internal::CaptureStdout();
+    int rc = zem_execute_cmd_show(conn, "select x from t");
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rc, 1);
+    EXPECT_NE(out.find("\nx"), std::string::npos) << out;
+    EXPECT_NE(out.find("name"), std::string::npos) << out;
+    EXPECT_NE(out.find("----------- "), std::string::npos) << out;  // int: 11 wide
+    EXPECT_NE(out.find("alpha"), std::string::npos) << out;
+    EXPECT_NE(out.find("-------- All done processing rows. -------\n"), std::string::npos) << out;
+    EXPECT_EQ(zem_execute_cmd_show(conn, "exec p"), 1);
+    EXPECT_EQ(zem_execute_cmd_show(conn, "select missing"), 0);
+}
+
+TEST_F(Zemct, UseDatabase) {
+    connect();
+    EXPECT_EQ(zem_use_db(conn, "tempdb"), 1);
+    EXPECT_EQ(env.server.log().back().text, "use tempdb\n");
+    std::string long_name(ZEM_BUFSIZE, 'x');
+    size_t before = env.server.log().size();
+    EXPECT_EQ(zem_use_db(conn, long_name.c_str()), 0);
+    EXPECT_EQ(env.server.log().size(), before);  // refused, not cut
+}
+
+TEST_F(Zemct, ConnectPassesTheLoginAndThePlainPassword) {
+    connect();
+    auto l = env.server.log();
+    ASSERT_FALSE(l.empty());
+    EXPECT_EQ(l[0].user, "sa");
+    EXPECT_EQ(l[0].app, "zemtest");
+    EXPECT_EQ(l[0].password, "secret");
+    EXPECT_FALSE(log.has("secret"));
+}
+
+TEST_F(Zemct, EmptyStoredPasswordSetsNoPassword) {
+    ASSERT_EQ(zem_connect(ctx, &conn, nullptr, "sa", "", "ZOVTDS"), CS_SUCCEED);
+    auto l = env.server.log();
+    ASSERT_FALSE(l.empty());
+    EXPECT_EQ(l[0].password, "");
+    EXPECT_EQ(l[0].app, "");
+}
+
+TEST_F(Zemct, UnreadableStoredPasswordFailsTheConnect) {
+    const char* stored = "0123456789ABCDEF";  // hexadecimal, but no valid scrambled form
+    EXPECT_NE(zem_connect(ctx, &conn, "zemtest", "sa", stored, "ZOVTDS"), CS_SUCCEED);
+    EXPECT_EQ(conn, nullptr);
+    EXPECT_TRUE(env.server.log().empty());  // nothing was sent
+    EXPECT_TRUE(log.has("cannot be read")) << log.text();
+    EXPECT_FALSE(log.has(stored));
+}
+
+TEST_F(Zemct, RefusedLoginLeavesNoHandle) {
+    std::string error;
+    ASSERT_TRUE(env.set_scenario("login refuse\n", error)) << error;
+    EXPECT_EQ(zem_connect(ctx, &conn, "zemtest", "sa", "secret", "ZOVTDS"), CS_FAIL);
+    EXPECT_EQ(conn, nullptr);
+    EXPECT_TRUE(log.has("Failed to open SYBASE Server connection")) << log.text();
+    EXPECT_TRUE(log.has("4002, Severity: 14")) << log.text();
+}
+
+TEST_F(Zemct, ServerMessagesBelowSeverity11AreDropped) {
+    connect();
+    EXPECT_EQ(zem_execute_cmd(conn, "print info"), 1);
+    EXPECT_FALSE(log.has("5701")) << log.text();
+    EXPECT_EQ(zem_execute_cmd(conn, "print warning"), 1);  // no ERROR bit: still success
+    std::string t = log.text();
+    EXPECT_NE(t.find("2601, Severity: 16, State: 2, Line: 1"), std::string::npos) << t;
+    EXPECT_NE(t.find("Server 'TESTSERV'"), std::string::npos) << t;
+    EXPECT_NE(t.find("Message: Attempt to insert duplicate key row"), std::string::npos) << t;
+}
+
+TEST_F(Zemct, ClientMessagesOnlyWithTraceLevel3) {
+    CS_CLIENTMSG m{};
+    m.msgnumber = 20003;
+    m.severity = 6;
+    snprintf(m.msgstring, sizeof m.msgstring, "Adaptive Server connection timed out");
+    m.msgstringlen = static_cast<CS_INT>(strlen(m.msgstring));
+    my_trace_all[3] = 0;
+    EXPECT_EQ(zem_clientmsg_cb(nullptr, nullptr, &m), CS_FAIL);  // a time-out gives up
+    EXPECT_FALSE(log.has("ycm0600") || log.has("YCM0600")) << log.text();
+    my_trace_all[3] = 1;
+    m.msgnumber = 20017;
+    EXPECT_EQ(zem_clientmsg_cb(nullptr, nullptr, &m), CS_SUCCEED);
+    my_trace_all[3] = 0;
+    std::string t = log.text();
+    EXPECT_NE(t.find("SEVERITY = (6) NUMBER = (20017)"), std::string::npos) << t;
+    EXPECT_NE(t.find("Message: Adaptive Server connection timed out"), std::string::npos) << t;
+}
+
+TEST_F(Zemct, DroppedConnectionFailsTheCommand) {
+    connect();
+    std::string error;
+    ASSERT_TRUE(env.set_scenario("batch select x\n  result x:int\n  row 1\n  drop\n", error));
+    EXPECT_EQ(zem_execute_cmd(conn, "select x"), 0);
+}
+
+TEST(ZemctTables, PanicEndsWithStatus1) {
+    EXPECT_EXIT(zem_panic("out of luck"), ::testing::ExitedWithCode(1), "");
+}
+
+// The time-out is set on the context, so these make their own.
+class ZemctTimeout : public Zemct {
+protected:
+    void SetUp() override {
+        setenv("COLL_DB_TIMEOUT", "1", 1);
+        Zemct::SetUp();
+    }
+};
+
+TEST_F(ZemctTimeout, DelayedAnswerTimesOut) {
+    connect();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(zem_execute_cmd(conn, "select slow"), 0);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(3500));
+}
+
+TEST_F(ZemctTimeout, DelayedLoginTimesOut) {
+    std::string error;
+    ASSERT_TRUE(env.set_scenario("login delay 5000\n", error));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(zem_connect(ctx, &conn, "zemtest", "sa", "secret", "ZOVTDS"), CS_SUCCEED);
+    EXPECT_EQ(conn, nullptr);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(3500));
+}
+
+}  // namespace
