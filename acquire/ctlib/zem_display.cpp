@@ -144,8 +144,11 @@ CS_RETCODE zem_fetch_data(CS_COMMAND* cmd) {
             total += count;
             if (rc == CS_ROW_FAIL) printf("Error on row %d.\n", static_cast<int>(total));
             for (CS_INT i = 0; i < n; ++i) {
-                fputs(cols[i].value, stdout);
-                if (i + 1 < n) blanks(zem_display_dlen(&fmt[i]) + 1 - cols[i].valuelen);
+                // FreeTDS leaves the buffer of a NULL untouched (it would show the previous
+                // row's value): a NULL shows as the empty text, its length with the NUL.
+                bool null = cols[i].indicator == -1;
+                fputs(null ? "" : cols[i].value, stdout);
+                if (i + 1 < n) blanks(zem_display_dlen(&fmt[i]) + 1 - (null ? 1 : cols[i].valuelen));
             }
             printf("\n");
         }

@@ -187,13 +187,35 @@ TEST_F(Zemct, ExecuteCmdShowPrintsTheRows) {
     int rc = zem_execute_cmd_show(conn, "select x from t");
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(rc, 1);
-    EXPECT_NE(out.find("\nx"), std::string::npos) << out;
-    EXPECT_NE(out.find("name"), std::string::npos) << out;
-    EXPECT_NE(out.find("----------- "), std::string::npos) << out;  // int: 11 wide
-    EXPECT_NE(out.find("alpha"), std::string::npos) << out;
-    EXPECT_NE(out.find("-------- All done processing rows. -------\n"), std::string::npos) << out;
+    // Columns as wide as their display width (int 11, varchar(12) 12) plus the NUL's
+    // place; a NULL shows as an empty value, not as the previous row's.
+    EXPECT_EQ(out,
+              "\n"
+              "x           name         \n"
+              "----------- ------------ \n"
+              "1           alpha\n"
+              "2           \n"
+              "-------- All done processing rows. -------\n");
     EXPECT_EQ(zem_execute_cmd_show(conn, "exec p"), 1);
     EXPECT_EQ(zem_execute_cmd_show(conn, "select missing"), 0);
+}
+
+TEST_F(Zemct, DisplayColumnConvertsAndPads) {
+    CS_DATAFMT f{};
+    f.datatype = CS_INT_TYPE;
+    f.maxlength = 4;
+    strcpy(f.name, "n");
+    CS_INT v = 42;
+    CS_FLOAT d = 2.5;
+    CS_DATAFMT g = f;
+    g.datatype = CS_FLOAT_TYPE;
+    g.maxlength = 8;
+    testing::internal::CaptureStdout();
+    zem_display_column(ctx, &f, &v, sizeof v, 0);
+    zem_display_column(ctx, &f, &v, sizeof v, -1);
+    zem_display_column(ctx, &g, &d, sizeof d, 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "42         NULL       2.5                 ");
 }
 
 TEST_F(Zemct, UseDatabase) {
