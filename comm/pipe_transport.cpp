@@ -17,6 +17,7 @@
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"
+#include "runtime/pipes.h"
 #include "runtime/platform.h"
 #include "runtime/trace.h"
 
@@ -78,39 +79,30 @@ void append_part(char* out, size_t size, const char* text) {
     }
 }
 
-// Creates a FIFO for owner and group; the umask neither widens nor narrows it.
-int make_fifo(const char* name) {
-    if (mkfifo(name, 0660) != 0) return -1;
-    if (chmod(name, 0660) != 0) {
-        int e = errno;
-        unlink(name);
-        errno = e;
-        return -1;
-    }
-    return 0;
-}
-
-// Opens a FIFO without following a link; refuses (errno EINVAL/EPERM) anything that is
-// not a FIFO, or, with own, a FIFO that another user owns.
-int open_fifo(const char* name, int flags, bool own) {
-    int fd = open(name, flags | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+// Opens the collector pipe for writing (a requester). The collector may be another user
+// of the group, so any FIFO will do; anything else (a file, a link) is refused (EINVAL).
+int open_collector_pipe(const char* name) {
+    int fd = open(name, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return -1;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode) || (own && st.st_uid != geteuid())) {
-        int e = (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) ? EPERM : EINVAL;
-        close(fd);
-        errno = e;
+    if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
+        ClosePipe(fd);
+        errno = EINVAL;
         return -1;
     }
     return fd;
 }
 
+// Our own FIFOs and the reply pipes: opened non-blocking, only when they are FIFOs we own.
+constexpr int kOpenRead = 4;
+constexpr int kOpenWrite = 2 | 4;
+
 void close_fd(int* fd) {
-    if (*fd >= 0) close(*fd);
+    if (*fd >= 0) ClosePipe(*fd);
     *fd = -1;
 }
 
-bool exists(const char* name) { return access(name, F_OK) == 0; }
+bool exists(const char* name) { return Access(name, 0) == 0; }
 
 // Copies a text whose length the caller checked to be below size.
 void copy_checked(char* out, size_t size, const char* in) {
@@ -135,7 +127,7 @@ bool reply_in_pipe_dir(const char* reply) {
 void drain(int fd) {
     char buf[4096];
     for (int i = 0; i < 4096; i++) {
-        ssize_t n = read(fd, buf, sizeof buf);
+        int n = ReadPipe(fd, buf, sizeof buf);
         if (n <= 0) break;
     }
 }
@@ -145,15 +137,15 @@ void drain(int fd) {
 // Creates and opens (read and write) the reply pipe named in anchor->ulv_pipe. Returns
 // 0, 2 when it could not be created (the name is not ours), 1 when it could not be opened.
 int open_reply_pipe(comm_anchor* anchor) {
-    if (make_fifo(anchor->ulv_pipe) != 0) {
+    if (MakeNamedPipe(anchor, 1) != 0) {
         int e = errno;
         PRINT('e', "com0110", "Create Pipe error %d. Pipe=%s\n", e, anchor->ulv_pipe);
         comm_set_error(anchor, 3, "Create Pipe error %d. Pipe=%s", e, anchor->ulv_pipe);
         return 2;
     }
     if (u_trace_on(5)) PRINT('t', "com2005", "init_probe() Created pipe=%s\n", anchor->ulv_pipe);
-    anchor->ulv_pipe_fd = open_fifo(anchor->ulv_pipe, O_RDONLY, true);
-    if (anchor->ulv_pipe_fd >= 0) write_pipe_fd = open_fifo(anchor->ulv_pipe, O_WRONLY, true);
+    anchor->ulv_pipe_fd = ClientOpenPipe(anchor->ulv_pipe, kOpenRead);
+    if (anchor->ulv_pipe_fd >= 0) write_pipe_fd = ClientOpenPipe(anchor->ulv_pipe, kOpenWrite);
     if (anchor->ulv_pipe_fd < 0 || write_pipe_fd < 0) {
         int e = errno;
         PRINT('e', "com0115", "Open Pipe error %d-%s. Pipe=%s\n", e, strerror(e),
@@ -203,7 +195,7 @@ int send_a_request(comm_anchor* anchor, curs_list* block) {
     int fd = -1;
     int open_errno = 0;
     for (int attempt = 1; attempt <= 10; attempt++) {
-        fd = open_fifo(anchor->coll_pipe, O_WRONLY, false);
+        fd = open_collector_pipe(anchor->coll_pipe);
         if (fd >= 0) break;
         open_errno = errno;
         if (attempt < 10) u_sleep_ms(1000);
@@ -234,7 +226,7 @@ int send_a_request(comm_anchor* anchor, curs_list* block) {
             close_fd(&anchor->coll_pipe_fd);
             return 1;
         }
-        ssize_t n = write(fd, bytes + done, total - done);
+        int n = WritePipe(fd, bytes + done, total - done);
         if (n > 0) {
             done += static_cast<int>(n);
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
@@ -280,7 +272,8 @@ int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
             comm_set_error(anchor, 1, "Data Collector Wait error.");
             return 1;
         }
-        ssize_t r = read(fd, buf + got, static_cast<size_t>(n - got));
+        const int64_t want = n - got > (1 << 30) ? (1 << 30) : n - got;
+        int r = ReadPipe(fd, buf + got, static_cast<int>(want));
         if (r > 0) {
             got += r;
             deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
@@ -380,12 +373,12 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
 int reopen_collector_pipe(comm_anchor* anchor) {
     close_fd(&anchor->coll_pipe_fd);
     close_fd(&write_pipe_fd);
-    if (make_fifo(anchor->coll_pipe) != 0) {
+    if (MakeNamedPipe(anchor, 0) != 0) {
         comm_set_error(anchor, 4, "Create Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
         return 1;
     }
-    anchor->coll_pipe_fd = open_fifo(anchor->coll_pipe, O_RDONLY, true);
-    if (anchor->coll_pipe_fd >= 0) write_pipe_fd = open_fifo(anchor->coll_pipe, O_WRONLY, true);
+    anchor->coll_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenRead);
+    if (anchor->coll_pipe_fd >= 0) write_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenWrite);
     if (anchor->coll_pipe_fd < 0 || write_pipe_fd < 0) {
         comm_set_error(anchor, 4, "Open Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
         return 1;
@@ -418,7 +411,7 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
     }
     const int fd = anchor->coll_pipe_fd;
     unsigned char head[4];
-    ssize_t n = read(fd, head, sizeof head);
+    int n = ReadPipe(fd, head, sizeof head);
     if (n <= 0) {
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->coll_pipe);
@@ -440,7 +433,7 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
     memset(req, 0, sizeof *req);
     req->len = len;
     req->offset = offset;
-    ssize_t body = read(fd, req->data, len - 4);
+    int body = ReadPipe(fd, req->data, len - 4);
     if (body != len - 4) return refuse_record(anchor, req, "short record", len, false);
     if (u_trace_on(7)) {
         PRINT('t', "com0202", "pipe buffer:\n");
@@ -493,7 +486,8 @@ int write_answer(comm_anchor* anchor, const char* buf, int64_t n, bool header) {
             comm_set_error(anchor, 1, "Data Collector Wait error.");
             return 1;
         }
-        ssize_t r = write(fd, buf + done, static_cast<size_t>(n - done));
+        const int64_t chunk = n - done > (1 << 30) ? (1 << 30) : n - done;
+        int r = WritePipe(fd, buf + done, static_cast<int>(chunk));
         if (r > 0) {
             done += r;
             deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
@@ -666,7 +660,7 @@ comm_anchor* init_collector() {
         return nullptr;
     }
     unlink(anchor->coll_pipe);
-    if (make_fifo(anchor->coll_pipe) != 0) {
+    if (MakeNamedPipe(anchor, 0) != 0) {
         int e = errno;
         comm_set_error(anchor, 4, "Create Pipe error %d. Pipe=%s", e, anchor->coll_pipe);
         PRINT('e', "com0110", "%s\n", anchor->return_msg);
@@ -674,7 +668,7 @@ comm_anchor* init_collector() {
         term_comm(anchor);
         return nullptr;
     }
-    anchor->coll_pipe_fd = open_fifo(anchor->coll_pipe, O_RDONLY, true);
+    anchor->coll_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenRead);
     if (anchor->coll_pipe_fd < 0) {
         int e = errno;
         comm_set_error(anchor, 4, "Open Pipe error %d. Pipe=%s", e, anchor->coll_pipe);
@@ -727,7 +721,7 @@ curs_list* put_request(comm_anchor* anchor) {
     for (curs_list* b = anchor->curs; b; b = b->next) {
         for (pipe_list* p = b->pipe; p; p = p->next) {
             snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", p->pipe);
-            int fd = reply_in_pipe_dir(p->pipe) ? open_fifo(p->pipe, O_WRONLY, true) : -1;
+            int fd = reply_in_pipe_dir(p->pipe) ? ClientOpenPipe(p->pipe, kOpenWrite) : -1;
             if (fd < 0) {
                 int e = reply_in_pipe_dir(p->pipe) ? errno : EPERM;
                 report_sigpipe(__LINE__);
