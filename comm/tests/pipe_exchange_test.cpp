@@ -7,6 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include <poll.h>
+
+#include "comm/request.h"
 #include "comm/tests/pipe_fixture.h"
 #include "runtime/alloc.h"
 
@@ -154,6 +157,50 @@ TEST_F(Exchange, AfterATimeOutTheNextRequestGetsItsOwnAnswer) {
 
     EXPECT_EQ(zovcomm("term", a), nullptr);
     EXPECT_EQ(wait_child(pid), 0);
+}
+
+// A collector of raw bytes: takes one request and answers with the given header bytes.
+pid_t start_raw_collector(const std::string& pipe_name, const stream_header& h) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    pid_t pid = fork();
+    if (pid != 0) {
+        close(ready[1]);
+        char c;
+        if (read(ready[0], &c, 1) != 1) pid = -1;
+        close(ready[0]);
+        return pid;
+    }
+    close(ready[0]);
+    if (mkfifo(pipe_name.c_str(), 0600) != 0) _exit(2);
+    int fd = open(pipe_name.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0 || write(ready[1], "r", 1) != 1) _exit(3);
+    data_request req{};
+    struct pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1 || read(fd, &req, sizeof req) < 4) _exit(4);
+    unlink(pipe_name.c_str());
+    if (comm_request_check(&req, nullptr) != 0) _exit(5);
+    int out = open(comm_request_reply(&req), O_WRONLY | O_NONBLOCK);
+    unsigned char hb[COMM_HEADER_BYTES];
+    comm_header_encode(h, hb);
+    if (out < 0 || write(out, hb, sizeof hb) != static_cast<ssize_t>(sizeof hb)) _exit(6);
+    close(out);
+    _exit(0);
+}
+
+TEST_F(Exchange, AnImpossibleAnswerHeaderIsRefused) {
+    const stream_header bad[] = {{-1, 5}, {5, -1}, {0x7fffffff, 0x7fffffff}};
+    for (const auto& h : bad) {
+        pid_t pid = start_raw_collector(collector_pipe(), h);
+        ASSERT_GT(pid, 0);
+        auto* a = static_cast<comm_anchor*>(zovcomm("init"));
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(zovcomm("get", a, "A"), nullptr);
+        EXPECT_EQ(a->return_code, 4) << h.rows << "x" << h.len;
+        EXPECT_EQ(a->return_msg, "Pipe read error. Pipe=" + std::string(a->ulv_pipe));
+        zovcomm("term", a);
+        EXPECT_EQ(wait_child(pid), 0);
+    }
 }
 
 TEST_F(Exchange, NoCollectorGivesError3) {
