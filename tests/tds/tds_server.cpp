@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <regex>
@@ -537,6 +538,7 @@ void Server::serve(std::shared_ptr<Connection> c) {
         // reached the client ends at a token boundary.
         const Answer& a = en->answer;
         bool attention = false;
+        size_t result_done_at = SIZE_MAX;  // offset in `out` of the last result's DONE
         const std::string proc = rpc ? e.text : std::string();
         // An answer with a return status is a procedure's answer: its result sets end
         // with DONEINPROC and the status comes before DONEPROC; in a batch a DONE follows.
@@ -550,6 +552,7 @@ void Server::serve(std::shared_ptr<Connection> c) {
                     break;
                 }
             }
+            result_done_at = SIZE_MAX;
             if (st.kind == Step::Result) {
                 put_format(out, st.columns, false);
                 for (const auto& row : st.rows) {
@@ -557,6 +560,7 @@ void Server::serve(std::shared_ptr<Connection> c) {
                     for (size_t k = 0; k < st.columns.size(); ++k)
                         put_value(out, st.columns[k], row[k].is_null, row[k].text, error);
                 }
+                result_done_at = out.size();
                 put_done(out, in_proc ? kTokDoneInProc : kTokDone,
                          static_cast<uint16_t>(kDoneMore | kDoneCount | (in_proc ? kDoneInProc : 0)),
                          static_cast<int32_t>(st.rows.size()));
@@ -566,6 +570,7 @@ void Server::serve(std::shared_ptr<Connection> c) {
             } else if (st.kind == Step::Delay) {
                 if (!out.empty() && !c->send_tokens(out, false)) return;
                 out.clear();
+                result_done_at = SIZE_MAX;
                 int w = c->wait_readable(st.delay_ms);
                 if (w != 0) {
                     if (!c->read_message(type, msg)) return;  // the client gave up
@@ -596,8 +601,15 @@ void Server::serve(std::shared_ptr<Connection> c) {
             for (const auto& p : a.out_params)
                 put_value(out, p.format, p.value.is_null, p.value.text, error);
         }
-        if (in_proc && !rpc) put_done(out, kTokDoneProc, kDoneMore | (a.fail ? kDoneError : 0), 0);
-        put_done(out, rpc ? kTokDoneProc : kTokDone, a.fail ? kDoneError : 0, 0);
+        if (!in_proc && !a.fail && a.out_params.empty() && result_done_at != SIZE_MAX) {
+            // A batch that ends with a result set ends with that result's DONE, as a
+            // server does for a plain select.
+            out[result_done_at + 1] &= static_cast<uint8_t>(~kDoneMore);
+        } else {
+            if (in_proc && !rpc)
+                put_done(out, kTokDoneProc, kDoneMore | (a.fail ? kDoneError : 0), 0);
+            put_done(out, rpc ? kTokDoneProc : kTokDone, a.fail ? kDoneError : 0, 0);
+        }
         if (!c->send_tokens(out, true)) return;
     }
 }
