@@ -1,7 +1,6 @@
 #include "expr/group_functions.h"
 
 #include <cstring>
-#include <vector>
 
 #include "collector/engine_globals.h"
 #include "expr/operators.h"
@@ -16,9 +15,10 @@ namespace {
 // Values ROW takes before its holder.
 constexpr int MAX_ROW_VALUES = 99;
 
-// The running sums, by the order of the SUMs within one run of the interpreter.
-std::vector<TERM_TABLE*> running_sums;
-size_t next_sum = 0;
+// The running sums, chained through `next` in the order of the SUMs within one run of the
+// interpreter; next_sum is the link that holds the next SUM's.
+TERM_TABLE* running_sums = nullptr;
+TERM_TABLE** next_sum = &running_sums;
 
 bool owns_buffer(const TERM_TABLE* t) {
     return t->allocd_value == 1 && t->value != nullptr && t->value != t->name;
@@ -58,15 +58,16 @@ int16_t sum_operand(const TERM_TABLE* arg, double* value, int32_t* num_type) {
 
 // The running sum of this SUM, created at its first use.
 TERM_TABLE* alloc_sum_term(const TERM_TABLE* arg, bool* fresh) {
-    *fresh = false;
-    if (next_sum == running_sums.size()) {
+    *fresh = *next_sum == nullptr;
+    if (*fresh) {
         TERM_TABLE* sum = alloc_term(TERM_NAME, arg->data_type);
         term_result_buffer(sum);
         sum->value_ref = term_value_ref_final();
-        running_sums.push_back(sum);
-        *fresh = true;
+        *next_sum = sum;
     }
-    return running_sums[next_sum++];
+    TERM_TABLE* sum = *next_sum;
+    next_sum = &sum->next;
+    return sum;
 }
 
 // The running sum restarts from the argument's value.
@@ -164,12 +165,15 @@ int produce_vector(TERM_TABLE** values, int n, TERM_TABLE* holder, bool* changed
 
 }  // namespace
 
-void start_group_evaluation() { next_sum = 0; }
+void start_group_evaluation() { next_sum = &running_sums; }
 
 void free_group_sums() {
-    for (TERM_TABLE* sum : running_sums) free_term(sum, 0);
-    running_sums.clear();
-    next_sum = 0;
+    while (running_sums != nullptr) {
+        TERM_TABLE* sum = running_sums;
+        running_sums = sum->next;
+        free_term(sum, 0);
+    }
+    next_sum = &running_sums;
 }
 
 int16_t sum_func(TERM_TABLE** args, TERM_TABLE* result) {
@@ -245,8 +249,8 @@ int copy_term(TERM_TABLE* target, const TERM_TABLE* source) {
         return 1;
     }
     const char* text = source->value != nullptr ? source->value : "";
-    const size_t n = source->len > 0 ? strnlen(text, static_cast<size_t>(source->len))
-                                     : std::strlen(text);
+    const size_t n =
+        source->len > 0 ? strnlen(text, static_cast<size_t>(source->len)) : std::strlen(text);
     if (n > INT16_MAX) {
         PRINT('e', "TRM0020", "Invalid TERM_TABLE structure\n");
         return 1;

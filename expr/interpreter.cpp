@@ -238,15 +238,13 @@ int define_column(TERM_TABLE* term) {
     while (c != nullptr && std::strncmp(c->cur_name, term->cursor_name, sizeof(c->cur_name)) != 0)
         c = c->next;
     if (c == nullptr) {
-        PRINT('e', "Int0500", "Cursor %s not found for column %s\n", term->cursor_name,
-              term->name);
+        PRINT('e', "Int0500", "Cursor %s not found for column %s\n", term->cursor_name, term->name);
         return 1;
     }
     columns* col = nullptr;
     curs* owner = nullptr;
     if (search_curs_vers_insert(c, term->name, &col, &owner) != 0) {
-        PRINT('h', "Int0510", "Column %s not found for cursor %s\n", term->name,
-              term->cursor_name);
+        PRINT('h', "Int0510", "Column %s not found for cursor %s\n", term->name, term->cursor_name);
         return 1;
     }
     bind_to_column(term, col);
@@ -318,8 +316,7 @@ int get_args(LEXEME* rpn, int slot, const sOperationTable* row, TERM_TABLE** lis
         if (t->value == nullptr) return 1;
     }
     if (pos > 0 && !variable) {
-        PRINT('e', "Int0056", "%s %s should have %i arguments\n", oper_word(row), row->op_name,
-              n);
+        PRINT('e', "Int0056", "%s %s should have %i arguments\n", oper_word(row), row->op_name, n);
         return 1;
     }
     list[n] = nullptr;

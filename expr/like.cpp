@@ -16,7 +16,7 @@ bool like_match(const char* subject, size_t ns, const char* pattern, size_t np) 
     const std::string_view pat(pattern, np);
     size_t s = 0;
     size_t p = 0;
-    char w = '\0';        // the wildcard before the current segment; none at first
+    char w = '\0';  // the wildcard before the current segment; none at first
     bool ok = true;
     bool open = false;    // the pattern so far ends with "%": the rest of the subject may go
     bool search = false;  // a "%" is still pending through following "_": look for the segment

@@ -124,7 +124,8 @@ int16_t set_number_result(TERM_TABLE* term, int32_t num_type, double value) {
 void set_variable_text(TERM_TABLE* var, const char* text, size_t n) {
     if (owns_buffer(var)) {
         size_t room = std::strlen(var->value);
-        if (var->len > 0 && static_cast<size_t>(var->len) > room) room = static_cast<size_t>(var->len);
+        if (var->len > 0 && static_cast<size_t>(var->len) > room)
+            room = static_cast<size_t>(var->len);
         if (n <= room) {
             std::memmove(var->value, text, n);
             var->value[n] = '\0';
