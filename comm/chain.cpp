@@ -1,8 +1,8 @@
 // The cursor chain of an anchor and the helpers both transports share.
 #include <cstring>
 
-#include "runtime/alloc.h"
 #include "comm/zovcomm.h"
+#include "runtime/alloc.h"
 
 curs_list* get_cursor_block(comm_anchor* anchor) {
     auto* block = static_cast<curs_list*>(U_MALLOC(sizeof(curs_list)));

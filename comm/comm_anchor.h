@@ -14,10 +14,10 @@
 #include <stdint.h>
 
 enum {
-    COMM_NAME_SIZE = 100,    /* pipe names and the requester's name text */
-    COMM_CURSOR_MAX = 8,     /* longest cursor name */
-    COMM_PARMS = 16,         /* request parameters per anchor */
-    COMM_REQUEST_MAX = 300,  /* longest request record in bytes */
+    COMM_NAME_SIZE = 100,   /* pipe names and the requester's name text */
+    COMM_CURSOR_MAX = 8,    /* longest cursor name */
+    COMM_PARMS = 16,        /* request parameters per anchor */
+    COMM_REQUEST_MAX = 300, /* longest request record in bytes */
     COMM_UNIQUE_SIZE = 50,
     COMM_MSG_SIZE = 200
 };
@@ -29,18 +29,18 @@ typedef struct data_request data_request;
 typedef struct stream_header stream_header;
 
 struct comm_anchor {
-    char type;                           /* 'C' collector, 'P' requester */
-    struct sigaction prev_signal;        /* SIGPIPE disposition before get/put set ours */
-    char prev_curs[COMM_NAME_SIZE];      /* requester: the name text of the last "get" */
-    int ulv_pipe_fd;                     /* reply pipe descriptor, -1 when closed */
-    int coll_pipe_fd;                    /* collector pipe descriptor, -1 when closed */
-    char ulv_pipe[COMM_NAME_SIZE];       /* reply pipe name ("AGT" with shared memory) */
-    char coll_pipe[COMM_NAME_SIZE];      /* collector pipe name ("COL" with shared memory) */
-    char unique_name[COMM_UNIQUE_SIZE];  /* shared memory: id of the last request */
-    curs_list* curs;                     /* head of the cursor chain */
-    int return_code;                     /* 0 or the error code of the last operation */
-    char return_msg[COMM_MSG_SIZE];      /* text that goes with return_code */
-    char* parm[COMM_PARMS];              /* request parameters (null = absent) */
+    char type;                          /* 'C' collector, 'P' requester */
+    struct sigaction prev_signal;       /* SIGPIPE disposition before get/put set ours */
+    char prev_curs[COMM_NAME_SIZE];     /* requester: the name text of the last "get" */
+    int ulv_pipe_fd;                    /* reply pipe descriptor, -1 when closed */
+    int coll_pipe_fd;                   /* collector pipe descriptor, -1 when closed */
+    char ulv_pipe[COMM_NAME_SIZE];      /* reply pipe name ("AGT" with shared memory) */
+    char coll_pipe[COMM_NAME_SIZE];     /* collector pipe name ("COL" with shared memory) */
+    char unique_name[COMM_UNIQUE_SIZE]; /* shared memory: id of the last request */
+    curs_list* curs;                    /* head of the cursor chain */
+    int return_code;                    /* 0 or the error code of the last operation */
+    char return_msg[COMM_MSG_SIZE];     /* text that goes with return_code */
+    char* parm[COMM_PARMS];             /* request parameters (null = absent) */
 };
 
 /* One reply pipe waiting for a block's answer; the name is allocated with the entry. */

@@ -43,7 +43,7 @@ void handle_pipe_error(int) {
 
 void set_signal(comm_anchor* anchor, bool on) {
     if (on && !signal_installed) {
-        struct sigaction sa{};
+        struct sigaction sa {};
         sa.sa_handler = handle_pipe_error;
         sigemptyset(&sa.sa_mask);
         sigaction(SIGPIPE, &sa, &anchor->prev_signal);
@@ -148,8 +148,7 @@ int open_reply_pipe(comm_anchor* anchor) {
     if (anchor->ulv_pipe_fd >= 0) write_pipe_fd = ClientOpenPipe(anchor->ulv_pipe, kOpenWrite);
     if (anchor->ulv_pipe_fd < 0 || write_pipe_fd < 0) {
         int e = errno;
-        PRINT('e', "com0115", "Open Pipe error %d-%s. Pipe=%s\n", e, strerror(e),
-              anchor->ulv_pipe);
+        PRINT('e', "com0115", "Open Pipe error %d-%s. Pipe=%s\n", e, strerror(e), anchor->ulv_pipe);
         comm_set_error(anchor, 3, "Open Pipe error %d. Pipe=%s", e, anchor->ulv_pipe);
         return 1;
     }
@@ -179,8 +178,8 @@ int new_reply_pipe(comm_anchor* anchor) {
         const char* parms[COMM_PARMS];
         comm_request_parms(&old, parms);
         const char* why = "";
-        if (comm_request_encode(old.data, old.offset, anchor->ulv_pipe, parms, b->pipe_buf,
-                                &why) != 0) {
+        if (comm_request_encode(old.data, old.offset, anchor->ulv_pipe, parms, b->pipe_buf, &why) !=
+            0) {
             comm_set_error(anchor, 4, "Request record error (%s). Cursor=%s", why, b->cursor);
             return 1;
         }
@@ -256,8 +255,7 @@ int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
                 comm_set_error(anchor, 1, "Data Collector Wait Timeout. Wait Time=%d",
                                wait_timeout);
             } else {
-                comm_set_error(anchor, 1,
-                               "Data Collector Wait Timeout. Is collector still there?");
+                comm_set_error(anchor, 1, "Data Collector Wait Timeout. Is collector still there?");
             }
             return 1;
         }
@@ -266,8 +264,9 @@ int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
                 PRINT('t', "com0120", "%s:%d Pipe error in wait_for_read:ret=%d\n", __FILE__,
                       __LINE__, w);
             } else if (u_trace_on(0)) {
-                PRINT('t', "com0125", "%s:%d get_curs_data() Pipe error in wait_for_read: ret=%d  \n",
-                      __FILE__, __LINE__, w);
+                PRINT('t', "com0125",
+                      "%s:%d get_curs_data() Pipe error in wait_for_read: ret=%d  \n", __FILE__,
+                      __LINE__, w);
             }
             comm_set_error(anchor, 1, "Data Collector Wait error.");
             return 1;
@@ -303,8 +302,8 @@ int build_blocks(comm_anchor* anchor, const char* names) {
         memcpy(block->cursor, name, sizeof block->cursor);
         block->pipe_buf = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
         const char* why = "";
-        if (comm_request_encode(name, n, anchor->ulv_pipe, anchor->parm, block->pipe_buf,
-                                &why) != 0) {
+        if (comm_request_encode(name, n, anchor->ulv_pipe, anchor->parm, block->pipe_buf, &why) !=
+            0) {
             comm_set_error(anchor, 4, "Request record error (%s). Cursor=%s", why, name);
             anchor->prev_curs[0] = '\0';  // rebuild next time
             return 1;
@@ -584,7 +583,9 @@ int wait_for_read(comm_anchor* anchor, int fd, int64_t deadline_ms) {
     for (int interrupted = 0;;) {
         int64_t left = deadline_ms - comm_now_ms();
         if (left < 0) left = 0;
-        struct pollfd pfd{fd, POLLIN, 0};
+        struct pollfd pfd {
+            fd, POLLIN, 0
+        };
         int r = poll(&pfd, 1, static_cast<int>(left > 3600000 ? 3600000 : left));
         if (r == 0) {
             if (left >= 3600000) continue;
@@ -619,7 +620,9 @@ int wait_for_write(comm_anchor*, int fd, int64_t deadline_ms) {
     for (int interrupted = 0;;) {
         int64_t left = deadline_ms - comm_now_ms();
         if (left < 0) left = 0;
-        struct pollfd pfd{fd, POLLOUT, 0};
+        struct pollfd pfd {
+            fd, POLLOUT, 0
+        };
         int r = poll(&pfd, 1, static_cast<int>(left > 3600000 ? 3600000 : left));
         if (r == 0) {
             if (left >= 3600000) continue;
@@ -767,8 +770,7 @@ curs_list* put_request(comm_anchor* anchor) {
         comm_set_error(anchor, 3, "Write Pipe error %d. Pipe=%s", failed_errno, failed_pipe);
     }
     if (u_trace_on(5)) {
-        PRINT('t', "com2010", "put_request() %8.8s pipe=%s\n", anchor->prev_curs,
-              anchor->ulv_pipe);
+        PRINT('t', "com2010", "put_request() %8.8s pipe=%s\n", anchor->prev_curs, anchor->ulv_pipe);
     }
     return nullptr;
 }

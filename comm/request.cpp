@@ -8,8 +8,8 @@ constexpr int kHeader = 4;
 
 }  // namespace
 
-int comm_request_encode(const char* name, int name_len, const char* reply,
-                        const char* const* parms, data_request* out, const char** why) {
+int comm_request_encode(const char* name, int name_len, const char* reply, const char* const* parms,
+                        data_request* out, const char** why) {
     const char* dummy;
     if (!why) why = &dummy;
     if (!name || name_len < 1 || name_len > COMM_CURSOR_MAX) {

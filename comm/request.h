@@ -19,8 +19,8 @@ constexpr int64_t COMM_ANSWER_MAX = int64_t{1} << 30;
 // non-null entries of `parms` (COMM_PARMS entries, null = absent; parms itself may be
 // null). Returns 0, or 1 with *why set when the name is not 1 to 8 bytes, the reply
 // name is empty or 100 characters or more, or the record would exceed 300 bytes.
-int comm_request_encode(const char* name, int name_len, const char* reply,
-                        const char* const* parms, data_request* out, const char** why);
+int comm_request_encode(const char* name, int name_len, const char* reply, const char* const* parms,
+                        data_request* out, const char** why);
 
 // Checks the 4 header bytes of a record: 1 <= offset <= 8 and
 // 4 + offset + 1 + 2 <= len <= 300. Returns 0, or 1 with *why set.

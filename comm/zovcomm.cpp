@@ -28,8 +28,7 @@ const char* const kWords[] = {"init", "initc", "get", "put", "term", "shut", "in
 // guard is a plain integer: the only other caller is a signal path or the final clean-up.
 void take_guard(int code) {
     if (zovcomm_locked != 0) {
-        PRINT('t', "com0010", "zovcomm locked... entering wait (%d,%d)\n", zovcomm_locked,
-              code);
+        PRINT('t', "com0010", "zovcomm locked... entering wait (%d,%d)\n", zovcomm_locked, code);
         for (int i = 0; i < 30; i++) {
             u_sleep_ms(1000);
             if (zovcomm_locked == 0) break;

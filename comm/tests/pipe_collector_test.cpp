@@ -13,7 +13,7 @@
 namespace {
 
 class Collector : public PipeFixture {
-protected:
+  protected:
     void SetUp() override {
         PipeFixture::SetUp();
         anchor_ = static_cast<comm_anchor*>(zovcomm("initc"));

@@ -1,13 +1,12 @@
 // Two processes over FIFOs: a collector stub (initc, get, put) in a child, the requester
 // in the test process.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <cstring>
 #include <string>
-
-#include <poll.h>
 
 #include "comm/request.h"
 #include "comm/tests/pipe_fixture.h"
@@ -38,8 +37,8 @@ void fill_answer(comm_anchor* a, curs_list* b) {
         if (rows == 1) {
             snprintf(row, sizeof row, "%-12.12s", a->parm[0] ? a->parm[0] : "(none)");
         } else {
-            snprintf(row, sizeof row, "%-12.12s", (std::string(b->cursor) + ":" +
-                                                   std::to_string(i + 1)).c_str());
+            snprintf(row, sizeof row, "%-12.12s",
+                     (std::string(b->cursor) + ":" + std::to_string(i + 1)).c_str());
         }
         memcpy(b->data + i * kRowLen, row, kRowLen);
     }
@@ -176,7 +175,9 @@ pid_t start_raw_collector(const std::string& pipe_name, const stream_header& h) 
     int fd = open(pipe_name.c_str(), O_RDONLY | O_NONBLOCK);
     if (fd < 0 || write(ready[1], "r", 1) != 1) _exit(3);
     data_request req{};
-    struct pollfd p{fd, POLLIN, 0};
+    struct pollfd p {
+        fd, POLLIN, 0
+    };
     if (poll(&p, 1, 10000) != 1 || read(fd, &req, sizeof req) < 4) _exit(4);
     unlink(pipe_name.c_str());
     if (comm_request_check(&req, nullptr) != 0) _exit(5);
@@ -250,7 +251,7 @@ TEST_F(Exchange, RefusedNameTextsSendNothing) {
 }
 
 TEST_F(Exchange, SigpipeDispositionIsRestoredAfterGet) {
-    struct sigaction before{};
+    struct sigaction before {};
     sigaction(SIGPIPE, nullptr, &before);
     u_platform_ops ops{};
     ops.sleep_ms = [](long) {};
@@ -258,7 +259,7 @@ TEST_F(Exchange, SigpipeDispositionIsRestoredAfterGet) {
     auto* a = static_cast<comm_anchor*>(zovcomm("init"));
     ASSERT_NE(a, nullptr);
     zovcomm("get", a, "X");
-    struct sigaction after{};
+    struct sigaction after {};
     sigaction(SIGPIPE, nullptr, &after);
     EXPECT_EQ(after.sa_handler, before.sa_handler);
     zovcomm("term", a);

@@ -17,7 +17,7 @@
 #include "runtime/platform.h"
 
 class PipeFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/zovcomm_test_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);

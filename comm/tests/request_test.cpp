@@ -133,7 +133,8 @@ TEST(RequestRecord, CheckRefusesMalformedRecords) {
         {"150-character reply name",
          raw(4 + 3 + 151 + 2, 3, "ABC" + reply150 + '\0' + '\0' + '\0')},
         {"empty reply name", raw(4 + 3 + 1 + 2, 3, std::string("ABC") + '\0' + '\0' + '\0')},
-        {"NUL inside the name", raw(good_len, 3, std::string("A\0C", 3) + "pipe" + '\0' + '\0' + '\0')},
+        {"NUL inside the name",
+         raw(good_len, 3, std::string("A\0C", 3) + "pipe" + '\0' + '\0' + '\0')},
         {"no closing zero bytes", raw(4 + 3 + 5 + 2, 3, std::string("ABC") + "pipe" + '\0' + "xy")},
     };
     for (const auto& c : cases) {

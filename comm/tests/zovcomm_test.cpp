@@ -18,7 +18,7 @@ namespace {
 // The configuration counts as read, so zovcomm does not fill env_vars from the
 // environment of the test run.
 class ConfigRead : public ::testing::Environment {
-public:
+  public:
     void SetUp() override { env_vars.coll_home = const_cast<char*>("/nonexistent"); }
 };
 const auto* const kConfigRead = ::testing::AddGlobalTestEnvironment(new ConfigRead);
@@ -28,8 +28,12 @@ TEST(ZovcommWords, TableWithoutRegardToCase) {
         const char* word;
         int code;
     } cases[] = {
-        {"init", 1}, {"initc", 2}, {"get", 3},  {"GET", 3},    {"Put", 4},    {"term", 5},
-        {"shut", 6}, {"initsm", 7}, {"gets", 0}, {"", 0},      {"ini", 0},    {"init ", 0},
+        {"init", 1},  {"initc", 2},
+        {"get", 3},   {"GET", 3},
+        {"Put", 4},   {"term", 5},
+        {"shut", 6},  {"initsm", 7},
+        {"gets", 0},  {"", 0},
+        {"ini", 0},   {"init ", 0},
         {nullptr, 0}, {"initsmxxxxxxxxxxxxxxxxxx", 0},
     };
     for (const auto& c : cases) {
@@ -77,17 +81,19 @@ TEST(GetCursName, SplitsAtBlanksAndCommas) {
 }
 
 class EnvGuard {
-public:
+  public:
     explicit EnvGuard(const char* name) : name_(name) {
         const char* v = getenv(name);
         if (v) old_ = v, had_ = true;
     }
     ~EnvGuard() {
-        if (had_) setenv(name_, old_.c_str(), 1);
-        else unsetenv(name_);
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
     }
 
-private:
+  private:
     const char* name_;
     std::string old_;
     bool had_ = false;
@@ -99,12 +105,14 @@ TEST(WaitTime, GetTimeoutValueTable) {
         const char* value;  // null: unset
         int expected;
     } cases[] = {
-        {nullptr, 45}, {"", 45},   {"0", 45},   {"10", 10},       {"7s", 7},
+        {nullptr, 45}, {"", 45},   {"0", 45},    {"10", 10},          {"7s", 7},
         {"abc", 45},   {"-5", 45}, {"120", 120}, {"99999999999", 45},
     };
     for (const auto& c : cases) {
-        if (c.value) setenv("ZOV_TEST_WAIT", c.value, 1);
-        else unsetenv("ZOV_TEST_WAIT");
+        if (c.value)
+            setenv("ZOV_TEST_WAIT", c.value, 1);
+        else
+            unsetenv("ZOV_TEST_WAIT");
         EXPECT_EQ(get_timeout_value("ZOV_TEST_WAIT", 45), c.expected)
             << (c.value ? c.value : "(unset)");
     }
@@ -165,7 +173,8 @@ TEST(Chain, BlocksAppendAtTheTailAndFreeWhole) {
     EXPECT_EQ(b1->pipe->len, 5);
     EXPECT_STREQ(b1->pipe->next->pipe, "/d/p2");
     b2->data = static_cast<char*>(u_malloc(10, __FILE__, __LINE__, "rows"));
-    b2->pipe_buf = static_cast<data_request*>(u_malloc(sizeof(data_request), __FILE__, __LINE__, ""));
+    b2->pipe_buf =
+        static_cast<data_request*>(u_malloc(sizeof(data_request), __FILE__, __LINE__, ""));
     free_cursor_blocks(a);
     EXPECT_EQ(a->curs, nullptr);
     comm_free_anchor(a);
@@ -176,7 +185,8 @@ TEST(Chain, ScanFindsTheSameRequestWhateverItsReplyPipe) {
     const char* parms[COMM_PARMS] = {"p1"};
     curs_list* b = get_cursor_block(a);
     strcpy(b->cursor, "ABC");
-    b->pipe_buf = static_cast<data_request*>(u_malloc(sizeof(data_request), __FILE__, __LINE__, ""));
+    b->pipe_buf =
+        static_cast<data_request*>(u_malloc(sizeof(data_request), __FILE__, __LINE__, ""));
     ASSERT_EQ(comm_request_encode("ABC", 3, "/d/one", parms, b->pipe_buf, nullptr), 0);
 
     struct Case {

@@ -20,8 +20,21 @@
 
 namespace {
 
-enum option_id { O_DB, O_SERVER, O_HOST, O_PREF, O_SHOW, O_HEADERS, O_CURS, O_PIPE, O_N, O_C,
-                 O_HEX, O_D, O_HELP };
+enum option_id {
+    O_DB,
+    O_SERVER,
+    O_HOST,
+    O_PREF,
+    O_SHOW,
+    O_HEADERS,
+    O_CURS,
+    O_PIPE,
+    O_N,
+    O_C,
+    O_HEX,
+    O_D,
+    O_HELP
+};
 
 struct option_entry {
     const char* keyword;
@@ -33,12 +46,12 @@ struct option_entry {
 
 // Tried in this order; the first that matches takes the word.
 const option_entry kOptions[] = {
-    {"-db", 3, 3, true, O_DB},          {"-server", 7, 2, true, O_SERVER},
-    {"-host", 5, 4, true, O_HOST},      {"-pref", 5, 4, true, O_PREF},
-    {"-show", 5, 4, false, O_SHOW},     {"-headers", 8, 4, false, O_HEADERS},
-    {"-curs", 5, 4, true, O_CURS},      {"-pipe", 5, 4, true, O_PIPE},
-    {"-n", 2, 2, true, O_N},            {"-c", 2, 2, false, O_C},
-    {"-hex", 4, 4, false, O_HEX},       {"-d", 2, 2, false, O_D},
+    {"-db", 3, 3, true, O_DB},      {"-server", 7, 2, true, O_SERVER},
+    {"-host", 5, 4, true, O_HOST},  {"-pref", 5, 4, true, O_PREF},
+    {"-show", 5, 4, false, O_SHOW}, {"-headers", 8, 4, false, O_HEADERS},
+    {"-curs", 5, 4, true, O_CURS},  {"-pipe", 5, 4, true, O_PIPE},
+    {"-n", 2, 2, true, O_N},        {"-c", 2, 2, false, O_C},
+    {"-hex", 4, 4, false, O_HEX},   {"-d", 2, 2, false, O_D},
     {"-help", 5, 2, false, O_HELP},
 };
 
@@ -92,12 +105,24 @@ int probe_parse(int argc, const char* const* argv, probe_options* opt) {
             }
         }
         switch (match->id) {
-            case O_DB: opt->db_type = value; break;
-            case O_SERVER: opt->serverid = value; break;
-            case O_HOST: opt->hostname = value; break;
-            case O_PREF: opt->tmpdir = value; break;
-            case O_SHOW: opt->show_cursors = true; break;
-            case O_HEADERS: opt->show_header = true; break;
+            case O_DB:
+                opt->db_type = value;
+                break;
+            case O_SERVER:
+                opt->serverid = value;
+                break;
+            case O_HOST:
+                opt->hostname = value;
+                break;
+            case O_PREF:
+                opt->tmpdir = value;
+                break;
+            case O_SHOW:
+                opt->show_cursors = true;
+                break;
+            case O_HEADERS:
+                opt->show_header = true;
+                break;
             case O_CURS:
                 if (!within(value, PROBE_PREFIX_MAX, "cursor prefix")) return 1;
                 opt->cursor_prefix = value;
@@ -107,9 +132,15 @@ int probe_parse(int argc, const char* const* argv, probe_options* opt) {
                 if (!within(value, PROBE_PIPE_MAX, "pipe name")) return 1;
                 opt->pipe = value;
                 break;
-            case O_N: read_count(value.c_str(), &opt->samples); break;
-            case O_C: opt->print_mode = PRINT_COMPRESSED; break;
-            case O_HEX: opt->print_mode = PRINT_HEX; break;
+            case O_N:
+                read_count(value.c_str(), &opt->samples);
+                break;
+            case O_C:
+                opt->print_mode = PRINT_COMPRESSED;
+                break;
+            case O_HEX:
+                opt->print_mode = PRINT_HEX;
+                break;
             case O_D: {
                 opt->trace = true;
                 const int n = static_cast<int>(strlen(word));
@@ -118,7 +149,8 @@ int probe_parse(int argc, const char* const* argv, probe_options* opt) {
                 }
                 break;
             }
-            case O_HELP: return 1;
+            case O_HELP:
+                return 1;
         }
     }
     if (!within(opt->names, PROBE_NAMES_MAX, "cursor name text")) return 1;

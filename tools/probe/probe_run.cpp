@@ -35,7 +35,7 @@ int stop_interrupted() {
 }
 
 bool initComm() {
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = do_interrupt;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
@@ -122,9 +122,10 @@ int probe_main(int argc, char** argv) {
     }
     if (comm_use_shm()) {
         if (!zovcomm_shm_available()) {
-            printf("The shared-memory transport (COLL_USESHM=%s) is not available in this "
-                   "build; set COLL_USESHM=0 to use named pipes.\n",
-                   env_vars.useshm ? env_vars.useshm : "(unset)");
+            printf(
+                "The shared-memory transport (COLL_USESHM=%s) is not available in this "
+                "build; set COLL_USESHM=0 to use named pipes.\n",
+                env_vars.useshm ? env_vars.useshm : "(unset)");
             fflush(stdout);
             return 1;
         }

@@ -48,7 +48,7 @@ TEST(ProbeOptions, Table) {
         {{"-help"}, 1, "", 1, 0, ""},
         {{"-h"}, 1, "", 1, 0, ""},
         {{"-he"}, 1, "", 1, 0, ""},
-        {{"-n"}, 1, "", 1, 0, ""},        // a value is missing
+        {{"-n"}, 1, "", 1, 0, ""},  // a value is missing
         {{"A", "-pipe"}, 1, "A ", 1, 0, ""},
         {{"-curs", z20.c_str()}, 1, "", 1, 0, ""},  // prefix over 19
     };
@@ -71,8 +71,9 @@ TEST(ProbeOptions, Table) {
 }
 
 TEST(ProbeOptions, ValuesShowListingAndHeaders) {
-    const char* argv[] = {"zovprobe", "-db", "ZEM100", "-hos", "h1", "-prefix", "/tmp/p",
-                          "-show", "-curszem", "-pipe", "/tmp/p/col_pipe", "-hea"};
+    const char* argv[] = {"zovprobe", "-db",     "ZEM100",          "-hos",
+                          "h1",       "-prefix", "/tmp/p",          "-show",
+                          "-curszem", "-pipe",   "/tmp/p/col_pipe", "-hea"};
     probe_options opt;
     ASSERT_EQ(probe_parse(12, argv, &opt), 0);
     EXPECT_EQ(opt.db_type, "ZEM100");
@@ -91,10 +92,8 @@ TEST(ProbeOptions, TraceWords) {
         const char* word;
         std::vector<int> levels;
     } cases[] = {
-        {"-d", {}},
-        {"-ddd", {0, 1}},
-        {"-dxd", {1}},
-        {"-ddddddddddddd", {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {"-d", {}},     {"-ddd", {0, 1}},
+        {"-dxd", {1}},  {"-ddddddddddddd", {0, 1, 2, 3, 4, 5, 6, 7, 8}},
         {"-dbZEM", {}},  // -db, not tracing
     };
     for (const auto& c : cases) {

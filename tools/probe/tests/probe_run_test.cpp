@@ -1,12 +1,11 @@
 // The zovprobe program against a stub collector (initc, get, put) in a child process.
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
@@ -62,7 +61,7 @@ void answer(comm_anchor* a, curs_list* b) {
 }
 
 class ProbeRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/zovprobe_test_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -145,9 +144,12 @@ protected:
             dup2(out[1], 1);
             close(out[0]);
             close(out[1]);
-            std::vector<std::string> env = {"COLL_PREFIX=" + dir_,    "COLL_SERVERID=SRV1",
-                                            "COLL_VERSION=ZEM100",     "COLL_HOSTNAME=h1",
-                                            "WAIT_TIMEOUT=" + wait_,   "TZ=UTC",
+            std::vector<std::string> env = {"COLL_PREFIX=" + dir_,
+                                            "COLL_SERVERID=SRV1",
+                                            "COLL_VERSION=ZEM100",
+                                            "COLL_HOSTNAME=h1",
+                                            "WAIT_TIMEOUT=" + wait_,
+                                            "TZ=UTC",
                                             "LC_ALL=C"};
             if (useshm) env.push_back(std::string("COLL_USESHM=") + useshm);
             for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "HOME"}) {
@@ -176,7 +178,9 @@ protected:
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 end - std::chrono::steady_clock::now());
             if (left.count() <= 0) return false;
-            struct pollfd p{out_fd_, POLLIN, 0};
+            struct pollfd p {
+                out_fd_, POLLIN, 0
+            };
             if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
             char buf[4096];
             ssize_t n = read(out_fd_, buf, sizeof buf);
@@ -225,8 +229,7 @@ TEST_F(ProbeRun, TwoSamplesPlainExitZeroAndLeaveNoFifo) {
     EXPECT_EQ(count(output_, "*********Cursor:ROWS, Rows:2\nab.cd\n\nab.cd\n\n"), 2u) << output_;
     EXPECT_EQ(count(output_, "*********Cursor:EMPTY, Rows:0\n<<No rows returned>>\n\n"), 2u);
     // Sample 1 carries the two parameters; sample 2 resends the records built for it.
-    EXPECT_EQ(count(output_, "*********Cursor:PARM, Rows:1\nparm1...........\n\n"), 2u)
-        << output_;
+    EXPECT_EQ(count(output_, "*********Cursor:PARM, Rows:1\nparm1...........\n\n"), 2u) << output_;
 }
 
 TEST_F(ProbeRun, CompressedAndHexPrinting) {
