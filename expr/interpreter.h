@@ -8,7 +8,9 @@
 // current cursor, a percent variable, or failing both a work variable of the expression; a
 // CURSOR.COLUMN reference becomes that cursor's column. A term bound to a column or a
 // percent variable reads the column's current value afresh at every evaluation, into a
-// buffer the term owns.
+// buffer the term owns: a numeric column (orig_type 2) gives a double (a blank field reads
+// as 0; a field that is no number leaves the term without one, so that comparing or adding
+// it fails), any other column a text that is converted again at each numeric use.
 //
 // The caller installs the expression's term table (open_lexer), names the current cursor
 // (set_current_cursor), passes a copy of the array (the interpreter empties the slots it
