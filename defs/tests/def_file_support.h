@@ -1,0 +1,65 @@
+// Test aids for the definition-file readers: feeding a reader a text or a fixture file,
+// and placing a definition file where the file search finds it.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "runtime/env.h"
+#include "runtime/tempnames.h"
+#include "runtime/tests/cfg_tempdir.h"
+
+namespace deftest {
+
+// Runs a reader of an open file on the text.
+inline int parse_text(int (*reader)(FILE*), const std::string& text) {
+    std::string copy = text.empty() ? std::string(" ") : text;
+    FILE* f = fmemopen(copy.data(), copy.size(), "r");
+    if (f == nullptr) return -1;
+    int rc = reader(f);
+    std::fclose(f);
+    return rc;
+}
+
+// Path of a fixture under defs/tests/data.
+inline std::string fixture(const std::string& name) {
+    std::string here = __FILE__;
+    return here.substr(0, here.rfind('/')) + "/data/" + name;
+}
+
+// Runs a reader on a fixture file.
+inline int parse_fixture(int (*reader)(FILE*), const std::string& name) {
+    FILE* f = std::fopen(fixture(name).c_str(), "r");
+    if (f == nullptr) return -1;
+    int rc = reader(f);
+    std::fclose(f);
+    return rc;
+}
+
+// Points the definition-file search at a scratch directory for the life of the object;
+// write() places a definition file ("proc", "dict", ...) there under the name the search
+// looks for.
+class definition_home {
+  public:
+    definition_home() : saved_home_(env_vars.coll_home), saved_ctl_(env_vars.ctl_home) {
+        env_vars.coll_home = const_cast<char*>(dir_.path().c_str());
+        env_vars.ctl_home = const_cast<char*>(dir_.path().c_str());
+    }
+    ~definition_home() {
+        env_vars.coll_home = saved_home_;
+        env_vars.ctl_home = saved_ctl_;
+    }
+    definition_home(const definition_home&) = delete;
+    definition_home& operator=(const definition_home&) = delete;
+
+    void write(const std::string& kind, const std::string& text) {
+        dir_.write(std::string(u_db_type(0)) + kind + ".ctl", text);
+    }
+
+  private:
+    CfgTempDir dir_;
+    char* saved_home_;
+    char* saved_ctl_;
+};
+
+}  // namespace deftest
