@@ -1,0 +1,389 @@
+// Decode rules and their AND conditions.
+#include "defs/clause_decode.h"
+
+#include <cstring>
+#include <string>
+
+#include "defs/clause_words.h"
+#include "defs/cursor.h"
+#include "defs/tokenizer.h"
+#include "runtime/alloc.h"
+#include "runtime/msg.h"
+
+namespace {
+
+// One operand or replacement word as read: its kind and where its text is.
+struct value_word {
+    int16_t kind = 0;            // DOK_* (DRK_* use the same numbers for 1 to 3)
+    const char* text = nullptr;  // number text, or string text without its quotes
+    int32_t len = 0;             // characters of text
+    double num = 0.0;
+    std::string column;
+};
+
+bool word_is_number() { return (parse_word.num_flags & PN_NUMBER) != 0; }
+bool word_is_quoted() { return (parse_word.num_flags & (PN_APOS | PN_DQUOTE)) != 0; }
+
+// Puts the value's text into a blank image half of OPERANDLL bytes: a number right-aligned,
+// a string from the first byte. Column words leave the half blank.
+void fill_half(char* half, const value_word& v) {
+    if (v.kind == DOK_NUMBER)
+        std::memcpy(half + OPERANDLL - v.len, v.text, static_cast<size_t>(v.len));
+    else if (v.kind == DOK_STRING)
+        std::memcpy(half, v.text, static_cast<size_t>(v.len));
+}
+
+// Classifies the word just read as a number, a quoted string or a column name. Fails
+// (false) after printing too_long_id for a value longer than its image, or column_id for
+// a column name above 49 characters.
+bool read_value(value_word& v, const char* too_long_id, const char* column_id,
+                const char* column_text, const char* clause) {
+    const char* t = parse_word.text;
+    int32_t n = parse_word.len;
+    if (word_is_number()) {
+        v.kind = DOK_NUMBER;
+        v.text = t;
+        v.len = n;
+        v.num = word_number(t, n);
+    } else if (word_is_quoted() && n >= 2) {
+        v.kind = DOK_STRING;
+        v.text = t + 1;
+        v.len = n - 2;
+    } else {
+        if (n > 49) {
+            PRINT('e', column_id, column_text, clause);
+            return false;
+        }
+        v.kind = DOK_COLUMN;
+        v.column.assign(t, static_cast<size_t>(n));
+        return true;
+    }
+    if (v.len > OPERANDLL) {
+        PRINT('e', too_long_id, "Value too long (%d > %d) in %s\n", static_cast<int>(v.len),
+              OPERANDLL, clause);
+        return false;
+    }
+    return true;
+}
+
+void free_and_parts(and_part* a) {
+    while (a != nullptr) {
+        and_part* next = a->next;
+        U_FREE(a->operand);
+        U_FREE(a);
+        a = next;
+    }
+}
+
+// Operator code of a rule's operator word; 0 after the message.
+int16_t rule_operator(const char* w, int32_t n, const char* text) {
+    const char* id = "pde3775";
+    int16_t op = 0;
+    if (n == 1) {
+        id = "pde3760";
+        switch (w[0]) {
+            case '=':
+                op = DOP_EQ;
+                break;
+            case '>':
+                op = DOP_GT;
+                break;
+            case '<':
+                op = DOP_LT;
+                break;
+            case '&':
+                op = DOP_AND_MASK;
+                break;
+            default:
+                break;
+        }
+    } else if (n == 2) {
+        id = "pde3765";
+        if (word_is(w, n, ">=", ">="))
+            op = DOP_GE;
+        else if (word_is(w, n, "<=", "<="))
+            op = DOP_LE;
+        else if (word_is(w, n, "~=", "~="))
+            op = DOP_NE;
+        else if (word_is(w, n, "in", "IN"))
+            op = DOP_IN;
+    } else if (n == 4) {
+        id = "pde3755";
+        if (word_is(w, n, "null", "NULL")) op = DOP_NULL;
+    } else if (n == 6) {
+        id = "pde3770";
+        if (word_is(w, n, "search", "SEARCH")) op = DOP_SEARCH;
+    } else if (n == 7) {
+        id = "pde3750";
+        if (word_is(w, n, "default", "DEFAULT")) op = DOP_DEFAULT;
+    }
+    if (op == 0) PRINT('e', id, "Invalid decode operator in %s\n", text);
+    return op;
+}
+
+// Operator code of an AND part's operator word; 0 after the message.
+int16_t and_operator(const char* w, int32_t n, const char* text) {
+    const char* id = "pde3930";
+    int16_t op = 0;
+    if (n == 1) {
+        id = "pde3915";
+        switch (w[0]) {
+            case '=':
+                op = DOP_EQ;
+                break;
+            case '>':
+                op = DOP_GT;
+                break;
+            case '<':
+                op = DOP_LT;
+                break;
+            case '&':
+                op = DOP_AND_MASK;
+                break;
+            default:
+                break;
+        }
+    } else if (n == 2) {
+        id = "pde3920";
+        if (word_is(w, n, ">=", ">="))
+            op = DOP_GE;
+        else if (word_is(w, n, "<=", "<="))
+            op = DOP_LE;
+        else if (word_is(w, n, "~=", "~="))
+            op = DOP_NE;
+    } else if (n == 6) {
+        id = "pde3925";
+        if (word_is(w, n, "search", "SEARCH")) op = DOP_SEARCH;
+    }
+    if (op == 0) PRINT('e', id, "Invalid decode operator in %s\n", text);
+    return op;
+}
+
+void trace_rule(const decode_op* op) {
+    PRINT('t', "pde3810", "Decode_op->operatr = %d\n", op->operatr);
+    PRINT('t', "pde3815", "Decode_op->operand_type = %d\n", op->operand_type);
+    PRINT('t', "pde3820", "Decode_op->op_num = %f\n", op->op_num);
+    PRINT('t', "pde3825", "Decode_op->operand_ll = %d\n", op->operand_ll);
+    // The text as it stands in its image: a number at the end of the half.
+    if (op->operand_ll != 0 && op->operand != nullptr) {
+        const char* at =
+            op->operand_type == DOK_NUMBER ? op->operand + OPERANDLL - op->operand_ll : op->operand;
+        PRINT('t', "pde3830", "Decode_op->operator = %.*s\n", static_cast<int>(op->operand_ll), at);
+    } else {
+        PRINT('t', "pde3835", "No operand\n");
+    }
+    PRINT('t', "pde3835", "Decode_op->operand_column = %s\n", op->operand_column);
+    PRINT('t', "pde3840", "Decode_op->replacement_type = %d\n", op->replacement_type);
+    PRINT('t', "pde3845", "Decode_op->replacement_ll = %d\n", op->replacement_ll);
+    if (op->replacement_ll != 0) {
+        const char* at = op->replacement_type == DRK_NUMBER
+                             ? op->replacement + OPERANDLL - op->replacement_ll
+                             : op->replacement;
+        PRINT('t', "pde3850", "Decode_op->replacement = %.*s\n",
+              static_cast<int>(op->replacement_ll), at);
+    } else {
+        PRINT('t', "pde3855", "No replacement\n");
+    }
+    PRINT('t', "pde3860", "Decode_op->replacement_column = %s\n", op->replacement_column);
+    if (op->and_ != nullptr)
+        PRINT('t', "pde3865", "Has and text\n");
+    else
+        PRINT('t', "pde3870", "Has no and text\n");
+    PRINT('t', "pde3875", "Decode_op->curslist = %d\n", op->curslist != nullptr ? 1 : 0);
+}
+
+}  // namespace
+
+char* parse_and(and_part** head, char* position, char* end) {
+    char* pos = position;
+    int32_t n = clause_next_word(&pos, end);
+    int16_t op = n > 0 ? and_operator(parse_word.text, n, position)
+                       : (PRINT('e', "pde3930", "Invalid decode operator in %s\n", position), 0);
+    if (op == 0) return nullptr;
+
+    if (clause_next_word(&pos, end) == 0) {
+        PRINT('e', "pde3940", "Invalid text after operator in %s\n", position);
+        return nullptr;
+    }
+    value_word v;
+    int32_t andee = 0;
+    if (op == DOP_AND_MASK) {
+        if (!word_is_number()) {
+            PRINT('e', "pde3945", "And operator (&) requires numeric constant\n");
+            return nullptr;
+        }
+        andee = word_integer(parse_word.text, parse_word.len);
+    }
+    if (!read_value(v, "pde3951", "pde3950", "Column name length excessive in %s\n", position))
+        return nullptr;
+
+    auto* a = clause_new<and_part>();
+    a->operatr = op;
+    a->operand_type = v.kind;
+    a->andee = static_cast<int16_t>(andee);
+    a->operand = static_cast<char*>(U_MALLOC(OPERANDLL));
+    std::memset(a->operand, ' ', OPERANDLL);
+    if (v.kind == DOK_COLUMN) {
+        copy_field(a->operand_column, sizeof(a->operand_column), v.column.data(), v.column.size());
+    } else {
+        a->operand_ll = static_cast<int16_t>(v.len);
+        if (v.kind == DOK_NUMBER) a->op_num = v.num;
+        fill_half(a->operand, v);
+    }
+    chain_append(head, a);
+    return pos;
+}
+
+int parse_decode(curs* cursor, char* text) {
+    char* end = clause_end(text);
+    char* pos = text;
+
+    // Column.
+    int32_t n = clause_next_word(&pos, end);
+    if (n == 0) {
+        PRINT('e', "pde3740", "Bad decode syntax : %s\n", text);
+        return 1;
+    }
+    if (n > 49) {
+        PRINT('e', "pde3745", "Column name too long (%d) in %s\n", static_cast<int>(n), text);
+        return 1;
+    }
+    std::string column = clause_word_text();
+
+    // Operator.
+    n = clause_next_word(&pos, end);
+    int16_t op = 0;
+    if (n == 0)
+        PRINT('e', "pde3775", "Invalid decode operator in %s\n", text);
+    else
+        op = rule_operator(parse_word.text, n, text);
+    if (op == 0) return 1;
+
+    // Operand (for NULL and DEFAULT: the replacement).
+    if (clause_next_word(&pos, end) == 0) {
+        PRINT('e', "pde3780", "Invalid text after operator in %s\n", text);
+        return 1;
+    }
+    value_word operand;
+    value_word replacement;
+    int32_t andee = 0;
+    int16_t operand_ll = 0;
+    bool run = false;
+    and_part* ands = nullptr;
+
+    if (op == DOP_AND_MASK) {
+        if (!word_is_number()) {
+            PRINT('e', "pde3785", "And operator (&) requires numeric constant\n");
+            return 1;
+        }
+        andee = word_integer(parse_word.text, parse_word.len);
+        operand.kind = DOK_NUMBER;
+        operand_ll = parse_word.len;
+    } else {
+        if (!read_value(operand, "pde3786", "pde3790", "Column name length excessive in %s\n",
+                        text))
+            return 1;
+        if (operand.kind == DOK_COLUMN && op == DOP_IN) operand.kind = DOK_IN_LIST;
+        if (operand.kind != DOK_COLUMN && operand.kind != DOK_IN_LIST)
+            operand_ll = static_cast<int16_t>(operand.len);
+    }
+
+    if (op == DOP_NULL || op == DOP_DEFAULT) {
+        replacement = operand;
+        operand = value_word{};
+        operand_ll = 0;
+    } else {
+        // AND parts, then the separator and the replacement.
+        n = clause_next_word(&pos, end);
+        while (n > 0 && word_is(parse_word.text, n, "and", "AND")) {
+            pos = parse_and(&ands, pos, end);
+            if (pos == nullptr) {
+                free_and_parts(ands);
+                return 1;
+            }
+            n = clause_next_word(&pos, end);
+        }
+        if (n == 0) {
+            PRINT('e', "pde3795", "Bad decode syntax : %s\n", text);
+            free_and_parts(ands);
+            return 1;
+        }
+        if (word_is(parse_word.text, n, "run", "RUN")) {
+            run = true;
+        } else if (!(n == 1 && (parse_word.flags & PW_COMMA) != 0)) {
+            PRINT('e', "pde3800", "Bad decode syntax : %s\n", text);
+            free_and_parts(ands);
+            return 1;
+        }
+        // A separator with nothing after it is as bad as a missing separator.
+        if (clause_next_word(&pos, end) == 0) {
+            PRINT('e', "pde3795", "Bad decode syntax : %s\n", text);
+            free_and_parts(ands);
+            return 1;
+        }
+        if (!read_value(replacement, "pde3806", "pde3805",
+                        "Replacement Column name length excessive in %s\n", text)) {
+            free_and_parts(ands);
+            return 1;
+        }
+        if (replacement.kind == DOK_COLUMN && run) replacement.kind = DRK_RUN;
+    }
+
+    // The rule with its image block.
+    auto* d = clause_new<decode_op>();
+    char* block = static_cast<char*>(U_MALLOC(2 * OPERANDLL));
+    std::memset(block, ' ', 2 * OPERANDLL);
+    d->operatr = op;
+    d->operand_type = operand.kind;
+    d->operand_ll = operand_ll;
+    d->andee = andee;
+    if (op != DOP_AND_MASK && operand.kind != 0) {
+        d->operand = block;
+        fill_half(block, operand);
+        if (operand.kind == DOK_NUMBER) d->op_num = operand.num;
+        if (operand.kind == DOK_COLUMN || operand.kind == DOK_IN_LIST)
+            copy_field(d->operand_column, sizeof(d->operand_column), operand.column.data(),
+                       operand.column.size());
+    }
+    d->replacement = block + OPERANDLL;
+    d->replacement_type = replacement.kind;
+    if (replacement.kind == DRK_NUMBER || replacement.kind == DRK_STRING) {
+        d->replacement_ll = static_cast<int16_t>(replacement.len);
+        fill_half(block + OPERANDLL, replacement);
+    } else {
+        copy_field(d->replacement_column, sizeof(d->replacement_column), replacement.column.data(),
+                   replacement.column.size());
+    }
+    d->and_ = ands;
+
+    if (cursor->traced) trace_rule(d);
+
+    // Under the column's decode, or a new decode for the column.
+    char name[50] = {};
+    copy_field(name, sizeof(name), column.data(), column.size());
+    decode* dec = cursor->decode;
+    while (dec != nullptr && std::memcmp(dec->col_name, name, sizeof(name)) != 0) dec = dec->next;
+    if (dec == nullptr) {
+        dec = clause_new<decode>();
+        std::memcpy(dec->col_name, name, sizeof(name));
+        chain_append(&cursor->decode, dec);
+    }
+    chain_append(&dec->decode_op, d);
+    return 0;
+}
+
+void free_decode_chain(decode* d) {
+    while (d != nullptr) {
+        decode* next = d->next;
+        for (decode_op* op = d->decode_op; op != nullptr;) {
+            decode_op* n = op->next;
+            // The image block starts OPERANDLL bytes before the replacement image.
+            if (op->replacement != nullptr) U_FREE(op->replacement - OPERANDLL);
+            free_and_parts(op->and_);
+            U_FREE(op);
+            op = n;
+        }
+        U_FREE(d);
+        d = next;
+    }
+}
