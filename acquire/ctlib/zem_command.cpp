@@ -17,8 +17,8 @@ struct RunnerIds {
 
 // Allocates, fills and sends a language command; CS_SUCCEED with *cmd set, or the failing
 // code with nothing left allocated.
-CS_RETCODE send_command(CS_CONNECTION* conn, const char* text, CS_COMMAND** cmd,
-                        const char* fn, const RunnerIds& ids) {
+CS_RETCODE send_command(CS_CONNECTION* conn, const char* text, CS_COMMAND** cmd, const char* fn,
+                        const RunnerIds& ids) {
     CS_RETCODE rc = ct_cmd_alloc(conn, cmd);
     if (rc != CS_SUCCEED) {
         PRINT('e', ids.alloc, "%s: ct_cmd_alloc() failed\n", fn);

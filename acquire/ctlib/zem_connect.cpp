@@ -58,8 +58,8 @@ CS_RETCODE zem_connect(CS_CONTEXT* ctx, CS_CONNECTION** conn, const char* app, c
         return rc;
     }
     if (user != nullptr) {
-        rc = ct_con_props(*conn, CS_SET, CS_USERNAME, const_cast<char*>(user), CS_NULLTERM,
-                          nullptr);
+        rc =
+            ct_con_props(*conn, CS_SET, CS_USERNAME, const_cast<char*>(user), CS_NULLTERM, nullptr);
         if (rc != CS_SUCCEED)
             PRINT('e', "yem0140", "Setting user logon ID for SYBASE Server connection failed\n");
     }
@@ -69,8 +69,7 @@ CS_RETCODE zem_connect(CS_CONTEXT* ctx, CS_CONNECTION** conn, const char* app, c
             // The stored form cannot be read: the connect fails, and the message says so
             // without repeating anything of the stored or plain text.
             wipe(plain);
-            PRINT('e', "yem0146",
-                  "Stored password for SYBASE Server connection cannot be read\n");
+            PRINT('e', "yem0146", "Stored password for SYBASE Server connection cannot be read\n");
             rc = CS_FAIL;
         } else if (plain != nullptr) {
             rc = ct_con_props(*conn, CS_SET, CS_PASSWORD, plain, CS_NULLTERM, nullptr);

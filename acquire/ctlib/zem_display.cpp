@@ -17,20 +17,45 @@ void blanks(long n) {
 CS_INT zem_display_dlen(CS_DATAFMT* fmt) {
     CS_INT len;
     switch (fmt->datatype) {
-        case CS_CHAR_TYPE: case CS_TEXT_TYPE: case CS_IMAGE_TYPE: case CS_VARCHAR_TYPE:
+        case CS_CHAR_TYPE:
+        case CS_TEXT_TYPE:
+        case CS_IMAGE_TYPE:
+        case CS_VARCHAR_TYPE:
             len = fmt->maxlength < kMaxCharWidth ? fmt->maxlength : kMaxCharWidth;
             break;
-        case CS_BINARY_TYPE: case CS_VARBINARY_TYPE:
+        case CS_BINARY_TYPE:
+        case CS_VARBINARY_TYPE:
             len = fmt->maxlength < (kMaxCharWidth - 2) / 2 ? 2 * fmt->maxlength + 2 : kMaxCharWidth;
             break;
-        case CS_TINYINT_TYPE: case CS_BIT_TYPE: len = 3; break;
-        case CS_SMALLINT_TYPE: len = 6; break;
-        case CS_INT_TYPE: len = 11; break;
-        case CS_REAL_TYPE: case CS_FLOAT_TYPE: len = 20; break;
-        case CS_DATETIME_TYPE: case CS_DATETIME4_TYPE: len = 30; break;
-        case CS_MONEY_TYPE: case CS_MONEY4_TYPE: len = 24; break;
-        case CS_NUMERIC_TYPE: case CS_DECIMAL_TYPE: len = 79; break;
-        default: len = 12; break;
+        case CS_TINYINT_TYPE:
+        case CS_BIT_TYPE:
+            len = 3;
+            break;
+        case CS_SMALLINT_TYPE:
+            len = 6;
+            break;
+        case CS_INT_TYPE:
+            len = 11;
+            break;
+        case CS_REAL_TYPE:
+        case CS_FLOAT_TYPE:
+            len = 20;
+            break;
+        case CS_DATETIME_TYPE:
+        case CS_DATETIME4_TYPE:
+            len = 30;
+            break;
+        case CS_MONEY_TYPE:
+        case CS_MONEY4_TYPE:
+            len = 24;
+            break;
+        case CS_NUMERIC_TYPE:
+        case CS_DECIMAL_TYPE:
+            len = 79;
+            break;
+        default:
+            len = 12;
+            break;
     }
     CS_INT name = static_cast<CS_INT>(strnlen(fmt->name, sizeof fmt->name)) + 1;
     return len > name ? len : name;
@@ -148,7 +173,8 @@ CS_RETCODE zem_fetch_data(CS_COMMAND* cmd) {
                 // row's value): a NULL shows as the empty text, its length with the NUL.
                 bool null = cols[i].indicator == -1;
                 fputs(null ? "" : cols[i].value, stdout);
-                if (i + 1 < n) blanks(zem_display_dlen(&fmt[i]) + 1 - (null ? 1 : cols[i].valuelen));
+                if (i + 1 < n)
+                    blanks(zem_display_dlen(&fmt[i]) + 1 - (null ? 1 : cols[i].valuelen));
             }
             printf("\n");
         }

@@ -11,9 +11,14 @@ constexpr CS_INT kFreeTdsTimeout = 20003;
 
 int zem_convert_retcode(CS_RETCODE rc) {
     switch (rc) {
-        case CS_SUCCEED: case CS_END_DATA: case CS_END_RESULTS:
+        case CS_SUCCEED:
+        case CS_END_DATA:
+        case CS_END_RESULTS:
             return 0;
-        case CS_FATAL: case CS_INTERRUPT: case CS_BUSY: case CS_PENDING:
+        case CS_FATAL:
+        case CS_INTERRUPT:
+        case CS_BUSY:
+        case CS_PENDING:
             return 2;
         default:
             return 1;
@@ -42,7 +47,8 @@ CS_RETCODE zem_clientmsg_cb(CS_CONTEXT*, CS_CONNECTION*, CS_CLIENTMSG* msg) {
               "(%ld) NUMBER = (%ld)\n",
               layer, origin, severity, num);
         PRINT('e', "ycm0610", " Message: %s\n", msg->msgstring);
-        if (msg->osstringlen > 0) PRINT('e', "ycm0620", " Operating System Error: %s\n", msg->osstring);
+        if (msg->osstringlen > 0)
+            PRINT('e', "ycm0620", " Operating System Error: %s\n", msg->osstring);
     }
     if (msg->msgnumber != kFreeTdsTimeout) return CS_SUCCEED;
     // A time-out gives the command up (FreeTDS then closes the connection) rather than
@@ -55,7 +61,8 @@ CS_RETCODE zem_clientmsg_cb(CS_CONTEXT*, CS_CONNECTION*, CS_CLIENTMSG* msg) {
 
 CS_RETCODE zem_servermsg_cb(CS_CONTEXT*, CS_CONNECTION*, CS_SERVERMSG* msg) {
     if (msg->severity == 10) return CS_SUCCEED;
-    PRINT('e', "ysm0300", "Open Client Server Message Number: %ld, Severity: %ld, State: %ld, Line: %ld\n",
+    PRINT('e', "ysm0300",
+          "Open Client Server Message Number: %ld, Severity: %ld, State: %ld, Line: %ld\n",
           static_cast<long>(msg->msgnumber), static_cast<long>(msg->severity),
           static_cast<long>(msg->state), static_cast<long>(msg->line));
     if (msg->svrnlen > 0) PRINT('e', "ysm0315", "  Server '%s'\n", msg->svrname);

@@ -1,11 +1,12 @@
 #include "tests/tds/tds_scenario.h"
 
+#include <strings.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <strings.h>
 
 namespace zovtds {
 
@@ -106,9 +107,10 @@ bool parse_column(const std::string& word, ColumnFormat& col, std::string& error
         uint8_t code;
     };
     static const Fixed fixed[] = {
-        {"tinyint", kInt1}, {"smallint", kInt2}, {"int", kInt4},   {"bigint", kInt8},
-        {"float", kFlt8},   {"real", kReal},     {"bit", kBit},    {"datetime", kDateTime},
-        {"smalldatetime", kDateTime4}, {"money", kMoney}, {"smallmoney", kMoney4},
+        {"tinyint", kInt1}, {"smallint", kInt2},     {"int", kInt4},
+        {"bigint", kInt8},  {"float", kFlt8},        {"real", kReal},
+        {"bit", kBit},      {"datetime", kDateTime}, {"smalldatetime", kDateTime4},
+        {"money", kMoney},  {"smallmoney", kMoney4},
     };
     for (const auto& f : fixed) {
         if (base == f.name && arg.empty()) {
@@ -247,8 +249,10 @@ bool parse_scenario(const std::string& text, Scenario& out, std::string& error) 
             out.server_name = w[1];
         } else if (kw == "login") {
             if (w.size() >= 2 && w[1] == "refuse" && w.size() <= 3) {
-                if (w.size() == 2) out.refuse_all = true;
-                else out.refuse_users.push_back(w[2]);
+                if (w.size() == 2)
+                    out.refuse_all = true;
+                else
+                    out.refuse_users.push_back(w[2]);
             } else if (w.size() == 3 && w[1] == "delay" && to_int(w[2], 0, 3600000, n)) {
                 out.login_delay_ms = static_cast<int>(n);
             } else if (w.size() == 2 && w[1] == "drop") {
@@ -384,7 +388,8 @@ bool load_scenario(const std::string& path, Scenario& out, std::string& error) {
 
 const Entry* find_batch(const Scenario& s, const std::string& normalised) {
     for (const auto& e : s.entries) {
-        if (e.kind == Entry::Batch && strcasecmp(e.text.c_str(), normalised.c_str()) == 0) return &e;
+        if (e.kind == Entry::Batch && strcasecmp(e.text.c_str(), normalised.c_str()) == 0)
+            return &e;
         if (e.kind == Entry::Match && std::regex_match(normalised, e.pattern)) return &e;
     }
     return nullptr;

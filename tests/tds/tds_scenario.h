@@ -44,20 +44,20 @@ struct OutParam {
 struct Answer {
     std::vector<Step> steps;
     bool has_status = false;
-    int32_t status = 0;        // RETURNSTATUS
+    int32_t status = 0;  // RETURNSTATUS
     std::vector<OutParam> out_params;
-    bool fail = false;         // ERROR bit on the final DONE
+    bool fail = false;  // ERROR bit on the final DONE
 };
 
 // A request the scenario knows.
 struct Entry {
     enum Kind { Batch, Match, Rpc } kind = Batch;
-    std::string text;               // Batch: normalised text; Match: the pattern; Rpc: name
-    std::regex pattern;             // Match only
-    bool check_args = false;        // Rpc: args given
+    std::string text;         // Batch: normalised text; Match: the pattern; Rpc: name
+    std::regex pattern;       // Match only
+    bool check_args = false;  // Rpc: args given
     std::vector<std::pair<std::string, std::string>> args;  // Rpc: (name or "", value text)
     Answer answer;
-    int line = 0;                   // line of the scenario file
+    int line = 0;  // line of the scenario file
 };
 
 struct Scenario {

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <fstream>
 #include <regex>
-#include <strings.h>
 
 namespace zovtds {
 
@@ -269,8 +269,7 @@ bool Server::write_freetds_conf(const std::string& path, const std::string& sect
     std::ofstream f(path, std::ios::trunc);
     if (!f) return false;
     f << "[global]\n\ttds version = 5.0\n\n"
-      << "[" << section << "]\n\thost = 127.0.0.1\n\tport = " << port_
-      << "\n\ttds version = 5.0\n";
+      << "[" << section << "]\n\thost = 127.0.0.1\n\tport = " << port_ << "\n\ttds version = 5.0\n";
     return static_cast<bool>(f.flush());
 }
 
@@ -351,8 +350,7 @@ bool read_params(Reader& r, std::vector<RpcParam>& params, std::string& error) {
 bool builtin_answer(const std::string& norm, int spid, std::string& database, Bytes& out) {
     static const std::regex use_re(R"(^use\s+[\["]?([^\]"\s]+)[\]"]?$)", std::regex::icase);
     static const std::regex spid_re(
-        R"(^(set textsize \d+ )?select @@spid( use [\["]?([^\]"\s]+)[\]"]?)?$)",
-        std::regex::icase);
+        R"(^(set textsize \d+ )?select @@spid( use [\["]?([^\]"\s]+)[\]"]?)?$)", std::regex::icase);
     std::smatch m;
     if (std::regex_match(norm, m, spid_re)) {
         ColumnFormat c;
@@ -561,9 +559,10 @@ void Server::serve(std::shared_ptr<Connection> c) {
                         put_value(out, st.columns[k], row[k].is_null, row[k].text, error);
                 }
                 result_done_at = out.size();
-                put_done(out, in_proc ? kTokDoneInProc : kTokDone,
-                         static_cast<uint16_t>(kDoneMore | kDoneCount | (in_proc ? kDoneInProc : 0)),
-                         static_cast<int32_t>(st.rows.size()));
+                put_done(
+                    out, in_proc ? kTokDoneInProc : kTokDone,
+                    static_cast<uint16_t>(kDoneMore | kDoneCount | (in_proc ? kDoneInProc : 0)),
+                    static_cast<int32_t>(st.rows.size()));
             } else if (st.kind == Step::Message) {
                 put_eed(out, st.number, static_cast<uint8_t>(st.state),
                         static_cast<uint8_t>(st.severity), st.text, sc.server_name, proc, 1);

@@ -37,7 +37,7 @@ struct LogEntry {
 std::string log_line(const LogEntry& e);
 
 class Server {
-public:
+  public:
     Server();
     ~Server();  // stops the server
     Server(const Server&) = delete;
@@ -68,7 +68,7 @@ public:
     // (tds version 5.0). False when the file cannot be written.
     bool write_freetds_conf(const std::string& path, const std::string& section) const;
 
-private:
+  private:
     struct Connection;
     void accept_loop();
     void serve(std::shared_ptr<Connection> c);

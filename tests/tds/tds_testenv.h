@@ -10,7 +10,7 @@
 namespace zovtds {
 
 class TestEnv {
-public:
+  public:
     TestEnv() = default;
     ~TestEnv();  // stops the server, unsets FREETDSCONF, removes the directory
     TestEnv(const TestEnv&) = delete;
@@ -23,9 +23,9 @@ public:
     bool set_scenario(const std::string& scenario_text, std::string& error);
 
     Server server;
-    std::string dir;                  // the temporary directory (0700)
-    std::string conf_path;            // dir + "/freetds.conf"
-    std::string section = "ZOVTDS";   // the server name clients connect to
+    std::string dir;                 // the temporary directory (0700)
+    std::string conf_path;           // dir + "/freetds.conf"
+    std::string section = "ZOVTDS";  // the server name clients connect to
 };
 
 }  // namespace zovtds

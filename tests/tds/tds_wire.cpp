@@ -70,8 +70,8 @@ void put_eed(Bytes& b, int32_t number, uint8_t state, uint8_t severity, const st
     put_i32(body, number);
     put_u8(body, state);
     put_u8(body, severity);
-    put_u8(body, 0);  // SQL state: none
-    put_u8(body, 0);  // status: no parameters follow
+    put_u8(body, 0);   // SQL state: none
+    put_u8(body, 0);   // status: no parameters follow
     put_u16(body, 0);  // transaction state
     put_u16(body, static_cast<uint16_t>(t.size()));
     put_bytes(body, t.data(), t.size());
@@ -88,20 +88,29 @@ namespace {
 // Appends the type byte's length information.
 void put_length_info(Bytes& b, const ColumnFormat& c) {
     switch (c.type) {
-        case kChar: case kVarChar: case kBinary: case kVarBinary: case kIntN: case kFltN:
-        case kDateTimeN: case kMoneyN:
+        case kChar:
+        case kVarChar:
+        case kBinary:
+        case kVarBinary:
+        case kIntN:
+        case kFltN:
+        case kDateTimeN:
+        case kMoneyN:
             put_u8(b, static_cast<uint8_t>(c.max_length));
             break;
-        case kNumeric: case kDecimal:
+        case kNumeric:
+        case kDecimal:
             put_u8(b, static_cast<uint8_t>(numeric_bytes(c.precision)));
             put_u8(b, c.precision);
             put_u8(b, c.scale);
             break;
-        case kText: case kImage:
+        case kText:
+        case kImage:
             put_i32(b, c.max_length);
             put_u16(b, 0);  // no table name
             break;
-        case kLongChar: case kLongBinary:
+        case kLongChar:
+        case kLongBinary:
             put_i32(b, c.max_length);
             break;
         default:
@@ -111,11 +120,25 @@ void put_length_info(Bytes& b, const ColumnFormat& c) {
 
 int fixed_size(uint8_t type) {
     switch (type) {
-        case kInt1: case kBit: return 1;
-        case kInt2: return 2;
-        case kInt4: case kReal: case kDateTime4: case kMoney4: case 0x31: case 0x33: return 4;
-        case kInt8: case kFlt8: case kDateTime: case kMoney: return 8;
-        default: return -1;
+        case kInt1:
+        case kBit:
+            return 1;
+        case kInt2:
+            return 2;
+        case kInt4:
+        case kReal:
+        case kDateTime4:
+        case kMoney4:
+        case 0x31:
+        case 0x33:
+            return 4;
+        case kInt8:
+        case kFlt8:
+        case kDateTime:
+        case kMoney:
+            return 8;
+        default:
+            return -1;
     }
 }
 
@@ -220,17 +243,48 @@ bool type_is_nullable(uint8_t type) { return fixed_size(type) < 0; }
 ColumnFormat nullable_variant(const ColumnFormat& col) {
     ColumnFormat c = col;
     switch (col.type) {
-        case kInt1: c.type = kIntN; c.max_length = 1; break;
-        case kInt2: c.type = kIntN; c.max_length = 2; break;
-        case kInt4: c.type = kIntN; c.max_length = 4; break;
-        case kInt8: c.type = kIntN; c.max_length = 8; break;
-        case kFlt8: c.type = kFltN; c.max_length = 8; break;
-        case kReal: c.type = kFltN; c.max_length = 4; break;
-        case kDateTime: c.type = kDateTimeN; c.max_length = 8; break;
-        case kDateTime4: c.type = kDateTimeN; c.max_length = 4; break;
-        case kMoney: c.type = kMoneyN; c.max_length = 8; break;
-        case kMoney4: c.type = kMoneyN; c.max_length = 4; break;
-        default: break;
+        case kInt1:
+            c.type = kIntN;
+            c.max_length = 1;
+            break;
+        case kInt2:
+            c.type = kIntN;
+            c.max_length = 2;
+            break;
+        case kInt4:
+            c.type = kIntN;
+            c.max_length = 4;
+            break;
+        case kInt8:
+            c.type = kIntN;
+            c.max_length = 8;
+            break;
+        case kFlt8:
+            c.type = kFltN;
+            c.max_length = 8;
+            break;
+        case kReal:
+            c.type = kFltN;
+            c.max_length = 4;
+            break;
+        case kDateTime:
+            c.type = kDateTimeN;
+            c.max_length = 8;
+            break;
+        case kDateTime4:
+            c.type = kDateTimeN;
+            c.max_length = 4;
+            break;
+        case kMoney:
+            c.type = kMoneyN;
+            c.max_length = 8;
+            break;
+        case kMoney4:
+            c.type = kMoneyN;
+            c.max_length = 4;
+            break;
+        default:
+            break;
     }
     return c;
 }
@@ -280,11 +334,11 @@ bool parse_datetime(const std::string& text, int32_t& days, uint32_t& ticks) {
         }
     }
     if (*rest != '\0') return false;
-    if (y < 1753 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-        s > 59)
+    if (y < 1753 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59)
         return false;
     int64_t dn = days_from_civil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
-    int cy; unsigned cm, cd;
+    int cy;
+    unsigned cm, cd;
     civil_from_days(dn, cy, cm, cd);
     if (cd != static_cast<unsigned>(d)) return false;  // 31 February and the like
     int ms = 0;
@@ -315,7 +369,8 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
     long long iv = 0;
     double dv = 0;
     switch (col.type) {
-        case kChar: case kVarChar: {
+        case kChar:
+        case kVarChar: {
             // A zero length means NULL to every client: an empty text goes as one blank.
             std::string s = text.empty() ? std::string(" ") : text;
             if (s.size() > static_cast<size_t>(col.max_length)) {
@@ -340,7 +395,11 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
             put_bytes(b, s.data(), s.size());
             return true;
         }
-        case kInt1: case kInt2: case kInt4: case kInt8: case kIntN: {
+        case kInt1:
+        case kInt2:
+        case kInt4:
+        case kInt8:
+        case kIntN: {
             int size = col.type == kIntN ? col.max_length : fixed_size(col.type);
             long long lo = size == 1 ? 0 : size == 2 ? -32768 : size == 4 ? INT32_MIN : INT64_MIN;
             long long hi = size == 1 ? 255 : size == 2 ? 32767 : size == 4 ? INT32_MAX : INT64_MAX;
@@ -353,7 +412,9 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
             for (int i = 0; i < size; ++i) put_u8(b, static_cast<uint8_t>((u >> (8 * i)) & 0xFF));
             return true;
         }
-        case kFlt8: case kReal: case kFltN: {
+        case kFlt8:
+        case kReal:
+        case kFltN: {
             if (!parse_double(text, dv)) {
                 error = "not a number: " + text;
                 return false;
@@ -368,7 +429,9 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
             }
             return true;
         }
-        case kDateTime: case kDateTime4: case kDateTimeN: {
+        case kDateTime:
+        case kDateTime4:
+        case kDateTimeN: {
             int32_t days = 0;
             uint32_t ticks = 0;
             if (!parse_datetime(text, days, ticks)) {
@@ -390,7 +453,9 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
             }
             return true;
         }
-        case kMoney: case kMoney4: case kMoneyN: {
+        case kMoney:
+        case kMoney4:
+        case kMoneyN: {
             if (!parse_money(text, iv)) {
                 error = "not an amount of money: " + text;
                 return false;
@@ -410,7 +475,8 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
             }
             return true;
         }
-        case kNumeric: case kDecimal: {
+        case kNumeric:
+        case kDecimal: {
             bool neg = false;
             std::string digits;
             Bytes mag;
@@ -469,20 +535,29 @@ void Reader::skip(size_t len) {
 
 bool read_length_info(Reader& r, ColumnFormat& col) {
     switch (col.type) {
-        case kChar: case kVarChar: case kBinary: case kVarBinary: case kIntN: case kFltN:
-        case kDateTimeN: case kMoneyN:
+        case kChar:
+        case kVarChar:
+        case kBinary:
+        case kVarBinary:
+        case kIntN:
+        case kFltN:
+        case kDateTimeN:
+        case kMoneyN:
             col.max_length = r.u8();
             break;
-        case kNumeric: case kDecimal:
+        case kNumeric:
+        case kDecimal:
             col.max_length = r.u8();
             col.precision = r.u8();
             col.scale = r.u8();
             break;
-        case kText: case kImage:
+        case kText:
+        case kImage:
             col.max_length = r.i32();
             r.skip(r.u16());
             break;
-        case kLongChar: case kLongBinary:
+        case kLongChar:
+        case kLongBinary:
             col.max_length = r.i32();
             break;
         default:
@@ -495,7 +570,8 @@ bool read_length_info(Reader& r, ColumnFormat& col) {
 
 namespace {
 std::string datetime_text(int32_t days, uint32_t ticks) {
-    int y; unsigned m, d;
+    int y;
+    unsigned m, d;
     civil_from_days(kDays1900 + days, y, m, d);
     uint64_t ms = (static_cast<uint64_t>(ticks) * 1000 + 150) / 300;
     char buf[40];
@@ -506,7 +582,8 @@ std::string datetime_text(int32_t days, uint32_t ticks) {
 }
 std::string scaled_text(const std::string& digits, bool neg, int scale) {
     std::string d = digits;
-    if (static_cast<int>(d.size()) <= scale) d.insert(0, static_cast<size_t>(scale) + 1 - d.size(), '0');
+    if (static_cast<int>(d.size()) <= scale)
+        d.insert(0, static_cast<size_t>(scale) + 1 - d.size(), '0');
     if (scale > 0) d.insert(d.size() - static_cast<size_t>(scale), ".");
     return neg ? "-" + d : d;
 }
@@ -525,19 +602,24 @@ bool read_value(Reader& r, const ColumnFormat& col, std::string& text, bool& is_
     is_null = false;
     size_t len = 0;
     switch (col.type) {
-        case kChar: case kVarChar: case kBinary: case kVarBinary:
+        case kChar:
+        case kVarChar:
+        case kBinary:
+        case kVarBinary:
             len = r.u8();
             if (len == 0) break;
             text = r.str(len);
             if (col.type == kBinary || col.type == kVarBinary) text = hex_text(text);
             return !r.bad;
-        case kLongChar: case kLongBinary:
+        case kLongChar:
+        case kLongBinary:
             len = r.u32();
             if (len == 0) break;
             text = r.str(len);
             if (col.type == kLongBinary) text = hex_text(text);
             return !r.bad;
-        case kText: case kImage:
+        case kText:
+        case kImage:
             len = r.u8();
             if (len == 0) break;
             r.skip(len + 8);
@@ -576,17 +658,28 @@ bool read_value(Reader& r, const ColumnFormat& col, std::string& text, bool& is_
     };
     char buf[64];
     switch (type) {
-        case kInt1: case kBit: case kInt2: case kInt4: case kInt8: case kIntN: {
+        case kInt1:
+        case kBit:
+        case kInt2:
+        case kInt4:
+        case kInt8:
+        case kIntN: {
             unsigned long long v = le(0, size);
             long long sv;
-            if (size == 1) sv = static_cast<long long>(v);
-            else if (size == 2) sv = static_cast<int16_t>(v);
-            else if (size == 4) sv = static_cast<int32_t>(v);
-            else sv = static_cast<long long>(v);
+            if (size == 1)
+                sv = static_cast<long long>(v);
+            else if (size == 2)
+                sv = static_cast<int16_t>(v);
+            else if (size == 4)
+                sv = static_cast<int32_t>(v);
+            else
+                sv = static_cast<long long>(v);
             text = std::to_string(sv);
             return true;
         }
-        case kFlt8: case kReal: case kFltN: {
+        case kFlt8:
+        case kReal:
+        case kFltN: {
             if (size == 4) {
                 float f;
                 memcpy(&f, u, 4);
@@ -599,23 +692,32 @@ bool read_value(Reader& r, const ColumnFormat& col, std::string& text, bool& is_
             text = buf;
             return true;
         }
-        case kDateTime: case kDateTime4: case kDateTimeN:
+        case kDateTime:
+        case kDateTime4:
+        case kDateTimeN:
             if (size == 4)
                 text = datetime_text(static_cast<int32_t>(le(0, 2)),
                                      static_cast<uint32_t>(le(2, 2) * 60 * 300));
             else
-                text = datetime_text(static_cast<int32_t>(le(0, 4)), static_cast<uint32_t>(le(4, 4)));
+                text =
+                    datetime_text(static_cast<int32_t>(le(0, 4)), static_cast<uint32_t>(le(4, 4)));
             return true;
-        case kMoney: case kMoney4: case kMoneyN: {
+        case kMoney:
+        case kMoney4:
+        case kMoneyN: {
             long long v;
-            if (size == 4) v = static_cast<int32_t>(le(0, 4));
-            else v = static_cast<long long>((le(0, 4) << 32) | le(4, 4));
+            if (size == 4)
+                v = static_cast<int32_t>(le(0, 4));
+            else
+                v = static_cast<long long>((le(0, 4) << 32) | le(4, 4));
             bool neg = v < 0;
-            unsigned long long a = neg ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+            unsigned long long a = neg ? 0ULL - static_cast<unsigned long long>(v)
+                                       : static_cast<unsigned long long>(v);
             text = scaled_text(std::to_string(a), neg, 4);
             return true;
         }
-        case kNumeric: case kDecimal: {
+        case kNumeric:
+        case kDecimal: {
             // Magnitude big-endian after the sign byte; convert to decimal digits.
             std::vector<uint8_t> mag(u + 1, u + size);
             std::string digits;

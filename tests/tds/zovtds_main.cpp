@@ -31,17 +31,26 @@ int main(int argc, char** argv) {
     int opt;
     while ((opt = getopt(argc, argv, "s:p:c:n:l:")) != -1) {
         switch (opt) {
-            case 's': scenario_path = optarg; break;
-            case 'c': conf_path = optarg; break;
-            case 'n': section = optarg; break;
-            case 'l': log_path = optarg; break;
+            case 's':
+                scenario_path = optarg;
+                break;
+            case 'c':
+                conf_path = optarg;
+                break;
+            case 'n':
+                section = optarg;
+                break;
+            case 'l':
+                log_path = optarg;
+                break;
             case 'p': {
                 char* end = nullptr;
                 port = strtol(optarg, &end, 10);
                 if (*end != '\0' || port < 0 || port > 65535) return usage();
                 break;
             }
-            default: return usage();
+            default:
+                return usage();
         }
     }
     if (scenario_path.empty() || optind != argc) return usage();

@@ -38,7 +38,7 @@ batch select slow
 
 // Captures what PRINT writes, by pointing the log stream at a temporary file.
 class LogCapture {
-public:
+  public:
     LogCapture() {
         file_ = tmpfile();
         saved_ = stder;
@@ -59,13 +59,13 @@ public:
     }
     bool has(const std::string& what) { return text().find(what) != std::string::npos; }
 
-private:
+  private:
     FILE* file_;
     FILE* saved_;
 };
 
 class Zemct : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(env.start(kScenario, error)) << error;
@@ -110,19 +110,30 @@ TEST(ZemctTables, DisplayWidth) {
         const char* name;
         CS_INT expected;
     } cases[] = {
-        {CS_CHAR_TYPE, 20, "c", 20},         {CS_VARCHAR_TYPE, 5000, "c", 1024},
-        {CS_TEXT_TYPE, 32768, "c", 1024},    {CS_IMAGE_TYPE, 10, "c", 10},
-        {CS_BINARY_TYPE, 8, "b", 18},        {CS_VARBINARY_TYPE, 2000, "b", 1024},
-        {CS_TINYINT_TYPE, 1, "t", 3},        {CS_BIT_TYPE, 1, "b", 3},
-        {CS_SMALLINT_TYPE, 2, "s", 6},       {CS_INT_TYPE, 4, "i", 11},
-        {CS_REAL_TYPE, 4, "r", 20},          {CS_FLOAT_TYPE, 8, "f", 20},
-        {CS_DATETIME_TYPE, 8, "d", 30},      {CS_DATETIME4_TYPE, 4, "d", 30},
-        {CS_MONEY_TYPE, 8, "m", 24},         {CS_MONEY4_TYPE, 4, "m", 24},
-        {CS_NUMERIC_TYPE, 35, "n", 79},      {CS_DECIMAL_TYPE, 35, "n", 79},
-        {CS_LONGCHAR_TYPE, 100, "l", 12},    {CS_LONGBINARY_TYPE, 100, "l", 12},
+        {CS_CHAR_TYPE, 20, "c", 20},
+        {CS_VARCHAR_TYPE, 5000, "c", 1024},
+        {CS_TEXT_TYPE, 32768, "c", 1024},
+        {CS_IMAGE_TYPE, 10, "c", 10},
+        {CS_BINARY_TYPE, 8, "b", 18},
+        {CS_VARBINARY_TYPE, 2000, "b", 1024},
+        {CS_TINYINT_TYPE, 1, "t", 3},
+        {CS_BIT_TYPE, 1, "b", 3},
+        {CS_SMALLINT_TYPE, 2, "s", 6},
+        {CS_INT_TYPE, 4, "i", 11},
+        {CS_REAL_TYPE, 4, "r", 20},
+        {CS_FLOAT_TYPE, 8, "f", 20},
+        {CS_DATETIME_TYPE, 8, "d", 30},
+        {CS_DATETIME4_TYPE, 4, "d", 30},
+        {CS_MONEY_TYPE, 8, "m", 24},
+        {CS_MONEY4_TYPE, 4, "m", 24},
+        {CS_NUMERIC_TYPE, 35, "n", 79},
+        {CS_DECIMAL_TYPE, 35, "n", 79},
+        {CS_LONGCHAR_TYPE, 100, "l", 12},
+        {CS_LONGBINARY_TYPE, 100, "l", 12},
         {CS_BIGINT_TYPE, 8, "x", 12},
         // A name longer than the type's width makes the column as wide as the name + 1.
-        {CS_INT_TYPE, 4, "a_rather_long_name", 19}, {CS_CHAR_TYPE, 0, "", 1},
+        {CS_INT_TYPE, 4, "a_rather_long_name", 19},
+        {CS_CHAR_TYPE, 0, "", 1},
     };
     for (const auto& c : cases) {
         CS_DATAFMT f{};
@@ -140,8 +151,10 @@ TEST(ZemctTables, TimeoutFromTheEnvironment) {
         int expected;
     } cases[] = {{nullptr, 60}, {"", 60}, {"5", 5}, {"0", 0}, {"-3", 0}, {"abc", 60}, {"7x", 60}};
     for (const auto& c : cases) {
-        if (c.value) setenv("COLL_DB_TIMEOUT", c.value, 1);
-        else unsetenv("COLL_DB_TIMEOUT");
+        if (c.value)
+            setenv("COLL_DB_TIMEOUT", c.value, 1);
+        else
+            unsetenv("COLL_DB_TIMEOUT");
         EXPECT_EQ(zem_db_timeout(), c.expected) << (c.value ? c.value : "unset");
     }
     unsetenv("COLL_DB_TIMEOUT");
@@ -154,11 +167,11 @@ TEST_F(Zemct, ExecuteCmdCases) {
         int expected;
         bool cancelled;  // the rest of the answer was cancelled with an attention
     } cases[] = {
-        {"update t set x = 1", 1, false},   // DONE only
-        {"select x from t", 0, true},       // rows are no success here: cancelled
-        {"exec p", 1, false},               // a return status alone is discarded
-        {"select missing", 0, false},       // the server's error
-        {"update t set x = 1", 1, false},   // and the connection goes on
+        {"update t set x = 1", 1, false},  // DONE only
+        {"select x from t", 0, true},      // rows are no success here: cancelled
+        {"exec p", 1, false},              // a return status alone is discarded
+        {"select missing", 0, false},      // the server's error
+        {"update t set x = 1", 1, false},  // and the connection goes on
     };
     for (const auto& c : cases) {
         int attentions = count(LogEntry::Attention);
@@ -306,7 +319,7 @@ TEST(ZemctTables, PanicEndsWithStatus1) {
 
 // The time-out is set on the context, so these make their own.
 class ZemctTimeout : public Zemct {
-protected:
+  protected:
     void SetUp() override {
         setenv("COLL_DB_TIMEOUT", "1", 1);
         Zemct::SetUp();

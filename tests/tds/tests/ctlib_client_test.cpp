@@ -56,7 +56,7 @@ batch select many
 )";
 
 class CtlibClient : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_seen = {};
         std::string error;
@@ -90,8 +90,12 @@ protected:
         CS_RETCODE rc;
         while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
             switch (type) {
-                case CS_ROW_RESULT: case CS_STATUS_RESULT: case CS_PARAM_RESULT: {
-                    trail += type == CS_ROW_RESULT ? "rows[" : type == CS_STATUS_RESULT ? "status[" : "params[";
+                case CS_ROW_RESULT:
+                case CS_STATUS_RESULT:
+                case CS_PARAM_RESULT: {
+                    trail += type == CS_ROW_RESULT      ? "rows["
+                             : type == CS_STATUS_RESULT ? "status["
+                                                        : "params[";
                     CS_INT n = 0;
                     ct_res_info(cmd, CS_NUMDATA, &n, CS_UNUSED, nullptr);
                     std::vector<std::string> bufs(static_cast<size_t>(n), std::string(64, '\0'));
@@ -103,25 +107,35 @@ protected:
                         f.format = CS_FMT_NULLTERM;
                         f.maxlength = 64;
                         f.count = 1;
-                        ct_bind(cmd, i + 1, &f, bufs[static_cast<size_t>(i)].data(), &lens[static_cast<size_t>(i)],
-                                &inds[static_cast<size_t>(i)]);
+                        ct_bind(cmd, i + 1, &f, bufs[static_cast<size_t>(i)].data(),
+                                &lens[static_cast<size_t>(i)], &inds[static_cast<size_t>(i)]);
                     }
                     CS_INT count = 0;
                     while (ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &count) == CS_SUCCEED) {
                         trail += "(";
                         for (CS_INT i = 0; i < n; ++i) {
                             trail += i ? "," : "";
-                            trail += inds[static_cast<size_t>(i)] == -1 ? "NULL" : bufs[static_cast<size_t>(i)].c_str();
+                            trail += inds[static_cast<size_t>(i)] == -1
+                                         ? "NULL"
+                                         : bufs[static_cast<size_t>(i)].c_str();
                         }
                         trail += ")";
                     }
                     trail += "] ";
                     break;
                 }
-                case CS_CMD_SUCCEED: trail += "succeed "; break;
-                case CS_CMD_DONE: trail += "done "; break;
-                case CS_CMD_FAIL: trail += "fail "; break;
-                default: trail += "type" + std::to_string(type) + " "; break;
+                case CS_CMD_SUCCEED:
+                    trail += "succeed ";
+                    break;
+                case CS_CMD_DONE:
+                    trail += "done ";
+                    break;
+                case CS_CMD_FAIL:
+                    trail += "fail ";
+                    break;
+                default:
+                    trail += "type" + std::to_string(type) + " ";
+                    break;
             }
         }
         trail += rc == CS_END_RESULTS ? "end" : "rc" + std::to_string(rc);
@@ -150,12 +164,14 @@ TEST_F(CtlibClient, BatchWithTwoResultSetsStatusAndMessage) {
     ASSERT_EQ(connect("sa"), CS_SUCCEED);
     CS_COMMAND* cmd = nullptr;
     ASSERT_EQ(ct_cmd_alloc(conn, &cmd), CS_SUCCEED);
-    ASSERT_EQ(ct_command(cmd, CS_LANG_CMD, const_cast<char*>("exec   two_sets\n"), CS_NULLTERM, CS_UNUSED),
+    ASSERT_EQ(ct_command(cmd, CS_LANG_CMD, const_cast<char*>("exec   two_sets\n"), CS_NULLTERM,
+                         CS_UNUSED),
               CS_SUCCEED);
     ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
-    EXPECT_EQ(run(cmd),
-              "rows[(alpha,1,Feb 29 2024 01:45PM,12.5000,-12345.67)(NULL,NULL,NULL,NULL,NULL)] done "
-              "rows[(3.25)] done status[(5)] succeed done succeed done end");
+    EXPECT_EQ(
+        run(cmd),
+        "rows[(alpha,1,Feb 29 2024 01:45PM,12.5000,-12345.67)(NULL,NULL,NULL,NULL,NULL)] done "
+        "rows[(3.25)] done status[(5)] succeed done succeed done end");
     ct_cmd_drop(cmd);
     ASSERT_EQ(g_seen.server.size(), 1u);
     EXPECT_EQ(g_seen.server[0], std::make_pair(2601, 16));
@@ -165,8 +181,9 @@ TEST_F(CtlibClient, ProcedureCallWithParameters) {
     ASSERT_EQ(connect("sa"), CS_SUCCEED);
     CS_COMMAND* cmd = nullptr;
     ASSERT_EQ(ct_cmd_alloc(conn, &cmd), CS_SUCCEED);
-    ASSERT_EQ(ct_command(cmd, CS_RPC_CMD, const_cast<char*>("myproc"), CS_NULLTERM, CS_NO_RECOMPILE),
-              CS_SUCCEED);
+    ASSERT_EQ(
+        ct_command(cmd, CS_RPC_CMD, const_cast<char*>("myproc"), CS_NULLTERM, CS_NO_RECOMPILE),
+        CS_SUCCEED);
     CS_DATAFMT f{};
     f.datatype = CS_CHAR_TYPE;
     f.maxlength = 9;
@@ -219,7 +236,9 @@ TEST_F(CtlibClient, CancelIsAcknowledgedAndTheConnectionGoesOn) {
     EXPECT_EQ(type, CS_ROW_RESULT);
     EXPECT_EQ(ct_cancel(nullptr, cmd, CS_CANCEL_ALL), CS_SUCCEED);
     EXPECT_TRUE(env.server.wait_for(
-        [](const std::vector<LogEntry>& l) { return !l.empty() && l.back().kind == LogEntry::Attention; },
+        [](const std::vector<LogEntry>& l) {
+            return !l.empty() && l.back().kind == LogEntry::Attention;
+        },
         2000));
     ct_cmd_drop(cmd);
     ASSERT_EQ(ct_cmd_alloc(conn, &cmd), CS_SUCCEED);

@@ -46,7 +46,7 @@ batch select dropped
 )";
 
 class DblibClient : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_msgs.clear();
         g_errs.clear();

@@ -24,7 +24,7 @@ std::string read_file(const std::string& path) {
 }
 
 class Program : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string tmpl = (std::filesystem::temp_directory_path() / "zovtdsprog.XXXXXX").string();
         ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
@@ -46,8 +46,8 @@ protected:
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
         std::string s = dir + "/s.scn", c = dir + "/freetds.conf", l = dir + "/server.log";
-        const char* argv[] = {ZOVTDS_PROGRAM, "-s", s.c_str(), "-c", c.c_str(), "-l", l.c_str(),
-                              nullptr};
+        const char* argv[] = {ZOVTDS_PROGRAM, "-s", s.c_str(), "-c",
+                              c.c_str(),      "-l", l.c_str(), nullptr};
         int rc = posix_spawn(&pid, ZOVTDS_PROGRAM, &fa, nullptr, const_cast<char**>(argv), environ);
         posix_spawn_file_actions_destroy(&fa);
         close(fds[1]);

@@ -16,7 +16,7 @@ namespace zovtds {
 namespace {
 
 class RawClient {
-public:
+  public:
     explicit RawClient(int port) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
@@ -34,8 +34,14 @@ public:
         do {
             size_t n = std::min(packet - 8, payload.size() - off);
             bool last = off + n == payload.size();
-            Bytes p = {type, static_cast<uint8_t>(last ? 1 : 0), static_cast<uint8_t>((n + 8) >> 8),
-                       static_cast<uint8_t>((n + 8) & 0xFF), 0, 0, 0, 0};
+            Bytes p = {type,
+                       static_cast<uint8_t>(last ? 1 : 0),
+                       static_cast<uint8_t>((n + 8) >> 8),
+                       static_cast<uint8_t>((n + 8) & 0xFF),
+                       0,
+                       0,
+                       0,
+                       0};
             p.insert(p.end(), payload.begin() + static_cast<long>(off),
                      payload.begin() + static_cast<long>(off + n));
             ASSERT_EQ(write(fd_, p.data(), p.size()), static_cast<ssize_t>(p.size()));
@@ -72,7 +78,7 @@ public:
         send_message(kPacketLogin, b);
     }
 
-private:
+  private:
     bool read_exact(uint8_t* p, size_t n) {
         size_t got = 0;
         while (got < n) {
@@ -104,7 +110,7 @@ int final_done_status(const Bytes& r) {
 }
 
 class Raw : public ::testing::Test {
-protected:
+  protected:
     void start(const std::string& text) {
         Scenario sc;
         std::string error;

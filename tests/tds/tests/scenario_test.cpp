@@ -65,8 +65,10 @@ TEST(Scenario, FaultsNameTheirLine) {
         {"batch x\n  row 1\n", "line 2: row without result"},
         {"batch x\n  result a:int\n  row 1 2\n", "line 3: row has 2 values for 1 columns"},
         {"batch x\n  result a:integer\n", "line 2: unknown type 'integer'"},
-        {"batch x\n  result a:int\n  row NULL\n  row abc\n", "line 4: not an integer of 4 bytes: abc"},
-        {"batch x\n  result a:varchar(2)\n  row 'abc'\n", "line 3: text longer than its column: abc"},
+        {"batch x\n  result a:int\n  row NULL\n  row abc\n",
+         "line 4: not an integer of 4 bytes: abc"},
+        {"batch x\n  result a:varchar(2)\n  row 'abc'\n",
+         "line 3: text longer than its column: abc"},
         {"batch x\n  delay soon\n", "line 2: delay MS"},
         {"login maybe\n", "line 1: login refuse [user] | login delay MS | login drop"},
         {"match (\n", "line 1: bad pattern"},
@@ -84,9 +86,10 @@ TEST(Scenario, FaultsNameTheirLine) {
 TEST(Scenario, MatchesBatchesAndRpcs) {
     Scenario s;
     std::string error;
-    ASSERT_TRUE(parse_scenario("batch SELECT 1\nmatch ^select \\d+ from t$\n"
-                               "rpc p @a=1\nrpc p\n",
-                               s, error))
+    ASSERT_TRUE(
+        parse_scenario("batch SELECT 1\nmatch ^select \\d+ from t$\n"
+                       "rpc p @a=1\nrpc p\n",
+                       s, error))
         << error;
     EXPECT_EQ(find_batch(s, normalise_sql("  select\n\t1 ")), &s.entries[0]);
     EXPECT_EQ(find_batch(s, "select 42 from t"), &s.entries[1]);

@@ -74,12 +74,12 @@ TEST(Wire, RefusesValuesThatDoNotFit) {
         bool is_null;
         const char* text;
     } cases[] = {
-        {{"", kInt4, 0, 0, 0, 0}, true, ""},             // a fixed type has no NULL
+        {{"", kInt4, 0, 0, 0, 0}, true, ""},  // a fixed type has no NULL
         {{"", kInt2, 0, 0, 0, 0}, false, "40000"},
         {{"", kInt4, 0, 0, 0, 0}, false, "12x"},
         {{"", kVarChar, 2, 0, 0, 0}, false, "abc"},
-        {{"", kNumeric, 0, 4, 2, 0}, false, "123.45"},   // five digits in precision 4
-        {{"", kNumeric, 0, 10, 2, 0}, false, "1.234"},   // more decimals than the scale
+        {{"", kNumeric, 0, 4, 2, 0}, false, "123.45"},  // five digits in precision 4
+        {{"", kNumeric, 0, 10, 2, 0}, false, "1.234"},  // more decimals than the scale
         {{"", kDateTime, 0, 0, 0, 0}, false, "2023-02-29"},
         {{"", kMoney, 0, 0, 0, 0}, false, "1.00001"},
     };
@@ -92,9 +92,9 @@ TEST(Wire, RefusesValuesThatDoNotFit) {
 }
 
 TEST(Wire, NumericLengthFollowsPrecision) {
-    const int expected[][2] = {{1, 2}, {2, 2}, {3, 3}, {4, 3}, {5, 4}, {7, 4}, {8, 5},
-                               {9, 5}, {10, 6}, {12, 6}, {13, 7}, {19, 9}, {20, 10},
-                               {28, 13}, {29, 14}, {38, 17}};
+    const int expected[][2] = {{1, 2},   {2, 2},   {3, 3},   {4, 3},  {5, 4},  {7, 4},
+                               {8, 5},   {9, 5},   {10, 6},  {12, 6}, {13, 7}, {19, 9},
+                               {20, 10}, {28, 13}, {29, 14}, {38, 17}};
     for (const auto& e : expected) EXPECT_EQ(numeric_bytes(e[0]), e[1]) << "precision " << e[0];
 }
 
