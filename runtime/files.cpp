@@ -42,7 +42,8 @@ void copy_path(char* out, const std::string& text) {
 
 int32_t get_file_size(const char* path) {
     if (!path) return -1;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO does not wait for a writer (it then has no size).
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     // A directory opens read-only too, but its end offset is no size.
     struct stat st;

@@ -23,7 +23,8 @@
 char* u_pfilen(const char* path, char* dirOut, char* dirSlashOut, char* baseOut, char* extOut,
                char* fileOut);
 
-// Size of the file in bytes (its end offset), -1 when it cannot be opened.
+// Size of the file in bytes (its end offset), -1 when it cannot be opened or has no size
+// (a directory, a FIFO).
 int32_t get_file_size(const char* path);
 
 // Flags of readfile.

@@ -1,6 +1,7 @@
 // A scratch directory for tests, removed with everything in it at the end of its scope.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,3 +48,18 @@ inline std::string cfg_read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// Runs the death tests of a scope in a freshly started copy of the test program (the
+// state a process fixes on first use starts over), restoring the style afterwards.
+class CfgFreshProcessDeathTests {
+  public:
+    CfgFreshProcessDeathTests() : saved_(GTEST_FLAG_GET(death_test_style)) {
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+    }
+    ~CfgFreshProcessDeathTests() { GTEST_FLAG_SET(death_test_style, saved_); }
+    CfgFreshProcessDeathTests(const CfgFreshProcessDeathTests&) = delete;
+    CfgFreshProcessDeathTests& operator=(const CfgFreshProcessDeathTests&) = delete;
+
+  private:
+    std::string saved_;
+};

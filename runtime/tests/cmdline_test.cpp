@@ -229,7 +229,7 @@ TEST(ArgumentFiles, NestedFilesAreSplicedInPlace) {
 }
 
 TEST(ArgumentFiles, TenFilesAreTheLimit) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    CfgFreshProcessDeathTests fresh;
     CfgTempDir dir;
     // A chain of n files: each names the next.
     auto chain = [&](int n) {
@@ -249,7 +249,7 @@ TEST(ArgumentFiles, TenFilesAreTheLimit) {
 }
 
 TEST(ArgumentFiles, UnloadableFileEndsTheProgram) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    CfgFreshProcessDeathTests fresh;
     CfgTempDir dir;
     EXPECT_EXIT(cmdline({"prog", "-filein"}), ::testing::ExitedWithCode(95), "");
     EXPECT_EXIT(cmdline({"prog", "@" + (dir / "missing")}), ::testing::ExitedWithCode(95), "");

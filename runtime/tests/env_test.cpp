@@ -13,6 +13,7 @@
 
 #include "runtime/alloc.h"
 #include "runtime/cmdline.h"
+#include "runtime/tests/cfg_tempdir.h"
 #include "runtime/trace.h"
 
 namespace {
@@ -311,7 +312,7 @@ TEST_F(EnvTest, LaterCallsFillOnlyWhatIsEmpty) {
 }
 
 TEST_F(EnvTest, CollDebugReplacesTheCommandLineLevels) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    CfgFreshProcessDeathTests fresh;
     EXPECT_EXIT(coll_debug_child(), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(debug_option_child(), ::testing::ExitedWithCode(0), "");
 }
@@ -383,7 +384,7 @@ bool same(const char* a, const char* b) { return (!a && !b) || (a && b && std::s
 
 // The codes are fixed on first use, so each case runs in a process of its own.
 TEST_P(DbTypeTest, CodesAreFixedOnFirstUse) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    CfgFreshProcessDeathTests fresh;
     EXPECT_EXIT(db_type_child(GetParam()), ::testing::ExitedWithCode(0), "");
 }
 
@@ -408,7 +409,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DbTypeTest,
 }
 
 TEST(DbType, AnAliasAskedForBeforeTheCodeStaysAbsent) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    CfgFreshProcessDeathTests fresh;
     EXPECT_EXIT(alias_first_child(), ::testing::ExitedWithCode(0), "");
 }
 

@@ -154,6 +154,11 @@ TEST(GetFileSize, SizeOrMinusOne) {
     EXPECT_EQ(get_file_size(dir.write("f", "12345").c_str()), 5);
     EXPECT_EQ(get_file_size((dir / "missing").c_str()), -1);
     EXPECT_EQ(get_file_size(dir.path().c_str()), -1);  // a directory has no size to read
+    // Nor has a FIFO, and asking must not wait for a writer.
+    std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(get_file_size(fifo.c_str()), -1);
+    EXPECT_EQ(u_loadfile(fifo.c_str(), nullptr, nullptr), nullptr);
 }
 
 // ---- directories ---------------------------------------------------------------------

@@ -118,7 +118,7 @@ TEST_F(NameFields, ADirectoryThatIsNotOursIsNotUsed) {
 }
 
 TEST(TempDir, IsCreatedOwnerOnlyOnFirstUse) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    CfgFreshProcessDeathTests fresh;
     CfgTempDir dir;
     std::string made = dir / "tmp";
     EXPECT_EXIT(
@@ -182,7 +182,7 @@ struct SearchFixture {
 }
 
 TEST(InputFile, SearchOrder) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    CfgFreshProcessDeathTests fresh;
     SearchFixture fx;
     fx.point_env("zem");
     // Each step removes the file found before, so the next place is seen.
@@ -199,7 +199,7 @@ TEST(InputFile, SearchOrder) {
 }
 
 TEST(InputFile, ZypFallsBackToQel) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    CfgFreshProcessDeathTests fresh;
     SearchFixture fx;
     fx.point_env("zyp9");
     fx.ctl.write("qelcoll.ctl", "qel");
