@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@
 #include "runtime/strings.h"
 #include "runtime/tempnames.h"
 #include "runtime/trace.h"
+
+extern char** environ;
 
 volatile sig_atomic_t u_exec_last_signal = 0;
 
@@ -116,44 +119,48 @@ void child_report(const char* id, const char* text, long a, int err) {
     (void)w;
 }
 
-// Moves a descriptor out of 0..2 so that the dup2 calls cannot overwrite one another.
+// Keeps a descriptor out of 0..2, so that redirecting the child's standard descriptors can
+// never overwrite one of its sources. Returns the descriptor to use (close-on-exec).
 int lift_fd(int fd) {
     if (fd < 0 || fd > 2) return fd;
     int r = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    return r < 0 ? fd : r;
+    if (r < 0) return fd;
+    close(fd);
+    return r;
 }
 
-// The child after fork: only async-signal-safe calls; ends in exec or _exit.
-[[noreturn]] void child_exec(const execopt* opts, const createProcessComm* cpc,
-                             const char* path) {
-    setpgid(0, 0);
-    sigaction(SIGINT, &cpc->oldIntAction, nullptr);
-    sigaction(SIGQUIT, &cpc->oldQuitAction, nullptr);
-    struct sigaction dfl{};
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    sigaction(SIGPIPE, &dfl, nullptr);
-    sigprocmask(SIG_SETMASK, &cpc->oldSigMask, nullptr);
-
-    int in = lift_fd(cpc->stdinPipe[0]);
-    int out = lift_fd(opts->outpfile ? cpc->outFileFd : cpc->stdoutPipe[1]);
-    if (in >= 0 && dup2(in, 0) < 0) {
-        child_report("UEX4060E", "dup2 error ", 1, errno);
-        _exit(2);
+// Starts the program with posix_spawn: the child shares the parent's memory until it execs
+// (no copy-on-write of a large heap on every start) and runs only async-signal-safe code.
+// It becomes the leader of its own process group, gets the saved signal mask back, SIGPIPE
+// at its default and SIGINT/SIGQUIT as the parent had them. Returns 0 or an errno value.
+int spawn_child(const execopt* opts, const createProcessComm* cpc, const char* path,
+                char* const* argv, pid_t* pid) {
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t fa;
+    if (int e = posix_spawnattr_init(&attr)) return e;
+    if (int e = posix_spawn_file_actions_init(&fa)) {
+        posix_spawnattr_destroy(&attr);
+        return e;
     }
-    if (out >= 0) {
-        if (dup2(out, 1) < 0) {
-            child_report("UEX4060E", "dup2 error ", 2, errno);
-            _exit(2);
-        }
-        if (opts->retstderr && dup2(out, 2) < 0) {
-            child_report("UEX4060E", "dup2 error ", 3, errno);
-            _exit(2);
-        }
-    }
-    execv(path, cpc->argv);
-    child_report("UEX4080E", "exec() error", -1, errno);
-    _exit(127);
+    sigset_t dflt;
+    sigemptyset(&dflt);
+    sigaddset(&dflt, SIGPIPE);
+    if (cpc->oldIntAction.sa_handler != SIG_IGN) sigaddset(&dflt, SIGINT);
+    if (cpc->oldQuitAction.sa_handler != SIG_IGN) sigaddset(&dflt, SIGQUIT);
+    int e = posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    if (!e) e = posix_spawnattr_setpgroup(&attr, 0);
+    if (!e) e = posix_spawnattr_setsigmask(&attr, &cpc->oldSigMask);
+    if (!e) e = posix_spawnattr_setsigdefault(&attr, &dflt);
+    int in = cpc->stdinPipe[0];
+    int out = opts->outpfile ? cpc->outFileFd : cpc->stdoutPipe[1];
+    if (!e && in >= 0) e = posix_spawn_file_actions_adddup2(&fa, in, 0);
+    if (!e && out >= 0) e = posix_spawn_file_actions_adddup2(&fa, out, 1);
+    if (!e && out >= 0 && opts->retstderr) e = posix_spawn_file_actions_adddup2(&fa, out, 2);
+    if (!e) e = posix_spawn(pid, path, &fa, &attr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    return e;
 }
 
 // ---- the child's end -----------------------------------------------------------------
@@ -257,8 +264,9 @@ void take_line(const execopt* opts, createProcessComm* cpc, char* line, int32_t 
 
 void init_reader(createProcessComm* cpc) {
     if (cpc->rb.buff) return;
+    cpc->rbBuff = static_cast<char*>(U_MALLOC(2 * u_child_read_size + 1));
     cpc->rb.buff = cpc->rbBuff;
-    cpc->rb.maxBuffSize = 1025;
+    cpc->rb.maxBuffSize = u_child_read_size + 1;
 }
 
 // Reads what the stdout pipe holds now (non-blocking); marks its end.
@@ -378,7 +386,7 @@ int openPipedFile(createProcessComm*, const char* name, int* fdOut, const char* 
               strerror(err), name);
         return 1;
     }
-    *fdOut = fd;
+    *fdOut = lift_fd(fd);
     return 0;
 }
 
@@ -390,8 +398,8 @@ int openUNpipes(createProcessComm* cpc, int* readOut, int* writeOut) {
               err, strerror(err), cpc && cpc->p_cmd ? cpc->p_cmd : "");
         return 1;
     }
-    *readOut = fds[0];
-    *writeOut = fds[1];
+    *readOut = lift_fd(fds[0]);
+    *writeOut = lift_fd(fds[1]);
     if (u_trace_on(5)) PRINT('t', "uex6210", "Created pipes %d, %d.\n", fds[0], fds[1]);
     return 0;
 }
@@ -559,19 +567,27 @@ int CreateChildProcess(const char* cmd, const char* parms, execopt* opts,
         return 5;
     }
     fflush(nullptr);
-    pid_t pid = fork();
-    if (pid < 0) {
-        int err = errno;
-        u_reset_et_sigs(cpc);
-        u_msg(nullptr, __FILE__, __LINE__, "s", "uex4050", "Fork failure. errno=%d %s", err,
-              strerror(err));
+    pid_t pid = -1;
+    int err = spawn_child(opts, cpc, path, cpc->argv, &pid);
+    if (err == ENOEXEC && !cpc->shellCmd) {
+        // A script without "#!": run it with the shell, as execvp would.
+        std::vector<char*> shArgv{const_cast<char*>("sh"), cpc->p_cmd};
+        for (int i = 1; cpc->argv[i]; ++i) shArgv.push_back(cpc->argv[i]);
+        shArgv.push_back(nullptr);
+        err = spawn_child(opts, cpc, "/bin/sh", shArgv.data(), &pid);
+    }
+    u_reset_et_sigs(cpc);
+    if (err != 0) {
+        if (err == EAGAIN || err == ENOMEM) {
+            u_msg(nullptr, __FILE__, __LINE__, "s", "uex4050", "Fork failure. errno=%d %s", err,
+                  strerror(err));
+        } else {
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex4080", "exec() error, errno=%d %s", err,
+                  strerror(err));
+        }
         return 6;
     }
-    if (pid == 0) child_exec(opts, cpc, path);
-
-    u_reset_et_sigs(cpc);
     cpc->pid = pid;
-    setpgid(pid, pid);  // the child does the same; whichever runs first
     long pfd = syscall(SYS_pidfd_open, pid, 0);
     cpc->pidfd = pfd >= 0 ? static_cast<int>(pfd) : -1;
     if (u_trace_on(5)) PRINT('t', "uex4090", "Child pid= %d.\n", static_cast<int>(pid));
@@ -708,6 +724,7 @@ int CreateChildProcessEnd(execopt* opts) {
     }
     u_free_r_chain(cpc->outHead);
     if (cpc->outStream) U_FREE(cpc->outStream);
+    if (cpc->rbBuff) U_FREE(cpc->rbBuff);
     if (cpc->argv) U_FREE(cpc->argv);
     if (cpc->argText) U_FREE(cpc->argText);
     if (cpc->shellCmd) U_FREE(cpc->shellCmd);

@@ -97,9 +97,13 @@ struct createProcessComm {
     int32_t endMarkSeen;    // a line ended with the end mark 0x1A
     r_exec_chain* outHead;  // output lines collected while waiting
     r_exec_chain* outTail;
-    readBuff rb;            // line reader over the stdout pipe
-    char rbBuff[2056];
+    readBuff rb;            // line reader over the output (pipe or file)
+    char* rbBuff;           // its buffer, 2 * u_child_read_size + 1 bytes (u_malloc)
 };
+
+// Bytes asked for in one read of a child's output. Reads as large as a pipe holds keep the
+// reader close to a bare read loop; a line longer than one read arrives in pieces.
+constexpr int32_t u_child_read_size = 65536;
 
 // A new record: zeroed, descriptors -1 (u_malloc; freed by CreateChildProcessEnd).
 createProcessComm* u_new_cpc();
@@ -129,8 +133,8 @@ extern volatile sig_atomic_t u_exec_last_signal;
 // reading its output; on time-out ends its process group and sets pRC_timedout. Sets
 // maxWaitTime to the seconds taken. Returns 0 (7 when poll failed; the child is then ended).
 int waitForChildProcess(execopt* opts, createProcessComm* cpc);
-// Returns the output lines of the run (at most maxRetLines, 30000 when <= 0), up to a
-// line ending with the end mark 0x1A (removed); null when there were none.
+// Returns the non-empty output lines of the run (at most maxRetLines, 30000 when <= 0), up
+// to a line ending with the end mark 0x1A (removed); null when there were none.
 r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc);
 // Closes what is open, removes the temporary files (kept at trace level 9), ends and reaps
 // a child still running, frees the record and clears opts->ihandle. 0.
