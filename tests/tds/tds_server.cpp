@@ -73,6 +73,7 @@ struct Server::Connection {
     int fd = -1;
     int id = 0;
     bool closed = false;
+    std::atomic<bool> finished{false};  // the connection's thread is about to end
     uint8_t packet_no = 0;
     std::string database = "master";
 
@@ -291,6 +292,17 @@ void Server::accept_loop() {
         c->fd = fd;
         std::lock_guard<std::mutex> lock(mu_);
         c->id = ++next_id_;
+        // Threads of connections that have ended are joined here, so that a long-running
+        // server does not pile them up.
+        for (size_t i = 0; i < conns_.size();) {
+            if (conns_[i]->finished) {
+                workers_[i].join();
+                workers_.erase(workers_.begin() + static_cast<long>(i));
+                conns_.erase(conns_.begin() + static_cast<long>(i));
+            } else {
+                ++i;
+            }
+        }
         conns_.push_back(c);
         ++open_;
         workers_.emplace_back([this, c] { serve(c); });
@@ -390,6 +402,7 @@ void Server::serve(std::shared_ptr<Connection> c) {
         ~Closer() {
             c->close_fd();
             --s->open_;
+            c->finished = true;
         }
     } closer{this, c.get()};
 
@@ -441,6 +454,14 @@ void Server::serve(std::shared_ptr<Connection> c) {
     put_envchange(out, 1, c->database, "");
     put_envchange(out, 2, "us_english", "");
     put_loginack(out, 5, sc.server_name);
+    // CAPABILITY: the client's own request and response bitmaps, echoed.
+    const size_t cap = 568;
+    if (msg.size() >= cap + 3 && msg[cap] == kTokCapability) {
+        size_t len = msg[cap + 1] | (static_cast<size_t>(msg[cap + 2]) << 8);
+        if (cap + 3 + len <= msg.size())
+            out.insert(out.end(), msg.begin() + cap,
+                       msg.begin() + static_cast<long>(cap + 3 + len));
+    }
     put_done(out, kTokDone, 0, 0);
     if (!c->send_tokens(out, true)) return;
 
