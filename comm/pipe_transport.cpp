@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "comm/request.h"
 #include "comm/zovcomm.h"
@@ -62,8 +63,13 @@ void report_sigpipe(int line) {
     }
 }
 
-const char* pipe_dir() {
-    return env_vars.localtmpdir && *env_vars.localtmpdir ? env_vars.localtmpdir : nullptr;
+// What pipe names begin with: the pipe directory and one slash; empty when no directory
+// is configured (the pipes are then made in the current directory).
+std::string pipe_dir_prefix() {
+    std::string dir = env_vars.localtmpdir ? env_vars.localtmpdir : "";
+    while (!dir.empty() && dir.back() == '/') dir.pop_back();
+    if (env_vars.localtmpdir && *env_vars.localtmpdir) dir += '/';
+    return dir;
 }
 
 // The pipe names come from the configuration; read it when nobody has yet.
@@ -113,13 +119,10 @@ void copy_checked(char* out, size_t size, const char* in) {
 
 // True when the reply name lies directly in our pipe directory.
 bool reply_in_pipe_dir(const char* reply) {
-    const char* slash = strrchr(reply, '/');
-    const char* dir = pipe_dir();
-    if (!dir) return slash == nullptr;
-    if (!slash) return false;
-    size_t dlen = strlen(dir);
-    while (dlen > 1 && dir[dlen - 1] == '/') dlen--;
-    return static_cast<size_t>(slash - reply) == dlen && strncmp(reply, dir, dlen) == 0;
+    const std::string prefix = pipe_dir_prefix();
+    if (strncmp(reply, prefix.c_str(), prefix.size()) != 0) return false;
+    const char* base = reply + prefix.size();
+    return *base != '\0' && strchr(base, '/') == nullptr;
 }
 
 // Reads and drops whatever waits in the pipe: after a malformed record the boundaries of
@@ -516,11 +519,11 @@ void comm_pipe_reset_names() {
 
 int make_pipe_name(const char* kind, char* out) {
     ensure_env();
-    const char* dir = pipe_dir();
+    const std::string dir = pipe_dir_prefix();
     if (strcmp(kind, "col") == 0) {
         if (col_pipe_name[0] == '\0') {
             char name[sizeof col_pipe_name] = "";
-            if (dir) snprintf(name, sizeof name, "%s/", dir);
+            snprintf(name, sizeof name, "%s", dir.c_str());
             size_t n = strlen(name);
             snprintf(name + n, sizeof name - n, "col_");
             append_part(name, sizeof name, env_vars.serverid);
@@ -539,7 +542,7 @@ int make_pipe_name(const char* kind, char* out) {
     }
     if (!prefix_built) {
         char prefix[1024] = "";
-        if (dir) snprintf(prefix, sizeof prefix, "%s/", dir);
+        snprintf(prefix, sizeof prefix, "%s", dir.c_str());
         size_t n = strlen(prefix);
         snprintf(prefix + n, sizeof prefix - n, "prb_");
         append_part(prefix, sizeof prefix, env_vars.serverid);

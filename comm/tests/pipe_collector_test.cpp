@@ -288,6 +288,33 @@ TEST_F(Names, CollectorPipeNameTable) {
     }
 }
 
+TEST_F(Names, ATrailingSlashOnThePipeDirectoryChangesNothing) {
+    std::string slashed = dir_ + "//";
+    env_vars.localtmpdir = slashed.data();
+    auto* c = static_cast<comm_anchor*>(zovcomm("initc"));
+    ASSERT_NE(c, nullptr);
+    EXPECT_STREQ(c->coll_pipe, collector_pipe().c_str());
+    auto* p = static_cast<comm_anchor*>(zovcomm("init"));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(std::string(p->ulv_pipe).rfind(dir_ + "/prb_", 0), 0u) << p->ulv_pipe;
+
+    // The requester's own name passes the collector's directory check.
+    const char* parms[COMM_PARMS] = {};
+    data_request req;
+    ASSERT_EQ(comm_request_encode("A", 1, p->ulv_pipe, parms, &req, nullptr), 0);
+    unsigned char bytes[COMM_REQUEST_MAX];
+    comm_request_to_bytes(&req, bytes);
+    int fd = open(c->coll_pipe, O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, bytes, req.len), req.len);
+    close(fd);
+    auto* chain = static_cast<curs_list*>(zovcomm("get", c));
+    ASSERT_NE(chain, nullptr) << c->return_msg;
+    EXPECT_STREQ(chain->pipe->pipe, p->ulv_pipe);
+    zovcomm("term", p);
+    zovcomm("term", c);
+}
+
 TEST_F(Names, NamesThatDoNotFitAreRefused) {
     std::string long_server(90, 'S');
     env_vars.serverid = long_server.data();
