@@ -62,6 +62,11 @@ int main(int argc, char** argv) {
     sigaddset(&stop_set, SIGTERM);
     sigaddset(&stop_set, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stop_set, nullptr);
+    // An inherited "ignore" would discard them even while blocked.
+    struct sigaction sa {};
+    sa.sa_handler = [](int) {};
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
 
     zovtds::Scenario sc;
     std::string error;
