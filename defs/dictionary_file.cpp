@@ -35,11 +35,11 @@ constexpr int shown_max = 255;
 int shown(size_t n) { return static_cast<int>(std::min<size_t>(n, shown_max)); }
 
 struct dict_parse {
-    dictionary* open = nullptr;  // the entry being read; not yet in the list
-    bool opened = false;         // an entry was opened at least once
-    bool failed = false;         // the result is 1
-    bool stop = false;           // the reading ends
-    char* end = nullptr;         // end of the current statement
+    dictionary* open = nullptr;          // the entry being read; not yet in the list
+    bool opened = false;                 // an entry was opened at least once
+    bool failed = false;                 // the result is 1
+    bool stop = false;                   // the reading ends
+    char* end = nullptr;                 // end of the current statement
     std::set<const dictionary*> secret;  // entries whose initial value is a password
 };
 
@@ -72,7 +72,8 @@ bool resolve(std::string& v, char mark, bool* secret) {
     } else {
         value = u_retrieveEnvVar(name.c_str());
         if (value == nullptr) value = std::getenv(name.c_str());
-        if (value != nullptr && (u_env_is_password(name.c_str()) || contains_password(name.c_str())))
+        if (value != nullptr &&
+            (u_env_is_password(name.c_str()) || contains_password(name.c_str())))
             *secret = true;
     }
     if (value != nullptr) {
@@ -301,10 +302,17 @@ void statement(dict_parse& p) {
     }
     if (w == 0) return;
     switch (code) {
-        case DW_TYPE: rule_type(p, value); break;
-        case DW_INITIAL: rule_initial(p, value); break;
-        case DW_NUMBER: p.open->orig_type = 2; break;
-        default: break;
+        case DW_TYPE:
+            rule_type(p, value);
+            break;
+        case DW_INITIAL:
+            rule_initial(p, value);
+            break;
+        case DW_NUMBER:
+            p.open->orig_type = 2;
+            break;
+        default:
+            break;
     }
 }
 

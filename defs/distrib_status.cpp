@@ -19,10 +19,10 @@ struct field {
     { distrib_status_off::name, sizeof(distrib::name), offsetof(distrib, name) }
 // Every field that is not a pointer and not the password.
 const field fields[] = {
-    F(type),       F(distrib_name), F(logon_id),   F(server_id),    F(db_type),
-    F(db_typeA),   F(time_offset),  F(holiday),    F(interval),     F(held),
+    F(type),       F(distrib_name), F(logon_id),     F(server_id),  F(db_type),
+    F(db_typeA),   F(time_offset),  F(holiday),      F(interval),   F(held),
     F(continuous), F(classes),      F(window_start), F(window_end), F(next_time),
-    F(status),     F(time),         F(state),      F(send_false),
+    F(status),     F(time),         F(state),        F(send_false),
 };
 #undef F
 

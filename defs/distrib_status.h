@@ -20,9 +20,9 @@ void distrib_status_encode(const distrib* d, unsigned char* out);
 namespace distrib_status_off {
 inline constexpr size_t next = 0, type = 4, distrib_name = 6, logon_id = 31, password = 64,
                         server_id = 164, db_type = 197, db_typeA = 201, saturday_start = 208,
-                        sunday_start = 212, mon_fri_start = 216, time_offset = 220,
-                        holiday = 224, interval = 624, held = 628, continuous = 629,
-                        classes = 630, window_start = 732, window_end = 736, next_time = 740,
-                        status = 744, time = 749, state = 764, send_false = 766,
-                        syb_context = 768, syb_connection = 772, dbx = 776, dbapsa = 780;
+                        sunday_start = 212, mon_fri_start = 216, time_offset = 220, holiday = 224,
+                        interval = 624, held = 628, continuous = 629, classes = 630,
+                        window_start = 732, window_end = 736, next_time = 740, status = 744,
+                        time = 749, state = 764, send_false = 766, syb_context = 768,
+                        syb_connection = 772, dbx = 776, dbapsa = 780;
 }  // namespace distrib_status_off

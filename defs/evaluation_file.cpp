@@ -24,8 +24,15 @@
 
 namespace {
 
-enum { EW_EVAL = 1, EW_VALUE = 2, EW_CURSOR = 3, EW_COLUMN = 4, EW_OPERATOR = 5, EW_NAME = 6,
-       EW_END = 7 };
+enum {
+    EW_EVAL = 1,
+    EW_VALUE = 2,
+    EW_CURSOR = 3,
+    EW_COLUMN = 4,
+    EW_OPERATOR = 5,
+    EW_NAME = 6,
+    EW_END = 7
+};
 
 constexpr int shown_max = 255;
 int shown(int32_t n) { return std::min<int32_t>(n, shown_max); }
@@ -89,10 +96,10 @@ int rule_column(eval_parse& p, evaluation* e, const char* word, int32_t n) {
         const char* lower;
         int32_t function;
     } prefixes[] = {
-        {"AVG!", "avg!", COLF_AVG},     {"SUM!", "sum!", COLF_SUM},
-        {"MIN!", "min!", COLF_MIN},     {"MAX!", "max!", COLF_MAX},
-        {"WAVG!", "wavg!", COLF_WAVG},  {"TREND!", "trend!", COLF_TREND},
-        {"HW!", "hw!", COLF_HIGH_WATER}, {"LW!", "lw!", COLF_LOW_WATER},
+        {"AVG!", "avg!", COLF_AVG},       {"SUM!", "sum!", COLF_SUM},
+        {"MIN!", "min!", COLF_MIN},       {"MAX!", "max!", COLF_MAX},
+        {"WAVG!", "wavg!", COLF_WAVG},    {"TREND!", "trend!", COLF_TREND},
+        {"HW!", "hw!", COLF_HIGH_WATER},  {"LW!", "lw!", COLF_LOW_WATER},
         {"COUNT!", "count!", COLF_COUNT},
     };
     for (const auto& pre : prefixes) {
@@ -117,10 +124,14 @@ int rule_column(eval_parse& p, evaluation* e, const char* word, int32_t n) {
 
 int operator_flag(char c) {
     switch (c) {
-        case '<': return EVAL_LESS;
-        case '=': return EVAL_EQUAL;
-        case '>': return EVAL_GREATER;
-        default: return -1;
+        case '<':
+            return EVAL_LESS;
+        case '=':
+            return EVAL_EQUAL;
+        case '>':
+            return EVAL_GREATER;
+        default:
+            return -1;
     }
 }
 
@@ -147,7 +158,8 @@ int rule_operator(eval_parse& p, evaluation* e, const char* word, int32_t n) {
 int value_rule(eval_parse& p, int code, const char* word, int32_t n) {
     evaluation* e = p.open;
     switch (code) {
-        case EW_VALUE: return rule_value(e, word, n);
+        case EW_VALUE:
+            return rule_value(e, word, n);
         case EW_CURSOR:
             if (e->cur_name[0] != '\0') {
                 PRINT('e', "pev1355", "Duplicate Cursor Name\n");
@@ -159,8 +171,10 @@ int value_rule(eval_parse& p, int code, const char* word, int32_t n) {
             }
             std::memcpy(e->cur_name, word, static_cast<size_t>(n));
             return 0;
-        case EW_COLUMN: return rule_column(p, e, word, n);
-        case EW_OPERATOR: return rule_operator(p, e, word, n);
+        case EW_COLUMN:
+            return rule_column(p, e, word, n);
+        case EW_OPERATOR:
+            return rule_operator(p, e, word, n);
         case EW_NAME:
             if (e->eval_name[0] != '\0') {
                 PRINT('e', "pev1310", "Duplicate evaluation name\n");
@@ -172,7 +186,8 @@ int value_rule(eval_parse& p, int code, const char* word, int32_t n) {
             }
             std::memcpy(e->eval_name, word, static_cast<size_t>(n));
             return 0;
-        default: return 0;
+        default:
+            return 0;
     }
 }
 

@@ -76,13 +76,13 @@ constexpr int shown_max = 255;
 int shown(int32_t n) { return std::min<int32_t>(n, shown_max); }
 
 struct proc_parse {
-    distrib* open = nullptr;   // the block being read; not yet in the list
-    bool failed = false;       // the parse has failed: the result is 1
-    bool stop = false;         // the reading ends
-    bool saw_end = false;      // an end statement was read
-    int32_t today = 0;         // day number of the start of the parse
-    int32_t pending[3] = {};   // pending window starts, seconds; 0 none
-    char* end = nullptr;       // end of the current statement
+    distrib* open = nullptr;  // the block being read; not yet in the list
+    bool failed = false;      // the parse has failed: the result is 1
+    bool stop = false;        // the reading ends
+    bool saw_end = false;     // an end statement was read
+    int32_t today = 0;        // day number of the start of the parse
+    int32_t pending[3] = {};  // pending window starts, seconds; 0 none
+    char* end = nullptr;      // end of the current statement
 };
 
 // Marks the parse failed after a value error; returns 1 (the rule's result).
@@ -114,9 +114,12 @@ int32_t hhmm_seconds(const char* word) {
 
 operate** day_chain(distrib* d, int kind) {
     switch (kind) {
-        case 0: return &d->saturday_start;
-        case 1: return &d->sunday_start;
-        default: return &d->mon_fri_start;
+        case 0:
+            return &d->saturday_start;
+        case 1:
+            return &d->sunday_start;
+        default:
+            return &d->mon_fri_start;
     }
 }
 
@@ -151,8 +154,7 @@ int rule_type(proc_parse& p, distrib* d, const char* word, int32_t n, int32_t* a
 
 // Copies a word into a fixed text field after the duplicate and length checks.
 int rule_text(proc_parse& p, char* field, size_t width, const char* word, int32_t n,
-              const char* dup_id, const char* dup_text, const char* len_id,
-              const char* len_text) {
+              const char* dup_id, const char* dup_text, const char* len_id, const char* len_text) {
     if (field[0] != '\0') {
         PRINT('e', dup_id, "%s\n", dup_text);
         return value_error(p);
@@ -311,7 +313,8 @@ int rule_class(proc_parse& p, distrib* d, const char* word, int32_t n) {
 int value_rule(proc_parse& p, int code, const char* word, int32_t n, int32_t* advance) {
     distrib* d = p.open;
     switch (code) {
-        case PK_TYPE: return rule_type(p, d, word, n, advance);
+        case PK_TYPE:
+            return rule_type(p, d, word, n, advance);
         case PK_LOGON_ID:
             return rule_text(p, d->logon_id, sizeof(d->logon_id), word, n, "ppc1115",
                              "Duplicate logon_id specification", "ppc1120",
@@ -320,17 +323,28 @@ int value_rule(proc_parse& p, int code, const char* word, int32_t n, int32_t* ad
             return rule_text(p, d->password, sizeof(d->password), word, n, "ppc1105",
                              "Duplicate password specification", "ppc1110",
                              "Excessive length for password");
-        case PK_SERVER_ID: return rule_server_id(p, d, word, n);
-        case PK_SATURDAY_START: return rule_day_start(p, 0, word, n);
-        case PK_SUNDAY_START: return rule_day_start(p, 1, word, n);
-        case PK_MON_FRI_START: return rule_day_start(p, 2, word, n);
-        case PK_SATURDAY_END: return rule_day_end(p, d, 0, word, n);
-        case PK_SUNDAY_END: return rule_day_end(p, d, 1, word, n);
-        case PK_MON_FRI_END: return rule_day_end(p, d, 2, word, n);
-        case PK_INTERVAL: return rule_interval(p, d, word, n);
-        case PK_HOLIDAY: return rule_holiday(p, d, word, n, advance);
-        case PK_TIME_OFFSET: return rule_time_offset(p, d, word, n);
-        case PK_SLEEP: return rule_sleep(p, word, n);
+        case PK_SERVER_ID:
+            return rule_server_id(p, d, word, n);
+        case PK_SATURDAY_START:
+            return rule_day_start(p, 0, word, n);
+        case PK_SUNDAY_START:
+            return rule_day_start(p, 1, word, n);
+        case PK_MON_FRI_START:
+            return rule_day_start(p, 2, word, n);
+        case PK_SATURDAY_END:
+            return rule_day_end(p, d, 0, word, n);
+        case PK_SUNDAY_END:
+            return rule_day_end(p, d, 1, word, n);
+        case PK_MON_FRI_END:
+            return rule_day_end(p, d, 2, word, n);
+        case PK_INTERVAL:
+            return rule_interval(p, d, word, n);
+        case PK_HOLIDAY:
+            return rule_holiday(p, d, word, n, advance);
+        case PK_TIME_OFFSET:
+            return rule_time_offset(p, d, word, n);
+        case PK_SLEEP:
+            return rule_sleep(p, word, n);
         case PK_HOLD:
             if (yes_no(word) == 0) {
                 PRINT('e', "ppc1155", "Hold is not YES/NO\n");
@@ -360,7 +374,8 @@ int value_rule(proc_parse& p, int code, const char* word, int32_t n, int32_t* ad
             }
             d->send_false = word[0] == 'Y' ? 1 : 0;
             return 0;
-        case PK_CLASS: return rule_class(p, d, word, n);
+        case PK_CLASS:
+            return rule_class(p, d, word, n);
         case PK_MACHINE_ID:
             if (static_cast<size_t>(n) > sizeof(machine_id.mach)) {
                 PRINT('e', "ppc1125", "Excessive length for Machine_id\n");
@@ -369,7 +384,8 @@ int value_rule(proc_parse& p, int code, const char* word, int32_t n, int32_t* ad
             std::memset(machine_id.mach, ' ', sizeof(machine_id.mach));
             std::memcpy(machine_id.mach, word, static_cast<size_t>(n));
             return 0;
-        default: return 0;
+        default:
+            return 0;
     }
 }
 

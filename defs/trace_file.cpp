@@ -21,8 +21,15 @@
 
 namespace {
 
-enum { TW_TRACE = 1, TW_TRACEM = 2, TW_TRACED = 3, TW_ALL = 4, TW_SHOW_ROW = 5,
-       TW_SHOW_CURSOR = 6, TW_END = 7 };
+enum {
+    TW_TRACE = 1,
+    TW_TRACEM = 2,
+    TW_TRACED = 3,
+    TW_ALL = 4,
+    TW_SHOW_ROW = 5,
+    TW_SHOW_CURSOR = 6,
+    TW_END = 7
+};
 
 constexpr int shown_max = 255;
 int shown(int32_t n) { return std::min<int32_t>(n, shown_max); }
@@ -38,38 +45,53 @@ struct switch_msgs {
 const switch_msgs* msgs_of(int code) {
     static const switch_msgs trace = {"ptc4645", "Trace cursor name too long : %.*s\n", "ptc4655",
                                       "Cursor to trace (%s) not found\n"};
-    static const switch_msgs tracem = {"ptc4670", "Tracem cursor name too long : %.*s\n",
-                                       "ptc4680", "Cursor on which to trace math (%s) not found\n"};
-    static const switch_msgs traced = {"ptc4685", "Traced cursor name too long : %.*s\n",
-                                       "ptc4695",
+    static const switch_msgs tracem = {"ptc4670", "Tracem cursor name too long : %.*s\n", "ptc4680",
+                                       "Cursor on which to trace math (%s) not found\n"};
+    static const switch_msgs traced = {"ptc4685", "Traced cursor name too long : %.*s\n", "ptc4695",
                                        "Cursor on which to trace decodes (%s) not found\n"};
     static const switch_msgs show_row = {"ptc4700", "Show_row cursor name too long : %.*s\n",
                                          "ptc4705", "Cursor on which to show_row (%s) not found\n"};
-    static const switch_msgs show_cursor = {"ptc4710",
-                                            "Show_cursor cursor name too long : %.*s\n", "ptc4715",
+    static const switch_msgs show_cursor = {"ptc4710", "Show_cursor cursor name too long : %.*s\n",
+                                            "ptc4715",
                                             "Cursor on which to show_cursor (%s) not found\n"};
     switch (code) {
-        case TW_TRACE: return &trace;
-        case TW_TRACEM: return &tracem;
-        case TW_TRACED: return &traced;
-        case TW_SHOW_ROW: return &show_row;
-        default: return &show_cursor;
+        case TW_TRACE:
+            return &trace;
+        case TW_TRACEM:
+            return &tracem;
+        case TW_TRACED:
+            return &traced;
+        case TW_SHOW_ROW:
+            return &show_row;
+        default:
+            return &show_cursor;
     }
 }
 
 void set_switch(curs* c, int code) {
     switch (code) {
-        case TW_TRACE: c->trace = 1; break;
-        case TW_TRACEM: c->tracem = 1; break;
-        case TW_TRACED: c->traced = 1; break;
-        case TW_SHOW_ROW: c->show_row = 1; break;
-        case TW_SHOW_CURSOR: c->show_cursor = 1; break;
+        case TW_TRACE:
+            c->trace = 1;
+            break;
+        case TW_TRACEM:
+            c->tracem = 1;
+            break;
+        case TW_TRACED:
+            c->traced = 1;
+            break;
+        case TW_SHOW_ROW:
+            c->show_row = 1;
+            break;
+        case TW_SHOW_CURSOR:
+            c->show_cursor = 1;
+            break;
         case TW_ALL:
             c->trace = 1;
             c->show_cursor = 1;
             c->show_row = 1;
             break;
-        default: break;
+        default:
+            break;
     }
 }
 

@@ -97,8 +97,8 @@ TEST_F(DictionaryFile, SingleEntries) {
         {"name X; type CHAR(30); initial %ZOV_DICT_SET; end;", 0, nullptr, "/opt/zov", 0, 30},
         {"name X; type CHAR(30); initial %ZOV_DICT_UNSET; end;", 0, nullptr, "%ZOV_DICT_UNSET", 0,
          30},
-        {"name X; type CHAR(30); initial %ZOV_DICT_UNSET,fallback; end;", 0, nullptr, "fallback",
-         0, 30},
+        {"name X; type CHAR(30); initial %ZOV_DICT_UNSET,fallback; end;", 0, nullptr, "fallback", 0,
+         30},
         {"name X; type CHAR(30); initial -envref; end;", 0,
          "Environmental variable ZOV_DICT_UNSET not found", no_initial, 0, 30},
         // Quotes.
@@ -116,8 +116,8 @@ TEST_F(DictionaryFile, SingleEntries) {
         {"name N; type FLOAT; initial -num; end;", 0, nullptr, "              42", 2, 16},
         {"name N; type float; initial '7' ; end;", 0, nullptr, "               7", 2, 16},
         {"name N; initial 42; type INTEGER; end;", 0, nullptr, "42    ", 2, 16},
-        {"name N; type integer; initial 1234567890123456; end;", 0, nullptr, "1234567890123456",
-         2, 16},
+        {"name N; type integer; initial 1234567890123456; end;", 0, nullptr, "1234567890123456", 2,
+         16},
         {"name N; type integer; initial 12345678901234567; end;", 1,
          "Initial value 12345678901234567 is longer than the length 16", no_initial, 2, 16},
         {"name N; type CHAR(5); number; initial 42; end;", 0, nullptr, "42    ", 0, 5},
@@ -127,8 +127,7 @@ TEST_F(DictionaryFile, SingleEntries) {
         {"name X; type char (256); initial a; end;", 0, nullptr, "a    ", 0, 256},
         {"name X; type CHAR(300); initial a; end;", 1, "ERR Length of 300 exceeds maximum(256)",
          "a    ", 0, 300},
-        {"name X; type CHAR(10); type CHAR(20); end;", 1, "Duplicate data type", no_initial, 0,
-         10},
+        {"name X; type CHAR(10); type CHAR(20); end;", 1, "Duplicate data type", no_initial, 0, 10},
         {"name X; type VARCHAR(10); type CHAR(2); end;", 1, "Invalid data type", no_initial, 0, 2},
     };
     for (const c& k : cases) {

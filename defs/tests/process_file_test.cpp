@@ -127,8 +127,7 @@ TEST_F(ProcessFile, SingleStatements) {
          [](const distrib& d) { EXPECT_EQ(std::string(d.server_id), "ABCDEFGH"); }},
         {"server_id " + std::string(33, 'S') + ";", 0, nullptr,
          [](const distrib& d) { EXPECT_EQ(field(d.server_id, 33), std::string(33, 'S')); }},
-        {"server_id " + std::string(34, 'S') + ";", 1, "Excessive length for server_id",
-         nullptr},
+        {"server_id " + std::string(34, 'S') + ";", 1, "Excessive length for server_id", nullptr},
         {"interval 9999;", 0, nullptr, [](const distrib& d) { EXPECT_EQ(d.interval, 9999); }},
         {"interval 10000;", 1, "Invalid interval length (5)", nullptr},
         {"interval 0;", 1, "Invalid interval value (0)", nullptr},
@@ -168,8 +167,7 @@ TEST_F(ProcessFile, SingleStatements) {
         {"logon_id a b;", 1, "Duplicate logon_id specification", nullptr},
         {"logon_id " + std::string(33, 'L') + ";", 0, nullptr,
          [](const distrib& d) { EXPECT_EQ(field(d.logon_id, 33), std::string(33, 'L')); }},
-        {"logon_id " + std::string(34, 'L') + ";", 1, "Excessive length for logon_id",
-         nullptr},
+        {"logon_id " + std::string(34, 'L') + ";", 1, "Excessive length for logon_id", nullptr},
         {"password " + std::string(100, 'p') + ";", 0, nullptr,
          [](const distrib& d) { EXPECT_EQ(field(d.password, 100), std::string(100, 'p')); }},
         {"password " + std::string(101, 'p') + ";", 1, "Excessive length for password", nullptr},
@@ -185,8 +183,7 @@ TEST_F(ProcessFile, SingleStatements) {
          }},
         {"MACHINE_ID " + std::string(64, 'M') + ";", 0, nullptr,
          [](const distrib&) { EXPECT_EQ(std::string(machine_id.mach, 64), std::string(64, 'M')); }},
-        {"machine_id " + std::string(65, 'M') + ";", 1,
-         "Excessive length for Machine_id", nullptr},
+        {"machine_id " + std::string(65, 'M') + ";", 1, "Excessive length for Machine_id", nullptr},
         {"INTERVAL 30;\nHOLD N;", 0, nullptr,
          [](const distrib& d) {
              EXPECT_EQ(d.interval, 30);
@@ -405,8 +402,9 @@ TEST_F(ProcessFile, PasswordIsNeverEchoed) {
 TEST_F(ProcessFile, ReadsTheFileTheSearchFindsAndReplacesAnEarlierList) {
     log_capture log;
     deftest::definition_home home;
-    home.write("proc", "process collector;\ntype ctlib;\ninterval 60;\nprocess nulv;\n"
-                       "type local;\ninterval 30;\nend;\n");
+    home.write("proc",
+               "process collector;\ntype ctlib;\ninterval 60;\nprocess nulv;\n"
+               "type local;\ninterval 30;\nend;\n");
     ASSERT_EQ(parse_distributor(), 0) << log.text();
     ASSERT_NE(collector_at, nullptr);
     distrib* first = distrib_anchor;
@@ -428,16 +426,36 @@ TEST(DistribKeyWord, SpellingsAndLengths) {
         const char* word;
         int code;
     } cases[] = {
-        {"process", 1},         {"PROCESS", 1},         {"Process", 0},
-        {"type", 2},            {"logon_id", 3},        {"password", 4},
-        {"Saturday_start", 6},  {"SATURDAY_START", 6},  {"saturday_start", 0},
-        {"Saturday_end", 7},    {"Sunday_start", 8},    {"Sunday_end", 9},
-        {"Mon_Fri_start", 10},  {"MON_FRI_START", 10},  {"mon_fri_start", 0},
-        {"Mon_Fri_end", 11},    {"interval", 12},       {"holiday", 13},
-        {"server_id", 14},      {"time_offset", 16},    {"sleep", 21},
-        {"hold", 22},           {"continuous", 23},     {"class", 24},
-        {"send_false", 25},     {"machine_id", 26},     {"end", 27},
-        {"END", 27},            {"en", 0},              {"ends", 0},
+        {"process", 1},
+        {"PROCESS", 1},
+        {"Process", 0},
+        {"type", 2},
+        {"logon_id", 3},
+        {"password", 4},
+        {"Saturday_start", 6},
+        {"SATURDAY_START", 6},
+        {"saturday_start", 0},
+        {"Saturday_end", 7},
+        {"Sunday_start", 8},
+        {"Sunday_end", 9},
+        {"Mon_Fri_start", 10},
+        {"MON_FRI_START", 10},
+        {"mon_fri_start", 0},
+        {"Mon_Fri_end", 11},
+        {"interval", 12},
+        {"holiday", 13},
+        {"server_id", 14},
+        {"time_offset", 16},
+        {"sleep", 21},
+        {"hold", 22},
+        {"continuous", 23},
+        {"class", 24},
+        {"send_false", 25},
+        {"machine_id", 26},
+        {"end", 27},
+        {"END", 27},
+        {"en", 0},
+        {"ends", 0},
     };
     for (const c& k : cases)
         EXPECT_EQ(distrib_key_word(k.word, static_cast<int32_t>(std::strlen(k.word))), k.code)

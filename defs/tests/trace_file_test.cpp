@@ -43,7 +43,9 @@ class TraceFile : public ::testing::Test {
         std::strcpy(c->cur_name, name);
         return c;
     }
-    static int parse(const std::string& text) { return deftest::parse_text(parse_trace_file, text); }
+    static int parse(const std::string& text) {
+        return deftest::parse_text(parse_trace_file, text);
+    }
 
     // The five switches of a cursor, as a string of 0/1 in the order trace, tracem,
     // traced, show_row, show_cursor.
@@ -86,8 +88,8 @@ TEST_F(TraceFile, EachKeywordSetsItsSwitchOnEveryVersion) {
         EXPECT_EQ(trace_something, 1);
         EXPECT_EQ(trace_all, 0);
         EXPECT_TRUE(log.has("Trace Parsing ended ok"));
-        for (curs* cur : {cur1, cur2, cur2b}) cur->trace = cur->tracem = cur->traced =
-            cur->show_row = cur->show_cursor = 0;
+        for (curs* cur : {cur1, cur2, cur2b})
+            cur->trace = cur->tracem = cur->traced = cur->show_row = cur->show_cursor = 0;
         trace_something = 0;
     }
 }
