@@ -107,13 +107,9 @@ int parse_ulv(const char* word, char* out, size_t out_size, curs* cursor) {
 
     while ((got = getline(&line, &cap, file.get())) > 0) {
         size_t len = static_cast<size_t>(got);
-        if (line[len - 1] == '\n')
-            PRINT('i', "cat1940", "%s", line);
-        else
-            PRINT('i', "cat1940", "%s\n", line);
-        flush_log();
-        // The line without its end.
         while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r')) line[--len] = '\0';
+        PRINT('i', "cat1940", "%s\n", line);
+        flush_log();
         const char* p = line;
         while (*p == ' ') ++p;
 

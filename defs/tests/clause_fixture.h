@@ -1,0 +1,88 @@
+// Test aid for the clause parsers: a cursor that frees everything the parsers hang from
+// it, clause texts framed as the statement reader frames them, and the message log.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "collector/engine_globals.h"
+#include "defs/clause_free.h"
+#include "defs/cursor.h"
+#include "defs/tests/log_capture.h"
+#include "defs/tokenizer.h"
+#include "runtime/alloc.h"
+
+// A clause text as a clause parser receives it: the text, four blanks and a zero, in a
+// writable buffer with room behind it.
+class clause_text {
+  public:
+    explicit clause_text(const std::string& text) : buf_(text.begin(), text.end()) {
+        for (int i = 0; i < 4; ++i) buf_.push_back(' ');
+        buf_.resize(buf_.size() + 64, '\0');
+        parens = 0;
+    }
+    char* get() { return buf_.data(); }
+    operator char*() { return buf_.data(); }
+
+  private:
+    std::vector<char> buf_;
+};
+
+// A cursor with a name and columns; frees its columns, texts and clause records.
+struct test_cursor {
+    curs* c = curs_new();
+    explicit test_cursor(const char* name = "CUR", std::initializer_list<const char*> cols = {}) {
+        std::strncpy(c->cur_name, name, 8);
+        for (const char* w : cols) add(w);
+    }
+    ~test_cursor() {
+        del_clauses(c);
+        for (columns* col = c->insert_columns; col != nullptr;) {
+            columns* n = col->next;
+            U_FREE(col);
+            col = n;
+        }
+        for (load_text* l = c->loadt; l != nullptr;) {
+            load_text* n = l->next;
+            U_FREE(l->text);
+            U_FREE(l);
+            l = n;
+        }
+        U_FREE(c->raw_insert_select);
+        U_FREE(c->table_name);
+        U_FREE(c->host_table);
+        U_FREE(c->uuidbase);
+        U_FREE(c->uuidpavc);
+        U_FREE(c->uuidpcvc);
+        U_FREE(c);
+    }
+    test_cursor(const test_cursor&) = delete;
+    test_cursor& operator=(const test_cursor&) = delete;
+
+    void add(const char* word);
+    int column_count() const {
+        int n = 0;
+        for (columns* col = c->insert_columns; col != nullptr; col = col->next) ++n;
+        return n;
+    }
+    columns* column(int index) const {
+        columns* col = c->insert_columns;
+        while (col != nullptr && index-- > 0) col = col->next;
+        return col;
+    }
+    void add_load(const char* text) {
+        auto* l = static_cast<load_text*>(U_MALLOC(sizeof(load_text)));
+        l->next = nullptr;
+        size_t n = std::strlen(text);
+        l->text = static_cast<char*>(U_MALLOC(n + 5));
+        std::memcpy(l->text, text, n);
+        std::memcpy(l->text + n, "    ", 5);
+        load_text** tail = &c->loadt;
+        while (*tail != nullptr) tail = &(*tail)->next;
+        *tail = l;
+    }
+};
+
+#include "defs/select_lists.h"
+inline void test_cursor::add(const char* word) { add_column(word, c); }
