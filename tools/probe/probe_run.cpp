@@ -102,6 +102,10 @@ int sampling(const probe_options& opt) {
 }  // namespace
 
 int probe_main(int argc, char** argv) {
+    // A reader that went away is seen as EPIPE where it matters, never as a signal.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, nullptr);
     if (argc < 2) {
         printf("Must specifiy one or more cursor names.\n");
         probe_help();

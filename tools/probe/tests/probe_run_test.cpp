@@ -135,7 +135,8 @@ class ProbeRun : public ::testing::Test {
     }
 
     // Starts zovprobe with the words; its standard output is read through out_fd_.
-    void start_probe(const std::vector<std::string>& words, const char* useshm = "0") {
+    void start_probe(const std::vector<std::string>& words, const char* useshm = "0",
+                     bool env_prefix = true) {
         int out[2];
         ASSERT_EQ(pipe(out), 0);
         probe_ = fork();
@@ -144,14 +145,14 @@ class ProbeRun : public ::testing::Test {
             dup2(out[1], 1);
             close(out[0]);
             close(out[1]);
-            std::vector<std::string> env = {"COLL_PREFIX=" + dir_,
-                                            "COLL_SERVERID=SRV1",
+            std::vector<std::string> env = {"COLL_SERVERID=SRV1",
                                             "COLL_VERSION=ZEM100",
                                             "COLL_HOSTNAME=h1",
                                             "WAIT_TIMEOUT=" + wait_,
                                             "TZ=UTC",
                                             "LC_ALL=C"};
             if (useshm) env.push_back(std::string("COLL_USESHM=") + useshm);
+            if (env_prefix) env.push_back("COLL_PREFIX=" + dir_);
             for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "HOME"}) {
                 if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
             }
@@ -199,8 +200,9 @@ class ProbeRun : public ::testing::Test {
         return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
     }
 
-    int run_probe(const std::vector<std::string>& words, const char* useshm = "0") {
-        start_probe(words, useshm);
+    int run_probe(const std::vector<std::string>& words, const char* useshm = "0",
+                  bool env_prefix = true) {
+        start_probe(words, useshm, env_prefix);
         return finish_probe();
     }
 
@@ -234,7 +236,7 @@ TEST_F(ProbeRun, TwoSamplesPlainExitZeroAndLeaveNoFifo) {
 
 TEST_F(ProbeRun, CompressedAndHexPrinting) {
     start_stub(2);
-    EXPECT_EQ(run_probe({"-c", "bin"}), 0);
+    EXPECT_EQ(run_probe({"-c", "-pref", dir_, "bin"}, "0", false), 0);  // -pref names the directory
     EXPECT_NE(output_.find("*********Cursor:BIN, Rows:1\nx~y z|\n\n"), std::string::npos)
         << output_;
     EXPECT_EQ(run_probe({"-hex", "bin"}), 0);
@@ -244,7 +246,9 @@ TEST_F(ProbeRun, CompressedAndHexPrinting) {
 
 TEST_F(ProbeRun, CursorNameListingWithPrefix) {
     start_stub(1);
-    EXPECT_EQ(run_probe({"-show", "-curs", "zem"}), 0);
+    EXPECT_EQ(run_probe({"-show", "-curs", "zem", "-pipe", dir_ + "/col_SRV1_ZEM100_pipe",
+                         "-serverOTHER"}),
+              0);  // -pipe wins over the name the configuration would give
     EXPECT_EQ(output_, "\ncursors: ZEMENGD zemlckd \n");
     EXPECT_EQ(stub_status(), 0);
 }
