@@ -12,9 +12,9 @@
 // The child is the test helper xh_lines, found beside the runtime's test programs of the
 // same build (../runtime/xh_lines from this program), or named by ZOV_XH_LINES.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <malloc.h>
 #include <spawn.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -62,10 +62,10 @@ void ensure_sigpipe_ignored() {
     static bool done = false;
     if (done) return;
     done = true;
-    struct sigaction old{};
+    struct sigaction old {};
     if (sigaction(SIGPIPE, nullptr, &old) != 0) return;
     if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_DFL) {
-        struct sigaction ign{};
+        struct sigaction ign {};
         ign.sa_handler = SIG_IGN;
         sigemptyset(&ign.sa_mask);
         sigaction(SIGPIPE, &ign, nullptr);
@@ -94,7 +94,8 @@ size_t put_int(char* buf, size_t n, size_t cap, long v) {
     char digits[24];
     int k = 0;
     bool neg = v < 0;
-    unsigned long u = neg ? static_cast<unsigned long>(-(v + 1)) + 1 : static_cast<unsigned long>(v);
+    unsigned long u =
+        neg ? static_cast<unsigned long>(-(v + 1)) + 1 : static_cast<unsigned long>(v);
     do {
         digits[k++] = static_cast<char>('0' + u % 10);
         u /= 10;
@@ -191,7 +192,9 @@ bool wait_exited(createProcessComm* cpc, int ms) {
         int left = ms_until(deadline);
         if (left <= 0) return false;
         if (cpc->pidfd >= 0) {
-            struct pollfd p{cpc->pidfd, POLLIN, 0};
+            struct pollfd p {
+                cpc->pidfd, POLLIN, 0
+            };
             poll(&p, 1, left);
         } else {
             poll(nullptr, 0, left < kTickMs ? left : kTickMs);
@@ -207,6 +210,9 @@ void reap(createProcessComm* cpc) {
     do {
         r = waitpid(cpc->pid, &status, 0);
     } while (r < 0 && errno == EINTR);
+    if (u_trace_on(6))
+        PRINT('t', "uex8060", "waitpid() ended=%d (%d %s)\n", static_cast<int>(r),
+              r < 0 ? errno : 0, r < 0 ? strerror(errno) : "");
     cpc->reaped = cpc->exited = 1;
     cpc->exitStatus = r == cpc->pid ? status : -1;
     if (cpc->pidfd >= 0) {
@@ -394,8 +400,9 @@ int openUNpipes(createProcessComm* cpc, int* readOut, int* writeOut) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         int err = errno;
-        u_msg(nullptr, __FILE__, __LINE__, "w", "uex6200", "Pipe open failure. errno=%d %s, cmd=%.100s",
-              err, strerror(err), cpc && cpc->p_cmd ? cpc->p_cmd : "");
+        u_msg(nullptr, __FILE__, __LINE__, "w", "uex6200",
+              "Pipe open failure. errno=%d %s, cmd=%.100s", err, strerror(err),
+              cpc && cpc->p_cmd ? cpc->p_cmd : "");
         return 1;
     }
     *readOut = lift_fd(fds[0]);
@@ -418,7 +425,8 @@ int parmsPassing(execopt* opts, createProcessComm* cpc) {
     // 1. Where the output goes.
     if (opts->outpfile) {
         if (createPipedFile(cpc) != 0) {
-            u_msg(nullptr, __FILE__, __LINE__, "e", "uex5010", "Create file for piping stdout failed.");
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex5010",
+                  "Create file for piping stdout failed.");
             return 1;
         }
     } else {
@@ -491,8 +499,10 @@ int parmsPassing(execopt* opts, createProcessComm* cpc) {
             while (ok && off < len) {
                 ssize_t n = write(fd, parms + off, len - off);
                 if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) ok = false;
-                else off += static_cast<size_t>(n);
+                if (n <= 0)
+                    ok = false;
+                else
+                    off += static_cast<size_t>(n);
             }
             if (close(fd) != 0) ok = false;
         }
@@ -509,8 +519,7 @@ int parmsPassing(execopt* opts, createProcessComm* cpc) {
     return 0;
 }
 
-int CreateChildProcess(const char* cmd, const char* parms, execopt* opts,
-                       createProcessComm* cpc) {
+int CreateChildProcess(const char* cmd, const char* parms, execopt* opts, createProcessComm* cpc) {
     ensure_sigpipe_ignored();
     if (!cmd) cmd = "";
     if (parms && std::strpbrk(parms, ";|<>&")) {
@@ -535,11 +544,12 @@ int CreateChildProcess(const char* cmd, const char* parms, execopt* opts,
     if (parmsPassing(opts, cpc) != 0) return 2;
     build_argv(cpc);
     if (u_trace_on(7)) {
-        for (int i = 0; cpc->argv[i]; ++i) PRINT('t', "uex4071", "Parm %d %.200s\n", i, cpc->argv[i]);
+        for (int i = 0; cpc->argv[i]; ++i)
+            PRINT('t', "uex4071", "Parm %d %.200s\n", i, cpc->argv[i]);
     }
     const char* path = cpc->shellCmd ? "/bin/sh" : cpc->p_cmd;
 
-    struct sigaction ign{};
+    struct sigaction ign {};
     ign.sa_handler = SIG_IGN;
     sigemptyset(&ign.sa_mask);
     if (sigaction(SIGINT, &ign, &cpc->oldIntAction) != 0) {
@@ -638,7 +648,7 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
         if (r < 0) {
             if (errno == EINTR) continue;
             int err = errno;
-            u_msg(nullptr, __FILE__, __LINE__, "e", "uex8010", "poll() error: %d %s", err,
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex8015", "poll() error: %d %s", err,
                   strerror(err));
             rc = 7;
             timedOut = true;
@@ -663,13 +673,15 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
         if (u_trace_on(5)) PRINT('t', "uex8070", "finished in %d seconds\n", opts->maxWaitTime);
     }
     if (u_trace_on(6))
-        PRINT('t', "uex8090", "Info: rc=%d, errno=%d, tpid=%d\n", rc, 0, static_cast<int>(cpc->pid));
+        PRINT('t', "uex8090", "Info: rc=%d, errno=%d, tpid=%d\n", rc, 0,
+              static_cast<int>(cpc->pid));
     return rc;
 }
 
 r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc) {
     if (opts->outpfile) {
-        if (u_trace_on(7)) PRINT('t', "uex6801", "Reading results from file %s\n", cpc->childStdoutFn);
+        if (u_trace_on(7))
+            PRINT('t', "uex6801", "Reading results from file %s\n", cpc->childStdoutFn);
         closePipeHandle(&cpc->outFileFd);
         int fd = -1;
         if (!cpc->childStdoutFn[0] || openPipedFile(cpc, cpc->childStdoutFn, &fd, "r") != 0) {
@@ -808,7 +820,8 @@ int u_AsynProcess(const char* cmd, const char* parms) {
         size_t pos = 0;
         for (;;) {
             size_t colon = p.find(':', pos);
-            std::string dir = p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+            std::string dir =
+                p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
             candidates.push_back((dir.empty() ? std::string(".") : dir) + "/" + argv[0]);
             if (colon == std::string::npos) break;
             pos = colon + 1;
@@ -835,7 +848,7 @@ int u_AsynProcess(const char* cmd, const char* parms) {
         // adopts, so the caller is never left with a zombie to reap.
         pid_t grandchild = fork();
         if (grandchild == 0) {
-            struct sigaction dfl{};
+            struct sigaction dfl {};
             dfl.sa_handler = SIG_DFL;
             sigemptyset(&dfl.sa_mask);
             sigaction(SIGPIPE, &dfl, nullptr);

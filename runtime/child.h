@@ -16,9 +16,10 @@
 // layer.
 #pragma once
 
+#include <sys/types.h>
+
 #include <csignal>
 #include <cstdint>
-#include <sys/types.h>
 
 #include "runtime/exec.h"
 
@@ -34,22 +35,22 @@ struct pcc_stream;  // the channel's line buffer (runtime/pcc.cpp)
 // reversed declaration order behind the 21 unused low bits.
 struct execopt {
     uint32_t : 21;
-    uint32_t keepsip : 1;    // keep a stdin pipe (write end for the caller) in any case
-    uint32_t nosignalh : 1;  // historical: no SIGALRM handler (the wait uses no signals)
-    uint32_t asyncCont : 1;  // second call of an async run: wait and read, do not start
-    uint32_t async : 1;      // return as soon as the child runs; the record stays in ihandle
-    uint32_t outpfile : 1;   // child's standard output goes to a temporary file
-    uint32_t retstderr : 1;  // child's standard error goes where its standard output goes
-    uint32_t parmsaltin : 1; // append " --" (stdin) or " @file" to the command
-    uint32_t iflargep : 1;   // short parameters (command + parameters <= 1023) on the command line
-    uint32_t infile : 1;     // parameters through a temporary file (when stdinp is clear)
-    uint32_t stdinp : 1;     // parameters through the child's standard input, NUL-terminated
-    uint32_t callerSet : 1;  // the caller set the flags; else the runners put in defaults
+    uint32_t keepsip : 1;     // keep a stdin pipe (write end for the caller) in any case
+    uint32_t nosignalh : 1;   // historical: no SIGALRM handler (the wait uses no signals)
+    uint32_t asyncCont : 1;   // second call of an async run: wait and read, do not start
+    uint32_t async : 1;       // return as soon as the child runs; the record stays in ihandle
+    uint32_t outpfile : 1;    // child's standard output goes to a temporary file
+    uint32_t retstderr : 1;   // child's standard error goes where its standard output goes
+    uint32_t parmsaltin : 1;  // append " --" (stdin) or " @file" to the command
+    uint32_t iflargep : 1;    // short parameters (command + parameters <= 1023) on the command line
+    uint32_t infile : 1;      // parameters through a temporary file (when stdinp is clear)
+    uint32_t stdinp : 1;      // parameters through the child's standard input, NUL-terminated
+    uint32_t callerSet : 1;   // the caller set the flags; else the runners put in defaults
     r_exec_chain* resutlsAnchor;  // for the caller; the layer does not touch it
     processRC_e processRC;
-    int32_t maxRetLines;  // most output lines collected; <= 0 means 30000
-    int32_t maxWaitTime;  // limit in seconds (< 1 means 600); afterwards the seconds taken
-    char** envchain;      // for the caller; the layer does not touch it
+    int32_t maxRetLines;         // most output lines collected; <= 0 means 30000
+    int32_t maxWaitTime;         // limit in seconds (< 1 means 600); afterwards the seconds taken
+    char** envchain;             // for the caller; the layer does not touch it
     createProcessComm* ihandle;  // the run's record
 };
 
@@ -97,8 +98,8 @@ struct createProcessComm {
     int32_t endMarkSeen;    // a line ended with the end mark 0x1A
     r_exec_chain* outHead;  // output lines collected while waiting
     r_exec_chain* outTail;
-    readBuff rb;            // line reader over the output (pipe or file)
-    char* rbBuff;           // its buffer, 2 * u_child_read_size + 1 bytes (u_malloc)
+    readBuff rb;   // line reader over the output (pipe or file)
+    char* rbBuff;  // its buffer, 2 * u_child_read_size + 1 bytes (u_malloc)
 };
 
 // Bytes asked for in one read of a child's output. Reads as large as a pipe holds keep the
@@ -111,8 +112,7 @@ createProcessComm* u_new_cpc();
 // Starts cmd with parms as described by opts into cpc (zeroed by the caller, descriptors
 // -1). 0 started; 30 command not found; 2 preparation failed; 3, 4 ignoring SIGINT or
 // SIGQUIT failed; 5 blocking SIGCHLD failed; 6 fork failed.
-int CreateChildProcess(const char* cmd, const char* parms, execopt* opts,
-                       createProcessComm* cpc);
+int CreateChildProcess(const char* cmd, const char* parms, execopt* opts, createProcessComm* cpc);
 // Prepares output, parameter passing and the child's command line. 0, or 1 (output file)
 // or 2 (stdout pipe or parameter file) on failure.
 int parmsPassing(execopt* opts, createProcessComm* cpc);

@@ -24,9 +24,9 @@ namespace {
 // Commands run through the shell get SIGPIPE at its default, as any program expects; the
 // parent itself ignores it. Held only around popen/system (one thread).
 class DefaultSigpipe {
-public:
+  public:
     DefaultSigpipe() {
-        struct sigaction dfl{};
+        struct sigaction dfl {};
         dfl.sa_handler = SIG_DFL;
         sigemptyset(&dfl.sa_mask);
         ok_ = sigaction(SIGPIPE, &dfl, &old_) == 0;
@@ -37,8 +37,8 @@ public:
     DefaultSigpipe(const DefaultSigpipe&) = delete;
     DefaultSigpipe& operator=(const DefaultSigpipe&) = delete;
 
-private:
-    struct sigaction old_{};
+  private:
+    struct sigaction old_ {};
     bool ok_ = false;
 };
 
@@ -82,8 +82,7 @@ r_exec_chain* read_exec_lines(FILE* in) {
     while (fgets(line, sizeof line, in)) {
         if (++count > 10000) {
             if (u_trace_on(0))
-                PRINT('t', "uex2070", "Stopped reading returned data after %d rows\n",
-                      count - 1);
+                PRINT('t', "uex2070", "Stopped reading returned data after %d rows\n", count - 1);
             break;
         }
         if (line[0] == '\0') {
@@ -154,8 +153,7 @@ char* blockread(int fd, readBuff* rb, bool nonblocking, int32_t* state) {
         }
         if (n <= 0) {
             if (n < 0 && u_trace_on(6))
-                PRINT('t', "uex1025", "read() returned -1. errno=%d %s\n", errno,
-                      strerror(errno));
+                PRINT('t', "uex1025", "read() returned -1. errno=%d %s\n", errno, strerror(errno));
             if (at > rb->buff) {
                 // The last line had no newline: it is still a line.
                 rb->buffEnd = at;
@@ -208,7 +206,9 @@ char* u_blockread(int fd, readBuff* rb) {
     return blockread(fd, rb, false, &state);
 }
 
-char* u_blockread_nb(int fd, readBuff* rb, int32_t* state) { return blockread(fd, rb, true, state); }
+char* u_blockread_nb(int fd, readBuff* rb, int32_t* state) {
+    return blockread(fd, rb, true, state);
+}
 
 int u_ismessage(const char* line) {
     if (!line || std::strlen(line) <= 9) return 0;
@@ -219,8 +219,7 @@ int u_ismessage(const char* line) {
         return up(0) && up(1) && up(2) && dig(3) && dig(4) && dig(5) && dig(6) && sev(7);
     }
     if (line[9] == ' ') {
-        return up(0) && up(1) && up(2) && up(3) && dig(4) && dig(5) && dig(6) && dig(7) &&
-               sev(8);
+        return up(0) && up(1) && up(2) && up(3) && dig(4) && dig(5) && dig(6) && dig(7) && sev(8);
     }
     return 0;
 }
@@ -237,8 +236,8 @@ r_exec_chain* u_exec(const char* cmd, const char* parms) {
         u_createTempFileName(parmsFile, "rexecp", ' ');
         if (!write_new_file(parmsFile, parms)) {
             int err = errno;
-            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2038", "fopen error (%d %s), file=%s",
-                  err, strerror(err), parmsFile);
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2038", "fopen error (%d %s), file=%s", err,
+                  strerror(err), parmsFile);
             unlink(parmsFile);
             return nullptr;
         }
@@ -257,8 +256,8 @@ r_exec_chain* u_exec(const char* cmd, const char* parms) {
         int fd = u_createTempFile(outName);
         if (fd < 0) {
             int err = errno;
-            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2045", "fopen error (%d %s), file=%s",
-                  err, strerror(err), outName);
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2045", "fopen error (%d %s), file=%s", err,
+                  strerror(err), outName);
             dropParmsFile();
             return nullptr;
         }
@@ -271,8 +270,8 @@ r_exec_chain* u_exec(const char* cmd, const char* parms) {
         }
         if (status == -1) {
             int err = errno;
-            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2040", "Command error (%d %s), cmd=%.50s...",
-                  err, strerror(err), line.c_str());
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2040",
+                  "Command error (%d %s), cmd=%.50s...", err, strerror(err), line.c_str());
             if (!keep) unlink(outName);
             dropParmsFile();
             return nullptr;
@@ -281,8 +280,8 @@ r_exec_chain* u_exec(const char* cmd, const char* parms) {
         FILE* in = fopen(outName, "re");
         if (!in) {
             int err = errno;
-            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2045", "fopen error (%d %s), file=%s",
-                  err, strerror(err), outName);
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex2045", "fopen error (%d %s), file=%s", err,
+                  strerror(err), outName);
             if (!keep) unlink(outName);
             dropParmsFile();
             return nullptr;
@@ -312,8 +311,7 @@ r_exec_chain* u_exec(const char* cmd, const char* parms) {
     return chain;
 }
 
-r_exec_chain* u_exec_timed(const char* cmd, const char* parms, int32_t timeLimit,
-                           execopt* opts) {
+r_exec_chain* u_exec_timed(const char* cmd, const char* parms, int32_t timeLimit, execopt* opts) {
     if (!opts->callerSet) {
         opts->stdinp = 1;
         opts->iflargep = 1;

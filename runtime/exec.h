@@ -48,8 +48,7 @@ r_exec_chain* u_exec(const char* cmd, const char* parms);
 // pRC_timedout (the lines written before the limit are still returned) or pRC_ierror
 // (it could not be started). With opts->async set it returns null as soon as the child
 // runs; a later call with asyncCont set waits for it and reads its output.
-r_exec_chain* u_exec_timed(const char* cmd, const char* parms, int32_t timeLimit,
-                           execopt* opts);
+r_exec_chain* u_exec_timed(const char* cmd, const char* parms, int32_t timeLimit, execopt* opts);
 
 // Returns the next non-empty line read from fd (inside rb->buff, NUL-terminated, without
 // its newline), or null at the end of input or on a read error. A line longer than one read

@@ -67,7 +67,9 @@ double now_mono() {
 int poll_one(int fd, short events, int ms) {
     double deadline = now_mono() + ms / 1000.0;
     for (;;) {
-        struct pollfd p{fd, events, 0};
+        struct pollfd p {
+            fd, events, 0
+        };
         int left = static_cast<int>((deadline - now_mono()) * 1000.0 + 0.999);
         if (left < 0) left = 0;
         int r = poll(&p, 1, left);
@@ -109,7 +111,8 @@ bool take_line(pcc_stream* s, char* buf) {
             return true;
         }
         if (avail > pcc_line_max) {
-            PRINT('w', "uex5915", "Line of more than %d characters skipped (longer than a record).\n",
+            PRINT('w', "uex5915",
+                  "Line of more than %d characters skipped (longer than a record).\n",
                   pcc_line_max);
             s->discarding = 1;
             s->start = s->end;
@@ -150,8 +153,7 @@ line_result read_line(pcc_stream* s, int fd, char* buf, double deadline) {
             s->eof = 1;
         } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             if (u_trace_on(5))
-                PRINT('t', "uex5990", "read() returned -1. errno=%d %s\n", errno,
-                      strerror(errno));
+                PRINT('t', "uex5990", "read() returned -1. errno=%d %s\n", errno, strerror(errno));
             return line_result::error;
         }
     }
@@ -381,8 +383,7 @@ int pcc_send_collector(const char* line, FILE* stream) {
     if (fprintf(stream, "%s\n", line) < 0 || fflush(stream) != 0) {
         int err = errno;
         if (trace_all)
-            PRINT('e', "uex5988", "fprint to collector failed, errno %d %s\n", err,
-                  strerror(err));
+            PRINT('e', "uex5988", "fprint to collector failed, errno %d %s\n", err, strerror(err));
         return 4;
     }
     return 0;
@@ -412,7 +413,8 @@ int pcc_receive_collector(char* buf) {
             int c;
             while ((c = fgetc(stdin)) != EOF && c != '\n') {
             }
-            PRINT('w', "uex5915", "Line of more than %d characters skipped (longer than a record).\n",
+            PRINT('w', "uex5915",
+                  "Line of more than %d characters skipped (longer than a record).\n",
                   pcc_line_max);
             continue;
         }
@@ -433,4 +435,6 @@ int pcc_receive_sql_1(char* buf, int* lenInOut, int fd) {
     return 0;
 }
 
-void terminate() { u_msg(nullptr, __FILE__, __LINE__, "w", "utx0900", "entered terminate -- why?"); }
+void terminate() {
+    u_msg(nullptr, __FILE__, __LINE__, "w", "utx0900", "entered terminate -- why?");
+}

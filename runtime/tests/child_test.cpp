@@ -31,10 +31,11 @@ TEST(ExecoptLayout, FlagsFillTheFirstWordFromTheTop) {
 struct PassCase {
     const char* name;
     bool callerSet, stdinp, infile, iflargep, parmsaltin;
-    size_t longLen;    // 0: use parms as given; else a text of that many 'p's
+    size_t longLen;  // 0: use parms as given; else a text of that many 'p's
     const char* parms;
-    Lines expected;    // with "<P>" standing for the long text
+    Lines expected;  // with "<P>" standing for the long text
 };
+void PrintTo(const PassCase& c, std::ostream* os) { *os << c.name; }
 
 class ParmsPassingTest : public ChildTest, public ::testing::WithParamInterface<PassCase> {};
 
@@ -72,22 +73,63 @@ TEST_P(ParmsPassingTest, ParametersArriveAsDocumented) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, ParmsPassingTest,
-    ::testing::Values(
-        PassCase{"no_options_words_with_quotes", true, false, false, false, false, 0,
-                 "a 'b c' \"d e\"", {"arg:a", "arg:b c", "arg:d e"}},
-        PassCase{"defaults_short_on_command_line", false, false, false, false, false, 0,
-                 "x y", {"arg:x", "arg:y"}},
-        PassCase{"defaults_long_on_stdin_with_nul", false, false, false, false, false, 2000,
-                 nullptr, {"arg:--", "stdin:<P>", "stdinlen:2001"}},
-        PassCase{"stdinp_without_parmsaltin", true, true, false, false, false, 0, "q",
-                 {}},
-        PassCase{"infile_long_named_with_at", true, false, true, true, true, 2000, nullptr,
-                 {"arg:@", "file:<P>"}},
-        PassCase{"infile_without_parmsaltin_not_named", true, false, true, true, false, 2000,
-                 nullptr, {}},
-        PassCase{"shell_keeps_quotes_in_one_word", true, false, false, false, false, 0,
-                 "'a b' \"c'd\" | cat", {"arg:a b", "arg:c'd"}},
-        PassCase{"no_parameters", false, false, false, false, false, 0, "", {}}),
+    ::testing::Values(PassCase{"no_options_words_with_quotes",
+                               true,
+                               false,
+                               false,
+                               false,
+                               false,
+                               0,
+                               "a 'b c' \"d e\"",
+                               {"arg:a", "arg:b c", "arg:d e"}},
+                      PassCase{"defaults_short_on_command_line",
+                               false,
+                               false,
+                               false,
+                               false,
+                               false,
+                               0,
+                               "x y",
+                               {"arg:x", "arg:y"}},
+                      PassCase{"defaults_long_on_stdin_with_nul",
+                               false,
+                               false,
+                               false,
+                               false,
+                               false,
+                               2000,
+                               nullptr,
+                               {"arg:--", "stdin:<P>", "stdinlen:2001"}},
+                      PassCase{
+                          "stdinp_without_parmsaltin", true, true, false, false, false, 0, "q", {}},
+                      PassCase{"infile_long_named_with_at",
+                               true,
+                               false,
+                               true,
+                               true,
+                               true,
+                               2000,
+                               nullptr,
+                               {"arg:@", "file:<P>"}},
+                      PassCase{"infile_without_parmsaltin_not_named",
+                               true,
+                               false,
+                               true,
+                               true,
+                               false,
+                               2000,
+                               nullptr,
+                               {}},
+                      PassCase{"shell_keeps_quotes_in_one_word",
+                               true,
+                               false,
+                               false,
+                               false,
+                               false,
+                               0,
+                               "'a b' \"c'd\" | cat",
+                               {"arg:a b", "arg:c'd"}},
+                      PassCase{"no_parameters", false, false, false, false, false, 0, "", {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ChildTest, LongParametersWithFewWordsAreCompactedOntoTheCommandLine) {

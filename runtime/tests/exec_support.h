@@ -72,7 +72,7 @@ inline double seconds_since(std::chrono::steady_clock::time_point t0) {
 // Every test of these suites: a private temporary directory for the runners' files, the
 // log captured in a file, trace levels off; all put back afterwards.
 class ExecTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_env_ = env_vars;
         env_vars.localtmpdir = const_cast<char*>(tmp_.path().c_str());
@@ -106,7 +106,7 @@ protected:
 
     CfgTempDir tmp_;
 
-private:
+  private:
     ENV_VARS saved_env_{};
     FILE* saved_log_ = nullptr;
     std::string log_name_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 
@@ -21,6 +22,7 @@ struct ReadCase {
     int32_t maxBuffSize;
     Lines expected;
 };
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
 // Reads every line of input through a pipe; the buffer is exactly as large as the contract
 // asks, so the address sanitizer sees any write behind it.
@@ -51,17 +53,18 @@ TEST_P(BlockReadTest, Lines) {
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, BlockReadTest,
-    ::testing::Values(
-        ReadCase{"empty_lines_skipped", "x\n\n\ny\n", 1025, {"x", "y"}},
-        ReadCase{"nul_ends_a_line", std::string("a\0b\n", 4), 1025, {"a", "b"}},
-        ReadCase{"last_line_without_newline", "one\nlast", 1025, {"one", "last"}},
-        ReadCase{"nothing", "", 1025, {}},
-        ReadCase{"partial_lines_carried", "ab\ncdef\ngh", 5, {"ab", "cdef", "gh"}},
-        ReadCase{"long_line_cut", "abcdefgh\nij\n", 5, {"abcd", "efgh", "ij"}},
-        ReadCase{"carried_line_grows_past_a_read", "a\nbcd\n", 4, {"a", "bcd"}},
-        ReadCase{"long_line_1025", std::string(3000, 'z') + "\nend\n", 1025,
-                 {std::string(1024, 'z'), std::string(1024, 'z'), std::string(952, 'z'),
-                  "end"}}),
+    ::testing::Values(ReadCase{"empty_lines_skipped", "x\n\n\ny\n", 1025, {"x", "y"}},
+                      ReadCase{"nul_ends_a_line", std::string("a\0b\n", 4), 1025, {"a", "b"}},
+                      ReadCase{"last_line_without_newline", "one\nlast", 1025, {"one", "last"}},
+                      ReadCase{"nothing", "", 1025, {}},
+                      ReadCase{"partial_lines_carried", "ab\ncdef\ngh", 5, {"ab", "cdef", "gh"}},
+                      ReadCase{"long_line_cut", "abcdefgh\nij\n", 5, {"abcd", "efgh", "ij"}},
+                      ReadCase{"carried_line_grows_past_a_read", "a\nbcd\n", 4, {"a", "bcd"}},
+                      ReadCase{"long_line_1025",
+                               std::string(3000, 'z') + "\nend\n",
+                               1025,
+                               {std::string(1024, 'z'), std::string(1024, 'z'),
+                                std::string(952, 'z'), "end"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BlockReadNb, WouldBlockKeepsThePartialLine) {
@@ -99,30 +102,32 @@ struct MsgCase {
     const char* line;
     int expected;
 };
+void PrintTo(const MsgCase& c, std::ostream* os) { *os << '"' << c.line << '"'; }
 
 class IsMessageTest : public ::testing::TestWithParam<MsgCase> {};
 
 TEST_P(IsMessageTest, Shape) { EXPECT_EQ(u_ismessage(GetParam().line), GetParam().expected); }
 
-INSTANTIATE_TEST_SUITE_P(Lines, IsMessageTest,
-                         ::testing::Values(MsgCase{"UEX4100E Command not found", 1},
-                                           MsgCase{"ENGD0390W some text", 1},
-                                           MsgCase{"ABC1234I x", 1},
-                                           MsgCase{"ABC1234S x", 1},
-                                           MsgCase{"ABC1234T x", 1},
-                                           MsgCase{"uex4100E Command not found", 0},
-                                           MsgCase{"engd0390W some text", 0},
-                                           MsgCase{"UEX4100X Command not found", 0},
-                                           MsgCase{"ABC1234E ", 0},  // nine characters
-                                           MsgCase{"AB12345E text", 0},
-                                           MsgCase{"ABCD123E text", 0},
-                                           MsgCase{"!D data row", 0},
-                                           MsgCase{"", 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Lines, IsMessageTest,
+    ::testing::Values(MsgCase{"UEX4100E Command not found", 1}, MsgCase{"ENGD0390W some text", 1},
+                      MsgCase{"ABC1234I x", 1}, MsgCase{"ABC1234S x", 1}, MsgCase{"ABC1234T x", 1},
+                      MsgCase{"uex4100E Command not found", 0}, MsgCase{"engd0390W some text", 0},
+                      MsgCase{"UEX4100X Command not found", 0},
+                      MsgCase{"ABC1234E ", 0},  // nine characters
+                      MsgCase{"AB12345E text", 0}, MsgCase{"ABCD123E text", 0},
+                      MsgCase{"!D data row", 0}, MsgCase{"", 0}),
+    [](const auto& info) {
+        std::string name = std::to_string(info.index) + "_";
+        for (char ch : std::string(info.param.line).substr(0, 9))
+            name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        return name;
+    });
 
 // ---- u_exec ----------------------------------------------------------------------------
 
 class UExecTest : public ExecTest, public ::testing::WithParamInterface<const char*> {
-protected:
+  protected:
     void SetUp() override {
         ExecTest::SetUp();
         env_vars.db_type = const_cast<char*>(GetParam());  // "zem": through a file
@@ -178,9 +183,8 @@ TEST_P(UExecTest, ExitStatusIsLoggedAndNothingPrintedIsNull) {
     EXPECT_NE(log().find("ended with exit status 7"), std::string::npos) << log();
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, UExecTest, ::testing::Values("qel", "zem"),
-                         [](const auto& info) {
-                             return std::string(info.param) == "zem" ? "file" : "pipe";
-                         });
+INSTANTIATE_TEST_SUITE_P(Paths, UExecTest, ::testing::Values("qel", "zem"), [](const auto& info) {
+    return std::string(info.param) == "zem" ? "file" : "pipe";
+});
 
 }  // namespace

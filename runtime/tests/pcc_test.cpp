@@ -18,6 +18,7 @@ struct FormatCase {
     std::string (*make)();
     std::string expected;
 };
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 
 std::string fmt(void (*f)(char*)) {
     char buf[pcc_record_size + 2];
@@ -26,8 +27,7 @@ std::string fmt(void (*f)(char*)) {
     return std::string(buf);
 }
 
-#define RECORD(...) \
-    [] { return fmt([](char* b) { pcc_format(b, __VA_ARGS__); }); }
+#define RECORD(...) [] { return fmt([](char* b) { pcc_format(b, __VA_ARGS__); }); }
 
 class FormatTest : public ::testing::TestWithParam<FormatCase> {};
 
@@ -36,8 +36,7 @@ TEST_P(FormatTest, ByteForByte) { EXPECT_EQ(GetParam().make(), GetParam().expect
 INSTANTIATE_TEST_SUITE_P(
     Records, FormatTest,
     ::testing::Values(
-        FormatCase{"A", RECORD('A'), "!A"},
-        FormatCase{"Z", RECORD('Z'), "!Z"},
+        FormatCase{"A", RECORD('A'), "!A"}, FormatCase{"Z", RECORD('Z'), "!Z"},
         FormatCase{"D", RECORD('D', "row text  1"), "!D row text  1"},
         FormatCase{"O", RECORD('O', "-x y"), "!O -x y"},
         FormatCase{"C", RECORD('C', "col_name", 'c', 255),
@@ -114,6 +113,7 @@ struct NumCase {
     std::string expected;
     bool logged;
 };
+void PrintTo(const NumCase& c, std::ostream* os) { *os << c.value << " in " << c.width; }
 
 class FormatNumTest : public PccLogTest, public ::testing::WithParamInterface<NumCase> {};
 
@@ -127,14 +127,17 @@ TEST_P(FormatNumTest, Digits) {
     EXPECT_EQ(log().find("Truncated digits in conversion. was=") != std::string::npos, c.logged);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, FormatNumTest,
-                         ::testing::Values(NumCase{12, 4, "0012", false},
-                                           NumCase{0, 4, "0000", false},
-                                           NumCase{9999, 4, "9999", false},
-                                           NumCase{12345, 4, "1234", true},
-                                           NumCase{123456, 4, "1234", true},
-                                           NumCase{-5, 4, "00-5", false},
-                                           NumCase{2601, 8, "00002601", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, FormatNumTest,
+    ::testing::Values(NumCase{12, 4, "0012", false}, NumCase{0, 4, "0000", false},
+                      NumCase{9999, 4, "9999", false}, NumCase{12345, 4, "1234", true},
+                      NumCase{123456, 4, "1234", true}, NumCase{-5, 4, "00-5", false},
+                      NumCase{2601, 8, "00002601", false}),
+    [](const auto& info) {
+        std::string v = std::to_string(info.param.value);
+        if (v[0] == '-') v[0] = 'm';
+        return v + "_in_" + std::to_string(info.param.width);
+    });
 
 // ---- getReadWaitTime -------------------------------------------------------------------
 
@@ -143,9 +146,10 @@ struct WaitCase {
     bool trace7;
     int expected;
 };
+void PrintTo(const WaitCase& c, std::ostream* os) { *os << (c.value ? c.value : "unset"); }
 
 class ReadWaitTimeTest : public ::testing::TestWithParam<WaitCase> {
-protected:
+  protected:
     void TearDown() override {
         unsetenv("COLL_WAIT_TIMEOUT");
         my_trace_all[7] = 0;
@@ -169,16 +173,18 @@ TEST_P(ReadWaitTimeTest, Seconds) {
 
 INSTANTIATE_TEST_SUITE_P(Values, ReadWaitTimeTest,
                          ::testing::Values(WaitCase{nullptr, false, 5}, WaitCase{"1", false, 1},
-                                           WaitCase{"120", false, 120},
-                                           WaitCase{"121", false, 5}, WaitCase{"0", false, 5},
-                                           WaitCase{"abc", false, 5},
-                                           WaitCase{nullptr, true, 20},
-                                           WaitCase{"30", true, 30}));
+                                           WaitCase{"120", false, 120}, WaitCase{"121", false, 5},
+                                           WaitCase{"0", false, 5}, WaitCase{"abc", false, 5},
+                                           WaitCase{nullptr, true, 20}, WaitCase{"30", true, 30}),
+                         [](const auto& info) {
+                             return std::string(info.param.value ? info.param.value : "unset") +
+                                    (info.param.trace7 ? "_trace7" : "");
+                         });
 
 // ---- the channel with a real child -----------------------------------------------------
 
 class ChannelTest : public ExecTest {
-protected:
+  protected:
     void SetUp() override {
         ExecTest::SetUp();
         marker_ = tmp_ / "eof.txt";
@@ -309,8 +315,7 @@ TEST_F(ChannelTest, FullPipeIsRetriedForAboutEightSecondsThen104) {
     int rc = 0;
     int sent = 0;
     auto t0 = std::chrono::steady_clock::now();
-    while ((rc = send((pcc_format(line, 'D', std::string(2000, 'd').c_str()), line))) == 0)
-        ++sent;
+    while ((rc = send((pcc_format(line, 'D', std::string(2000, 'd').c_str()), line))) == 0) ++sent;
     double took = seconds_since(t0);
     EXPECT_EQ(rc, 104);
     EXPECT_GT(sent, 10);  // a pipe's worth went through first

@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
         char num[24];
         std::snprintf(num, sizeof num, "%07ld", i);
         std::string line(num);
-        if (static_cast<long>(line.size()) < length) line.append(static_cast<size_t>(length) - line.size(), 'x');
+        if (static_cast<long>(line.size()) < length)
+            line.append(static_cast<size_t>(length) - line.size(), 'x');
         line.resize(static_cast<size_t>(length));
         if (i == count && endMark) line.back() = '\x1a';
         out += line;
