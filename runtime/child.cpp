@@ -295,21 +295,48 @@ void drain_stdout(const execopt* opts, createProcessComm* cpc) {
 // when the child no longer reads.
 void feed_stdin(const execopt* opts, createProcessComm* cpc) {
     int fd = cpc->stdinPipe[1];
-    if (fd < 0 || cpc->parmsMode != 1 || cpc->stdinOff >= cpc->parmsLen) return;
-    int n = WriteToPipe(fd, cpc->p_parms + cpc->stdinOff, cpc->parmsLen - cpc->stdinOff);
+    if (fd < 0 || cpc->parmsMode != 1 || cpc->stdinOff >= cpc->stdinLen) return;
+    int n = WriteToPipe(fd, cpc->stdinText + cpc->stdinOff, cpc->stdinLen - cpc->stdinOff);
     if (n < 0) {
         u_msg(nullptr, __FILE__, __LINE__, "w", "uex6900", "Unable to write to un-named pipe");
-        cpc->stdinOff = cpc->parmsLen;
+        cpc->stdinOff = cpc->stdinLen;
     } else {
         cpc->stdinOff += n;
-        if (cpc->stdinOff >= cpc->parmsLen && u_trace_on(8))
-            PRINT('t', "uex4130", "Wrote parms to stdin pipe '%.100s'\n", cpc->p_parms);
+        if (cpc->stdinOff >= cpc->stdinLen && u_trace_on(8))
+            PRINT('t', "uex4130", "Wrote parms to stdin pipe '%.100s'\n", cpc->stdinText);
     }
-    if (cpc->stdinOff >= cpc->parmsLen && !opts->keepsip) closePipeHandle(&cpc->stdinPipe[1]);
+    if (cpc->stdinOff >= cpc->stdinLen && !opts->keepsip) closePipeHandle(&cpc->stdinPipe[1]);
 }
 
 bool stdin_pending(const createProcessComm* cpc) {
-    return cpc->stdinPipe[1] >= 0 && cpc->parmsMode == 1 && cpc->stdinOff < cpc->parmsLen;
+    return cpc->stdinPipe[1] >= 0 && cpc->parmsMode == 1 && cpc->stdinOff < cpc->stdinLen;
+}
+
+// Writes text to a new temporary file named from "parms" into childStdinFn. 0, or 2 when
+// it cannot be written ("uex5040").
+int write_parms_file(createProcessComm* cpc, const char* text) {
+    u_createTempFileName(cpc->childStdinFn, "parms", ' ');
+    int fd = u_createTempFile(cpc->childStdinFn);
+    bool ok = fd >= 0;
+    if (ok) {
+        size_t len = std::strlen(text), off = 0;
+        while (ok && off < len) {
+            ssize_t n = write(fd, text + off, len - off);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0)
+                ok = false;
+            else
+                off += static_cast<size_t>(n);
+        }
+        if (close(fd) != 0) ok = false;
+    }
+    if (!ok) {
+        PRINT('w', "uex5040", "Can't open file %s for write\n", cpc->childStdinFn);
+        if (fd >= 0) unlink(cpc->childStdinFn);
+        cpc->childStdinFn[0] = '\0';
+        return 2;
+    }
+    return 0;
 }
 
 void set_nonblocking(int fd) {
@@ -320,7 +347,7 @@ void set_nonblocking(int fd) {
 
 // Splits the command line into the child's words before fork.
 void build_argv(createProcessComm* cpc) {
-    if (cpc->shellCmd) {
+    if (cpc->shellCmd && cpc->parmsMode == -1) {
         cpc->argv = static_cast<char**>(U_MALLOC(4 * sizeof(char*)));
         cpc->argv[0] = const_cast<char*>("sh");
         cpc->argv[1] = const_cast<char*>("-c");
@@ -448,18 +475,35 @@ int parmsPassing(execopt* opts, createProcessComm* cpc) {
             cpc->ownFlags |= cpc_stdin_pipe;
     };
 
-    if (cpc->shellCmd) {
-        // sh gets its command as one word; it never travels on standard input or in a file.
-        cpc->parmsLen = static_cast<int32_t>(std::strlen(cpc->p_parms) + 1);
-        cpc->parmsMode = -1;
-        set_full(cmd + " " + cpc->p_parms);
-        if (opts->keepsip) open_stdin();
-        return 0;
-    }
-
     // 2.-4. How the parameters travel.
     cpc->parmsMode = opts->stdinp ? 1 : (opts->infile ? 2 : 0);
     const char* parms = cpc->p_parms;
+    if (cpc->shellCmd) {
+        // sh gets its command as one word ("sh -c word"), so quotes in it survive; a long one
+        // is a script that sh reads from its standard input ("sh --") or from a file
+        // ("sh file"; the shell must be told that file's name).
+        cpc->parmsLen = static_cast<int32_t>(std::strlen(parms) + 1);
+        if (opts->iflargep && cpc->cmdLen + cpc->parmsLen <= 1023) cpc->parmsMode = 0;
+        if (cpc->parmsMode == 0) {
+            cpc->parmsMode = -1;
+            set_full(cmd + " " + parms);
+        } else {
+            cpc->scriptText = dup_text(std::string(cpc->shellCmd) + "\n");
+            cpc->stdinText = cpc->scriptText;
+            cpc->stdinLen = static_cast<int32_t>(std::strlen(cpc->scriptText));
+        }
+        if (cpc->parmsMode == 1 || opts->keepsip) open_stdin();
+        if (cpc->parmsMode == 1) set_full(opts->parmsaltin ? cmd + " --" : cmd);
+        if (cpc->parmsMode == 2) {
+            if (write_parms_file(cpc, cpc->scriptText) != 0) return 2;
+            set_full(cmd + " " + cpc->childStdinFn);
+        }
+        return 0;
+    }
+    if (parms) {
+        cpc->stdinText = parms;
+        cpc->stdinLen = static_cast<int32_t>(std::strlen(parms) + 1);
+    }
     if (!parms || !*parms) {
         cpc->parmsLen = 0;
         cpc->parmsMode = 0;
@@ -491,27 +535,7 @@ int parmsPassing(execopt* opts, createProcessComm* cpc) {
     }
     // 6. A parameter file.
     if (cpc->parmsMode == 2) {
-        u_createTempFileName(cpc->childStdinFn, "parms", ' ');
-        int fd = u_createTempFile(cpc->childStdinFn);
-        bool ok = fd >= 0;
-        if (ok) {
-            size_t len = std::strlen(parms), off = 0;
-            while (ok && off < len) {
-                ssize_t n = write(fd, parms + off, len - off);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0)
-                    ok = false;
-                else
-                    off += static_cast<size_t>(n);
-            }
-            if (close(fd) != 0) ok = false;
-        }
-        if (!ok) {
-            PRINT('w', "uex5040", "Can't open file %s for write\n", cpc->childStdinFn);
-            if (fd >= 0) unlink(cpc->childStdinFn);
-            cpc->childStdinFn[0] = '\0';
-            return 2;
-        }
+        if (write_parms_file(cpc, parms) != 0) return 2;
         if (opts->parmsaltin) set_full(cmd + " @" + cpc->childStdinFn);
     }
     // 7.
@@ -740,6 +764,7 @@ int CreateChildProcessEnd(execopt* opts) {
     if (cpc->argv) U_FREE(cpc->argv);
     if (cpc->argText) U_FREE(cpc->argText);
     if (cpc->shellCmd) U_FREE(cpc->shellCmd);
+    if (cpc->scriptText) U_FREE(cpc->scriptText);
     if ((cpc->ownFlags & cpc_own_fullcmd) && cpc->p_cFullCmd) U_FREE(cpc->p_cFullCmd);
     if ((cpc->ownFlags & cpc_own_cmd) && cpc->p_cmd) U_FREE(cpc->p_cmd);
     if ((cpc->ownFlags & cpc_own_parms) && cpc->p_parms) U_FREE(cpc->p_parms);

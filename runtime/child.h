@@ -86,6 +86,10 @@ struct createProcessComm {
     uint32_t ownFlags;
     // Beyond the historical record: the state of the poll-based wait.
     char* shellCmd;         // "( cmd parms )", the one word that sh -c runs (shell runs)
+    char* scriptText;       // shell runs with long parameters: "( cmd parms )" and a newline,
+                            // which sh reads from its standard input or a file
+    const char* stdinText;  // what travels on standard input (parmsMode 1) or in the file (2)
+    int32_t stdinLen;       // its length (the parameters' NUL included on standard input)
     char** argv;            // the child's words, built before fork (one u_malloc block)
     char* argText;          // the text the words point into
     int pidfd;              // readable when the child has ended (-1 when unavailable)

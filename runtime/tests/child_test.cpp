@@ -143,6 +143,26 @@ TEST_F(ChildTest, LongParametersWithFewWordsAreCompactedOntoTheCommandLine) {
     EXPECT_EQ(chain_lines(out.c), (Lines{"arg:a", "arg:b"}));
 }
 
+// A long command line for the shell is a script that sh reads from its standard input
+// (the defaults) or from a file; either way the quotes in it survive.
+TEST_F(ChildTest, LongShellCommandTravelsAsAScript) {
+    std::string word(1100, 'p');
+    std::string parms = "'" + word + "' \"it's\" | cat";
+    execopt viaStdin{};
+    ChainGuard a(u_exec_timed(xh("xh_args").c_str(), parms.c_str(), 10, &viaStdin));
+    EXPECT_EQ(viaStdin.processRC, pRC_ok);
+    EXPECT_EQ(chain_lines(a.c), (Lines{"arg:" + word, "arg:it's"}));
+
+    execopt viaFile{};
+    viaFile.callerSet = 1;
+    viaFile.infile = 1;
+    viaFile.iflargep = 1;
+    ChainGuard b(u_exec_timed(xh("xh_args").c_str(), parms.c_str(), 10, &viaFile));
+    EXPECT_EQ(chain_lines(b.c), (Lines{"arg:" + word, "arg:it's"}));
+    EXPECT_TRUE(temp_files().empty()) << "the script file was left behind";
+    EXPECT_TRUE(no_children());
+}
+
 TEST_F(ChildTest, CommandNotFound) {
     execopt o{};
     ChainGuard out(u_exec_timed("no_such_command_xq", "a", 5, &o));
