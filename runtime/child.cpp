@@ -275,15 +275,17 @@ void init_reader(createProcessComm* cpc) {
     cpc->rb.maxBuffSize = u_child_read_size + 1;
 }
 
-// Reads what the stdout pipe holds now (non-blocking); marks its end.
-void drain_stdout(const execopt* opts, createProcessComm* cpc) {
+// Reads what the stdout pipe holds now (non-blocking) and marks its end; stops at the
+// deadline too, so a child that writes without pause cannot hold the reader.
+void drain_stdout(const execopt* opts, createProcessComm* cpc, double deadline) {
     if (cpc->stdoutPipe[0] < 0 || cpc->stdoutEof) return;
     init_reader(cpc);
-    for (;;) {
+    for (unsigned n = 1;; ++n) {
         int32_t state;
         char* line = u_blockread_nb(cpc->stdoutPipe[0], &cpc->rb, &state);
         if (line) {
             take_line(opts, cpc, line, cpc->rb.curLineLen);
+            if (n % 256 == 0 && now_mono() >= deadline) return;
             continue;
         }
         if (state == u_br_eof) cpc->stdoutEof = 1;
@@ -679,7 +681,7 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
             break;
         }
         if (iIn >= 0 && fds[iIn].revents) feed_stdin(opts, cpc);
-        if (iOut >= 0 && fds[iOut].revents) drain_stdout(opts, cpc);
+        if (iOut >= 0 && fds[iOut].revents) drain_stdout(opts, cpc, deadline);
         (void)iPid;  // the exit check at the top of the loop reads it
     }
 
@@ -689,7 +691,7 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
                   "Child process %.20s did not finish in %d seconds.", cpc->p_cmd, limit);
         end_group(cpc);
         opts->processRC = pRC_timedout;
-        drain_stdout(opts, cpc);  // what the pipe still holds
+        drain_stdout(opts, cpc, now_mono() + kGraceMs / 1000.0);  // what the pipe still holds
     } else {
         reap(cpc);
         log_exit_status(cpc);
@@ -729,7 +731,7 @@ r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc) {
             u_msg(nullptr, __FILE__, __LINE__, "e", "uex6820", "No pipe created for child stdout");
             return nullptr;
         }
-        drain_stdout(opts, cpc);
+        drain_stdout(opts, cpc, now_mono() + kGraceMs / 1000.0);
         closePipeHandle(&cpc->stdoutPipe[0]);
     }
     if (trace_all)

@@ -219,6 +219,18 @@ TEST_F(ChildTest, OutputBeyondAPipeNeverDeadlocksAndIsCappedAt30000) {
     EXPECT_TRUE(no_children());
 }
 
+TEST_F(ChildTest, ChildWritingWithoutPauseIsStillStoppedAtItsLimit) {
+    execopt o{};
+    auto t0 = std::chrono::steady_clock::now();
+    ChainGuard out(u_exec_timed("yes", "abc", 1, &o));
+    EXPECT_EQ(o.processRC, pRC_timedout);
+    EXPECT_LT(seconds_since(t0), 3.0);
+    Lines got = chain_lines(out.c);
+    EXPECT_EQ(got.size(), 30000u);
+    EXPECT_EQ(got.back(), "abc");
+    EXPECT_TRUE(no_children());
+}
+
 TEST_F(ChildTest, MaxRetLinesAndTheEndMark) {
     execopt o{};
     o.maxRetLines = 5;
