@@ -155,6 +155,14 @@ TEST_F(DblibClient, RefusedLoginFails) {
     EXPECT_EQ(g_msgs[0].first, 4002);
 }
 
+TEST_F(DblibClient, UseSwitchesTheDatabase) {
+    proc = open("sa");
+    ASSERT_NE(proc, nullptr);
+    EXPECT_STREQ(dbname(proc), "master");
+    ASSERT_EQ(dbuse(proc, "testdb"), SUCCEED);
+    EXPECT_STREQ(dbname(proc), "testdb");
+}
+
 TEST_F(DblibClient, UnknownStatementIsAServerError) {
     proc = open("sa");
     ASSERT_NE(proc, nullptr);
