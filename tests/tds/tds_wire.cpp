@@ -205,9 +205,12 @@ bool digits_to_be(const std::string& digits, size_t size, Bytes& out) {
 bool parse_money(const std::string& t, long long& v) {
     bool neg = false;
     std::string digits;
-    if (!scaled_digits(t, 4, neg, digits) || digits.size() > 18) return false;
-    v = std::strtoll(digits.c_str(), nullptr, 10);
-    if (neg) v = -v;
+    if (!scaled_digits(t, 4, neg, digits) || digits.size() > 19) return false;
+    errno = 0;
+    unsigned long long u = std::strtoull(digits.c_str(), nullptr, 10);
+    const unsigned long long limit = neg ? 9223372036854775808ULL : 9223372036854775807ULL;
+    if (errno != 0 || u > limit) return false;
+    v = neg ? static_cast<long long>(0ULL - u) : static_cast<long long>(u);
     return true;
 }
 

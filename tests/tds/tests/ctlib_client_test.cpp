@@ -48,6 +48,15 @@ batch select dropped
   result x:int
   row 1
   drop
+batch select types
+  result c:char(5) v:varchar(10) t1:tinyint t2:smallint i:int b:bigint f:float r:real \
+         d:datetime sd:smalldatetime m:money sm:smallmoney x:numeric(38,4) tx:text
+  row 'ab' 'xyz' 255 -32768 2147483647 -9000000000 -1.5 0.25 \
+      '1900-01-01 00:00:00.003' '2079-06-06 23:59' -922337203685477.5808 -214748.3648 \
+      1234567890123456789012345678901234.5678 'long text'
+  result i:intn(1) f:floatn(8) d:datetimen(4) m:moneyn(8) x:numeric(5,2) c:char(3) tx:text
+  row 7 2.5 '2001-02-03 04:05' 1.25 -1.5 'q' 't'
+  row NULL NULL NULL NULL NULL NULL NULL
 batch select many
   result x:int
   row 1
@@ -175,6 +184,21 @@ TEST_F(CtlibClient, BatchWithTwoResultSetsStatusAndMessage) {
     ct_cmd_drop(cmd);
     ASSERT_EQ(g_seen.server.size(), 1u);
     EXPECT_EQ(g_seen.server[0], std::make_pair(2601, 16));
+}
+
+TEST_F(CtlibClient, EveryTypeAndNull) {
+    ASSERT_EQ(connect("sa"), CS_SUCCEED);
+    CS_COMMAND* cmd = nullptr;
+    ASSERT_EQ(ct_cmd_alloc(conn, &cmd), CS_SUCCEED);
+    ct_command(cmd, CS_LANG_CMD, const_cast<char*>("select types"), CS_NULLTERM, CS_UNUSED);
+    ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+    EXPECT_EQ(run(cmd),
+              "rows[(ab,xyz,255,-32768,2147483647,-9000000000,-1.5,0.25,Jan  1 1900 12:00AM,"
+              "Jun  6 2079 11:59PM,-922337203685477.5808,-214748.3648,"
+              "1234567890123456789012345678901234.5678,long text)] done "
+              "rows[(7,2.5,Feb  3 2001 04:05AM,1.2500,-1.50,q,t)"
+              "(NULL,NULL,NULL,NULL,NULL,NULL,NULL)] done end");
+    ct_cmd_drop(cmd);
 }
 
 TEST_F(CtlibClient, ProcedureCallWithParameters) {

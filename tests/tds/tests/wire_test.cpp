@@ -49,6 +49,8 @@ TEST(Wire, ValuesAsClientsReadThem) {
         {col(kNumeric, 0, 10, 2), true, "", "00"},
         {col(kMoney), false, "1.5", "00 00 00 00 98 3A 00 00"},
         {col(kMoney), false, "-0.0001", "FF FF FF FF FF FF FF FF"},
+        {col(kMoney), false, "-922337203685477.5808", "00 00 00 80 00 00 00 00"},
+        {col(kMoney), false, "922337203685477.5807", "FF FF FF 7F FF FF FF FF"},
         {col(kVarChar, 10), false, "ab", "02 61 62"},
         {col(kVarChar, 10), false, "", "01 20"},  // empty goes as one blank
         {col(kVarChar, 10), true, "", "00"},
@@ -82,6 +84,7 @@ TEST(Wire, RefusesValuesThatDoNotFit) {
         {{"", kNumeric, 0, 10, 2, 0}, false, "1.234"},  // more decimals than the scale
         {{"", kDateTime, 0, 0, 0, 0}, false, "2023-02-29"},
         {{"", kMoney, 0, 0, 0, 0}, false, "1.00001"},
+        {{"", kMoney, 0, 0, 0, 0}, false, "922337203685477.5808"},
     };
     for (const auto& c : cases) {
         Bytes b;
