@@ -55,9 +55,9 @@ int16_t one_char_kind(char c) {
     }
 }
 
-// The neighbour rules: the id of the first rule word number `at` (kind k, with the
-// kinds of the previous and next word, 0 for none) breaks, or null.
-const char* neighbour_fault(int16_t prev, int16_t k, int16_t next) {
+}  // namespace
+
+const char* math_neighbour_fault(int16_t prev, int16_t k, int16_t next) {
     if (is_operand(k)) {
         if (!(prev == 0 || is_operator(prev) || prev == MW_LEFT)) return "pma3460";
         if (!(next == 0 || is_operator(next) || next == MW_RIGHT)) return "pma3465";
@@ -75,8 +75,6 @@ const char* neighbour_fault(int16_t prev, int16_t k, int16_t next) {
     }
     return nullptr;
 }
-
-}  // namespace
 
 int parse_math(curs* cursor, char* text) {
     char* end = clause_end(text);
@@ -220,7 +218,7 @@ int parse_math(curs* cursor, char* text) {
     int at = 1;
     for (math_in* mi = a->math_in; mi != nullptr; mi = mi->next, ++at) {
         int16_t next = mi->next != nullptr ? mi->next->content : 0;
-        if (const char* id = neighbour_fault(prev, mi->content, next)) {
+        if (const char* id = math_neighbour_fault(prev, mi->content, next)) {
             PRINT('e', id, "Bad math syntax starting at word %d in %s\n", at, text);
             return 1;
         }

@@ -74,5 +74,9 @@ inline constexpr int math_max_decimals = 15;
 // for a decimal count outside 0 to 15).
 int parse_math(curs* cursor, char* text);
 
+// The neighbour rule that a word of kind k breaks between words of kinds prev and next
+// (0 for none): its message id ("pma3420" to "pma3465"), or null when k may stand there.
+const char* math_neighbour_fault(int16_t prev, int16_t k, int16_t next);
+
 // Frees a chain of math anchors with their words and arrays.
 void free_math_chain(m_anch* a);

@@ -152,6 +152,59 @@ TEST(MathNeighbours, BalancedTexts) {
     }
 }
 
+// The rule table itself, row by row: what may stand before and after each kind of word.
+// In a balanced text a previous-word rule is always met first by the next-word rule of the
+// word before, so these rows are only reached here.
+TEST(MathNeighbours, RuleTable) {
+    struct rule_case {
+        int16_t prev, kind, next;
+        const char* id;  // null: allowed
+    };
+    const int16_t N = MW_NAME, K = MW_CONSTANT, L = MW_LEFT, R = MW_RIGHT, P = MW_ADD,
+                  D = MW_DIVIDE;
+    const rule_case cases[] = {
+        {0, N, 0, nullptr},
+        {P, K, R, nullptr},
+        {L, N, D, nullptr},
+        {N, N, 0, "pma3460"},
+        {R, K, 0, "pma3460"},
+        {0, N, N, "pma3465"},
+        {0, K, L, "pma3465"},
+        {0, L, N, nullptr},
+        {P, L, L, nullptr},
+        {R, L, K, nullptr},
+        {N, L, N, "pma3420"},
+        {K, L, N, "pma3420"},
+        {0, L, 0, "pma3430"},
+        {0, L, R, "pma3425"},
+        {0, L, P, "pma3425"},
+        {N, R, 0, nullptr},
+        {R, R, P, nullptr},
+        {0, R, L, nullptr},
+        {L, R, 0, "pma3435"},
+        {P, R, 0, "pma3435"},
+        {K, R, N, "pma3440"},
+        {N, R, K, "pma3440"},
+        {0, P, N, nullptr},
+        {R, D, L, nullptr},
+        {L, P, N, "pma3445"},
+        {D, P, N, "pma3445"},
+        {N, P, R, "pma3450"},
+        {N, D, P, "pma3450"},
+        {K, MW_MULTIPLY, 0, "pma3455"},
+        {0, MW_SUBTRACT, 0, "pma3455"},
+    };
+    for (const rule_case& k : cases) {
+        const char* id = math_neighbour_fault(k.prev, k.kind, k.next);
+        if (k.id == nullptr) {
+            EXPECT_EQ(id, nullptr) << k.prev << " " << k.kind << " " << k.next;
+        } else {
+            ASSERT_NE(id, nullptr) << k.prev << " " << k.kind << " " << k.next;
+            EXPECT_STREQ(id, k.id) << k.prev << " " << k.kind << " " << k.next;
+        }
+    }
+}
+
 TEST(MathNames, DuplicateAndTooLong) {
     test_cursor cur;
     log_capture log;
