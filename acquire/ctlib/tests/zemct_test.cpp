@@ -306,6 +306,36 @@ TEST_F(Zemct, ClientMessagesOnlyWithTraceLevel3) {
     EXPECT_NE(t.find("Message: Adaptive Server connection timed out"), std::string::npos) << t;
 }
 
+TEST_F(Zemct, ServerThatIsNotThereFailsTheConnect) {
+    env.server.stop();
+    EXPECT_EQ(zem_connect(ctx, &conn, "zemtest", "sa", "secret", "ZOVTDS"), CS_FAIL);
+    EXPECT_EQ(conn, nullptr);
+}
+
+TEST_F(Zemct, OrderlyCleanupLogsOut) {
+    connect();
+    EXPECT_EQ(zem_con_cleanup(conn, 1), CS_SUCCEED);
+    conn = nullptr;
+    EXPECT_TRUE(env.server.wait_for(
+        [](const std::vector<LogEntry>& l) {
+            return !l.empty() && l.back().kind == LogEntry::Logout;
+        },
+        2000));
+    EXPECT_EQ(zem_ctx_cleanup(ctx, 1), CS_SUCCEED);
+    ctx = nullptr;
+}
+
+TEST_F(Zemct, ForcedCleanupOfADeadConnection) {
+    connect();
+    std::string error;
+    ASSERT_TRUE(env.set_scenario("batch x\n  drop\n", error));
+    EXPECT_EQ(zem_execute_cmd(conn, "x"), 0);
+    EXPECT_EQ(zem_con_cleanup(conn, 300), CS_SUCCEED);
+    conn = nullptr;
+    EXPECT_EQ(zem_ctx_cleanup(ctx, 300), CS_SUCCEED);
+    ctx = nullptr;
+}
+
 TEST_F(Zemct, DroppedConnectionFailsTheCommand) {
     connect();
     std::string error;
