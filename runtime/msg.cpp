@@ -171,6 +171,13 @@ int read_backup_count() {
 
 int u_msg(const char* coll_name, const char* source_file, int line, const char* options,
           const char* id, const char* format, ...) {
+    // A trace message whose level is off returns before anything else is looked at.
+    if (options && (options[0] == 'h' || options[0] == 'H')) {
+        int level = 0;
+        for (const char* d = options + 1; *d >= '0' && *d <= '9' && level < 100; ++d)
+            level = level * 10 + (*d - '0');
+        if (level > 9 || my_trace_all[level] == 0) return 1;
+    }
     MsgHeader h;
     bool flush = false;
     bool echo = false;
@@ -198,15 +205,11 @@ int u_msg(const char* coll_name, const char* source_file, int line, const char* 
     }
     h.letter = type;
     switch (type) {
-        case 'H': {
-            // A trace message whose level is off costs nothing more than this test.
-            int level = std::isdigit(uc(*rest)) ? std::atoi(rest) : 0;
-            if (!u_trace_on(level)) return 1;
+        case 'H':  // its trace level was tested on entry
             h.letter = 'T';
             h.time = true;
             flush = true;
             break;
-        }
         case 'T':
             h.time = true;
             flush = true;
@@ -277,14 +280,15 @@ int u_msg(const char* coll_name, const char* source_file, int line, const char* 
 }
 
 int PRINT(char type, const char* tag, const char* format, ...) {
+    // A trace line whose level is off returns before anything else is looked at.
+    if ((type == 'h' || type == 'H') && my_trace_all[0] == 0) return 1;
     char t = static_cast<char>(std::toupper(uc(type)));
     bool header_on = tag && *tag && *tag != ' ';
     bool flush = false;
     bool echo = false;
     char letter = t;
     switch (t) {
-        case 'H':
-            if (!u_trace_on(0)) return 1;
+        case 'H':  // its trace level was tested on entry
             letter = 'T';
             flush = true;
             break;
