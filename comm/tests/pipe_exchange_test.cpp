@@ -17,10 +17,10 @@ namespace {
 constexpr int kRowLen = 12;
 
 // The stub's answer for a cursor: "EMPTY" has no rows, "PARMS" one row holding the first
-// parameter, any other name two rows "<name>:<n>"; "SLOW" is answered after 1.5 seconds.
+// parameter, any other name two rows "<name>:<n>"; "SLOW" is answered after 3 seconds.
 void fill_answer(comm_anchor* a, curs_list* b) {
     if (strcmp(b->cursor, "EMPTY") == 0) return;
-    if (strcmp(b->cursor, "SLOW") == 0) usleep(1500 * 1000);
+    if (strcmp(b->cursor, "SLOW") == 0) usleep(3000 * 1000);
     if (strcmp(b->cursor, "BIG") == 0) {  // larger than a pipe's buffer
         b->rows = 1000;
         b->len = 200;
@@ -137,7 +137,7 @@ TEST_F(Exchange, EachBlockGetsItsOwnRowsAndZeroRowsAreAnAnswer) {
 }
 
 TEST_F(Exchange, AfterATimeOutTheNextRequestGetsItsOwnAnswer) {
-    wait_timeout = 1;
+    wait_timeout = 2;  // a second of margin on either side of the late answer
     pid_t pid = start_collector(2);
     ASSERT_GT(pid, 0);
     auto* a = static_cast<comm_anchor*>(zovcomm("init"));
@@ -146,7 +146,7 @@ TEST_F(Exchange, AfterATimeOutTheNextRequestGetsItsOwnAnswer) {
 
     EXPECT_EQ(zovcomm("get", a, "SLOW"), nullptr);
     EXPECT_EQ(a->return_code, 1);
-    EXPECT_STREQ(a->return_msg, "Data Collector Wait Timeout. Wait Time=1");
+    EXPECT_STREQ(a->return_msg, "Data Collector Wait Timeout. Wait Time=2");
 
     auto* chain = static_cast<curs_list*>(zovcomm("get", a, "FAST"));
     ASSERT_NE(chain, nullptr) << a->return_msg;

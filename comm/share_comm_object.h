@@ -1,0 +1,91 @@
+// ShareCommObject: one shared-memory segment with its set of two semaphores ("available"
+// 0, "filled" 1), and the four transfer operations over it. A process holds two: the
+// request object (30600-byte request segment) and the data object (100000-byte data
+// segment); the byte layouts are in comm/shm_layout.h.
+//
+// Protocol. Request: a requester acquires "available", writes, releases "filled"; the
+// collector acquires "filled", reads, releases "available". Data: the collector writes
+// the answer chunk by chunk (available -> filled), the requester reads it chunk by chunk
+// (filled -> available) and at the end resets the set, sets the reader-finished flag and
+// marks no answer pending. Every wait is a semtimedop bounded by the caller's time-out.
+//
+// Results: 0 success, -10 time-out, -1 any other failure. Messages through PRINT; traces
+// only with trace level 5.
+#pragma once
+
+#include <sys/types.h>
+
+#include <list>
+#include <string>
+
+#include "comm/comm_object.h"
+#include "comm/shm_memory.h"
+#include "comm/shm_semaphore.h"
+
+// Segment and semaphore flags of a new object: created exclusively, owner and group only.
+constexpr int ZOV_SHM_CREATE_FLAGS = IPC_CREAT | IPC_EXCL | 0660;
+
+class ShareCommObject : public ZOVCommObject {
+  public:
+    // Creates a segment of `size` bytes and a set of 2 semaphores under `key`, attaches,
+    // initialises the segment and sets the set to available 1, filled 0.
+    ShareCommObject(ZOVShareType type, int size, key_t key, int attach, int semflg, int shmflg);
+    // Attaches to existing objects (by id, or by key) without initialising them.
+    ShareCommObject(ZOVShareType type, int shmid, int semid, ZOVShareKeyType keyType);
+    ~ShareCommObject() override;
+
+    // The segment is attached and the semaphore id is not negative.
+    int IsGood() override;
+    int SendRequest(const char* name, const std::list<std::string>& params, std::string& unique,
+                    const char* data, int timeout) override;
+    // A request older than its life time is consumed and refused (-1).
+    int GetRequest(std::string& name, std::string& unique, std::list<std::string>& params,
+                   std::string& data, int timeout) override;
+    // An answer to a request older than its life time is dropped (0). An unread answer
+    // older than 30 seconds is cleaned away first.
+    int SendData(const std::string& unique, int numrow, int lenrow, const char* data,
+                 int timeout) override;
+    // An answer whose counts are impossible is read away and refused (-1).
+    int GetData(const std::string& unique, std::string& gotUnique, int& numrow, int& lenrow,
+                std::string& data, int timeout) override;
+    // Sets the set to available 1, filled 0 (for a type other than 0 or 1: both 0).
+    int ResetSemaphore(ZOVShareType type) override;
+
+    // Waits at most `timeout` seconds until "filled" (read) or "available" (write) is not
+    // 0, without taking it; 0, or -1 when it stays 0.
+    int WaitForRead(int timeout);
+    int WaitForWrite(int timeout);
+    bool IsBlockFilledForRead();
+    bool IsBlockAvailableForWrite();
+    // Cleans an unread answer older than 30 seconds away; 1 when it did.
+    int Check();
+    // Resets the set when it is stuck: both semaphores 0 (a writer took "available" and
+    // never released "filled") and nothing touched the set for longer than the request
+    // life time. True when it reset.
+    bool ResetIfStuck();
+
+    int GetShmID() const { return shm_.GetShmID(); }
+    int GetSemID() const { return sem_.GetSemID(); }
+    char* GetSegment() const { return shm_.GetAddress(); }
+    // Value of semaphore `number` (GETVAL; no semop, so the set's last-operation time
+    // stays as the partners left it); -1 on failure.
+    int SemValue(int number);
+
+  private:
+    void init(int size, ZOVShareType type, int created);
+    int SetAll(unsigned short available, unsigned short filled);
+    void CleanData();
+    int Acquire(int number, int timeout);
+    int Release(int number);
+
+    ZOVShareMemory shm_;
+    ZOVSemaphore sem_;
+    char* request_ = nullptr;  // set when of type request
+    char* data_ = nullptr;     // set when of type data
+    ZOVShareType type_;
+};
+
+// The attached request and data segments of this process (the data operations keep the
+// time fields of the request segment); null when absent.
+extern char* g_pRequest;
+extern char* g_pData;
