@@ -9,6 +9,7 @@
 #include "collector/engine_globals.h"
 #include "defs/clause_free.h"
 #include "defs/cursor.h"
+#include "defs/select_lists.h"
 #include "defs/tests/log_capture.h"
 #include "defs/tokenizer.h"
 #include "runtime/alloc.h"
@@ -20,7 +21,7 @@ class clause_text {
     explicit clause_text(const std::string& text) : buf_(text.begin(), text.end()) {
         for (int i = 0; i < 4; ++i) buf_.push_back(' ');
         buf_.resize(buf_.size() + 64, '\0');
-        parens = 0;
+        parens = 0;  // a new statement
     }
     char* get() { return buf_.data(); }
     operator char*() { return buf_.data(); }
@@ -60,7 +61,7 @@ struct test_cursor {
     test_cursor(const test_cursor&) = delete;
     test_cursor& operator=(const test_cursor&) = delete;
 
-    void add(const char* word);
+    void add(const char* word) { add_column(word, c); }
     int column_count() const {
         int n = 0;
         for (columns* col = c->insert_columns; col != nullptr; col = col->next) ++n;
@@ -83,6 +84,3 @@ struct test_cursor {
         *tail = l;
     }
 };
-
-#include "defs/select_lists.h"
-inline void test_cursor::add(const char* word) { add_column(word, c); }
