@@ -127,8 +127,9 @@ int write_line(const char* header, const char* body, bool flush, bool echo) {
     if (count > 0) {
         if (flush && stder) std::fflush(stder);
         if (echo) {
-            std::fprintf(stderr, "%s%s", header, body);
+            int echoed = std::fprintf(stderr, "%s%s", header, body);
             std::fflush(stderr);
+            if (!stder) count = echoed;
         }
     } else {
         std::fprintf(stderr, "+ %s%s", header, body);

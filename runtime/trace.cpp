@@ -18,7 +18,8 @@ void trace_set(const char* letters) {
     for (int i = 0; i < 10; ++i) {
         int level = 0;
         if (*p) {
-            int c = std::tolower(static_cast<unsigned char>(*p));
+            // Compared as a signed 8-bit character: bytes above 127 give 0, not a level.
+            auto c = static_cast<signed char>(std::tolower(static_cast<unsigned char>(*p)));
             if (c > 'c') level = c - 99;
             ++p;
         }

@@ -295,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
         PrintRoute{'i', ".abc", true, false, "abcv=7\n", "", "", 7},
         PrintRoute{'e', ".abc", true, false, "abcv=7\n", "", "abcv=7\n", 7},
         PrintRoute{'i', "cgn0100", false, false, "", "CGN0100I (143005) v=7\n", "", 22},
-        PrintRoute{'e', "cgn0100", false, false, "", "", "CGN0100E (143005) v=7\n", 1},
+        PrintRoute{'e', "cgn0100", false, false, "", "", "CGN0100E (143005) v=7\n", 22},
         PrintRoute{'@', "cgn0100", false, false, "", "", "", 0}));
 
 TEST_F(Writers, PrintAddsNoNewline) {
