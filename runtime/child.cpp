@@ -31,7 +31,7 @@ volatile sig_atomic_t u_exec_last_signal = 0;
 namespace {
 
 constexpr int kGraceMs = 500;      // between SIGTERM and SIGKILL
-constexpr int kEndOwnMs = 1000;    // a child whose input was closed may end by itself
+constexpr int kEndOwnMs = 2000;    // a child whose input was closed may end by itself
 constexpr int kTickMs = 20;        // exit checks when no pidfd is available
 constexpr char kEndMark = '\x1a';  // a line ending with it ends the output
 

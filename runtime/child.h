@@ -160,5 +160,5 @@ int u_exec_perm(const char* cmd, const char* parms, execopt* opts);
 // output descriptor (0 stored for a missing one); 4 no record.
 int u_exec_get_fh(int* inFdOut, int* outFdOut, execopt* opts);
 // Ends a permanent child: closes its pipes (it sees end of input), gives it a moment to
-// end, then ends its process group (SIGTERM, grace, SIGKILL) and reaps it. 0.
+// end (two seconds), then ends its process group (SIGTERM, grace, SIGKILL) and reaps it. 0.
 int u_exec_term(execopt* opts);

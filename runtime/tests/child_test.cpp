@@ -187,7 +187,7 @@ TEST_F(ChildTest, TimeOutEndsTheProcessGroupAndKeepsTheLinesWritten) {
     EXPECT_EQ(o.processRC, pRC_timedout);
     EXPECT_EQ(chain_lines(out.c), (Lines{"line 1", "line 2", "line 3"}));
     EXPECT_GE(took, 0.9);
-    EXPECT_LT(took, 2.5);
+    EXPECT_LT(took, 3.0);
     EXPECT_TRUE(no_children());
     EXPECT_NE(log().find("did not finish in 1 seconds."), std::string::npos);
     pid_t grandchild = std::stoi(cfg_read_file(pidfile));
@@ -313,7 +313,7 @@ TEST_F(ChildTest, PermanentChildSeesEndOfInputAndIsReaped) {
     EXPECT_GT(out, 2);
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(u_exec_term(&o), 0);
-    EXPECT_LT(seconds_since(t0), 1.0) << "a child that ends by itself is not made to wait";
+    EXPECT_LT(seconds_since(t0), 1.5) << "a child that ends by itself is not made to wait";
     EXPECT_EQ(o.ihandle, nullptr);
     EXPECT_EQ(cfg_read_file(marker), "eof\n");
     EXPECT_TRUE(no_children());
@@ -325,7 +325,7 @@ TEST_F(ChildTest, PermanentChildThatIgnoresItsInputIsEnded) {
     ASSERT_EQ(u_exec_perm(xh("xh_slow").c_str(), "0 30 ignterm", &o), 0);
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(u_exec_term(&o), 0);
-    EXPECT_LT(seconds_since(t0), 3.0);
+    EXPECT_LT(seconds_since(t0), 4.5);
     EXPECT_TRUE(no_children());
 }
 
