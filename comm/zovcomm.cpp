@@ -157,5 +157,12 @@ extern "C" void* zovcomm(const char* word, ...) {
     // Only a requester passes the name text; the collector's second argument is unused.
     if (code == ZOVCOMM_GET && anchor && anchor->type == 'P') names = va_arg(ap, const char*);
     va_end(ap);
-    return zovcomm_call(code, anchor, names);
+    // Nothing may unwind into a C caller.
+    try {
+        return zovcomm_call(code, anchor, names);
+    } catch (...) {
+        zovcomm_locked = 0;
+        PRINT('s', "com0190", "zovcomm %s failed: out of memory\n", word);
+        return nullptr;
+    }
 }

@@ -2,4 +2,12 @@
 #include "runtime/platform.h"
 #include "tools/probe/probe.h"
 
-int main(int argc, char** argv) { u_exit(probe_main(argc, argv)); }
+int main(int argc, char** argv) {
+    int status = 1;
+    try {
+        status = probe_main(argc, argv);
+    } catch (...) {
+        status = 1;
+    }
+    u_exit(status);
+}

@@ -23,6 +23,8 @@ void do_interrupt(int) { interrupted = 1; }
 // Ends the communication (no reply pipe is left behind) and returns the status.
 int finish(int status) {
     probe_anchor = static_cast<comm_anchor*>(zovcomm("term", probe_anchor));
+    // Over shared memory: detach, so that the last process attached removes the objects.
+    if (comm_use_shm()) zovcomm("shut", static_cast<comm_anchor*>(nullptr));
     fflush(stdout);
     return status;
 }

@@ -282,8 +282,6 @@ TEST_F(ProbeRun, RefusalsExitOne) {
         {{"-c"}, "0", "Must specifiy one or more CURSOR names for request.\n"},
         {{"A", "-n"}, "0", "Enter the name(s) of the cursor(s) to be tested\n"},
         {{"-help"}, "0", "   -pipe %s   = pipe name  (/tmp/userid/col_server_db_pipe)\n\n\n"},
-        {{"A"}, nullptr, "COLL_USESHM=(unset)"},
-        {{"A"}, "1", "COLL_USESHM=1"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(run_probe(c.words, c.useshm), 1) << output_;

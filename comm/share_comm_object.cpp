@@ -1,0 +1,412 @@
+// The shared-memory transport object: segment set-up and the four transfer operations.
+#include "comm/share_comm_object.h"
+
+#include <sys/ipc.h>
+#include <sys/sem.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "comm/request.h"
+#include "comm/shm_layout.h"
+#include "runtime/dates.h"
+#include "runtime/msg.h"
+#include "runtime/platform.h"
+#include "runtime/trace.h"
+
+char* g_pRequest = nullptr;
+char* g_pData = nullptr;
+
+namespace {
+
+bool tracing() { return u_trace_on(5); }
+
+// The local date and time for the operations' traces.
+const char* stamp(char* buffer) { return u_get_time(buffer, 1); }
+
+// Polling step of the non-consuming waits.
+constexpr long kPollMs = 10;
+
+}  // namespace
+
+ShareCommObject::ShareCommObject(ZOVShareType type, int size, key_t key, int attach, int semflg,
+                                 int shmflg)
+    : shm_(static_cast<size_t>(size), key, shmflg, attach), sem_(key, 2, semflg), type_(type) {
+    if (sem_.IsSemGood()) shm_.SetSemID(sem_.GetSemID());
+    if (!shm_.IsShmGood() || !sem_.IsSemGood()) return;
+    init(size, type, 1);
+    if (SetAll(1, 0) != 0) PRINT('e', "ush0022", "Failed to initialize semaphore\n");
+}
+
+ShareCommObject::ShareCommObject(ZOVShareType type, int shmid, int semid, ZOVShareKeyType keyType)
+    : shm_(shmid, keyType), sem_(semid, 2, keyType), type_(type) {
+    if (sem_.IsSemGood()) shm_.SetSemID(sem_.GetSemID());
+    if (!shm_.IsShmGood() || !sem_.IsSemGood()) return;
+    init(-1, type, 0);
+}
+
+ShareCommObject::~ShareCommObject() {
+    if (request_ && g_pRequest == request_) g_pRequest = nullptr;
+    if (data_ && g_pData == data_) g_pData = nullptr;
+}
+
+void ShareCommObject::init(int /*size*/, ZOVShareType type, int created) {
+    char* seg = shm_.GetAddress();
+    if (type == ZOV_SHARE_REQUEST) {
+        request_ = seg;
+        g_pRequest = seg;
+        if (created) {
+            shm::put32(seg, shm::REQ_LIFE, shm::REQ_LIFE_DEFAULT);
+            shm::put32(seg, shm::REQ_READ_INDEX, 0);
+            shm::put32(seg, shm::REQ_WRITE_INDEX, 0);
+            shm::put32(seg, shm::REQ_WRITTEN, shm::now32());
+        }
+    } else {
+        data_ = seg;
+        g_pData = seg;
+        shm::put32(seg, shm::DATA_READER_DONE, 1);
+        if (created) {
+            shm::put32(seg, shm::DATA_READ_INDEX, 0);
+            shm::put32(seg, shm::DATA_WRITE_INDEX, 0);
+            if (g_pRequest) shm::put32(g_pRequest, shm::REQ_DATA_WRITTEN, shm::now32());
+        }
+    }
+}
+
+int ShareCommObject::IsGood() { return shm_.IsShmGood() && sem_.IsSemGood(); }
+
+int ShareCommObject::SetAll(unsigned short available, unsigned short filled) {
+    unsigned short values[2] = {available, filled};
+    zov_semun arg{};
+    arg.array = values;
+    return sem_.SemCtl(0, SETALL, arg) < 0 ? -1 : 0;
+}
+
+int ShareCommObject::ResetSemaphore(ZOVShareType type) {
+    const bool known = type == ZOV_SHARE_REQUEST || type == ZOV_SHARE_DATA;
+    if (SetAll(known ? 1 : 0, 0) != 0) {
+        PRINT('e', "ush0023", "Failed to initialize semaphore\n");
+        return -1;
+    }
+    return 0;
+}
+
+int ShareCommObject::SemValue(int number) {
+    zov_semun arg{};
+    return sem_.SemCtl(number, GETVAL, arg);
+}
+
+bool ShareCommObject::IsBlockFilledForRead() { return SemValue(shm::SEM_FILLED) > 0; }
+bool ShareCommObject::IsBlockAvailableForWrite() { return SemValue(shm::SEM_AVAILABLE) > 0; }
+
+namespace {
+
+int wait_until(ShareCommObject* object, bool (ShareCommObject::*probe)(), int timeout) {
+    struct timespec start {};
+    u_clock_now(&start);
+    for (;;) {
+        if ((object->*probe)()) return 0;
+        struct timespec now {};
+        u_clock_now(&now);
+        const long long spent =
+            (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (timeout <= 0 || spent >= timeout * 1000LL) return -1;
+        u_sleep_ms(kPollMs);
+    }
+}
+
+}  // namespace
+
+int ShareCommObject::WaitForRead(int timeout) {
+    return wait_until(this, &ShareCommObject::IsBlockFilledForRead, timeout);
+}
+
+int ShareCommObject::WaitForWrite(int timeout) {
+    return wait_until(this, &ShareCommObject::IsBlockAvailableForWrite, timeout);
+}
+
+int ShareCommObject::Acquire(int number, int timeout) {
+    struct sembuf op = {static_cast<unsigned short>(number), -1, 0};
+    return sem_.SemTimedOp(&op, 1, timeout);
+}
+
+int ShareCommObject::Release(int number) {
+    struct sembuf op = {static_cast<unsigned short>(number), 1, 0};
+    return sem_.SemOp(&op, 1);
+}
+
+bool ShareCommObject::ResetIfStuck() {
+    if (SemValue(shm::SEM_AVAILABLE) != 0 || SemValue(shm::SEM_FILLED) != 0) return false;
+    struct semid_ds ds {};
+    zov_semun arg{};
+    arg.buf = &ds;
+    if (sem_.SemCtl(0, IPC_STAT, arg) < 0) return false;
+    const int32_t life = g_pRequest ? shm::get32(g_pRequest, shm::REQ_LIFE) : shm::REQ_LIFE_DEFAULT;
+    const int32_t idle = shm::age(shm::now32(), static_cast<int32_t>(ds.sem_otime));
+    if (idle <= life) return false;
+    ResetSemaphore(type_);
+    return true;
+}
+
+int ShareCommObject::SendRequest(const char* name, const std::list<std::string>& params,
+                                 std::string& unique, const char* data, int timeout) {
+    if (tracing()) PRINT('t', "ush0120", "SendRequest: %s, timeout=%d\n", name, timeout);
+    ZOVRequest request(name ? name : "", params, data);
+    unique = request.GetRequestStr();
+    if (!request_) return -1;
+    const int rc = Acquire(shm::SEM_AVAILABLE, timeout);
+    if (rc == -10) {
+        if (tracing()) PRINT('i', "ush0007", "Function SendRequest timeout\n");
+        // A requester that took "available" and died before releasing "filled" leaves
+        // both at 0. Only once nothing has touched the set for longer than a request's
+        // life time is "filled" posted, so that the collector reads the stuck request
+        // away (it is late by then) and the set comes back to its rest state.
+        if (SemValue(shm::SEM_AVAILABLE) == 0 && SemValue(shm::SEM_FILLED) == 0) {
+            struct semid_ds ds {};
+            zov_semun arg{};
+            arg.buf = &ds;
+            const int32_t life = shm::get32(request_, shm::REQ_LIFE);
+            if (sem_.SemCtl(0, IPC_STAT, arg) >= 0 &&
+                shm::age(shm::now32(), static_cast<int32_t>(ds.sem_otime)) > life) {
+                if (tracing()) {
+                    PRINT('t', "ush0130", "SendRequest: share memory inconsistency occurs\n");
+                }
+                if (Release(shm::SEM_FILLED) != 0) {
+                    ResetSemaphore(type_);
+                    PRINT('i', "ush0038", "Break SendRequest deadlock\n");
+                }
+            }
+        }
+        return -10;
+    }
+    if (tracing()) PRINT('t', "ush0140", "SendRequest: Get 'available' semaphore\n");
+    if (rc != 0) {
+        PRINT('e', "ush0003", "SendRequest cannnot acquire 'available' semaphore\n");
+        return -1;
+    }
+    shm::put_text(request_, shm::REQ_NAME, shm::REQ_NAME_SIZE, request.GetName());
+    shm::put_text(request_, shm::REQ_UNIQUE, shm::REQ_UNIQUE_SIZE, unique);
+    if (data) shm::put_text(request_, shm::REQ_DATA, shm::REQ_DATA_SIZE, data, strlen(data));
+    memset(request_ + shm::REQ_PARMS, 0, shm::REQ_PARM_COUNT * shm::REQ_PARM_SIZE);
+    int slot = 0;
+    for (const std::string& p : params) {
+        if (slot == shm::REQ_PARM_COUNT) break;
+        shm::put_text(request_, shm::REQ_PARMS + slot * shm::REQ_PARM_SIZE, shm::REQ_PARM_SIZE, p);
+        slot++;
+    }
+    shm::put32(request_, shm::REQ_WRITE_INDEX, 0);
+    shm::put32(request_, shm::REQ_WRITTEN, shm::now32());
+    if (Release(shm::SEM_FILLED) != 0) {
+        ResetSemaphore(type_);
+        PRINT('e', "ush0008", "SendRequest cannot release 'filled' semaphore\n");
+        return -1;
+    }
+    if (tracing()) {
+        PRINT('t', "ush0150", "Finish copy a request to share memory, Unique=%s\n",
+              shm::get_text(request_, shm::REQ_UNIQUE, shm::REQ_UNIQUE_SIZE).c_str());
+    }
+    return 0;
+}
+
+int ShareCommObject::GetRequest(std::string& name, std::string& unique,
+                                std::list<std::string>& params, std::string& data, int timeout) {
+    if (tracing()) PRINT('t', "ush0170", "GetRequest: Entering\n");
+    if (!request_) return -1;
+    const int rc = Acquire(shm::SEM_FILLED, timeout);
+    if (rc == -10) {
+        if (tracing()) PRINT('t', "ush0009", "Function GetRequest timeout\n");
+        return -10;
+    }
+    if (rc != 0) {
+        if (tracing()) PRINT('t', "ush0190", "SemOp failed\n");
+        PRINT('e', "ush0004", "GetRequest cannot acquire 'filled' semaphore\n");
+        return -1;
+    }
+    unique = shm::get_text(request_, shm::REQ_UNIQUE, shm::REQ_UNIQUE_SIZE);
+    name = shm::get_text(request_, shm::REQ_NAME, shm::REQ_NAME_SIZE);
+    for (int slot = 0; slot < shm::REQ_PARM_COUNT; slot++) {
+        const int at = shm::REQ_PARMS + slot * shm::REQ_PARM_SIZE;
+        if (request_[at] != '\0') params.push_back(shm::get_text(request_, at, shm::REQ_PARM_SIZE));
+    }
+    if (request_[shm::REQ_DATA] != '\0') {
+        data = shm::get_text(request_, shm::REQ_DATA, shm::REQ_DATA_SIZE);
+    }
+    shm::put32(request_, shm::REQ_READ_INDEX, 0);
+    const int32_t written = shm::get32(request_, shm::REQ_WRITTEN);
+    const int32_t life = shm::get32(request_, shm::REQ_LIFE);
+    if (Release(shm::SEM_AVAILABLE) != 0) {
+        PRINT('e', "ush0010", "GetRequest cannot release 'available' semaphore\n");
+        ResetSemaphore(type_);
+    }
+    char when[64];
+    const int32_t now = shm::now32();
+    if (shm::age(now, written) > life) {
+        PRINT('i', "ush0032",
+              "It's %s. Request '%s' received too late to process(now:%d, finish write:%d, "
+              "timeout:%d)\n",
+              stamp(when), unique.c_str(), now, written, life);
+        return -1;
+    }
+    if (tracing()) {
+        PRINT('t', "ush0210", "GetRequest(%s): Leaving, unique=%s, timeout=%d\n", stamp(when),
+              unique.c_str(), timeout);
+    }
+    return 0;
+}
+
+void ShareCommObject::CleanData() {
+    shm::put32(data_, shm::DATA_WRITE_INDEX, 0);
+    shm::put32(data_, shm::DATA_READ_INDEX, 0);
+    ResetSemaphore(type_);
+    shm::put32(data_, shm::DATA_READER_DONE, 1);
+    if (g_pRequest) shm::put32(g_pRequest, shm::REQ_DATA_WRITTEN, -1);
+}
+
+int ShareCommObject::Check() {
+    if (!data_ || !g_pRequest) return 0;
+    const int32_t last = shm::get32(g_pRequest, shm::REQ_DATA_WRITTEN);
+    if (last == -1 || shm::age(shm::now32(), last) <= shm::CHECK_TIME) return 0;
+    if (tracing()) {
+        char when[64];
+        PRINT('i', "nsh0011", "It's %s. Data for cursor %s is cleaned\n", stamp(when),
+              shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE).c_str());
+    }
+    CleanData();
+    return 1;
+}
+
+int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow, const char* data,
+                              int timeout) {
+    if (!data_) return -1;
+    if (g_pRequest) {
+        const int32_t now = shm::now32();
+        const int32_t written = shm::get32(g_pRequest, shm::REQ_WRITTEN);
+        const int32_t life = shm::get32(g_pRequest, shm::REQ_LIFE);
+        if (shm::age(now, written) > life) {
+            PRINT('i', "ush0033", "Data for Request '%s' are too late to send(%d,%d,%d)\n",
+                  unique.c_str(), now, written, life);
+            return 0;
+        }
+        const int32_t last = shm::get32(g_pRequest, shm::REQ_DATA_WRITTEN);
+        if (last != -1 && shm::age(now, last) > shm::CHECK_TIME) {
+            PRINT('i', "ush0030", "Cleaning share memory, Data for cursor %s is cleaned\n",
+                  shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE).c_str());
+            CleanData();
+        }
+    }
+    char when[64];
+    if (tracing()) {
+        PRINT('t', "ush0230", "SendData(%s): Entering\n", stamp(when));
+        if (unique.empty()) {
+            PRINT('e', "ush0015", "Unique name is not supplied\n");
+            return -1;
+        }
+    }
+    const long long product = (numrow > 0 && lenrow > 0)
+                                  ? static_cast<long long>(numrow) * static_cast<long long>(lenrow)
+                                  : 0;
+    const char* payload = product > 0 && data ? data : "NONE";
+    long long remaining = product > 0 && data ? product : 4;
+
+    // The previous answer must have been read (or cleaned away) before it is overwritten.
+    for (int waited = 0; shm::get32(data_, shm::DATA_READER_DONE) == 0; waited += 50) {
+        if (waited >= 60 * 1000) {
+            if (tracing()) PRINT('t', "ush0240", "Reader should already finish read now!\n");
+            break;
+        }
+        u_sleep_ms(50);
+    }
+    shm::put32(data_, shm::DATA_READER_DONE, 0);
+
+    bool first = true;
+    do {
+        const int rc = Acquire(shm::SEM_AVAILABLE, timeout);
+        if (rc == -10) {
+            if (tracing()) PRINT('i', "ush0002", "Function SendData Timeout\n");
+            return -10;
+        }
+        if (rc != 0) {
+            PRINT('e', "ush0005", "SendData cannot acquire 'available' semaphore\n");
+            return -1;
+        }
+        if (first) {
+            shm::put_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE, unique);
+            shm::put32(data_, shm::DATA_ROWS, numrow);
+            shm::put32(data_, shm::DATA_LEN, lenrow);
+            first = false;
+        }
+        const size_t n = static_cast<size_t>(std::min<long long>(remaining, shm::DATA_CHUNK_SIZE));
+        memset(data_ + shm::DATA_CHUNK, 0, shm::DATA_CHUNK_SIZE);
+        memcpy(data_ + shm::DATA_CHUNK, payload, n);
+        payload += n;
+        remaining -= static_cast<long long>(n);
+        shm::put32(data_, shm::DATA_WRITE_INDEX, 0);
+        if (g_pRequest) shm::put32(g_pRequest, shm::REQ_DATA_WRITTEN, shm::now32());
+        if (Release(shm::SEM_FILLED) != 0) {
+            ResetSemaphore(type_);
+            PRINT('e', "ush0012", "SendData cannot release 'filled' semaphore\n");
+            return -1;
+        }
+    } while (remaining > 0);
+    if (tracing()) {
+        PRINT('t', "ush0250", "SendData(%s): Leaving, unique=%s, numrow=%d, lenrow=%d\n",
+              stamp(when), unique.c_str(), numrow, lenrow);
+    }
+    return 0;
+}
+
+int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, int& numrow,
+                             int& lenrow, std::string& data, int timeout) {
+    char when[64];
+    if (tracing()) {
+        PRINT('t', "ush0260", "GetData(%s): Entering, timeout=%d\n", stamp(when), timeout);
+    }
+    data.clear();
+    if (!data_) return -1;
+    long long remaining = 0;
+    bool first = true;
+    do {
+        const int rc = Acquire(shm::SEM_FILLED, timeout);
+        if (rc == -10) {
+            if (tracing()) PRINT('i', "ush0013", "GetData timeout\n");
+            return -10;
+        }
+        if (rc != 0) {
+            PRINT('e', "ush0006", "GetData cannot acquire 'filled' semaphore\n");
+            return -1;
+        }
+        if (first) {
+            first = false;
+            gotUnique = shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE);
+            if (gotUnique != unique) {
+                PRINT('i', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
+                      unique.c_str());
+            }
+            numrow = shm::get32(data_, shm::DATA_ROWS);
+            lenrow = shm::get32(data_, shm::DATA_LEN);
+            const long long product = static_cast<long long>(numrow) * lenrow;
+            if (numrow < 0 || lenrow < 0 || product > COMM_ANSWER_MAX) {
+                PRINT('e', "ush0039", "GetData: impossible answer (%d rows of %d bytes) for %s\n",
+                      numrow, lenrow, gotUnique.c_str());
+                CleanData();
+                return -1;
+            }
+            remaining = product > 0 ? product : 4;
+            data.reserve(static_cast<size_t>(remaining));
+        }
+        const size_t n = static_cast<size_t>(std::min<long long>(remaining, shm::DATA_CHUNK_SIZE));
+        data.append(data_ + shm::DATA_CHUNK, n);
+        remaining -= static_cast<long long>(n);
+        shm::put32(data_, shm::DATA_READ_INDEX, 0);
+        if (Release(shm::SEM_AVAILABLE) != 0) {
+            PRINT('e', "ush0014", "GetData cannot release 'available' semaphore\n");
+            break;
+        }
+    } while (remaining > 0);
+    CleanData();
+    if (tracing()) {
+        PRINT('t', "ush0270", "GetData(%s): get unique=%s, numrow=%d, lenrow=%d\n", stamp(when),
+              gotUnique.c_str(), numrow, lenrow);
+    }
+    return 0;
+}

@@ -1,0 +1,322 @@
+// The zovcomm words over the shared-memory transport.
+#include "comm/zovcomm2.h"
+
+#include <algorithm>
+#include <cstring>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "comm/ipc_idfile.h"
+#include "comm/request.h"
+#include "comm/share_comm_object.h"
+#include "comm/zovcomm.h"
+#include "runtime/alloc.h"
+#include "runtime/cmdline.h"
+#include "runtime/env.h"
+#include "runtime/msg.h"
+#include "runtime/platform.h"
+#include "runtime/trace.h"
+
+long last_succeed_sent_req_tm = 0;
+
+namespace {
+
+// Attempts to find the answer that carries a block's own unique id.
+constexpr int kAnswerAttempts = 5;
+// Seconds without a successful send after which a requester looks for stuck semaphores.
+constexpr long kResetAfter = 180;
+// Seconds the collector waits for the reader of the previous answer per chunk.
+constexpr int kPutTimeout = 10;
+
+const char* const kWords[] = {"init", "initc", "get", "put", "term", "shut", "initsm", nullptr};
+
+bool objects_present() {
+    return g_pCommObjectRequest && g_pCommObjectData && g_pCommObjectRequest->IsGood() &&
+           g_pCommObjectData->IsGood();
+}
+
+// Without the shared objects nothing can travel: error 21 with a message that says why.
+bool require_objects(comm_anchor* anchor) {
+    if (objects_present()) return true;
+    PRINT('e', "com2110", "No shared memory objects in this process (\"initsm\" not run or failed)\n");
+    SetError(-1, anchor);
+    return false;
+}
+
+comm_anchor* new_anchor(char type) {
+    comm_anchor* anchor = comm_new_anchor(type);
+    snprintf(anchor->coll_pipe, sizeof anchor->coll_pipe, "COL");
+    snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "AGT");
+    return anchor;
+}
+
+comm_anchor* init_probe() {
+    if (last_succeed_sent_req_tm == 0) last_succeed_sent_req_tm = static_cast<long>(u_time_now());
+    comm_set_wait_timeout("WAIT_TIMEOUT", 45);
+    return new_anchor('P');
+}
+
+comm_anchor* init_collector() {
+    comm_set_wait_timeout("COLL_WAIT_TIMEOUT", 5);
+    return new_anchor('C');
+}
+
+// The parameters of a request record, in order (the closing empty strings left out).
+std::list<std::string> record_parms(const data_request* req) {
+    const char* parms[COMM_PARMS];
+    const int n = comm_request_parms(req, parms);
+    return std::list<std::string>(parms, parms + n);
+}
+
+curs_list* get_probe_reqs(comm_anchor* anchor) {
+    if (u_trace_on(5)) PRINT('t', "ush0400", "Entering: get_probe_reqs\n");
+    anchor->return_code = 0;
+    free_cursor_blocks(anchor);
+    for (char*& p : anchor->parm) p = nullptr;  // they pointed into the freed records
+    if (!require_objects(anchor)) return nullptr;
+    std::string name, unique, data;
+    std::list<std::string> params;
+    const int rc = g_pCommObjectRequest->GetRequest(name, unique, params, data, wait_timeout);
+    if (rc < 0) {
+        SetError(rc, anchor);
+        if (u_trace_on(5)) PRINT('t', "ush0410", "Call get_probe_reqs: No request\n");
+        return nullptr;
+    }
+    snprintf(anchor->unique_name, sizeof anchor->unique_name, "%s", unique.c_str());
+    const int name_len = static_cast<int>(std::min<size_t>(name.size(), COMM_CURSOR_MAX));
+    const char* parms[COMM_PARMS] = {};
+    int i = 0;
+    for (const std::string& p : params) {
+        if (i == COMM_PARMS) break;
+        parms[i++] = p.c_str();
+    }
+    auto* req = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
+    const char* why = "";
+    if (comm_request_encode(name.c_str(), name_len, anchor->ulv_pipe, parms, req, &why) != 0) {
+        PRINT('e', "com2120", "Request '%s' for cursor '%.14s' refused (%s)\n", unique.c_str(),
+              name.c_str(), why);
+        U_FREE(req);
+        SetError(-1, anchor);
+        return nullptr;
+    }
+    curs_list* block = scan_cursor_blocks(anchor, req);
+    if (block) {
+        U_FREE(req);
+    } else {
+        block = get_cursor_block(anchor);
+        memcpy(block->cursor, name.data(), static_cast<size_t>(name_len));
+        block->cursor[name_len] = '\0';
+        block->rows = 0;
+        block->len = 0;
+        block->pipe_buf = req;
+    }
+    comm_request_point_parms(block->pipe_buf, anchor->parm);
+    add_reply_pipe(block, anchor->ulv_pipe);
+    return anchor->curs;
+}
+
+// (Re)builds the requester's blocks for the name text; 0, or 1 with the error set.
+int build_blocks(comm_anchor* anchor, const char* names) {
+    snprintf(anchor->prev_curs, sizeof anchor->prev_curs, "%s", names);
+    free_cursor_blocks(anchor);
+    const char* p = names;
+    for (;;) {
+        while (*p == ' ' || *p == ',') p++;
+        char name[COMM_CURSOR_MAX + 1];
+        const int n = get_curs_name(p, name);
+        if (n == 0) break;
+        p += n;
+        curs_list* block = get_cursor_block(anchor);
+        memcpy(block->cursor, name, sizeof block->cursor);
+        block->pipe_buf = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
+        const char* why = "";
+        if (comm_request_encode(name, n, anchor->ulv_pipe, anchor->parm, block->pipe_buf, &why) !=
+            0) {
+            comm_set_error(anchor, 4, "Request record error (%s). Cursor=%s", why, name);
+            anchor->prev_curs[0] = '\0';  // rebuild next time
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int send_a_request(comm_anchor* anchor, curs_list* block, std::string& unique) {
+    const long now = static_cast<long>(u_time_now());
+    if (u_trace_on(5)) {
+        PRINT('t', "ush0420", "Time now:%ld, last succeed:%ld\n", now, last_succeed_sent_req_tm);
+    }
+    if (now - last_succeed_sent_req_tm > kResetAfter) {
+        // Long without a successful send: a partner may have died holding a semaphore.
+        // Reset only a set that is confirmed stuck, never one a partner is using.
+        bool reset = false;
+        for (ZOVCommObject* o : {g_pCommObjectRequest, g_pCommObjectData}) {
+            if (auto* s = dynamic_cast<ShareCommObject*>(o)) reset = s->ResetIfStuck() || reset;
+        }
+        if (reset && u_trace_on(4)) PRINT('i', "ush0430", "Reseting semaphores...\n");
+    }
+    const int rc = g_pCommObjectRequest->SendRequest(block->cursor, record_parms(block->pipe_buf),
+                                                     unique, nullptr, wait_timeout);
+    if (rc != 0) {
+        SetError(rc, anchor);
+        return anchor->return_code;
+    }
+    last_succeed_sent_req_tm = static_cast<long>(u_time_now());
+    snprintf(anchor->unique_name, sizeof anchor->unique_name, "%s", unique.c_str());
+    return 0;
+}
+
+curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
+    if (!names) names = "";
+    if (strcmp(names, anchor->prev_curs) != 0 || !anchor->curs) {
+        if (build_blocks(anchor, names) != 0) return nullptr;
+    }
+    if (!anchor->curs) return nullptr;
+    if (!require_objects(anchor)) return nullptr;
+    const long start = static_cast<long>(u_time_now());
+    std::vector<std::string> uniques;
+    for (curs_list* b = anchor->curs; b; b = b->next) {
+        uniques.emplace_back();
+        if (send_a_request(anchor, b, uniques.back()) != 0) return nullptr;
+    }
+    size_t index = 0;
+    for (curs_list* b = anchor->curs; b; b = b->next, index++) {
+        U_FREE(b->data);
+        b->data = nullptr;
+        b->rows = 0;
+        b->len = 0;
+        long left = wait_timeout - (static_cast<long>(u_time_now()) - start);
+        if (left < 0) left = 0;
+        const std::string& own = uniques[index];
+        std::string found, data;
+        int rows = 0, len = 0;
+        for (int attempt = 0; attempt < kAnswerAttempts; attempt++) {
+            const long begun = static_cast<long>(u_time_now());
+            const int rc =
+                g_pCommObjectData->GetData(own, found, rows, len, data, static_cast<int>(left));
+            if (rc < 0) {
+                SetError(rc, anchor);
+                return nullptr;
+            }
+            if (found == own) break;
+            left -= static_cast<long>(u_time_now()) - begun;
+            if (left < 0) left = 0;
+            PRINT('i', "tsh0010", "Continue waiting...\n");
+        }
+        if (found != own) {
+            // Someone else's answer to the end: never hand it out as ours.
+            PRINT('e', "com2130", "No answer for request %s after %d attempts (last for %s)\n",
+                  own.c_str(), kAnswerAttempts, found.c_str());
+            SetError(-1, anchor);
+            return nullptr;
+        }
+        const long long bytes = static_cast<long long>(rows) * len;
+        if (rows > 0 && bytes > 0) {
+            if (static_cast<long long>(data.size()) != bytes) {
+                PRINT('e', "com2140", "Answer for %s incomplete (%zu of %lld bytes)\n", own.c_str(),
+                      data.size(), bytes);
+                SetError(-1, anchor);
+                return nullptr;
+            }
+            b->data = static_cast<char*>(U_MALLOC(bytes));
+            memcpy(b->data, data.data(), static_cast<size_t>(bytes));
+        }
+        b->rows = rows;
+        b->len = len;
+    }
+    return anchor->curs;
+}
+
+curs_list* get_request(comm_anchor* anchor, const char* names) {
+    curs_list* chain = nullptr;
+    if (anchor->type == 'P') {
+        chain = get_cursor_data(anchor, names);
+    } else if (anchor->type == 'C') {
+        chain = get_probe_reqs(anchor);
+    } else {
+        comm_set_error(anchor, 8, "Invalid IPC anchor for get request.");
+        return nullptr;
+    }
+    if (u_trace_on(5)) {
+        PRINT('t', "com2010", "get_request() %8s %s\n", anchor->prev_curs,
+              anchor->type == 'P' ? anchor->ulv_pipe : anchor->coll_pipe);
+    }
+    return chain;
+}
+
+curs_list* put_request(comm_anchor* anchor) {
+    if (anchor->type == 'P') {
+        comm_set_error(anchor, 4, "Invalid request type for probe.");
+        return anchor->curs;
+    }
+    if (anchor->type != 'C') {
+        comm_set_error(anchor, 4, "Invalid IPC anchor for put request.");
+        return anchor->curs;
+    }
+    if (!require_objects(anchor)) return anchor->curs;
+    for (curs_list* b = anchor->curs; b; b = b->next) {
+        for (pipe_list* p = b->pipe; p; p = p->next) {
+            snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", p->pipe);
+            const int rows = b->data ? b->rows : 0;
+            const int rc = g_pCommObjectData->SendData(anchor->unique_name, rows, b->len, b->data,
+                                                       kPutTimeout);
+            if (rc < 0) {
+                SetError(rc, anchor);
+                return anchor->curs;  // the unsent chain stays with the anchor
+            }
+        }
+    }
+    free_cursor_blocks(anchor);
+    for (char*& p : anchor->parm) p = nullptr;
+    if (u_trace_on(5)) {
+        PRINT('t', "com2010", "put_request() %8s pipe=%s\n", anchor->prev_curs, anchor->ulv_pipe);
+    }
+    return anchor->curs;
+}
+
+void init_sm_comm() {
+    if (!comm_use_shm()) return;
+    if (InitShare(env_vars.serverid, env_vars.ctl_home) != 0) {
+        PRINT('s', "com31400", "could not establish shared memory, quitting\n");
+        u_exit(8);
+    }
+}
+
+}  // namespace
+
+bool zovcomm_shm_available() { return true; }
+
+void SetError(int result, comm_anchor* anchor) {
+    if (result == -10) comm_set_error(anchor, 20, "Share memory time out");
+    if (result == -1) comm_set_error(anchor, 21, "Share memory generic error");
+}
+
+void* zovcomm2(const char* word, comm_anchor* anchor, const char* names) {
+    const int code = word && *word ? u_test_word(word, kWords, 7, 0) : 0;
+    switch (code) {
+        case ZOVCOMM_INIT:
+            return init_probe();
+        case ZOVCOMM_INITC:
+            return init_collector();
+        case ZOVCOMM_GET:
+            if (!anchor) return nullptr;
+            anchor->return_code = 0;
+            return get_request(anchor, names);
+        case ZOVCOMM_PUT:
+            if (!anchor) return nullptr;
+            anchor->return_code = 0;
+            return put_request(anchor);
+        case ZOVCOMM_TERM:
+            if (anchor && (anchor->type == 'P' || anchor->type == 'C')) comm_free_anchor(anchor);
+            return nullptr;
+        case ZOVCOMM_SHUT:
+            if (comm_use_shm()) DestroyShareCommObject();
+            return nullptr;
+        case ZOVCOMM_INITSM:
+            init_sm_comm();
+            return nullptr;
+        default:
+            PRINT('e', "com2100", "Invalid function code to ZOVCOMM2: %s\n", word ? word : "(null)");
+            return nullptr;
+    }
+}
