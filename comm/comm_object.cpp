@@ -39,7 +39,8 @@ void ZOVRequest::FormRequest() {
                               static_cast<long>(getpid()));
 }
 
-ZOVDataRow::ZOVDataRow(int numrow, int lenrow, const char* data) : numrow_(numrow), lenrow_(lenrow) {
+ZOVDataRow::ZOVDataRow(int numrow, int lenrow, const char* data)
+    : numrow_(numrow), lenrow_(lenrow) {
     if (numrow >= 1 && lenrow > 0 && data) {
         data_.assign(data, static_cast<size_t>(numrow) * static_cast<size_t>(lenrow));
     }

@@ -30,8 +30,8 @@ class ZOVCommObject {
     virtual int SendData(const std::string& unique, int numrow, int lenrow, const char* data,
                          int timeout) = 0;
     // Reads the next answer; `gotUnique` is the id it carries.
-    virtual int GetData(const std::string& unique, std::string& gotUnique, int& numrow,
-                        int& lenrow, std::string& data, int timeout) = 0;
+    virtual int GetData(const std::string& unique, std::string& gotUnique, int& numrow, int& lenrow,
+                        std::string& data, int timeout) = 0;
     virtual int ResetSemaphore(ZOVShareType type) = 0;
 };
 

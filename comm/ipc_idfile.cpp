@@ -110,7 +110,8 @@ int CreateShareCommObject(const char* /*name*/, int* requestShmid, int* requestS
 }
 
 int AttachShareCommObject(int requestShmid, int requestSemid, int dataShmid, int dataSemid) {
-    auto* request = new ShareCommObject(ZOV_SHARE_REQUEST, requestShmid, requestSemid, ZOV_SHARE_BY_ID);
+    auto* request =
+        new ShareCommObject(ZOV_SHARE_REQUEST, requestShmid, requestSemid, ZOV_SHARE_BY_ID);
     g_pCommObjectRequest = request;
     if (!request->IsGood()) PRINT('e', "ush0036", "Failed to attach Request object\n");
     auto* data = new ShareCommObject(ZOV_SHARE_DATA, dataShmid, dataSemid, ZOV_SHARE_BY_ID);
@@ -165,8 +166,8 @@ int CreateShare(const char* /*name*/, const char* idFile) {
         PRINT('a', "ush0035", "Attached IPCID(%s): %d %d %d %d\n", u_get_time(when, 1),
               ids.request_shmid, ids.request_semid, ids.data_shmid, ids.data_semid);
     } else {
-        if (!CreateShareCommObject(nullptr, &ids.request_shmid, &ids.request_semid,
-                                   &ids.data_shmid, &ids.data_semid)) {
+        if (!CreateShareCommObject(nullptr, &ids.request_shmid, &ids.request_semid, &ids.data_shmid,
+                                   &ids.data_semid)) {
             PRINT('e', "ush0033", "Failed to initialize share memory and semaphore\n");
             DestroyShareCommObject();
             return -1;

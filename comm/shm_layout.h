@@ -12,20 +12,20 @@ namespace shm {
 
 // Request segment: one request at a time, requester to collector.
 constexpr int REQ_SIZE = 30600;
-constexpr int REQ_ATTACH = 0;         // attach count
-constexpr int REQ_READ_INDEX = 4;     // 0 after each request (reader)
-constexpr int REQ_WRITE_INDEX = 8;    // 0 after each request (writer)
-constexpr int REQ_NAME = 12;          // cursor name, at most 14 characters
+constexpr int REQ_ATTACH = 0;       // attach count
+constexpr int REQ_READ_INDEX = 4;   // 0 after each request (reader)
+constexpr int REQ_WRITE_INDEX = 8;  // 0 after each request (writer)
+constexpr int REQ_NAME = 12;        // cursor name, at most 14 characters
 constexpr int REQ_NAME_SIZE = 15;
-constexpr int REQ_UNIQUE = 27;        // unique request id, at most 49 characters
+constexpr int REQ_UNIQUE = 27;  // unique request id, at most 49 characters
 constexpr int REQ_UNIQUE_SIZE = 50;
-constexpr int REQ_PARMS = 77;         // 16 slots of 20 bytes, each at most 19 characters
+constexpr int REQ_PARMS = 77;  // 16 slots of 20 bytes, each at most 19 characters
 constexpr int REQ_PARM_SIZE = 20;
 constexpr int REQ_PARM_COUNT = 16;
-constexpr int REQ_DATA = 397;         // request data text, at most 29999 characters
+constexpr int REQ_DATA = 397;  // request data text, at most 29999 characters
 constexpr int REQ_DATA_SIZE = 30000;
-constexpr int REQ_LIFE = 30400;       // life time of a request in seconds (45)
-constexpr int REQ_WRITTEN = 30404;    // when the current request was written
+constexpr int REQ_LIFE = 30400;          // life time of a request in seconds (45)
+constexpr int REQ_WRITTEN = 30404;       // when the current request was written
 constexpr int REQ_DATA_WRITTEN = 30408;  // when the data segment was last written; -1 none
 constexpr int32_t REQ_LIFE_DEFAULT = 45;
 

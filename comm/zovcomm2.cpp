@@ -39,7 +39,8 @@ bool objects_present() {
 // Without the shared objects nothing can travel: error 21 with a message that says why.
 bool require_objects(comm_anchor* anchor) {
     if (objects_present()) return true;
-    PRINT('e', "com2110", "No shared memory objects in this process (\"initsm\" not run or failed)\n");
+    PRINT('e', "com2110",
+          "No shared memory objects in this process (\"initsm\" not run or failed)\n");
     SetError(-1, anchor);
     return false;
 }
@@ -316,7 +317,8 @@ void* zovcomm2(const char* word, comm_anchor* anchor, const char* names) {
             init_sm_comm();
             return nullptr;
         default:
-            PRINT('e', "com2100", "Invalid function code to ZOVCOMM2: %s\n", word ? word : "(null)");
+            PRINT('e', "com2100", "Invalid function code to ZOVCOMM2: %s\n",
+                  word ? word : "(null)");
             return nullptr;
     }
 }
