@@ -65,8 +65,8 @@ void BM_MsgTraceOff(benchmark::State& state) {
     my_trace_all[kMsgLevel] = 0;
     int i = 0;
     for (auto _ : state) {
-        int rc = u_msg(nullptr, __FILE__, __LINE__, "h3", "bch0002",
-                       "row %d of cursor %s at %p\n", ++i, "MONITOR", &i);
+        int rc = u_msg(nullptr, __FILE__, __LINE__, "h3", "bch0002", "row %d of cursor %s at %p\n",
+                       ++i, "MONITOR", &i);
         benchmark::DoNotOptimize(rc);
     }
 }
@@ -80,8 +80,8 @@ void BM_MsgTraceOn(benchmark::State& state) {
     my_trace_all[kMsgLevel] = 1;
     int i = 0;
     for (auto _ : state) {
-        int rc = u_msg(nullptr, __FILE__, __LINE__, "h3", "bch0002",
-                       "row %d of cursor %s at %p\n", ++i, "MONITOR", &i);
+        int rc = u_msg(nullptr, __FILE__, __LINE__, "h3", "bch0002", "row %d of cursor %s at %p\n",
+                       ++i, "MONITOR", &i);
         benchmark::DoNotOptimize(rc);
     }
     my_trace_all[kMsgLevel] = 0;
@@ -90,7 +90,7 @@ BENCHMARK(BM_MsgTraceOn);
 
 // Keeps each benchmark's time per iteration beside the usual console output.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs)

@@ -34,8 +34,8 @@ void* u_malloc(long size, const char* file, int line, const char* what) {
     }
     if (!p) {
         u_msg(nullptr, __FILE__, __LINE__, "s", "utm5400",
-              "Memory allocation error at:%s.%d - %s for %ld bytes \n", file ? file : "?",
-              line, what ? what : "?", size);
+              "Memory allocation error at:%s.%d - %s for %ld bytes \n", file ? file : "?", line,
+              what ? what : "?", size);
         u_exit(4);
     }
     return p;

@@ -35,15 +35,15 @@ void write_error(char* out, int code) {
 
 void write_stamp(char* out, int year, int mon, int day, int hour, int min, int sec, int ms) {
     char text[64];
-    std::snprintf(text, sizeof text, "%03d%02d%02d%02d%02d%02d%03d", year, mon, day, hour, min,
-                  sec, ms);
+    std::snprintf(text, sizeof text, "%03d%02d%02d%02d%02d%02d%03d", year, mon, day, hour, min, sec,
+                  ms);
     std::memcpy(out, text, 16);
 }
 
 // Reads the separated fields of a date/time text in place: each call yields the next run
 // of digits and the separator that ended it ('\0' when the text ended).
 class FieldReader {
-public:
+  public:
     explicit FieldReader(char* text) : p_(text) {}
 
     // The first field: the leading digits, then (after white space) any character.
@@ -81,7 +81,7 @@ public:
         return field;
     }
 
-private:
+  private:
     char* p_;
 };
 
@@ -257,8 +257,7 @@ bool fixed_form(const char* text, size_t len, size_t& pos, size_t yw, StampField
 
 bool general_form(const char* text, StampFields* f) {
     int items = std::sscanf(text, "%4u %*1[/-] %2u %*1[/-] %2u %2u %*1[:.] %2u%*1[:.] %2u.%2u",
-                            &f->year, &f->mon, &f->day, &f->hour, &f->min, &f->sec,
-                            &f->hundredths);
+                            &f->year, &f->mon, &f->day, &f->hour, &f->min, &f->sec, &f->hundredths);
     return items >= 6;
 }
 
@@ -292,8 +291,8 @@ char* u_get_time(char* buffer, int layout) {
             if (std::strftime(out, 49, "%c", &rec) == 0) out[0] = '\0';
             break;
         case 3:
-            std::snprintf(out, 49, "%03d%02d%02d%02d%02d%02d", year3, mon, rec.tm_mday,
-                          rec.tm_hour, rec.tm_min, rec.tm_sec);
+            std::snprintf(out, 49, "%03d%02d%02d%02d%02d%02d", year3, mon, rec.tm_mday, rec.tm_hour,
+                          rec.tm_min, rec.tm_sec);
             break;
         case 4:
             std::snprintf(out, 49, "%03d%02d%02d%02d%02d%02d%03d", year3, mon, rec.tm_mday,
@@ -383,8 +382,12 @@ time_t str2timet(const char* text, struct tm* rec) {
     if (form != 0) {
         size_t pos = 0;
         switch (form) {
-            case kFormA: ok = fixed_form(s, len, pos, 2, &f); break;
-            case kFormF: ok = fixed_form(s, len, pos, 4, &f); break;
+            case kFormA:
+                ok = fixed_form(s, len, pos, 2, &f);
+                break;
+            case kFormF:
+                ok = fixed_form(s, len, pos, 4, &f);
+                break;
             case kFormD:
                 if (len > 2 && s[2] == ':') {
                     pos = 3;
@@ -397,7 +400,8 @@ time_t str2timet(const char* text, struct tm* rec) {
                     ok = fixed_form(s, len, pos, 4, &f);
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
         if (!ok) {
             f = StampFields{};

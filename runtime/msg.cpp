@@ -32,11 +32,11 @@ constexpr size_t kPrintHeader = 50;
 constexpr size_t kPrintBody = 4000;
 constexpr char kFormatError[] = " *** vsprintf error **** ";
 
-int u_msg_count = 0;      // lines u_msg wrote to the current log
-int print_count = 0;      // lines PRINT wrote to the current log
-int LINE_LIMIT = -1;      // messages per log file; -1 until read
-int noWrapBackups = -1;   // backups kept when the log is opened; -1 until read
-int PRINTopenerr = 0;     // failed log openings
+int u_msg_count = 0;     // lines u_msg wrote to the current log
+int print_count = 0;     // lines PRINT wrote to the current log
+int LINE_LIMIT = -1;     // messages per log file; -1 until read
+int noWrapBackups = -1;  // backups kept when the log is opened; -1 until read
+int PRINTopenerr = 0;    // failed log openings
 
 inline int uc(char c) { return static_cast<unsigned char>(c); }
 
@@ -206,7 +206,9 @@ int u_msg(const char* coll_name, const char* source_file, int line, const char* 
     }
     h.letter = type;
     switch (type) {
-        case 'H':  // its trace level was tested on entry
+        case 'H':
+            // Its trace level was tested on entry, unless the type came from a ready text.
+            if (ready_body && !u_trace_on(std::isdigit(uc(*rest)) ? std::atoi(rest) : 0)) return 1;
             h.letter = 'T';
             h.time = true;
             flush = true;
@@ -216,7 +218,8 @@ int u_msg(const char* coll_name, const char* source_file, int line, const char* 
             flush = true;
             break;
         case 'I':
-        case 'W': break;
+        case 'W':
+            break;
         case 'E':
         case 'S':
             flush = true;
@@ -226,26 +229,57 @@ int u_msg(const char* coll_name, const char* source_file, int line, const char* 
             echo = true;
             h.letter = 'I';
             break;
-        case '@': set_prefix(id); return 0;
-        case '-': h.on = false; break;
-        default: echo = true; break;
+        case '@':
+            set_prefix(id);
+            return 0;
+        case '-':
+            h.on = false;
+            break;
+        default:
+            echo = true;
+            break;
     }
     for (const char* o = rest; *o; ++o) {
         switch (*o) {
-            case 'h': h.on = true; break;
-            case 'H': h.on = false; break;
-            case 't': h.time = true; break;
-            case 'T': h.time = false; break;
-            case 'p': h.position = true; break;
-            case 'P': h.position = false; break;
-            case 'l': echo = true; break;
-            case 'L': echo = false; break;
-            case 'f': flush = true; break;
-            case 'F': flush = false; break;
-            case 'u': h.upper = false; break;
-            case '-': return 0;
-            case '*': std::abort();
-            default: break;
+            case 'h':
+                h.on = true;
+                break;
+            case 'H':
+                h.on = false;
+                break;
+            case 't':
+                h.time = true;
+                break;
+            case 'T':
+                h.time = false;
+                break;
+            case 'p':
+                h.position = true;
+                break;
+            case 'P':
+                h.position = false;
+                break;
+            case 'l':
+                echo = true;
+                break;
+            case 'L':
+                echo = false;
+                break;
+            case 'f':
+                flush = true;
+                break;
+            case 'F':
+                flush = false;
+                break;
+            case 'u':
+                h.upper = false;
+                break;
+            case '-':
+                return 0;
+            case '*':
+                std::abort();
+            default:
+                break;
         }
     }
 
@@ -293,9 +327,12 @@ int PRINT(char type, const char* tag, const char* format, ...) {
             letter = 'T';
             flush = true;
             break;
-        case 'T': flush = true; break;
+        case 'T':
+            flush = true;
+            break;
         case 'I':
-        case 'W': break;
+        case 'W':
+            break;
         case 'E':
         case 'S':
             flush = true;
@@ -305,9 +342,15 @@ int PRINT(char type, const char* tag, const char* format, ...) {
             echo = true;
             letter = 'I';
             break;
-        case '@': set_prefix(tag); return 0;
-        case '-': header_on = false; break;
-        default: echo = true; break;
+        case '@':
+            set_prefix(tag);
+            return 0;
+        case '-':
+            header_on = false;
+            break;
+        default:
+            echo = true;
+            break;
     }
 
     char body[kPrintBody];

@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 
-extern FILE* stder;                 // open log stream, null when none
-extern char stder_filename[1024];   // full name of the log, empty until built
-extern FILE* my_stdout;             // set by u_openSTDOUTfile
-extern char* msgPrefix;             // written before every line that goes to stdout
-extern int NumberOfCollectors;      // the system leaves it at 0
+extern FILE* stder;                // open log stream, null when none
+extern char stder_filename[1024];  // full name of the log, empty until built
+extern FILE* my_stdout;            // set by u_openSTDOUTfile
+extern char* msgPrefix;            // written before every line that goes to stdout
+extern int NumberOfCollectors;     // the system leaves it at 0
 
 // Message writer. Header: id upper-cased, type letter, "(HHMMSS) " when timed, source
 // base name "(line) " when positioned, then the collector name when NumberOfCollectors

@@ -6,9 +6,7 @@ namespace {
 
 constexpr size_t kMaxPath = 1022;
 
-bool is_trimmed(char c) {
-    return c == ' ' || c == '\'' || c == '"' || c == '\t' || c == '\n';
-}
+bool is_trimmed(char c) { return c == ' ' || c == '\'' || c == '"' || c == '\t' || c == '\n'; }
 
 }  // namespace
 

@@ -9,7 +9,9 @@ void os_clock_now(struct timespec* out) { clock_gettime(CLOCK_REALTIME, out); }
 
 void os_sleep_ms(long ms) {
     if (ms <= 0) return;
-    struct timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+    struct timespec ts {
+        ms / 1000, (ms % 1000) * 1000000L
+    };
     nanosleep(&ts, nullptr);
 }
 

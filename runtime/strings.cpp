@@ -31,26 +31,39 @@ bool in_set(const char* set, char c) { return c != '\0' && std::strchr(set, c) !
 bool translate_matches(char entry, char c) {
     int u = uc(c);
     switch (entry) {
-        case '#': return std::isdigit(u);
-        case '.': return !std::isalnum(u) && !std::ispunct(u) && c != ' ';
-        case '<': return std::islower(u);
-        case '>': return std::isupper(u);
-        case '@': return std::isalpha(u);
-        case '^': return std::isspace(u);
-        case '=': return true;
-        default: return entry == c;
+        case '#':
+            return std::isdigit(u);
+        case '.':
+            return !std::isalnum(u) && !std::ispunct(u) && c != ' ';
+        case '<':
+            return std::islower(u);
+        case '>':
+            return std::isupper(u);
+        case '@':
+            return std::isalpha(u);
+        case '^':
+            return std::isspace(u);
+        case '=':
+            return true;
+        default:
+            return entry == c;
     }
 }
 
 // Applies one to-set action to a character: the new character, or -1 to delete it.
 int u_translate_x(char c, char action) {
     switch (action) {
-        case '<': return lower(c);
-        case '>': return upper(c);
-        case '=': return uc(c);
+        case '<':
+            return lower(c);
+        case '>':
+            return upper(c);
+        case '=':
+            return uc(c);
         case '-':
-        case '\0': return -1;
-        default: return uc(action);
+        case '\0':
+            return -1;
+        default:
+            return uc(action);
     }
 }
 

@@ -34,7 +34,7 @@ TEST(Alloc, FreeOfNullDoesNothing) {
 
 // COLL_ZEROMEM is read once per process: each setting runs in a child of its own.
 class ZeroMem : public ::testing::TestWithParam<const char*> {
-protected:
+  protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
@@ -67,8 +67,7 @@ TEST(AllocDeathTest, FailureReportsAndExitsWithFour) {
     EXPECT_EXIT(U_MALLOC(-1), ::testing::ExitedWithCode(4), "");
     EXPECT_EXIT(U_MALLOC(std::numeric_limits<long>::max()), ::testing::ExitedWithCode(4), "");
     EXPECT_EXIT(
-        u_malloc(-5, "zovdefs.c", 77, "n*size"),
-        ::testing::ExitedWithCode(4),
+        u_malloc(-5, "zovdefs.c", 77, "n*size"), ::testing::ExitedWithCode(4),
         "UTM5400S ALLOC\\([0-9]+\\) Memory allocation error at:zovdefs.c.77 - n\\*size for -5 "
         "bytes");
 }

@@ -18,7 +18,7 @@ inline void fixed_clock(struct timespec* out) {
 }
 
 class FixedClock : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { u_platform_set(u_platform_ops{fixed_clock, nullptr, nullptr}); }
     void TearDown() override { u_platform_reset(); }
 };

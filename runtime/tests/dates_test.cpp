@@ -36,63 +36,59 @@ TEST_P(NormalizeTest, WritesStampOrErrorForm) {
 
 INSTANTIATE_TEST_SUITE_P(
     Accepted, NormalizeTest,
-    ::testing::Values(
-        NormCase{"12/31/1999 23:59:59", 0, 0, "0991231235959000"},
-        NormCase{"2000/02/03 04:05:06", 0, 0, "1000203040506000"},
-        NormCase{"3-4-05 101112", 0, 0, "1050403101112000"},
-        NormCase{"12/31/99 10:20:30.123", 0, 0, "0991231102030000"},
-        NormCase{"12/31/99 10.20.30", 0, 0, "0991231102030000"},
-        NormCase{"1/2/49 1:2:3", 0, 0, "1490102010203000"},
-        NormCase{"1/2/2150 0:0:0", 0, 0, "2500102000000000"},
-        NormCase{"1/2/150 0:0:0", 0, 0, "1500102000000000"},
-        NormCase{" \"12 / 31 / 99   10 : 20 : 30\"\t", 0, 0, "0991231102030000"},
-        NormCase{"12/31/1999 23:59:59trailing", 19, 0, "0991231235959000"},
-        NormCase{"  '991231'  ", 0, 0, "0991231000000000"},
-        NormCase{"20001231", 0, 0, "1001231000000000"},
-        NormCase{"200512", 0, 0, "1051200000000000"},
-        NormCase{"201231", 0, 0, "1201231000000000"},
-        NormCase{"19991231235959", 0, 0, "0991231235959000"},
-        NormCase{"1991231", 0, 0, "1991231000000000"},
-        NormCase{"1051231", 0, 0, "1051231000000000"},
-        NormCase{"0991231235959123", 0, 0, "0991231235959123"},
-        NormCase{"09912312359591239", 0, 0, "0991231235959123"},
-        NormCase{"7012", 0, 0, "0701200000000000"}));
+    ::testing::Values(NormCase{"12/31/1999 23:59:59", 0, 0, "0991231235959000"},
+                      NormCase{"2000/02/03 04:05:06", 0, 0, "1000203040506000"},
+                      NormCase{"3-4-05 101112", 0, 0, "1050403101112000"},
+                      NormCase{"12/31/99 10:20:30.123", 0, 0, "0991231102030000"},
+                      NormCase{"12/31/99 10.20.30", 0, 0, "0991231102030000"},
+                      NormCase{"1/2/49 1:2:3", 0, 0, "1490102010203000"},
+                      NormCase{"1/2/2150 0:0:0", 0, 0, "2500102000000000"},
+                      NormCase{"1/2/150 0:0:0", 0, 0, "1500102000000000"},
+                      NormCase{" \"12 / 31 / 99   10 : 20 : 30\"\t", 0, 0, "0991231102030000"},
+                      NormCase{"12/31/1999 23:59:59trailing", 19, 0, "0991231235959000"},
+                      NormCase{"  '991231'  ", 0, 0, "0991231000000000"},
+                      NormCase{"20001231", 0, 0, "1001231000000000"},
+                      NormCase{"200512", 0, 0, "1051200000000000"},
+                      NormCase{"201231", 0, 0, "1201231000000000"},
+                      NormCase{"19991231235959", 0, 0, "0991231235959000"},
+                      NormCase{"1991231", 0, 0, "1991231000000000"},
+                      NormCase{"1051231", 0, 0, "1051231000000000"},
+                      NormCase{"0991231235959123", 0, 0, "0991231235959123"},
+                      NormCase{"09912312359591239", 0, 0, "0991231235959123"},
+                      NormCase{"7012", 0, 0, "0701200000000000"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, NormalizeTest,
-    ::testing::Values(NormCase{"", 0, 487, "DateFmtErr=487  "},
-                      NormCase{" '\" \r\n", 0, 487, "DateFmtErr=487  "},
-                      NormCase{nullptr, 0, 487, "DateFmtErr=487  "},
-                      NormCase{"2000/", 0, 510, "DateFmtErr=510  "},
-                      NormCase{"2000/1", 0, 511, "DateFmtErr=511  "},
-                      NormCase{"2000/1/", 0, 513, "DateFmtErr=513  "},
-                      NormCase{"12/", 0, 519, "DateFmtErr=519  "},
-                      NormCase{"12/31 1999", 0, 520, "DateFmtErr=520  "},
-                      NormCase{"12/31/", 0, 522, "DateFmtErr=522  "},
-                      NormCase{"3-", 0, 530, "DateFmtErr=530  "},
-                      NormCase{"3-4/05", 0, 531, "DateFmtErr=531  "},
-                      NormCase{"3-4-", 0, 533, "DateFmtErr=533  "},
-                      NormCase{"991231 101112", 0, 538, "DateFmtErr=538  "},
-                      NormCase{"12.31.99 10:20:30", 0, 538, "DateFmtErr=538  "},
-                      NormCase{"12/31/99", 0, 542, "DateFmtErr=542  "},
-                      NormCase{"12/31/99 10:", 0, 546, "DateFmtErr=546  "},
-                      NormCase{"12/31/99 10:20", 0, 547, "DateFmtErr=547  "},
-                      NormCase{"12/31/99 10:20:", 0, 549, "DateFmtErr=549  "},
-                      NormCase{"12/31/99 1020", 0, 557, "DateFmtErr=557  "},
-                      NormCase{"12/31/99 10-20-30", 0, 571, "DateFmtErr=571  "},
-                      NormCase{"2000/13/01 00:00:00", 0, 575, "DateFmtErr=575  "},
-                      NormCase{"13/01/2000 00:00:00", 0, 576, "DateFmtErr=576  "},
-                      NormCase{"2000-01-02 10:20:30", 0, 576, "DateFmtErr=576  "},
-                      NormCase{"12/31/99 24:00:00", 0, 577, "DateFmtErr=577  "},
-                      NormCase{"12/31/99 10:60:00", 0, 578, "DateFmtErr=578  "},
-                      NormCase{"12/31/99 10:20:60", 0, 579, "DateFmtErr=579  "},
-                      NormCase{"12/31/2151 10:20:30", 0, 587, "DateFmtErr=587  "},
-                      NormCase{"12/31/1900 10:20:30", 0, 587, "DateFmtErr=587  "},
-                      NormCase{"0812", 0, 630, "DateFmtErr=630  "},
-                      NormCase{"2112", 0, 645, "DateFmtErr=645  "},
-                      NormCase{"1712", 0, 668, "DateFmtErr=668  "},
-                      NormCase{"55", 0, 677, "DateFmtErr=677  "},
-                      NormCase{"7913", 0, 677, "DateFmtErr=677  "}));
+    ::testing::Values(
+        NormCase{"", 0, 487, "DateFmtErr=487  "}, NormCase{" '\" \r\n", 0, 487, "DateFmtErr=487  "},
+        NormCase{nullptr, 0, 487, "DateFmtErr=487  "},
+        NormCase{"2000/", 0, 510, "DateFmtErr=510  "},
+        NormCase{"2000/1", 0, 511, "DateFmtErr=511  "},
+        NormCase{"2000/1/", 0, 513, "DateFmtErr=513  "},
+        NormCase{"12/", 0, 519, "DateFmtErr=519  "},
+        NormCase{"12/31 1999", 0, 520, "DateFmtErr=520  "},
+        NormCase{"12/31/", 0, 522, "DateFmtErr=522  "}, NormCase{"3-", 0, 530, "DateFmtErr=530  "},
+        NormCase{"3-4/05", 0, 531, "DateFmtErr=531  "},
+        NormCase{"3-4-", 0, 533, "DateFmtErr=533  "},
+        NormCase{"991231 101112", 0, 538, "DateFmtErr=538  "},
+        NormCase{"12.31.99 10:20:30", 0, 538, "DateFmtErr=538  "},
+        NormCase{"12/31/99", 0, 542, "DateFmtErr=542  "},
+        NormCase{"12/31/99 10:", 0, 546, "DateFmtErr=546  "},
+        NormCase{"12/31/99 10:20", 0, 547, "DateFmtErr=547  "},
+        NormCase{"12/31/99 10:20:", 0, 549, "DateFmtErr=549  "},
+        NormCase{"12/31/99 1020", 0, 557, "DateFmtErr=557  "},
+        NormCase{"12/31/99 10-20-30", 0, 571, "DateFmtErr=571  "},
+        NormCase{"2000/13/01 00:00:00", 0, 575, "DateFmtErr=575  "},
+        NormCase{"13/01/2000 00:00:00", 0, 576, "DateFmtErr=576  "},
+        NormCase{"2000-01-02 10:20:30", 0, 576, "DateFmtErr=576  "},
+        NormCase{"12/31/99 24:00:00", 0, 577, "DateFmtErr=577  "},
+        NormCase{"12/31/99 10:60:00", 0, 578, "DateFmtErr=578  "},
+        NormCase{"12/31/99 10:20:60", 0, 579, "DateFmtErr=579  "},
+        NormCase{"12/31/2151 10:20:30", 0, 587, "DateFmtErr=587  "},
+        NormCase{"12/31/1900 10:20:30", 0, 587, "DateFmtErr=587  "},
+        NormCase{"0812", 0, 630, "DateFmtErr=630  "}, NormCase{"2112", 0, 645, "DateFmtErr=645  "},
+        NormCase{"1712", 0, 668, "DateFmtErr=668  "}, NormCase{"55", 0, 677, "DateFmtErr=677  "},
+        NormCase{"7913", 0, 677, "DateFmtErr=677  "}));
 
 // ---- str2timet: the remembered form lives for the process, so each case runs in a
 // child of its own ----
@@ -118,16 +114,16 @@ TEST_P(Str2timetTest, ParsesInAFreshProcess) {
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, Str2timetTest,
-    ::testing::Values(Str2Case{"99/12/31 23:59:59.50", 946684800},   // A, rounded up
-                      Str2Case{"99/12/31 23:59:59.49", 946684799},   // A
-                      Str2Case{"69/01/02 03:04:05", 3124321445},     // two-digit 69 is 2069
-                      Str2Case{"2001-01-02 03:04:05", 978404645},    // F
-                      Str2Case{"ab:01/01/02 03:04:05", 978404645},   // d
+    ::testing::Values(Str2Case{"99/12/31 23:59:59.50", 946684800},  // A, rounded up
+                      Str2Case{"99/12/31 23:59:59.49", 946684799},  // A
+                      Str2Case{"69/01/02 03:04:05", 3124321445},    // two-digit 69 is 2069
+                      Str2Case{"2001-01-02 03:04:05", 978404645},   // F
+                      Str2Case{"ab:01/01/02 03:04:05", 978404645},  // d
                       Str2Case{"00:00000:00000 2001/01/02 03:04:05.10", 978404645},  // s
-                      Str2Case{"  2001/1/2 3:4:5", 978404645},       // general
-                      Str2Case{"2001 / 1 / 2 3.4.5", 978404645},     // d fails, general
-                      Str2Case{"99/1/2 3:4:5", -1},                  // A stops, general fails
-                      Str2Case{"20011231 101112", -1}));             // no separator
+                      Str2Case{"  2001/1/2 3:4:5", 978404645},                       // general
+                      Str2Case{"2001 / 1 / 2 3.4.5", 978404645},  // d fails, general
+                      Str2Case{"99/1/2 3:4:5", -1},               // A stops, general fails
+                      Str2Case{"20011231 101112", -1}));          // no separator
 
 TEST(Str2timet, FillsRecordAndRemembersFirstForm) {
     EXPECT_EXIT(
@@ -163,12 +159,9 @@ TEST_F(ClockTexts, GetTimeLayouts) {
     struct Case {
         int layout;
         const char* expected;
-    } cases[] = {{1, "2026/12/10 14:30:05"},
-                 {2, "Thu Dec 10 14:30:05 2026"},
-                 {3, "1261210143005"},
-                 {4, "1261210143005000"},
-                 {0, "20261210143005"},
-                 {9, "20261210143005"}};
+    } cases[] = {{1, "2026/12/10 14:30:05"}, {2, "Thu Dec 10 14:30:05 2026"},
+                 {3, "1261210143005"},       {4, "1261210143005000"},
+                 {0, "20261210143005"},      {9, "20261210143005"}};
     for (const Case& c : cases) {
         char buf[49];
         EXPECT_STREQ(u_get_time(buf, c.layout), c.expected) << "layout " << c.layout;
@@ -225,8 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PsCase{"abc", 0, 10, 1, "'abc'"}, PsCase{" \tabc\r\n", 0, 0, 0, "abc"},
                       PsCase{"abcdef", 4, 0, 0, "abcd"},
                       PsCase{"ab\x01\x02\x03\x04\x05\x06", 8, 0, 4, "61620102 03040506"},
-                      PsCase{"ab\x01\x02zz", 6, 4, 8, "ab.."},
-                      PsCase{nullptr, 0, 0, 1, "''"}));
+                      PsCase{"ab\x01\x02zz", 6, 4, 8, "ab.."}, PsCase{nullptr, 0, 0, 1, "''"}));
 
 TEST(UsPs, TwoBuffersAndBoundedLength) {
     char* first = us_ps("one", 0, 0, 0);

@@ -19,26 +19,28 @@ class PrintableTest : public ::testing::TestWithParam<PrintableCase> {};
 TEST_P(PrintableTest, Copies) {
     const PrintableCase& c = GetParam();
     char out[152];
-    EXPECT_STREQ(u_printable(out, c.in.data(), static_cast<int>(c.in.size()), c.mode),
-                 c.expected);
+    EXPECT_STREQ(u_printable(out, c.in.data(), static_cast<int>(c.in.size()), c.mode), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PrintableTest,
-    ::testing::Values(
-        PrintableCase{"Ab9 \\/,()\"'=-$#", "x", "Ab9 \\/,()\"'=-$#"},
-        PrintableCase{std::string("ab\0\x01\xff;cd\t\n", 10), "x", "ab....cd  "},
-        PrintableCase{std::string("abcd\0\x01\xff;efgh\t\n", 14), "C", "abcd.efgh "},
-        // A run of substituted bytes, white space among them, shows as its first.
-        PrintableCase{std::string("abcd\0\x01 \xff", 8), "c", "abcd."},
-        PrintableCase{std::string("abcd \0\x01\xff" "e", 9), "c", "abcd e"},
-        // Compact, mostly unreadable, no run of four: the hexadecimal form instead.
-        PrintableCase{std::string("\x01\x02\x03\x04\x05\x06", 6), "c", "01020304 0506"},
-        PrintableCase{std::string("ab\x01\x02\x03\x04", 6), "c", "61620102 0304"},
-        // Half readable is still too little without a run of four.
-        PrintableCase{std::string("ab\x01\x02", 4), "c", "61620102"},
-        PrintableCase{std::string("abc\x01\x02", 5), "c", "abc."},
-        PrintableCase{"abc", nullptr, "abc"}));
+    ::testing::Values(PrintableCase{"Ab9 \\/,()\"'=-$#", "x", "Ab9 \\/,()\"'=-$#"},
+                      PrintableCase{std::string("ab\0\x01\xff;cd\t\n", 10), "x", "ab....cd  "},
+                      PrintableCase{std::string("abcd\0\x01\xff;efgh\t\n", 14), "C", "abcd.efgh "},
+                      // A run of substituted bytes, white space among them, shows as its first.
+                      PrintableCase{std::string("abcd\0\x01 \xff", 8), "c", "abcd."},
+                      PrintableCase{std::string("abcd \0\x01\xff"
+                                                "e",
+                                                9),
+                                    "c", "abcd e"},
+                      // Compact, mostly unreadable, no run of four: the hexadecimal form instead.
+                      PrintableCase{std::string("\x01\x02\x03\x04\x05\x06", 6), "c",
+                                    "01020304 0506"},
+                      PrintableCase{std::string("ab\x01\x02\x03\x04", 6), "c", "61620102 0304"},
+                      // Half readable is still too little without a run of four.
+                      PrintableCase{std::string("ab\x01\x02", 4), "c", "61620102"},
+                      PrintableCase{std::string("abc\x01\x02", 5), "c", "abc."},
+                      PrintableCase{"abc", nullptr, "abc"}));
 
 TEST(Printable, NullAndBounds) {
     char out[152];
@@ -70,8 +72,12 @@ TEST(Hex2long, ReadsLeadingHexDigits) {
     struct Case {
         const char* text;
         uint32_t value;
-    } cases[] = {{"1F", 0x1f},          {"  \t\"ab12\"", 0xab12}, {"dEaDbEeF", 0xdeadbeef},
-                 {"12xyz", 0x12},       {"", 0},                  {nullptr, 0},
+    } cases[] = {{"1F", 0x1f},
+                 {"  \t\"ab12\"", 0xab12},
+                 {"dEaDbEeF", 0xdeadbeef},
+                 {"12xyz", 0x12},
+                 {"", 0},
+                 {nullptr, 0},
                  {"123456789", 0x23456789u},  // wraps at 32 bits
                  {"g1", 0}};
     for (const Case& c : cases)

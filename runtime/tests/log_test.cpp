@@ -28,9 +28,7 @@ std::string read_file(const std::string& path) {
     return s.str();
 }
 
-void write_file(const std::string& path, const std::string& text) {
-    std::ofstream(path) << text;
-}
+void write_file(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 std::string make_dir() {
     char tmpl[] = "/tmp/zovlogXXXXXX";
@@ -39,16 +37,16 @@ std::string make_dir() {
 }
 
 // Fails the child with a readable reason on standard error.
-#define CHILD_CHECK(cond, what)                                      \
-    do {                                                             \
-        if (!(cond)) {                                               \
+#define CHILD_CHECK(cond, what)                                                    \
+    do {                                                                           \
+        if (!(cond)) {                                                             \
             std::fprintf(stderr, "check failed: %s\n", std::string(what).c_str()); \
-            std::_Exit(1);                                           \
-        }                                                            \
+            std::_Exit(1);                                                         \
+        }                                                                          \
     } while (0)
 
 class LogFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         GTEST_FLAG_SET(death_test_style, "threadsafe");
         dir_ = make_dir();
@@ -127,7 +125,7 @@ TEST_P(Rotation, KeepsNumberedBackups) {
             for (int k = 1; k <= 14; ++k) {
                 std::string expected;
                 if (k <= c.kept)
-                    expected = k == 1 ? "current"
+                    expected = k == 1                ? "current"
                                : k - 1 <= c.existing ? "bak" + std::to_string(k - 1)
                                                      : kMissing;
                 else
@@ -140,15 +138,12 @@ TEST_P(Rotation, KeepsNumberedBackups) {
         ::testing::ExitedWithCode(0), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Rotation,
-                         ::testing::Values(RotationCase{nullptr, false, 3, 1},
-                                           RotationCase{"", false, 3, 1},
-                                           RotationCase{nullptr, true, 6, 5},
-                                           RotationCase{"0", false, 2, 0},
-                                           RotationCase{"-5", false, 2, 0},
-                                           RotationCase{"-12", false, 3, 12},
-                                           RotationCase{"15", false, 11, 9},
-                                           RotationCase{"3", false, 0, 3}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, Rotation,
+    ::testing::Values(RotationCase{nullptr, false, 3, 1}, RotationCase{"", false, 3, 1},
+                      RotationCase{nullptr, true, 6, 5}, RotationCase{"0", false, 2, 0},
+                      RotationCase{"-5", false, 2, 0}, RotationCase{"-12", false, 3, 12},
+                      RotationCase{"15", false, 11, 9}, RotationCase{"3", false, 0, 3}));
 
 struct WrapCase {
     const char* wraplines;
@@ -212,8 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The third line of a writer wraps the file; the count restarts at 0 with that
         // line, so the next file holds three of them before it wraps.
-        WrapCase{"2", "mmm", M(0) M(1), W M(2)},
-        WrapCase{"2", "mmmmmm", W M(2) M(3) M(4), W M(5)},
+        WrapCase{"2", "mmm", M(0) M(1), W M(2)}, WrapCase{"2", "mmmmmm", W M(2) M(3) M(4), W M(5)},
         // The writers count apart: PRINT's third line wraps although u_msg's count is
         // also at the limit, and the file is rotated only once.
         WrapCase{"2", "mmppp", M(0) M(1) P(2) P(3), W P(4)},
@@ -251,9 +245,8 @@ TEST_F(LogFile, UnopenableLogRetriesOnceWithColx) {
             std::string out = testing::internal::GetCapturedStdout();
             CHILD_CHECK(f != nullptr && f == stder, "retry opened");
             CHILD_CHECK(std::string(stder_filename) == path("colx.out"), stder_filename);
-            CHILD_CHECK(out == "CAT1995E - Can't open message ouput file: " + path("col.out") +
-                                   "\n",
-                        out);
+            CHILD_CHECK(
+                out == "CAT1995E - Can't open message ouput file: " + path("col.out") + "\n", out);
             std::_Exit(0);
         },
         ::testing::ExitedWithCode(0), "");
@@ -269,9 +262,8 @@ TEST_F(LogFile, NoLogAfterTwoFailures) {
             std::string out = testing::internal::GetCapturedStdout();
             CHILD_CHECK(f == nullptr && stder == nullptr, "no log");
             CHILD_CHECK(stder_filename[0] == '\0', "name cleared");
-            CHILD_CHECK(out == "CAT1995E - Can't open message ouput file: " + missing +
-                                   "/col.out\n",
-                        out);
+            CHILD_CHECK(
+                out == "CAT1995E - Can't open message ouput file: " + missing + "/col.out\n", out);
             // The writers then use standard output.
             testing::internal::CaptureStdout();
             PRINT('-', "x", "still seen\n");

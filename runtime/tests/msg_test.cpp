@@ -1,7 +1,6 @@
 #include "runtime/msg.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <csignal>
@@ -27,7 +26,7 @@ struct Output {
 // Runs one writer call with or without an open log and collects what reached the log,
 // standard output and standard error.
 class Writers : public zovtest::FixedClock {
-protected:
+  protected:
     void SetUp() override {
         FixedClock::SetUp();
         for (auto& l : my_trace_all) l = 0;
@@ -108,41 +107,38 @@ TEST_P(MsgRouting, Routes) {
 #define T_LINE "ABC1234T (143005) ZOVUTIL(12) hello x\n"
 INSTANTIATE_TEST_SUITE_P(
     Table, MsgRouting,
-    ::testing::Values(
-        MsgRoute{nullptr, true, -1, T_LINE, "", ""},
-        MsgRoute{"t", true, -1, T_LINE, "", ""},
-        MsgRoute{"i", true, -1, "ABC1234I ZOVUTIL(12) hello x\n", "", ""},
-        MsgRoute{"w", true, -1, "ABC1234W ZOVUTIL(12) hello x\n", "", ""},
-        MsgRoute{"e", true, -1, "ABC1234E ZOVUTIL(12) hello x\n", "",
-                 "ABC1234E ZOVUTIL(12) hello x\n"},
-        MsgRoute{"eL", true, -1, "ABC1234E ZOVUTIL(12) hello x\n", "", ""},
-        MsgRoute{"s", true, -1, "ABC1234S ZOVUTIL(12) hello x\n", "",
-                 "ABC1234S ZOVUTIL(12) hello x\n"},
-        MsgRoute{"a", true, -1, "ABC1234I ZOVUTIL(12) hello x\n", "",
-                 "ABC1234I ZOVUTIL(12) hello x\n"},
-        MsgRoute{"q", true, -1, "ABC1234Q ZOVUTIL(12) hello x\n", "",
-                 "ABC1234Q ZOVUTIL(12) hello x\n"},
-        MsgRoute{"il", true, -1, "ABC1234I ZOVUTIL(12) hello x\n", "",
-                 "ABC1234I ZOVUTIL(12) hello x\n"},
-        MsgRoute{"h3", true, -1, "", "", ""},
-        MsgRoute{"h3", true, 3, T_LINE, "", ""},
-        MsgRoute{"h3", true, 2, "", "", ""},
-        MsgRoute{"h", true, -1, "", "", ""},
-        MsgRoute{"h", true, 0, T_LINE, "", ""},
-        MsgRoute{"-", true, -1, "hello x\n", "", ""},
-        MsgRoute{"i-", true, -1, "", "", ""},
-        MsgRoute{"iP", true, -1, "ABC1234I hello x\n", "", ""},
-        MsgRoute{"itp", true, -1, "ABC1234I (143005) ZOVUTIL(12) hello x\n", "", ""},
-        MsgRoute{"tT", true, -1, "ABC1234T ZOVUTIL(12) hello x\n", "", ""},
-        MsgRoute{"iu", true, -1, "abc1234I zovutil(12) hello x\n", "", ""},
-        MsgRoute{"iH", true, -1, "hello x\n", "", ""},
-        MsgRoute{"-h", true, -1, "ABC1234- ZOVUTIL(12) hello x\n", "", ""},
-        // No log: standard output, or standard error alone when echoed.
-        MsgRoute{"i", false, -1, "", "ABC1234I ZOVUTIL(12) hello x\n", ""},
-        MsgRoute{"t", false, -1, "", T_LINE, ""},
-        MsgRoute{"e", false, -1, "", "", "ABC1234E ZOVUTIL(12) hello x\n"},
-        MsgRoute{"el", false, -1, "", "", "ABC1234E ZOVUTIL(12) hello x\n"},
-        MsgRoute{"eL", false, -1, "", "ABC1234E ZOVUTIL(12) hello x\n", ""}));
+    ::testing::Values(MsgRoute{nullptr, true, -1, T_LINE, "", ""},
+                      MsgRoute{"t", true, -1, T_LINE, "", ""},
+                      MsgRoute{"i", true, -1, "ABC1234I ZOVUTIL(12) hello x\n", "", ""},
+                      MsgRoute{"w", true, -1, "ABC1234W ZOVUTIL(12) hello x\n", "", ""},
+                      MsgRoute{"e", true, -1, "ABC1234E ZOVUTIL(12) hello x\n", "",
+                               "ABC1234E ZOVUTIL(12) hello x\n"},
+                      MsgRoute{"eL", true, -1, "ABC1234E ZOVUTIL(12) hello x\n", "", ""},
+                      MsgRoute{"s", true, -1, "ABC1234S ZOVUTIL(12) hello x\n", "",
+                               "ABC1234S ZOVUTIL(12) hello x\n"},
+                      MsgRoute{"a", true, -1, "ABC1234I ZOVUTIL(12) hello x\n", "",
+                               "ABC1234I ZOVUTIL(12) hello x\n"},
+                      MsgRoute{"q", true, -1, "ABC1234Q ZOVUTIL(12) hello x\n", "",
+                               "ABC1234Q ZOVUTIL(12) hello x\n"},
+                      MsgRoute{"il", true, -1, "ABC1234I ZOVUTIL(12) hello x\n", "",
+                               "ABC1234I ZOVUTIL(12) hello x\n"},
+                      MsgRoute{"h3", true, -1, "", "", ""}, MsgRoute{"h3", true, 3, T_LINE, "", ""},
+                      MsgRoute{"h3", true, 2, "", "", ""}, MsgRoute{"h", true, -1, "", "", ""},
+                      MsgRoute{"h", true, 0, T_LINE, "", ""},
+                      MsgRoute{"-", true, -1, "hello x\n", "", ""},
+                      MsgRoute{"i-", true, -1, "", "", ""},
+                      MsgRoute{"iP", true, -1, "ABC1234I hello x\n", "", ""},
+                      MsgRoute{"itp", true, -1, "ABC1234I (143005) ZOVUTIL(12) hello x\n", "", ""},
+                      MsgRoute{"tT", true, -1, "ABC1234T ZOVUTIL(12) hello x\n", "", ""},
+                      MsgRoute{"iu", true, -1, "abc1234I zovutil(12) hello x\n", "", ""},
+                      MsgRoute{"iH", true, -1, "hello x\n", "", ""},
+                      MsgRoute{"-h", true, -1, "ABC1234- ZOVUTIL(12) hello x\n", "", ""},
+                      // No log: standard output, or standard error alone when echoed.
+                      MsgRoute{"i", false, -1, "", "ABC1234I ZOVUTIL(12) hello x\n", ""},
+                      MsgRoute{"t", false, -1, "", T_LINE, ""},
+                      MsgRoute{"e", false, -1, "", "", "ABC1234E ZOVUTIL(12) hello x\n"},
+                      MsgRoute{"el", false, -1, "", "", "ABC1234E ZOVUTIL(12) hello x\n"},
+                      MsgRoute{"eL", false, -1, "", "ABC1234E ZOVUTIL(12) hello x\n", ""}));
 #undef T_LINE
 
 TEST_F(Writers, MsgResults) {
@@ -156,10 +152,8 @@ TEST_F(Writers, MsgIdForms) {
     struct Case {
         const char* id;
         const char* expected;
-    } cases[] = {{".abc1234", "ABC1234I F(3) t\n"},
-                 {" abc1234", "t\n"},
-                 {"", "t\n"},
-                 {nullptr, "t\n"}};
+    } cases[] = {
+        {".abc1234", "ABC1234I F(3) t\n"}, {" abc1234", "t\n"}, {"", "t\n"}, {nullptr, "t\n"}};
     for (const Case& c : cases) {
         Output o = run(true, [&] { return u_msg(nullptr, "d/f.cpp", 3, "i", c.id, "t"); });
         EXPECT_EQ(o.log, c.expected) << (c.id ? c.id : "null");
@@ -177,12 +171,18 @@ TEST_F(Writers, CollectorNameWhenSeveralOrTraced) {
 }
 
 TEST_F(Writers, ReadyTextTakesItsSeverity) {
-    Output o = run(true, [] {
-        return u_msg(nullptr, "f.c", 3, "x", "abc1234", "CAT1234E ready body");
-    });
+    Output o =
+        run(true, [] { return u_msg(nullptr, "f.c", 3, "x", "abc1234", "CAT1234E ready body"); });
     EXPECT_EQ(o.log, "ABC1234CAT1234E F(3) ready body\n");
     EXPECT_EQ(o.err, "ABC1234CAT1234E F(3) ready body\n");
     EXPECT_EQ(o.result, 10);
+    // A ready trace line is shown only at its level.
+    o = run(true, [] { return u_msg(nullptr, "f.c", 3, "x2", "abc1234", "CAT1234H traced"); });
+    EXPECT_EQ(o.log, "");
+    EXPECT_EQ(o.result, 1);
+    my_trace_all[2] = 1;
+    o = run(true, [] { return u_msg(nullptr, "f.c", 3, "x2", "abc1234", "CAT1234H traced"); });
+    EXPECT_EQ(o.log, "ABC1234CAT1234H (143005) F(3) traced\n");
     // Without a header the ready text is the whole body.
     o = run(true, [] { return u_msg(nullptr, "f.c", 3, "x", "", "CAT1234I ready"); });
     EXPECT_EQ(o.log, "CAT1234I ready\n");

@@ -78,18 +78,17 @@ TEST_P(TranslateTest, Translates) {
     EXPECT_STREQ(u_translate(buf.data(), c.to, c.from), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, TranslateTest,
-    ::testing::Values(TranslateCase{"abc Def1", "", "", "ABC DEF1"},
-                      TranslateCase{"abc Def1", nullptr, nullptr, "ABC DEF1"},
-                      TranslateCase{"a1b22c3", "-", "#", "abc"},
-                      TranslateCase{"a b\tc\n", "", "^", "abc"},
-                      TranslateCase{"AbC", "<", ">", "abc"},
-                      TranslateCase{"a,b;c", "_", ",", "a_b;c"},
-                      // First matching entry wins; '=' keeps, '@' letters.
-                      TranslateCase{"aB3;", "=X", "<@", "aX3;"},
-                      TranslateCase{"x\x01y\x7fz", "", ".", "xyz"},
-                      TranslateCase{"abc", "*", "=", "***"}));
+INSTANTIATE_TEST_SUITE_P(Table, TranslateTest,
+                         ::testing::Values(TranslateCase{"abc Def1", "", "", "ABC DEF1"},
+                                           TranslateCase{"abc Def1", nullptr, nullptr, "ABC DEF1"},
+                                           TranslateCase{"a1b22c3", "-", "#", "abc"},
+                                           TranslateCase{"a b\tc\n", "", "^", "abc"},
+                                           TranslateCase{"AbC", "<", ">", "abc"},
+                                           TranslateCase{"a,b;c", "_", ",", "a_b;c"},
+                                           // First matching entry wins; '=' keeps, '@' letters.
+                                           TranslateCase{"aB3;", "=X", "<@", "aX3;"},
+                                           TranslateCase{"x\x01y\x7fz", "", ".", "xyz"},
+                                           TranslateCase{"abc", "*", "=", "***"}));
 
 // ---- Copies and pieces ----
 
@@ -99,10 +98,14 @@ TEST(Copies, AllocatedResults) {
         const char* expected;
     };
     std::vector<Case> cases = {
-        {alloc_str("hello"), "hello"},     {u_substring("hello", 1, 3), "ell"},
-        {u_substring("hello", 3, 10), "lo"}, {u_substring("hello", 0, 0), ""},
-        {u_reverse("abc"), "cba"},         {u_reverse(""), ""},
-        {space(3), "   "},                 {space(0), ""},
+        {alloc_str("hello"), "hello"},
+        {u_substring("hello", 1, 3), "ell"},
+        {u_substring("hello", 3, 10), "lo"},
+        {u_substring("hello", 0, 0), ""},
+        {u_reverse("abc"), "cba"},
+        {u_reverse(""), ""},
+        {space(3), "   "},
+        {space(0), ""},
     };
     for (const Case& c : cases) {
         ASSERT_NE(c.got, nullptr) << c.expected;
@@ -272,18 +275,13 @@ const std::string k32(32, 'k');
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ChktokenTest,
-    ::testing::Values(TokenCase{"logon", "logonid", 0, 5, 0},
-                      TokenCase{"LOGONI", "logonid", 0, 5, 0},
-                      TokenCase{"logonidx", "logonid", 0, 5, 0},
-                      TokenCase{"logo", "logonid", 0, 5, 301},
-                      TokenCase{"logonx", "logonid", 0, 5, 1},
-                      TokenCase{"logonid", "logonid", 0, 0, 0},
-                      TokenCase{"logon", "logonid", 0, 0, 301},
-                      TokenCase{"", "logonid", 0, -1, 0},
-                      TokenCase{"", "logonid", 0, 3, 301},
-                      TokenCase{"lo", "logonid", 0, -1, 0},
-                      TokenCase{"x", "logonid", 32, 1, 300},
-                      TokenCase{k32.c_str(), k32.c_str(), 0, 0, 300}));
+    ::testing::Values(
+        TokenCase{"logon", "logonid", 0, 5, 0}, TokenCase{"LOGONI", "logonid", 0, 5, 0},
+        TokenCase{"logonidx", "logonid", 0, 5, 0}, TokenCase{"logo", "logonid", 0, 5, 301},
+        TokenCase{"logonx", "logonid", 0, 5, 1}, TokenCase{"logonid", "logonid", 0, 0, 0},
+        TokenCase{"logon", "logonid", 0, 0, 301}, TokenCase{"", "logonid", 0, -1, 0},
+        TokenCase{"", "logonid", 0, 3, 301}, TokenCase{"lo", "logonid", 0, -1, 0},
+        TokenCase{"x", "logonid", 32, 1, 300}, TokenCase{k32.c_str(), k32.c_str(), 0, 0, 300}));
 
 // ---- Argument splitting ----
 
@@ -315,8 +313,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TokensetCase{"  x y ", " ", {"x", "y"}},
                       TokensetCase{"a b,c", ",", {"a b", "c"}},
                       TokensetCase{"(a b)c [d]", " ([", {"a b", "c", "d"}},
-                      TokensetCase{"(a b)", " ", {"(a", "b)"}},
-                      TokensetCase{"", nullptr, {}}));
+                      TokensetCase{"(a b)", " ", {"(a", "b)"}}, TokensetCase{"", nullptr, {}}));
 
 TEST(Tokenset, NullLineLeavesArray) {
     char sentinel[] = "s";
@@ -370,7 +367,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SpacesCase{"a 'b  c' d", 40, 1, '\'', ' ', "a 'b  c' d"},
                       SpacesCase{"a 'b  c", 40, 1, '\'', ' ', "a 'b  c"},
                       SpacesCase{"a b c", 40, 2, 0, '-', "a--b--c"},
-                      SpacesCase{"ab cd", 4, 3, 0, '.', "ab"},
-                      SpacesCase{"", 10, 1, 0, ' ', ""}));
+                      SpacesCase{"ab cd", 4, 3, 0, '.', "ab"}, SpacesCase{"", 10, 1, 0, ' ', ""}));
 
 }  // namespace

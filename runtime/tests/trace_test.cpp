@@ -33,6 +33,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TraceCase{"azzzzzzzzz", 0, {23, 23, 23, 23, 23, 23, 23, 23, 23, 0}},
                       TraceCase{"dDaZ", 1, {1, 0, 23, 0, 0, 0, 0, 0, 0, 0}},
                       TraceCase{"", 0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-                      TraceCase{"-d\xe9\xc4" "f", 1, {0, 0, 3, 0, 0, 0, 0, 0, 0, 0}}));
+                      TraceCase{"-d\xe9\xc4"
+                                "f",
+                                1,
+                                {0, 0, 3, 0, 0, 0, 0, 0, 0, 0}}));
 
 }  // namespace
