@@ -1,0 +1,142 @@
+// A private directory (id file, lock file) and a shared-memory configuration for the
+// transport tests. Every System V object a test makes is recorded (track) or named in
+// the id file; when the test ends none of them may be left, and any that is gets removed.
+#pragma once
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "comm/comm_object.h"
+#include "comm/ipc_idfile.h"
+#include "comm/share_comm_object.h"
+#include "comm/zovcomm.h"
+#include "comm/zovcomm2.h"
+#include "runtime/env.h"
+#include "runtime/platform.h"
+
+inline bool shm_exists(int id) {
+    struct shmid_ds ds {};
+    return id >= 0 && shmctl(id, IPC_STAT, &ds) == 0;
+}
+inline bool sem_exists(int id) {
+    struct semid_ds ds {};
+    zov_semun arg{};
+    arg.buf = &ds;
+    return id >= 0 && semctl(id, 0, IPC_STAT, arg) == 0;
+}
+
+class ShmFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zovshm_test_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        saved_ = env_vars;
+        env_vars.coll_home = dir_.data();  // the configuration counts as read
+        env_vars.localtmpdir = dir_.data();
+        env_vars.tmpdir = dir_.data();
+        env_vars.useshm = nullptr;  // shared memory
+        env_vars.serverid = server_.data();
+        env_vars.db_type = db_.data();
+        env_vars.hostname = host_.data();
+        saved_wait_ = wait_timeout;
+        wait_timeout = 3;
+        zovcomm_locked = 0;
+    }
+
+    void TearDown() override {
+        for (pid_t child : children_) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+        DestroyShareCommObject();
+        zov_ipc_ids ids{};
+        if (zov_ipc_read_idfile(idfile().c_str(), &ids)) {
+            shm_ids_.insert({ids.request_shmid, ids.data_shmid});
+            sem_ids_.insert({ids.request_semid, ids.data_semid});
+        }
+        for (int id : shm_ids_) {
+            EXPECT_FALSE(shm_exists(id)) << "segment " << id << " left behind";
+            if (shm_exists(id)) shmctl(id, IPC_RMID, nullptr);
+        }
+        for (int id : sem_ids_) {
+            EXPECT_FALSE(sem_exists(id)) << "semaphore set " << id << " left behind";
+            if (sem_exists(id)) semctl(id, 0, IPC_RMID);
+        }
+        for (const auto& e : entries()) unlink((dir_ + "/" + e).c_str());
+        rmdir(dir_.c_str());
+        env_vars = saved_;
+        wait_timeout = saved_wait_;
+        u_platform_reset();
+    }
+
+    // Records the objects of a transport object so that the test must remove them.
+    void track(const ShareCommObject* o) {
+        shm_ids_.insert(o->GetShmID());
+        sem_ids_.insert(o->GetSemID());
+    }
+    void track_current() {
+        for (ZOVCommObject* o : {g_pCommObjectRequest, g_pCommObjectData}) {
+            if (auto* s = dynamic_cast<ShareCommObject*>(o)) track(s);
+        }
+    }
+
+    // Runs `body` in a child process (which ends with its result) and records it.
+    template <class F>
+    pid_t spawn(F body) {
+        fflush(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            int rc = 99;
+            rc = body();
+            _exit(rc);
+        }
+        children_.push_back(pid);
+        return pid;
+    }
+    // The child's exit status (100 + signal when killed), -1 when it is not ours.
+    int wait_child(pid_t pid) {
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid) return -1;
+        for (auto it = children_.begin(); it != children_.end(); ++it) {
+            if (*it == pid) {
+                children_.erase(it);
+                break;
+            }
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    }
+
+    std::vector<std::string> entries() const {
+        std::vector<std::string> out;
+        if (DIR* d = opendir(dir_.c_str())) {
+            while (dirent* e = readdir(d)) {
+                std::string n = e->d_name;
+                if (n != "." && n != "..") out.push_back(n);
+            }
+            closedir(d);
+        }
+        return out;
+    }
+
+    // The id file of this configuration: dir/host_ZEM100 without Z_server_base.
+    std::string idfile() const { return dir_ + "/h1_EM100_SRV1_SRV1_ZEM100_h1"; }
+
+    std::string dir_;
+    std::string server_ = "SRV1";
+    std::string db_ = "ZEM100";
+    std::string host_ = "h1";
+    ENV_VARS saved_{};
+    int saved_wait_ = 0;
+    std::set<int> shm_ids_, sem_ids_;
+    std::vector<pid_t> children_;
+};
