@@ -272,6 +272,15 @@ TEST_F(ProbeRun, AFailedSampleIsReportedAndTheRunFails) {
     EXPECT_EQ(stub_status(), 0);
 }
 
+TEST_F(ProbeRun, NoSampleAndHeadersExitZero) {
+    // -n 0: init and term, no request; -headers: nothing is asked at all.
+    for (std::vector<std::string> words :
+         {std::vector<std::string>{"-n", "0", "A"}, std::vector<std::string>{"-headers", "A"}}) {
+        EXPECT_EQ(run_probe(words), 0) << output_;
+        EXPECT_EQ(output_, "");
+    }
+}
+
 TEST_F(ProbeRun, RefusalsExitOne) {
     struct Case {
         std::vector<std::string> words;
