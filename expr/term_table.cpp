@@ -7,6 +7,7 @@
 #include "expr/memory_registry.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
+#include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "runtime/trace.h"
 
@@ -22,7 +23,8 @@ constexpr int EXPR_TRACE_LEVEL = 8;
 bool usable_table() {
     if (term_tb_anchor != term_tb_invalid()) return true;
     PRINT('s', "TRM0150", "Invalid pointer: quitting\n");
-    quitting(0);
+    quitting(-1);  // a failure never ends with status 0
+    u_exit(1);
     return false;
 }
 
@@ -57,7 +59,8 @@ void register_table(TERM_TABLE* head) {
     U_FREE(owner);
     if (rc == 1) {
         PRINT('s', "TRM0100", "Memory registration failed\n");
-        quitting(0);
+        quitting(-1);  // a failure never ends with status 0
+        u_exit(1);
     } else if (rc == 2) {
         PRINT('w', "TRM0110", "Attempt to register same memory again\n");
     } else {
@@ -104,7 +107,8 @@ int release(TERM_TABLE* term, int mode, bool with_vector, const char* invalid_id
 void open_lexer(TERM_TABLE* anchor) {
     if (anchor == term_tb_invalid()) {
         PRINT('s', "TRM0150", "Invalid pointer: quitting\n");
-        quitting(0);
+        quitting(-1);  // a failure never ends with status 0
+        u_exit(1);
         return;
     }
     term_tb_anchor = anchor;
@@ -191,7 +195,8 @@ TERM_TABLE* alloc_term(int32_t term_type, int32_t data_type) {
     auto* term = static_cast<TERM_TABLE*>(U_MALLOC(sizeof(TERM_TABLE)));
     if (!term) {
         PRINT('s', "TRM0010", "Can not acquire memory\n");
-        quitting(0);
+        quitting(-1);  // a failure never ends with status 0
+        u_exit(1);
         return nullptr;
     }
     std::memset(static_cast<void*>(term), 0, sizeof(TERM_TABLE));
