@@ -38,10 +38,10 @@
 namespace {
 
 fetch_ex exit_rows[8] = {
-    {&exit_rows[1], 1, 1, "fetchx1", 0, 0},  {&exit_rows[2], 1, 2, "fetchx2", 0, 0},
-    {&exit_rows[3], 1, 3, "fetchx3", 0, 0},  {&exit_rows[4], 1, 4, "fetchx4", 0, 0},
-    {&exit_rows[5], 1, 5, "fetchx5", 0, 0},  {&exit_rows[6], 1, 9, "fetchxi1", 7, 0},
-    {&exit_rows[7], 1, 9, "fetchxi", 0, 0},  {nullptr, 1, 1, "fetchxt", 0, 0},
+    {&exit_rows[1], 1, 1, "fetchx1", 0, 0}, {&exit_rows[2], 1, 2, "fetchx2", 0, 0},
+    {&exit_rows[3], 1, 3, "fetchx3", 0, 0}, {&exit_rows[4], 1, 4, "fetchx4", 0, 0},
+    {&exit_rows[5], 1, 5, "fetchx5", 0, 0}, {&exit_rows[6], 1, 9, "fetchxi1", 7, 0},
+    {&exit_rows[7], 1, 9, "fetchxi", 0, 0}, {nullptr, 1, 1, "fetchxt", 0, 0},
 };
 
 }  // namespace
@@ -196,10 +196,8 @@ struct numeric_rule {
 const numeric_rule numeric_rules[] = {
     {K_INTERVAL, "pcc0560", "Duplicate interval\n", 6, "pcc0565", "Invalid interval length (5)\n"},
     {K_LIMIT, "pcc0620", "Duplicate Limit\n", 4, "pcc0625", "Invalid Limit length (5)\n"},
-    {K_TIME, "pcc0680", "Duplicate Time Limit\n", 4, "pcc0685",
-     "Invalid Time Limit length (5)\n"},
-    {K_CLASS, "pcc0690", "Duplicate Class Specified\n", 4, "pcc0695",
-     "Invalid Class length (5)\n"},
+    {K_TIME, "pcc0680", "Duplicate Time Limit\n", 4, "pcc0685", "Invalid Time Limit length (5)\n"},
+    {K_CLASS, "pcc0690", "Duplicate Class Specified\n", 4, "pcc0695", "Invalid Class length (5)\n"},
     {K_STALE, "pcc0640", "Duplicate Stale time\n", 6, "pcc0645", "Invalid interval length (5)\n"},
     {K_OBJID, "pcc0610", "Duplicate objid\n", 6, "pcc0615", "Invalid set length (7)\n"},
     {K_SET, "pcc0590", "Duplicate set\n", 4, "pcc0595", "Invalid Set length (5)\n"},
@@ -369,7 +367,7 @@ bool uuid_value(curs* c, int code, char* word, char* end) {
     while (q < end && *q != ' ' && *q != '\0') ++q;
     const int32_t len = static_cast<int32_t>(q - word);
     this_start = q;
-    char** field = code == K_UUIDBASE ? &c->uuidbase
+    char** field = code == K_UUIDBASE   ? &c->uuidbase
                    : code == K_UUIDPAVC ? &c->uuidpavc
                                         : &c->uuidpcvc;
     if (*field != nullptr) {
@@ -697,17 +695,19 @@ enum class open_result { ok, stop, duplicate };
 
 open_result open_block(parse_state& ps, char* end) {
     int32_t n = get_word(this_start, end);
-    if (n <= 0) {
-        if (n < 0)
-            PRINT('e', "pcc0460", "Parsing failed : %s\n", message);
-        else
-            PRINT('e', "pcc0445", "No Cursor name supplied\n");
+    // A missing or long name stops reading without the error flag: the missing end
+    // statement is then reported as well.
+    if (n < 0) {
+        PRINT('e', "pcc0460", "Parsing failed : %s\n", message);
         ps.error = true;
+        return open_result::stop;
+    }
+    if (n == 0) {
+        PRINT('e', "pcc0445", "No Cursor name supplied\n");
         return open_result::stop;
     }
     if (n > 8) {
         PRINT('e', "pcc0450", "Cursor name exceeeds 8 characters\n");
-        ps.error = true;
         return open_result::stop;
     }
     char name[9] = {};

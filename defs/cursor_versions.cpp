@@ -106,8 +106,8 @@ decode* dup_decodes(const decode* head) {
         decode* c = dup_rec(d);
         c->decode_op = dup_chain(d->decode_op, [](const decode_op* op) {
             decode_op* o = dup_rec(op);
-            const char* block = op->replacement != nullptr ? op->replacement - OPERANDLL
-                                                           : op->operand;
+            const char* block =
+                op->replacement != nullptr ? op->replacement - OPERANDLL : op->operand;
             if (block != nullptr) {
                 char* copy = static_cast<char*>(U_MALLOC(2 * OPERANDLL));
                 std::memcpy(copy, block, 2 * OPERANDLL);

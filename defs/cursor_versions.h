@@ -24,11 +24,11 @@ struct curs;
 struct sel_piece;
 
 struct sIfNode {
-    sIfNode* next;          // next IF statement of the same block level
-    LEXEME* condition;      // reverse Polish array of the condition (RPN_ENTRIES entries)
-    curs* if_cursor;        // branch taken when the condition is true
-    curs* else_cursor;      // branch taken when it is false; null: the parent record
-    curs* parent_cursor;    // the record in whose block the IF stands
+    sIfNode* next;        // next IF statement of the same block level
+    LEXEME* condition;    // reverse Polish array of the condition (RPN_ENTRIES entries)
+    curs* if_cursor;      // branch taken when the condition is true
+    curs* else_cursor;    // branch taken when it is false; null: the parent record
+    curs* parent_cursor;  // the record in whose block the IF stands
 };
 using IF_NODE = sIfNode;
 
