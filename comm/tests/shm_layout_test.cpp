@@ -1,7 +1,8 @@
 // The raw bytes of both segments after each step of one request and its answer.
+#include "comm/shm_layout.h"
+
 #include <cstring>
 
-#include "comm/shm_layout.h"
 #include "comm/tests/shm_fixture.h"
 
 namespace {
@@ -56,11 +57,11 @@ struct Word {
 
 TEST_F(ShmLayout, NewSegmentsHoldTheirStartValues) {
     const Word words[] = {
-        {"request attach count", true, 0, 1},  {"request read index", true, 4, 0},
-        {"request write index", true, 8, 0},   {"life time", true, 30400, 45},
-        {"written", true, 30404, kNow},        {"data written", true, 30408, kNow},
-        {"data attach count", false, 0, 1},    {"data read index", false, 4, 0},
-        {"data write index", false, 8, 0},     {"reader finished", false, 12, 1},
+        {"request attach count", true, 0, 1}, {"request read index", true, 4, 0},
+        {"request write index", true, 8, 0},  {"life time", true, 30400, 45},
+        {"written", true, 30404, kNow},       {"data written", true, 30408, kNow},
+        {"data attach count", false, 0, 1},   {"data read index", false, 4, 0},
+        {"data write index", false, 8, 0},    {"reader finished", false, 12, 1},
     };
     for (const Word& w : words) {
         EXPECT_EQ(word(w.request_segment ? r_ : d_, w.offset), w.value) << w.what;

@@ -75,7 +75,8 @@ TEST_F(ShmWrappers, ProbesAndBoundedWaits) {
     EXPECT_EQ(sem.SemOp(&probe, 1), -1) << "value 1: a zero test would block";
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "and says nothing";
     struct sembuf take = {1, -1, 0};
-    struct timespec t0 {}, t1 {};
+    struct timespec t0 {
+    }, t1{};
     clock_gettime(CLOCK_MONOTONIC, &t0);
     EXPECT_EQ(sem.SemTimedOp(&take, 1, 0), -10) << "nothing filled: gives up at once";
     EXPECT_EQ(sem.SemTimedOp(&take, 1, 1), -10);
