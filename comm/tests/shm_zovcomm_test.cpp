@@ -1,0 +1,211 @@
+// zovcomm end to end over shared memory: a collector stub (initsm, initc, get, put, term,
+// shut) in a child process and a requester in the test process.
+#include <cstring>
+
+#include "comm/shm_layout.h"
+#include "comm/tests/shm_fixture.h"
+#include "runtime/alloc.h"
+
+namespace {
+
+void set_rows(curs_list* b, int rows, int len, const std::string& bytes) {
+    b->rows = rows;
+    b->len = len;
+    b->data = static_cast<char*>(U_MALLOC(bytes.size() + 1));
+    memcpy(b->data, bytes.data(), bytes.size());
+}
+
+std::string big(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++) s[i] = static_cast<char>(i % 251);
+    return s;
+}
+
+// The stub's answers by cursor name: ROWS two rows "ab cd"; EMPTY none; BIG 1 MB;
+// PARM the first parameter (or "(none)") and the count of parm entries (the parameters
+// and the two empty strings of the closing zero bytes); WRONG five answers
+// for someone else's request.
+void answer(comm_anchor* a, curs_list* b) {
+    const std::string name = b->cursor;
+    if (name == "ROWS") {
+        set_rows(b, 2, 5, "ab cdab cd");
+    } else if (name == "BIG") {
+        set_rows(b, 1024, 1024, big(1 << 20));
+    } else if (name == "PARM") {
+        int n = 0;
+        while (n < COMM_PARMS && a->parm[n]) n++;
+        char row[40];
+        snprintf(row, sizeof row, "%-16.16s%02d", a->parm[0] && *a->parm[0] ? a->parm[0] : "(none)",
+                 n);
+        set_rows(b, 1, 18, row);
+    }
+}
+
+class ShmZovcomm : public ShmFixture {
+  protected:
+    // Starts the collector stub, which serves `requests` requests and then ends with
+    // "term" and "shut"; returns once its objects are set up.
+    void start_collector(int requests) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        collector_ = spawn([&] {
+            close(ready[0]);
+            zovcomm("initsm");
+            auto* a = static_cast<comm_anchor*>(zovcomm("initc"));
+            if (!a) return 2;
+            if (write(ready[1], "r", 1) != 1) return 3;
+            int served = 0;
+            for (int turn = 0; served < requests && turn < 20; turn++) {
+                auto* chain = static_cast<curs_list*>(zovcomm("get", a, nullptr));
+                if (!chain) {
+                    if (a->return_code != 20) return 10 + a->return_code;
+                    continue;
+                }
+                served++;
+                if (strcmp(chain->cursor, "WRONG") == 0) {
+                    for (int i = 0; i < 5; i++) {
+                        if (g_pCommObjectData->SendData("SOMEONE-ELSE", 1, 1, "x", 5) != 0)
+                            return 4;
+                    }
+                    continue;
+                }
+                answer(a, chain);
+                if (zovcomm("put", a) != nullptr) return 5;
+            }
+            zovcomm("term", a);
+            zovcomm("shut", static_cast<comm_anchor*>(nullptr));
+            return served == requests ? 0 : 6;
+        });
+        close(ready[1]);
+        char c = 0;
+        ASSERT_EQ(read(ready[0], &c, 1), 1);
+        close(ready[0]);
+    }
+    comm_anchor* requester() {
+        zovcomm("initsm");
+        track_current();
+        return static_cast<comm_anchor*>(zovcomm("init"));
+    }
+    pid_t collector_ = 0;
+};
+
+TEST_F(ShmZovcomm, EachNameGetsItsOwnRowsAndShutRemovesTheObjects) {
+    start_collector(4);
+    comm_anchor* a = requester();
+    ASSERT_NE(a, nullptr);
+    EXPECT_STREQ(a->coll_pipe, "COL");
+    EXPECT_STREQ(a->ulv_pipe, "AGT");
+    auto* chain = static_cast<curs_list*>(zovcomm("get", a, "ROWS, EMPTY"));
+    ASSERT_NE(chain, nullptr) << a->return_msg;
+    EXPECT_STREQ(chain->cursor, "ROWS");
+    EXPECT_EQ(chain->rows, 2);
+    EXPECT_EQ(chain->len, 5);
+    EXPECT_EQ(std::string(chain->data, 10), "ab cdab cd");
+    ASSERT_NE(chain->next, nullptr);
+    EXPECT_STREQ(chain->next->cursor, "EMPTY");
+    EXPECT_EQ(chain->next->rows, 0);
+    EXPECT_EQ(chain->next->data, nullptr);
+
+    chain = static_cast<curs_list*>(zovcomm("get", a, "BIG"));
+    ASSERT_NE(chain, nullptr) << a->return_msg;
+    EXPECT_EQ(chain->rows, 1024);
+    EXPECT_TRUE(std::string(chain->data, 1 << 20) == big(1 << 20));
+
+    static char p1[] = "parm1           ";
+    a->parm[0] = p1;
+    chain = static_cast<curs_list*>(zovcomm("get", a, "PARM"));
+    ASSERT_NE(chain, nullptr) << a->return_msg;
+    EXPECT_EQ(std::string(chain->data, 18), "parm1           03");
+    EXPECT_EQ(zovcomm("term", a), nullptr);
+    EXPECT_EQ(wait_child(collector_), 0);
+
+    const zov_ipc_ids before = [&] {
+        zov_ipc_ids i{};
+        zov_ipc_read_idfile(idfile().c_str(), &i);
+        return i;
+    }();
+    EXPECT_NE(g_pCommObjectRequest, nullptr) << "term keeps the objects attached";
+    EXPECT_TRUE(shm_exists(before.request_shmid));
+    zovcomm("shut", static_cast<comm_anchor*>(nullptr));
+    EXPECT_EQ(g_pCommObjectRequest, nullptr);
+    EXPECT_FALSE(shm_exists(before.request_shmid)) << "the last to shut removes them";
+    EXPECT_FALSE(sem_exists(before.data_semid));
+}
+
+TEST_F(ShmZovcomm, ASecondGetWithTheSameNamesSendsTheFirstParameters) {
+    start_collector(2);
+    comm_anchor* a = requester();
+    static char p1[] = "first";
+    a->parm[0] = p1;
+    auto* chain = static_cast<curs_list*>(zovcomm("get", a, "PARM"));
+    ASSERT_NE(chain, nullptr) << a->return_msg;
+    a->parm[0] = nullptr;
+    chain = static_cast<curs_list*>(zovcomm("get", a, "PARM"));
+    ASSERT_NE(chain, nullptr) << a->return_msg;
+    EXPECT_EQ(std::string(chain->data, 18), "first           03");
+    zovcomm("term", a);
+    EXPECT_EQ(wait_child(collector_), 0);
+}
+
+TEST_F(ShmZovcomm, AnswersForSomeoneElseAreAnErrorWithNoRows) {
+    start_collector(1);
+    comm_anchor* a = requester();
+    EXPECT_EQ(zovcomm("get", a, "WRONG"), nullptr);
+    EXPECT_EQ(a->return_code, 21);
+    EXPECT_STREQ(a->return_msg, "Share memory generic error");
+    zovcomm("term", a);
+    EXPECT_EQ(wait_child(collector_), 0);
+}
+
+TEST_F(ShmZovcomm, WithoutAnAnswerTheRequesterTimesOut) {
+    ASSERT_EQ(InitShare("SRV1", nullptr), 0);
+    track_current();
+    wait_timeout = 1;
+    comm_anchor* a = static_cast<comm_anchor*>(zovcomm("init"));
+    EXPECT_EQ(zovcomm("get", a, "ROWS"), nullptr);
+    EXPECT_EQ(a->return_code, 20);
+    EXPECT_STREQ(a->return_msg, "Share memory time out");
+    zovcomm("term", a);
+    zovcomm("shut", static_cast<comm_anchor*>(nullptr));
+}
+
+TEST_F(ShmZovcomm, TheCollectorsGetWithoutARequestIsTimeOut) {
+    ASSERT_EQ(InitShare("SRV1", nullptr), 0);
+    track_current();
+    wait_timeout = 1;
+    comm_anchor* c = static_cast<comm_anchor*>(zovcomm("initc"));
+    EXPECT_EQ(zovcomm("get", c, nullptr), nullptr);
+    EXPECT_EQ(c->return_code, 20);
+    // put on a requester's anchor leaves its chain alone.
+    comm_anchor* p = static_cast<comm_anchor*>(zovcomm("init"));
+    curs_list* b = get_cursor_block(p);
+    EXPECT_EQ(zovcomm("put", p), b);
+    EXPECT_EQ(p->return_code, 4);
+    EXPECT_STREQ(p->return_msg, "Invalid request type for probe.");
+    zovcomm("term", p);
+    zovcomm("term", c);
+    zovcomm("shut", static_cast<comm_anchor*>(nullptr));
+}
+
+TEST_F(ShmZovcomm, GetAndPutWithoutSharedObjectsGiveError21) {
+    comm_anchor* c = static_cast<comm_anchor*>(zovcomm("initc"));
+    get_cursor_block(c);
+    EXPECT_NE(zovcomm("put", c), nullptr);
+    EXPECT_EQ(c->return_code, 21);
+    comm_anchor* p = static_cast<comm_anchor*>(zovcomm("init"));
+    EXPECT_EQ(zovcomm("get", p, "A B"), nullptr);
+    EXPECT_EQ(p->return_code, 21);
+    zovcomm("term", p);
+    zovcomm("term", c);
+}
+
+TEST_F(ShmZovcomm, AnUnknownWordIsRefused) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(zovcomm2("gets", nullptr, nullptr), nullptr);
+    std::string out = testing::internal::GetCapturedStdout();
+    out += testing::internal::GetCapturedStderr();
+    EXPECT_NE(out.find("Invalid function code to ZOVCOMM2: gets"), std::string::npos) << out;
+}
+
+}  // namespace
