@@ -223,20 +223,30 @@ void unbind_condition_columns() {
     }
 }
 
-// Drops a cursor's selection pieces from the slot and from every version that holds them.
-void drop_sel_piece(curs* x) {
-    sel_piece* piece = x->sel_piece;
-    if (piece == nullptr) return;
-    x->sel_piece = nullptr;
-    curs* start = x->cur_version_list;
-    curs* v = start;
-    int guard = 0;
-    while (v != nullptr && guard++ <= max_cursor_versions) {
-        if (v->sel_piece == piece) v->sel_piece = nullptr;
-        v = v->cur_version_list;
-        if (v == start) break;
+// Drops the selection pieces of a cursor's slot and of every version in its ring: the
+// version that left the slot took the slot's piece with it, and a piece is rebuilt after
+// every change anyway. Each distinct piece is released once.
+void drop_sel_pieces(curs* x) {
+    std::vector<sel_piece*> pieces;
+    auto take = [&pieces](curs* v) {
+        if (v->sel_piece == nullptr) return;
+        bool seen = false;
+        for (sel_piece* p : pieces) seen = seen || p == v->sel_piece;
+        if (!seen) pieces.push_back(v->sel_piece);
+        v->sel_piece = nullptr;
+    };
+    take(x);
+    if (x->if_tree != nullptr) {
+        curs* start = x->cur_version_list;
+        curs* v = start;
+        int guard = 0;
+        do {
+            take(v);
+            v = v->cur_version_list;
+        } while (v != nullptr && v != start && ++guard <= max_cursor_versions);
     }
-    if (free_sel_piece_hook != nullptr) free_sel_piece_hook(piece);
+    if (free_sel_piece_hook != nullptr)
+        for (sel_piece* p : pieces) free_sel_piece_hook(p);
 }
 
 }  // namespace
@@ -743,7 +753,7 @@ int tune_up_cursor_versions(const char* now) {
         for (curs* x = cur_anchor; x != nullptr; x = x->next) {
             if (is_percent_cursor(x)) continue;
             x->cols_set = 0;
-            drop_sel_piece(x);
+            drop_sel_pieces(x);
         }
     }
     return failed_any ? 1 : 0;
