@@ -163,6 +163,14 @@ TEST_F(ChildTest, LongShellCommandTravelsAsAScript) {
     EXPECT_TRUE(no_children());
 }
 
+TEST_F(ChildTest, ScriptWithoutInterpreterLineRunsWithTheShell) {
+    std::string script = tmp_.write("noshebang", "echo plain script \"$1\"\n", 0700);
+    execopt o{};
+    ChainGuard out(u_exec_timed(script.c_str(), "x", 10, &o));
+    EXPECT_EQ(o.processRC, pRC_ok);
+    EXPECT_EQ(chain_lines(out.c), (Lines{"plain script x"}));
+}
+
 TEST_F(ChildTest, CommandNotFound) {
     execopt o{};
     ChainGuard out(u_exec_timed("no_such_command_xq", "a", 5, &o));
