@@ -195,7 +195,11 @@ bool W_LEXED_EXPR_COLS::copy_src_expr(const W_LEXED_EXPR* source) {
 
 bool W_LEXED_EXPR_COLS::set_RPN(const W_LEXED_EXPR* source) {
     if (source->what_class() != B_COLS) return false;
-    return W_LEXED_EXPR::set_RPN(source);
+    if (allocd_rpn && rpn_ptr) U_FREE(rpn_ptr);
+    rpn_ptr = source->get_rpn_ptr();
+    rpn_len = source->get_rpn_len();
+    allocd_rpn = 0;
+    return true;
 }
 
 // W_LEXED_EXPR_COND
@@ -240,8 +244,7 @@ W_EXPR_NODE* W_EXPR_LIST::find_expr(const char* text, int length) {
     return nullptr;
 }
 
-W_EXPR_NODE* W_EXPR_LIST::find_curs(const char* text, int length, const char* cursor,
-                                    bool* found) {
+W_EXPR_NODE* W_EXPR_LIST::find_curs(const char* text, int length, const char* cursor, bool* found) {
     *found = false;
     for (W_EXPR_NODE* n = current; n; n = n->next) {
         if (n->its_expr->compare_src_expr(text, length) != 0) {
@@ -258,8 +261,8 @@ W_EXPR_NODE* W_EXPR_LIST::find_curs(const char* text, int length, const char* cu
     return last;
 }
 
-W_EXPR_NODE* W_EXPR_LIST::find_class(const char* text, int length, const char* cursor,
-                                     B_TYPE kind, bool* found) {
+W_EXPR_NODE* W_EXPR_LIST::find_class(const char* text, int length, const char* cursor, B_TYPE kind,
+                                     bool* found) {
     *found = false;
     const bool by_cursor = cursor && *cursor;
     for (W_EXPR_NODE* n = current; n; n = n->next) {
@@ -287,15 +290,22 @@ W_LEXED_EXPR* W_EXPR_LIST::derive_obj(B_TYPE kind) {
     const W_LEXED_EXPR* source = current->its_expr;
     W_LEXED_EXPR* copy = nullptr;
     switch (kind) {
-        case B_LEXED: copy = new (std::nothrow) W_LEXED_EXPR(); break;
-        case B_CURS: copy = new (std::nothrow) W_LEXED_EXPR_CURS(); break;
+        case B_LEXED:
+            copy = new (std::nothrow) W_LEXED_EXPR();
+            break;
+        case B_CURS:
+            copy = new (std::nothrow) W_LEXED_EXPR_CURS();
+            break;
         case B_COLS:
             // A select list's array needs ROW's holder term, which another kind lacks.
             if (source->what_class() != B_COLS) return nullptr;
             copy = new (std::nothrow) W_LEXED_EXPR_COLS();
             break;
-        case B_COND: copy = new (std::nothrow) W_LEXED_EXPR_COND(); break;
-        default: return nullptr;
+        case B_COND:
+            copy = new (std::nothrow) W_LEXED_EXPR_COND();
+            break;
+        default:
+            return nullptr;
     }
     if (!copy) return nullptr;
     copy->set_term_tb(source->get_term_tb());
@@ -363,8 +373,7 @@ W_EXPR_NODE* W_EXPR_LIST::locate(const char* text, int length, const char* curso
     return at;
 }
 
-W_EXPR_NODE* W_EXPR_LIST::find_node(const char* text, int length, const char* cursor,
-                                    B_TYPE kind) {
+W_EXPR_NODE* W_EXPR_LIST::find_node(const char* text, int length, const char* cursor, B_TYPE kind) {
     if (!find_expr(text, length)) return nullptr;
     bool found = false;
     const bool by_cursor = kind != B_LEXED && cursor && *cursor;
@@ -443,7 +452,8 @@ int store_lex_block(lex_block* block) {
             e = new (std::nothrow)
                 W_LEXED_EXPR_COND(block->text, block->rpn, block->term_tb, block->curs_name);
             break;
-        default: return 1;
+        default:
+            return 1;
     }
     W_EXPR_NODE* node = nullptr;
     const bool complete = e && e->get_the_expr() &&
@@ -462,8 +472,8 @@ int store_lex_block(lex_block* block) {
     const int length =
         block->kind == B_COLS ? e->get_expr_len() - rfa_suffix_len : e->get_expr_len();
     bool append = false;
-    W_EXPR_NODE* at = list.locate(e->get_the_expr(), length, e->get_curs_name(), block->kind,
-                                  &append);
+    W_EXPR_NODE* at =
+        list.locate(e->get_the_expr(), length, e->get_curs_name(), block->kind, &append);
     list.add_node_after(at, node);
     block->text = e->get_the_expr();
     block->curs_name = e->get_curs_name();

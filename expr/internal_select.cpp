@@ -131,13 +131,15 @@ int ed_parse_sel_list(const char* select_list, const char* cursor_name, lex_bloc
         return 1;
     }
     if (check_lex_bl(select_list, cursor_name, B_COLS, block)) return 0;
-    *block = {const_cast<char*>(select_list), 0, cursor_name, B_COLS, nullptr, 0, nullptr,
-              nullptr};
+    *block = {const_cast<char*>(select_list), 0, cursor_name, B_COLS, nullptr, 0, nullptr, nullptr};
     switch (find_lex_block(block)) {
-        case 1: return 0;
-        case 2: PRINT('w', "SEL0130", "Error trying to get a parsed expression: will parse again\n");
-                break;
-        default: break;
+        case 1:
+            return 0;
+        case 2:
+            PRINT('w', "SEL0130", "Error trying to get a parsed expression: will parse again\n");
+            break;
+        default:
+            break;
     }
     const size_t n = std::strlen(select_list);
     auto* text = static_cast<char*>(U_MALLOC(n + sizeof row_func_arg));
@@ -160,8 +162,10 @@ int ed_parse_sel_list(const char* select_list, const char* cursor_name, lex_bloc
     rpn[count] = to_lexeme(get_row_func_entry());
     rpn[count + 1] = nullptr;
     U_FREE(parsed);
-    *block = {text, 0, cursor_name, B_COLS, rpn,
-              static_cast<int>(sizeof(LEXEME)) * (count + 2), nullptr, get_active_term_tb_anchor()};
+    *block = {text,        0,
+              cursor_name, B_COLS,
+              rpn,         static_cast<int>(sizeof(LEXEME)) * (count + 2),
+              nullptr,     get_active_term_tb_anchor()};
     if (store_lex_block(block) != 0) {
         PRINT('s', "SEL0138", "Can not store a lexed block: quitting\n");
         select_quitting();
@@ -178,10 +182,13 @@ int parse_where(const char* where, const char* cursor_name, lex_block* block) {
     if (check_lex_bl(where, cursor_name, B_COND, block)) return 0;
     *block = {const_cast<char*>(where), 0, cursor_name, B_COND, nullptr, 0, nullptr, nullptr};
     switch (find_lex_block(block)) {
-        case 1: return 0;
-        case 2: PRINT('w', "SEL0144", "Error trying to get a parsed expression: will parse again\n");
-                break;
-        default: break;
+        case 1:
+            return 0;
+        case 2:
+            PRINT('w', "SEL0144", "Error trying to get a parsed expression: will parse again\n");
+            break;
+        default:
+            break;
     }
     const char* p = where;
     LEXEME* rpn = parse_expression(&p);
@@ -190,8 +197,9 @@ int parse_where(const char* where, const char* cursor_name, lex_block* block) {
         return 1;
     }
     bind_cursor_names(rpn, find_cursor(cursor_name));
-    *block = {const_cast<char*>(where), 0, cursor_name, B_COND, rpn, calculate_rpn_len(rpn),
-              nullptr, get_active_term_tb_anchor()};
+    *block = {
+        const_cast<char*>(where),   0, cursor_name, B_COND, rpn, calculate_rpn_len(rpn), nullptr,
+        get_active_term_tb_anchor()};
     if (store_lex_block(block) != 0) {
         PRINT('s', "SEL0147", "Can not store a lexed block: quitting\n");
         select_quitting();
@@ -276,7 +284,8 @@ int perform_select(const char* select_list, const char* cursor_name, void* targe
             const int take = evaluate_row(c, cond.rpn_repl);
             if (take == 0) continue;
             if (take == -1) {
-                if (!quiet_rows) PRINT('w', "SEL0320", "Ignoring a row for cursor %s\n", c->cur_name);
+                if (!quiet_rows)
+                    PRINT('w', "SEL0320", "Ignoring a row for cursor %s\n", c->cur_name);
                 ++ignored;
                 quiet_rows = true;
                 continue;
@@ -327,8 +336,11 @@ int perform_select(const char* select_list, const char* cursor_name, void* targe
     result = guard.close();
     if (result != 0) return result;
     switch (get_row_status()) {
-        case ROW_NONE: return 100;
-        case ROW_FAILED: return 1;
-        default: return dispose_result(&held.term, target, target_type);
+        case ROW_NONE:
+            return 100;
+        case ROW_FAILED:
+            return 1;
+        default:
+            return dispose_result(&held.term, target, target_type);
     }
 }

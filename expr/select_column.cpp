@@ -99,7 +99,9 @@ int select_column(const char* column, const char* cursor_name, void* target, int
         std::memcpy(term->value, col->from, n);
         term->value[n] = '\0';
         switch (target_type) {
-            case SEL_TARGET_CHAR: *static_cast<char**>(target) = term->value; break;
+            case SEL_TARGET_CHAR:
+                *static_cast<char**>(target) = term->value;
+                break;
             case SEL_TARGET_INT:
                 term->num_type = 2;
                 term->int_val = text_int(term->value);
@@ -131,7 +133,9 @@ int select_column(const char* column, const char* cursor_name, void* target, int
             PRINT('e', "SEL0860", "Char target type requires a declared term variable\n");
             rc = 1;
             break;
-        case SEL_TARGET_INT: *static_cast<int32_t*>(target) = text_int(text); break;
+        case SEL_TARGET_INT:
+            *static_cast<int32_t*>(target) = text_int(text);
+            break;
         case SEL_TARGET_FLOAT:
             *static_cast<float*>(target) = static_cast<float>(text_double(text));
             break;

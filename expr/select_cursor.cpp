@@ -36,8 +36,8 @@ columns* cursor_column(const char* cursor_name, const char* column_name) {
     }
     columns* col = select_lookup_column(c, column_name);
     if (!col)
-        PRINT('e', "SEL0710", "Column %s not found for cursor %s\n",
-              column_name ? column_name : "", c->cur_name);
+        PRINT('e', "SEL0710", "Column %s not found for cursor %s\n", column_name ? column_name : "",
+              c->cur_name);
     return col;
 }
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "expr/interpreter.h"
 #include "expr/internal_select.h"
+#include "expr/interpreter.h"
 #include "expr/term_value.h"
 #include "runtime/alloc.h"
 #include "runtime/exec.h"
@@ -71,12 +71,16 @@ int dispose_result(TERM_TABLE** holder, void* target, int target_type) {
                     *static_cast<int32_t*>(target) = type == 2 ? i : saturate_to_int(d);
                     break;
                 }
-                case DT_INT: *static_cast<int32_t*>(target) = e->int_val; break;
+                case DT_INT:
+                    *static_cast<int32_t*>(target) = e->int_val;
+                    break;
                 case DT_DOUBLE:
                     *static_cast<int32_t*>(target) =
                         e->num_type == 2 ? e->int_val : saturate_to_int(e->dbl_val);
                     break;
-                default: PRINT('e', "SEL0640", "Invalid data type\n"); return 1;
+                default:
+                    PRINT('e', "SEL0640", "Invalid data type\n");
+                    return 1;
             }
             break;
         case SEL_TARGET_FLOAT:
@@ -92,18 +96,25 @@ int dispose_result(TERM_TABLE** holder, void* target, int target_type) {
                         type == 2 ? static_cast<float>(i) : static_cast<float>(d);
                     break;
                 }
-                case DT_INT: *static_cast<float*>(target) = static_cast<float>(e->int_val); break;
+                case DT_INT:
+                    *static_cast<float*>(target) = static_cast<float>(e->int_val);
+                    break;
                 case DT_DOUBLE:
                     *static_cast<float*>(target) = e->num_type == 2
                                                        ? static_cast<float>(e->int_val)
                                                        : static_cast<float>(e->dbl_val);
                     break;
-                default: PRINT('e', "SEL0660", "Invalid data type\n"); return 1;
+                default:
+                    PRINT('e', "SEL0660", "Invalid data type\n");
+                    return 1;
             }
             break;
         case SEL_TARGET_CREATE:
-        case SEL_TARGET_INSERT: break;
-        default: PRINT('e', "SEL0670", "Invalid target type\n"); return 1;
+        case SEL_TARGET_INSERT:
+            break;
+        default:
+            PRINT('e', "SEL0670", "Invalid target type\n");
+            return 1;
     }
     // The held term is ROW's work term: released for reuse, without the row it shows.
     free_work_chain(holder, nullptr, 1);

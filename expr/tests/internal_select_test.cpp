@@ -1,0 +1,383 @@
+// The internal select over cursors built in code: SYSMON (GROUPNAME, FLDNAME, FLDVALUE) and
+// ZEMV (STARTTIME, STOPTIME, one row).
+#include "expr/internal_select.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "defs/cursor.h"
+#include "defs/row_data.h"
+#include "expr/expression_store.h"
+#include "expr/select_cursor.h"
+#include "expr/tests/expr_test_support.h"
+#include "expr/tests/select_test_support.h"
+#include "runtime/exec.h"
+
+namespace {
+
+using select_test::RowCursor;
+
+int count_of(const std::string& text, const std::string& id) {
+    int n = 0;
+    for (size_t at = text.find(id); at != std::string::npos; at = text.find(id, at + 1)) ++n;
+    return n;
+}
+
+// One bracket on a term table of the test's own; the store starts empty.
+class InternalSelect : public ::testing::Test {
+  protected:
+    InternalSelect()
+        : sysmon("SYSMON", select_test::sysmon_columns()),
+          zemv("ZEMV", {{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}}) {
+        reset_internal_select();
+        start_exec_sql(nullptr);
+        sysmon.add({"engine_0", "clock_ticks", "1"});
+        sysmon.add({"engine_1", "clock_ticks", "2"});
+        sysmon.add({"engine_0", "context_switches", "3"});
+        sysmon.add({"access", "xacts", "12abc"});
+        sysmon.add({"access", "ncinsert", "12.7"});
+        zemv.add({"3600", "3660"});
+        sysmon.point_at_fetch_area();
+        zemv.point_at_fetch_area();
+    }
+    ~InternalSelect() override {
+        TERM_TABLE* anchor = nullptr;
+        end_exec_sql(&anchor);
+        reset_internal_select();
+        free_perm_term_tb(anchor);
+    }
+
+    expr_test::LogCapture log;
+    RowCursor sysmon;
+    RowCursor zemv;
+};
+
+struct SelectCase {
+    const char* name;
+    const char* list;
+    const char* cursor;
+    const char* where;
+    int result;
+    int32_t value;       // the target after the call (it starts as -7)
+    const char* msg_id;  // a message the call writes, or ""
+};
+
+const SelectCase kSelectCases[] = {
+    {"UnknownCursor", "FLDVALUE", "NOSUCH", nullptr, 1, -7, "SEL0290"},
+    {"AllRowsFiltered", "FLDVALUE", "SYSMON", "FLDNAME = 'none'", 100, -7, ""},
+    {"SumOfThreeRows", "SUM(FLDVALUE)", "SYSMON",
+     "GROUPNAME LIKE 'engine_%' and FLDNAME ^= 'xacts'", 0, 6, ""},
+    {"SumOfOneRow", "SUM(FLDVALUE)", "SYSMON", "FLDNAME = 'context_switches'", 0, 3, ""},
+    {"PlainColumnGivesTheLastTakenRow", "FLDVALUE", "SYSMON", "GROUPNAME LIKE 'engine_%'", 0, 3,
+     ""},
+    {"TwoColumnsTakeTheFirst", "FLDVALUE, FLDNAME", "SYSMON", "FLDNAME = 'context_switches'", 0, 3,
+     "SEL0610"},
+    {"TextThatIsNoNumber", "FLDVALUE", "SYSMON", "FLDNAME = 'xacts'", 1, -7, "SEL0630"},
+    {"DecimalTextIsTruncated", "FLDVALUE", "SYSMON", "FLDNAME = 'ncinsert'", 0, 12, ""},
+    {"SelectListWithSemicolon", "FLDVALUE;", "SYSMON", nullptr, 1, -7, "SEL0131"},
+    {"ConditionThatDoesNotParse", "FLDVALUE", "SYSMON", "(FLDNAME = 'x'", 1, -7, ""},
+};
+
+class SelectReturnCodes : public InternalSelect,
+                          public ::testing::WithParamInterface<SelectCase> {};
+
+TEST_P(SelectReturnCodes, ResultTargetAndMessage) {
+    const SelectCase& k = GetParam();
+    int32_t value = -7;
+    EXPECT_EQ(perform_select(k.list, k.cursor, &value, k.where, SEL_TARGET_INT), k.result);
+    EXPECT_EQ(value, k.value);
+    if (*k.msg_id) {
+        EXPECT_TRUE(log.has(k.msg_id)) << log.text();
+    }
+    // Whatever the path out, the columns rest on the last row and cols_set is 0.
+    if (std::strcmp(k.cursor, "SYSMON") == 0) {
+        EXPECT_TRUE(sysmon.rests_on_last_row());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SelectReturnCodes, ::testing::ValuesIn(kSelectCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InternalSelect, CursorWithoutRowsGives100AndLeavesTheTarget) {
+    RowCursor empty("EMPTY", select_test::sysmon_columns());
+    int32_t value = -7;
+    EXPECT_EQ(perform_select("SUM(FLDVALUE)", "EMPTY", &value, nullptr, SEL_TARGET_INT), 100);
+    EXPECT_EQ(value, -7);
+    EXPECT_TRUE(log.has("SEL0010"));
+    EXPECT_EQ(empty.get()->cols_set, 0);
+}
+
+TEST_F(InternalSelect, TargetTypes) {
+    char* text = nullptr;
+    EXPECT_EQ(perform_select("FLDNAME", "SYSMON", &text, "FLDVALUE = '3'", SEL_TARGET_CHAR), 0);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(text).substr(0, 16), "context_switches");
+    float f = 0;
+    EXPECT_EQ(perform_select("FLDVALUE", "SYSMON", &f, "FLDNAME = 'ncinsert'", SEL_TARGET_FLOAT),
+              0);
+    EXPECT_FLOAT_EQ(f, 12.7f);
+    int32_t i = -7;
+    EXPECT_EQ(perform_select("FLDVALUE", "SYSMON", &i, "FLDNAME = 'ncinsert'", SEL_TARGET_CREATE),
+              0);
+    EXPECT_EQ(i, -7);
+    EXPECT_EQ(perform_select("FLDVALUE", "SYSMON", &i, "FLDNAME = 'ncinsert'", 6), 1);
+    EXPECT_TRUE(log.has("SEL0670"));
+    EXPECT_TRUE(sysmon.rests_on_last_row());
+}
+
+// A numeric column whose field holds no number fails as a text would, instead of giving 0.
+TEST_F(InternalSelect, NumericColumnThatHoldsNoNumberFails) {
+    RowCursor numeric("NUMMON", select_test::sysmon_columns(2));
+    numeric.add({"access", "xacts", "12abc"});
+    int32_t value = -7;
+    EXPECT_EQ(perform_select("FLDVALUE", "NUMMON", &value, nullptr, SEL_TARGET_INT), 1);
+    EXPECT_EQ(value, -7);
+    EXPECT_TRUE(log.has("SEL0630"));
+    numeric.clear_rows();
+    numeric.add({"access", "xacts", "41"});
+    EXPECT_EQ(perform_select("FLDVALUE", "NUMMON", &value, nullptr, SEL_TARGET_INT), 0);
+    EXPECT_EQ(value, 41);
+}
+
+TEST_F(InternalSelect, DeclaredTextIsReadAtSelectTime) {
+    char group[] = "engine_x";
+    char* pointer = group;
+    ASSERT_EQ(declare_C_var("tmp_grp", 1, &pointer), 0);
+    const char* where = "GROUPNAME = tmp_grp AND FLDNAME = 'clock_ticks'";
+    int32_t value = -7;
+    EXPECT_EQ(perform_select("FLDVALUE", "SYSMON", &value, where, SEL_TARGET_INT), 100);
+    for (int engine = 0; engine < 2; ++engine) {
+        group[7] = static_cast<char>('0' + engine);
+        EXPECT_EQ(perform_select("FLDVALUE", "SYSMON", &value, where, SEL_TARGET_INT), 0);
+        EXPECT_EQ(value, engine + 1);
+    }
+}
+
+TEST_F(InternalSelect, DeclarationErrors) {
+    int32_t n = 5;
+    EXPECT_EQ(declare_C_var("count", 4, &n), 1);
+    EXPECT_TRUE(log.has("TRM0110"));
+    char* none = nullptr;
+    EXPECT_EQ(declare_C_var("text", 1, &none), 1);
+    EXPECT_TRUE(log.has("TRM0100"));
+    ASSERT_EQ(declare_C_var("limit", 2, &n), 0);
+    RowCursor numeric("NUMMON", select_test::sysmon_columns(2));
+    for (const char* v : {"1", "7", "3"}) numeric.add({"engine_0", "f", v});
+    int32_t value = -7;
+    EXPECT_EQ(perform_select("SUM(FLDVALUE)", "NUMMON", &value, "FLDVALUE < limit", SEL_TARGET_INT),
+              0);
+    EXPECT_EQ(value, 4);
+}
+
+// A select that cannot evaluate its condition on many rows reports the first row and one
+// summary line.
+TEST_F(InternalSelect, ManyFailingRowsWriteOneSetOfLines) {
+    RowCursor bad("BADMON", select_test::sysmon_columns(2));
+    for (int i = 0; i < 20; ++i) bad.add({"g", "f", "x"});
+    bad.add({"g", "f", "5"});
+    int32_t value = -7;
+    EXPECT_EQ(perform_select("FLDVALUE", "BADMON", &value, "FLDVALUE > 1", SEL_TARGET_INT), 0);
+    EXPECT_EQ(value, 5);
+    const std::string text = log.text();
+    EXPECT_EQ(count_of(text, "SEL0320"), 1) << text;
+    EXPECT_EQ(count_of(text, "SEL0050"), 1) << text;
+    EXPECT_EQ(count_of(text, "SEL0325"), 1) << text;
+    EXPECT_NE(text.find("Ignored 20 rows for cursor BADMON"), std::string::npos) << text;
+}
+
+// The same texts over two cursors read each cursor's own values, also when the first cursor
+// had no row to evaluate when the texts were first lexed.
+TEST_F(InternalSelect, SameTextsOverTwoCursorsReadEachCursor) {
+    RowCursor other("OTHERMON", select_test::sysmon_columns());
+    int32_t value = -7;
+    const char* where = "FLDNAME = 'clock_ticks'";
+    EXPECT_EQ(perform_select("SUM(FLDVALUE)", "OTHERMON", &value, where, SEL_TARGET_INT), 100);
+    EXPECT_EQ(perform_select("SUM(FLDVALUE)", "SYSMON", &value, where, SEL_TARGET_INT), 0);
+    EXPECT_EQ(value, 3);
+    other.add({"engine_0", "clock_ticks", "100"});
+    EXPECT_EQ(perform_select("SUM(FLDVALUE)", "OTHERMON", &value, where, SEL_TARGET_INT), 0);
+    EXPECT_EQ(value, 100);
+    EXPECT_EQ(perform_select("SUM(FLDVALUE)", "SYSMON", &value, where, SEL_TARGET_INT), 0);
+    EXPECT_EQ(value, 3);
+}
+
+TEST_F(InternalSelect, TextsAreLexedOncePerCursor) {
+    int32_t value = 0;
+    const char* where = "GROUPNAME LIKE 'engine_%'";
+    ASSERT_EQ(perform_select("SUM(FLDVALUE)", "SYSMON", &value, where, SEL_TARGET_INT), 0);
+    const int nodes = W_EXPR_LIST::get_lx_list().count();
+    int terms = 0;
+    for (TERM_TABLE* t = get_active_term_tb_anchor(); t; t = t->next) ++terms;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(perform_select("SUM(FLDVALUE)", "SYSMON", &value, where, SEL_TARGET_INT), 0);
+        ASSERT_EQ(
+            perform_select("FLDVALUE", "SYSMON", &value, "FLDNAME = 'ncinsert'", SEL_TARGET_INT),
+            0);
+    }
+    EXPECT_EQ(W_EXPR_LIST::get_lx_list().count(), nodes + 2);
+    int after = 0;
+    for (TERM_TABLE* t = get_active_term_tb_anchor(); t; t = t->next) ++after;
+    EXPECT_LE(after, terms + 4);  // FLDVALUE, FLDNAME and 'ncinsert' of the second pair
+    EXPECT_EQ(value, 12);
+}
+
+TEST_F(InternalSelect, SelectColumnReadsTheRowTheCursorStandsOn) {
+    TERM_TABLE* held = nullptr;
+    int32_t stop = 0;
+    ASSERT_EQ(select_column("STOPTIME", "ZEMV", &stop, 2, "stoptime", &held), 0);
+    EXPECT_EQ(stop, 3660);
+    ASSERT_NE(held, nullptr);
+    TERM_TABLE* first = held;
+    float start = 0;
+    TERM_TABLE* held_start = nullptr;
+    ASSERT_EQ(select_column("STARTTIME", "ZEMV", &start, 3, "starttime", &held_start), 0);
+    EXPECT_FLOAT_EQ(start, 3600.0f);
+
+    // Walking the rows: the held term follows the row the fetch moved the columns to.
+    row_data* rc = nullptr;
+    ASSERT_EQ(open_select_cursor(sysmon.get(), &rc), 0);
+    char* name = nullptr;
+    TERM_TABLE* name_term = nullptr;
+    std::string names;
+    while (fetch_next_row(sysmon.get(), &rc) == 0) {
+        ASSERT_EQ(select_column("FLDNAME", "SYSMON", &name, 1, "fld", &name_term), 0);
+        names += std::string(name).substr(0, 5) + "|";
+    }
+    EXPECT_EQ(names, "clock|clock|conte|xacts|ncins|");
+    EXPECT_EQ(close_select_cursor(sysmon.get(), &rc), 0);
+    EXPECT_TRUE(sysmon.rests_on_last_row());
+
+    // The held term is kept between calls.
+    ASSERT_EQ(select_column("STOPTIME", "ZEMV", &stop, 2, "stoptime", &held), 0);
+    EXPECT_EQ(held, first);
+}
+
+// A work variable set by select_column is what a later condition names.
+TEST_F(InternalSelect, SelectColumnVariableInACondition) {
+    RowCursor cachemap("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    cachemap.add({"default", "engine_1"});
+    cachemap.add({"tempdb", "engine_0"});
+    TERM_TABLE* held = nullptr;
+    row_data* rc = nullptr;
+    ASSERT_EQ(open_select_cursor(cachemap.get(), &rc), 0);
+    std::string sums;
+    while (fetch_next_row(cachemap.get(), &rc) == 0) {
+        char* buffer_name = nullptr;
+        ASSERT_EQ(select_column("BUFFERNAME", "CACHEMAP", &buffer_name, 1, "buffer_name", &held),
+                  0);
+        int32_t value = -7;
+        ASSERT_EQ(perform_select("SUM(FLDVALUE)", "SYSMON", &value, "GROUPNAME = buffer_name",
+                                 SEL_TARGET_INT),
+                  0);
+        sums += std::to_string(value) + " ";
+    }
+    EXPECT_EQ(sums, "2 4 ");
+    EXPECT_EQ(close_select_cursor(cachemap.get(), &rc), 0);
+}
+
+TEST_F(InternalSelect, SelectColumnErrors) {
+    int32_t n = 0;
+    char* text = nullptr;
+    EXPECT_EQ(select_column("STOPTIME", "NOSUCH", &n, 2, nullptr, nullptr), 1);
+    EXPECT_TRUE(log.has("SEL0810"));
+    EXPECT_EQ(select_column("STOPTIME", "ZEMV", &text, 1, nullptr, nullptr), 1);
+    EXPECT_TRUE(log.has("SEL0860"));
+    EXPECT_EQ(select_column("STOPTIME", "ZEMV", &n, 5, nullptr, nullptr), 1);
+    EXPECT_TRUE(log.has("SEL0870"));
+    EXPECT_EQ(select_column("NOCOL", "ZEMV", &n, 2, nullptr, nullptr), 1);
+    EXPECT_TRUE(log.has("SEL0850"));
+    EXPECT_EQ(select_column("NOCOL", "ZEMV", &n, 2, "v", nullptr), 1);
+    EXPECT_TRUE(log.has("SEL0830"));
+    EXPECT_EQ(select_column("STOPTIME", "ZEMV", &n, 4, "v", nullptr), 1);
+    EXPECT_TRUE(log.has("SEL0825"));
+    // Without a variable a number is read straight from the row.
+    EXPECT_EQ(select_column("STOPTIME", "ZEMV", &n, 2, nullptr, nullptr), 0);
+    EXPECT_EQ(n, 3660);
+    // A held term that is no term of the bracket's table is replaced.
+    TERM_TABLE stray{};
+    TERM_TABLE* held = &stray;
+    EXPECT_EQ(select_column("STOPTIME", "ZEMV", &n, 2, "stoptime", &held), 0);
+    EXPECT_TRUE(log.has("SEL0815"));
+    EXPECT_NE(held, &stray);
+}
+
+TEST_F(InternalSelect, RowCursorOpenFetchClose) {
+    row_data* rc = nullptr;
+    EXPECT_EQ(fetch_next_row(zemv.get(), &rc), -1);
+    EXPECT_TRUE(log.has("SEL0030"));
+    EXPECT_EQ(close_select_cursor(zemv.get(), &rc), 1);
+    EXPECT_TRUE(log.has("SEL0015"));
+    // A cursor of one row: open points its columns at the row, not at the fetch area.
+    zemv.point_at_fetch_area();
+    ASSERT_EQ(open_select_cursor(zemv.get(), &rc), 0);
+    EXPECT_EQ(rc, select_before_first());
+    EXPECT_EQ(zemv.get()->insert_columns->from, zemv.get()->first_row->text);
+    EXPECT_EQ(fetch_next_row(zemv.get(), &rc), 0);
+    EXPECT_EQ(rc, zemv.get()->first_row);
+    EXPECT_EQ(fetch_next_row(zemv.get(), &rc), 100);
+    EXPECT_EQ(close_select_cursor(zemv.get(), &rc), 0);
+    EXPECT_EQ(rc, nullptr);
+    EXPECT_TRUE(zemv.rests_on_last_row());
+}
+
+TEST_F(InternalSelect, CursorColumn) {
+    EXPECT_EQ(cursor_column("ZEMV", "STOPTIME"), zemv.get()->insert_columns->next);
+    EXPECT_EQ(cursor_column("NOSUCH", "STOPTIME"), nullptr);
+    EXPECT_TRUE(log.has("SEL0700"));
+    EXPECT_EQ(cursor_column("ZEMV", "NOCOL"), nullptr);
+    EXPECT_TRUE(log.has("SEL0710"));
+    EXPECT_EQ(find_cursor("ZEM"), nullptr);
+    EXPECT_EQ(find_cursor("ZEMV"), zemv.get());
+}
+
+TEST(ChainInternalRes, AppendsCopiesAtTheEnd) {
+    r_exec_chain* head = nullptr;
+    EXPECT_EQ(chain_internal_res("\tone\t", &head), 0);
+    ASSERT_NE(head, nullptr);
+    EXPECT_EQ(head->size, 6);
+    std::string line = "two";
+    EXPECT_EQ(chain_internal_res(line.c_str(), &head), 0);
+    line[0] = 'X';
+    EXPECT_EQ(chain_internal_res("three", &head), 0);
+    std::string all;
+    for (r_exec_chain* e = head; e; e = e->next) all += std::string(e->line) + "|";
+    EXPECT_EQ(all, "\tone\t|two|three|");
+    const std::string too_long(SEL_LINE_MAX + 1, 'x');
+    {
+        expr_test::LogCapture log;
+        EXPECT_EQ(chain_internal_res(too_long.c_str(), &head), 1);
+        EXPECT_TRUE(log.has("SEL1005"));
+    }
+    int n = 0;
+    for (r_exec_chain* e = head; e; e = e->next) ++n;
+    EXPECT_EQ(n, 3);
+    u_free_r_chain(head);
+}
+
+TEST(InternalSelectBracket, ActiveAnchorAndSuffix) {
+    EXPECT_STREQ(get_row_function_arg_part(), ",rfa");
+    start_exec_sql(nullptr);
+    EXPECT_EQ(get_active_term_tb_anchor(), nullptr);
+    TERM_TABLE* anchor = nullptr;
+    end_exec_sql(&anchor);
+    EXPECT_EQ(get_active_term_tb_anchor(), term_tb_invalid());
+}
+
+// A failure never ends the process with status 0.
+TEST(InternalSelectDeathTest, UseOutsideABracketEndsWithStatus1) {
+    int32_t value = 0;
+    EXPECT_EXIT(perform_select("FLDVALUE", "SYSMON", &value, nullptr, SEL_TARGET_INT),
+                ::testing::ExitedWithCode(1), "SEL1010");
+    EXPECT_EXIT(declare_C_var("v", 2, &value), ::testing::ExitedWithCode(1), "SEL1010");
+    EXPECT_EXIT(select_column("C", "SYSMON", &value, 2, nullptr, nullptr),
+                ::testing::ExitedWithCode(1), "SEL1010");
+}
+
+TEST(InternalSelectDeathTest, InvalidAnchorEndsWithStatus1) {
+    EXPECT_EXIT(start_exec_sql(term_tb_invalid()), ::testing::ExitedWithCode(1), "TRM0150");
+}
+
+}  // namespace
