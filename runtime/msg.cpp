@@ -394,6 +394,11 @@ FILE* u_openPRINTfile(const char* base) {
     if (noWrapBackups < 0) noWrapBackups = read_backup_count();
     if (!base) base = "col.out";
     if (!stder_filename[0]) u_createOutputFileName(stder_filename, base);
+    if (stder) {
+        // Opening again replaces the open log; the old stream would otherwise be lost.
+        std::fclose(stder);
+        stder = nullptr;
+    }
     if (noWrapBackups > 0) rotate_backups(noWrapBackups);
 
     stder = std::fopen(stder_filename, "we");
