@@ -515,6 +515,15 @@ void merge_curs(curs* b, const curs* a) {
     FILL(trace);
     FILL(traced);
     FILL(tracem);
+    // Not in the original list, so a set_len or an interface identifier written after
+    // "endif" never reached a branch.
+    FILL(set_len);
+    FILL(uuidbase);
+    FILL(uuidpavc);
+    FILL(uuidpcvc);
+    FILL(rpc_version);
+    FILL(objid);
+    FILL(set);
 #undef FILL
     if (static_cast<signed char>(b->age_to_name[0]) <= 32)
         std::memcpy(b->age_to_name, a->age_to_name, sizeof(b->age_to_name));

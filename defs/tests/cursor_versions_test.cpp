@@ -8,6 +8,7 @@
 
 #include "collector/engine_globals.h"
 #include "defs/clause_decode.h"
+#include "defs/clause_exits.h"
 #include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/row_data.h"
@@ -101,6 +102,19 @@ TEST(CursorVersions, SettingsAfterEndifFillEveryBranchThatLeftThemUnset) {
     EXPECT_EQ(ring[1]->interval, 60);
     EXPECT_EQ(ring[1]->klass, 7);
     EXPECT_EQ(ring[1]->limit, 5);
+}
+
+TEST(CursorVersions, SetLenAndInterfaceIdsAfterEndifReachTheBranches) {
+    log_capture log;
+    ASSERT_EQ(parse(c1("if 1 = 1;\nclass 1;\nendif;\nset_len B 16;\nobjid 12;\nuuidbase a-b;\n")),
+              0)
+        << log.text();
+    for (curs* v : versions(find("C1"))) {
+        ASSERT_NE(v->set_len, nullptr) << v->klass;
+        EXPECT_EQ(v->set_len->len, 16);
+        EXPECT_EQ(v->objid, 12);
+        EXPECT_STREQ(v->uuidbase, "a-b");
+    }
 }
 
 TEST(CursorVersions, AClauseInsideABranchStaysInThatBranch) {
