@@ -103,9 +103,9 @@ struct RotationCase {
     int kept;      // backups the opening rotates
 };
 
-class Rotation : public LogFile, public ::testing::WithParamInterface<RotationCase> {};
+class LogRotation : public LogFile, public ::testing::WithParamInterface<RotationCase> {};
 
-TEST_P(Rotation, KeepsNumberedBackups) {
+TEST_P(LogRotation, KeepsNumberedBackups) {
     const RotationCase& c = GetParam();
     EXPECT_EXIT(
         {
@@ -139,7 +139,7 @@ TEST_P(Rotation, KeepsNumberedBackups) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, Rotation,
+    Table, LogRotation,
     ::testing::Values(RotationCase{nullptr, false, 3, 1}, RotationCase{"", false, 3, 1},
                       RotationCase{nullptr, true, 6, 5}, RotationCase{"0", false, 2, 0},
                       RotationCase{"-5", false, 2, 0}, RotationCase{"-12", false, 3, 12},
@@ -170,9 +170,9 @@ std::string mark_wrap_lines(const std::string& text) {
     return out;
 }
 
-class Wrap : public LogFile, public ::testing::WithParamInterface<WrapCase> {};
+class LogWrap : public LogFile, public ::testing::WithParamInterface<WrapCase> {};
 
-TEST_P(Wrap, StartsANewFileWithTheWrapLine) {
+TEST_P(LogWrap, StartsANewFileWithTheWrapLine) {
     const WrapCase& c = GetParam();
     EXPECT_EXIT(
         {
@@ -203,7 +203,7 @@ TEST_P(Wrap, StartsANewFileWithTheWrapLine) {
 #define P(i) "p" #i "\n"
 #define W "<wrap>\n"
 INSTANTIATE_TEST_SUITE_P(
-    Table, Wrap,
+    Table, LogWrap,
     ::testing::Values(
         // The third line of a writer wraps the file; the count restarts at 0 with that
         // line, so the next file holds three of them before it wraps.

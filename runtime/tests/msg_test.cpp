@@ -25,7 +25,7 @@ struct Output {
 
 // Runs one writer call with or without an open log and collects what reached the log,
 // standard output and standard error.
-class Writers : public zovtest::FixedClock {
+class MsgWriters : public zovtest::FixedClock {
   protected:
     void SetUp() override {
         FixedClock::SetUp();
@@ -61,7 +61,7 @@ class Writers : public zovtest::FixedClock {
     }
 };
 
-TEST_F(Writers, WorkedExampleByteForByte) {
+TEST_F(MsgWriters, WorkedExampleByteForByte) {
     // 09:30:15 local time (TZ=UTC).
     u_platform_set(u_platform_ops{[](struct timespec* t) {
                                       t->tv_sec = 1796895015;  // 2026-12-10 09:30:15
@@ -91,7 +91,7 @@ struct MsgRoute {
     const char* to_err;
 };
 
-class MsgRouting : public Writers, public ::testing::WithParamInterface<MsgRoute> {};
+class MsgRouting : public MsgWriters, public ::testing::WithParamInterface<MsgRoute> {};
 
 TEST_P(MsgRouting, Routes) {
     const MsgRoute& c = GetParam();
@@ -141,14 +141,14 @@ INSTANTIATE_TEST_SUITE_P(
                       MsgRoute{"eL", false, -1, "", "ABC1234E ZOVUTIL(12) hello x\n", ""}));
 #undef T_LINE
 
-TEST_F(Writers, MsgResults) {
+TEST_F(MsgWriters, MsgResults) {
     EXPECT_EQ(run(true, [] { return u_msg(nullptr, "f.c", 1, "i", "a", "12345"); }).result, 5);
     EXPECT_EQ(run(true, [] { return u_msg(nullptr, "f.c", 1, "h4", "a", "x"); }).result, 1);
     EXPECT_EQ(run(true, [] { return u_msg(nullptr, "f.c", 1, "i-", "a", "x"); }).result, 0);
     EXPECT_EQ(run(true, [] { return u_msg(nullptr, "f.c", 1, "@", "", "x"); }).result, 0);
 }
 
-TEST_F(Writers, MsgIdForms) {
+TEST_F(MsgWriters, MsgIdForms) {
     struct Case {
         const char* id;
         const char* expected;
@@ -160,7 +160,7 @@ TEST_F(Writers, MsgIdForms) {
     }
 }
 
-TEST_F(Writers, CollectorNameWhenSeveralOrTraced) {
+TEST_F(MsgWriters, CollectorNameWhenSeveralOrTraced) {
     auto call = [] { return u_msg("coll1", "f.c", 3, "i", "abc1234", "t\n"); };
     EXPECT_EQ(run(true, call).log, "ABC1234I F(3) t\n");
     NumberOfCollectors = 2;
@@ -170,7 +170,7 @@ TEST_F(Writers, CollectorNameWhenSeveralOrTraced) {
     EXPECT_EQ(run(true, call).log, "ABC1234I F(3) coll1 t\n");
 }
 
-TEST_F(Writers, ReadyTextTakesItsSeverity) {
+TEST_F(MsgWriters, ReadyTextTakesItsSeverity) {
     Output o =
         run(true, [] { return u_msg(nullptr, "f.c", 3, "x", "abc1234", "CAT1234E ready body"); });
     EXPECT_EQ(o.log, "ABC1234CAT1234E F(3) ready body\n");
@@ -188,7 +188,7 @@ TEST_F(Writers, ReadyTextTakesItsSeverity) {
     EXPECT_EQ(o.log, "CAT1234I ready\n");
 }
 
-TEST_F(Writers, PrefixGoesBeforeStandardOutputLinesOnly) {
+TEST_F(MsgWriters, PrefixGoesBeforeStandardOutputLinesOnly) {
     run(false, [] { return u_msg(nullptr, nullptr, 0, "@", "pfx> ", "%s", ""); });
     ASSERT_NE(msgPrefix, nullptr);
     Output o = run(false, [] { return u_msg(nullptr, nullptr, 0, "i", "abc1234", "t\n"); });
@@ -203,7 +203,7 @@ TEST_F(Writers, PrefixGoesBeforeStandardOutputLinesOnly) {
     EXPECT_EQ(o.out, "ABC1234I t\n");
 }
 
-TEST_F(Writers, FormatErrorAndCutLine) {
+TEST_F(MsgWriters, FormatErrorAndCutLine) {
     Output o = run(true, [] { return u_msg(nullptr, nullptr, 0, "i", "abc1234", "%s", ""); });
     EXPECT_EQ(o.log, "ABC1234I  *** vsprintf error **** \n");
     o = run(true, [] { return PRINT('i', "abc1234", "%s", ""); });
@@ -219,7 +219,7 @@ TEST_F(Writers, FormatErrorAndCutLine) {
     EXPECT_EQ(o.log.substr(o.log.size() - 5), "b...\n");
 }
 
-TEST_F(Writers, FailedLogWriteFallsBackToStandardError) {
+TEST_F(MsgWriters, FailedLogWriteFallsBackToStandardError) {
     FILE* readonly = std::fopen("/dev/null", "r");
     ASSERT_NE(readonly, nullptr);
     stder = readonly;
@@ -232,7 +232,7 @@ TEST_F(Writers, FailedLogWriteFallsBackToStandardError) {
     EXPECT_EQ(err, "+ ABC1234I lost\n+ TAG0001I (143005) lost too\n");
 }
 
-TEST(WritersDeathTest, StarOptionAbortsBeforeWriting) {
+TEST(MsgWritersDeathTest, StarOptionAbortsBeforeWriting) {
     char name[] = "/tmp/msgabortXXXXXX";
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
@@ -263,7 +263,7 @@ struct PrintRoute {
     int result;
 };
 
-class PrintRouting : public Writers, public ::testing::WithParamInterface<PrintRoute> {};
+class PrintRouting : public MsgWriters, public ::testing::WithParamInterface<PrintRoute> {};
 
 TEST_P(PrintRouting, Routes) {
     const PrintRoute& c = GetParam();
@@ -298,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
         PrintRoute{'e', "cgn0100", false, false, "", "", "CGN0100E (143005) v=7\n", 22},
         PrintRoute{'@', "cgn0100", false, false, "", "", "", 0}));
 
-TEST_F(Writers, PrintAddsNoNewline) {
+TEST_F(MsgWriters, PrintAddsNoNewline) {
     Output o = run(true, [] {
         PRINT('i', "abc0001", "part one, ");
         return PRINT('-', "abc0001", "part two\n");

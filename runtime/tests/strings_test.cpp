@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TranslateTest,
 
 // ---- Copies and pieces ----
 
-TEST(Copies, AllocatedResults) {
+TEST(StrCopies, AllocatedResults) {
     struct Case {
         char* got;
         const char* expected;
@@ -120,7 +120,7 @@ TEST(Copies, AllocatedResults) {
     EXPECT_EQ(space(-1), nullptr);
 }
 
-TEST(Search, IndexFromEitherEnd) {
+TEST(StrIndex, IndexFromEitherEnd) {
     const char* text = "a,b;c,d";
     EXPECT_EQ(u_str_index(text, ";,"), text + 1);
     EXPECT_EQ(u_strr_index(text, ";,"), text + 5);
@@ -129,7 +129,7 @@ TEST(Search, IndexFromEitherEnd) {
     EXPECT_EQ(u_str_index(static_cast<const char*>(nullptr), "a"), nullptr);
 }
 
-TEST(Numbers, ItoaRemainderStrlen) {
+TEST(StrNumbers, ItoaRemainderStrlen) {
     EXPECT_STREQ(u_itoa(1234), "1234");
     EXPECT_EQ(u_itoa(0), nullptr);
     EXPECT_EQ(u_itoa(-5), nullptr);
@@ -187,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(Table, StripxTest,
                                            StripCase{"    ", 'B', nullptr, "", 4},
                                            StripCase{"", 'B', nullptr, "", 0}));
 
-TEST(Strip, TrailingWhiteSpace) {
+TEST(StrStrip, TrailingWhiteSpace) {
     char s[] = "ab \t\n ";
     EXPECT_STREQ(u_strip(s), "ab");
     char e[] = "";
@@ -197,7 +197,7 @@ TEST(Strip, TrailingWhiteSpace) {
 
 // ---- Fixed-width fields ----
 
-TEST(FixedFields, Str2chrPadsAndCuts) {
+TEST(StrFixedFields, Str2chrPadsAndCuts) {
     char f[9] = "########";
     u_str2chr(f, "abc", 6);
     EXPECT_EQ(std::string(f, 8), "abc   ##");
@@ -212,7 +212,7 @@ TEST(FixedFields, Str2chrPadsAndCuts) {
     EXPECT_EQ(std::string(same, 5), "ab   ");
 }
 
-TEST(FixedFields, Chr2strCopyAndInPlace) {
+TEST(StrFixedFields, Chr2strCopyAndInPlace) {
     char out[16];
     EXPECT_STREQ(u_chr2str(out, "ab  cd    XYZ", 10), "ab  cd");
     EXPECT_STREQ(u_chr2str(out, "      ", 6), "");
@@ -315,14 +315,14 @@ INSTANTIATE_TEST_SUITE_P(
                       TokensetCase{"(a b)c [d]", " ([", {"a b", "c", "d"}},
                       TokensetCase{"(a b)", " ", {"(a", "b)"}}, TokensetCase{"", nullptr, {}}));
 
-TEST(Tokenset, NullLineLeavesArray) {
+TEST(StrTokenset, NullLineLeavesArray) {
     char sentinel[] = "s";
     char* array[2] = {sentinel, sentinel};
     EXPECT_EQ(u_tokenset(array, nullptr, nullptr), 0);
     EXPECT_EQ(array[0], sentinel);
 }
 
-TEST(Tokenize, CopiesIntoGivenBuffersAndClearsTheRest) {
+TEST(StrTokenize, CopiesIntoGivenBuffersAndClearsTheRest) {
     char b0[8], b2[8], b3[8];
     char* buffers[4] = {b0, nullptr, b2, b3};
     char text[] = "one, two,three";
