@@ -189,7 +189,10 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
         long left = wait_timeout - (static_cast<long>(u_time_now()) - start);
         if (left < 0) left = 0;
         const std::string& own = uniques[index];
-        std::string found, data;
+        // One answer buffer for the life of the process: it keeps its capacity, so a large
+        // answer is not copied into freshly mapped memory twice on every get.
+        static std::string data;
+        std::string found;
         int rows = 0, len = 0;
         for (int attempt = 0; attempt < kAnswerAttempts; attempt++) {
             const long begun = static_cast<long>(u_time_now());
