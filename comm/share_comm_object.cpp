@@ -308,13 +308,17 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
     const char* payload = product > 0 && data ? data : "NONE";
     long long remaining = product > 0 && data ? product : 4;
 
-    // The previous answer must have been read (or cleaned away) before it is overwritten.
-    for (int waited = 0; shm::get32(data_, shm::DATA_READER_DONE) == 0; waited += 50) {
+    // The previous answer must have been read (or cleaned away) before it is overwritten:
+    // wait at most 60 seconds, looking again after 1 ms, then ever less often (50 ms).
+    long waited = 0;
+    for (long step = 1; shm::get32(data_, shm::DATA_READER_DONE) == 0;
+         step = std::min(step * 2, 50L)) {
         if (waited >= 60 * 1000) {
             if (tracing()) PRINT('t', "ush0240", "Reader should already finish read now!\n");
             break;
         }
-        u_sleep_ms(50);
+        u_sleep_ms(step);
+        waited += step;
     }
     shm::put32(data_, shm::DATA_READER_DONE, 0);
 
