@@ -121,6 +121,7 @@ int AttachShareCommObject(int requestShmid, int requestSemid, int dataShmid, int
 }
 
 void DestroyShareCommObject() {
+    if (g_pCommObjectData == g_pCommObjectRequest) g_pCommObjectData = nullptr;  // one object
     delete g_pCommObjectRequest;
     g_pCommObjectRequest = nullptr;
     delete g_pCommObjectData;

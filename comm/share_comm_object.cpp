@@ -33,7 +33,14 @@ ShareCommObject::ShareCommObject(ZOVShareType type, int size, key_t key, int att
                                  int shmflg)
     : shm_(static_cast<size_t>(size), key, shmflg, attach), sem_(key, 2, semflg), type_(type) {
     if (sem_.IsSemGood()) shm_.SetSemID(sem_.GetSemID());
-    if (!shm_.IsShmGood() || !sem_.IsSemGood()) return;
+    if (!shm_.IsShmGood() || !sem_.IsSemGood()) {
+        // Half made: remove what was created, so that nothing is left without an owner.
+        if (!shm_.IsShmGood()) {
+            zov_sem_remove(sem_.GetSemID());
+            zov_shm_remove(shm_.GetShmID());
+        }
+        return;  // an attached segment without a set goes with the wrapper
+    }
     init(size, type, 1);
     if (SetAll(1, 0) != 0) PRINT('e', "ush0022", "Failed to initialize semaphore\n");
 }
