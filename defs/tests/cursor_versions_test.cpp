@@ -10,11 +10,13 @@
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/cursor.h"
+#include "defs/dictionary_file.h"
 #include "defs/distrib.h"
 #include "defs/row_data.h"
 #include "defs/tests/cursor_test_support.h"
 #include "defs/tests/log_capture.h"
 #include "defs/trace_file.h"
+#include "defs/xsqlda.h"
 #include "runtime/trace.h"
 
 namespace {
@@ -409,6 +411,50 @@ TEST(CursorVersions, TraceFileSetsTheSwitchesOnEveryVersion) {
         EXPECT_EQ(c->traced, 1);
         for (curs* v : versions(c)) EXPECT_EQ(v->traced, 1);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The script-exit descriptor is cut out of the select text: versions that got the text
+// from their parent each cut a copy of their own.
+TEST(CursorVersions, EachScriptExitVersionCutsItsOwnSelectText) {
+    log_capture log;
+    ASSERT_EQ(
+        deftest::parse_text(parse_dict_file,
+                            "name FS_NAME;\ntype CHAR(8);\nname FS_KB;\ntype INTEGER;\nend;\n"),
+        0)
+        << log.text();
+    ASSERT_EQ(parse("cursor C1;\nINSERT INTO T1 (FS_NAME, FS_KB) VALUES (:FS_NAME, :INT!FS_KB);\n"
+                    "fetch_exit fetchx1;\nscript df -kP;\nif 1 = 1;\nclass 1;\nendif;\n"
+                    "insert_select SELECT FS_NAME, FS_KB FROM script;\nend;\n"),
+              0)
+        << log.text();
+    std::vector<curs*> ring = versions(find("C1"));
+    ASSERT_EQ(ring.size(), 2u);
+    EXPECT_NE(ring[0]->raw_insert_select, ring[1]->raw_insert_select);
+    for (curs* v : ring) {
+        auto* d = static_cast<xSQLDA*>(v->xlda);
+        ASSERT_NE(d, nullptr);
+        ASSERT_EQ(d->N, 2);
+        EXPECT_STREQ(d->S[0], "FS_NAME");
+        EXPECT_STREQ(d->S[1], "FS_KB");
+        EXPECT_GE(d->S[0], v->raw_insert_select);
+        EXPECT_LT(d->S[0], v->raw_insert_select + 40);
+    }
+}
+
+TEST(CursorFileSearch, ParseCursFindsTheCursorFile) {
+    log_capture log;
+    curstest::set_aside();
+    deftest::definition_home home;
+    EXPECT_EQ(parse_curs(), 1);  // no file yet
+    home.write("coll", c1("if 1 = 1;\nclass 1;\nendif;\n"));
+    curstest::set_aside();
+    EXPECT_EQ(parse_curs(), 0) << log.text();
+    ASSERT_NE(find("C1"), nullptr);
+    EXPECT_EQ(count_cursor_versions(find("C1")), 2);
 }
 
 }  // namespace
