@@ -727,8 +727,9 @@ open_result open_block(parse_state& ps, char* end) {
     return open_result::ok;
 }
 
-// The words after the keyword of one statement.
-void statement_words(parse_state& ps, int code, char* end) {
+// The words after the keyword of one statement. False when reading is to stop
+// (unbalanced parentheses).
+bool statement_words(parse_state& ps, int code, char* end) {
     char* after_keyword = this_start;
     while (*after_keyword == ' ') ++after_keyword;
     std::string rest(after_keyword);
@@ -744,7 +745,7 @@ void statement_words(parse_state& ps, int code, char* end) {
                   static_cast<void*>(ps.cur), ps.cur->cur_name, scan,
                   static_cast<void*>(ps.cur->if_chain));
         if (rc != 0) ps.error = true;
-        return;
+        return true;
     }
 
     bool statement_error = false;
@@ -754,7 +755,7 @@ void statement_words(parse_state& ps, int code, char* end) {
         if (len < 0) {
             PRINT('e', "pcc0460", "Parsing failed : %s\n", message);
             ps.error = true;
-            return;
+            return true;
         }
         if (len == 0) break;
         ++word_no;
@@ -778,14 +779,15 @@ void statement_words(parse_state& ps, int code, char* end) {
     }
     if (statement_error) {
         ps.error = true;
-        return;
+        return true;
     }
     if (parens != 0) {
         PRINT('e', "pcc0725", "Parentheses do not balance\n");
         ps.error = true;
-        return;
+        return false;
     }
     if (!statement_end(ps, code, rest, end)) ps.error = true;
+    return true;
 }
 
 }  // namespace
@@ -937,11 +939,7 @@ int parse_curs_file(FILE* input) {
             continue;
         }
         if (ps.error) continue;
-        statement_words(ps, code, end);
-        if (parens != 0 && !ps.error) {
-            PRINT('e', "pcc0725", "Parentheses do not balance\n");
-            ps.error = true;
-        }
+        if (!statement_words(ps, code, end)) break;
     }
     statement_reader_close(&r);
     if (duplicate) {

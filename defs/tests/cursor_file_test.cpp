@@ -356,9 +356,10 @@ TEST(CursorFile, InsertTableNames) {
 
 TEST(CursorFile, UnbalancedParenthesesStopReading) {
     log_capture log;
-    EXPECT_EQ(parse(block("C1", "insert_where (A = 1;\n") + "end;\n"), 1);
+    EXPECT_EQ(parse(block("C1", "insert_where (A = 1;\ninterval 1 2;\n") + "end;\n"), 1);
     EXPECT_TRUE(log.has("PCC0725")) << log.text();
     EXPECT_TRUE(log.has("Parentheses do not balance")) << log.text();
+    EXPECT_FALSE(log.has("Duplicate interval")) << log.text();
 }
 
 TEST(CursorFile, InsertSelectWithBracketsMarksHostVariables) {

@@ -423,12 +423,12 @@ TEST(CursorVersions, EachScriptExitVersionCutsItsOwnSelectText) {
     log_capture log;
     ASSERT_EQ(
         deftest::parse_text(parse_dict_file,
-                            "name FS_NAME;\ntype CHAR(8);\nname FS_KB;\ntype INTEGER;\nend;\n"),
+                            "name SX_NAME;\ntype CHAR(8);\nname SX_KB;\ntype INTEGER;\nend;\n"),
         0)
         << log.text();
-    ASSERT_EQ(parse("cursor C1;\nINSERT INTO T1 (FS_NAME, FS_KB) VALUES (:FS_NAME, :INT!FS_KB);\n"
+    ASSERT_EQ(parse("cursor C1;\nINSERT INTO T1 (SX_NAME, SX_KB) VALUES (:SX_NAME, :INT!SX_KB);\n"
                     "fetch_exit fetchx1;\nscript df -kP;\nif 1 = 1;\nclass 1;\nendif;\n"
-                    "insert_select SELECT FS_NAME, FS_KB FROM script;\nend;\n"),
+                    "insert_select SELECT SX_NAME, SX_KB FROM script;\nend;\n"),
               0)
         << log.text();
     std::vector<curs*> ring = versions(find("C1"));
@@ -438,8 +438,8 @@ TEST(CursorVersions, EachScriptExitVersionCutsItsOwnSelectText) {
         auto* d = static_cast<xSQLDA*>(v->xlda);
         ASSERT_NE(d, nullptr);
         ASSERT_EQ(d->N, 2);
-        EXPECT_STREQ(d->S[0], "FS_NAME");
-        EXPECT_STREQ(d->S[1], "FS_KB");
+        EXPECT_STREQ(d->S[0], "SX_NAME");
+        EXPECT_STREQ(d->S[1], "SX_KB");
         EXPECT_GE(d->S[0], v->raw_insert_select);
         EXPECT_LT(d->S[0], v->raw_insert_select + 40);
     }
