@@ -28,8 +28,8 @@ char* get_date();
 char* agettime();
 
 // Converts a date/time text (length < 1: strlen) into the 16 characters of out (no
-// terminator). Returns 0 or an error code (487, 510..587, 630, 645, 668, 677) with the
-// error form written to out.
+// terminator). Hours are held to 0..23. Returns 0 or an error code (487, 510..587, 630,
+// 645, 668, 677) with the error form written to out.
 int us_normalizeDateTime(const char* text, int length, char* out);
 
 // Parses a server log time stamp (forms chosen by the offset of the first '/' or '-',

@@ -8,6 +8,7 @@
 
 #include "runtime/alloc.h"
 #include "runtime/tests/clock_fixture.h"
+#include "runtime/trace.h"
 
 namespace {
 
@@ -89,6 +90,22 @@ INSTANTIATE_TEST_SUITE_P(
         NormCase{"0812", 0, 630, "DateFmtErr=630  "}, NormCase{"2112", 0, 645, "DateFmtErr=645  "},
         NormCase{"1712", 0, 668, "DateFmtErr=668  "}, NormCase{"55", 0, 677, "DateFmtErr=677  "},
         NormCase{"7913", 0, 677, "DateFmtErr=677  "}));
+
+TEST(NormalizeTrace, FieldsAtLevelNine) {
+    my_trace_all[9] = 1;
+    char out[16];
+    testing::internal::CaptureStdout();
+    int rc = us_normalizeDateTime("12/31/99 10:20", 0, out);
+    std::string traced = testing::internal::GetCapturedStdout();
+    my_trace_all[9] = 0;
+    EXPECT_EQ(rc, 547);
+    // Lines carry the clock's time; compare what follows it.
+    std::string fields;
+    for (size_t at = traced.find(") "); at != std::string::npos; at = traced.find(") ", at + 1))
+        fields += traced.substr(at + 2, traced.find('\n', at) - at - 1);
+    EXPECT_EQ(fields, "tcpin:12 /\ntcpin:31 /.\ntcpin:99  .\ntcpin:10 :.\ntcpin:20 ..\n");
+    EXPECT_EQ(traced.substr(0, 9), "UDT8082T ");
+}
 
 // ---- str2timet: the remembered form lives for the process, so each case runs in a
 // child of its own ----
