@@ -687,8 +687,9 @@ int select_cursor_version(curs* s, const char* now) {
         curs* g = nullptr;
         if (s->age_to != nullptr) {
             g = s->age_to;
-            copy_whole(g->if_tree_place, g);
-            o->age_to = g->if_tree_place;
+            curs* place = g->if_tree_place != nullptr ? g->if_tree_place : g;
+            copy_whole(place, g);
+            o->age_to = place;
         }
         copy_whole(s, chosen);
         if (o->held_stat[H_GLB] != 0 || o->held_stat[H_CUR] != 0) s->held = o->held;
