@@ -377,22 +377,16 @@ bool hang_copy(curs* w, const IF_NODE* source) {
     return true;
 }
 
-curs* copy_branch(const curs* branch, IF_NODE* node, const char* id) {
-    (void)id;
+// A whole copy of a branch record under the copied node; its IF chain is copied from its
+// first node (whose next still names the source's sibling: siblings serve as templates
+// that multiply_tree copies as it goes).
+curs* copy_branch(const curs* branch, IF_NODE* node) {
     curs* c = copy_record(branch);
     c->parent_if = node;
-    if (c->if_chain != nullptr) {
-        IF_NODE* first = nullptr;
-        IF_NODE** tail = &first;
-        for (const IF_NODE* n = branch->if_chain; n != nullptr; n = n->next) {
-            IF_NODE* k = copy_if_tree(n);
-            if (k == nullptr) return nullptr;
-            k->next = nullptr;
-            k->parent_cursor = c;
-            *tail = k;
-            tail = &k->next;
-        }
-        c->if_chain = first;
+    if (branch->if_chain != nullptr) {
+        c->if_chain = copy_if_tree(branch->if_chain);
+        if (c->if_chain == nullptr) return nullptr;
+        c->if_chain->parent_cursor = c;
     }
     return c;
 }
@@ -403,11 +397,11 @@ IF_NODE* copy_if_tree(const IF_NODE* node) {
     auto* copy = static_cast<IF_NODE*>(U_MALLOC(sizeof(IF_NODE)));
     *copy = *node;
     if (node->if_cursor != nullptr) {
-        copy->if_cursor = copy_branch(node->if_cursor, copy, "PIF0170");
+        copy->if_cursor = copy_branch(node->if_cursor, copy);
         if (copy->if_cursor == nullptr) return nullptr;
     }
     if (node->else_cursor != nullptr) {
-        copy->else_cursor = copy_branch(node->else_cursor, copy, "PIF0180");
+        copy->else_cursor = copy_branch(node->else_cursor, copy);
         if (copy->else_cursor == nullptr) return nullptr;
     }
     return copy;

@@ -90,6 +90,24 @@ TEST(CursorVersions, CountAndOrderOfVersions) {
     }
 }
 
+// Siblings nested in the branch of a later sibling: each path still decides every IF once.
+TEST(CursorVersions, SiblingsInsideASiblingsBranch) {
+    log_capture log;
+    ASSERT_EQ(parse(c1("if 1 = 1;\nclass 1;\nendif;\nif 2 = 2;\nif 3 = 3;\nsamples 2;\nendif;\n"
+                       "if 4 = 4;\nstart_after 3;\nendif;\nendif;\n")),
+              0)
+        << log.text();
+    std::vector<curs*> ring = versions(find("C1"));
+    ASSERT_EQ(ring.size(), 10u);
+    std::vector<std::string> seen;
+    for (curs* v : ring)
+        seen.push_back(std::to_string(v->klass) + std::to_string(v->samples) +
+                       std::to_string(v->start_after));
+    const std::vector<std::string> expected = {"123", "120", "103", "100", "100",
+                                               "023", "020", "003", "000", "000"};
+    EXPECT_EQ(seen, expected);
+}
+
 TEST(CursorVersions, SettingsAfterEndifFillEveryBranchThatLeftThemUnset) {
     log_capture log;
     ASSERT_EQ(parse(c1("if 1 = 1;\ninterval 30;\nelse;\nlimit 5;\nendif;\ninterval 60;\n"
