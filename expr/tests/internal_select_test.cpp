@@ -304,6 +304,17 @@ TEST_F(InternalSelect, SelectColumnErrors) {
     EXPECT_NE(held, &stray);
 }
 
+// A declared variable is bound for good, not to a column: select_column binds it anew.
+TEST_F(InternalSelect, SelectColumnRebindsADeclaredVariable) {
+    int32_t n = 5;
+    ASSERT_EQ(declare_C_var("stoptime", 2, &n), 0);
+    TERM_TABLE* held = nullptr;
+    ASSERT_EQ(select_column("STOPTIME", "ZEMV", &n, 2, "stoptime", &held), 0);
+    EXPECT_EQ(n, 3660);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(held->value_ref, &zemv.get()->insert_columns->next->from);
+}
+
 TEST_F(InternalSelect, RowCursorOpenFetchClose) {
     row_data* rc = nullptr;
     EXPECT_EQ(fetch_next_row(zemv.get(), &rc), -1);
