@@ -300,6 +300,10 @@ TEST(CursorVersions, SwitchingBackRestoresTheVersionAndKeepsTheSlotsTimes) {
     c->held_stat[H_CUR] = 1;
     c->held = 'Y';
     std::strcpy(c->last_time, "20261210120000");
+    // Evaluations hang on the slot (the evaluation file is read after the versions exist).
+    static char evaluations[8];
+    c->evaluation = reinterpret_cast<evaluation*>(evaluations);
+    c->next_time = 1234;
 
     a.set(c, "A", "Z");
     ASSERT_EQ(select_cursor_version(c, "20261210120100"), 1) << log.text();
@@ -312,6 +316,8 @@ TEST(CursorVersions, SwitchingBackRestoresTheVersionAndKeepsTheSlotsTimes) {
     EXPECT_EQ(c->held, 'Y');
     EXPECT_EQ(x->held_stat[H_CUR], 0);
     EXPECT_EQ(x->first_row, x_row);
+    EXPECT_EQ(c->evaluation, reinterpret_cast<evaluation*>(evaluations));
+    EXPECT_EQ(c->next_time, 1234);
     row_data* y_row = row_data_new(4);
     c->first_row = c->last_row = y_row;
     std::strcpy(c->last_time, "20261210120100");
@@ -325,6 +331,7 @@ TEST(CursorVersions, SwitchingBackRestoresTheVersionAndKeepsTheSlotsTimes) {
     EXPECT_STREQ(c->last_time, "20261210120100");
     EXPECT_EQ(c->held_stat[H_CUR], 1);
     EXPECT_STREQ(c->activation_time, "20261210120200");
+    EXPECT_EQ(c->evaluation, reinterpret_cast<evaluation*>(evaluations));
 }
 
 TEST(CursorVersions, EachCursorsConditionsBindToItsOwnColumns) {
