@@ -169,6 +169,44 @@ TEST_F(ShmZovcomm, WithoutAnAnswerTheRequesterTimesOut) {
     zovcomm("shut", static_cast<comm_anchor*>(nullptr));
 }
 
+TEST_F(ShmZovcomm, AfterThreeMinutesWithoutASendOnlyStuckSetsAreReset) {
+    ASSERT_EQ(InitShare("SRV1", nullptr), 0);  // new sets: no operation has touched them
+    track_current();
+    auto* req = static_cast<ShareCommObject*>(g_pCommObjectRequest);
+    auto* data = static_cast<ShareCommObject*>(g_pCommObjectData);
+    unsigned short stuck[2] = {0, 0};
+    zov_semun arg{};
+    arg.array = stuck;
+    wait_timeout = 1;
+    comm_anchor* a = static_cast<comm_anchor*>(zovcomm("init"));
+    struct Case {
+        long idle;         // seconds since the last successful send
+        const char* sent;  // the name found in the request segment afterwards
+        int return_code;
+        int data_available;  // the data set: reset only while no operation touched it
+    } cases[] = {
+        // Both sets reset (nothing touched them since they were made): the request goes
+        // out and no answer comes.
+        {181, "ROWS", 20, 1},
+        // Looked stuck just after the sets were used: left alone, the requester waits
+        // and times out without writing.
+        {181, "", 20, 1},
+        {60, "", 20, 0},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(semctl(req->GetSemID(), 0, SETALL, arg), 0);
+        ASSERT_EQ(semctl(data->GetSemID(), 0, SETALL, arg), 0);
+        memset(req->GetSegment() + shm::REQ_NAME, 0, shm::REQ_NAME_SIZE);
+        last_succeed_sent_req_tm = static_cast<long>(time(nullptr)) - c.idle;
+        EXPECT_EQ(zovcomm("get", a, "ROWS"), nullptr);
+        EXPECT_EQ(a->return_code, c.return_code) << c.idle;
+        EXPECT_STREQ(req->GetSegment() + shm::REQ_NAME, c.sent) << c.idle;
+        EXPECT_EQ(data->SemValue(0), c.data_available) << c.idle;
+    }
+    zovcomm("term", a);
+    zovcomm("shut", static_cast<comm_anchor*>(nullptr));
+}
+
 TEST_F(ShmZovcomm, TheCollectorsGetWithoutARequestIsTimeOut) {
     ASSERT_EQ(InitShare("SRV1", nullptr), 0);
     track_current();
