@@ -15,6 +15,8 @@ ZOVCommObject* g_pCommObjectRequest = nullptr;
 ZOVCommObject* g_pCommObjectData = nullptr;
 ZOVThreadCommObject g_sCommQueue;
 
+ZOVDataObject::ZOVDataObject() : created_(u_time_now()) {}
+
 std::string zov_form_unique(const std::string& name, long long now, int count, long pid) {
     char tail[64];
     snprintf(tail, sizeof tail, "-%012lld-%04d-%ld", now, count, pid);

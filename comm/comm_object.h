@@ -37,7 +37,7 @@ class ZOVCommObject {
 
 class ZOVDataObject {
   public:
-    ZOVDataObject() : created_(time(nullptr)) {}
+    ZOVDataObject();
     virtual ~ZOVDataObject() = default;
     time_t GetCreated() const { return created_; }
 
