@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <string>
 
@@ -43,22 +44,20 @@ char* bench_dir() {
         snprintf(bench_dir_path, sizeof bench_dir_path, "/tmp/zovcomm_bench_XXXXXX");
         if (!mkdtemp(bench_dir_path)) std::abort();
         std::atexit([] {  // children end with _exit and never run this
-            char cmd[128];
-            snprintf(cmd, sizeof cmd, "rm -rf '%s'", bench_dir_path);
-            if (std::system(cmd) != 0) {
-            }
+            std::error_code ec;
+            std::filesystem::remove_all(bench_dir_path, ec);
         });
     }
     return bench_dir_path;
 }
 
 void configure(const char* useshm) {
-    static std::string useshm_text;
-    useshm_text = useshm ? useshm : "";
+    static char useshm_text[16];
+    snprintf(useshm_text, sizeof useshm_text, "%s", useshm ? useshm : "");
     env_vars.coll_home = bench_dir();
     env_vars.localtmpdir = bench_dir();
     env_vars.tmpdir = bench_dir();
-    env_vars.useshm = useshm ? useshm_text.data() : nullptr;
+    env_vars.useshm = useshm ? useshm_text : nullptr;
     env_vars.serverid = const_cast<char*>("BENCH");
     env_vars.db_type = const_cast<char*>("ZEM100");
     env_vars.hostname = const_cast<char*>("h1");

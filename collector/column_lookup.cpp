@@ -29,7 +29,8 @@ name_image make_image(const char* name) {
         img.position = std::atoi(name);
         if (img.position < 1) img.position = 1;
     } else {
-        std::strncpy(img.bytes, name, sizeof(img.bytes));
+        // The image is a fixed 50-byte field, not a C string: copy at most its width.
+        std::memcpy(img.bytes, name, strnlen(name, sizeof(img.bytes)));
     }
     return img;
 }
