@@ -1,6 +1,8 @@
 // The cursor chain of an anchor and the helpers both transports share.
+#include <cstdio>
 #include <cstring>
 
+#include "comm/request.h"
 #include "comm/zovcomm.h"
 #include "runtime/alloc.h"
 
@@ -70,6 +72,76 @@ int get_curs_name(const char* text, char* name) {
         n++;
     }
     return n;
+}
+
+namespace {
+
+// (Re)builds the requester's blocks for the name text; 0, or 1 with the error set.
+int build_blocks(comm_anchor* anchor, const char* names) {
+    snprintf(anchor->prev_curs, sizeof anchor->prev_curs, "%s", names);
+    free_cursor_blocks(anchor);
+    const char* p = names;
+    for (;;) {
+        while (*p == ' ' || *p == ',') p++;
+        char name[COMM_CURSOR_MAX + 1];
+        const int n = get_curs_name(p, name);
+        if (n == 0) break;
+        p += n;
+        curs_list* block = get_cursor_block(anchor);
+        memcpy(block->cursor, name, sizeof block->cursor);
+        block->pipe_buf = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
+        const char* why = "";
+        if (comm_request_encode(name, n, anchor->ulv_pipe, anchor->parm, block->pipe_buf, &why) !=
+            0) {
+            comm_set_error(anchor, 4, "Request record error (%s). Cursor=%s", why, name);
+            anchor->prev_curs[0] = '\0';  // rebuild next time
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool comm_requester_blocks(comm_anchor* anchor, const char* names) {
+    if (!names) names = "";
+    if (strcmp(names, anchor->prev_curs) != 0 || !anchor->curs) {
+        if (build_blocks(anchor, names) != 0) return false;
+    }
+    return anchor->curs != nullptr;
+}
+
+curs_list* comm_file_request(comm_anchor* anchor, data_request* req) {
+    curs_list* block = scan_cursor_blocks(anchor, req);
+    if (block) {
+        U_FREE(req);  // the block holds the same bytes
+    } else {
+        block = get_cursor_block(anchor);
+        memcpy(block->cursor, req->data, static_cast<size_t>(req->offset));
+        block->cursor[req->offset] = '\0';
+        block->pipe_buf = req;
+    }
+    // The parameters point into the record the block keeps.
+    comm_request_point_parms(block->pipe_buf, anchor->parm);
+    add_reply_pipe(block, anchor->ulv_pipe);
+    return anchor->curs;
+}
+
+void comm_drop_requests(comm_anchor* anchor) {
+    free_cursor_blocks(anchor);
+    for (char*& p : anchor->parm) p = nullptr;
+}
+
+bool comm_put_allowed(comm_anchor* anchor) {
+    if (anchor->type == 'P') {
+        comm_set_error(anchor, 4, "Invalid request type for probe.");
+        return false;
+    }
+    if (anchor->type != 'C') {
+        comm_set_error(anchor, 4, "Invalid IPC anchor for put request.");
+        return false;
+    }
+    return true;
 }
 
 comm_anchor* comm_new_anchor(char type) {

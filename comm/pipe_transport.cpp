@@ -290,37 +290,8 @@ int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
     return 0;
 }
 
-// (Re)builds the request blocks for the name text. Returns 0, or 1 with the error set.
-int build_blocks(comm_anchor* anchor, const char* names) {
-    snprintf(anchor->prev_curs, sizeof anchor->prev_curs, "%s", names);
-    free_cursor_blocks(anchor);
-    const char* p = names;
-    for (;;) {
-        while (*p == ' ' || *p == ',') p++;
-        char name[COMM_CURSOR_MAX + 1];
-        int n = get_curs_name(p, name);
-        if (n == 0) break;
-        p += n;
-        curs_list* block = get_cursor_block(anchor);
-        memcpy(block->cursor, name, sizeof block->cursor);
-        block->pipe_buf = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
-        const char* why = "";
-        if (comm_request_encode(name, n, anchor->ulv_pipe, anchor->parm, block->pipe_buf, &why) !=
-            0) {
-            comm_set_error(anchor, 4, "Request record error (%s). Cursor=%s", why, name);
-            anchor->prev_curs[0] = '\0';  // rebuild next time
-            return 1;
-        }
-    }
-    return 0;
-}
-
 curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
-    if (!names) names = "";
-    if (strcmp(names, anchor->prev_curs) != 0 || !anchor->curs) {
-        if (build_blocks(anchor, names) != 0) return nullptr;
-    }
-    if (!anchor->curs) return nullptr;
+    if (!comm_requester_blocks(anchor, names)) return nullptr;
     if (need_new_pipe || anchor->ulv_pipe_fd < 0) {
         if (new_reply_pipe(anchor) != 0) return nullptr;
     } else if (!exists(anchor->ulv_pipe)) {
@@ -406,8 +377,7 @@ curs_list* refuse_record(comm_anchor* anchor, data_request* req, const char* why
 curs_list* get_probe_reqs(comm_anchor* anchor) {
     anchor->return_code = 0;
     anchor->return_msg[0] = '\0';
-    free_cursor_blocks(anchor);
-    for (char*& p : anchor->parm) p = nullptr;  // they pointed into the freed records
+    comm_drop_requests(anchor);
     if (!exists(anchor->coll_pipe) || anchor->coll_pipe_fd < 0) {
         if (reopen_collector_pipe(anchor) != 0) return nullptr;
     }
@@ -450,20 +420,7 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
     }
     memset(anchor->ulv_pipe, 0, sizeof anchor->ulv_pipe);
     snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", reply);
-
-    curs_list* block = scan_cursor_blocks(anchor, req);
-    if (block) {
-        U_FREE(req);  // the block holds the same bytes
-    } else {
-        block = get_cursor_block(anchor);
-        memcpy(block->cursor, req->data, offset);
-        block->cursor[offset] = '\0';
-        block->pipe_buf = req;
-    }
-    // The parameters point into the record the block keeps.
-    comm_request_point_parms(block->pipe_buf, anchor->parm);
-    add_reply_pipe(block, anchor->ulv_pipe);
-    return anchor->curs;
+    return comm_file_request(anchor, req);
 }
 
 // Writes n bytes to the reply pipe. 0, or 1 when the wait timed out or failed (error
@@ -711,14 +668,7 @@ curs_list* get_request(comm_anchor* anchor, const char* names) {
 curs_list* put_request(comm_anchor* anchor) {
     pipe_error = 0;
     if (!anchor) return nullptr;
-    if (anchor->type == 'P') {
-        comm_set_error(anchor, 4, "Invalid request type for probe.");
-        return anchor->curs;
-    }
-    if (anchor->type != 'C') {
-        comm_set_error(anchor, 4, "Invalid IPC anchor for put request.");
-        return anchor->curs;
-    }
+    if (!comm_put_allowed(anchor)) return anchor->curs;
     anchor->return_code = 0;
     anchor->return_msg[0] = '\0';
     set_signal(anchor, true);
@@ -767,8 +717,7 @@ curs_list* put_request(comm_anchor* anchor) {
     }
     report_sigpipe(__LINE__);
     set_signal(anchor, false);
-    free_cursor_blocks(anchor);
-    for (char*& p : anchor->parm) p = nullptr;  // they pointed into the freed records
+    comm_drop_requests(anchor);
     if (failed_errno) {
         comm_set_error(anchor, 3, "Write Pipe error %d. Pipe=%s", failed_errno, failed_pipe);
     }

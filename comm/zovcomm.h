@@ -87,6 +87,22 @@ int get_curs_name(const char* text, char* name);
 // Sets error 8 "No memory available".
 void no_mem(comm_anchor* anchor);
 
+// A requester's blocks for the blank/comma separated `names` (null taken as empty),
+// rebuilt only when the text differs from the last one or the chain is empty. True when
+// there are blocks to send; false when there are none, or when a record could not be
+// built (error 4 "Request record error (...)" set, and the next call builds anew).
+bool comm_requester_blocks(comm_anchor* anchor, const char* names);
+// The collector files the request record `req` (taken over) in its chain: a block that
+// holds the same request gets one more reply pipe (anchor->ulv_pipe) and `req` is freed,
+// else a new block with the record's cursor name does. parm[] then points at the
+// block's parameters. Returns anchor->curs.
+curs_list* comm_file_request(comm_anchor* anchor, data_request* req);
+// Frees the chain and clears parm[] (whose entries pointed into the freed records).
+void comm_drop_requests(comm_anchor* anchor);
+// A "put" needs a collector's anchor: false with error 4 ("Invalid request type for
+// probe." for a requester, "Invalid IPC anchor for put request." otherwise) when not.
+bool comm_put_allowed(comm_anchor* anchor);
+
 // Allocates a zeroed anchor of the type with both descriptors closed (-1).
 comm_anchor* comm_new_anchor(char type);
 // Frees the chain and the anchor (no transport work).

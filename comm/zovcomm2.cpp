@@ -12,7 +12,6 @@
 #include "comm/share_comm_object.h"
 #include "comm/zovcomm.h"
 #include "runtime/alloc.h"
-#include "runtime/cmdline.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
@@ -28,8 +27,6 @@ constexpr int kAnswerAttempts = 5;
 constexpr long kResetAfter = 180;
 // Seconds the collector waits for the reader of the previous answer per chunk.
 constexpr int kPutTimeout = 10;
-
-const char* const kWords[] = {"init", "initc", "get", "put", "term", "shut", "initsm", nullptr};
 
 bool objects_present() {
     return g_pCommObjectRequest && g_pCommObjectData && g_pCommObjectRequest->IsGood() &&
@@ -73,8 +70,7 @@ std::list<std::string> record_parms(const data_request* req) {
 curs_list* get_probe_reqs(comm_anchor* anchor) {
     if (u_trace_on(5)) PRINT('t', "ush0400", "Entering: get_probe_reqs\n");
     anchor->return_code = 0;
-    free_cursor_blocks(anchor);
-    for (char*& p : anchor->parm) p = nullptr;  // they pointed into the freed records
+    comm_drop_requests(anchor);
     if (!require_objects(anchor)) return nullptr;
     std::string name, unique, data;
     std::list<std::string> params;
@@ -101,45 +97,7 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
         SetError(-1, anchor);
         return nullptr;
     }
-    curs_list* block = scan_cursor_blocks(anchor, req);
-    if (block) {
-        U_FREE(req);
-    } else {
-        block = get_cursor_block(anchor);
-        memcpy(block->cursor, name.data(), static_cast<size_t>(name_len));
-        block->cursor[name_len] = '\0';
-        block->rows = 0;
-        block->len = 0;
-        block->pipe_buf = req;
-    }
-    comm_request_point_parms(block->pipe_buf, anchor->parm);
-    add_reply_pipe(block, anchor->ulv_pipe);
-    return anchor->curs;
-}
-
-// (Re)builds the requester's blocks for the name text; 0, or 1 with the error set.
-int build_blocks(comm_anchor* anchor, const char* names) {
-    snprintf(anchor->prev_curs, sizeof anchor->prev_curs, "%s", names);
-    free_cursor_blocks(anchor);
-    const char* p = names;
-    for (;;) {
-        while (*p == ' ' || *p == ',') p++;
-        char name[COMM_CURSOR_MAX + 1];
-        const int n = get_curs_name(p, name);
-        if (n == 0) break;
-        p += n;
-        curs_list* block = get_cursor_block(anchor);
-        memcpy(block->cursor, name, sizeof block->cursor);
-        block->pipe_buf = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
-        const char* why = "";
-        if (comm_request_encode(name, n, anchor->ulv_pipe, anchor->parm, block->pipe_buf, &why) !=
-            0) {
-            comm_set_error(anchor, 4, "Request record error (%s). Cursor=%s", why, name);
-            anchor->prev_curs[0] = '\0';  // rebuild next time
-            return 1;
-        }
-    }
-    return 0;
+    return comm_file_request(anchor, req);
 }
 
 int send_a_request(comm_anchor* anchor, curs_list* block, std::string& unique) {
@@ -168,11 +126,7 @@ int send_a_request(comm_anchor* anchor, curs_list* block, std::string& unique) {
 }
 
 curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
-    if (!names) names = "";
-    if (strcmp(names, anchor->prev_curs) != 0 || !anchor->curs) {
-        if (build_blocks(anchor, names) != 0) return nullptr;
-    }
-    if (!anchor->curs) return nullptr;
+    if (!comm_requester_blocks(anchor, names)) return nullptr;
     if (!require_objects(anchor)) return nullptr;
     const long start = static_cast<long>(u_time_now());
     std::vector<std::string> uniques;
@@ -249,14 +203,7 @@ curs_list* get_request(comm_anchor* anchor, const char* names) {
 }
 
 curs_list* put_request(comm_anchor* anchor) {
-    if (anchor->type == 'P') {
-        comm_set_error(anchor, 4, "Invalid request type for probe.");
-        return anchor->curs;
-    }
-    if (anchor->type != 'C') {
-        comm_set_error(anchor, 4, "Invalid IPC anchor for put request.");
-        return anchor->curs;
-    }
+    if (!comm_put_allowed(anchor)) return anchor->curs;
     if (!require_objects(anchor)) return anchor->curs;
     for (curs_list* b = anchor->curs; b; b = b->next) {
         for (pipe_list* p = b->pipe; p; p = p->next) {
@@ -270,8 +217,7 @@ curs_list* put_request(comm_anchor* anchor) {
             }
         }
     }
-    free_cursor_blocks(anchor);
-    for (char*& p : anchor->parm) p = nullptr;
+    comm_drop_requests(anchor);
     if (u_trace_on(5)) {
         PRINT('t', "com2010", "put_request() %8s pipe=%s\n", anchor->prev_curs, anchor->ulv_pipe);
     }
@@ -296,7 +242,7 @@ void SetError(int result, comm_anchor* anchor) {
 }
 
 void* zovcomm2(const char* word, comm_anchor* anchor, const char* names) {
-    const int code = word && *word ? u_test_word(word, kWords, 7, 0) : 0;
+    const int code = zovcomm_code_of(word);
     switch (code) {
         case ZOVCOMM_INIT:
             return init_probe();
