@@ -47,20 +47,13 @@ void fill_answer(comm_anchor* a, curs_list* b) {
 // Forks a collector that serves `requests` requests (or runs 15 seconds) and ends. It
 // reports its readiness through a plain pipe once its collector pipe is open.
 pid_t start_collector(int requests) {
-    int ready[2];
-    if (pipe(ready) != 0) return -1;
+    ReadySignal ready;
+    if (!ready.ok()) return -1;
     pid_t pid = fork();
-    if (pid != 0) {
-        close(ready[1]);
-        char c;
-        if (read(ready[0], &c, 1) != 1) pid = -1;
-        close(ready[0]);
-        return pid;
-    }
-    close(ready[0]);
+    if (pid != 0) return ready.wait() ? pid : -1;
     auto* a = static_cast<comm_anchor*>(zovcomm("initc"));
     if (!a) _exit(2);
-    if (write(ready[1], "r", 1) != 1) _exit(3);
+    if (!ready.signal()) _exit(3);
     int served = 0;
     for (int turn = 0; served < requests && turn < 1500; turn++) {
         auto* chain = static_cast<curs_list*>(zovcomm("get", a, nullptr));
@@ -75,12 +68,6 @@ pid_t start_collector(int requests) {
     }
     zovcomm("term", a);
     _exit(served == requests ? 0 : 5);
-}
-
-int wait_child(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
 std::string row_of(curs_list* b, int i) { return std::string(b->data + i * b->len, b->len); }
@@ -133,7 +120,7 @@ TEST_F(Exchange, EachBlockGetsItsOwnRowsAndZeroRowsAreAnAnswer) {
     EXPECT_EQ(row_of(chain, 0), "parm1       ");
 
     EXPECT_EQ(zovcomm("term", a), nullptr);
-    EXPECT_EQ(wait_child(pid), 0);
+    EXPECT_EQ(child_status(pid), 0);
 }
 
 TEST_F(Exchange, AfterATimeOutTheNextRequestGetsItsOwnAnswer) {
@@ -155,25 +142,18 @@ TEST_F(Exchange, AfterATimeOutTheNextRequestGetsItsOwnAnswer) {
     EXPECT_NE(first_pipe, a->ulv_pipe);  // a late answer cannot reach the new pipe
 
     EXPECT_EQ(zovcomm("term", a), nullptr);
-    EXPECT_EQ(wait_child(pid), 0);
+    EXPECT_EQ(child_status(pid), 0);
 }
 
 // A collector of raw bytes: takes one request and answers with the given header bytes.
 pid_t start_raw_collector(const std::string& pipe_name, const stream_header& h) {
-    int ready[2];
-    if (pipe(ready) != 0) return -1;
+    ReadySignal ready;
+    if (!ready.ok()) return -1;
     pid_t pid = fork();
-    if (pid != 0) {
-        close(ready[1]);
-        char c;
-        if (read(ready[0], &c, 1) != 1) pid = -1;
-        close(ready[0]);
-        return pid;
-    }
-    close(ready[0]);
+    if (pid != 0) return ready.wait() ? pid : -1;
     if (mkfifo(pipe_name.c_str(), 0600) != 0) _exit(2);
     int fd = open(pipe_name.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0 || write(ready[1], "r", 1) != 1) _exit(3);
+    if (fd < 0 || !ready.signal()) _exit(3);
     data_request req{};
     struct pollfd p {
         fd, POLLIN, 0
@@ -200,7 +180,7 @@ TEST_F(Exchange, AnImpossibleAnswerHeaderIsRefused) {
         EXPECT_EQ(a->return_code, 4) << h.rows << "x" << h.len;
         EXPECT_EQ(a->return_msg, "Pipe read error. Pipe=" + std::string(a->ulv_pipe));
         zovcomm("term", a);
-        EXPECT_EQ(wait_child(pid), 0);
+        EXPECT_EQ(child_status(pid), 0);
     }
 }
 

@@ -3,7 +3,6 @@
 // the id file; when the test ends none of them may be left, and any that is gets removed.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
@@ -18,6 +17,7 @@
 #include "comm/comm_object.h"
 #include "comm/ipc_idfile.h"
 #include "comm/share_comm_object.h"
+#include "comm/tests/test_support.h"
 #include "comm/zovcomm.h"
 #include "comm/zovcomm2.h"
 #include "runtime/env.h"
@@ -37,18 +37,11 @@ inline bool sem_exists(int id) {
 class ShmFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zovshm_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         saved_ = env_vars;
-        env_vars.coll_home = dir_.data();  // the configuration counts as read
-        env_vars.localtmpdir = dir_.data();
-        env_vars.tmpdir = dir_.data();
-        env_vars.useshm = nullptr;  // shared memory
-        env_vars.serverid = server_.data();
-        env_vars.db_type = db_.data();
-        env_vars.hostname = host_.data();
         saved_wait_ = wait_timeout;
+        dir_ = make_test_dir("/tmp/zovshm_test_XXXXXX");
+        ASSERT_NE(dir_, "");
+        use_test_config(dir_.data(), nullptr);  // shared memory
         wait_timeout = 3;
         zovcomm_locked = 0;
     }
@@ -72,8 +65,7 @@ class ShmFixture : public ::testing::Test {
             EXPECT_FALSE(sem_exists(id)) << "semaphore set " << id << " left behind";
             if (sem_exists(id)) semctl(id, 0, IPC_RMID);
         }
-        for (const auto& e : entries()) unlink((dir_ + "/" + e).c_str());
-        rmdir(dir_.c_str());
+        remove_test_dir(dir_);
         env_vars = saved_;
         wait_timeout = saved_wait_;
         u_platform_reset();
@@ -105,36 +97,21 @@ class ShmFixture : public ::testing::Test {
     }
     // The child's exit status (100 + signal when killed), -1 when it is not ours.
     int wait_child(pid_t pid) {
-        int status = 0;
-        if (waitpid(pid, &status, 0) != pid) return -1;
+        const int status = child_status(pid);
+        if (status == -1) return -1;
         for (auto it = children_.begin(); it != children_.end(); ++it) {
             if (*it == pid) {
                 children_.erase(it);
                 break;
             }
         }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-    }
-
-    std::vector<std::string> entries() const {
-        std::vector<std::string> out;
-        if (DIR* d = opendir(dir_.c_str())) {
-            while (dirent* e = readdir(d)) {
-                std::string n = e->d_name;
-                if (n != "." && n != "..") out.push_back(n);
-            }
-            closedir(d);
-        }
-        return out;
+        return status;
     }
 
     // The id file of this configuration: dir/host_ZEM100 without Z_server_base.
     std::string idfile() const { return dir_ + "/h1_EM100_SRV1_SRV1_ZEM100_h1"; }
 
     std::string dir_;
-    std::string server_ = "SRV1";
-    std::string db_ = "ZEM100";
-    std::string host_ = "h1";
     ENV_VARS saved_{};
     int saved_wait_ = 0;
     std::set<int> shm_ids_, sem_ids_;

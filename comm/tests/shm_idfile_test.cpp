@@ -44,24 +44,21 @@ class ShmIdFile : public ShmFixture {
     // A child that sets up and then waits (holding the objects) until `release` is
     // written to; it ends with "shut" semantics (destroy) unless `crash`.
     pid_t holder(int* release_fd, bool crash) {
-        int go[2], ready[2];
+        int go[2];
         EXPECT_EQ(pipe(go), 0);
-        EXPECT_EQ(pipe(ready), 0);
+        ReadySignal ready;
+        EXPECT_TRUE(ready.ok());
         pid_t pid = spawn([&] {
             close(go[1]);
-            close(ready[0]);
             if (InitShare("SRV1", nullptr) != 0) return 1;
-            if (write(ready[1], "r", 1) != 1) return 2;
+            if (!ready.signal()) return 2;
             char c;
             if (read(go[0], &c, 1) != 1) return 3;
             if (!crash) DestroyShareCommObject();
             return 0;
         });
         close(go[0]);
-        close(ready[1]);
-        char c = 0;
-        EXPECT_EQ(read(ready[0], &c, 1), 1);
-        close(ready[0]);
+        EXPECT_TRUE(ready.wait());
         *release_fd = go[1];
         return pid;
     }

@@ -46,14 +46,13 @@ class ShmZovcomm : public ShmFixture {
     // Starts the collector stub, which serves `requests` requests and then ends with
     // "term" and "shut"; returns once its objects are set up.
     void start_collector(int requests) {
-        int ready[2];
-        ASSERT_EQ(pipe(ready), 0);
+        ReadySignal ready;
+        ASSERT_TRUE(ready.ok());
         collector_ = spawn([&] {
-            close(ready[0]);
             zovcomm("initsm");
             auto* a = static_cast<comm_anchor*>(zovcomm("initc"));
             if (!a) return 2;
-            if (write(ready[1], "r", 1) != 1) return 3;
+            if (!ready.signal()) return 3;
             int served = 0;
             for (int turn = 0; served < requests && turn < 20; turn++) {
                 auto* chain = static_cast<curs_list*>(zovcomm("get", a, nullptr));
@@ -76,10 +75,7 @@ class ShmZovcomm : public ShmFixture {
             zovcomm("shut", static_cast<comm_anchor*>(nullptr));
             return served == requests ? 0 : 6;
         });
-        close(ready[1]);
-        char c = 0;
-        ASSERT_EQ(read(ready[0], &c, 1), 1);
-        close(ready[0]);
+        ASSERT_TRUE(ready.wait());
     }
     comm_anchor* requester() {
         zovcomm("initsm");

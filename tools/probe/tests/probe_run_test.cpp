@@ -1,5 +1,4 @@
 // The zovprobe program against a stub collector (initc, get, put) in a child process.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -13,15 +12,13 @@
 #include <vector>
 
 #include "comm/pipe_transport.h"
+#include "comm/tests/test_support.h"
 #include "comm/zovcomm.h"
 #include "defs/cursor.h"
 #include "defs/cursor_status.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
-
-#ifndef ZOVPROBE_PATH
-#error "ZOVPROBE_PATH must name the zovprobe program"
-#endif
+#include "tools/probe/tests/probe_exec.h"
 
 namespace {
 
@@ -63,50 +60,32 @@ void answer(comm_anchor* a, curs_list* b) {
 class ProbeRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zovprobe_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        dir_ = make_test_dir("/tmp/zovprobe_test_XXXXXX");
+        ASSERT_NE(dir_, "");
     }
     void TearDown() override {
         if (stub_ > 0) {
             kill(stub_, SIGTERM);
             waitpid(stub_, nullptr, 0);
         }
-        EXPECT_EQ(files(), std::vector<std::string>{}) << "files left in " << dir_;
-        for (const auto& f : files()) unlink((dir_ + "/" + f).c_str());
-        rmdir(dir_.c_str());
-    }
-
-    std::vector<std::string> files() const {
-        std::vector<std::string> out;
-        if (DIR* d = opendir(dir_.c_str())) {
-            while (dirent* e = readdir(d)) {
-                std::string n = e->d_name;
-                if (n != "." && n != "..") out.push_back(n);
-            }
-            closedir(d);
-        }
-        return out;
+        EXPECT_EQ(dir_entries(dir_), std::vector<std::string>{}) << "files left in " << dir_;
+        remove_test_dir(dir_);
     }
 
     // A collector child that serves `requests` requests, then ends with "term".
     void start_stub(int requests) {
-        int ready[2];
-        ASSERT_EQ(pipe(ready), 0);
+        ReadySignal ready;
+        ASSERT_TRUE(ready.ok());
         stub_ = fork();
         ASSERT_GE(stub_, 0);
         if (stub_ == 0) {
-            close(ready[0]);
-            static std::string dir = dir_;
-            env_vars.localtmpdir = dir.data();
-            env_vars.useshm = const_cast<char*>("0");
-            env_vars.serverid = const_cast<char*>("SRV1");
-            env_vars.db_type = const_cast<char*>("ZEM100");
+            static char pipes[] = "0";
+            use_test_config(dir_.data(), pipes);
             comm_pipe_reset_names();
             wait_timeout = 5;
             auto* a = static_cast<comm_anchor*>(zovcomm("initc"));
             if (!a) _exit(2);
-            if (write(ready[1], "r", 1) != 1) _exit(3);
+            if (!ready.signal()) _exit(3);
             int served = 0;
             for (int turn = 0; served < requests && turn < 2000; turn++) {
                 auto* chain = static_cast<curs_list*>(zovcomm("get", a, nullptr));
@@ -121,17 +100,13 @@ class ProbeRun : public ::testing::Test {
             zovcomm("term", a);
             _exit(served == requests ? 0 : 5);
         }
-        close(ready[1]);
-        char c;
-        ASSERT_EQ(read(ready[0], &c, 1), 1);
-        close(ready[0]);
+        ASSERT_TRUE(ready.wait());
     }
 
     int stub_status() {
-        int status = 0;
-        if (waitpid(stub_, &status, 0) != stub_) return -1;
-        stub_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+        const int status = child_status(stub_);
+        if (status != -1) stub_ = 0;
+        return status;
     }
 
     // Starts zovprobe with the words; its standard output is read through out_fd_.
@@ -142,30 +117,10 @@ class ProbeRun : public ::testing::Test {
         probe_ = fork();
         ASSERT_GE(probe_, 0);
         if (probe_ == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            close(out[1]);
-            std::vector<std::string> env = {"COLL_SERVERID=SRV1",
-                                            "COLL_VERSION=ZEM100",
-                                            "COLL_HOSTNAME=h1",
-                                            "WAIT_TIMEOUT=" + wait_,
-                                            "TZ=UTC",
-                                            "LC_ALL=C"};
+            std::vector<std::string> env = {"WAIT_TIMEOUT=" + wait_};
             if (useshm) env.push_back(std::string("COLL_USESHM=") + useshm);
             if (env_prefix) env.push_back("COLL_PREFIX=" + dir_);
-            for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "HOME"}) {
-                if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
-            }
-            std::vector<char*> envp;
-            for (auto& e : env) envp.push_back(e.data());
-            envp.push_back(nullptr);
-            std::vector<std::string> args = {"zovprobe"};
-            args.insert(args.end(), words.begin(), words.end());
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execve(ZOVPROBE_PATH, argv.data(), envp.data());
-            _exit(127);
+            exec_probe(words, env, out);
         }
         close(out[1]);
         out_fd_ = out[0];
@@ -195,9 +150,7 @@ class ProbeRun : public ::testing::Test {
     int finish_probe() {
         read_until("");
         close(out_fd_);
-        int status = 0;
-        if (waitpid(probe_, &status, 0) != probe_) return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+        return child_status(probe_);
     }
 
     int run_probe(const std::vector<std::string>& words, const char* useshm = "0",
