@@ -123,6 +123,37 @@ int check_lex_bl(const char* text, const char* cursor_name, B_TYPE kind, lex_blo
     return 0;
 }
 
+namespace {
+
+// True when `block` already holds, or the store gives back, the parse of this text for
+// this cursor; otherwise `block` holds only the text, cursor and kind, ready to parse.
+// A stored parse that cannot be read back is reported under `stale_id` and parsed again.
+bool reuse_parsed(const char* text, const char* cursor_name, B_TYPE kind, lex_block* block,
+                  const char* stale_id) {
+    if (check_lex_bl(text, cursor_name, kind, block)) return true;
+    *block = {const_cast<char*>(text), 0, cursor_name, kind, nullptr, 0, nullptr, nullptr};
+    switch (find_lex_block(block)) {
+        case 1:
+            return true;
+        case 2:
+            PRINT('w', stale_id, "Error trying to get a parsed expression: will parse again\n");
+            break;
+        default:
+            break;
+    }
+    return false;
+}
+
+// Keeps a fresh parse in the store; a store that refuses it ends the select.
+void store_parsed(lex_block* block, const char* failed_id) {
+    if (store_lex_block(block) != 0) {
+        PRINT('s', failed_id, "Can not store a lexed block: quitting\n");
+        select_quitting();
+    }
+}
+
+}  // namespace
+
 int ed_parse_sel_list(const char* select_list, const char* cursor_name, lex_block* block) {
     verify_term_tb_anchor();
     if (!select_list || std::strchr(select_list, ';') || text_too_long(select_list)) {
@@ -130,17 +161,7 @@ int ed_parse_sel_list(const char* select_list, const char* cursor_name, lex_bloc
         PRINT('e', "SEL0131", "Invalid select list %.64s\n", select_list ? select_list : "");
         return 1;
     }
-    if (check_lex_bl(select_list, cursor_name, B_COLS, block)) return 0;
-    *block = {const_cast<char*>(select_list), 0, cursor_name, B_COLS, nullptr, 0, nullptr, nullptr};
-    switch (find_lex_block(block)) {
-        case 1:
-            return 0;
-        case 2:
-            PRINT('w', "SEL0130", "Error trying to get a parsed expression: will parse again\n");
-            break;
-        default:
-            break;
-    }
+    if (reuse_parsed(select_list, cursor_name, B_COLS, block, "SEL0130")) return 0;
     const size_t n = std::strlen(select_list);
     auto* text = static_cast<char*>(U_MALLOC(n + sizeof row_func_arg));
     std::memcpy(text, select_list, n);
@@ -166,10 +187,7 @@ int ed_parse_sel_list(const char* select_list, const char* cursor_name, lex_bloc
               cursor_name, B_COLS,
               rpn,         static_cast<int>(sizeof(LEXEME)) * (count + 2),
               nullptr,     get_active_term_tb_anchor()};
-    if (store_lex_block(block) != 0) {
-        PRINT('s', "SEL0138", "Can not store a lexed block: quitting\n");
-        select_quitting();
-    }
+    store_parsed(block, "SEL0138");
     return 0;
 }
 
@@ -179,17 +197,7 @@ int parse_where(const char* where, const char* cursor_name, lex_block* block) {
         PRINT('e', "SEL0141", "Invalid condition %.64s\n", where);
         return 1;
     }
-    if (check_lex_bl(where, cursor_name, B_COND, block)) return 0;
-    *block = {const_cast<char*>(where), 0, cursor_name, B_COND, nullptr, 0, nullptr, nullptr};
-    switch (find_lex_block(block)) {
-        case 1:
-            return 0;
-        case 2:
-            PRINT('w', "SEL0144", "Error trying to get a parsed expression: will parse again\n");
-            break;
-        default:
-            break;
-    }
+    if (reuse_parsed(where, cursor_name, B_COND, block, "SEL0144")) return 0;
     const char* p = where;
     LEXEME* rpn = parse_expression(&p);
     if (!rpn) {
@@ -200,10 +208,7 @@ int parse_where(const char* where, const char* cursor_name, lex_block* block) {
     *block = {
         const_cast<char*>(where),   0, cursor_name, B_COND, rpn, calculate_rpn_len(rpn), nullptr,
         get_active_term_tb_anchor()};
-    if (store_lex_block(block) != 0) {
-        PRINT('s', "SEL0147", "Can not store a lexed block: quitting\n");
-        select_quitting();
-    }
+    store_parsed(block, "SEL0147");
     return 0;
 }
 

@@ -38,6 +38,34 @@ int32_t effective_type(const TERM_TABLE* e) {
     return e->data_type;
 }
 
+// The number an element holds, for a numeric target: 2 with *i set, 3 with *d set, or 0
+// after reporting a text that is no number (`text_id`) or a type that holds none (`type_id`).
+int32_t element_value(const TERM_TABLE* e, int32_t* i, double* d, const char* text_id,
+                      const char* type_id) {
+    switch (effective_type(e)) {
+        case DT_CHAR: {
+            const int32_t type = e->value ? element_number(e, i, d) : 0;
+            if (type == 0)
+                PRINT('e', text_id, "Value of %s can not be converted into number\n",
+                      e->value ? e->value : "");
+            return type;
+        }
+        case DT_INT:
+            *i = e->int_val;
+            return 2;
+        case DT_DOUBLE:
+            if (e->num_type == 2) {
+                *i = e->int_val;
+                return 2;
+            }
+            *d = e->dbl_val;
+            return 3;
+        default:
+            PRINT('e', type_id, "Invalid data type\n");
+            return 0;
+    }
+}
+
 }  // namespace
 
 int dispose_result(TERM_TABLE** holder, void* target, int target_type) {
@@ -59,56 +87,19 @@ int dispose_result(TERM_TABLE** holder, void* target, int target_type) {
             }
             *static_cast<char**>(target) = e->value;
             break;
-        case SEL_TARGET_INT:
-            switch (effective_type(e)) {
-                case DT_CHAR: {
-                    const int32_t type = e->value ? element_number(e, &i, &d) : 0;
-                    if (type == 0) {
-                        PRINT('e', "SEL0630", "Value of %s can not be converted into number\n",
-                              e->value ? e->value : "");
-                        return 1;
-                    }
-                    *static_cast<int32_t*>(target) = type == 2 ? i : saturate_to_int(d);
-                    break;
-                }
-                case DT_INT:
-                    *static_cast<int32_t*>(target) = e->int_val;
-                    break;
-                case DT_DOUBLE:
-                    *static_cast<int32_t*>(target) =
-                        e->num_type == 2 ? e->int_val : saturate_to_int(e->dbl_val);
-                    break;
-                default:
-                    PRINT('e', "SEL0640", "Invalid data type\n");
-                    return 1;
-            }
+        case SEL_TARGET_INT: {
+            const int32_t type = element_value(e, &i, &d, "SEL0630", "SEL0640");
+            if (type == 0) return 1;
+            *static_cast<int32_t*>(target) = type == 2 ? i : saturate_to_int(d);
             break;
-        case SEL_TARGET_FLOAT:
-            switch (effective_type(e)) {
-                case DT_CHAR: {
-                    const int32_t type = e->value ? element_number(e, &i, &d) : 0;
-                    if (type == 0) {
-                        PRINT('e', "SEL0650", "Value of %s can not be converted into number\n",
-                              e->value ? e->value : "");
-                        return 1;
-                    }
-                    *static_cast<float*>(target) =
-                        type == 2 ? static_cast<float>(i) : static_cast<float>(d);
-                    break;
-                }
-                case DT_INT:
-                    *static_cast<float*>(target) = static_cast<float>(e->int_val);
-                    break;
-                case DT_DOUBLE:
-                    *static_cast<float*>(target) = e->num_type == 2
-                                                       ? static_cast<float>(e->int_val)
-                                                       : static_cast<float>(e->dbl_val);
-                    break;
-                default:
-                    PRINT('e', "SEL0660", "Invalid data type\n");
-                    return 1;
-            }
+        }
+        case SEL_TARGET_FLOAT: {
+            const int32_t type = element_value(e, &i, &d, "SEL0650", "SEL0660");
+            if (type == 0) return 1;
+            *static_cast<float*>(target) =
+                type == 2 ? static_cast<float>(i) : static_cast<float>(d);
             break;
+        }
         case SEL_TARGET_CREATE:
         case SEL_TARGET_INSERT:
             break;

@@ -7,21 +7,16 @@
 #include "runtime/msg.h"
 #include "runtime/platform.h"
 
-namespace {
-
-// Read once, with the system's getenv: u_getenv allocates.
-int zero_mem() {
-    static const int value = [] {
+bool u_zero_mem() {
+    static const bool value = [] {
         const char* v = std::getenv("COLL_ZEROMEM");
-        if (!v) return 0;
+        if (!v) return false;
         char* end = nullptr;
         long n = std::strtol(v, &end, 10);
-        return (end != v && n == 1) ? 1 : 0;
+        return end != v && n == 1;
     }();
     return value;
 }
-
-}  // namespace
 
 void* u_malloc(long size, const char* file, int line, const char* what) {
     // The size is checked before rounding, so a huge or negative request cannot wrap
@@ -30,7 +25,7 @@ void* u_malloc(long size, const char* file, int line, const char* what) {
     if (size >= 0 && size <= std::numeric_limits<long>::max() - 32) {
         long rounded = u_alloc_rounded(size);
         p = std::malloc(static_cast<size_t>(rounded));
-        if (p && zero_mem() == 1) std::memset(p, 0, static_cast<size_t>(rounded));
+        if (p && u_zero_mem()) std::memset(p, 0, static_cast<size_t>(rounded));
     }
     if (!p) {
         u_msg(nullptr, __FILE__, __LINE__, "s", "utm5400",

@@ -10,6 +10,10 @@
 // Rounded size of a request of n bytes: ((n + 19) / 16) * 16. Only for 0 <= n.
 constexpr long u_alloc_rounded(long n) { return ((n + 19) / 16) * 16; }
 
+// True when COLL_ZEROMEM is 1: every new block is then zero-filled. Read once, on first
+// use, with the system's getenv (u_getenv allocates); both allocators share this reading.
+bool u_zero_mem();
+
 // Returns a new block of at least `size` bytes; never null. A negative or unobtainable
 // size writes "utm5400" naming the caller and ends the program with status 4.
 void* u_malloc(long size, const char* file, int line, const char* what);

@@ -12,18 +12,6 @@
 
 namespace {
 
-// This allocator's own reading of COLL_ZEROMEM, fixed on first use.
-int zero_mem() {
-    static const int value = [] {
-        const char* v = std::getenv("COLL_ZEROMEM");
-        if (!v) return 0;
-        char* end = nullptr;
-        long n = std::strtol(v, &end, 10);
-        return (end != v && n == 1) ? 1 : 0;
-    }();
-    return value;
-}
-
 FILE* memout = nullptr;  // the dump stream: null until the first dump, then stderr
 
 unsigned addr(const void* p) {
@@ -69,7 +57,7 @@ void* u2_malloc(int32_t size, int32_t* actual, int opt) {
         act = u_alloc_rounded(size);
     auto* block = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(act ? act : 1)));
     if (!block) return nullptr;
-    if ((opt & U2_ZERO) || zero_mem() == 1) std::memset(block, 0, static_cast<size_t>(size));
+    if ((opt & U2_ZERO) || u_zero_mem()) std::memset(block, 0, static_cast<size_t>(size));
     if (!(opt & U2_NOGUARD)) std::memset(block + size, tracememuc, static_cast<size_t>(act - size));
     if (actual) *actual = static_cast<int32_t>(act);
     return block;

@@ -78,6 +78,47 @@ void set_prefix(const char* id) {
 }
 
 // Header of a u_msg line (without the collector name).
+// What a message type letter (already upper-case) does to the line, the same for u_msg and
+// PRINT: the letter shown in the header, a time stamp, a flush, an echo to the terminal.
+// '@' and '-' are handled by each caller.
+struct TypeEffect {
+    char letter;
+    bool time = false;
+    bool flush = false;
+    bool echo = false;
+};
+
+TypeEffect type_effect(char type) {
+    TypeEffect e{type};
+    switch (type) {
+        case 'H':
+            e.letter = 'T';
+            e.time = true;
+            e.flush = true;
+            break;
+        case 'T':
+            e.time = true;
+            e.flush = true;
+            break;
+        case 'I':
+        case 'W':
+            break;
+        case 'E':
+        case 'S':
+            e.flush = true;
+            e.echo = true;
+            break;
+        case 'A':
+            e.echo = true;
+            e.letter = 'I';
+            break;
+        default:
+            e.echo = true;
+            break;
+    }
+    return e;
+}
+
 struct MsgHeader {
     bool on = true;
     bool time = false;
@@ -206,38 +247,24 @@ int u_msg(const char* coll_name, const char* source_file, int line, const char* 
     }
     h.letter = type;
     switch (type) {
-        case 'H':
-            // Its trace level was tested on entry, unless the type came from a ready text.
-            if (ready_body && !u_trace_on(std::isdigit(uc(*rest)) ? std::atoi(rest) : 0)) return 1;
-            h.letter = 'T';
-            h.time = true;
-            flush = true;
-            break;
-        case 'T':
-            h.time = true;
-            flush = true;
-            break;
-        case 'I':
-        case 'W':
-            break;
-        case 'E':
-        case 'S':
-            flush = true;
-            echo = true;
-            break;
-        case 'A':
-            echo = true;
-            h.letter = 'I';
-            break;
         case '@':
             set_prefix(id);
             return 0;
         case '-':
             h.on = false;
             break;
-        default:
-            echo = true;
+        case 'H':
+            // Its trace level was tested on entry, unless the type came from a ready text.
+            if (ready_body && !u_trace_on(std::isdigit(uc(*rest)) ? std::atoi(rest) : 0)) return 1;
+            [[fallthrough]];
+        default: {
+            TypeEffect e = type_effect(type);
+            h.letter = e.letter;
+            h.time = e.time;
+            flush = e.flush;
+            echo = e.echo;
             break;
+        }
     }
     for (const char* o = rest; *o; ++o) {
         switch (*o) {
@@ -323,34 +350,19 @@ int PRINT(char type, const char* tag, const char* format, ...) {
     bool echo = false;
     char letter = t;
     switch (t) {
-        case 'H':  // its trace level was tested on entry
-            letter = 'T';
-            flush = true;
-            break;
-        case 'T':
-            flush = true;
-            break;
-        case 'I':
-        case 'W':
-            break;
-        case 'E':
-        case 'S':
-            flush = true;
-            echo = true;
-            break;
-        case 'A':
-            echo = true;
-            letter = 'I';
-            break;
         case '@':
             set_prefix(tag);
             return 0;
         case '-':
             header_on = false;
             break;
-        default:
-            echo = true;
+        default: {  // 'H': its trace level was tested on entry
+            TypeEffect e = type_effect(t);
+            letter = e.letter;
+            flush = e.flush;
+            echo = e.echo;
             break;
+        }
     }
 
     char body[kPrintBody];

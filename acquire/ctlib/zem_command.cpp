@@ -54,69 +54,62 @@ int finish(CS_COMMAND* cmd, int ok, bool stopped_early, CS_RETCODE last, const c
     return ok;
 }
 
-}  // namespace
-
-int zem_execute_cmd(CS_CONNECTION* conn, const char* text) {
-    static const RunnerIds ids{"yem0180", "yem0185", "yem0190", "yem0200"};
-    const char* fn = "zem_execute_cmd";
-    if (conn == nullptr) return 1;
+// Sends a language command and reads its results until the end, a failure or a result
+// `on_result(cmd, type)` refuses (false); CS_CMD_SUCCEED and CS_CMD_DONE pass by
+// themselves. The runner's result, or the failing code when the command could not be sent.
+template <class OnResult>
+int run_command(CS_CONNECTION* conn, const char* text, const char* fn, const RunnerIds& ids,
+                OnResult on_result) {
     CS_COMMAND* cmd = nullptr;
     CS_RETCODE rc = send_command(conn, text, &cmd, fn, ids);
     if (rc != CS_SUCCEED) return rc;
     int ok = 1;
     CS_INT type = 0;
     while (ok == 1 && (rc = ct_results(cmd, &type)) == CS_SUCCEED) {
-        switch (type) {
-            case CS_CMD_SUCCEED:
-            case CS_CMD_DONE:
-                break;
-            case CS_STATUS_RESULT:
-                // A procedure's return status is no failure: it is discarded.
-                if (ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT) != CS_SUCCEED) {
-                    PRINT('e', "yem0195", "zem_execute_cmd: ct_cancel() failed\n");
-                    ok = 0;
-                }
-                break;
-            default:  // CS_CMD_FAIL, rows, parameters, compute, message and format results
-                ok = 0;
-                break;
-        }
+        if (type == CS_CMD_SUCCEED || type == CS_CMD_DONE) continue;
+        if (!on_result(cmd, type)) ok = 0;
     }
     return finish(cmd, ok, ok == 0 && rc == CS_SUCCEED, rc, fn, ids);
 }
 
+}  // namespace
+
+int zem_execute_cmd(CS_CONNECTION* conn, const char* text) {
+    static const RunnerIds ids{"yem0180", "yem0185", "yem0190", "yem0200"};
+    if (conn == nullptr) return 1;
+    return run_command(conn, text, "zem_execute_cmd", ids, [](CS_COMMAND* cmd, CS_INT type) {
+        // CS_CMD_FAIL, rows, parameters, compute, message and format results end the run.
+        if (type != CS_STATUS_RESULT) return false;
+        // A procedure's return status is no failure: it is discarded.
+        if (ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT) != CS_SUCCEED) {
+            PRINT('e', "yem0195", "zem_execute_cmd: ct_cancel() failed\n");
+            return false;
+        }
+        return true;
+    });
+}
+
 int zem_execute_cmd_show(CS_CONNECTION* conn, const char* text) {
     static const RunnerIds ids{"yem0182", "yem0187", "yem0192", "yem0202"};
-    const char* fn = "zem_execute_cmd_show";
     if (conn == nullptr) {
         PRINT('i', "yem0181", "zem_execute_cmd_show: connection not established\n");
         return 1;
     }
-    CS_COMMAND* cmd = nullptr;
-    CS_RETCODE rc = send_command(conn, text, &cmd, fn, ids);
-    if (rc != CS_SUCCEED) return rc;
-    int ok = 1;
-    CS_INT type = 0;
-    while (ok == 1 && (rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+    return run_command(conn, text, "zem_execute_cmd_show", ids, [](CS_COMMAND* cmd, CS_INT type) {
         switch (type) {
-            case CS_CMD_SUCCEED:
-            case CS_CMD_DONE:
-                break;
             case CS_ROW_RESULT:
                 if (zem_fetch_data(cmd) != CS_SUCCEED) {
                     PRINT('e', "yem0197", "zem_execute_cmd_show: fetch data failed\n");
-                    ok = 0;
+                    return false;
                 }
-                break;
+                return true;
             case CS_STATUS_RESULT:
                 ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
-                break;
+                return true;
             default:
-                ok = 0;
-                break;
+                return false;
         }
-    }
-    return finish(cmd, ok, ok == 0 && rc == CS_SUCCEED, rc, fn, ids);
+    });
 }
 
 int zem_use_db(CS_CONNECTION* conn, const char* name) {

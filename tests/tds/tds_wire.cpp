@@ -356,6 +356,21 @@ bool parse_datetime(const std::string& text, int32_t& days, uint32_t& ticks) {
     return true;
 }
 
+namespace {
+// The width of a value of this column: its fixed size, or for the variant `nullable` (whose
+// width the column declares) the declared one.
+int value_width(const ColumnFormat& col, uint8_t nullable) {
+    return col.type == nullable ? col.max_length : fixed_size(col.type);
+}
+
+// value_width, written in front of the value as its length byte for the `nullable` variant.
+int put_width(Bytes& b, const ColumnFormat& col, uint8_t nullable) {
+    int size = value_width(col, nullable);
+    if (col.type == nullable) put_u8(b, static_cast<uint8_t>(size));
+    return size;
+}
+}  // namespace
+
 bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::string& text,
                std::string& error) {
     if (is_null) {
@@ -403,14 +418,14 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
         case kInt4:
         case kInt8:
         case kIntN: {
-            int size = col.type == kIntN ? col.max_length : fixed_size(col.type);
+            int size = value_width(col, kIntN);
             long long lo = size == 1 ? 0 : size == 2 ? -32768 : size == 4 ? INT32_MIN : INT64_MIN;
             long long hi = size == 1 ? 255 : size == 2 ? 32767 : size == 4 ? INT32_MAX : INT64_MAX;
             if (!parse_long(text, lo, hi, iv)) {
                 error = "not an integer of " + std::to_string(size) + " bytes: " + text;
                 return false;
             }
-            if (col.type == kIntN) put_u8(b, static_cast<uint8_t>(size));
+            put_width(b, col, kIntN);
             auto u = static_cast<unsigned long long>(iv);
             for (int i = 0; i < size; ++i) put_u8(b, static_cast<uint8_t>((u >> (8 * i)) & 0xFF));
             return true;
@@ -422,8 +437,7 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
                 error = "not a number: " + text;
                 return false;
             }
-            int size = col.type == kFltN ? col.max_length : fixed_size(col.type);
-            if (col.type == kFltN) put_u8(b, static_cast<uint8_t>(size));
+            int size = put_width(b, col, kFltN);
             if (size == 4) {
                 float f = static_cast<float>(dv);
                 put_bytes(b, &f, 4);
@@ -441,8 +455,7 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
                 error = "not a date and time: " + text;
                 return false;
             }
-            int size = col.type == kDateTimeN ? col.max_length : fixed_size(col.type);
-            if (col.type == kDateTimeN) put_u8(b, static_cast<uint8_t>(size));
+            int size = put_width(b, col, kDateTimeN);
             if (size == 4) {
                 if (days < 0 || days > 65535) {
                     error = "out of the small date range: " + text;
@@ -463,8 +476,7 @@ bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::strin
                 error = "not an amount of money: " + text;
                 return false;
             }
-            int size = col.type == kMoneyN ? col.max_length : fixed_size(col.type);
-            if (col.type == kMoneyN) put_u8(b, static_cast<uint8_t>(size));
+            int size = put_width(b, col, kMoneyN);
             if (size == 4) {
                 if (iv < INT32_MIN || iv > INT32_MAX) {
                     error = "out of the small money range: " + text;
