@@ -26,8 +26,8 @@
 #include "defs/cursor_versions.h"
 #include "defs/dataset_file.h"
 #include "defs/distrib.h"
+#include "defs/parse_support.h"
 #include "defs/select_lists.h"
-#include "defs/statement_reader.h"
 #include "defs/tokenizer.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
@@ -118,9 +118,6 @@ enum : int {
     K_ENDIF = 59,
 };
 
-constexpr int shown_max = 255;
-int shown(int32_t n) { return std::min<int32_t>(n, shown_max); }
-
 bool tracing() { return u_trace_on(8); }
 
 // The state of one parse.
@@ -132,11 +129,6 @@ struct parse_state {
     int last_keyword = 0;
     int32_t pending[3] = {};  // pending Saturday, Sunday and Monday-to-Friday starts
 };
-
-void dashes(const char* id, int count) {
-    std::string line(static_cast<size_t>(count), '-');
-    PRINT('i', id, "%s\n", line.c_str());
-}
 
 // The decimal value of the leading digits of a word (0 when none), within int32.
 int32_t number_of(const char* word, int32_t len) {
@@ -694,11 +686,10 @@ bool close_block(parse_state& ps) {
 enum class open_result { ok, stop, duplicate };
 
 open_result open_block(parse_state& ps, char* end) {
-    int32_t n = get_word(this_start, end);
+    int32_t n = def_word(end, "pcc0460");
     // A missing or long name stops reading without the error flag: the missing end
     // statement is then reported as well.
     if (n < 0) {
-        PRINT('e', "pcc0460", "Parsing failed : %s\n", message);
         ps.error = true;
         return open_result::stop;
     }
@@ -751,9 +742,8 @@ bool statement_words(parse_state& ps, int code, char* end) {
     bool statement_error = false;
     int word_no = 1;
     for (;;) {
-        int32_t len = get_word(this_start, end);
+        int32_t len = def_word(end, "pcc0460");
         if (len < 0) {
-            PRINT('e', "pcc0460", "Parsing failed : %s\n", message);
             ps.error = true;
             return true;
         }
@@ -764,7 +754,7 @@ bool statement_words(parse_state& ps, int code, char* end) {
         this_start = word + len;
         if (flags & PW_HOSTVAR) {
             char host[256];
-            const size_t n = static_cast<size_t>(std::min<int32_t>(len, shown_max));
+            const size_t n = std::min(static_cast<size_t>(len), sizeof(host) - 1);
             std::memcpy(host, word, n);
             host[n] = '\0';
             if (add_column(host, ps.cur) == 0)
@@ -781,8 +771,7 @@ bool statement_words(parse_state& ps, int code, char* end) {
         ps.error = true;
         return true;
     }
-    if (parens != 0) {
-        PRINT('e', "pcc0725", "Parentheses do not balance\n");
+    if (!def_parens_balance("pcc0725")) {
         ps.error = true;
         return false;
     }
@@ -880,68 +869,56 @@ void edit_cursor_block(curs* c) {
 
 int parse_curs_file(FILE* input) {
     reset_version_parse_state();
-    char now[20];
-    form_time(now);
-    dashes("pcc0275", 51);
-    PRINT('i', "pcc0280", "-- Starting parse of COLLECT.CTL -- Time = %s\n", now);
-    dashes("pcc0285", 51);
+    def_banner("pcc0275", 51, "pcc0280", "-- Starting parse of COLLECT.CTL -- Time = ", "pcc0285",
+               51);
     if (cur_anchor != nullptr) del_curs();
 
     parse_state ps;
-    statement_reader r;
-    statement_reader_init(&r, input, "pcc0305", "pcc0306");
     bool duplicate = false;
-    for (;;) {
-        char* end = nullptr;
-        int rc = read_statement(&r, &end);
-        if (rc == 0) break;
-        if (rc < 0) {
-            ps.error = true;
-            continue;
-        }
-        int32_t n = get_word(this_start, end);
-        if (n < 0) {
-            PRINT('e', "pcc0310", "Parsing failed : %s\n", message);
-            ps.error = true;
-            break;
-        }
-        if (n == 0) continue;
-        const char* word = parse_word.text;
-        const int code = test_word(word, n);
-        if (code == 0) {
-            PRINT('e', "pcc0315", "Unknown keyword (%.*s)\n", shown(n), word);
-            ps.error = true;
-            break;
-        }
-        if (!ps.open && ps.top == nullptr) {
-            if (n != 6) {
-                PRINT('e', "pcc0320", "First word must be 'cursor'\n");
+    def_read_statements(
+        input, "pcc0305", "pcc0306",
+        [&](char* end) {
+            int32_t n = 0;
+            const int code = def_keyword(
+                end, [](const char* w, int32_t len) -> int { return test_word(w, len); }, "pcc0310",
+                "pcc0315", &n);
+            if (code == 0) return true;
+            if (code < 0) {
                 ps.error = true;
-                break;
+                return false;
             }
-            if (std::strncmp(word, "cursor", 6) != 0 && std::strncmp(word, "CURSOR", 6) != 0) {
-                PRINT('e', "pcc0325", "First word must be 'cursor'\n");
-                ps.error = true;
-                break;
+            const char* word = parse_word.text;
+            if (!ps.open && ps.top == nullptr) {
+                if (n != 6) {
+                    PRINT('e', "pcc0320", "First word must be 'cursor'\n");
+                    ps.error = true;
+                    return false;
+                }
+                if (std::strncmp(word, "cursor", 6) != 0 && std::strncmp(word, "CURSOR", 6) != 0) {
+                    PRINT('e', "pcc0325", "First word must be 'cursor'\n");
+                    ps.error = true;
+                    return false;
+                }
             }
-        }
-        ps.last_keyword = code;
-        this_start = parse_word.text + n;
-        if (code == K_CURSOR || code == K_END) {
-            if (ps.open && !close_block(ps)) break;
-            if (code == K_END) break;
-            open_result o = open_block(ps, end);
-            if (o == open_result::duplicate) {
-                duplicate = true;
-                break;
+            ps.last_keyword = code;
+            this_start = parse_word.text + n;
+            if (code == K_CURSOR || code == K_END) {
+                if (ps.open && !close_block(ps)) return false;
+                if (code == K_END) return false;
+                open_result o = open_block(ps, end);
+                if (o == open_result::duplicate) {
+                    duplicate = true;
+                    return false;
+                }
+                return o != open_result::stop;
             }
-            if (o == open_result::stop) break;
-            continue;
-        }
-        if (ps.error) continue;
-        if (!statement_words(ps, code, end)) break;
-    }
-    statement_reader_close(&r);
+            if (ps.error) return true;
+            return statement_words(ps, code, end);
+        },
+        [&] {
+            ps.error = true;
+            return true;
+        });
     if (duplicate) {
         reset_version_parse_state();
         return 1;
@@ -963,10 +940,7 @@ int parse_curs_file(FILE* input) {
         }
     }
 
-    form_time(now);
-    dashes("pcc0735", 42);
-    PRINT('i', "pcc0740", "--  Collector Parsing ended at %s\n", now);
-    dashes("pcc0745", 42);
+    def_banner("pcc0735", 42, "pcc0740", "--  Collector Parsing ended at ", "pcc0745", 42);
     if (ps.error) {
         PRINT('e', "pcc0755", "Parsing ended with errors\n");
         return 1;
@@ -984,9 +958,5 @@ int parse_curs_file(FILE* input) {
 
 int parse_curs() {
     if (stder == nullptr && u_openPRINTfile(nullptr) == nullptr) return 1;
-    FILE* input = u_openInputFile("coll");
-    if (input == nullptr) return 1;
-    int rc = parse_curs_file(input);
-    std::fclose(input);
-    return rc;
+    return def_parse_named("coll", parse_curs_file, 1);
 }

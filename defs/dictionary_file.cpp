@@ -17,22 +17,17 @@
 
 #include "collector/def_keywords.h"
 #include "collector/engine_globals.h"
-#include "collector/timebase.h"
 #include "defs/dictionary.h"
-#include "defs/statement_reader.h"
+#include "defs/parse_support.h"
 #include "defs/tokenizer.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"
-#include "runtime/tempnames.h"
 #include "runtime/trace.h"
 
 namespace {
 
 enum { DW_NAME = 1, DW_TYPE = 2, DW_INITIAL = 3, DW_NUMBER = 4, DW_END = 5 };
-
-constexpr int shown_max = 255;
-int shown(size_t n) { return static_cast<int>(std::min<size_t>(n, shown_max)); }
 
 struct dict_parse {
     dictionary* open = nullptr;          // the entry being read; not yet in the list
@@ -163,7 +158,7 @@ void rule_type(dict_parse& p, const char* value) {
         const char* open = std::strchr(value + 4, '(');
         if (open == nullptr) {
             PRINT('e', "pdc2140", "No length given for the data type %.*s\n",
-                  shown(std::strcspn(value, " ")), value);
+                  def_shown(static_cast<int64_t>(std::strcspn(value, " "))), value);
             p.failed = true;
             return;
         }
@@ -230,9 +225,8 @@ void close_entry(dict_parse& p) {
 
 // Opens an entry for the word that follows name (or end); no word ends the reading.
 void open_entry(dict_parse& p) {
-    int32_t n = get_word(this_start, p.end);
+    int32_t n = def_word(p.end, "pdc2110");
     if (n < 0) {
-        PRINT('e', "pdc2110", "Parsing failed : %s\n", message);
         p.failed = p.stop = true;
         return;
     }
@@ -242,8 +236,7 @@ void open_entry(dict_parse& p) {
     }
     if (n > static_cast<int32_t>(sizeof(dictionary::name)) - 1) {
         PRINT('e', "pdc2100", "Name exceeds %d characters: %.*s\n",
-              static_cast<int>(sizeof(dictionary::name)) - 1, shown(static_cast<size_t>(n)),
-              parse_word.text);
+              static_cast<int>(sizeof(dictionary::name)) - 1, def_shown(n), parse_word.text);
         p.failed = p.stop = true;
         return;
     }
@@ -261,23 +254,11 @@ void open_entry(dict_parse& p) {
     p.opened = true;
 }
 
-void dashes(const char* id, int count) {
-    std::string line(static_cast<size_t>(count), '-');
-    PRINT('i', id, "%s\n", line.c_str());
-}
-
 void statement(dict_parse& p) {
-    int32_t n = get_word(this_start, p.end);
-    if (n == 0) return;
-    if (n < 0) {
-        PRINT('e', "pdc2060", "Parsing failed : %s\n", message);
-        p.failed = p.stop = true;
-        return;
-    }
-    int code = test_dict_word(parse_word.text, n);
-    if (code == 0) {
-        PRINT('e', "pdc2065", "Unknown keyword (%.*s)\n", shown(static_cast<size_t>(n)),
-              parse_word.text);
+    int32_t n = 0;
+    int code = def_keyword(p.end, test_dict_word, "pdc2060", "pdc2065", &n);
+    if (code == 0) return;
+    if (code < 0) {
         p.failed = p.stop = true;
         return;
     }
@@ -294,9 +275,8 @@ void statement(dict_parse& p) {
         if (!p.stop) open_entry(p);
         return;
     }
-    int32_t w = get_word(this_start, p.end);
+    int32_t w = def_word(p.end, "pdc2110");
     if (w < 0) {
-        PRINT('e', "pdc2110", "Parsing failed : %s\n", message);
         p.failed = true;
         return;
     }
@@ -319,11 +299,7 @@ void statement(dict_parse& p) {
 }  // namespace
 
 int parse_dict_file(FILE* input) {
-    char now[20];
-    form_time(now);
-    dashes("pdc2040", 50);
-    PRINT('i', "pdc2045", "-- Starting parse of DICT.CTL -- Time: %s\n", now);
-    dashes("pdc2050", 51);
+    def_banner("pdc2040", 50, "pdc2045", "-- Starting parse of DICT.CTL -- Time: ", "pdc2050", 51);
     if (trace_all) {
         for (dict_parms* parm = dict_parms_anchor; parm != nullptr; parm = parm->next) {
             const char* value = contains_password(parm->name) ? "***" : parm->initial;
@@ -333,20 +309,17 @@ int parse_dict_file(FILE* input) {
     }
 
     dict_parse p;
-    statement_reader r;
-    statement_reader_init(&r, input, "pdc2055", "pdc2056");
-    while (!p.stop) {
-        char* end = nullptr;
-        int rc = read_statement(&r, &end);
-        if (rc == 0) break;
-        if (rc < 0) {
+    def_read_statements(
+        input, "pdc2055", "pdc2056",
+        [&](char* end) {
+            p.end = end;
+            statement(p);
+            return !p.stop;
+        },
+        [&] {
             p.failed = p.stop = true;
-            break;
-        }
-        p.end = end;
-        statement(p);
-    }
-    statement_reader_close(&r);
+            return false;
+        });
     if (p.open != nullptr) {  // no closing name or end statement: dropped
         U_FREE(p.open->initial);
         U_FREE(p.open);
@@ -363,18 +336,9 @@ int parse_dict_file(FILE* input) {
                 PRINT('-', "", "\n");
         }
     }
-    form_time(now);
-    dashes("ptc4725", 45);
-    PRINT('i', "ptc4740", "--  Dict Control Parsing ended at %s\n", now);
-    dashes("ptc4735", 45);
+    def_banner("ptc4725", 45, "ptc4740", "--  Dict Control Parsing ended at ", "ptc4735", 45);
     if (p.failed) PRINT('e', "pdc2180", "Parsing ended with errors\n");
     return p.failed ? 1 : 0;
 }
 
-int parse_dict() {
-    FILE* input = u_openInputFile("dict");
-    if (input == nullptr) return 1;
-    int rc = parse_dict_file(input);
-    std::fclose(input);
-    return rc;
-}
+int parse_dict() { return def_parse_named("dict", parse_dict_file, 1); }

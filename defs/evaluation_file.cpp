@@ -7,7 +7,6 @@
 // reported and dropped on its own, and the evaluations after it are still read.
 #include "defs/evaluation_file.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -16,11 +15,10 @@
 #include "collector/engine_globals.h"
 #include "defs/cursor.h"
 #include "defs/evaluation.h"
-#include "defs/statement_reader.h"
+#include "defs/parse_support.h"
 #include "defs/tokenizer.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
-#include "runtime/tempnames.h"
 
 namespace {
 
@@ -34,8 +32,6 @@ enum {
     EW_END = 7
 };
 
-constexpr int shown_max = 255;
-int shown(int32_t n) { return std::min<int32_t>(n, shown_max); }
 constexpr int32_t max_eval_name = static_cast<int32_t>(sizeof(evaluation::eval_name)) - 1;
 
 struct eval_parse {
@@ -192,22 +188,11 @@ int value_rule(eval_parse& p, int code, const char* word, int32_t n) {
 }
 
 void value_statement(eval_parse& p, int code) {
-    for (;;) {
-        int32_t n = get_word(this_start, p.end);
-        if (n < 0) {
-            PRINT('e', "pev1305", "Parsing failed : %s\n", message);
-            value_error(p);
-            return;
-        }
-        if (n == 0) break;
-        const char* word = parse_word.text;
-        this_start = parse_word.text + n;
-        if (value_rule(p, code, word, n) != 0) return;
-    }
-    if (parens != 0) {
-        PRINT('e', "pev1375", "Parentheses do not balance\n");
-        p.failed = p.stop = true;
-    }
+    int rc = def_value_words(
+        p.end, "pev1305", "pev1375",
+        [&](const char* word, int32_t n, int32_t*) { return value_rule(p, code, word, n); });
+    if (rc == 1) value_error(p);
+    if (rc == 2) p.failed = p.stop = true;
 }
 
 // Closes the open evaluation: the checks, then it joins its cursor's chain.
@@ -259,9 +244,8 @@ void close_eval(eval_parse& p) {
 
 // Opens an evaluation for the word that follows eval (or end); no word ends the reading.
 void open_eval(eval_parse& p) {
-    int32_t n = get_word(this_start, p.end);
+    int32_t n = def_word(p.end, "pev1305");
     if (n < 0) {
-        PRINT('e', "pev1305", "Parsing failed : %s\n", message);
         p.failed = p.stop = true;
         return;
     }
@@ -282,16 +266,10 @@ void open_eval(eval_parse& p) {
 }
 
 void statement(eval_parse& p) {
-    int32_t n = get_word(this_start, p.end);
-    if (n == 0) return;
-    if (n < 0) {
-        PRINT('e', "pev1255", "Parsing failed : %s\n", message);
-        p.failed = p.stop = true;
-        return;
-    }
-    int code = eval_key_word(parse_word.text, n);
-    if (code == 0) {
-        PRINT('e', "pev1260", "Unknown keyword (%.*s)\n", shown(n), parse_word.text);
+    int32_t n = 0;
+    int code = def_keyword(p.end, eval_key_word, "pev1255", "pev1260", &n);
+    if (code == 0) return;
+    if (code < 0) {
         p.failed = p.stop = true;
         return;
     }
@@ -313,28 +291,19 @@ void statement(eval_parse& p) {
 
 int parse_eval_file(FILE* input) {
     eval_parse p;
-    statement_reader r;
-    statement_reader_init(&r, input, "pev1250", "pev1251");
-    while (!p.stop) {
-        char* end = nullptr;
-        int rc = read_statement(&r, &end);
-        if (rc == 0) break;
-        if (rc < 0) {
+    def_read_statements(
+        input, "pev1250", "pev1251",
+        [&](char* end) {
+            p.end = end;
+            statement(p);
+            return !p.stop;
+        },
+        [&] {
             p.failed = p.stop = true;
-            break;
-        }
-        p.end = end;
-        statement(p);
-    }
-    statement_reader_close(&r);
+            return false;
+        });
     free_eval(p.open);  // no closing eval or end statement: dropped
     return p.failed ? 1 : 0;
 }
 
-int parse_eval() {
-    FILE* input = u_openInputFile("eval");
-    if (input == nullptr) return 1;
-    int rc = parse_eval_file(input);
-    std::fclose(input);
-    return rc;
-}
+int parse_eval() { return def_parse_named("eval", parse_eval_file, 1); }

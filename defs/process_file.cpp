@@ -19,11 +19,10 @@
 #include "collector/timebase.h"
 #include "defs/cursor.h"
 #include "defs/distrib.h"
+#include "defs/parse_support.h"
 #include "defs/select_lists.h"
-#include "defs/statement_reader.h"
 #include "defs/tokenizer.h"
 #include "runtime/msg.h"
-#include "runtime/tempnames.h"
 
 namespace {
 
@@ -70,10 +69,6 @@ const day_kind days[3] = {
     {"sunday_start", "sunday_end", "ppc1040", "ppc1045", "ppc1055"},
     {"mon_fri_start", "mon_fri_end", "ppc1020", "ppc1025", "ppc1035"},
 };
-
-// Longest word shown in a message.
-constexpr int shown_max = 255;
-int shown(int32_t n) { return std::min<int32_t>(n, shown_max); }
 
 struct proc_parse {
     distrib* open = nullptr;  // the block being read; not yet in the list
@@ -148,7 +143,7 @@ int rule_type(proc_parse& p, distrib* d, const char* word, int32_t n, int32_t* a
             return 0;
         }
     }
-    PRINT('e', "ppc1000", "Unrecognized type:%.*s\n", shown(n), word);
+    PRINT('e', "ppc1000", "Unrecognized type:%.*s\n", def_shown(n), word);
     return value_error(p);
 }
 
@@ -252,7 +247,7 @@ int rule_time_offset(proc_parse& p, distrib* d, const char* word, int32_t n) {
     }
     long v = 0;
     if (n > 5 || !read_number(word, n, &v)) {
-        PRINT('e', "ppc0991", "Invalid time_offset (%.*s)\n", shown(n), word);
+        PRINT('e', "ppc0991", "Invalid time_offset (%.*s)\n", def_shown(n), word);
         return value_error(p);
     }
     long a = v < 0 ? -v : v;
@@ -272,7 +267,7 @@ int rule_interval(proc_parse& p, distrib* d, const char* word, int32_t n) {
     }
     long v = 0;
     if (!read_number(word, n, &v) || v < 1) {
-        PRINT('e', "ppc1086", "Invalid interval value (%.*s)\n", shown(n), word);
+        PRINT('e', "ppc1086", "Invalid interval value (%.*s)\n", def_shown(n), word);
         return value_error(p);
     }
     d->interval = static_cast<int32_t>(v);
@@ -286,7 +281,7 @@ int rule_sleep(proc_parse& p, const char* word, int32_t n) {
     }
     long v = 0;
     if (!read_number(word, n, &v) || v < 1) {
-        PRINT('e', "ppc1091", "Invalid sleep value (%.*s)\n", shown(n), word);
+        PRINT('e', "ppc1091", "Invalid sleep value (%.*s)\n", def_shown(n), word);
         return value_error(p);
     }
     sleep_time = static_cast<int32_t>(v);
@@ -296,7 +291,7 @@ int rule_sleep(proc_parse& p, const char* word, int32_t n) {
 int rule_class(proc_parse& p, distrib* d, const char* word, int32_t n) {
     long v = 0;
     if (!read_number(word, n, &v)) {
-        PRINT('e', "ppc1011", "Invalid class number (%.*s)\n", shown(n), word);
+        PRINT('e', "ppc1011", "Invalid class number (%.*s)\n", def_shown(n), word);
         return value_error(p);
     }
     if (v < 0 || v >= distrib_max_classes) {
@@ -391,23 +386,12 @@ int value_rule(proc_parse& p, int code, const char* word, int32_t n, int32_t* ad
 
 // The words after a value keyword, one by one, until none is left or a rule failed.
 void value_statement(proc_parse& p, int code) {
-    for (;;) {
-        int32_t n = get_word(this_start, p.end);
-        if (n < 0) {
-            PRINT('e', "ppc0955", "Parsing failed : %s\n", message);
-            p.failed = true;
-            return;
-        }
-        if (n == 0) break;
-        int32_t advance = n;
-        if (value_rule(p, code, parse_word.text, n, &advance) != 0) return;
-        this_start = parse_word.text + advance;
-    }
-    if (parens != 0) {
-        PRINT('e', "ppc1180", "Parentheses do not balance\n");
-        p.failed = true;
-        p.stop = true;
-    }
+    int rc = def_value_words(p.end, "ppc0955", "ppc1180",
+                             [&](const char* word, int32_t n, int32_t* advance) {
+                                 return value_rule(p, code, word, n, advance);
+                             });
+    if (rc == 1) value_error(p);
+    if (rc == 2) p.failed = p.stop = true;
 }
 
 // Closes the open block: the checks, then the record joins the list.
@@ -466,9 +450,8 @@ void close_block(proc_parse& p) {
 // Opens a block for the name that follows "process". Returns 1 for a duplicate name
 // (the parse ends at once), else 0.
 int open_block(proc_parse& p) {
-    int32_t n = get_word(this_start, p.end);
+    int32_t n = def_word(p.end, "ppc0955");
     if (n < 0) {
-        PRINT('e', "ppc0955", "Parsing failed : %s\n", message);
         p.failed = p.stop = true;
         return 0;
     }
@@ -528,11 +511,6 @@ void echo_masked(const char* line, size_t n, const char* id) {
     PRINT('i', id, "%.*s\n", static_cast<int>(n), line);
 }
 
-void dashes(const char* id, int count) {
-    std::string line(static_cast<size_t>(count), '-');
-    PRINT('i', id, "%s\n", line.c_str());
-}
-
 }  // namespace
 
 int distrib_key_word(const char* text, int32_t length) {
@@ -553,63 +531,53 @@ int parse_distributor_file(FILE* input) {
     get_time(start_time);
     p.today = relative_date(start_time);
 
-    char now[20];
-    form_time(now);
-    dashes("ppc0740", 55);
-    PRINT('i', "ppc0745", "-- Starting parse of PROCESS.CTL -- Time = %s\n", now);
-    dashes("ppc0750", 56);
+    def_banner("ppc0740", 55, "ppc0745", "-- Starting parse of PROCESS.CTL -- Time = ", "ppc0750",
+               56);
     if (distrib_anchor != nullptr) del_distributor();
     collector_at = nullptr;
     have_evaluator = 0;
 
-    statement_reader r;
-    statement_reader_init(&r, input, "ppc0770", "ppc0771");
-    r.echo = echo_masked;
     masking_password = false;
-    while (!p.stop) {
-        char* end = nullptr;
-        int rc = read_statement(&r, &end);
-        if (rc == 0) break;
-        if (rc < 0) {
-            p.failed = p.stop = true;
-            break;
-        }
-        p.end = end;
-        int32_t n = get_word(this_start, end);
-        if (n == 0) continue;
-        if (n < 0) {
-            PRINT('e', "ppc0775", "Parsing failed : %s\n", message);
-            p.failed = p.stop = true;
-            break;
-        }
-        int code = distrib_key_word(parse_word.text, n);
-        if (code == 0) {
-            PRINT('e', "ppc0780", "Unknown keyword (%.*s)\n", shown(n), parse_word.text);
-            p.failed = p.stop = true;
-            break;
-        }
-        this_start = parse_word.text + n;
-        if (p.open == nullptr && code != PK_PROCESS) {
-            PRINT('e', "ppc0890", "First word must be 'process'\n");
-            p.failed = p.stop = true;
-            break;
-        }
-        if (code == PK_PROCESS || code == PK_END) {
-            close_block(p);
-            if (p.stop) break;
-            if (code == PK_END) {
-                p.saw_end = true;
-                break;
+    bool duplicate = false;
+    def_read_statements(
+        input, "ppc0770", "ppc0771",
+        [&](char* end) {
+            p.end = end;
+            int32_t n = 0;
+            int code = def_keyword(end, distrib_key_word, "ppc0775", "ppc0780", &n);
+            if (code == 0) return true;
+            if (code < 0) {
+                p.failed = p.stop = true;
+                return false;
             }
-            if (open_block(p) != 0) {
-                statement_reader_close(&r);
-                return 1;
+            this_start = parse_word.text + n;
+            if (p.open == nullptr && code != PK_PROCESS) {
+                PRINT('e', "ppc0890", "First word must be 'process'\n");
+                p.failed = p.stop = true;
+                return false;
             }
-            continue;
-        }
-        if (!p.failed) value_statement(p, code);
-    }
-    statement_reader_close(&r);
+            if (code == PK_PROCESS || code == PK_END) {
+                close_block(p);
+                if (p.stop) return false;
+                if (code == PK_END) {
+                    p.saw_end = true;
+                    return false;
+                }
+                if (open_block(p) != 0) {
+                    duplicate = true;
+                    return false;
+                }
+                return !p.stop;
+            }
+            if (!p.failed) value_statement(p, code);
+            return !p.stop;
+        },
+        [&] {
+            p.failed = p.stop = true;
+            return false;
+        },
+        echo_masked);
+    if (duplicate) return 1;
     masking_password = false;
 
     if (!p.saw_end && !p.failed) {
@@ -619,10 +587,7 @@ int parse_distributor_file(FILE* input) {
     distrib_free(p.open);
     p.open = nullptr;
 
-    form_time(now);
-    dashes("ppc1190", 41);
-    PRINT('i', "ppc1205", "--  Process Parsing ended at %s\n", now);
-    dashes("ppc1200", 41);
+    def_banner("ppc1190", 41, "ppc1205", "--  Process Parsing ended at ", "ppc1200", 41);
     if (p.failed) {
         PRINT('e', "ppc1210", "Parsing ended with errors\n\n");
         return 1;
@@ -648,9 +613,5 @@ int parse_distributor_file(FILE* input) {
 
 int parse_distributor() {
     if (stder == nullptr && u_openPRINTfile(nullptr) == nullptr) return 1;
-    FILE* input = u_openInputFile("proc");
-    if (input == nullptr) return 1;
-    int rc = parse_distributor_file(input);
-    std::fclose(input);
-    return rc;
+    return def_parse_named("proc", parse_distributor_file, 1);
 }

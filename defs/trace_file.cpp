@@ -5,18 +5,14 @@
 // goes on; only a tokenizer failure on a first word and an unknown keyword stop it.
 #include "defs/trace_file.h"
 
-#include <algorithm>
 #include <cstring>
-#include <string>
 
 #include "collector/def_keywords.h"
 #include "collector/engine_globals.h"
-#include "collector/timebase.h"
 #include "defs/cursor.h"
-#include "defs/statement_reader.h"
+#include "defs/parse_support.h"
 #include "defs/tokenizer.h"
 #include "runtime/msg.h"
-#include "runtime/tempnames.h"
 #include "runtime/trace.h"
 
 namespace {
@@ -30,9 +26,6 @@ enum {
     TW_SHOW_CURSOR = 6,
     TW_END = 7
 };
-
-constexpr int shown_max = 255;
-int shown(int32_t n) { return std::min<int32_t>(n, shown_max); }
 
 // The messages of one per-cursor switch.
 struct switch_msgs {
@@ -110,17 +103,14 @@ bool name_list(int code, char* end) {
     const switch_msgs* m = msgs_of(code);
     bool error = false;
     for (;;) {
-        int32_t n = get_word(this_start, end);
-        if (n < 0) {
-            PRINT('e', "ptc4635", "Parsing failed : %s\n", message);
-            return true;
-        }
+        int32_t n = def_word(end, "ptc4635");
+        if (n < 0) return true;
         if (n == 0) break;
         const char* word = parse_word.text;
         this_start = parse_word.text + n;
         if (parse_word.flags & PW_COMMA) continue;
         if (n > 9) {
-            PRINT('e', m->long_id, m->long_text, shown(n), word);
+            PRINT('e', m->long_id, m->long_text, def_shown(n), word);
             return true;
         }
         // Compared over nine bytes, both NUL-padded: a nine-character name matches no
@@ -141,61 +131,41 @@ bool name_list(int code, char* end) {
     return error;
 }
 
-void dashes(const char* id, int count) {
-    std::string line(static_cast<size_t>(count), '-');
-    PRINT('i', id, "%s\n", line.c_str());
-}
-
 }  // namespace
 
 int parse_trace_file(FILE* input) {
-    char now[20];
-    form_time(now);
-    dashes("ptc4615", 52);
-    PRINT('i', "ptc4620", "-- Starting parse of TRACE.CTL --- Time = %s\n", now);
-    dashes("ptc4625", 52);
+    def_banner("ptc4615", 52, "ptc4620", "-- Starting parse of TRACE.CTL --- Time = ", "ptc4625",
+               52);
 
     bool errors = false;
-    statement_reader r;
-    statement_reader_init(&r, input, "ptc4630", "ptc4631");
-    for (;;) {
-        char* end = nullptr;
-        int rc = read_statement(&r, &end);
-        if (rc == 0) break;
-        if (rc < 0) {
+    def_read_statements(
+        input, "ptc4630", "ptc4631",
+        [&](char* end) {
+            failed = 0;
+            int32_t n = 0;
+            int code = def_keyword(end, test_trace_word, "ptc4635", "ptc4640", &n);
+            if (code == 0) return true;
+            if (code < 0) {
+                errors = true;
+                return false;
+            }
+            this_start = parse_word.text + n;
+            if (code == TW_END) return false;
+            if (code == TW_ALL) {
+                for (curs* c = cur_anchor; c != nullptr; c = c->next) set_on_versions(c, TW_ALL);
+                trace_all = 1;
+                trace_something = 1;
+                return true;
+            }
+            if (name_list(code, end)) errors = true;
+            return true;
+        },
+        [&] {
             errors = true;
-            continue;
-        }
-        failed = 0;
-        int32_t n = get_word(this_start, end);
-        if (n == 0) continue;
-        if (n < 0) {
-            PRINT('e', "ptc4635", "Parsing failed : %s\n", message);
-            errors = true;
-            break;
-        }
-        int code = test_trace_word(parse_word.text, n);
-        if (code == 0) {
-            PRINT('e', "ptc4640", "Unknown keyword (%.*s)\n", shown(n), parse_word.text);
-            errors = true;
-            break;
-        }
-        this_start = parse_word.text + n;
-        if (code == TW_END) break;
-        if (code == TW_ALL) {
-            for (curs* c = cur_anchor; c != nullptr; c = c->next) set_on_versions(c, TW_ALL);
-            trace_all = 1;
-            trace_something = 1;
-            continue;
-        }
-        if (name_list(code, end)) errors = true;
-    }
-    statement_reader_close(&r);
+            return true;
+        });
 
-    form_time(now);
-    dashes("ptc4725", 46);
-    PRINT('i', "ptc4740", "--  Trace Control Parsing ended at %s\n", now);
-    dashes("ptc4735", 46);
+    def_banner("ptc4725", 46, "ptc4740", "--  Trace Control Parsing ended at ", "ptc4735", 46);
     if (errors)
         PRINT('e', "ptc4755", "Trace Parsing ended with errors\n");
     else
@@ -203,10 +173,4 @@ int parse_trace_file(FILE* input) {
     return errors ? 1 : 0;
 }
 
-int parse_trace() {
-    FILE* input = u_openInputFile("trac");
-    if (input == nullptr) return 0;
-    int rc = parse_trace_file(input);
-    std::fclose(input);
-    return rc;
-}
+int parse_trace() { return def_parse_named("trac", parse_trace_file, 0); }
