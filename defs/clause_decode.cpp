@@ -75,12 +75,32 @@ void free_and_parts(and_part* a) {
     }
 }
 
-// Operator code of a rule's operator word; 0 after the message.
-int16_t rule_operator(const char* w, int32_t n, const char* text) {
-    const char* id = "pde3775";
+// The message ids of a bad operator word, by its length; null where no operator of that
+// length is accepted in the place (the word then gets other_id).
+struct operator_ids {
+    const char* other_id;
+    const char* len1_id;
+    const char* len2_id;
+    const char* len4_id;
+    const char* len6_id;
+    const char* len7_id;
+    bool in_allowed;  // "in" is an operator of the place
+};
+
+// A rule's operators: all of them.
+constexpr operator_ids rule_ids = {"pde3775", "pde3760", "pde3765", "pde3755",
+                                   "pde3770", "pde3750", true};
+// An AND part's operators: no in, null or default.
+constexpr operator_ids and_ids = {"pde3930", "pde3915", "pde3920", nullptr,
+                                  "pde3925", nullptr,   false};
+
+// Operator code of an operator word; 0 after "Invalid decode operator" with the id of the
+// word's length.
+int16_t decode_operator(const char* w, int32_t n, const char* text, const operator_ids& ids) {
+    const char* id = ids.other_id;
     int16_t op = 0;
     if (n == 1) {
-        id = "pde3760";
+        id = ids.len1_id;
         switch (w[0]) {
             case '=':
                 op = DOP_EQ;
@@ -98,62 +118,24 @@ int16_t rule_operator(const char* w, int32_t n, const char* text) {
                 break;
         }
     } else if (n == 2) {
-        id = "pde3765";
+        id = ids.len2_id;
         if (word_is(w, n, ">=", ">="))
             op = DOP_GE;
         else if (word_is(w, n, "<=", "<="))
             op = DOP_LE;
         else if (word_is(w, n, "~=", "~="))
             op = DOP_NE;
-        else if (word_is(w, n, "in", "IN"))
+        else if (ids.in_allowed && word_is(w, n, "in", "IN"))
             op = DOP_IN;
-    } else if (n == 4) {
-        id = "pde3755";
+    } else if (n == 4 && ids.len4_id != nullptr) {
+        id = ids.len4_id;
         if (word_is(w, n, "null", "NULL")) op = DOP_NULL;
     } else if (n == 6) {
-        id = "pde3770";
+        id = ids.len6_id;
         if (word_is(w, n, "search", "SEARCH")) op = DOP_SEARCH;
-    } else if (n == 7) {
-        id = "pde3750";
+    } else if (n == 7 && ids.len7_id != nullptr) {
+        id = ids.len7_id;
         if (word_is(w, n, "default", "DEFAULT")) op = DOP_DEFAULT;
-    }
-    if (op == 0) PRINT('e', id, "Invalid decode operator in %s\n", text);
-    return op;
-}
-
-// Operator code of an AND part's operator word; 0 after the message.
-int16_t and_operator(const char* w, int32_t n, const char* text) {
-    const char* id = "pde3930";
-    int16_t op = 0;
-    if (n == 1) {
-        id = "pde3915";
-        switch (w[0]) {
-            case '=':
-                op = DOP_EQ;
-                break;
-            case '>':
-                op = DOP_GT;
-                break;
-            case '<':
-                op = DOP_LT;
-                break;
-            case '&':
-                op = DOP_AND_MASK;
-                break;
-            default:
-                break;
-        }
-    } else if (n == 2) {
-        id = "pde3920";
-        if (word_is(w, n, ">=", ">="))
-            op = DOP_GE;
-        else if (word_is(w, n, "<=", "<="))
-            op = DOP_LE;
-        else if (word_is(w, n, "~=", "~="))
-            op = DOP_NE;
-    } else if (n == 6) {
-        id = "pde3925";
-        if (word_is(w, n, "search", "SEARCH")) op = DOP_SEARCH;
     }
     if (op == 0) PRINT('e', id, "Invalid decode operator in %s\n", text);
     return op;
@@ -197,7 +179,7 @@ void trace_rule(const decode_op* op) {
 char* parse_and(and_part** head, char* position, char* end) {
     char* pos = position;
     int32_t n = clause_next_word(&pos, end);
-    int16_t op = n > 0 ? and_operator(parse_word.text, n, position)
+    int16_t op = n > 0 ? decode_operator(parse_word.text, n, position, and_ids)
                        : (PRINT('e', "pde3930", "Invalid decode operator in %s\n", position), 0);
     if (op == 0) return nullptr;
 
@@ -256,7 +238,7 @@ int parse_decode(curs* cursor, char* text) {
     if (n == 0)
         PRINT('e', "pde3775", "Invalid decode operator in %s\n", text);
     else
-        op = rule_operator(parse_word.text, n, text);
+        op = decode_operator(parse_word.text, n, text, rule_ids);
     if (op == 0) return 1;
 
     // Operand (for NULL and DEFAULT: the replacement).
