@@ -56,32 +56,30 @@ TEST(GroupFunctions, KeyAndSumModeByMode) {
     Expr list("K, SUM(V), rfa", true);
     ASSERT_TRUE(list.parsed());
 
-    t.set("K", "A");
-    t.set("V", "1");
-    Step s = run_mode(list, PROC_FIRST_ROW);
-    EXPECT_EQ(s.status, ROW_CONTINUES);
-    EXPECT_EQ(s.row, (Row{"A   ", "1.000000"}));
-
-    t.set("V", "2");
-    s = run_mode(list, PROC_SAME_GROUP);
-    EXPECT_EQ(s.status, ROW_CONTINUES);
-    EXPECT_EQ(s.row, (Row{"A   ", "3.000000"}));
-
-    t.set("K", "B");
-    t.set("V", "4");
-    s = run_mode(list, PROC_SAME_GROUP);
-    EXPECT_EQ(s.status, ROW_NEW_GROUP);
-    // The group's key is still its first row's; the sum has taken the new row already.
-    EXPECT_EQ(s.row, (Row{"A   ", "7.000000"}));
-
-    s = run_mode(list, PROC_NEW_GROUP);
-    EXPECT_EQ(s.status, ROW_CONTINUES);
-    EXPECT_EQ(s.row, (Row{"B   ", "4.000000"}));
-
-    t.set("V", "8");
-    s = run_mode(list, PROC_SAME_GROUP);
-    EXPECT_EQ(s.status, ROW_CONTINUES);
-    EXPECT_EQ(s.row, (Row{"B   ", "12.000000"}));
+    // Each step sets the row's fields that change (null: unchanged) and runs one mode.
+    struct {
+        const char* key;
+        const char* value;
+        int mode;
+        int status;
+        Row row;
+    } steps[] = {
+        {"A", "1", PROC_FIRST_ROW, ROW_CONTINUES, {"A   ", "1.000000"}},
+        {nullptr, "2", PROC_SAME_GROUP, ROW_CONTINUES, {"A   ", "3.000000"}},
+        // The group's key is still its first row's; the sum has taken the new row already.
+        {"B", "4", PROC_SAME_GROUP, ROW_NEW_GROUP, {"A   ", "7.000000"}},
+        {nullptr, nullptr, PROC_NEW_GROUP, ROW_CONTINUES, {"B   ", "4.000000"}},
+        {nullptr, "8", PROC_SAME_GROUP, ROW_CONTINUES, {"B   ", "12.000000"}},
+    };
+    int n = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE("step " + std::to_string(++n));
+        if (step.key) t.set("K", step.key);
+        if (step.value) t.set("V", step.value);
+        Step s = run_mode(list, step.mode);
+        EXPECT_EQ(s.status, step.status);
+        EXPECT_EQ(s.row, step.row);
+    }
 
     TERM_TABLE* holder = list.term("rfa");
     ASSERT_NE(holder, nullptr);

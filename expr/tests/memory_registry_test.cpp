@@ -127,6 +127,18 @@ void fresh_registry() {
     M_MEM_HANDLER::mem_chain = new M_CHAIN();
 }
 
+// Lexes a text in a lexer of its own and gives back the term table it leaves; *ok tells
+// whether the lexer produced a list.
+TERM_TABLE* lexed_term_table(const char* text, bool* ok) {
+    open_lexer(nullptr);
+    expr_test::LexResult r;
+    expr_test::lex(text, r);
+    TERM_TABLE* anchor = nullptr;
+    close_lexer(&anchor);
+    *ok = r.list != nullptr;
+    return anchor;
+}
+
 // These end the process's registry, so each runs in a child of its own.
 using RegistryDeathTest = Registry;
 
@@ -147,17 +159,14 @@ TEST_F(RegistryDeathTest, TermTablesAreFreedThroughTheirOwner) {
     EXPECT_EXIT(
         {
             fresh_registry();
-            open_lexer(nullptr);
-            expr_test::LexResult r;
-            expr_test::lex("SUM(x) + y + z", r);
-            TERM_TABLE* anchor = nullptr;
-            close_lexer(&anchor);
+            bool lexed = false;
+            TERM_TABLE* anchor = lexed_term_table("SUM(x) + y + z", &lexed);
             int terms = 0;
             for (TERM_TABLE* t = anchor; t; t = t->next) ++terms;
             set_m_free_routine(counting_free);
             free_loose_memory();
             // x, y, z and the owner cell.
-            _exit(r.list && terms == 3 && freed.size() == 4 ? 0 : 3);
+            _exit(lexed && terms == 3 && freed.size() == 4 ? 0 : 3);
         },
         ::testing::ExitedWithCode(0), "");
 }
@@ -166,11 +175,8 @@ TEST_F(RegistryDeathTest, ReleasedTablesAreForgotten) {
     EXPECT_EXIT(
         {
             fresh_registry();
-            open_lexer(nullptr);
-            expr_test::LexResult r;
-            expr_test::lex("a = 1", r);
-            TERM_TABLE* anchor = nullptr;
-            close_lexer(&anchor);
+            bool lexed = false;
+            TERM_TABLE* anchor = lexed_term_table("a = 1", &lexed);
             free_perm_term_tb(anchor);
             set_m_free_routine(counting_free);
             free_loose_memory();

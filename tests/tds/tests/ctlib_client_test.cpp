@@ -92,6 +92,12 @@ class CtlibClient : public ::testing::Test {
         ct_con_props(conn, CS_SET, CS_APPNAME, const_cast<char*>("ctclient"), CS_NULLTERM, nullptr);
         return ct_connect(conn, const_cast<char*>("ZOVTDS"), CS_NULLTERM);
     }
+    // Allocates a language command with this text and sends it.
+    void send_language(const char* text, CS_COMMAND** cmd) {
+        ASSERT_EQ(ct_cmd_alloc(conn, cmd), CS_SUCCEED);
+        ct_command(*cmd, CS_LANG_CMD, const_cast<char*>(text), CS_NULLTERM, CS_UNUSED);
+        ASSERT_EQ(ct_send(*cmd), CS_SUCCEED);
+    }
     // Runs the command and returns the sequence of result types and fetched rows as text.
     std::string run(CS_COMMAND* cmd) {
         std::string trail;
@@ -189,9 +195,7 @@ TEST_F(CtlibClient, BatchWithTwoResultSetsStatusAndMessage) {
 TEST_F(CtlibClient, EveryTypeAndNull) {
     ASSERT_EQ(connect("sa"), CS_SUCCEED);
     CS_COMMAND* cmd = nullptr;
-    ASSERT_EQ(ct_cmd_alloc(conn, &cmd), CS_SUCCEED);
-    ct_command(cmd, CS_LANG_CMD, const_cast<char*>("select types"), CS_NULLTERM, CS_UNUSED);
-    ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+    ASSERT_NO_FATAL_FAILURE(send_language("select types", &cmd));
     EXPECT_EQ(run(cmd),
               "rows[(ab,xyz,255,-32768,2147483647,-9000000000,-1.5,0.25,Jan  1 1900 12:00AM,"
               "Jun  6 2079 11:59PM,-922337203685477.5808,-214748.3648,"
@@ -231,9 +235,7 @@ TEST_F(CtlibClient, ProcedureCallWithParameters) {
 TEST_F(CtlibClient, DroppedConnectionFailsTheCommand) {
     ASSERT_EQ(connect("sa"), CS_SUCCEED);
     CS_COMMAND* cmd = nullptr;
-    ASSERT_EQ(ct_cmd_alloc(conn, &cmd), CS_SUCCEED);
-    ct_command(cmd, CS_LANG_CMD, const_cast<char*>("select dropped"), CS_NULLTERM, CS_UNUSED);
-    ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+    ASSERT_NO_FATAL_FAILURE(send_language("select dropped", &cmd));
     std::string trail = run(cmd);
     EXPECT_NE(trail.substr(trail.size() - 3), "end") << trail;
     EXPECT_FALSE(g_seen.client.empty());
@@ -252,9 +254,7 @@ TEST_F(CtlibClient, RefusedLoginFails) {
 TEST_F(CtlibClient, CancelIsAcknowledgedAndTheConnectionGoesOn) {
     ASSERT_EQ(connect("sa"), CS_SUCCEED);
     CS_COMMAND* cmd = nullptr;
-    ASSERT_EQ(ct_cmd_alloc(conn, &cmd), CS_SUCCEED);
-    ct_command(cmd, CS_LANG_CMD, const_cast<char*>("select many"), CS_NULLTERM, CS_UNUSED);
-    ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+    ASSERT_NO_FATAL_FAILURE(send_language("select many", &cmd));
     CS_INT type = 0;
     ASSERT_EQ(ct_results(cmd, &type), CS_SUCCEED);
     EXPECT_EQ(type, CS_ROW_RESULT);
@@ -265,9 +265,7 @@ TEST_F(CtlibClient, CancelIsAcknowledgedAndTheConnectionGoesOn) {
         },
         2000));
     ct_cmd_drop(cmd);
-    ASSERT_EQ(ct_cmd_alloc(conn, &cmd), CS_SUCCEED);
-    ct_command(cmd, CS_LANG_CMD, const_cast<char*>("select many"), CS_NULLTERM, CS_UNUSED);
-    ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+    ASSERT_NO_FATAL_FAILURE(send_language("select many", &cmd));
     EXPECT_EQ(run(cmd), "rows[(1)(2)(3)] done end");
     ct_cmd_drop(cmd);
 }
@@ -275,9 +273,7 @@ TEST_F(CtlibClient, CancelIsAcknowledgedAndTheConnectionGoesOn) {
 TEST_F(CtlibClient, UnknownStatementGetsAnErrorMessage) {
     ASSERT_EQ(connect("sa"), CS_SUCCEED);
     CS_COMMAND* cmd = nullptr;
-    ASSERT_EQ(ct_cmd_alloc(conn, &cmd), CS_SUCCEED);
-    ct_command(cmd, CS_LANG_CMD, const_cast<char*>("select nothing known"), CS_NULLTERM, CS_UNUSED);
-    ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+    ASSERT_NO_FATAL_FAILURE(send_language("select nothing known", &cmd));
     EXPECT_EQ(run(cmd), "fail done end");
     ct_cmd_drop(cmd);
     ASSERT_EQ(g_seen.server.size(), 1u);
