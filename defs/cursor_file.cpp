@@ -22,6 +22,7 @@
 #include "defs/clause_exits.h"
 #include "defs/clause_loads.h"
 #include "defs/clause_math.h"
+#include "defs/clause_words.h"
 #include "defs/cursor.h"
 #include "defs/cursor_versions.h"
 #include "defs/dataset_file.h"
@@ -154,10 +155,8 @@ char* dup_text(const char* text, size_t n) {
 }
 
 void append_cursor(curs* c) {
-    curs** at = &cur_anchor;
-    while (*at != nullptr) at = &(*at)->next;
     c->next = nullptr;
-    *at = c;
+    chain_append(&cur_anchor, c);
 }
 
 // Calls fn on every version of the ring that starts at c's cur_version_list.
@@ -613,9 +612,7 @@ bool statement_end(parse_state& ps, int code, const std::string& rest, char* end
             auto* l = static_cast<load_text*>(U_MALLOC(sizeof(load_text)));
             l->next = nullptr;
             l->text = owned_rest(rest);
-            load_text** at = &c->loadt;
-            while (*at != nullptr) at = &(*at)->next;
-            *at = l;
+            chain_append(&c->loadt, l);
             return true;
         }
         case K_PRE_CURSOR:

@@ -11,6 +11,7 @@
 #include "defs/clause_exits.h"
 #include "defs/clause_loads.h"
 #include "defs/clause_math.h"
+#include "defs/clause_words.h"
 #include "defs/cursor.h"
 #include "expr/interpreter.h"
 #include "expr/lexer.h"
@@ -293,9 +294,7 @@ int parse_if(curs** p, char** scan) {
     branch->parent_if = node;
     node->if_cursor = branch;
 
-    IF_NODE** at = &current_cursor->if_chain;
-    while (*at != nullptr) at = &(*at)->next;
-    *at = node;
+    chain_append(&current_cursor->if_chain, node);
 
     current_if = node;
     current_cursor = branch;

@@ -17,6 +17,7 @@
 
 #include "collector/def_keywords.h"
 #include "collector/engine_globals.h"
+#include "defs/clause_words.h"
 #include "defs/dictionary.h"
 #include "defs/parse_support.h"
 #include "defs/tokenizer.h"
@@ -218,9 +219,7 @@ void close_entry(dict_parse& p) {
         U_FREE(d);
         return;
     }
-    dictionary** tail = &dict_anchor;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    *tail = d;
+    chain_append(&dict_anchor, d);
 }
 
 // Opens an entry for the word that follows name (or end); no word ends the reading.

@@ -17,6 +17,7 @@
 
 #include "collector/engine_globals.h"
 #include "collector/timebase.h"
+#include "defs/clause_words.h"
 #include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/parse_support.h"
@@ -442,9 +443,7 @@ void close_block(proc_parse& p) {
         distrib_free(d);
         return;
     }
-    distrib** tail = &distrib_anchor;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    *tail = d;
+    chain_append(&distrib_anchor, d);
 }
 
 // Opens a block for the name that follows "process". Returns 1 for a duplicate name

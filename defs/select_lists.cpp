@@ -8,6 +8,7 @@
 #include <string>
 
 #include "collector/engine_globals.h"
+#include "defs/clause_words.h"
 #include "defs/cursor.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
@@ -129,9 +130,7 @@ int add_column(const char* word, curs* cursor) {
     col->col_name_ll = static_cast<int16_t>(name_len);
     std::memcpy(col->col_name, p, name_len);
 
-    columns** tail = &cursor->insert_columns;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    *tail = col;
+    chain_append(&cursor->insert_columns, col);
     return 0;
 }
 
@@ -282,9 +281,7 @@ int set_operate(operate** chain, int32_t start, int32_t end) {
     // The shared whole-day record is never extended: a chain that still points at it
     // starts afresh.
     if (*chain == &full_day) *chain = nullptr;
-    operate** tail = chain;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    *tail = o;
+    chain_append(chain, o);
     return 0;
 }
 
