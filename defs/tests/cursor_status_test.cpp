@@ -8,20 +8,10 @@
 
 #include "defs/cursor.h"
 #include "defs/row_data.h"
+#include "defs/tests/record_bytes.h"
 #include "runtime/alloc.h"
 
 namespace {
-
-int32_t i32_at(const unsigned char* rec, size_t off) {
-    int32_t v;
-    std::memcpy(&v, rec + off, 4);
-    return v;
-}
-int16_t i16_at(const unsigned char* rec, size_t off) {
-    int16_t v;
-    std::memcpy(&v, rec + off, 2);
-    return v;
-}
 
 struct int_field {
     size_t offset;

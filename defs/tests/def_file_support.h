@@ -21,6 +21,20 @@ inline int parse_text(int (*reader)(FILE*), const std::string& text) {
     return rc;
 }
 
+// Runs a reader on the text written one statement per line: each "; " of the text ends a
+// line.
+inline int parse_lines(int (*reader)(FILE*), const std::string& text) {
+    std::string file;
+    for (size_t i = 0; i < text.size(); ++i) {
+        file += text[i];
+        if (text[i] == ';' && i + 1 < text.size() && text[i + 1] == ' ') {
+            file += '\n';
+            ++i;
+        }
+    }
+    return parse_text(reader, file);
+}
+
 // Path of a fixture under defs/tests/data.
 inline std::string fixture(const std::string& name) {
     std::string here = __FILE__;

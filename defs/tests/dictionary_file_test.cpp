@@ -63,15 +63,7 @@ class DictionaryFile : public ::testing::Test {
     }
     // A file reads one statement per line: each "; " of the text ends a line.
     static int parse(const std::string& text) {
-        std::string file;
-        for (size_t i = 0; i < text.size(); ++i) {
-            file += text[i];
-            if (text[i] == ';' && i + 1 < text.size() && text[i + 1] == ' ') {
-                file += '\n';
-                ++i;
-            }
-        }
-        return deftest::parse_text(parse_dict_file, file);
+        return deftest::parse_lines(parse_dict_file, text);
     }
 };
 

@@ -7,20 +7,11 @@
 
 #include "defs/cursor.h"
 #include "defs/distrib.h"
+#include "defs/tests/record_bytes.h"
 #include "runtime/alloc.h"
 
 namespace {
 
-int32_t i32_at(const unsigned char* rec, size_t off) {
-    int32_t v;
-    std::memcpy(&v, rec + off, 4);
-    return v;
-}
-int16_t i16_at(const unsigned char* rec, size_t off) {
-    int16_t v;
-    std::memcpy(&v, rec + off, 2);
-    return v;
-}
 std::string bytes_at(const unsigned char* rec, size_t off, size_t n) {
     return std::string(reinterpret_cast<const char*>(rec + off), n);
 }

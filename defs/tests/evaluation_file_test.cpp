@@ -51,15 +51,7 @@ class EvaluationFile : public ::testing::Test {
     }
     // A file reads one statement per line: each "; " of the text ends a line.
     static int parse(const std::string& text) {
-        std::string file;
-        for (size_t i = 0; i < text.size(); ++i) {
-            file += text[i];
-            if (text[i] == ';' && i + 1 < text.size() && text[i + 1] == ' ') {
-                file += '\n';
-                ++i;
-            }
-        }
-        return deftest::parse_text(parse_eval_file, file);
+        return deftest::parse_lines(parse_eval_file, text);
     }
     static std::vector<std::string> chain(const curs* c) {
         std::vector<std::string> out;
