@@ -325,11 +325,23 @@ int lock_reg(int fd, int cmd, int type, off_t offset, int whence, off_t len) {
     return fcntl(fd, cmd, &lock);
 }
 
-int issue_write_lock(FILE* fp, const char* name, int wait) {
+namespace {
+
+// Sets (F_WRLCK) or clears (F_UNLCK) the lock on the whole of the stream's file, waiting
+// for it when `wait` is 1; -1 with errno set when that fails.
+int lock_whole_file(FILE* fp, int wait, int type) {
     int fd = fp ? fileno(fp) : -1;
-    int rc = fd < 0 ? (errno = EBADF, -1)
-                    : lock_reg(fd, wait == 1 ? F_SETLKW : F_SETLK, F_WRLCK, 0, SEEK_SET, 0);
-    if (rc == -1) {
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return lock_reg(fd, wait == 1 ? F_SETLKW : F_SETLK, type, 0, SEEK_SET, 0);
+}
+
+}  // namespace
+
+int issue_write_lock(FILE* fp, const char* name, int wait) {
+    if (lock_whole_file(fp, wait, F_WRLCK) == -1) {
         int err = errno;
         PRINT('e', "cgn3985", "Write_lock error %d on %s. %s", err, name ? name : "",
               std::strerror(err));
@@ -339,10 +351,7 @@ int issue_write_lock(FILE* fp, const char* name, int wait) {
 }
 
 int issue_unlock(FILE* fp, const char* name, int wait) {
-    int fd = fp ? fileno(fp) : -1;
-    int rc = fd < 0 ? (errno = EBADF, -1)
-                    : lock_reg(fd, wait == 1 ? F_SETLKW : F_SETLK, F_UNLCK, 0, SEEK_SET, 0);
-    if (rc == -1) {
+    if (lock_whole_file(fp, wait, F_UNLCK) == -1) {
         int err = errno;
         PRINT('e', "cgn3990", "Unlock error %d on %s. %s!!", err, name ? name : "",
               std::strerror(err));
