@@ -5,17 +5,49 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+// A death test of the "threadsafe" style runs the whole test again in a fresh copy of the
+// program, which would make a scratch directory of its own and then end inside the
+// statement, where nothing removes it. So the parent publishes each scratch directory of a
+// test in its environment, and the child, creating the same directories in the same order,
+// takes the parent's instead of making new ones.
+inline std::string cfg_scratch_key() {
+    static std::string test;
+    static int count = 0;
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "";
+    if (name != test) {
+        test = name;
+        count = 0;
+    }
+    std::string key = "ZOV_TEST_SCRATCH_";
+    for (char c : name) key += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    key += "_" + std::to_string(count++);
+    return key;
+}
+
+// Makes a directory from a mkdtemp template (the parent's directory in a death-test child).
+inline std::string cfg_make_scratch_dir(std::string templ) {
+    const std::string key = cfg_scratch_key();
+    if (!GTEST_FLAG_GET(internal_run_death_test).empty()) {
+        if (const char* dir = std::getenv(key.c_str())) return dir;
+    }
+    char* made = mkdtemp(templ.data());
+    if (!made) return "";
+    setenv(key.c_str(), made, 1);
+    return made;
+}
+
 class CfgTempDir {
   public:
     CfgTempDir() {
-        std::string templ = std::filesystem::temp_directory_path().string() + "/zovcfgXXXXXX";
-        char* made = mkdtemp(templ.data());
-        path_ = made ? made : "";
+        path_ = cfg_make_scratch_dir(std::filesystem::temp_directory_path().string() +
+                                     "/zovcfgXXXXXX");
     }
     ~CfgTempDir() {
         std::error_code ec;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "runtime/tests/cfg_tempdir.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"
 #include "runtime/tests/clock_fixture.h"
@@ -31,9 +32,7 @@ std::string read_file(const std::string& path) {
 void write_file(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 std::string make_dir() {
-    char tmpl[] = "/tmp/zovlogXXXXXX";
-    const char* d = mkdtemp(tmpl);
-    return d ? d : "";
+    return cfg_make_scratch_dir("/tmp/zovlogXXXXXX");
 }
 
 // Fails the child with a readable reason on standard error.
