@@ -215,7 +215,11 @@ int parse_where(const char* where, const char* cursor_name, lex_block* block) {
 int evaluate_row(curs* c, LEXEME* rpn) {
     verify_term_tb_anchor();
     set_current_cursor(c);
+    // Once a row failed, the interpreter's own lines for the rows after it are not written:
+    // the first row's lines and the summary say it all.
+    const bool was_muted = u_msg_mute(quiet_rows);
     TERM_TABLE* result = interpreter(rpn);
+    u_msg_mute(was_muted);
     set_current_cursor(nullptr);
     if (!result) {
         if (!quiet_rows)

@@ -211,8 +211,25 @@ int read_backup_count() {
 
 }  // namespace
 
+namespace {
+bool muted = false;
+
+// True when a muted writer drops a message of this type letter.
+bool muted_out(char type) {
+    const char t = static_cast<char>(std::toupper(static_cast<unsigned char>(type)));
+    return muted && t != 'S' && t != 'A' && t != '@';
+}
+}  // namespace
+
+bool u_msg_mute(bool on) {
+    const bool old = muted;
+    muted = on;
+    return old;
+}
+
 int u_msg(const char* coll_name, const char* source_file, int line, const char* options,
           const char* id, const char* format, ...) {
+    if (muted_out(options && *options ? options[0] : 'T')) return 1;
     // A trace message whose level is off returns before anything else is looked at.
     if (options && (options[0] == 'h' || options[0] == 'H')) {
         int level = 0;
@@ -344,6 +361,7 @@ int u_msg(const char* coll_name, const char* source_file, int line, const char* 
 int PRINT(char type, const char* tag, const char* format, ...) {
     // A trace line whose level is off returns before anything else is looked at.
     if ((type == 'h' || type == 'H') && my_trace_all[0] == 0) return 1;
+    if (muted_out(type)) return 1;
     char t = static_cast<char>(std::toupper(uc(type)));
     bool header_on = tag && *tag && *tag != ' ';
     bool flush = false;

@@ -38,6 +38,12 @@ int u_msg(const char* coll_name, const char* source_file, int line, const char* 
 int PRINT(char type, const char* tag, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Mutes both writers: while muted they drop every message but the severe ('s') and
+// always ('a') ones and return 1, as for a suppressed trace. Lets a caller that repeats one
+// failing step over many items keep only the first item's lines. Returns the previous
+// setting.
+bool u_msg_mute(bool on);
+
 // Opens the log with mode "w", keeping numbered backups (COLL_NUMOUTBAK: unset 1, or 5 at
 // trace level 4; 0..9; below -9 its absolute value up to 9999). A null base means
 // "col.out"; the name is built once and then kept. On failure "CAT1995E" is printed once

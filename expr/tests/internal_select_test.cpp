@@ -186,6 +186,9 @@ TEST_F(InternalSelect, ManyFailingRowsWriteOneSetOfLines) {
     EXPECT_EQ(count_of(text, "SEL0050"), 1) << text;
     EXPECT_EQ(count_of(text, "SEL0325"), 1) << text;
     EXPECT_NE(text.find("Ignored 20 rows for cursor BADMON"), std::string::npos) << text;
+    // The interpreter's own lines come from the first failing row only.
+    EXPECT_EQ(count_of(text, "INT0210"), 1) << text;
+    EXPECT_EQ(count_of(text, "INT0030"), 1) << text;
 }
 
 // The same texts over two cursors read each cursor's own values, also when the first cursor

@@ -46,8 +46,8 @@ inline std::string cfg_make_scratch_dir(std::string templ) {
 class CfgTempDir {
   public:
     CfgTempDir() {
-        path_ = cfg_make_scratch_dir(std::filesystem::temp_directory_path().string() +
-                                     "/zovcfgXXXXXX");
+        path_ =
+            cfg_make_scratch_dir(std::filesystem::temp_directory_path().string() + "/zovcfgXXXXXX");
     }
     ~CfgTempDir() {
         std::error_code ec;

@@ -11,9 +11,9 @@
 #include <sstream>
 #include <string>
 
-#include "runtime/tests/cfg_tempdir.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"
+#include "runtime/tests/cfg_tempdir.h"
 #include "runtime/tests/clock_fixture.h"
 #include "runtime/trace.h"
 
@@ -31,9 +31,7 @@ std::string read_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-std::string make_dir() {
-    return cfg_make_scratch_dir("/tmp/zovlogXXXXXX");
-}
+std::string make_dir() { return cfg_make_scratch_dir("/tmp/zovlogXXXXXX"); }
 
 // Fails the child with a readable reason on standard error.
 #define CHILD_CHECK(cond, what)                                                    \

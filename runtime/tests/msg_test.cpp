@@ -219,6 +219,25 @@ TEST_F(MsgWriters, FormatErrorAndCutLine) {
     EXPECT_EQ(o.log.substr(o.log.size() - 5), "b...\n");
 }
 
+// Muted writers drop everything but severe and always messages, and say "suppressed".
+TEST_F(MsgWriters, MutedWritersKeepOnlySevereAndAlways) {
+    ASSERT_FALSE(u_msg_mute(true));
+    Output o = run(true, [] {
+        int r = PRINT('e', "err0001", "dropped\n");
+        r += u_msg(nullptr, "f.c", 1, "w", "wrn0001", "dropped\n");
+        PRINT('s', "sev0001", "kept\n");
+        PRINT('a', "alw0001", "kept\n");
+        return r;
+    });
+    EXPECT_TRUE(u_msg_mute(false));
+    EXPECT_EQ(o.result, 2);
+    EXPECT_EQ(o.log.find("dropped"), std::string::npos) << o.log;
+    EXPECT_NE(o.log.find("SEV0001S"), std::string::npos) << o.log;
+    EXPECT_NE(o.log.find("ALW0001I"), std::string::npos) << o.log;
+    EXPECT_NE(run(true, [] { return PRINT('e', "err0001", "back\n"); }).log.find("back"),
+              std::string::npos);
+}
+
 TEST_F(MsgWriters, FailedLogWriteFallsBackToStandardError) {
     FILE* readonly = std::fopen("/dev/null", "r");
     ASSERT_NE(readonly, nullptr);
