@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "runtime/env.h"
-#include "runtime/tests/cfg_tempdir.h"
+#include "testing/temp_dir.h"
 #include "runtime/trace.h"
 
 namespace {
@@ -372,6 +372,44 @@ TEST(ScanForHeader, ThisProgramCarriesItsHeaders) {
     EXPECT_GT(n, 5);
     EXPECT_TRUE(mine);
 }
+
+#ifdef ZOV_SOURCE_DIR
+// The output of a shell command, or "" when it cannot be run.
+std::string command_output(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+    return out;
+}
+
+// A file with several commits: its header names as many revisions as git counts commits,
+// and the date of the newest one, both taken at the commit the build was configured at.
+TEST(ScanForHeader, RevisionAndDateAreThoseOfGit) {
+    const char* header = nullptr;
+    for (const char* const* h = zov_version_headers; *h; ++h)
+        if (std::strstr(*h, " runtime/msg.cpp ") != nullptr) header = *h;
+    ASSERT_NE(header, nullptr);
+    const char* stamp = std::strrchr(header, ' ');
+    ASSERT_NE(stamp, nullptr);
+    if (std::strcmp(stamp, " nogit") == 0) GTEST_SKIP() << "built outside a git checkout";
+    const std::string at = std::string(stamp + 2);  // "g<commit>"
+    const std::string git = "cd '" ZOV_SOURCE_DIR "' && TZ=UTC LC_ALL=C git log " + at +
+                            " '--date=format-local:%d %b %Y %H:%M:%S' --format=%ad"
+                            " -- runtime/msg.cpp 2>/dev/null";
+    const std::string dates = command_output(git);
+    ASSERT_FALSE(dates.empty()) << git;
+    int commits = 0;
+    for (char c : dates) commits += c == '\n';
+    const std::string newest = dates.substr(0, dates.find('\n'));
+    const std::string expected =
+        "runtime/msg.cpp 1." + std::to_string(commits) + " " + newest + " ";
+    EXPECT_NE(std::string(header).find(expected), std::string::npos)
+        << header << "\nexpected: " << expected;
+}
+#endif
 
 #ifdef ZOV_TEST_HELPER_DIR
 std::string run(const std::string& command) {
