@@ -35,13 +35,17 @@ const std::string& payload() {
     return bytes;
 }
 
-// A private directory for the id file and the FIFOs, and the configuration that points
-// there. Removed at exit.
-char bench_dir_path[64] = "";
+// A private directory for the id file and the FIFOs, under $TMPDIR when it is set (else
+// /tmp), and the configuration that points there. Removed at exit.
+char bench_dir_path[4096] = "";
 
 char* bench_dir() {
     if (!bench_dir_path[0]) {
-        snprintf(bench_dir_path, sizeof bench_dir_path, "/tmp/zovcomm_bench_XXXXXX");
+        const char* tmp = std::getenv("TMPDIR");
+        if (tmp == nullptr || *tmp == '\0') tmp = "/tmp";
+        const int n =
+            snprintf(bench_dir_path, sizeof bench_dir_path, "%s/zovcomm_bench_XXXXXX", tmp);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof bench_dir_path) std::abort();
         if (!mkdtemp(bench_dir_path)) std::abort();
         std::atexit([] {  // children end with _exit and never run this
             std::error_code ec;

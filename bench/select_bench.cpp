@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "expr/internal_select.h"
-#include "expr/tests/select_test_support.h"
+#include "testing/row_cursor.h"
 
 namespace {
 

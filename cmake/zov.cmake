@@ -30,7 +30,9 @@ function(zov_add_tests name)
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  # zovtesting holds the main: it sets TZ=UTC and LC_ALL=C itself, so a test program run
+  # directly, in any zone, behaves as under ctest.
+  target_link_libraries(${name} PRIVATE ${T_LIBS} zovtesting)
   gtest_discover_tests(${name}
     PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "TZ=UTC;LC_ALL=C"
     DISCOVERY_TIMEOUT 120)

@@ -1,5 +1,6 @@
 // What the comm and probe tests share: a private directory, the configuration that points
-// the communication at it, and child processes (their readiness and exit status).
+// the communication at it (a stub collector runs in a child with it), and child processes
+// (their readiness and exit status).
 #pragma once
 
 #include <dirent.h>
@@ -12,11 +13,12 @@
 #include <vector>
 
 #include "runtime/env.h"
+#include "testing/temp_dir.h"
 
-// Makes a directory (mode 0700) from a mkdtemp template such as "/tmp/name_XXXXXX";
-// empty when it could not be made.
-inline std::string make_test_dir(const char* tmpl) {
-    std::string name = tmpl;
+// Makes a private directory (mode 0700) "<stem>XXXXXX" under $TMPDIR (else /tmp); empty
+// when it could not be made.
+inline std::string make_test_dir(const char* stem) {
+    std::string name = test_temp_template(stem);
     return mkdtemp(name.data()) ? name : std::string();
 }
 

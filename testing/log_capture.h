@@ -1,4 +1,5 @@
-// Test aid: sends the message writers' lines to a temporary log and reads them back.
+// Test aid: sends the message writers' lines (everything written to `stder`) to a temporary
+// file while it lives, and reads them back.
 #pragma once
 
 #include <cstdio>
@@ -6,20 +7,23 @@
 
 #include "runtime/msg.h"
 
-class log_capture {
+class LogCapture {
   public:
-    log_capture() : saved_(stder), file_(std::tmpfile()) { stder = file_; }
-    ~log_capture() {
+    LogCapture() : saved_(stder), file_(std::tmpfile()) {
+        if (file_ != nullptr) stder = file_;
+    }
+    ~LogCapture() {
         stder = saved_;
         if (file_ != nullptr) std::fclose(file_);
     }
-    log_capture(const log_capture&) = delete;
-    log_capture& operator=(const log_capture&) = delete;
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
 
     // Everything written so far.
-    std::string text() {
-        std::fflush(file_);
+    std::string text() const {
         std::string out;
+        if (file_ == nullptr) return out;
+        std::fflush(file_);
         std::rewind(file_);
         char buf[4096];
         size_t n;
@@ -27,7 +31,8 @@ class log_capture {
         std::fseek(file_, 0, SEEK_END);
         return out;
     }
-    bool has(const std::string& s) { return text().find(s) != std::string::npos; }
+    // True when `s` was written.
+    bool has(const std::string& s) const { return text().find(s) != std::string::npos; }
 
   private:
     FILE* saved_;

@@ -1,4 +1,5 @@
-// A scratch directory for tests, removed with everything in it at the end of its scope.
+// Private scratch directories for tests, under $TMPDIR when it is set (else /tmp), each
+// removed with everything in it at the end of its scope.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +11,20 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+// The directory scratch files go under: $TMPDIR when it is set, else /tmp.
+inline std::string test_temp_root() {
+    std::error_code ec;
+    std::string root = std::filesystem::temp_directory_path(ec).string();
+    if (ec || root.empty()) root = "/tmp";
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    return root;
+}
+
+// A mkdtemp/mkstemp template "<root>/<stem>XXXXXX" under test_temp_root().
+inline std::string test_temp_template(const std::string& stem) {
+    return test_temp_root() + "/" + stem + "XXXXXX";
+}
 
 // A death test of the "threadsafe" style runs the whole test again in a fresh copy of the
 // program, which would make a scratch directory of its own and then end inside the
@@ -46,8 +61,7 @@ inline std::string cfg_make_scratch_dir(std::string templ) {
 class CfgTempDir {
   public:
     CfgTempDir() {
-        path_ =
-            cfg_make_scratch_dir(std::filesystem::temp_directory_path().string() + "/zovcfgXXXXXX");
+        path_ = cfg_make_scratch_dir(test_temp_template("zovcfg"));
     }
     ~CfgTempDir() {
         std::error_code ec;

@@ -10,7 +10,7 @@
 #include "collector/syntax_error.h"
 #include "defs/cursor.h"
 #include "defs/select_lists.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/strings.h"
@@ -194,7 +194,7 @@ struct versions {
 };
 
 TEST(SearchCursVersInsert, ColumnOnlyInAnInactiveVersion) {
-    log_capture log;
+    LogCapture log;
     versions v("20261210090000", "20261210095000", {"x", "y"}, {"y"});
     columns* col = nullptr;
     curs* owner = nullptr;
@@ -224,7 +224,7 @@ TEST(SearchCursVersInsert, ColumnOnlyInAnInactiveVersion) {
 }
 
 TEST(SearchCursVersInsert, NeverActivatedVersionsGiveTheFirstHolder) {
-    log_capture log;
+    LogCapture log;
     versions v("", "", {"y"}, {"y"});
     v.slot->activation_time[0] = '\0';
     columns* col = nullptr;
@@ -258,7 +258,7 @@ TEST(EngineHooks, WorkBufferIsAllocatedOnce) {
 }
 
 TEST(DelCurs, FreesOnlyWithTraceLevelSeven) {
-    log_capture log;
+    LogCapture log;
     curs* a = make_cursor("A", {"x"});
     curs* b = make_cursor("B", {"y"});
     set_operate(&b->mon_fri_start, 0, 3600);

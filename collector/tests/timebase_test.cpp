@@ -10,7 +10,7 @@
 #include "defs/cursor.h"
 #include "defs/row_data.h"
 #include "defs/select_lists.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/platform.h"
 
@@ -199,7 +199,7 @@ TEST(FindWindow, GivesUpAfterTheSearchSpan) {
 }
 
 TEST(SetWindowC, SkipsDemandHeldAndFilledOnceCursors) {
-    log_capture log;
+    LogCapture log;
     chains office;
     set_operate(&office.monfri, 8 * H, 17 * H);
     office.sat = office.sun = &full_day;
@@ -253,7 +253,7 @@ struct test_distrib {
 };
 
 TEST(SetWindow, DistributorSkipsItsHolidays) {
-    log_capture log;
+    LogCapture log;
     chains office;
     set_operate(&office.monfri, 8 * H, 17 * H);
     set_operate(&office.sat, 0, 0);

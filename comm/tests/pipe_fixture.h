@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "comm/pipe_transport.h"
-#include "comm/tests/test_support.h"
+#include "testing/child_support.h"
 #include "comm/zovcomm.h"
 #include "runtime/env.h"
 #include "runtime/platform.h"
@@ -21,7 +21,7 @@ class PipeFixture : public ::testing::Test {
     void SetUp() override {
         saved_ = env_vars;
         saved_wait_ = wait_timeout;
-        dir_ = make_test_dir("/tmp/zovcomm_test_XXXXXX");
+        dir_ = make_test_dir("zovcomm_test_");
         ASSERT_NE(dir_, "");
         use_test_config(dir_.data(), useshm_.data());
         comm_pipe_reset_names();

@@ -17,7 +17,7 @@
 #include "comm/comm_object.h"
 #include "comm/ipc_idfile.h"
 #include "comm/share_comm_object.h"
-#include "comm/tests/test_support.h"
+#include "testing/child_support.h"
 #include "comm/zovcomm.h"
 #include "comm/zovcomm2.h"
 #include "runtime/env.h"
@@ -39,7 +39,7 @@ class ShmFixture : public ::testing::Test {
     void SetUp() override {
         saved_ = env_vars;
         saved_wait_ = wait_timeout;
-        dir_ = make_test_dir("/tmp/zovshm_test_XXXXXX");
+        dir_ = make_test_dir("zovshm_test_");
         ASSERT_NE(dir_, "");
         use_test_config(dir_.data(), nullptr);  // shared memory
         wait_timeout = 3;

@@ -10,7 +10,7 @@
 #include "defs/clause_free.h"
 #include "defs/cursor.h"
 #include "defs/select_lists.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "defs/tokenizer.h"
 #include "runtime/alloc.h"
 

@@ -10,7 +10,7 @@
 #include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/tests/cursor_test_support.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "runtime/trace.h"
 
 namespace {
@@ -24,7 +24,7 @@ std::string block(const std::string& name, const std::string& extra) {
 }
 
 TEST(CursorFile, SmallFileParses) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(block("C1", "interval 60;\n") + "end;\n"), 0) << log.text();
     curs* c = find("C1");
     ASSERT_NE(c, nullptr);
@@ -62,7 +62,7 @@ TEST(CursorFile, FirstStatementRules) {
         {"cursor ABCDEFGHI;\nend;\n", "PCC0450", "Cursor name exceeeds 8 characters"},
     };
     for (const first_case& k : cases) {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(k.text), 1) << k.text;
         EXPECT_TRUE(log.has(k.id)) << k.text << log.text();
         EXPECT_TRUE(log.has(k.message)) << k.text << log.text();
@@ -70,32 +70,32 @@ TEST(CursorFile, FirstStatementRules) {
 }
 
 TEST(CursorFile, CapitalCursorKeywordOpensABlock) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse(std::string("CURSOR C1;\n") + body() + "END;\n"), 0) << log.text();
 }
 
 TEST(CursorFile, NameAndEndLines) {
     {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse("cursor ABCDEFGHI;\n"), 1);
         EXPECT_TRUE(log.has("Missing end statement")) << log.text();
     }
     {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(block("C1", "")), 1);
         EXPECT_TRUE(log.has("PCC0730")) << log.text();
         EXPECT_TRUE(log.has("Missing end statement")) << log.text();
         EXPECT_TRUE(log.has("Parsing ended with errors")) << log.text();
     }
     {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(block("C1", "") + block("C1", "") + "end;\n"), 1);
         EXPECT_TRUE(log.has("Duplicate cursor name C1")) << log.text();
         EXPECT_FALSE(log.has("Collector Parsing ended")) << log.text();
     }
     {
         // Statements after end are not read.
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(block("C1", "") + "end;\nnonsense;\n"), 0) << log.text();
     }
 }
@@ -161,7 +161,7 @@ TEST(CursorFile, ValueKeywordDuplicatesAndLengths) {
         {"INSERT INTO T2 (A, B) VALUES (:A, :B)", "PCC0465", "Duplicate INSERT entry"},
     };
     for (const value_case& k : cases) {
-        log_capture log;
+        LogCapture log;
         std::string text = block("C1", std::string(k.statement) + ";\n") + "end;\n";
         EXPECT_EQ(parse(text), 1) << k.statement;
         EXPECT_TRUE(log.has(k.id)) << k.statement << "\n" << log.text();
@@ -171,7 +171,7 @@ TEST(CursorFile, ValueKeywordDuplicatesAndLengths) {
 }
 
 TEST(CursorFile, ValuesWithinTheirLimitsAreStored) {
-    log_capture log;
+    LogCapture log;
     const std::string uuid = "6b1f0c2e-0d6a-11d0-8f3a-0800096a2c55";
     ASSERT_EQ(
         parse(block("C1",
@@ -208,7 +208,7 @@ TEST(CursorFile, ValuesWithinTheirLimitsAreStored) {
 }
 
 TEST(CursorFile, GoHomeIsRelativeToNow) {
-    log_capture log;
+    LogCapture log;
     char now[15];
     get_time(now);
     const int64_t before = relative_sec(now);
@@ -218,7 +218,7 @@ TEST(CursorFile, GoHomeIsRelativeToNow) {
 }
 
 TEST(CursorFile, DayWindows) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(block("C1",
                           "saturday_start 0800;\nsaturday_end 1200;\nsaturday_start 1300;\n"
                           "saturday_end 1700;\nsunday_end 0100;\n"
@@ -259,7 +259,7 @@ TEST(CursorFile, DefaultIntervalAndLimitOnlyForScheduledCursors) {
         {"time 20;\n", 10, 0, true, false},
     };
     for (const default_case& k : cases) {
-        log_capture log;
+        LogCapture log;
         ASSERT_EQ(parse(block("C1", k.extra) + "end;\n"), 0) << k.extra << log.text();
         curs* c = find("C1");
         ASSERT_NE(c, nullptr);
@@ -294,7 +294,7 @@ TEST(CursorFile, BlockChecks) {
          "A virtual cursor (C1) can't be conditional"},
     };
     for (const check_case& k : cases) {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(block("C1", k.extra) + "end;\n"), 1) << k.extra;
         EXPECT_TRUE(log.has(k.id)) << k.extra << "\n" << log.text();
         EXPECT_TRUE(log.has(k.message)) << k.extra << "\n" << log.text();
@@ -302,7 +302,7 @@ TEST(CursorFile, BlockChecks) {
 }
 
 TEST(CursorFile, IterateWhereWithIterateIsAccepted) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(
         parse(block("C0", "") + block("C1", "iterate C0;\niterate_where A = 1;\n") + "end;\n"), 0)
         << log.text();
@@ -310,7 +310,7 @@ TEST(CursorFile, IterateWhereWithIterateIsAccepted) {
 
 TEST(CursorFile, BlockWithoutInsert) {
     {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse("cursor C1;\ntable_name T1;\nend;\n"), 1);
         EXPECT_TRUE(log.has("No model INSERT statement")) << log.text();
         EXPECT_TRUE(log.has("No local columns to fetch for insert")) << log.text();
@@ -318,7 +318,7 @@ TEST(CursorFile, BlockWithoutInsert) {
     }
     {
         // Host variables but no INSERT.
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse("cursor C1;\ninsert_where X = :A;\ntable_name T1;\nend;\n"), 1);
         EXPECT_TRUE(log.has("No model INSERT statement")) << log.text();
         EXPECT_FALSE(log.has("No local columns")) << log.text();
@@ -326,7 +326,7 @@ TEST(CursorFile, BlockWithoutInsert) {
 }
 
 TEST(CursorFile, InsertColumnsMustMatchHostVariables) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse("cursor C1;\nINSERT INTO T1 (A, B, C) VALUES (:A, :B);\nend;\n"), 1);
     EXPECT_TRUE(log.has("PCC0470")) << log.text();
     EXPECT_TRUE(log.has("On INSERT, num of cols (3) is not num HVs (2)")) << log.text();
@@ -336,7 +336,7 @@ TEST(CursorFile, InsertColumnsMustMatchHostVariables) {
 
 TEST(CursorFile, InsertTableNames) {
     {
-        log_capture log;
+        LogCapture log;
         ASSERT_EQ(parse("cursor C1;\nINSERT INTO master..T1 (A) VALUES (:A);\nend;\n"), 0)
             << log.text();
         EXPECT_STREQ(find("C1")->host_table, "master..T1");
@@ -347,7 +347,7 @@ TEST(CursorFile, InsertTableNames) {
         {"INSERT INTO T1. (A) VALUES (:A);\n", "PCC0720", "Invalid table name format"},
     };
     for (const check_case& k : bad) {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(std::string("cursor C1;\n") + k.extra + "end;\n"), 1) << k.extra;
         EXPECT_TRUE(log.has(k.id)) << k.extra << log.text();
         EXPECT_TRUE(log.has(k.message)) << k.extra << log.text();
@@ -355,7 +355,7 @@ TEST(CursorFile, InsertTableNames) {
 }
 
 TEST(CursorFile, UnbalancedParenthesesStopReading) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse(block("C1", "insert_where (A = 1;\ninterval 1 2;\n") + "end;\n"), 1);
     EXPECT_TRUE(log.has("PCC0725")) << log.text();
     EXPECT_TRUE(log.has("Parentheses do not balance")) << log.text();
@@ -363,7 +363,7 @@ TEST(CursorFile, UnbalancedParenthesesStopReading) {
 }
 
 TEST(CursorFile, InsertSelectWithBracketsMarksHostVariables) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(
         parse(block("C1", "insert_select SELECT A, B FROM T1 WHERE X = [C0.A];\n") + "end;\n"), 0)
         << log.text();
@@ -373,7 +373,7 @@ TEST(CursorFile, InsertSelectWithBracketsMarksHostVariables) {
 }
 
 TEST(CursorFile, LoadTextsAreKeptInOrder) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(block("C1", "load A to V.X;\nload B to V.Y;\n") + "end;\n"), 0) << log.text();
     curs* c = find("C1");
     ASSERT_NE(c->loadt, nullptr);
@@ -383,7 +383,7 @@ TEST(CursorFile, LoadTextsAreKeptInOrder) {
 }
 
 TEST(CursorFile, ErrorInOneBlockStillChecksTheFollowingBlocks) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse(block("C1", "interval 1 2;\n") + "cursor C2;\ntable_name T;\nend;\n"), 1);
     EXPECT_TRUE(log.has("Duplicate interval")) << log.text();
     EXPECT_TRUE(log.has("No model INSERT statement")) << log.text();
@@ -406,7 +406,7 @@ TEST(CursorFile, FetchExitWords) {
         {"fetchxt", "fetchxt", 1, 0, 0},     {"fetchx5q", "fetchx5", 5, 0, 0},
     };
     for (const exit_case& k : cases) {
-        log_capture log;
+        LogCapture log;
         std::string extra = std::string("fetch_exit ") + k.word +
                             " more words;\nscript echo 1 2;\ninsert_select SELECT A, B FROM T1;\n";
         curstest::set_aside();
@@ -434,7 +434,7 @@ TEST(CursorFile, FetchExitWords) {
 }
 
 TEST(CursorFile, TraceAllSetsEveryCursor) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(block("C1", "trace_all;\n") + block("C2", "") + "end;\n"), 0) << log.text();
     EXPECT_EQ(trace_all, 1);
     EXPECT_EQ(find("C1")->trace, 1);
@@ -442,7 +442,7 @@ TEST(CursorFile, TraceAllSetsEveryCursor) {
 }
 
 TEST(CursorFile, CursorsGetTheCollectorDistributorAndAWindow) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(block("C1", "") + "end;\n"), 0) << log.text();
     curs* c = find("C1");
     EXPECT_EQ(c->dist_ptr, collector_at);

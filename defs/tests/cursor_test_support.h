@@ -11,7 +11,7 @@
 #include "defs/cursor_file.h"
 #include "defs/cursor_versions.h"
 #include "defs/tests/def_file_support.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "runtime/trace.h"
 
 namespace curstest {

@@ -14,7 +14,7 @@
 #include "defs/distrib.h"
 #include "defs/row_data.h"
 #include "defs/tests/cursor_test_support.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "defs/trace_file.h"
 #include "defs/xsqlda.h"
 #include "runtime/trace.h"
@@ -39,7 +39,7 @@ std::vector<std::pair<int, int>> class_and_samples(curs* slot) {
 }
 
 TEST(CursorVersions, WithoutIfTheCursorIsItsOnlyVersion) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("")), 0) << log.text();
     curs* c = find("C1");
     EXPECT_EQ(c->cur_version_list, c);
@@ -70,7 +70,7 @@ TEST(CursorVersions, CountAndOrderOfVersions) {
          {{1, 0}, {3, 2}, {3, 0}}},
     };
     for (const shape_case& k : cases) {
-        log_capture log;
+        LogCapture log;
         ASSERT_EQ(parse(c1(k.statements)), 0) << k.statements << log.text();
         curs* c = find("C1");
         ASSERT_NE(c->if_tree, nullptr);
@@ -92,7 +92,7 @@ TEST(CursorVersions, CountAndOrderOfVersions) {
 
 // Siblings nested in the branch of a later sibling: each path still decides every IF once.
 TEST(CursorVersions, SiblingsInsideASiblingsBranch) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("if 1 = 1;\nclass 1;\nendif;\nif 2 = 2;\nif 3 = 3;\nsamples 2;\nendif;\n"
                        "if 4 = 4;\nstart_after 3;\nendif;\nendif;\n")),
               0)
@@ -109,7 +109,7 @@ TEST(CursorVersions, SiblingsInsideASiblingsBranch) {
 }
 
 TEST(CursorVersions, SettingsAfterEndifFillEveryBranchThatLeftThemUnset) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("if 1 = 1;\ninterval 30;\nelse;\nlimit 5;\nendif;\ninterval 60;\n"
                        "class 7;\n")),
               0)
@@ -125,7 +125,7 @@ TEST(CursorVersions, SettingsAfterEndifFillEveryBranchThatLeftThemUnset) {
 }
 
 TEST(CursorVersions, SetLenAndInterfaceIdsAfterEndifReachTheBranches) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("if 1 = 1;\nclass 1;\nendif;\nset_len B 16;\nobjid 12;\nuuidbase a-b;\n")),
               0)
         << log.text();
@@ -138,7 +138,7 @@ TEST(CursorVersions, SetLenAndInterfaceIdsAfterEndifReachTheBranches) {
 }
 
 TEST(CursorVersions, AClauseInsideABranchStaysInThatBranch) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("decode A = 1 , 'one';\nif 1 = 1;\ndecode B = 2 , 'two';\nendif;\n")), 0)
         << log.text();
     std::vector<curs*> ring = versions(find("C1"));
@@ -154,7 +154,7 @@ TEST(CursorVersions, AClauseInsideABranchStaysInThatBranch) {
 }
 
 TEST(CursorVersions, EveryVersionGetsTheDistributor) {
-    log_capture log;
+    LogCapture log;
     distrib* saved = collector_at;
     distrib* d = distrib_new();
     collector_at = d;
@@ -185,7 +185,7 @@ TEST(CursorVersions, StructureErrors) {
          "Syntax error in conditional expression  for cursor C1"},
     };
     for (const error_case& k : cases) {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(c1(k.statements)), 1) << k.statements;
         EXPECT_TRUE(log.has(k.id)) << k.statements << "\n" << log.text();
         EXPECT_TRUE(log.has(k.message)) << k.statements << "\n" << log.text();
@@ -201,12 +201,12 @@ std::string nested_ifs(int n) {
 
 TEST(CursorVersions, FortyNineDecisionsOnAPathAreAcceptedFiftyAreNot) {
     {
-        log_capture log;
+        LogCapture log;
         ASSERT_EQ(parse(c1(nested_ifs(49))), 0) << log.text();
         EXPECT_EQ(count_cursor_versions(find("C1")), 50);
     }
     {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(c1(nested_ifs(50))), 1);
         EXPECT_TRUE(log.has("PIF0130")) << log.text();
         EXPECT_TRUE(log.has("Current stack position: 50- exceeds stack size: 50")) << log.text();
@@ -218,12 +218,12 @@ TEST(CursorVersions, SiblingIfsAreCappedBeforeMemoryRunsOut) {
     for (int i = 0; i < 8; ++i) eight += "if " + std::to_string(i) + " = 1;\nendif;\n";
     for (int i = 0; i < 40; ++i) forty += "if " + std::to_string(i) + " = 1;\nendif;\n";
     {
-        log_capture log;
+        LogCapture log;
         ASSERT_EQ(parse(c1(eight)), 0) << log.text();
         EXPECT_EQ(count_cursor_versions(find("C1")), 256);
     }
     {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(c1(forty)), 1);
         EXPECT_TRUE(log.has("PIF0150")) << log.text();
         EXPECT_TRUE(log.has("Cursor C1 has more than 256 versions")) << log.text();
@@ -258,7 +258,7 @@ TEST(CursorVersions, ConditionValues) {
         {"2 < 1", 2},
     };
     for (const value_case& k : cases) {
-        log_capture log;
+        LogCapture log;
         ASSERT_EQ(
             parse(c1(std::string("if ") + k.condition + ";\nclass 1;\nelse;\nclass 2;\nendif;\n")),
             0)
@@ -272,7 +272,7 @@ TEST(CursorVersions, ConditionValues) {
 }
 
 TEST(CursorVersions, AValueNotFetchedYetKeepsTheVersion) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("if A = 'Y';\nclass 1;\nelse;\nclass 2;\nendif;\n")), 0) << log.text();
     curs* c = find("C1");
     curs* before = c->if_tree_place;
@@ -287,7 +287,7 @@ TEST(CursorVersions, AValueNotFetchedYetKeepsTheVersion) {
 // Switching X -> Y -> X: X's rows and counters come back, the slot keeps its times and
 // hold states.
 TEST(CursorVersions, SwitchingBackRestoresTheVersionAndKeepsTheSlotsTimes) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("if A = 'X';\nclass 1;\nelse;\nclass 2;\nendif;\n")), 0) << log.text();
     curs* c = find("C1");
     column_value a;
@@ -335,7 +335,7 @@ TEST(CursorVersions, SwitchingBackRestoresTheVersionAndKeepsTheSlotsTimes) {
 }
 
 TEST(CursorVersions, EachCursorsConditionsBindToItsOwnColumns) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(std::string("cursor C1;\nINSERT INTO T1 (A) VALUES (:A);\n"
                                 "if A = 'Y';\nclass 1;\nelse;\nclass 2;\nendif;\n"
                                 "cursor C2;\nINSERT INTO T2 (A) VALUES (:A);\n"
@@ -361,7 +361,7 @@ int freed_pieces = 0;
 void count_piece(sel_piece*) { ++freed_pieces; }
 
 TEST(CursorVersions, AChangeRerunsTheEditingPassesAndResetsTheSlots) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("if A = 'X';\nclass 1;\nelse;\nclass 2;\nendif;\n")), 0) << log.text();
     curs* c = find("C1");
     column_value a;
@@ -400,7 +400,7 @@ TEST(CursorVersions, TuneUpWithoutCursorsFails) {
 }
 
 TEST(CursorVersions, DefineVersChainLinksEveryVersionToTheSlotsNext) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(std::string("cursor C1;\nINSERT INTO T1 (A) VALUES (:A);\nhold;\n"
                                 "if 1 = 1;\nclass 1;\nendif;\n"
                                 "cursor C2;\nINSERT INTO T2 (A) VALUES (:A);\nend;\n")),
@@ -416,7 +416,7 @@ TEST(CursorVersions, DefineVersChainLinksEveryVersionToTheSlotsNext) {
 }
 
 TEST(CursorVersions, ResetAllClearsTheColumnLinks) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("decode A = 1 , 'one';\n")), 0) << log.text();
     curs* c = find("C1");
     c->insert_columns->decode_op = c->decode->decode_op;
@@ -426,7 +426,7 @@ TEST(CursorVersions, ResetAllClearsTheColumnLinks) {
 
 // A retrace reads the trace file again: its switches reach every version.
 TEST(CursorVersions, TraceFileSetsTheSwitchesOnEveryVersion) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse(c1("if 1 = 1;\nclass 1;\nelse;\nclass 2;\nendif;\n")), 0) << log.text();
     curs* c = find("C1");
     for (int pass = 0; pass < 2; ++pass) {
@@ -445,7 +445,7 @@ namespace {
 // The script-exit descriptor is cut out of the select text: versions that got the text
 // from their parent each cut a copy of their own.
 TEST(CursorVersions, EachScriptExitVersionCutsItsOwnSelectText) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(
         deftest::parse_text(parse_dict_file,
                             "name SX_NAME;\ntype CHAR(8);\nname SX_KB;\ntype INTEGER;\nend;\n"),
@@ -471,7 +471,7 @@ TEST(CursorVersions, EachScriptExitVersionCutsItsOwnSelectText) {
 }
 
 TEST(CursorFileSearch, ParseCursFindsTheCursorFile) {
-    log_capture log;
+    LogCapture log;
     curstest::set_aside();
     deftest::definition_home home;
     EXPECT_EQ(parse_curs(), 1);  // no file yet

@@ -61,7 +61,7 @@ TEST(DataSetFile, ProcstatExample) {
     in_directory here(data_dir);
     test_cursor cur;
     char out[sizeof_buffer] = "INSERT !PROCSTAT";
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse_ulv(out + 7, out, sizeof(out), cur.c), 0) << log.text();
     EXPECT_STREQ(out,
                  "INSERT INTO PROCSTAT (SYSTEMNAME , TIMESTAMP , PID , CPU ) VALUES (:%machine , "
@@ -132,7 +132,7 @@ TEST(DataSetFile, FilesToInsertOrMessage) {
         in_directory here(dir.path());
         test_cursor cur;
         std::vector<char> out(sizeof_buffer, '\0');
-        log_capture log;
+        LogCapture log;
         int rc = parse_ulv(k.name.c_str(), out.data(), out.size(), cur.c);
         if (k.message != nullptr) {
             EXPECT_EQ(rc, 1) << k.text;
@@ -162,7 +162,7 @@ TEST(DataSetFile, MissingFileNamesTheUlvFile) {
     in_directory here(dir.path());
     test_cursor cur;
     char out[512];
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse_ulv("!NOPE", out, sizeof(out), cur.c), 1);
     EXPECT_TRUE(log.has("Can NOT open NOPE.ULV")) << log.text();
 }
@@ -180,7 +180,7 @@ TEST(DataSetFile, CursorsOwnIdentifiersStartAtTheInterface) {
     cur.c->table_name = alloc_str("OWN_TABLE");
     cur.c->trace = 1;
     char out[512];
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse_ulv("!T", out, sizeof(out), cur.c), 0) << log.text();
     EXPECT_STREQ(cur.c->uuidbase, "own-base");
     EXPECT_EQ(cur.c->rpc_version, 11);
@@ -202,7 +202,7 @@ TEST(DataSetFile, InsertTooLongForTheStatementRefused) {
     in_directory here(dir.path());
     test_cursor cur;
     std::vector<char> out(200, '\0');
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse_ulv("!T", out.data(), out.size(), cur.c), 1);
     EXPECT_TRUE(log.has("CAT1965E")) << log.text();
     EXPECT_EQ(cur.c->insert_columns, nullptr) << "no column is added for a refused insert";

@@ -34,7 +34,7 @@ class DecodeRules : public ::testing::TestWithParam<rule_case> {};
 TEST_P(DecodeRules, TextToRule) {
     const rule_case& k = GetParam();
     test_cursor cur;
-    log_capture log;
+    LogCapture log;
     clause_text text(k.text);
     int rc = parse_decode(cur.c, text);
     if (k.message != nullptr) {
@@ -145,7 +145,7 @@ TEST(DecodeLimits, NamesAndValues) {
     };
     for (const limit_case& k : cases) {
         test_cursor cur;
-        log_capture log;
+        LogCapture log;
         clause_text text(k.text);
         int rc = parse_decode(cur.c, text);
         if (k.message == nullptr) {
@@ -263,7 +263,7 @@ TEST(DecodeChains, RefusedRuleLeavesEarlierRulesAlone) {
 TEST(DecodeTrace, TracedCursorShowsTheRule) {
     test_cursor cur;
     cur.c->traced = 1;
-    log_capture log;
+    LogCapture log;
     clause_text text("STATUS = 12 , 'UP'");
     ASSERT_EQ(parse_decode(cur.c, text), 0);
     EXPECT_TRUE(log.has("Decode_op->operatr = 1")) << log.text();
@@ -272,7 +272,7 @@ TEST(DecodeTrace, TracedCursorShowsTheRule) {
     EXPECT_TRUE(log.has("Has no and text"));
 
     test_cursor quiet;
-    log_capture none;
+    LogCapture none;
     clause_text t2("STATUS = 12 , 'UP'");
     ASSERT_EQ(parse_decode(quiet.c, t2), 0);
     EXPECT_FALSE(none.has("Decode_op"));
@@ -281,7 +281,7 @@ TEST(DecodeTrace, TracedCursorShowsTheRule) {
 TEST(DecodeTrace, MaskRuleHasNoOperandToShow) {
     test_cursor cur;
     cur.c->traced = 1;
-    log_capture log;
+    LogCapture log;
     clause_text text("FLAGS & 4 , 'SET'");
     ASSERT_EQ(parse_decode(cur.c, text), 0);
     EXPECT_TRUE(log.has("No operand"));

@@ -7,7 +7,7 @@
 
 #include "runtime/env.h"
 #include "runtime/tempnames.h"
-#include "runtime/tests/cfg_tempdir.h"
+#include "testing/temp_dir.h"
 
 namespace deftest {
 

@@ -10,7 +10,7 @@
 #include "collector/engine_globals.h"
 #include "defs/dictionary.h"
 #include "defs/tests/def_file_support.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
 
@@ -124,7 +124,7 @@ TEST_F(DictionaryFile, SingleEntries) {
     };
     for (const c& k : cases) {
         SCOPED_TRACE(k.text);
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(k.text), k.rc) << log.text();
         if (k.logged != nullptr) {
             EXPECT_TRUE(log.has(k.logged)) << log.text();
@@ -164,7 +164,7 @@ TEST_F(DictionaryFile, EntriesThatStopTheReading) {
     };
     for (const c& k : cases) {
         SCOPED_TRACE(k.text);
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(k.text), 1);
         EXPECT_TRUE(log.has(k.logged)) << log.text();
         EXPECT_EQ(names(), std::vector<std::string>{});
@@ -173,21 +173,21 @@ TEST_F(DictionaryFile, EntriesThatStopTheReading) {
 }
 
 TEST_F(DictionaryFile, NameOf31CharactersIsAccepted) {
-    log_capture log;
+    LogCapture log;
     std::string name(31, 'N');
     EXPECT_EQ(parse("name " + name + "; type CHAR(2); initial x; end;"), 0) << log.text();
     EXPECT_EQ(names(), std::vector<std::string>{name});
 }
 
 TEST_F(DictionaryFile, RepeatedNameFailsButBothEntriesAreKept) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse("name A; type CHAR(2); name A; type CHAR(3); end;"), 1);
     EXPECT_TRUE(log.has("Name previously used"));
     EXPECT_EQ(names(), (std::vector<std::string>{"A", "A"}));
 }
 
 TEST_F(DictionaryFile, ListIsInFileOrderAndAnOpenEntryAtTheEndIsLost) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse(";comment\nname A;\n  type CHAR(1);\nend B;\ntype CHAR(2);\n"
                     "name C; type CHAR(3);\n"),
               0)
@@ -199,7 +199,7 @@ TEST_F(DictionaryFile, ListIsInFileOrderAndAnOpenEntryAtTheEndIsLost) {
 }
 
 TEST_F(DictionaryFile, PasswordValuesAreNeverTraced) {
-    log_capture log;
+    LogCapture log;
     trace_all = 1;
     trace_something = 1;
     EXPECT_EQ(parse("name PW; type CHAR(20); initial -password;\n"
@@ -217,7 +217,7 @@ TEST_F(DictionaryFile, PasswordValuesAreNeverTraced) {
 }
 
 TEST_F(DictionaryFile, FileIsFoundBySearchAndMissingFileFails) {
-    log_capture log;
+    LogCapture log;
     deftest::definition_home home;
     EXPECT_EQ(parse_dict(), 1);
     home.write("dict", "name A;\ntype INTEGER;\ninitial 5;\nend;\n");

@@ -11,7 +11,7 @@
 #include "defs/cursor.h"
 #include "defs/evaluation.h"
 #include "defs/tests/def_file_support.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 
 namespace {
@@ -65,7 +65,7 @@ class EvaluationFile : public ::testing::Test {
 };
 
 TEST_F(EvaluationFile, HighCpuExample) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse("eval HIGHCPU; cursor SYSMON; column HW!CPU_BUSY; operator >=; value 90; end;"),
               0)
         << log.text();
@@ -165,7 +165,7 @@ TEST_F(EvaluationFile, SingleEvaluations) {
     };
     for (const c& k : cases) {
         SCOPED_TRACE(k.body);
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse("eval E; cursor SYSMON; " + k.body + " end;"), k.rc) << log.text();
         if (k.logged != nullptr) {
             EXPECT_TRUE(log.has(k.logged)) << log.text();
@@ -182,7 +182,7 @@ TEST_F(EvaluationFile, SingleEvaluations) {
 }
 
 TEST_F(EvaluationFile, ChainIsNewestFirstWithOrdinalsInFileOrder) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse("eval A; cursor SYSMON; column C; operator >; value 1;\n"
                     "eval B; cursor LOCKS; column C; operator >; value 1;\n"
                     "eval C; cursor SYSMON; column C; operator <; value 1;\n"
@@ -195,7 +195,7 @@ TEST_F(EvaluationFile, ChainIsNewestFirstWithOrdinalsInFileOrder) {
 }
 
 TEST_F(EvaluationFile, UnknownCursorDropsOnlyThatEvaluation) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse("eval A; cursor NOSUCH; column C; operator >; value 1;\n"
                     "eval B; cursor SYSMON; column C; operator >; value 1;\n"
                     "eval C; cursor sysmon; column C; operator >; value 1;\n"
@@ -209,7 +209,7 @@ TEST_F(EvaluationFile, UnknownCursorDropsOnlyThatEvaluation) {
 }
 
 TEST_F(EvaluationFile, ValueErrorSkipsLaterValueStatements) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse("eval A; cursor ABCDEFGHI; column C; operator >; value 1;\n"
                     "eval B; cursor SYSMON; column C; operator >; value 1;\n"
                     "end;"),
@@ -236,7 +236,7 @@ TEST_F(EvaluationFile, StatementsThatStopTheReading) {
     };
     for (const c& k : cases) {
         SCOPED_TRACE(k.text);
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(k.text), 1);
         EXPECT_TRUE(log.has(k.logged)) << log.text();
         EXPECT_EQ(sysmon->evaluation, nullptr);
@@ -245,7 +245,7 @@ TEST_F(EvaluationFile, StatementsThatStopTheReading) {
 }
 
 TEST_F(EvaluationFile, NamesAndTheEndOfTheFile) {
-    log_capture log;
+    LogCapture log;
     // A name of 35 characters fits; an evaluation named on its end statement opens; an
     // evaluation still open at the end of the file is dropped without a message.
     std::string name(35, 'N');
@@ -260,7 +260,7 @@ TEST_F(EvaluationFile, NamesAndTheEndOfTheFile) {
 }
 
 TEST_F(EvaluationFile, FileIsFoundBySearchAndMissingFileFails) {
-    log_capture log;
+    LogCapture log;
     deftest::definition_home home;
     EXPECT_EQ(parse_eval(), 1);
     home.write("eval", "eval A;\ncursor LOCKS;\ncolumn C;\noperator =;\nvalue 0;\nend;\n");

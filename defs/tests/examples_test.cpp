@@ -18,7 +18,7 @@
 #include "defs/evaluation_file.h"
 #include "defs/process_file.h"
 #include "defs/tests/cursor_test_support.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "defs/trace_file.h"
 #include "runtime/trace.h"
 
@@ -58,7 +58,7 @@ int parse_example(int (*reader)(FILE*), const char* tag) {
 }
 
 TEST(Examples, TheDefinitionSetParsesInStartUpOrder) {
-    log_capture log;
+    LogCapture log;
     curstest::set_aside();
     ASSERT_EQ(parse_example(parse_distributor_file, "proc"), 0) << log.text();
     ASSERT_NE(collector_at, nullptr);

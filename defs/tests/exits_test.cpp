@@ -70,7 +70,7 @@ TEST_P(ColumnExits, TextToEntry) {
     const exit_case& k = GetParam();
     routines_installed hooks;
     test_cursor cur;
-    log_capture log;
+    LogCapture log;
     clause_text text(k.text);
     ASSERT_EQ(parse_col_ex(cur.c, text), 0) << k.text << log.text();
     const col_ex_list* e = cur.c->cxl_ptr;
@@ -137,7 +137,7 @@ TEST(ColumnExitErrors, Refused) {
     };
     for (const exit_error& k : cases) {
         test_cursor cur;
-        log_capture log;
+        LogCapture log;
         clause_text text(k.text);
         EXPECT_EQ(parse_col_ex(cur.c, text), 1) << k.text;
         EXPECT_TRUE(log.has(k.message)) << k.text << "\n" << log.text();
@@ -147,14 +147,14 @@ TEST(ColumnExitErrors, Refused) {
 
 TEST(ColumnExitErrors, SubstrSumWarnsAndIsKept) {
     test_cursor cur;
-    log_capture log;
+    LogCapture log;
     clause_text text("NAME SUBSTR ( 200 , 100 )");
     EXPECT_EQ(parse_col_ex(cur.c, text), 0);
     EXPECT_TRUE(log.has("PCL4170W")) << log.text();
     EXPECT_TRUE(log.has("Numeric sum excessive 300"));
     ASSERT_NE(cur.c->cxl_ptr, nullptr);
 
-    log_capture quiet;
+    LogCapture quiet;
     clause_text at_limit("NAME SUBSTR ( 128 , 128 )");
     EXPECT_EQ(parse_col_ex(cur.c, at_limit), 0);
     EXPECT_FALSE(quiet.has("PCL4170W"));
@@ -186,7 +186,7 @@ TEST(ColumnExitRoutines, NoneInstalledFailsWithAMessage) {
     test_cursor cur;
     clause_text text("A MINUTES");
     ASSERT_EQ(parse_col_ex(cur.c, text), 0);
-    log_capture log;
+    LogCapture log;
     char row[4] = "x";
     EXPECT_EQ(cur.c->cxl_ptr->c_exit(cur.c, nullptr, row), 1);
     EXPECT_TRUE(log.has("CCC4010E"));
@@ -218,7 +218,7 @@ TEST(IterateWhere, ConditionBecomesItsOwnDecodeChain) {
 
 TEST(IterateWhere, SecondRefusedBadConditionRefused) {
     test_cursor cur;
-    log_capture log;
+    LogCapture log;
     clause_text first("STATUS = 1");
     ASSERT_EQ(parse_iterate_where(cur.c, first), 0);
     clause_text second("STATUS = 2");
@@ -254,7 +254,7 @@ TEST(SetLen, TextToRecordOrMessage) {
     };
     for (const set_len_case& k : cases) {
         test_cursor cur;
-        log_capture log;
+        LogCapture log;
         clause_text text(k.text);
         int rc = parse_set_len(cur.c, text);
         if (k.message != nullptr) {
@@ -362,7 +362,7 @@ TEST(ScriptExit, Refusals) {
         test_dictionary dict;
         test_cursor cur;
         set_select(cur, k.text);
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse_script_exit(cur.c), 1) << k.text;
         EXPECT_TRUE(log.has(k.message)) << k.text << log.text();
         if (std::string(k.message) == "PCC4005E") {

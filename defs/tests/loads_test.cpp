@@ -28,7 +28,7 @@ TEST(PreCursor, AllKeptInOrder) {
 
 TEST(PreCursor, NameLongerThanACursorNameRefused) {
     test_cursor cur;
-    log_capture log;
+    LogCapture log;
     clause_text text("ABCDEFGHI");
     EXPECT_EQ(parse_pre_cursor(cur.c, text), 1);
     EXPECT_TRUE(log.has("PCC3100E"));
@@ -37,7 +37,7 @@ TEST(PreCursor, NameLongerThanACursorNameRefused) {
 
 TEST(Iterate, SecondRefusedFirstStays) {
     test_cursor cur;
-    log_capture log;
+    LogCapture log;
     clause_text first("SRC");
     EXPECT_EQ(parse_iterate(cur.c, first), 0);
     clause_text second("OTHER");
@@ -76,7 +76,7 @@ TEST(InList, TextToRecord) {
     };
     for (const in_list_case& k : cases) {
         test_cursor cur;
-        log_capture log;
+        LogCapture log;
         clause_text text(k.text);
         int rc = parse_in_list(cur.c, text);
         if (k.message != nullptr) {
@@ -133,7 +133,7 @@ TEST(Base, TextToRecord) {
     };
     for (const base_case& k : cases) {
         test_cursor cur;
-        log_capture log;
+        LogCapture log;
         clause_text text(k.text);
         int rc = parse_base(cur.c, text);
         if (k.message != nullptr) {
@@ -192,7 +192,7 @@ TEST_P(Loads, TextToRecord) {
     const load_case& k = GetParam();
     load_world w;
     w.procs.add_load(k.text);
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse_loads(), k.rc) << k.text << log.text();
     EXPECT_TRUE(log.has(k.message)) << k.text << log.text();
     EXPECT_TRUE(log.has(k.rc == 0 ? "PLO3090I" : "PLO3085E")) << log.text();
@@ -307,7 +307,7 @@ TEST(LoadWhere, ConditionIsADecodeChainOwnDecodesUnchanged) {
     ASSERT_EQ(parse_decode(w.procs.c, own), 0);
     decode* own_chain = w.procs.c->decode;
     w.procs.add_load("NAME -> VCUR.NAME WHERE STATUS = 'RUNNING' and ~= 'X'");
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse_loads(), 0) << log.text();
     EXPECT_EQ(w.procs.c->decode, own_chain);
     EXPECT_EQ(own_chain->next, nullptr);
@@ -330,7 +330,7 @@ TEST(LoadWhere, RefusedConditionKeepsTheCursorsDecodes) {
     ASSERT_EQ(parse_decode(w.procs.c, own), 0);
     decode* own_chain = w.procs.c->decode;
     w.procs.add_load("NAME -> VCUR.NAME WHERE STATUS equal 1");
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse_loads(), 1);
     EXPECT_EQ(w.procs.c->decode, own_chain);
 }
@@ -341,7 +341,7 @@ TEST(LoadPass, EveryBadLoadReportedGoodOnesBuilt) {
     w.procs.add_load("SUM BYTES -> VTOT.TOTAL");
     w.procs.add_load("NAME -> PLAIN.X");
     w.vcur.add_load("CNT -> VTOT.TOTAL");
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse_loads(), 1);
     EXPECT_TRUE(log.has("PLO3020E"));
     EXPECT_TRUE(log.has("PLO3040E"));
@@ -364,7 +364,7 @@ TEST(LoadPass, SecondRunChangesNothing) {
     const std::string text0 = w.procs.c->loadt->text;
     const std::string failing = w.vcur.c->loadt->text;
     const int16_t min_max_before = w.plain.c->has_min_max;
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse_loads(), 1);
     load_process* first = w.procs.c->loadp;
     load_process* lone_first = lone.c->loadp;
@@ -386,7 +386,7 @@ TEST(LoadPass, SecondRunChangesNothing) {
 
 TEST(LoadPass, NoLoadsEndsOk) {
     load_world w;
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse_loads(), 0);
     EXPECT_TRUE(log.has("PLO3090I"));
     EXPECT_TRUE(log.has("Load parsing ended ok."));

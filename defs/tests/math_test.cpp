@@ -30,7 +30,7 @@ class MathOptions : public ::testing::TestWithParam<option_case> {};
 TEST_P(MathOptions, TextToAnchor) {
     const option_case& k = GetParam();
     test_cursor cur;
-    log_capture log;
+    LogCapture log;
     clause_text text(k.text);
     ASSERT_EQ(parse_math(cur.c, text), 0) << k.text << log.text();
     const m_anch* a = cur.c->m_anch;
@@ -93,7 +93,7 @@ class MathErrors : public ::testing::TestWithParam<error_case> {};
 TEST_P(MathErrors, Refused) {
     const error_case& k = GetParam();
     test_cursor cur;
-    log_capture log;
+    LogCapture log;
     clause_text text(k.text);
     EXPECT_EQ(parse_math(cur.c, text), 1) << k.text;
     EXPECT_TRUE(log.has(k.message)) << k.text << "\n" << log.text();
@@ -139,7 +139,7 @@ TEST(MathNeighbours, BalancedTexts) {
     };
     for (const walk_case& k : cases) {
         test_cursor cur;
-        log_capture log;
+        LogCapture log;
         clause_text text(k.text);
         int rc = parse_math(cur.c, text);
         if (k.id == nullptr) {
@@ -207,7 +207,7 @@ TEST(MathNeighbours, RuleTable) {
 
 TEST(MathNames, DuplicateAndTooLong) {
     test_cursor cur;
-    log_capture log;
+    LogCapture log;
     clause_text first("PCT A");
     ASSERT_EQ(parse_math(cur.c, first), 0);
     clause_text second("decimal 1 PCT B");
@@ -233,7 +233,7 @@ TEST(MathNames, DuplicateAndTooLong) {
 TEST(MathTrace, TracemShowsEveryWord) {
     test_cursor cur;
     cur.c->tracem = 1;
-    log_capture log;
+    LogCapture log;
     clause_text text("PCT ( A / B ) * 100");
     ASSERT_EQ(parse_math(cur.c, text), 0);
     EXPECT_TRUE(log.has("Math name = PCT, Word count = 7")) << log.text();

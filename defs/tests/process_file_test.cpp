@@ -12,7 +12,7 @@
 #include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/tests/def_file_support.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "runtime/tests/clock_fixture.h"
 #include "runtime/trace.h"
 
@@ -193,7 +193,7 @@ TEST_F(ProcessFile, SingleStatements) {
     };
     for (const c& k : cases) {
         SCOPED_TRACE(k.statements.substr(0, 80));
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(collector_with(k.statements)), k.rc) << log.text();
         if (k.logged != nullptr) {
             EXPECT_TRUE(log.has(k.logged)) << log.text();
@@ -212,7 +212,7 @@ TEST_F(ProcessFile, SingleStatements) {
 }
 
 TEST_F(ProcessFile, MinimalCollector) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse("process collector;\ntype ctlib;\nlogon_id sa;\npassword pw;\ninterval 60;\n"
                     "end;\n"),
               0)
@@ -237,7 +237,7 @@ TEST_F(ProcessFile, MinimalCollector) {
 }
 
 TEST_F(ProcessFile, OfficeFixture) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(deftest::parse_fixture(parse_distributor_file, "proc_office.ctl"), 0) << log.text();
 
     const char* order[] = {"collector", "evaluator", "historian"};
@@ -290,7 +290,7 @@ TEST_F(ProcessFile, OfficeFixture) {
 }
 
 TEST_F(ProcessFile, ErrorsFixtureReportsTheFirstValueErrorAndTheClosingChecks) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(deftest::parse_fixture(parse_distributor_file, "proc_errors.ctl"), 1);
     std::string text = log.text();
     EXPECT_TRUE(log.has("Class exceeds range")) << text;
@@ -329,7 +329,7 @@ TEST_F(ProcessFile, ErrorsThatFailTheParse) {
     };
     for (const c& k : cases) {
         SCOPED_TRACE(k.text);
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(k.text), 1);
         EXPECT_TRUE(log.has(k.logged)) << log.text();
         EXPECT_EQ(collector_at, nullptr);
@@ -338,7 +338,7 @@ TEST_F(ProcessFile, ErrorsThatFailTheParse) {
 }
 
 TEST_F(ProcessFile, MissingEndLeavesTheLastBlockOut) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse("process collector;\ntype ctlib;\ninterval 60;\n"
                     "process nulv;\ntype local;\ninterval 30;\n"),
               1);
@@ -349,7 +349,7 @@ TEST_F(ProcessFile, MissingEndLeavesTheLastBlockOut) {
 }
 
 TEST_F(ProcessFile, DuplicateProcessNameEndsAtOnce) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse("process collector;\ntype ctlib;\ninterval 60;\n"
                     "process collector;\ntype local;\ninterval 30;\nend;\n"),
               1);
@@ -360,7 +360,7 @@ TEST_F(ProcessFile, DuplicateProcessNameEndsAtOnce) {
 }
 
 TEST_F(ProcessFile, PendingStartIsNotCarriedIntoTheNextBlock) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse("process nulv;\ntype local;\ninterval 30;\nMon_Fri_start 0800;\n"
                     "process collector;\ntype ctlib;\ninterval 60;\nend;\n"),
               1);
@@ -369,7 +369,7 @@ TEST_F(ProcessFile, PendingStartIsNotCarriedIntoTheNextBlock) {
 }
 
 TEST_F(ProcessFile, CollectorNameIsExactButCollectorPrefixNeedsAType) {
-    log_capture log;
+    LogCapture log;
     ASSERT_EQ(parse("process collector2;\ntype local;\ninterval 30;\n"
                     "process collector;\ntype ctlib;\ninterval 60;\nend;\n"),
               0)
@@ -385,7 +385,7 @@ TEST_F(ProcessFile, CollectorNameIsExactButCollectorPrefixNeedsAType) {
 }
 
 TEST_F(ProcessFile, PasswordIsNeverEchoed) {
-    log_capture log;
+    LogCapture log;
     trace_something = 1;
     ASSERT_EQ(parse("process collector;\ntype ctlib;\n  password\n   Secret#1\n   ;\n"
                     "interval 60;\n; password Old#2 in a comment\nPASSWORD Other#3;\nend;\n"),
@@ -400,7 +400,7 @@ TEST_F(ProcessFile, PasswordIsNeverEchoed) {
 }
 
 TEST_F(ProcessFile, ReadsTheFileTheSearchFindsAndReplacesAnEarlierList) {
-    log_capture log;
+    LogCapture log;
     deftest::definition_home home;
     home.write("proc",
                "process collector;\ntype ctlib;\ninterval 60;\nprocess nulv;\n"

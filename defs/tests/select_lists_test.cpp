@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "defs/cursor.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/strings.h"
 
@@ -103,14 +103,14 @@ INSTANTIATE_TEST_SUITE_P(Prefixes, AddColumnPrefixes,
                                            prefix_case{"%rowno", "%rowno", 0, 0, 0, 0, 0, 0, 0}));
 
 TEST(AddColumn, CutsLongNamesWithAWarningAndAppendsInOrder) {
-    log_capture log;
+    LogCapture log;
     cursor_fixture f;
     std::string sixty(60, 'n');
     f.columns_from({"first", sixty.c_str(), "last"});
     EXPECT_EQ(f.names(), (std::vector<std::string>{"first", std::string(49, 'n'), "last"}));
     EXPECT_TRUE(log.has("Warning, truncating col_name " + sixty));
     std::string forty_nine(49, 'k');
-    log_capture quiet;
+    LogCapture quiet;
     add_column(forty_nine.c_str(), f.c);
     EXPECT_FALSE(quiet.has("truncating"));
 }
@@ -139,7 +139,7 @@ TEST(CompactInsert, MarkersMayOutgrowTheValuesList) {
 }
 
 TEST(CompactInsert, Failures) {
-    log_capture log;
+    LogCapture log;
     {
         cursor_fixture f;
         f.c->insert = alloc_str("insert into t (a) values (1)");
@@ -201,7 +201,7 @@ TEST(SetSelects, WhereAndRawSelect) {
 }
 
 TEST(SetSelects, OnlyCollectorVariablesLeaveNothingToFetch) {
-    log_capture log;
+    LogCapture log;
     cursor_fixture f;
     f.columns_from({"%rowno", "%now_time", "%ME", "%SQLCODE_1"});
     f.c->table_name = alloc_str("t");
@@ -211,7 +211,7 @@ TEST(SetSelects, OnlyCollectorVariablesLeaveNothingToFetch) {
 }
 
 TEST(SetSelects, RefusesATextLongerThanTheWorkArea) {
-    log_capture log;
+    LogCapture log;
     cursor_fixture f;
     std::string name(45, 'c');
     for (int i = 0; i < 300; ++i) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "defs/tokenizer.h"
 #include "runtime/trace.h"
 
@@ -76,7 +76,7 @@ TEST(StatementReader, KeepsLongLinesWhole) {
 }
 
 TEST(StatementReader, RefusesStatementsLongerThanTheBuffer) {
-    log_capture log;
+    LogCapture log;
     std::string fits(sizeof_buffer - 5, 'x');
     EXPECT_EQ(statements(fits + ";"), list{fits + "    "});
 
@@ -90,7 +90,7 @@ TEST(StatementReader, RefusesStatementsLongerThanTheBuffer) {
 }
 
 TEST(StatementReader, TracesLinesButNotDoubleSemicolonOnes) {
-    log_capture log;
+    LogCapture log;
     int16_t saved = trace_something;
     trace_something = 1;
     statements(";; hidden\n; shown comment\nend;\n");

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 
 namespace {
 
@@ -219,7 +219,7 @@ TEST(TestWord, TableHoldsEveryCodeOnceButTwentySix) {
 }
 
 TEST(WOParens, TakesTextUpToFirstClosingParenthesis) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(w_o_parens("abc(def)ghi"), 3);
     EXPECT_STREQ(text_in_parens, "def");
     EXPECT_EQ(w_o_parens("(a(b)c)"), 3);
@@ -231,7 +231,7 @@ TEST(WOParens, TakesTextUpToFirstClosingParenthesis) {
 }
 
 TEST(WOParens, BoundedByItsArea) {
-    log_capture log;
+    LogCapture log;
     std::string fits = "(" + std::string(3099, 'x') + ")";
     EXPECT_EQ(w_o_parens(fits.c_str()), 3099);
     EXPECT_EQ(std::strlen(text_in_parens), 3099u);

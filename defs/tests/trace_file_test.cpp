@@ -9,7 +9,7 @@
 #include "collector/engine_globals.h"
 #include "defs/cursor.h"
 #include "defs/tests/def_file_support.h"
-#include "defs/tests/log_capture.h"
+#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
 
@@ -79,7 +79,7 @@ TEST_F(TraceFile, EachKeywordSetsItsSwitchOnEveryVersion) {
     };
     for (const c& k : cases) {
         SCOPED_TRACE(k.text);
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(k.text), 0) << log.text();
         EXPECT_EQ(flags(cur1), k.cur1);
         EXPECT_EQ(flags(cur2), k.cur2);
@@ -119,7 +119,7 @@ TEST_F(TraceFile, NameErrors) {
     };
     for (const c& k : cases) {
         SCOPED_TRACE(k.text);
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(k.text), 1);
         EXPECT_TRUE(log.has(k.logged)) << log.text();
         EXPECT_TRUE(log.has("Trace Parsing ended with errors"));
@@ -129,13 +129,13 @@ TEST_F(TraceFile, NameErrors) {
 }
 
 TEST_F(TraceFile, CursorNameOfEightCharactersMatches) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse("show_cursor CURSOR_8;"), 0) << log.text();
     EXPECT_EQ(flags(cur8), "00001");
 }
 
 TEST_F(TraceFile, TraceAllSetsThreeSwitchesOnEveryCursor) {
-    log_capture log;
+    LogCapture log;
     EXPECT_EQ(parse("trace_all CUR1;"), 0) << log.text();
     for (curs* c : {cur1, cur2, cur2b, cur8}) EXPECT_EQ(flags(c), "10011") << c->cur_name;
     EXPECT_EQ(trace_all, 1);
@@ -149,19 +149,19 @@ TEST_F(TraceFile, TraceAllSetsThreeSwitchesOnEveryCursor) {
 
 TEST_F(TraceFile, EndAndUnknownKeywordsStopTheReading) {
     {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse("trace CUR1;\nend;\ntrace CUR2;\nbogus;"), 0);
         EXPECT_EQ(flags(cur1), "10000");
         EXPECT_EQ(flags(cur2), "00000");
     }
     {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse(";; comment\n; comment\nTrace CUR1;\ntrace CUR2;"), 1);
         EXPECT_TRUE(log.has("Unknown keyword (Trace)"));
         EXPECT_EQ(flags(cur2), "00000");
     }
     {
-        log_capture log;
+        LogCapture log;
         EXPECT_EQ(parse("'trace CUR1;\ntrace CUR2;"), 1);
         EXPECT_TRUE(log.has("Parsing failed : Syntax error"));
         EXPECT_EQ(flags(cur2), "00000");
@@ -169,7 +169,7 @@ TEST_F(TraceFile, EndAndUnknownKeywordsStopTheReading) {
 }
 
 TEST_F(TraceFile, MissingFileIsNoError) {
-    log_capture log;
+    LogCapture log;
     deftest::definition_home home;
     EXPECT_EQ(parse_trace(), 0);
     home.write("trac", "trace CUR1;\n");

@@ -1,4 +1,4 @@
-// Test aids of the expression engine: a captured log, a fresh term table per test, and
+// Test aids of the expression engine: the captured log, a fresh term table per test, and
 // renderings of lexeme lists and reverse Polish arrays.
 #pragma once
 
@@ -11,38 +11,12 @@
 #include "expr/term_table.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
+#include "testing/log_capture.h"
 
 namespace expr_test {
 
-// Sends every PRINT line into a temporary file while it lives.
-class LogCapture {
-  public:
-    LogCapture() : file_(std::tmpfile()), saved_(stder) { stder = file_; }
-    ~LogCapture() {
-        stder = saved_;
-        if (file_) std::fclose(file_);
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::string text() const {
-        std::string out;
-        if (!file_) return out;
-        std::fflush(file_);
-        long end = std::ftell(file_);
-        std::rewind(file_);
-        out.resize(static_cast<size_t>(end));
-        size_t n = std::fread(out.data(), 1, out.size(), file_);
-        out.resize(n);
-        std::fseek(file_, 0, SEEK_END);
-        return out;
-    }
-    bool has(const std::string& id) const { return text().find(id) != std::string::npos; }
-
-  private:
-    FILE* file_;
-    FILE* saved_;
-};
+// The one log capture of every test.
+using ::LogCapture;
 
 // One lexeme as text: rows by name (the unary minus as "u-"), names as written, numbers with
 // "#", strings in single quotes, column references as CURSOR.COLUMN.

@@ -13,7 +13,7 @@
 #include "expr/expression_store.h"
 #include "expr/select_cursor.h"
 #include "expr/tests/expr_test_support.h"
-#include "expr/tests/select_test_support.h"
+#include "testing/row_cursor.h"
 #include "runtime/exec.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "runtime/alloc.h"
 #include "runtime/cmdline.h"
-#include "runtime/tests/cfg_tempdir.h"
+#include "testing/temp_dir.h"
 #include "runtime/trace.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "runtime/env.h"
 #include "runtime/exec.h"
 #include "runtime/msg.h"
-#include "runtime/tests/cfg_tempdir.h"
+#include "testing/temp_dir.h"
 #include "runtime/trace.h"
 
 // Full path of a helper program of runtime/tests/helpers.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "runtime/alloc.h"
-#include "runtime/tests/cfg_tempdir.h"
+#include "testing/temp_dir.h"
 #include "runtime/trace.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "runtime/env.h"
 #include "runtime/msg.h"
-#include "runtime/tests/cfg_tempdir.h"
+#include "testing/temp_dir.h"
 #include "runtime/tests/clock_fixture.h"
 #include "runtime/trace.h"
 
@@ -31,7 +31,7 @@ std::string read_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-std::string make_dir() { return cfg_make_scratch_dir("/tmp/zovlogXXXXXX"); }
+std::string make_dir() { return cfg_make_scratch_dir(test_temp_template("zovlog")); }
 
 // Fails the child with a readable reason on standard error.
 #define CHILD_CHECK(cond, what)                                                    \

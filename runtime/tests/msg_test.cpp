@@ -12,6 +12,7 @@
 #include <string>
 
 #include "runtime/tests/clock_fixture.h"
+#include "testing/temp_dir.h"
 #include "runtime/trace.h"
 
 namespace {
@@ -252,7 +253,8 @@ TEST_F(MsgWriters, FailedLogWriteFallsBackToStandardError) {
 }
 
 TEST(MsgWritersDeathTest, StarOptionAbortsBeforeWriting) {
-    char name[] = "/tmp/msgabortXXXXXX";
+    std::string templ = test_temp_template("msgabort");
+    char* name = templ.data();
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
     close(fd);

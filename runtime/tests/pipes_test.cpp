@@ -13,7 +13,7 @@
 #include <string>
 
 #include "comm/comm_anchor.h"
-#include "runtime/tests/cfg_tempdir.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "runtime/env.h"
 #include "runtime/exec.h"
 #include "runtime/platform.h"
-#include "runtime/tests/cfg_tempdir.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

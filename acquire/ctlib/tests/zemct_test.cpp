@@ -9,6 +9,7 @@
 #include "acquire/ctlib/zemctutl.h"
 #include "runtime/msg.h"
 #include "runtime/trace.h"
+#include "testing/log_capture.h"
 #include "tests/tds/tds_testenv.h"
 
 namespace {
@@ -35,34 +36,6 @@ batch select slow
   result x:int
   row 1
 )";
-
-// Captures what PRINT writes, by pointing the log stream at a temporary file.
-class LogCapture {
-  public:
-    LogCapture() {
-        file_ = tmpfile();
-        saved_ = stder;
-        stder = file_;
-    }
-    ~LogCapture() {
-        stder = saved_;
-        fclose(file_);
-    }
-    std::string text() {
-        fflush(file_);
-        std::string s;
-        rewind(file_);
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, file_)) > 0) s.append(buf, n);
-        return s;
-    }
-    bool has(const std::string& what) { return text().find(what) != std::string::npos; }
-
-  private:
-    FILE* file_;
-    FILE* saved_;
-};
 
 class Zemct : public ::testing::Test {
   protected:

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "comm/pipe_transport.h"
-#include "comm/tests/test_support.h"
+#include "testing/child_support.h"
 #include "comm/zovcomm.h"
 #include "defs/cursor.h"
 #include "defs/cursor_status.h"
@@ -60,7 +60,7 @@ void answer(comm_anchor* a, curs_list* b) {
 class ProbeRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = make_test_dir("/tmp/zovprobe_test_XXXXXX");
+        dir_ = make_test_dir("zovprobe_test_");
         ASSERT_NE(dir_, "");
     }
     void TearDown() override {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "comm/ipc_idfile.h"
-#include "comm/tests/test_support.h"
+#include "testing/child_support.h"
 #include "comm/zovcomm.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
@@ -21,7 +21,7 @@ namespace {
 class ProbeShm : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = make_test_dir("/tmp/zovprobe_shm_XXXXXX");
+        dir_ = make_test_dir("zovprobe_shm_");
         ASSERT_NE(dir_, "");
     }
     void TearDown() override {
