@@ -434,7 +434,7 @@ bool value_word(parse_state& ps, int code, int word_no, char* word, int32_t len,
             return uuid_value(c, code, word, end);
         case K_AGE_TO:
             if (c->age_to_name[0] != '\0') {
-                PRINT('e', "pcc0705", "Duplicate age_to entry");
+                PRINT('e', "pcc0705", "Duplicate age_to entry\n");
                 return false;
             }
             if (len > 8) {

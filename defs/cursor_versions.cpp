@@ -268,7 +268,7 @@ int parse_if(curs** p, char** scan) {
     curs* r = *p;
     if (current_cursor == nullptr) current_cursor = r;
     if (r != current_cursor) {
-        PRINT('e', "PIF0010", "IF-ELSE srtucture not complete for cursor %s", r->cur_name);
+        PRINT('e', "PIF0010", "IF-ELSE srtucture not complete for cursor %s\n", r->cur_name);
         return 1;
     }
     auto* node = static_cast<IF_NODE*>(U_MALLOC(sizeof(IF_NODE)));
@@ -282,7 +282,7 @@ int parse_if(curs** p, char** scan) {
     close_lexer(table);
     if (tracing()) PRINT('t', "QWBIF040", "condition parsed\n");
     if (node->condition == nullptr) {
-        PRINT('e', "PIF0030", "Syntax error in conditional expression  for cursor %s",
+        PRINT('e', "PIF0030", "Syntax error in conditional expression  for cursor %s\n",
               current_cursor->cur_name);
         U_FREE(node);
         return 1;
@@ -316,7 +316,7 @@ int parse_else(curs** p) {
         *p = branch;
         return 0;
     }
-    PRINT('e', "PIF0050", "ELSE has no matching IF for cursor %s", r->cur_name);
+    PRINT('e', "PIF0050", "ELSE has no matching IF for cursor %s\n", r->cur_name);
     return 1;
 }
 
@@ -339,7 +339,7 @@ int parse_endif(curs** p) {
         }
         return 0;
     }
-    PRINT('e', "PIF0070", "ENDIF has no matching IF for cursor %s", r->cur_name);
+    PRINT('e', "PIF0070", "ENDIF has no matching IF for cursor %s\n", r->cur_name);
     return 1;
 }
 

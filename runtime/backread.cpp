@@ -79,7 +79,7 @@ char* load_forward(readBackBuff* rb) {
     for (int i = 0; i < fwd.len; ++i)
         if (fwd.lbuf[i] == '\n') fwd.lbuf[i] = '\0';
     char* line = complete_in_lbuf(fwd.lbuf);
-    if (line && u_trace_on(3)) PRINT('t', "urb0071", "read_back_prev line=%.40s.", line);
+    if (line && u_trace_on(3)) PRINT('t', "urb0071", "read_back_prev line=%.40s.\n", line);
     return line;
 }
 
@@ -95,7 +95,7 @@ bool has_year(const char* line) {
 
 f_chain* add_result(f_chain* results, f_chain* after, const char* line, f_chain* pattern,
                     int lineno, const char* id) {
-    if (trace_all) PRINT('t', id, "read_backwards, Found:%d. line=%s", lineno, line);
+    if (trace_all) PRINT('t', id, "read_backwards, Found:%d. line=%s\n", lineno, line);
     f_chain* e = f_chainAdd(line, pattern->code, pattern->count, nullptr);
     pattern->count--;
     if (after)
@@ -149,7 +149,7 @@ int read_back_init(readBackBuff* rb, const char* fileName, int32_t maxBytes) {
     rb->carryBuf.clear();
     rb->fd = fileName ? open(fileName, O_RDONLY | O_CLOEXEC) : -1;
     if (rb->fd < 0) {
-        PRINT('e', "erb0120", "Could not open file: %s.", fileName ? fileName : "");
+        PRINT('e', "erb0120", "Could not open file: %s.\n", fileName ? fileName : "");
         return 0;
     }
     off_t size = lseek(rb->fd, 0, SEEK_END);
@@ -166,7 +166,7 @@ int read_back_previous_buffer(readBackBuff* rb) {
     rb->cur = nullptr;
     if (rb->toread < 1 || rb->cursp < 0 || rb->fd < 0) {
         if (u_trace_on(1))
-            PRINT('t', "urb0052", "read_back_previous_buffer, cursp=%lld, toread=%d.",
+            PRINT('t', "urb0052", "read_back_previous_buffer, cursp=%lld, toread=%d.\n",
                   static_cast<long long>(rb->cursp), rb->toread);
         return 0;
     }
@@ -179,10 +179,10 @@ int read_back_previous_buffer(readBackBuff* rb) {
     ssize_t got = read_at(rb->fd, data.data(), static_cast<size_t>(want), off);
     if (u_trace_on(1))
         PRINT('t', "urb0053",
-              "read_back_previous_buffer bytes read=%d wanted=%d, cursp=%lld, 2read=%d.",
+              "read_back_previous_buffer bytes read=%d wanted=%d, cursp=%lld, 2read=%d.\n",
               static_cast<int>(got), want, static_cast<long long>(off), rb->toread);
     if (got < 1) {
-        PRINT('e', "urb0055", "read_back_previous_buffer read error: %d.", got < 0 ? errno : 0);
+        PRINT('e', "urb0055", "read_back_previous_buffer read error: %d.\n", got < 0 ? errno : 0);
         return 0;
     }
     rb->toread -= want;
@@ -212,7 +212,7 @@ int read_back_previous_buffer(readBackBuff* rb) {
         // have begun in the block before, so it travels on with that block.
         size_t first = std::strlen(buf);
         if (first > static_cast<size_t>(kMaxCarry)) {
-            PRINT('e', "urb060", "read_back_previous_buffer Errorlog record longer than buffer");
+            PRINT('e', "urb060", "read_back_previous_buffer Errorlog record longer than buffer\n");
             rb->start = rb->end;
             rb->toread = 0;
             return 0;
@@ -225,7 +225,7 @@ int read_back_previous_buffer(readBackBuff* rb) {
     }
     rb->cur = rb->end;
     if (u_trace_on(1))
-        PRINT('t', "urb0075", "read_back_previous_buffer lines:%d bb=%x start:%x end:%x cur:%x",
+        PRINT('t', "urb0075", "read_back_previous_buffer lines:%d bb=%x start:%x end:%x cur:%x\n",
               lines, addr(rb), addr(rb->start), addr(rb->end), addr(rb->cur));
     if (u_trace_on(4)) u_print_record(rb->start, static_cast<int>(rb->end - rb->start));
     return 1;
@@ -239,7 +239,7 @@ char* read_back_next(readBackBuff* rb) {
     char* p = rb->cur - 1;  // the NUL that ends the line to deliver
     while (p > rb->start && p[-1] != '\0') --p;
     rb->cur = p;
-    if (u_trace_on(3)) PRINT('t', "urb0070", "read_back_next line=%.40s.", p);
+    if (u_trace_on(3)) PRINT('t', "urb0070", "read_back_next line=%.40s.\n", p);
     return p;
 }
 
@@ -276,7 +276,7 @@ char* read_back_prev(readBackBuff* rb, int mode) {
     }
     if (line) {
         fwd.retline = line;
-        if (u_trace_on(3)) PRINT('t', "urb0070", "read_back_prev line=%.40s.", line);
+        if (u_trace_on(3)) PRINT('t', "urb0070", "read_back_prev line=%.40s.\n", line);
     }
     return line;
 }
@@ -313,7 +313,7 @@ void readBackBuffCopy(readBackBuff* dst, const readBackBuff* src) {
 int read_backwards(const char* fileName, int32_t maxBytes, f_chain* patterns, f_chain* results) {
     readBackBuff rb;
     if (!read_back_init(&rb, fileName, maxBytes)) {
-        PRINT('e', "erb0020", "read backward initialization failure");
+        PRINT('e', "erb0020", "read backward initialization failure\n");
         return 0;
     }
     int added = 0;
@@ -369,7 +369,7 @@ int read_backwards(const char* fileName, int32_t maxBytes, f_chain* patterns, f_
                     add_result(results, hitElem, l, p, lineno, "erb0050");
                     ++added;
                 } else {
-                    PRINT('w', "erb0030", "Can't find timestamp");
+                    PRINT('w', "erb0030", "Can't find timestamp\n");
                 }
                 read_back_prev(&walk, -1);
             } else if (keyword_is(p, "%GET_TIMESTAMP")) {
@@ -381,7 +381,7 @@ int read_backwards(const char* fileName, int32_t maxBytes, f_chain* patterns, f_
                     add_result(results, nullptr, l, p, lineno, "erb0050");
                     ++added;
                 } else {
-                    PRINT('w', "erb0035", "Can't find timestamp");
+                    PRINT('w', "erb0035", "Can't find timestamp\n");
                 }
             }
         }

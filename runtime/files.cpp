@@ -130,7 +130,7 @@ char* u_loadfile(const char* path, char** bufOut, int32_t* sizeOut) {
         if (n < 0) {
             if (errno == EINTR) continue;
             int saved = errno;
-            PRINT('w', "ufl1025", "read() returned -1. errno=%d %s", saved, std::strerror(saved));
+            PRINT('w', "ufl1025", "read() returned -1. errno=%d %s\n", saved, std::strerror(saved));
             close(fd);
             U_FREE(buf);
             errno = saved;
@@ -159,7 +159,7 @@ int is_directory(const char* path) {
     struct stat st;
     if (!path || stat(path, &st) != 0) {
         if (path && errno != ENOENT)
-            PRINT('w', "uds0400", "stat error %d %s", errno, std::strerror(errno));
+            PRINT('w', "uds0400", "stat error %d %s\n", errno, std::strerror(errno));
         return 0;
     }
     return S_ISDIR(st.st_mode) ? 1 : 0;
@@ -181,43 +181,43 @@ int file_exists(const char* path, int flags) {
     if (!path || stat(path, &st) != 0) {
         int err = path ? errno : ENOENT;
         if (err == ENOENT || err == 0) {
-            if (v > 3) PRINT('i', "ust4000", "File %s does not exist", path ? path : "");
+            if (v > 3) PRINT('i', "ust4000", "File %s does not exist\n", path ? path : "");
             return 2;
         }
-        if (v > 0) PRINT('i', "uds0400", "stat error (%d %s) %s", err, std::strerror(err), path);
+        if (v > 0) PRINT('i', "uds0400", "stat error (%d %s) %s\n", err, std::strerror(err), path);
         return -1;
     }
     if (!S_ISREG(st.st_mode)) {
-        if (v > 1) PRINT('i', "ust4070", "Not a file: %s", path);
+        if (v > 1) PRINT('i', "ust4070", "Not a file: %s\n", path);
         return 3;
     }
     if (st.st_size <= 0) {
-        if (v > 0) PRINT('i', "ust4010", "Null file: %s", path);
+        if (v > 0) PRINT('i', "ust4010", "Null file: %s\n", path);
         return 1;
     }
     if (!(flags & FE_EXEC)) return 0;
 
     if (!(st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH))) {
-        if (v > 2) PRINT('i', "ust4020", "File is not executable: %s", path);
+        if (v > 2) PRINT('i', "ust4020", "File is not executable: %s\n", path);
         return 5;
     }
     if (st.st_mode & S_IXOTH) {
-        if (v > 2) PRINT('i', "ust4030", "Anyone can execute file: %s", path);
+        if (v > 2) PRINT('i', "ust4030", "Anyone can execute file: %s\n", path);
         return 0;
     }
     if (st.st_uid == getuid() || st.st_uid == geteuid()) {
         if (st.st_mode & S_IXUSR) {
-            if (v > 2) PRINT('i', "ust4040", "Owner can execute file: %s", path);
+            if (v > 2) PRINT('i', "ust4040", "Owner can execute file: %s\n", path);
             return 0;
         }
-        if (v > 2) PRINT('i', "ust4042", "Owner can not execute file: %s", path);
+        if (v > 2) PRINT('i', "ust4042", "Owner can not execute file: %s\n", path);
         return 4;
     }
     if ((st.st_mode & S_IXGRP) && (st.st_gid == getgid() || st.st_gid == getegid())) {
-        if (v > 2) PRINT('i', "ust4050", "Group can execute file: %s", path);
+        if (v > 2) PRINT('i', "ust4050", "Group can execute file: %s\n", path);
         return 0;
     }
-    if (v > 2) PRINT('i', "ust4060", "File is not executable by current user/group: %s", path);
+    if (v > 2) PRINT('i', "ust4060", "File is not executable by current user/group: %s\n", path);
     return 4;
 }
 
@@ -238,7 +238,7 @@ int uf_where(const char* name, char* resultOut, int* posInOut, const char* pathL
         if (posInOut) *posInOut = 0;
         if (file_exists(name, FE_EXEC) != 0) return 1;
         if (resultOut) copy_path(resultOut, name);
-        if (u_trace_on(7)) PRINT('t', "ufw3090", "Found file path %s", name);
+        if (u_trace_on(7)) PRINT('t', "ufw3090", "Found file path %s\n", name);
         return 0;
     }
 
@@ -303,7 +303,7 @@ int uf_where(const char* name, char* resultOut, int* posInOut, const char* pathL
             if (!found.empty()) {
                 if (resultOut) copy_path(resultOut, found);
                 if (posInOut) *posInOut = next < len ? static_cast<int>(next) : 0;
-                if (u_trace_on(7)) PRINT('t', "ufw3090", "Found file path %s", found.c_str());
+                if (u_trace_on(7)) PRINT('t', "ufw3090", "Found file path %s\n", found.c_str());
                 result = 0;
                 break;
             }
@@ -343,7 +343,7 @@ int lock_whole_file(FILE* fp, int wait, int type) {
 int issue_write_lock(FILE* fp, const char* name, int wait) {
     if (lock_whole_file(fp, wait, F_WRLCK) == -1) {
         int err = errno;
-        PRINT('e', "cgn3985", "Write_lock error %d on %s. %s", err, name ? name : "",
+        PRINT('e', "cgn3985", "Write_lock error %d on %s. %s\n", err, name ? name : "",
               std::strerror(err));
         return 1;
     }
@@ -353,7 +353,7 @@ int issue_write_lock(FILE* fp, const char* name, int wait) {
 int issue_unlock(FILE* fp, const char* name, int wait) {
     if (lock_whole_file(fp, wait, F_UNLCK) == -1) {
         int err = errno;
-        PRINT('e', "cgn3990", "Unlock error %d on %s. %s!!", err, name ? name : "",
+        PRINT('e', "cgn3990", "Unlock error %d on %s. %s!!\n", err, name ? name : "",
               std::strerror(err));
         return 1;
     }
@@ -445,7 +445,7 @@ int uf_dirstat(const char* path, char* typeOut, uint64_t* availOut, uint64_t* us
     struct statvfs vfs;
     if (!path || statvfs(path, &vfs) != 0) {
         int err = path ? errno : EFAULT;
-        PRINT('e', "uds0400", "statvfs error %d %s", err, std::strerror(err));
+        PRINT('e', "uds0400", "statvfs error %d %s\n", err, std::strerror(err));
         return 1;
     }
     if (typeOut) {
@@ -470,7 +470,7 @@ int uf_filestat(const char* path, char* typeOut, uint16_t* modeInOut, int32_t* s
         if (!path || stat(path, &st) != 0) {
             int err = path ? errno : EFAULT;
             if (err == ENOENT) return 1;
-            PRINT('w', "uds0400", "stat error %d %s.  File:%s", err, std::strerror(err),
+            PRINT('w', "uds0400", "stat error %d %s.  File:%s\n", err, std::strerror(err),
                   path ? path : "");
             return -1;
         }

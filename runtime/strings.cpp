@@ -217,7 +217,7 @@ int u_strlen(const char* text, int max) {
     int n = 0;
     while (n < max && text[n]) ++n;
     if (n == max && max >= 0 && u_trace_on(3))
-        PRINT('t', "usl0305", "Exceeded max length on strlen:%.10s, %d", text + max, max);
+        PRINT('t', "usl0305", "Exceeded max length on strlen:%.10s, %d\n", text + max, max);
     return n;
 }
 

@@ -50,12 +50,19 @@ bool initComm() {
     return true;
 }
 
+// The communication's error text, ending its line (the texts are kept without a newline).
+void print_return_msg() {
+    const char* msg = probe_anchor->return_msg;
+    const size_t n = strlen(msg);
+    printf(n > 0 && msg[n - 1] == '\n' ? "%s" : "%s\n", msg);
+}
+
 int listing(const probe_options& opt) {
     if (!initComm()) return 1;
     auto* chain = static_cast<curs_list*>(zovcomm("get", probe_anchor, "C-STATUS"));
     if (interrupted) return stop_interrupted();
     if (!chain) {
-        printf("%s", probe_anchor->return_msg);
+        print_return_msg();
         return finish(1);
     }
     for (curs_list* e = chain; e; e = e->next) {
@@ -84,7 +91,7 @@ int sampling(const probe_options& opt) {
         auto* chain = static_cast<curs_list*>(zovcomm("get", probe_anchor, text.c_str()));
         if (interrupted) return stop_interrupted();
         if (!chain) {
-            printf("%s", probe_anchor->return_msg);
+            print_return_msg();
             failed = true;
         }
         for (curs_list* e = chain; e; e = e->next) {
