@@ -4,6 +4,7 @@
 
 #include "defs/clause_decode.h"
 #include "defs/tests/clause_fixture.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -116,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
         rule_case{"CPU > 90 and Search 3 , 1", "PDE3925E", 0, 0, 0, 0, nullptr, "", 0, 0, 0, "",
                   ""},
         rule_case{"CPU > 90 and <", "PDE3940E", 0, 0, 0, 0, nullptr, "", 0, 0, 0, "", ""},
-        rule_case{"CPU > 90 and & Y , 1", "PDE3945E", 0, 0, 0, 0, nullptr, "", 0, 0, 0, "", ""}));
+        rule_case{"CPU > 90 and & Y , 1", "PDE3945E", 0, 0, 0, 0, nullptr, "", 0, 0, 0, "", ""}),
+    case_names(&rule_case::text));
 
 std::string repeat(char c, int n) { return std::string(static_cast<size_t>(n), c); }
 

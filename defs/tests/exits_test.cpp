@@ -8,6 +8,7 @@
 #include "defs/tests/clause_fixture.h"
 #include "defs/xsqlda.h"
 #include "runtime/strings.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -102,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, ColumnExits,
                                            exit_case{"COL MINUTES2", "colex_m2", 0, 0, ""},
                                            exit_case{"COL minutes2", "colex_m2", 0, 0, ""},
                                            exit_case{"COL TIMESTAMP", "colex_t", 0, 0, ""},
-                                           exit_case{"COL timestamp", "colex_t", 0, 0, ""}));
+                                           exit_case{"COL timestamp", "colex_t", 0, 0, ""}),
+    case_names(&exit_case::text));
 
 struct exit_error {
     std::string text;

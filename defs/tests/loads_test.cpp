@@ -5,6 +5,7 @@
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
 #include "defs/tests/clause_fixture.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -299,7 +300,8 @@ INSTANTIATE_TEST_SUITE_P(
         load_case{"NAME -> VCUR.NAME FROM MAX NOPE", 1, "PLO3080E", false, 0, "", 0, 0, 0, 0, 0, 0,
                   0, 0, 0, -1},
         load_case{"NAME -> VCUR.NAME WHERE STATUS equal 1", 1, "PDE3775E", false, 0, "", 0, 0, 0, 0,
-                  0, 0, 0, 0, 0, -1}));
+                  0, 0, 0, 0, 0, -1}),
+    case_names(&load_case::text));
 
 TEST(LoadWhere, ConditionIsADecodeChainOwnDecodesUnchanged) {
     load_world w;

@@ -5,6 +5,7 @@
 
 #include "defs/clause_math.h"
 #include "defs/tests/clause_fixture.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -60,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
                       option_case{"initial 16777217 C N", 2, 1, 0.005, 0, 16777217.0, "C", 1},
                       option_case{"INITIAL -2.5 C N", 2, 1, 0.005, 0, -2.5, "C", 1},
                       option_case{"Round A", 2, 1, 0.005, 0, 0.0, "Round", 1},
-                      option_case{"", 2, 1, 0.005, 0, 0.0, "", 0}));
+                      option_case{"", 2, 1, 0.005, 0, 0.0, "", 0}),
+    case_names(&option_case::name));
 
 TEST(MathWords, KindsTextsAndValues) {
     test_cursor cur;
@@ -117,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{"X A ( B )", "PMA3465E", 1}, error_case{"X A + ( B ) C", "PMA3440E", 5},
         error_case{"X ( A + ) * 2", "PMA3450E", 3}, error_case{"X A * * B", "PMA3450E", 2},
         error_case{"X ( + ) * B", "PMA3425E", 1}, error_case{"X (", "PMA3415E", 0},
-        error_case{"X A - (", "PMA3415E", 0}));
+        error_case{"X A - (", "PMA3415E", 0}),
+    case_names(&error_case::text));
 
 // Balanced texts: the word-by-word walk decides. A word's rule on its previous word is
 // always met first by that word's rule on its next word, so the walk reports the earlier.

@@ -11,6 +11,7 @@
 #include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/strings.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -100,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(Prefixes, AddColumnPrefixes,
                                            prefix_case{"val^3", "val", 0, 0, 0, 3, 0, 0, 0},
                                            prefix_case{"INT!val^12", "val", 1, 0, 0, 12, 0, 0, 0},
                                            prefix_case{"cur.col", "cur.col", 0, 0, 0, 0, 1, 0, 0},
-                                           prefix_case{"%rowno", "%rowno", 0, 0, 0, 0, 0, 0, 0}));
+                                           prefix_case{"%rowno", "%rowno", 0, 0, 0, 0, 0, 0, 0}),
+    case_names(&prefix_case::name));
 
 TEST(AddColumn, CutsLongNamesWithAWarningAndAppendsInOrder) {
     LogCapture log;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "testing/log_capture.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -114,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
                   0,
                   {{"f", 1, 0, 0, 0}, {"(", 1, 0x2, 0, 0}, {"x", 1, 0, 0, 0}, {")", 1, 0x2, 0, 0}}},
         word_case{"x=1", 0, {{"x", 1, 0, 0, 0}, {"=", 1, 0x4, 0, 0}, {"1", 1, 0x80, 0x4, 0}}},
-        word_case{"a:b", 0, {{"a", 1, 0, 0, 0}, {"b", 1, 0x1, 0, 0}}}, word_case{"   ", 0, {}}));
+        word_case{"a:b", 0, {{"a", 1, 0, 0, 0}, {"b", 1, 0x1, 0, 0}}}, word_case{"   ", 0, {}}),
+    case_names(&word_case::text));
 
 TEST(GetWord, ExponentLeavesTheTextAsWritten) {
     tokenize("2 e5");
@@ -169,7 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "ab",
                    "Syntax error - Position = 3 Missing an ending SHIFT_IN "
                    "within max word length, Text = \x0E"
-                   "ab"}));
+                   "ab"}),
+    case_names(&error_case::text));
 
 TEST(SimpleGetWord, SplitsExitOutput) {
     struct c {

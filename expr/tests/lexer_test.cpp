@@ -6,6 +6,7 @@
 
 #include "expr/tests/expr_test_support.h"
 #include "runtime/trace.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -81,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
         LexCase{kLongName.c_str(), nullptr, "LEX0165"},
         LexCase{kLongNumber.c_str(), nullptr, "LEX0355"},
         LexCase{kLongString.c_str(), nullptr, "LEX0405"},
-        LexCase{kLongColumn.c_str(), nullptr, "LEX0205"}));
+        LexCase{kLongColumn.c_str(), nullptr, "LEX0205"}),
+    case_names(&LexCase::id));
 
 // parse_expression leaves the text one past the character that ended the expression.
 TEST(ParseExpression, LeavesTextPastTheEnd) {

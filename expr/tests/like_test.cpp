@@ -6,6 +6,7 @@
 #include <string>
 
 #include "expr/tests/interp_test_support.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -52,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
         LikeCase{"waited_SH_ADDR", "waited_%_ADDR", true},
         LikeCase{"waited_ADDR", "waited_%_ADDR", false},
         LikeCase{"waited_EX_DATA", "waited_%_ADDR", false}, LikeCase{"abc", "a%_", true},
-        LikeCase{"Ay", "%_A%", false}, LikeCase{"xAy", "%_A%", true}));
+        LikeCase{"Ay", "%_A%", false}, LikeCase{"xAy", "%_A%", true}),
+    case_names(&LikeCase::subject));
 
 TEST(LikeOperator, TrailingBlanksOfBothSidesAreDropped) {
     TestCursor t("T", {{"G", 1, 12}});

@@ -7,6 +7,7 @@
 #include "expr/interpreter.h"
 #include "expr/tests/expr_test_support.h"
 #include "expr/tests/interp_test_support.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"func3(1, 2, 40)", "3", DT_INT}, ValueCase{"'12' + 1", "13", DT_INT},
         ValueCase{"' 7' * 1.0", "7.000000", DT_DOUBLE}, ValueCase{"1 + 2 * 3", "7", DT_INT},
         ValueCase{"2147483646 + 1", "2147483647", DT_INT},
-        ValueCase{"1 + 3000000000.0", "3000000001.000000", DT_DOUBLE}));
+        ValueCase{"1 + 3000000000.0", "3000000001.000000", DT_DOUBLE}),
+    case_names(&ValueCase::text));
 
 struct FailCase {
     const char* text;
@@ -80,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"99999999999 + 1", "INT0435"}, FailCase{"func2(1)", "INT0056"},
                       FailCase{"'12 ' = 12", "INT0190"}, FailCase{"'x' = 1", "INT0190"},
                       FailCase{"1 = 'x'", "INT0210"}, FailCase{"'1' OR 1", "INT0150"},
-                      FailCase{"1 AND 'b'", "INT0160"}, FailCase{"(NOT 'a')", "INT0170"}));
+                      FailCase{"1 AND 'b'", "INT0160"}, FailCase{"(NOT 'a')", "INT0170"}),
+    case_names(&FailCase::id));
 
 class Comparison : public ::testing::TestWithParam<ValueCase> {};
 
@@ -108,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"(1 = 1) OR (1 = 2)", "1"}, ValueCase{"(1 = 2) OR (2 = 3)", "0"},
                       ValueCase{"(1 = 1) AND (1 = 2)", "0"}, ValueCase{"1 AND 2.5", "1"},
                       ValueCase{"(NOT 1 = 2)", "1"}, ValueCase{"(NOT 0.0)", "1"},
-                      ValueCase{"1 = 1 AND 'a' < 'b' OR 0", "1"}));
+                      ValueCase{"1 = 1 AND 'a' < 'b' OR 0", "1"}),
+    case_names(&ValueCase::text));
 
 TEST(Comparison, EmptyTextWarnsAndComparesShortest) {
     TestCursor t("T", {{"E", 1, 0}, {"B", 1, 3}});

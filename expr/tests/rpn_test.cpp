@@ -4,6 +4,7 @@
 
 #include "expr/lexer.h"
 #include "expr/tests/expr_test_support.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
         RpnCase{"(NOT a = b)", "a b = NOT"}, RpnCase{"x := a = b", "x a := b ="},
         RpnCase{"SUM(a + b) * 2", "a b + SUM #2 *"}, RpnCase{"(-a) * b", "a u- b *"},
         RpnCase{"(-a * b)", "a u- b *"}, RpnCase{"ROW(a, b, rfa)", "a b rfa ROW"},
-        RpnCase{"func2(SUM(a), b)", "a SUM b func2"}));
+        RpnCase{"func2(SUM(a), b)", "a SUM b func2"}),
+    case_names(&RpnCase::text));
 
 TEST(Rpn, UnbalancedParenthesesFail) {
     TermTableScope table;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "testing/case_names.h"
+
 namespace {
 
 TEST(Alloc, RoundsToSixteenWithFourSpareBytes) {
@@ -59,7 +61,8 @@ TEST_P(ZeroMem, FillsOnlyForOne) {
         ::testing::ExitedWithCode(0), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, ZeroMem, ::testing::Values("1", "2", "0", "x"));
+INSTANTIATE_TEST_SUITE_P(Settings, ZeroMem, ::testing::Values("1", "2", "0", "x"),
+                         value_case_names());
 
 TEST(AllocDeathTest, FailureReportsAndExitsWithFour) {
     // Sizes checked before rounding: a negative or huge request is the allocation failure,

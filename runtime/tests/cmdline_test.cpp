@@ -12,6 +12,7 @@
 #include "runtime/env.h"
 #include "testing/temp_dir.h"
 #include "runtime/trace.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -149,7 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
              {"db_version", "15"},
              {"dbinitfile", "i.sql"},
              {"coll_out", "/o"}}},
-        OptionCase{"minimum not reached", {"zemsql", "-pas", "x"}, 1, {}}));
+        OptionCase{"minimum not reached", {"zemsql", "-pas", "x"}, 1, {}}),
+    case_names(&OptionCase::what));
 
 TEST(Options, TraceWordsAreRemovedAnywhere) {
     clear_options();
@@ -280,7 +282,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TestWordTest,
                                            WordCase{"ini", 0, 0, 0}, WordCase{"term", 4, 0, 0},
                                            WordCase{"term", 5, 0, 5}, WordCase{"put", 0, 2, 4},
                                            // Sorted: "get" sorts after "abc" and ends the search.
-                                           WordCase{"abc", 0, 2, 0}, WordCase{"", 0, 0, 0}));
+                                           WordCase{"abc", 0, 2, 0}, WordCase{"", 0, 0, 0}),
+    case_names(&WordCase::word));
 
 TEST(TestWord, SortedListStopsEarly) {
     // Not in order, so the sorted search misses what the plain search finds.
@@ -308,7 +311,8 @@ INSTANTIATE_TEST_SUITE_P(Table, RemformatTest,
                                            RevCase{"1.2.3.4.5.6.7.8", "2.3.4.5.6"},
                                            RevCase{"1.123456.123456.123456", "123456.123456.123"},
                                            RevCase{"15", "0"}, RevCase{"", "0"},
-                                           RevCase{nullptr, "0"}));
+                                           RevCase{nullptr, "0"}),
+    case_names(&RevCase::revision));
 
 // Captures what the message writers print, wherever they print it.
 struct Captured {

@@ -9,6 +9,7 @@
 #include "runtime/alloc.h"
 #include "runtime/tests/clock_fixture.h"
 #include "runtime/trace.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NormCase{"1051231", 0, 0, "1051231000000000"},
                       NormCase{"0991231235959123", 0, 0, "0991231235959123"},
                       NormCase{"09912312359591239", 0, 0, "0991231235959123"},
-                      NormCase{"7012", 0, 0, "0701200000000000"}));
+                      NormCase{"7012", 0, 0, "0701200000000000"}),
+    case_names(&NormCase::text));
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, NormalizeTest,
@@ -89,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         NormCase{"12/31/1900 10:20:30", 0, 587, "DateFmtErr=587  "},
         NormCase{"0812", 0, 630, "DateFmtErr=630  "}, NormCase{"2112", 0, 645, "DateFmtErr=645  "},
         NormCase{"1712", 0, 668, "DateFmtErr=668  "}, NormCase{"55", 0, 677, "DateFmtErr=677  "},
-        NormCase{"7913", 0, 677, "DateFmtErr=677  "}));
+        NormCase{"7913", 0, 677, "DateFmtErr=677  "}),
+    case_names(&NormCase::text));
 
 TEST(NormalizeTrace, FieldsAtLevelNine) {
     my_trace_all[9] = 1;
@@ -140,7 +143,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Str2Case{"  2001/1/2 3:4:5", 978404645},                       // general
                       Str2Case{"2001 / 1 / 2 3.4.5", 978404645},  // d fails, general
                       Str2Case{"99/1/2 3:4:5", -1},               // A stops, general fails
-                      Str2Case{"20011231 101112", -1}));          // no separator
+                      Str2Case{"20011231 101112", -1}),  // no separator
+    case_names(&Str2Case::text));
 
 TEST(Str2timet, FillsRecordAndRemembersFirstForm) {
     EXPECT_EXIT(
@@ -235,7 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PsCase{"abc", 0, 10, 1, "'abc'"}, PsCase{" \tabc\r\n", 0, 0, 0, "abc"},
                       PsCase{"abcdef", 4, 0, 0, "abcd"},
                       PsCase{"ab\x01\x02\x03\x04\x05\x06", 8, 0, 4, "61620102 03040506"},
-                      PsCase{"ab\x01\x02zz", 6, 4, 8, "ab.."}, PsCase{nullptr, 0, 0, 1, "''"}));
+                      PsCase{"ab\x01\x02zz", 6, 4, 8, "ab.."}, PsCase{nullptr, 0, 0, 1, "''"}),
+    case_names(&PsCase::value));
 
 TEST(UsPs, TwoBuffersAndBoundedLength) {
     char* first = us_ps("one", 0, 0, 0);

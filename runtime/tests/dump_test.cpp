@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/msg.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -40,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Half readable is still too little without a run of four.
                       PrintableCase{std::string("ab\x01\x02", 4), "c", "61620102"},
                       PrintableCase{std::string("abc\x01\x02", 5), "c", "abc."},
-                      PrintableCase{"abc", nullptr, "abc"}));
+                      PrintableCase{"abc", nullptr, "abc"}),
+    case_names(&PrintableCase::in));
 
 TEST(Printable, NullAndBounds) {
     char out[152];

@@ -15,6 +15,7 @@
 #include "runtime/cmdline.h"
 #include "testing/temp_dir.h"
 #include "runtime/trace.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -117,7 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GetenvCase{"set but empty is unset", "", 1, nullptr, nullptr},
                       GetenvCase{"default", nullptr, -2, "d", "d"},
                       GetenvCase{"empty default is none", nullptr, 1, "", nullptr},
-                      GetenvCase{"default when empty", "", 0, "d", "d"}));
+                      GetenvCase{"default when empty", "", 0, "d", "d"}),
+    case_names(&GetenvCase::what));
 
 TEST_F(EnvTest, ModeMinusOnePutsTheDefaultIntoTheEnvironment) {
     char* got = u_getenv("ZOVTEST_X", -1, "x");
@@ -214,7 +216,8 @@ INSTANTIATE_TEST_SUITE_P(Table, LogonTest,
                                            LogonCase{nullptr, "b", nullptr, "b"},
                                            LogonCase{"", "b", nullptr, "b"},
                                            LogonCase{"", "", nullptr, nullptr},
-                                           LogonCase{nullptr, nullptr, "cmd", "cmd"}));
+                                           LogonCase{nullptr, nullptr, "cmd", "cmd"}),
+    case_names(&LogonCase::logon));
 
 TEST_F(EnvTest, TemporaryDirectoriesAndOutput) {
     setenv("USER", "joe", 1);
@@ -355,7 +358,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FallbackCase{"zem11", "COLL_DBHOME", "SYBASE", "fromdb"},
                       FallbackCase{"zyp", "COLL_SERVERID", "ORACLE_SID", "fromdb"},
                       FallbackCase{"zov", "COLL_SERVERID", "DSQUERY", nullptr},
-                      FallbackCase{"zem", "COLL_LOGON", "DSQUERY", nullptr}));
+                      FallbackCase{"zem", "COLL_LOGON", "DSQUERY", nullptr}),
+    case_names(&FallbackCase::name));
 
 // ---- u_db_type -------------------------------------------------------------------------
 
@@ -400,7 +404,8 @@ INSTANTIATE_TEST_SUITE_P(Table, DbTypeTest,
                                            DbTypeCase{"qaa", "qaa", "xxx", "yyy", "zzz"},
                                            DbTypeCase{"inf7", "gim", nullptr, nullptr, nullptr},
                                            DbTypeCase{"sql2000", "vik", nullptr, nullptr,
-                                                      nullptr}));
+                                                      nullptr}),
+    case_names(&DbTypeCase::db_type));
 
 [[noreturn]] void alias_first_child() {
     env_vars.db_type = const_cast<char*>("zyp");

@@ -13,6 +13,7 @@
 #include "runtime/alloc.h"
 #include "testing/temp_dir.h"
 #include "runtime/trace.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -50,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(Table, FileExistsTest,
                                            ExistsCase{"only other execute", "x", 0641, 2, 0},
                                            ExistsCase{"owner never falls back to group", "x", 0654,
                                                       2, 4},
-                                           ExistsCase{"verbose changes nothing", "x", 0654, 3, 4}));
+                                           ExistsCase{"verbose changes nothing", "x", 0654, 3, 4}),
+    case_names(&ExistsCase::what));
 
 TEST(FileExists, GroupExecuteServesAnotherUserOfThatGroup) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
@@ -105,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ReadfileTest,
                                            ReadCase{"a  \t\nb \n", 16, '#', "a\nb\n"},
                                            ReadCase{"a  \nb \n", 1 | 16 | 2, '#', "a b "},
                                            ReadCase{"  a\n\t#x\n b\n", 1 | 32 | 2, '#', "a b "},
-                                           ReadCase{"  a\n", 1, ' ', ""}));
+                                           ReadCase{"  a\n", 1, ' ', ""}),
+    case_names(&ReadCase::text));
 
 TEST(Readfile, KeepsOnlyTheFirst500Lines) {
     CfgTempDir dir;
@@ -374,7 +377,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ModeCase{0644, "frw-r--r--"}, ModeCase{0751, "frwxr-x--x"},
                       ModeCase{04644, "frwsr--r--"}, ModeCase{04755, "frwsr-xr-x"},
                       ModeCase{02755, "frwxr-sr-s"}, ModeCase{02744, "frwxr--r--"},
-                      ModeCase{0, "f---------"}));
+                      ModeCase{0, "f---------"}),
+    case_names(&ModeCase::expected));
 
 TEST(FileStat, OtherOutputs) {
     CfgTempDir dir;
@@ -437,7 +441,8 @@ INSTANTIATE_TEST_SUITE_P(Table, FsTypeTest,
                                            FsCase{"nfs4", true, "nr"},
                                            FsCase{"iso9660", false, "lr"},
                                            FsCase{"overlay", false, "?w"},
-                                           FsCase{"proc", false, "?w"}, FsCase{"", false, "?w"}));
+                                           FsCase{"proc", false, "?w"}, FsCase{"", false, "?w"}),
+    case_names(&FsCase::type));
 
 TEST(DirStat, DescribesTheFileSystem) {
     CfgTempDir dir;

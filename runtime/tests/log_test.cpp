@@ -16,6 +16,7 @@
 #include "testing/temp_dir.h"
 #include "runtime/tests/clock_fixture.h"
 #include "runtime/trace.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -140,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RotationCase{nullptr, false, 3, 1}, RotationCase{"", false, 3, 1},
                       RotationCase{nullptr, true, 6, 5}, RotationCase{"0", false, 2, 0},
                       RotationCase{"-5", false, 2, 0}, RotationCase{"-12", false, 3, 12},
-                      RotationCase{"15", false, 11, 9}, RotationCase{"3", false, 0, 3}));
+                      RotationCase{"15", false, 11, 9}, RotationCase{"3", false, 0, 3}),
+    case_names(&RotationCase::numoutbak));
 
 struct WrapCase {
     const char* wraplines;
@@ -209,7 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
         // also at the limit, and the file is rotated only once.
         WrapCase{"2", "mmppp", M(0) M(1) P(2) P(3), W P(4)},
         WrapCase{"0", "mmmmm", kMissing, M(0) M(1) M(2) M(3) M(4)},
-        WrapCase{"-3", "mmmm", kMissing, M(0) M(1) M(2) M(3)}));
+        WrapCase{"-3", "mmmm", kMissing, M(0) M(1) M(2) M(3)}),
+    case_names(&WrapCase::wraplines));
 #undef M
 #undef P
 #undef W

@@ -14,6 +14,7 @@
 #include "runtime/tests/clock_fixture.h"
 #include "testing/temp_dir.h"
 #include "runtime/trace.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -139,7 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MsgRoute{"t", false, -1, "", T_LINE, ""},
                       MsgRoute{"e", false, -1, "", "", "ABC1234E ZOVUTIL(12) hello x\n"},
                       MsgRoute{"el", false, -1, "", "", "ABC1234E ZOVUTIL(12) hello x\n"},
-                      MsgRoute{"eL", false, -1, "", "ABC1234E ZOVUTIL(12) hello x\n", ""}));
+                      MsgRoute{"eL", false, -1, "", "ABC1234E ZOVUTIL(12) hello x\n", ""}),
+    case_names(&MsgRoute::options));
 #undef T_LINE
 
 TEST_F(MsgWriters, MsgResults) {
@@ -317,7 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
         PrintRoute{'e', ".abc", true, false, "abcv=7\n", "", "abcv=7\n", 7},
         PrintRoute{'i', "cgn0100", false, false, "", "CGN0100I (143005) v=7\n", "", 22},
         PrintRoute{'e', "cgn0100", false, false, "", "", "CGN0100E (143005) v=7\n", 22},
-        PrintRoute{'@', "cgn0100", false, false, "", "", "", 0}));
+        PrintRoute{'@', "cgn0100", false, false, "", "", "", 0}),
+    case_names(&PrintRoute::tag));
 
 TEST_F(MsgWriters, PrintAddsNoNewline) {
     Output o = run(true, [] {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "runtime/files.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PfilenCase{" 'x/y.z'\n", "x", "x/", "y", "z", "y.z"},
                       // A separator in the first position does not start a directory part.
                       PfilenCase{"/abc", "", "", "/abc", "", "/abc"},
-                      PfilenCase{"d/", "d", "d/", "", "", ""}));
+                      PfilenCase{"d/", "d", "d/", "", "", ""}),
+    case_names(&PfilenCase::path));
 
 TEST(Pfilen, ResultIsLastOutputFilled) {
     char base[1023], file[1023];

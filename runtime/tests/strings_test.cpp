@@ -8,6 +8,7 @@
 
 #include "runtime/alloc.h"
 #include "runtime/platform.h"
+#include "testing/case_names.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CompareCase{u_strxicmp, "u_strxicmp", "log", "logon", -1},
                       CompareCase{u_strxicmp, "u_strxicmp", nullptr, "x", 1},
                       CompareCase{u_strxicmp, "u_strxicmp", "x", nullptr, 1},
-                      CompareCase{u_strxicmp, "u_strxicmp", nullptr, nullptr, 0}));
+                      CompareCase{u_strxicmp, "u_strxicmp", nullptr, nullptr, 0}),
+    case_names(&CompareCase::name));
 
 TEST(Strnicmp, StopsAfterNEqualCharacters) {
     EXPECT_EQ(u_strnicmp("ABCx", "abcy", 3), 0);
@@ -88,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TranslateTest,
                                            // First matching entry wins; '=' keeps, '@' letters.
                                            TranslateCase{"aB3;", "=X", "<@", "aX3;"},
                                            TranslateCase{"x\x01y\x7fz", "", ".", "xyz"},
-                                           TranslateCase{"abc", "*", "=", "***"}));
+                                           TranslateCase{"abc", "*", "=", "***"}),
+    case_names(&TranslateCase::text));
 
 // ---- Copies and pieces ----
 
@@ -185,7 +188,8 @@ INSTANTIATE_TEST_SUITE_P(Table, StripxTest,
                                            StripCase{"  x  ", 'Q', nullptr, "  x  ", 0},
                                            StripCase{"'\"x y\"'", 'B', "'\"", "x y", 2},
                                            StripCase{"    ", 'B', nullptr, "", 4},
-                                           StripCase{"", 'B', nullptr, "", 0}));
+                                           StripCase{"", 'B', nullptr, "", 0}),
+    case_names(&StripCase::text));
 
 TEST(StrStrip, TrailingWhiteSpace) {
     char s[] = "ab \t\n ";
@@ -245,7 +249,8 @@ INSTANTIATE_TEST_SUITE_P(Table, JustRightTest,
                                            JustCase{"123456", 6, "123456", 0},
                                            JustCase{"1 2  \0", 6, "   1 2", 2},
                                            JustCase{"12345 ", 6, " 12345", 0},
-                                           JustCase{"a\0\0", 3, "  a", 1}));
+                                           JustCase{"a\0\0", 3, "  a", 1}),
+    case_names(&JustCase::field));
 
 // ---- Keyword abbreviation ----
 
@@ -281,7 +286,8 @@ INSTANTIATE_TEST_SUITE_P(
         TokenCase{"logonx", "logonid", 0, 5, 1}, TokenCase{"logonid", "logonid", 0, 0, 0},
         TokenCase{"logon", "logonid", 0, 0, 301}, TokenCase{"", "logonid", 0, -1, 0},
         TokenCase{"", "logonid", 0, 3, 301}, TokenCase{"lo", "logonid", 0, -1, 0},
-        TokenCase{"x", "logonid", 32, 1, 300}, TokenCase{k32.c_str(), k32.c_str(), 0, 0, 300}));
+        TokenCase{"x", "logonid", 32, 1, 300}, TokenCase{k32.c_str(), k32.c_str(), 0, 0, 300}),
+    case_names(&TokenCase::word));
 
 // ---- Argument splitting ----
 
@@ -313,7 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TokensetCase{"  x y ", " ", {"x", "y"}},
                       TokensetCase{"a b,c", ",", {"a b", "c"}},
                       TokensetCase{"(a b)c [d]", " ([", {"a b", "c", "d"}},
-                      TokensetCase{"(a b)", " ", {"(a", "b)"}}, TokensetCase{"", nullptr, {}}));
+                      TokensetCase{"(a b)", " ", {"(a", "b)"}}, TokensetCase{"", nullptr, {}}),
+    case_names(&TokensetCase::line));
 
 TEST(StrTokenset, NullLineLeavesArray) {
     char sentinel[] = "s";
@@ -367,6 +374,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SpacesCase{"a 'b  c' d", 40, 1, '\'', ' ', "a 'b  c' d"},
                       SpacesCase{"a 'b  c", 40, 1, '\'', ' ', "a 'b  c"},
                       SpacesCase{"a b c", 40, 2, 0, '-', "a--b--c"},
-                      SpacesCase{"ab cd", 4, 3, 0, '.', "ab"}, SpacesCase{"", 10, 1, 0, ' ', ""}));
+                      SpacesCase{"ab cd", 4, 3, 0, '.', "ab"}, SpacesCase{"", 10, 1, 0, ' ', ""}),
+    case_names(&SpacesCase::in));
 
 }  // namespace

@@ -1,3 +1,6 @@
+#include "runtime/input_files.h"
+#include "runtime/shell.h"
+#include "runtime/sleep.h"
 #include "runtime/tempnames.h"
 
 #include <fcntl.h>
@@ -14,6 +17,7 @@
 #include "runtime/env.h"
 #include "runtime/exec.h"
 #include "runtime/platform.h"
+#include "testing/case_names.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -235,7 +239,8 @@ TEST_P(ShellTest, OutputAsOneLine) {
 INSTANTIATE_TEST_SUITE_P(Table, ShellTest,
                          ::testing::Values(ShellCase{"true", ""}, ShellCase{"echo alpha", "alpha"},
                                            ShellCase{"printf 'a\\nb\\n'", "a b"},
-                                           ShellCase{"printf 'a  \\t\\n\\n   \\nb'", "a b"}));
+                                           ShellCase{"printf 'a  \\t\\n\\n   \\nb'", "a b"}),
+    case_names(&ShellCase::command));
 
 TEST(Shell, StopsAfter500Lines) {
     char* out = u_shell("seq 1 600");

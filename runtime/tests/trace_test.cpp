@@ -1,4 +1,5 @@
 #include "runtime/trace.h"
+#include "testing/case_names.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TraceCase{"-d\xe9\xc4"
                                 "f",
                                 1,
-                                {0, 0, 3, 0, 0, 0, 0, 0, 0, 0}}));
+                                {0, 0, 3, 0, 0, 0, 0, 0, 0, 0}}),
+    case_names(&TraceCase::letters));
 
 }  // namespace
