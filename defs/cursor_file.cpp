@@ -33,7 +33,6 @@
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/strings.h"
-#include "runtime/tempnames.h"
 #include "runtime/trace.h"
 
 namespace {

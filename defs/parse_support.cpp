@@ -7,8 +7,8 @@
 #include "collector/syntax_error.h"
 #include "collector/timebase.h"
 #include "defs/tokenizer.h"
+#include "runtime/input_files.h"
 #include "runtime/msg.h"
-#include "runtime/tempnames.h"
 
 int def_shown(int64_t n) { return static_cast<int>(std::min<int64_t>(n, def_shown_max)); }
 

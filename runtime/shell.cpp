@@ -1,4 +1,6 @@
 // Short shell commands run for their output.
+#include "runtime/shell.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +11,7 @@
 #include "runtime/exec.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
-#include "runtime/tempnames.h"
+#include "runtime/sleep.h"
 
 namespace {
 

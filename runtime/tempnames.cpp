@@ -1,4 +1,4 @@
-// Sleeping, temporary file names and the search for definition files.
+// Temporary file names and the files made under them.
 #include "runtime/tempnames.h"
 
 #include <fcntl.h>
@@ -35,17 +35,6 @@ bool temp_dir_is_ours(const char* dir) {
 bool set(const char* field) { return field && *field; }
 
 }  // namespace
-
-unsigned u_sleep(unsigned seconds) {
-    u_sleep_ms(static_cast<long>(seconds) * 1000);
-    return 0;
-}
-
-unsigned u_Msleep(unsigned milliseconds) {
-    unsigned seconds = milliseconds / 1000;
-    if (seconds > 0) u_sleep_ms(static_cast<long>(seconds) * 1000);
-    return 0;
-}
 
 char* u_createTempFileName(char* buffer, const char* base, char mode) {
     std::string name;
@@ -94,35 +83,4 @@ int u_createTempFile(const char* name) {
         return -1;
     }
     return open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-}
-
-FILE* u_openInputFile_1(const char* path) {
-    FILE* f = std::fopen(path, "re");
-    if (f) {
-        PRINT('i', "uoi0025", "File %s opened\n", path);
-    } else if (trace_all) {
-        PRINT('t', "uoi0030", "Could not open %s\n", path);
-    }
-    return f;
-}
-
-FILE* u_openInputFile(const char* name) {
-    for (int k = 0; k < 4; ++k) {
-        const char* code = u_db_type(k);
-        if (!code) return nullptr;
-        std::string file = std::string(code) + (name ? name : "") + ".ctl";
-        std::string home = set(env_vars.coll_home) ? std::string(env_vars.coll_home) + "/" : "";
-        std::string server = set(env_vars.serverid) ? std::string(env_vars.serverid) : "";
-        std::string ctl = set(env_vars.ctl_home) ? std::string(env_vars.ctl_home) + "/" : "";
-        const std::string paths[4] = {
-            home + (server.empty() ? "" : server + "/") + file,
-            home + (server.empty() ? "" : server + "_") + file,
-            home + file,
-            ctl + file,
-        };
-        for (const std::string& p : paths)
-            if (FILE* f = u_openInputFile_1(p.c_str())) return f;
-        PRINT('e', "uoi0055", "Could not find a %s file\n", file.c_str());
-    }
-    return nullptr;
 }

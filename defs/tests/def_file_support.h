@@ -6,7 +6,6 @@
 #include <string>
 
 #include "runtime/env.h"
-#include "runtime/tempnames.h"
 #include "testing/temp_dir.h"
 
 namespace deftest {
