@@ -41,6 +41,15 @@ auto case_names(Field Case::*field) {
     };
 }
 
+// The same with two members, e.g. a subject and the pattern it is matched against.
+template <class Case, class Field1, class Field2>
+auto case_names(Field1 Case::*first, Field2 Case::*second) {
+    return [first, second](const ::testing::TestParamInfo<Case>& info) {
+        return std::to_string(info.index) + "_" + case_name_part(case_text(info.param.*first)) +
+               "_" + case_name_part(case_text(info.param.*second));
+    };
+}
+
 // The name generator of a suite whose cases are plain values (texts, numbers).
 struct value_case_names {
     template <class T>

@@ -10,11 +10,11 @@
 #include "collector/syntax_error.h"
 #include "defs/cursor.h"
 #include "defs/select_lists.h"
-#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/strings.h"
 #include "runtime/trace.h"
+#include "testing/log_capture.h"
 
 namespace {
 

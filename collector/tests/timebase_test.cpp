@@ -10,9 +10,9 @@
 #include "defs/cursor.h"
 #include "defs/row_data.h"
 #include "defs/select_lists.h"
-#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/platform.h"
+#include "testing/log_capture.h"
 
 namespace {
 

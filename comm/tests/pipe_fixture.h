@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "comm/pipe_transport.h"
-#include "testing/child_support.h"
 #include "comm/zovcomm.h"
 #include "runtime/env.h"
 #include "runtime/platform.h"
+#include "testing/child_support.h"
 
 class PipeFixture : public ::testing::Test {
   protected:

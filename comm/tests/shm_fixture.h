@@ -17,11 +17,11 @@
 #include "comm/comm_object.h"
 #include "comm/ipc_idfile.h"
 #include "comm/share_comm_object.h"
-#include "testing/child_support.h"
 #include "comm/zovcomm.h"
 #include "comm/zovcomm2.h"
 #include "runtime/env.h"
 #include "runtime/platform.h"
+#include "testing/child_support.h"
 
 inline bool shm_exists(int id) {
     struct shmid_ds ds {};

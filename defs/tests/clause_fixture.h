@@ -10,9 +10,9 @@
 #include "defs/clause_free.h"
 #include "defs/cursor.h"
 #include "defs/select_lists.h"
-#include "testing/log_capture.h"
 #include "defs/tokenizer.h"
 #include "runtime/alloc.h"
+#include "testing/log_capture.h"
 
 // A clause text as a clause parser receives it: the text, four blanks and a zero, in a
 // writable buffer with room behind it.

@@ -10,8 +10,8 @@
 #include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/tests/cursor_test_support.h"
-#include "testing/log_capture.h"
 #include "runtime/trace.h"
+#include "testing/log_capture.h"
 
 namespace {
 

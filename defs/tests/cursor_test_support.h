@@ -11,8 +11,8 @@
 #include "defs/cursor_file.h"
 #include "defs/cursor_versions.h"
 #include "defs/tests/def_file_support.h"
-#include "testing/log_capture.h"
 #include "runtime/trace.h"
+#include "testing/log_capture.h"
 
 namespace curstest {
 

@@ -14,10 +14,10 @@
 #include "defs/distrib.h"
 #include "defs/row_data.h"
 #include "defs/tests/cursor_test_support.h"
-#include "testing/log_capture.h"
 #include "defs/trace_file.h"
 #include "defs/xsqlda.h"
 #include "runtime/trace.h"
+#include "testing/log_capture.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "collector/engine_globals.h"
 #include "defs/dictionary.h"
 #include "defs/tests/def_file_support.h"
-#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
+#include "testing/log_capture.h"
 
 namespace {
 

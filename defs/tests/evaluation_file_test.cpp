@@ -11,8 +11,8 @@
 #include "defs/cursor.h"
 #include "defs/evaluation.h"
 #include "defs/tests/def_file_support.h"
-#include "testing/log_capture.h"
 #include "runtime/alloc.h"
+#include "testing/log_capture.h"
 
 namespace {
 

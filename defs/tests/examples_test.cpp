@@ -18,9 +18,9 @@
 #include "defs/evaluation_file.h"
 #include "defs/process_file.h"
 #include "defs/tests/cursor_test_support.h"
-#include "testing/log_capture.h"
 #include "defs/trace_file.h"
 #include "runtime/trace.h"
+#include "testing/log_capture.h"
 
 namespace fs = std::filesystem;
 

@@ -12,9 +12,9 @@
 #include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/tests/def_file_support.h"
-#include "testing/log_capture.h"
-#include "runtime/tests/clock_fixture.h"
 #include "runtime/trace.h"
+#include "testing/clock_fixture.h"
+#include "testing/log_capture.h"
 
 namespace {
 

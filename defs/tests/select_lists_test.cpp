@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "defs/cursor.h"
-#include "testing/log_capture.h"
 #include "runtime/alloc.h"
 #include "runtime/strings.h"
 #include "testing/case_names.h"
+#include "testing/log_capture.h"
 
 namespace {
 

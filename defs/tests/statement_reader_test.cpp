@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "testing/log_capture.h"
 #include "defs/tokenizer.h"
 #include "runtime/trace.h"
+#include "testing/log_capture.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "testing/log_capture.h"
 #include "testing/case_names.h"
+#include "testing/log_capture.h"
 
 namespace {
 

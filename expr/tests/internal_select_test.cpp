@@ -13,8 +13,8 @@
 #include "expr/expression_store.h"
 #include "expr/select_cursor.h"
 #include "expr/tests/expr_test_support.h"
-#include "testing/row_cursor.h"
 #include "runtime/exec.h"
+#include "testing/row_cursor.h"
 
 namespace {
 

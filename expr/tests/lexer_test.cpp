@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         LexCase{kLongNumber.c_str(), nullptr, "LEX0355"},
         LexCase{kLongString.c_str(), nullptr, "LEX0405"},
         LexCase{kLongColumn.c_str(), nullptr, "LEX0205"}),
-    case_names(&LexCase::id));
+    case_names(&LexCase::text));
 
 // parse_expression leaves the text one past the character that ended the expression.
 TEST(ParseExpression, LeavesTextPastTheEnd) {

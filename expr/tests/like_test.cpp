@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         LikeCase{"waited_ADDR", "waited_%_ADDR", false},
         LikeCase{"waited_EX_DATA", "waited_%_ADDR", false}, LikeCase{"abc", "a%_", true},
         LikeCase{"Ay", "%_A%", false}, LikeCase{"xAy", "%_A%", true}),
-    case_names(&LikeCase::subject));
+    case_names(&LikeCase::subject, &LikeCase::pattern));
 
 TEST(LikeOperator, TrailingBlanksOfBothSidesAreDropped) {
     TestCursor t("T", {{"G", 1, 12}});

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"'12 ' = 12", "INT0190"}, FailCase{"'x' = 1", "INT0190"},
                       FailCase{"1 = 'x'", "INT0210"}, FailCase{"'1' OR 1", "INT0150"},
                       FailCase{"1 AND 'b'", "INT0160"}, FailCase{"(NOT 'a')", "INT0170"}),
-    case_names(&FailCase::id));
+    case_names(&FailCase::text));
 
 class Comparison : public ::testing::TestWithParam<ValueCase> {};
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "runtime/env.h"
-#include "testing/temp_dir.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "runtime/alloc.h"
-#include "runtime/tests/clock_fixture.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
+#include "testing/clock_fixture.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 
 #include "runtime/alloc.h"
 #include "runtime/cmdline.h"
-#include "testing/temp_dir.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

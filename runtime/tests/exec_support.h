@@ -17,8 +17,8 @@
 #include "runtime/env.h"
 #include "runtime/exec.h"
 #include "runtime/msg.h"
-#include "testing/temp_dir.h"
 #include "runtime/trace.h"
+#include "testing/temp_dir.h"
 
 // Full path of a helper program of runtime/tests/helpers.
 inline std::string xh(const char* name) { return std::string(ZOV_TEST_HELPER_DIR) + "/" + name; }

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "runtime/alloc.h"
-#include "testing/temp_dir.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

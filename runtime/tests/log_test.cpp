@@ -13,10 +13,10 @@
 
 #include "runtime/env.h"
 #include "runtime/msg.h"
-#include "testing/temp_dir.h"
-#include "runtime/tests/clock_fixture.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
+#include "testing/clock_fixture.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

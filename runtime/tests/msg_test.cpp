@@ -11,10 +11,10 @@
 #include <sstream>
 #include <string>
 
-#include "runtime/tests/clock_fixture.h"
-#include "testing/temp_dir.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
+#include "testing/clock_fixture.h"
+#include "testing/temp_dir.h"
 
 namespace {
 

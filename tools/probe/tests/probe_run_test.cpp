@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "comm/pipe_transport.h"
-#include "testing/child_support.h"
 #include "comm/zovcomm.h"
 #include "defs/cursor.h"
 #include "defs/cursor_status.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
+#include "testing/child_support.h"
 #include "tools/probe/tests/probe_exec.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "comm/ipc_idfile.h"
-#include "testing/child_support.h"
 #include "comm/zovcomm.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
+#include "testing/child_support.h"
 #include "tools/probe/tests/probe_exec.h"
 
 namespace {
