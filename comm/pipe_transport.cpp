@@ -738,3 +738,12 @@ int term_comm(comm_anchor* anchor) {
     comm_free_anchor(anchor);
     return 0;
 }
+
+namespace {
+void pipe_shut() {}
+int pipe_initsm() { return 0; }
+}  // namespace
+
+const comm_transport pipe_transport_ops = {
+    init_probe, init_collector, get_request, put_request, term_comm, pipe_shut, pipe_initsm,
+};

@@ -12,6 +12,10 @@
 #include <cstdint>
 
 #include "comm/comm_anchor.h"
+#include "comm/zovcomm.h"
+
+// The operations of the named-pipe transport ("shut" and "initsm" do nothing).
+extern const comm_transport pipe_transport_ops;
 
 // "init": a requester's anchor with a fresh reply pipe open, or null (logged).
 comm_anchor* init_probe();

@@ -4,12 +4,13 @@
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "comm/pipe_transport.h"
-#include "comm/zovcomm2.h"
+#include "comm/shm_transport.h"
 #include "runtime/alloc.h"
 #include "runtime/cmdline.h"
 #include "runtime/env.h"
@@ -64,20 +65,26 @@ bool names_acceptable(comm_anchor* anchor, const char* names) {
     return true;
 }
 
-void* pipe_operation(int code, comm_anchor* anchor, const char* names) {
+// Runs function code `code` on transport `t`.
+void* run_operation(const comm_transport& t, int code, comm_anchor* anchor, const char* names) {
     switch (code) {
         case ZOVCOMM_INIT:
-            return init_probe();
+            return t.init();
         case ZOVCOMM_INITC:
-            return init_collector();
+            return t.initc();
         case ZOVCOMM_GET:
-            return get_request(anchor, names);
+            return t.get(anchor, names);
         case ZOVCOMM_PUT:
-            return put_request(anchor);
+            return t.put(anchor);
         case ZOVCOMM_TERM:
-            term_comm(anchor);
+            t.term(anchor);
             return nullptr;
-        default:  // "shut" and "initsm" have nothing to do over pipes
+        case ZOVCOMM_SHUT:
+            t.shut();
+            return nullptr;
+        case ZOVCOMM_INITSM:
+            return reinterpret_cast<void*>(static_cast<intptr_t>(t.initsm()));
+        default:
             return nullptr;
     }
 }
@@ -130,11 +137,8 @@ void* zovcomm_call(int code, comm_anchor* anchor, const char* names) {
         refused = !names_acceptable(anchor, names);
     }
     if (!refused) {
-        if (comm_use_shm()) {
-            result = zovcomm2(kWords[code - 1], anchor, names);
-        } else {
-            result = pipe_operation(code, anchor, names);
-        }
+        result = run_operation(comm_use_shm() ? shm_transport_ops : pipe_transport_ops, code,
+                               anchor, names);
     }
     zovcomm_locked = 0;
     return result;

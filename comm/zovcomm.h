@@ -9,7 +9,9 @@
 //   chain  = zovcomm("put", anchor)         collector: sends the answers; null when done
 //   anchor = zovcomm("term", anchor)        ends and frees the anchor; always null
 //            zovcomm("shut", anchor)        shared memory: detaches this process
-//            zovcomm("initsm")              shared memory: sets up the shared objects
+//   failed = zovcomm("initsm")              shared memory: sets up the shared objects;
+//                                           null when done (or over named pipes), else
+//                                           non-null: the caller decides whether to stop
 //
 // The word is matched without regard to case; an unknown word is logged ("com0100") and
 // gives null. A failed "get" or "put" gives null (for "put" the unsent chain) and leaves
@@ -26,8 +28,9 @@
 extern "C" {
 #endif
 
-/* The entry point. Results are pointers on this platform (anchors and chains); the
-   words that return a number in the protocol ("term", "shut", "initsm") return null. */
+/* The entry point. Results are pointers on this platform (anchors and chains); "term"
+   and "shut" return null; "initsm" returns null when it succeeded and its non-zero
+   error code as a pointer-sized value when it failed. It never ends the caller. */
 void* zovcomm(const char* word, ...);
 
 #ifdef __cplusplus
@@ -42,6 +45,17 @@ enum zovcomm_code {
     ZOVCOMM_TERM = 5,
     ZOVCOMM_SHUT = 6,
     ZOVCOMM_INITSM = 7,
+};
+
+// The operations of one transport; zovcomm_call runs the one COLL_USESHM chooses.
+struct comm_transport {
+    comm_anchor* (*init)();                                // "init"
+    comm_anchor* (*initc)();                               // "initc"
+    curs_list* (*get)(comm_anchor* anchor, const char* names);  // "get"
+    curs_list* (*put)(comm_anchor* anchor);                // "put"
+    int (*term)(comm_anchor* anchor);                      // "term"
+    void (*shut)();                                        // "shut"
+    int (*initsm)();                                       // "initsm": 0 or an error code
 };
 
 // The function code of a word (1 to 7), 0 when it is none of the seven.

@@ -18,7 +18,7 @@
 #include "comm/ipc_idfile.h"
 #include "comm/share_comm_object.h"
 #include "comm/zovcomm.h"
-#include "comm/zovcomm2.h"
+#include "comm/shm_transport.h"
 #include "runtime/env.h"
 #include "runtime/platform.h"
 #include "testing/child_support.h"

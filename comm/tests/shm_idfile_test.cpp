@@ -83,7 +83,7 @@ TEST_F(ShmIdFile, WithoutAnIdFileTheFirstProcessCreates) {
     const std::string before = read_file(idfile());
     ASSERT_EQ(InitShare("SRV1", nullptr), 0);
     EXPECT_EQ(read_file(idfile()), before);
-    zovcomm2("shut", nullptr, nullptr);
+    shm_transport_ops.shut();
     expect_alive(i, false);
 }
 

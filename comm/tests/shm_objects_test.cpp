@@ -145,26 +145,4 @@ TEST(ZOVDataRowTest, KeepsRowsTimesLengthBytesOnlyForRows) {
     EXPECT_EQ(ZOVDataRow(-1, 3, buffer).GetData(), "");
 }
 
-TEST(ThreadCommObject, QueuesRequestsInOrderAndAnswersNowhere) {
-    ZOVThreadCommObject q;
-    std::string name, unique, data, u1, u2;
-    std::list<std::string> params;
-    EXPECT_EQ(q.GetRequest(name, unique, params, data, 30), -1) << "empty: at once";
-    ASSERT_EQ(q.SendRequest("A", {"p1"}, u1, nullptr, 0), 0);
-    ASSERT_EQ(q.SendRequest("B", {}, u2, "text", 0), 0);
-    ASSERT_EQ(q.GetRequest(name, unique, params, data, 0), 0);
-    EXPECT_EQ(name, "A");
-    EXPECT_EQ(unique, u1);
-    EXPECT_EQ(params, std::list<std::string>{"p1"});
-    params.clear();
-    ASSERT_EQ(q.GetRequest(name, unique, params, data, 0), 0);
-    EXPECT_EQ(name, "B");
-    EXPECT_EQ(data, "text");
-    EXPECT_EQ(q.SendData(u2, 1, 1, "x", 0), 0);
-    std::string got;
-    int rows = 0, len = 0;
-    EXPECT_EQ(q.GetData(u2, got, rows, len, data, 0), -1);
-    EXPECT_EQ(q.IsGood(), 1);
-}
-
 }  // namespace

@@ -233,13 +233,32 @@ TEST_F(ShmZovcomm, GetAndPutWithoutSharedObjectsGiveError21) {
     zovcomm("term", c);
 }
 
+// An agent links the entry point: a set-up that fails must come back to it, never end it.
+TEST_F(ShmZovcomm, AFailedSetUpIsReturnedAndTheCallerCarriesOn) {
+    const std::string lock = idfile() + "-lk";
+    ASSERT_EQ(symlink("/nonexistent", lock.c_str()), 0);  // the lock file cannot be opened
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    void* failed = zovcomm("initsm");
+    std::string out = testing::internal::GetCapturedStdout();
+    out += testing::internal::GetCapturedStderr();
+    EXPECT_EQ(reinterpret_cast<intptr_t>(failed), 8);
+    EXPECT_NE(out.find("could not establish shared memory"), std::string::npos) << out;
+    comm_anchor* p = static_cast<comm_anchor*>(zovcomm("init"));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(zovcomm("get", p, "A"), nullptr);
+    EXPECT_EQ(p->return_code, 21);
+    zovcomm("term", p);
+    unlink(lock.c_str());
+}
+
 TEST_F(ShmZovcomm, AnUnknownWordIsRefused) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(zovcomm2("gets", nullptr, nullptr), nullptr);
+    EXPECT_EQ(zovcomm("gets"), nullptr);
     std::string out = testing::internal::GetCapturedStdout();
     out += testing::internal::GetCapturedStderr();
-    EXPECT_NE(out.find("Invalid function code to ZOVCOMM2: gets"), std::string::npos) << out;
+    EXPECT_NE(out.find("Invalid function code to ZOVCOMM: gets"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "comm/request.h"
-#include "comm/zovcomm2.h"
+#include "comm/shm_transport.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "runtime/platform.h"

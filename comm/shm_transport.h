@@ -1,8 +1,8 @@
-// The shared-memory side of the entry point: the seven words over System V shared
-// memory and semaphores. zovcomm passes a word here when COLL_USESHM selects it.
+// The shared-memory transport: the seven words over System V shared memory and
+// semaphores. zovcomm runs them when COLL_USESHM selects it.
 //
-// "initsm" sets up this process's request and data objects (comm/ipc_idfile.h); the
-// collector ends with status 8 when that fails. "init"/"initc" only make the anchor
+// "initsm" sets up this process's request and data objects (comm/ipc_idfile.h) and
+// reports a failure to its caller (the collector stops on it; an agent carries on). "init"/"initc" only make the anchor
 // ("COL" and "AGT" stand for the pipe names). The collector's "get" waits up to
 // wait_timeout seconds for one request; a requester's "get" sends one request per name
 // and reads one answer per request, pairing them by unique id. "put" answers the request
@@ -13,13 +13,10 @@
 
 #include "comm/comm_anchor.h"
 
-// Runs `word` (one of the seven, already matched) on the shared-memory transport; the
-// result has the meaning the entry point documents for the word. Any other word is
-// logged ("com2100") and gives null.
-void* zovcomm2(const char* word, comm_anchor* anchor, const char* names);
+#include "comm/zovcomm.h"
 
-// True when this build carries the shared-memory transport.
-bool zovcomm_shm_available();
+// The operations of the shared-memory transport.
+extern const comm_transport shm_transport_ops;
 
 // Turns a transfer result into the anchor's error: -10 gives 20 "Share memory time out",
 // -1 gives 21 "Share memory generic error"; other results change nothing.

@@ -1,5 +1,5 @@
 // The zovcomm words over the shared-memory transport.
-#include "comm/zovcomm2.h"
+#include "comm/shm_transport.h"
 
 #include <algorithm>
 #include <cstring>
@@ -224,50 +224,44 @@ curs_list* put_request(comm_anchor* anchor) {
     return anchor->curs;
 }
 
-void init_sm_comm() {
-    if (!comm_use_shm()) return;
+// 0 when the shared objects are set up (or named pipes are chosen), else 8 (logged).
+int init_sm_comm() {
+    if (!comm_use_shm()) return 0;
     if (InitShare(env_vars.serverid, env_vars.ctl_home) != 0) {
-        PRINT('s', "com31400", "could not establish shared memory, quitting\n");
-        u_exit(8);
+        PRINT('s', "com31400", "could not establish shared memory\n");
+        return 8;
     }
+    return 0;
+}
+
+curs_list* shm_get(comm_anchor* anchor, const char* names) {
+    if (!anchor) return nullptr;
+    anchor->return_code = 0;
+    return get_request(anchor, names);
+}
+
+curs_list* shm_put(comm_anchor* anchor) {
+    if (!anchor) return nullptr;
+    anchor->return_code = 0;
+    return put_request(anchor);
+}
+
+int shm_term(comm_anchor* anchor) {
+    if (anchor && (anchor->type == 'P' || anchor->type == 'C')) comm_free_anchor(anchor);
+    return 0;
+}
+
+void shm_shut() {
+    if (comm_use_shm()) DestroyShareCommObject();
 }
 
 }  // namespace
-
-bool zovcomm_shm_available() { return true; }
 
 void SetError(int result, comm_anchor* anchor) {
     if (result == -10) comm_set_error(anchor, 20, "Share memory time out");
     if (result == -1) comm_set_error(anchor, 21, "Share memory generic error");
 }
 
-void* zovcomm2(const char* word, comm_anchor* anchor, const char* names) {
-    const int code = zovcomm_code_of(word);
-    switch (code) {
-        case ZOVCOMM_INIT:
-            return init_probe();
-        case ZOVCOMM_INITC:
-            return init_collector();
-        case ZOVCOMM_GET:
-            if (!anchor) return nullptr;
-            anchor->return_code = 0;
-            return get_request(anchor, names);
-        case ZOVCOMM_PUT:
-            if (!anchor) return nullptr;
-            anchor->return_code = 0;
-            return put_request(anchor);
-        case ZOVCOMM_TERM:
-            if (anchor && (anchor->type == 'P' || anchor->type == 'C')) comm_free_anchor(anchor);
-            return nullptr;
-        case ZOVCOMM_SHUT:
-            if (comm_use_shm()) DestroyShareCommObject();
-            return nullptr;
-        case ZOVCOMM_INITSM:
-            init_sm_comm();
-            return nullptr;
-        default:
-            PRINT('e', "com2100", "Invalid function code to ZOVCOMM2: %s\n",
-                  word ? word : "(null)");
-            return nullptr;
-    }
-}
+const comm_transport shm_transport_ops = {
+    init_probe, init_collector, shm_get, shm_put, shm_term, shm_shut, init_sm_comm,
+};
