@@ -140,7 +140,7 @@ void drain(int fd) {
 // Creates and opens (read and write) the reply pipe named in anchor->ulv_pipe. Returns
 // 0, 2 when it could not be created (the name is not ours), 1 when it could not be opened.
 int open_reply_pipe(comm_anchor* anchor) {
-    if (MakeNamedPipe(anchor, 1) != 0) {
+    if (comm_make_pipe(anchor, 1) != 0) {
         int e = errno;
         PRINT('e', "com0110", "Create Pipe error %d. Pipe=%s\n", e, anchor->ulv_pipe);
         comm_set_error(anchor, 3, "Create Pipe error %d. Pipe=%s", e, anchor->ulv_pipe);
@@ -346,7 +346,7 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
 int reopen_collector_pipe(comm_anchor* anchor) {
     close_fd(&anchor->coll_pipe_fd);
     close_fd(&write_pipe_fd);
-    if (MakeNamedPipe(anchor, 0) != 0) {
+    if (comm_make_pipe(anchor, 0) != 0) {
         comm_set_error(anchor, 4, "Create Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
         return 1;
     }
@@ -596,6 +596,20 @@ int wait_for_write(comm_anchor*, int fd, int64_t deadline_ms) {
     }
 }
 
+int comm_make_pipe(const comm_anchor* anchor, int which) {
+    if (!anchor) {
+        errno = EINVAL;
+        return -1;
+    }
+    const char* field = which ? anchor->ulv_pipe : anchor->coll_pipe;
+    // A name that fills its field has no terminator inside it.
+    if (strnlen(field, COMM_NAME_SIZE) >= static_cast<size_t>(COMM_NAME_SIZE)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return MakeNamedPipe(field);
+}
+
 comm_anchor* init_probe() {
     comm_set_wait_timeout("WAIT_TIMEOUT", 45);
     comm_anchor* anchor = comm_new_anchor('P');
@@ -623,7 +637,7 @@ comm_anchor* init_collector() {
         return nullptr;
     }
     unlink(anchor->coll_pipe);
-    if (MakeNamedPipe(anchor, 0) != 0) {
+    if (comm_make_pipe(anchor, 0) != 0) {
         int e = errno;
         comm_set_error(anchor, 4, "Create Pipe error %d. Pipe=%s", e, anchor->coll_pipe);
         PRINT('e', "com0110", "%s\n", anchor->return_msg);

@@ -31,6 +31,10 @@ curs_list* put_request(comm_anchor* anchor);
 // "term": closes the descriptors, removes the own pipe, frees chain and anchor; 0.
 int term_comm(comm_anchor* anchor);
 
+// Creates the FIFO named by the anchor's ulv_pipe (which != 0) or coll_pipe (which == 0),
+// mode 0660: MakeNamedPipe's result; -1 (ENAMETOOLONG) when the name fills its field.
+int comm_make_pipe(const comm_anchor* anchor, int which);
+
 // Builds a pipe name into out (COMM_NAME_SIZE bytes). Kind "col": the collector pipe
 // ([dir/]col_[serverid_][db_type_]pipe, or col_pipe_name when set). Any other kind: the
 // next free reply-pipe name dir/prb_[serverid_][db_type_][hostname_]DDHHMMSS_PID_NNNN_pipe.

@@ -2,7 +2,8 @@
 // semaphores. zovcomm runs them when COLL_USESHM selects it.
 //
 // "initsm" sets up this process's request and data objects (comm/ipc_idfile.h) and
-// reports a failure to its caller (the collector stops on it; an agent carries on). "init"/"initc" only make the anchor
+// reports a failure to its caller (the collector stops on it; an agent carries on). "init"/"initc"
+// only make the anchor
 // ("COL" and "AGT" stand for the pipe names). The collector's "get" waits up to
 // wait_timeout seconds for one request; a requester's "get" sends one request per name
 // and reads one answer per request, pairing them by unique id. "put" answers the request
@@ -12,7 +13,6 @@
 #pragma once
 
 #include "comm/comm_anchor.h"
-
 #include "comm/zovcomm.h"
 
 // The operations of the shared-memory transport.

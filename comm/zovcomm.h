@@ -49,13 +49,13 @@ enum zovcomm_code {
 
 // The operations of one transport; zovcomm_call runs the one COLL_USESHM chooses.
 struct comm_transport {
-    comm_anchor* (*init)();                                // "init"
-    comm_anchor* (*initc)();                               // "initc"
+    comm_anchor* (*init)();                                     // "init"
+    comm_anchor* (*initc)();                                    // "initc"
     curs_list* (*get)(comm_anchor* anchor, const char* names);  // "get"
-    curs_list* (*put)(comm_anchor* anchor);                // "put"
-    int (*term)(comm_anchor* anchor);                      // "term"
-    void (*shut)();                                        // "shut"
-    int (*initsm)();                                       // "initsm": 0 or an error code
+    curs_list* (*put)(comm_anchor* anchor);                     // "put"
+    int (*term)(comm_anchor* anchor);                           // "term"
+    void (*shut)();                                             // "shut"
+    int (*initsm)();                                            // "initsm": 0 or an error code
 };
 
 // The function code of a word (1 to 7), 0 when it is none of the seven.

@@ -8,23 +8,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "comm/comm_anchor.h"
-
 namespace {
 
 bool is_our_fifo(const struct stat& st) { return S_ISFIFO(st.st_mode) && st.st_uid == geteuid(); }
 
 }  // namespace
 
-int MakeNamedPipe(const comm_anchor* anchor, int which) {
-    if (!anchor) {
+int MakeNamedPipe(const char* field) {
+    if (!field) {
         errno = EINVAL;
-        return -1;
-    }
-    const char* field = which ? anchor->ulv_pipe : anchor->coll_pipe;
-    // A name that fills its field has no terminator inside it.
-    if (strnlen(field, COMM_NAME_SIZE) >= static_cast<size_t>(COMM_NAME_SIZE)) {
-        errno = ENAMETOOLONG;
         return -1;
     }
     if (mkfifo(field, 0660) != 0) return -1;
@@ -83,9 +75,3 @@ int ReadPipe(int fd, void* buffer, int length) {
 int ClosePipe(int fd) { return close(fd); }
 
 int Access(const char* path, int) { return path && access(path, F_OK) == 0 ? 0 : -1; }
-
-void DisconnectPipe(int) {}
-
-int AcceptConnection(int, int) { return 0; }
-
-int ClientConnectToPipe(const char*, int) { return 0; }

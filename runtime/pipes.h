@@ -7,12 +7,9 @@
 // fails with EPIPE when SIGPIPE is ignored, as it is in every program of the system.
 #pragma once
 
-struct comm_anchor;  // comm/comm_anchor.h
-
-// Creates the FIFO named by the anchor's ulv_pipe (which != 0) or coll_pipe (which == 0),
-// mode 0660. 0 on success; -1 on failure (also when the name exists already, which is
-// then left alone, or when the name fills its whole field).
-int MakeNamedPipe(const comm_anchor* anchor, int which);
+// Creates the FIFO `path`, mode 0660. 0 on success; -1 on failure (also for a null path,
+// and when the name exists already, which is then left alone).
+int MakeNamedPipe(const char* path);
 
 // Opens a FIFO: flags 2 write-only, otherwise read-only; flags 4 adds non-blocking mode.
 // Refuses (-1, EPERM) a path that is a symbolic link, not a FIFO, or not ours. Returns the
@@ -27,8 +24,3 @@ int ReadPipe(int fd, void* buffer, int length);
 int ClosePipe(int fd);
 // 0 when the path exists, -1 when it does not; mode is not used.
 int Access(const char* path, int mode);
-
-// Complete the set of pipe operations; they do nothing.
-void DisconnectPipe(int fd);
-int AcceptConnection(int fd, int wait);
-int ClientConnectToPipe(const char* path, int wait);
