@@ -4,14 +4,6 @@
 #  - a library takes every *.cpp of its directory except *_main.cpp (program mains);
 #  - a directory's tests are every *.cpp in <dir>/tests, built into one executable.
 
-function(zov_optional_subdirectories)
-  foreach(dir IN LISTS ARGN)
-    if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
-      add_subdirectory(${dir})
-    endif()
-  endforeach()
-endfunction()
-
 # zov_library_sources(<out-var> <dir>): the library sources of a directory.
 function(zov_library_sources out dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "defs/clause_words.h"
-#include "defs/cursor.h"
 #include "defs/tokenizer.h"
+#include "model/cursor.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 

@@ -8,10 +8,10 @@
 
 #include "defs/clause_decode.h"
 #include "defs/clause_words.h"
-#include "defs/cursor.h"
 #include "defs/dictionary.h"
 #include "defs/tokenizer.h"
 #include "defs/xsqlda.h"
+#include "model/cursor.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 

@@ -4,8 +4,8 @@
 #include "defs/clause_exits.h"
 #include "defs/clause_loads.h"
 #include "defs/clause_math.h"
-#include "defs/cursor.h"
 #include "defs/xsqlda.h"
+#include "model/cursor.h"
 #include "runtime/alloc.h"
 
 void del_clauses(curs* c) {

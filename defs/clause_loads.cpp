@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string>
 
-#include "collector/engine_globals.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_words.h"
-#include "defs/cursor.h"
 #include "defs/select_lists.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 

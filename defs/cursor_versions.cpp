@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "collector/engine_globals.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/clause_loads.h"
 #include "defs/clause_math.h"
 #include "defs/clause_words.h"
-#include "defs/cursor.h"
 #include "expr/interpreter.h"
 #include "expr/lexer.h"
 #include "expr/term_table.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/strings.h"

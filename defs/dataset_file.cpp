@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "defs/cursor.h"
 #include "defs/select_lists.h"
 #include "defs/tokenizer.h"
+#include "model/cursor.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/strings.h"

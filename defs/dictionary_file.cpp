@@ -15,12 +15,12 @@
 #include <set>
 #include <string>
 
-#include "collector/def_keywords.h"
-#include "collector/engine_globals.h"
 #include "defs/clause_words.h"
+#include "defs/def_keywords.h"
 #include "defs/dictionary.h"
 #include "defs/parse_support.h"
 #include "defs/tokenizer.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "defs/cursor.h"
+#include "model/cursor.h"
 #include "runtime/alloc.h"
 
 distrib* distrib_anchor = nullptr;

@@ -25,7 +25,7 @@ struct evaluation {
     int32_t prior_status;  // result of the test before (evaluator)
     int16_t string_ll;     // length of string
     char* string;          // owned value text (u_malloc), quotes removed
-    int32_t col_function;  // COLF_* of defs/cursor.h; 0 the column itself
+    int32_t col_function;  // COLF_* of model/cursor.h; 0 the column itself
     int32_t ordinal;       // 1, 2, 3 ... in file order
     row_data* false_row;   // evaluator
 };

@@ -11,12 +11,12 @@
 #include <cstring>
 #include <string>
 
-#include "collector/def_keywords.h"
-#include "collector/engine_globals.h"
-#include "defs/cursor.h"
+#include "defs/def_keywords.h"
 #include "defs/evaluation.h"
 #include "defs/parse_support.h"
 #include "defs/tokenizer.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 

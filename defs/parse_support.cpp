@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <string>
 
-#include "collector/syntax_error.h"
-#include "collector/timebase.h"
+#include "defs/syntax_error.h"
 #include "defs/tokenizer.h"
+#include "model/timebase.h"
 #include "runtime/input_files.h"
 #include "runtime/msg.h"
 

@@ -15,14 +15,14 @@
 #include <iterator>
 #include <string>
 
-#include "collector/engine_globals.h"
-#include "collector/timebase.h"
 #include "defs/clause_words.h"
-#include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/parse_support.h"
 #include "defs/select_lists.h"
 #include "defs/tokenizer.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
+#include "model/timebase.h"
 #include "runtime/msg.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "collector/engine_globals.h"
 #include "defs/clause_words.h"
-#include "defs/cursor.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "collector/syntax_error.h"
+#include "defs/syntax_error.h"
 
 inline constexpr int sizeof_buffer = 16000;
 

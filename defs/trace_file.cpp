@@ -7,11 +7,11 @@
 
 #include <cstring>
 
-#include "collector/def_keywords.h"
-#include "collector/engine_globals.h"
-#include "defs/cursor.h"
+#include "defs/def_keywords.h"
 #include "defs/parse_support.h"
 #include "defs/tokenizer.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/msg.h"
 #include "runtime/trace.h"
 

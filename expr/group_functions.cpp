@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "collector/engine_globals.h"
 #include "expr/operators.h"
 #include "expr/select_mode.h"
 #include "expr/term_value.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"

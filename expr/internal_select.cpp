@@ -2,13 +2,13 @@
 
 #include <cstring>
 
-#include "collector/engine_globals.h"
-#include "defs/cursor.h"
 #include "expr/interpreter.h"
 #include "expr/lexer.h"
 #include "expr/operation_table.h"
 #include "expr/select_cursor.h"
 #include "expr/select_mode.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"

@@ -3,12 +3,12 @@
 #include <cstddef>
 #include <cstring>
 
-#include "collector/column_lookup.h"
-#include "collector/engine_globals.h"
-#include "defs/cursor.h"
 #include "expr/group_functions.h"
 #include "expr/percent_vars.h"
 #include "expr/term_value.h"
+#include "model/column_lookup.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/trace.h"

@@ -2,8 +2,8 @@
 
 #include <strings.h>
 
-#include "collector/engine_globals.h"
-#include "defs/cursor.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 
 namespace {
 

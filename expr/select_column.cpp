@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "defs/cursor.h"
 #include "expr/internal_select.h"
 #include "expr/select_cursor.h"
 #include "expr/term_value.h"
+#include "model/cursor.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 

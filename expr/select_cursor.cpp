@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "collector/column_lookup.h"
-#include "collector/engine_globals.h"
-#include "defs/cursor.h"
-#include "defs/row_data.h"
+#include "model/column_lookup.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
+#include "model/row_data.h"
 #include "runtime/msg.h"
 
 curs* find_cursor(const char* name) {

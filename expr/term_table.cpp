@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "collector/engine_globals.h"
 #include "expr/lexeme.h"
 #include "expr/memory_registry.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "collector/engine_globals.h"
-#include "defs/cursor.h"
-#include "defs/row_data.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
+#include "model/row_data.h"
 #include "runtime/alloc.h"
 
 namespace select_test {

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "collector/engine_globals.h"
 #include "defs/clause_free.h"
-#include "defs/cursor.h"
 #include "defs/select_lists.h"
 #include "defs/tokenizer.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "testing/log_capture.h"
 

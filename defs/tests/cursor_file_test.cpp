@@ -5,11 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "collector/engine_globals.h"
-#include "collector/timebase.h"
-#include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/tests/cursor_test_support.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
+#include "model/timebase.h"
 #include "runtime/trace.h"
 #include "testing/log_capture.h"
 

@@ -1,4 +1,4 @@
-#include "defs/cursor_status.h"
+#include "model/cursor_status.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "defs/cursor.h"
-#include "defs/row_data.h"
 #include "defs/tests/record_bytes.h"
+#include "model/cursor.h"
+#include "model/row_data.h"
 #include "runtime/alloc.h"
 
 namespace {

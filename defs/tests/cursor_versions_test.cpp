@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "collector/engine_globals.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
-#include "defs/cursor.h"
 #include "defs/dictionary_file.h"
 #include "defs/distrib.h"
-#include "defs/row_data.h"
 #include "defs/tests/cursor_test_support.h"
 #include "defs/trace_file.h"
 #include "defs/xsqlda.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
+#include "model/row_data.h"
 #include "runtime/trace.h"
 #include "testing/log_capture.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "collector/engine_globals.h"
 #include "defs/dictionary.h"
 #include "defs/tests/def_file_support.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
 #include "testing/log_capture.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/tests/record_bytes.h"
+#include "model/cursor.h"
 #include "runtime/alloc.h"
 
 namespace {

@@ -7,9 +7,7 @@
 #include <regex>
 #include <string>
 
-#include "collector/engine_globals.h"
 #include "defs/clause_loads.h"
-#include "defs/cursor.h"
 #include "defs/cursor_file.h"
 #include "defs/cursor_versions.h"
 #include "defs/dictionary.h"
@@ -19,6 +17,8 @@
 #include "defs/process_file.h"
 #include "defs/tests/cursor_test_support.h"
 #include "defs/trace_file.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/trace.h"
 #include "testing/log_capture.h"
 

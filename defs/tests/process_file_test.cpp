@@ -7,11 +7,11 @@
 #include <functional>
 #include <string>
 
-#include "collector/engine_globals.h"
-#include "collector/timebase.h"
-#include "defs/cursor.h"
 #include "defs/distrib.h"
 #include "defs/tests/def_file_support.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
+#include "model/timebase.h"
 #include "runtime/trace.h"
 #include "testing/clock_fixture.h"
 #include "testing/log_capture.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "defs/cursor.h"
+#include "model/cursor.h"
 #include "runtime/alloc.h"
 #include "runtime/strings.h"
 #include "testing/case_names.h"
@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(Prefixes, AddColumnPrefixes,
                                            prefix_case{"INT!val^12", "val", 1, 0, 0, 12, 0, 0, 0},
                                            prefix_case{"cur.col", "cur.col", 0, 0, 0, 0, 1, 0, 0},
                                            prefix_case{"%rowno", "%rowno", 0, 0, 0, 0, 0, 0, 0}),
-    case_names(&prefix_case::name));
+                         case_names(&prefix_case::name));
 
 TEST(AddColumn, CutsLongNamesWithAWarningAndAppendsInOrder) {
     LogCapture log;

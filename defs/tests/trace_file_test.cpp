@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "collector/engine_globals.h"
-#include "defs/cursor.h"
 #include "defs/tests/def_file_support.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
 #include "testing/log_capture.h"

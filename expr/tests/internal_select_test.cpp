@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "defs/cursor.h"
-#include "defs/row_data.h"
 #include "expr/expression_store.h"
 #include "expr/select_cursor.h"
 #include "expr/tests/expr_test_support.h"
+#include "model/cursor.h"
+#include "model/row_data.h"
 #include "runtime/exec.h"
 #include "testing/row_cursor.h"
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "collector/engine_globals.h"
-#include "defs/cursor.h"
 #include "expr/interpreter.h"
 #include "expr/lexer.h"
 #include "expr/operation_table.h"
 #include "expr/term_table.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "comm/zovcomm.h"
-#include "defs/cursor.h"
-#include "defs/cursor_status.h"
+#include "model/cursor.h"
+#include "model/cursor_status.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"

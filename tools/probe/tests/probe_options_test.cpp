@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "defs/cursor.h"
-#include "defs/cursor_status.h"
+#include "model/cursor.h"
+#include "model/cursor_status.h"
 #include "runtime/alloc.h"
 #include "tools/probe/probe.h"
 

@@ -13,8 +13,8 @@
 
 #include "comm/pipe_transport.h"
 #include "comm/zovcomm.h"
-#include "defs/cursor.h"
-#include "defs/cursor_status.h"
+#include "model/cursor.h"
+#include "model/cursor_status.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "testing/child_support.h"

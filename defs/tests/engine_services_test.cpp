@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "collector/column_lookup.h"
-#include "collector/def_keywords.h"
-#include "collector/engine_globals.h"
-#include "collector/syntax_error.h"
-#include "defs/cursor.h"
+#include "defs/def_keywords.h"
 #include "defs/select_lists.h"
+#include "defs/syntax_error.h"
+#include "model/column_lookup.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/strings.h"

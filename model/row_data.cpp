@@ -1,4 +1,4 @@
-#include "defs/row_data.h"
+#include "model/row_data.h"
 
 #include <cstring>
 

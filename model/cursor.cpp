@@ -1,4 +1,4 @@
-#include "defs/cursor.h"
+#include "model/cursor.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 // starts all zero (U_MALLOC + memset, or curs_new below).
 //
 // The bytes that leave the process (the "C-STATUS" answer) are not these structs: they are
-// written by curs_status_encode (defs/cursor_status.h) at fixed offsets.
+// written by curs_status_encode (model/cursor_status.h) at fixed offsets.
 #pragma once
 
 #include <cstdint>
@@ -127,7 +127,7 @@ struct columns {
 enum eHeldStatus { H_GLB = 0, H_CUR = 1, H_VER = 2, H_MAX = 3 };
 
 // The cursor record. Comments give the byte offset of each field in the 456-byte status
-// record (defs/cursor_status.h); in memory the layout is the compiler's.
+// record (model/cursor_status.h); in memory the layout is the compiler's.
 struct curs {
     curs* next;                      // 0   next cursor of cur_anchor
     char cur_name[9];                // 4   1 to 8 characters, zero-terminated

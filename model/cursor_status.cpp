@@ -1,11 +1,11 @@
 // The status record is written and read field by field; the in-memory struct (64-bit
 // pointers) never leaves the process as it lies.
-#include "defs/cursor_status.h"
+#include "model/cursor_status.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "defs/cursor.h"
+#include "model/cursor.h"
 
 namespace {
 

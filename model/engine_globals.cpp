@@ -1,12 +1,12 @@
 // The engine globals the definition readers use, and the engine's orderly ends in the
 // form the readers need; the collector start-up code installs the rest through the hooks.
-#include "collector/engine_globals.h"
+#include "model/engine_globals.h"
 
 #include <cstdio>
 
-#include "collector/timebase.h"
-#include "defs/cursor.h"
-#include "defs/row_data.h"
+#include "model/cursor.h"
+#include "model/row_data.h"
+#include "model/timebase.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"

@@ -1,4 +1,4 @@
-#include "collector/timebase.h"
+#include "model/timebase.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "defs/cursor.h"
-#include "defs/row_data.h"
 #include "defs/select_lists.h"
+#include "model/cursor.h"
+#include "model/row_data.h"
 #include "runtime/alloc.h"
 #include "runtime/platform.h"
 #include "testing/log_capture.h"

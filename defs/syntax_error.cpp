@@ -1,4 +1,4 @@
-#include "collector/syntax_error.h"
+#include "defs/syntax_error.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,10 +1,10 @@
-#include "collector/column_lookup.h"
+#include "model/column_lookup.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 
-#include "defs/cursor.h"
+#include "model/cursor.h"
 #include "runtime/msg.h"
 
 int set_col_ordinals(curs* cursor) {

@@ -1,11 +1,11 @@
-#include "collector/timebase.h"
+#include "model/timebase.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-#include "defs/cursor.h"
+#include "model/cursor.h"
 #include "runtime/dates.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"

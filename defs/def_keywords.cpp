@@ -1,4 +1,4 @@
-#include "collector/def_keywords.h"
+#include "defs/def_keywords.h"
 
 #include <cstring>
 #include <iterator>
