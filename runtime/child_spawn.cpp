@@ -1,0 +1,388 @@
+// Starting child programs: the search path, posix_spawn with the process group and signal
+// set-up, the kept-open runs and the detached start of u_AsynProcess.
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "runtime/alloc.h"
+#include "runtime/child.h"
+#include "runtime/child_internal.h"
+#include "runtime/env.h"
+#include "runtime/files.h"
+#include "runtime/msg.h"
+#include "runtime/strings.h"
+#include "runtime/tempnames.h"
+#include "runtime/trace.h"
+
+extern char** environ;
+
+volatile sig_atomic_t u_exec_last_signal = 0;
+
+using namespace child_detail;
+
+namespace {
+
+char* ourpath = nullptr;  // search path for commands, built once
+
+// The parent ignores SIGPIPE so that writing to a child that has gone is an error result.
+// A handler the program installed itself is left alone.
+void ensure_sigpipe_ignored() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    struct sigaction old {};
+    if (sigaction(SIGPIPE, nullptr, &old) != 0) return;
+    if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_DFL) {
+        struct sigaction ign {};
+        ign.sa_handler = SIG_IGN;
+        sigemptyset(&ign.sa_mask);
+        sigaction(SIGPIPE, &ign, nullptr);
+    }
+}
+
+// bin_home, ":" and PATH; or PATH alone. Built on the first start of the process.
+const char* search_path() {
+    if (ourpath) return ourpath;
+    const char* path = std::getenv("PATH");
+    std::string p;
+    if (env_vars.bin_home && *env_vars.bin_home) p = std::string(env_vars.bin_home) + ":";
+    p += path ? path : "";
+    ourpath = dup_text(p);
+    return ourpath;
+}
+
+// ---- async-signal-safe reporting for the child between fork and exec ----------------
+
+size_t put_str(char* buf, size_t n, size_t cap, const char* s) {
+    while (*s && n + 1 < cap) buf[n++] = *s++;
+    return n;
+}
+
+size_t put_int(char* buf, size_t n, size_t cap, long v) {
+    char digits[24];
+    int k = 0;
+    bool neg = v < 0;
+    unsigned long u =
+        neg ? static_cast<unsigned long>(-(v + 1)) + 1 : static_cast<unsigned long>(v);
+    do {
+        digits[k++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u && k < 22);
+    if (neg && n + 1 < cap) buf[n++] = '-';
+    while (k > 0 && n + 1 < cap) buf[n++] = digits[--k];
+    return n;
+}
+
+// Writes "<id> <text><a>, errno=<err>\n" to standard error with write() only.
+void child_report(const char* id, const char* text, long a, int err) {
+    char buf[160];
+    size_t n = 0;
+    n = put_str(buf, n, sizeof buf, id);
+    n = put_str(buf, n, sizeof buf, " ");
+    n = put_str(buf, n, sizeof buf, text);
+    if (a >= 0) n = put_int(buf, n, sizeof buf, a);
+    n = put_str(buf, n, sizeof buf, ", errno=");
+    n = put_int(buf, n, sizeof buf, err);
+    n = put_str(buf, n, sizeof buf, "\n");
+    ssize_t w = write(2, buf, n);
+    (void)w;
+}
+
+// Starts the program with posix_spawn: the child shares the parent's memory until it execs
+// (no copy-on-write of a large heap on every start) and runs only async-signal-safe code.
+// It becomes the leader of its own process group, gets the saved signal mask back, SIGPIPE
+// at its default and SIGINT/SIGQUIT as the parent had them. Returns 0 or an errno value.
+int spawn_child(const execopt* opts, const createProcessComm* cpc, const char* path,
+                char* const* argv, pid_t* pid) {
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t fa;
+    if (int e = posix_spawnattr_init(&attr)) return e;
+    if (int e = posix_spawn_file_actions_init(&fa)) {
+        posix_spawnattr_destroy(&attr);
+        return e;
+    }
+    sigset_t dflt;
+    sigemptyset(&dflt);
+    sigaddset(&dflt, SIGPIPE);
+    if (cpc->oldIntAction.sa_handler != SIG_IGN) sigaddset(&dflt, SIGINT);
+    if (cpc->oldQuitAction.sa_handler != SIG_IGN) sigaddset(&dflt, SIGQUIT);
+    int e = posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    if (!e) e = posix_spawnattr_setpgroup(&attr, 0);
+    if (!e) e = posix_spawnattr_setsigmask(&attr, &cpc->oldSigMask);
+    if (!e) e = posix_spawnattr_setsigdefault(&attr, &dflt);
+    int in = cpc->stdinPipe[0];
+    int out = opts->outpfile ? cpc->outFileFd : cpc->stdoutPipe[1];
+    if (!e && in >= 0) e = posix_spawn_file_actions_adddup2(&fa, in, 0);
+    if (!e && out >= 0) e = posix_spawn_file_actions_adddup2(&fa, out, 1);
+    if (!e && out >= 0 && opts->retstderr) e = posix_spawn_file_actions_adddup2(&fa, out, 2);
+    if (!e) e = posix_spawn(pid, path, &fa, &attr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    return e;
+}
+
+void set_nonblocking(int fd) {
+    if (fd < 0) return;
+    int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) fcntl(fd, F_SETFL, fl | O_NONBLOCK);
+}
+
+// Splits the command line into the child's words before fork.
+void build_argv(createProcessComm* cpc) {
+    if (cpc->shellCmd && cpc->parmsMode == -1) {
+        cpc->argv = static_cast<char**>(U_MALLOC(4 * sizeof(char*)));
+        cpc->argv[0] = const_cast<char*>("sh");
+        cpc->argv[1] = const_cast<char*>("-c");
+        cpc->argv[2] = cpc->shellCmd;
+        cpc->argv[3] = nullptr;
+        return;
+    }
+    // The command itself is one word even when its path holds blanks; the rest of the
+    // command line is split as the programs of the system split words.
+    size_t cmdLen = std::strlen(cpc->p_cmd);
+    const char* rest = cpc->p_cFullCmd;
+    if (std::strncmp(rest, cpc->p_cmd, cmdLen) == 0) rest += cmdLen;
+    cpc->argText = dup_text(rest);
+    size_t entries = std::strlen(rest) + 3;
+    cpc->argv = static_cast<char**>(U_MALLOC(entries * sizeof(char*)));
+    cpc->argv[0] = cpc->p_cmd;
+    int n = u_tokenset(cpc->argv + 1, cpc->argText, nullptr);
+    cpc->argv[n + 1] = nullptr;
+}
+
+}  // namespace
+
+createProcessComm* u_new_cpc() {
+    auto* cpc = static_cast<createProcessComm*>(U_MALLOC(sizeof(createProcessComm)));
+    std::memset(static_cast<void*>(cpc), 0, sizeof(createProcessComm));
+    cpc->outFileFd = -1;
+    cpc->pidfd = -1;
+    cpc->stdinPipe[0] = cpc->stdinPipe[1] = -1;
+    cpc->stdoutPipe[0] = cpc->stdoutPipe[1] = -1;
+    return cpc;
+}
+
+void u_exec_timed_sigh(int sig) { u_exec_last_signal = sig; }
+
+void u_reset_et_sigs(createProcessComm* cpc) {
+    sigaction(SIGINT, &cpc->oldIntAction, nullptr);
+    sigaction(SIGQUIT, &cpc->oldQuitAction, nullptr);
+    sigprocmask(SIG_SETMASK, &cpc->oldSigMask, nullptr);
+}
+
+int CreateChildProcess(const char* cmd, const char* parms, execopt* opts, createProcessComm* cpc) {
+    ensure_sigpipe_ignored();
+    if (!cmd) cmd = "";
+    if (parms && std::strpbrk(parms, ";|<>&")) {
+        std::string word = std::string("( ") + cmd + " " + parms + " )";
+        cpc->shellCmd = dup_text(word);
+        cpc->p_cmd = dup_text("sh");
+        cpc->p_parms = dup_text("-c '" + word + "'");
+        cpc->ownFlags |= cpc_own_cmd | cpc_own_parms;
+    } else {
+        char found[1024] = "";
+        if (!*cmd || uf_where(cmd, found, nullptr, search_path()) != 0) {
+            PRINT('s', "uex4100", "Command not found: %s.\n", cmd);
+            return 30;
+        }
+        cpc->p_cmd = dup_text(found);
+        cpc->ownFlags |= cpc_own_cmd;
+        cpc->p_parms = const_cast<char*>(parms);
+    }
+    if (u_trace_on(5))
+        PRINT('t', "uex4010", "Time limit=%d, cmd=%.20s. parms=%.100s\n", opts->maxWaitTime,
+              cpc->p_cmd, cpc->p_parms ? cpc->p_parms : "");
+    if (parmsPassing(opts, cpc) != 0) return 2;
+    build_argv(cpc);
+    if (u_trace_on(7)) {
+        for (int i = 0; cpc->argv[i]; ++i)
+            PRINT('t', "uex4071", "Parm %d %.200s\n", i, cpc->argv[i]);
+    }
+    const char* path = cpc->shellCmd ? "/bin/sh" : cpc->p_cmd;
+
+    struct sigaction ign {};
+    ign.sa_handler = SIG_IGN;
+    sigemptyset(&ign.sa_mask);
+    if (sigaction(SIGINT, &ign, &cpc->oldIntAction) != 0) {
+        int err = errno;
+        u_msg(nullptr, __FILE__, __LINE__, "e", "uex4020", "sigaction() interupt error: %d %s", err,
+              strerror(err));
+        return 3;
+    }
+    if (sigaction(SIGQUIT, &ign, &cpc->oldQuitAction) != 0) {
+        int err = errno;
+        sigaction(SIGINT, &cpc->oldIntAction, nullptr);
+        u_msg(nullptr, __FILE__, __LINE__, "e", "uex4030", "sigaction() quit error: %d %s", err,
+              strerror(err));
+        return 4;
+    }
+    sigset_t chld;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    if (sigprocmask(SIG_BLOCK, &chld, &cpc->oldSigMask) != 0) {
+        int err = errno;
+        sigaction(SIGINT, &cpc->oldIntAction, nullptr);
+        sigaction(SIGQUIT, &cpc->oldQuitAction, nullptr);
+        u_msg(nullptr, __FILE__, __LINE__, "e", "uex4040", "sigprocmask() block error: %d %s", err,
+              strerror(err));
+        return 5;
+    }
+    fflush(nullptr);
+    pid_t pid = -1;
+    int err = spawn_child(opts, cpc, path, cpc->argv, &pid);
+    if (err == ENOEXEC && !cpc->shellCmd) {
+        // A script without "#!": run it with the shell, as execvp would.
+        std::vector<char*> shArgv{const_cast<char*>("sh"), cpc->p_cmd};
+        for (int i = 1; cpc->argv[i]; ++i) shArgv.push_back(cpc->argv[i]);
+        shArgv.push_back(nullptr);
+        err = spawn_child(opts, cpc, "/bin/sh", shArgv.data(), &pid);
+    }
+    u_reset_et_sigs(cpc);
+    if (err != 0) {
+        if (err == EAGAIN || err == ENOMEM) {
+            u_msg(nullptr, __FILE__, __LINE__, "s", "uex4050", "Fork failure. errno=%d %s", err,
+                  strerror(err));
+        } else {
+            u_msg(nullptr, __FILE__, __LINE__, "e", "uex4080", "exec() error, errno=%d %s", err,
+                  strerror(err));
+        }
+        return 6;
+    }
+    cpc->pid = pid;
+    long pfd = syscall(SYS_pidfd_open, pid, 0);
+    cpc->pidfd = pfd >= 0 ? static_cast<int>(pfd) : -1;
+    if (u_trace_on(5)) PRINT('t', "uex4090", "Child pid= %d.\n", static_cast<int>(pid));
+    closePipeHandle(&cpc->stdoutPipe[1]);
+    closePipeHandle(&cpc->stdinPipe[0]);
+    set_nonblocking(cpc->stdoutPipe[0]);
+    set_nonblocking(cpc->stdinPipe[1]);
+    // What fits in the pipe is written now; the rest while waiting.
+    feed_stdin(opts, cpc);
+    return 0;
+}
+
+int u_exec_perm(const char* cmd, const char* parms, execopt* opts) {
+    if (!opts->callerSet) {
+        opts->async = 1;
+        opts->nosignalh = 1;
+        opts->keepsip = 1;
+        opts->asyncCont = 0;
+        opts->stdinp = 0;
+        opts->infile = 0;
+        opts->iflargep = 0;
+        opts->parmsaltin = 0;
+        opts->retstderr = 0;
+        opts->maxWaitTime = -1;
+    }
+    opts->processRC = pRC_ok;
+    if (opts->ihandle) CreateChildProcessEnd(opts);
+    opts->ihandle = u_new_cpc();
+    if (CreateChildProcess(cmd, parms, opts, opts->ihandle) != 0) {
+        opts->processRC = pRC_ierror;
+        CreateChildProcessEnd(opts);
+        return 1;
+    }
+    return 0;
+}
+
+int u_AsynProcess(const char* cmd, const char* parms) {
+    ensure_sigpipe_ignored();
+    std::string text = std::string(cmd ? cmd : "") + " " + (parms ? parms : "");
+    std::vector<char> words(text.begin(), text.end());
+    words.push_back('\0');
+    std::vector<char*> argv(text.size() + 2, nullptr);
+    int n = u_tokenset(argv.data(), words.data(), nullptr);
+    if (n < 1) return 4;
+    argv[static_cast<size_t>(n)] = nullptr;
+    // The candidates execvp would try, made before fork.
+    std::vector<std::string> candidates;
+    if (std::strchr(argv[0], '/')) {
+        candidates.emplace_back(argv[0]);
+    } else {
+        const char* path = std::getenv("PATH");
+        std::string p = path ? path : "/usr/bin:/bin";
+        size_t pos = 0;
+        for (;;) {
+            size_t colon = p.find(':', pos);
+            std::string dir =
+                p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+            candidates.push_back((dir.empty() ? std::string(".") : dir) + "/" + argv[0]);
+            if (colon == std::string::npos) break;
+            pos = colon + 1;
+        }
+    }
+    std::vector<const char*> paths;
+    for (auto& c : candidates) paths.push_back(c.c_str());
+    if (u_trace_on(5)) PRINT('t', "uex9030", "Child process. cmd=%.20s\n", argv[0]);
+
+    int pfds[2];
+    if (pipe2(pfds, O_CLOEXEC) != 0) pfds[0] = pfds[1] = -1;
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) {
+        int err = errno;
+        closePipeHandle(&pfds[0]);
+        closePipeHandle(&pfds[1]);
+        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", err,
+              strerror(err));
+        return 4;
+    }
+    if (pid == 0) {
+        // A short-lived middle process: the program runs in its child, which the system
+        // adopts, so the caller is never left with a zombie to reap.
+        pid_t grandchild = fork();
+        if (grandchild == 0) {
+            struct sigaction dfl {};
+            dfl.sa_handler = SIG_DFL;
+            sigemptyset(&dfl.sa_mask);
+            sigaction(SIGPIPE, &dfl, nullptr);
+            int err = ENOENT;
+            for (const char* p : paths) {
+                execv(p, argv.data());
+                if (errno != ENOENT && errno != ENOTDIR) err = errno;
+            }
+            child_report("UEX9040E", "execvp() error", -1, err);
+            _exit(127);
+        }
+        if (pfds[1] >= 0) {
+            ssize_t w = write(pfds[1], &grandchild, sizeof grandchild);
+            (void)w;
+        }
+        _exit(grandchild < 0 ? 4 : 0);
+    }
+    closePipeHandle(&pfds[1]);
+    pid_t started = -1;
+    if (pfds[0] >= 0) {
+        ssize_t r;
+        do {
+            r = read(pfds[0], &started, sizeof started);
+        } while (r < 0 && errno == EINTR);
+        if (r != static_cast<ssize_t>(sizeof started)) started = -1;
+        closePipeHandle(&pfds[0]);
+    }
+    int status = 0;
+    pid_t w;
+    do {
+        w = waitpid(pid, &status, 0);
+    } while (w < 0 && errno == EINTR);
+    if (w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 4) {
+        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", EAGAIN,
+              strerror(EAGAIN));
+        return 4;
+    }
+    if (u_trace_on(5)) PRINT('t', "uex9050", "Child pid= %d.\n", static_cast<int>(started));
+    return 0;
+}
