@@ -58,7 +58,8 @@ bool zov_ipc_read_idfile(const char* path, zov_ipc_ids* ids) {
                   &ids->request_semid, &ids->data_shmid, &ids->data_semid) == 6;
 }
 
-bool zov_ipc_write_idfile(const char* path, const zov_ipc_ids& ids) {
+// Writes the file through a new temporary file beside it and rename; true on success.
+static bool zov_ipc_write_idfile(const char* path, const zov_ipc_ids& ids) {
     char line[128];
     int len = snprintf(line, sizeof line, "%d %d %d %d %d %d\n", ids.partner, ids.writer,
                        ids.request_shmid, ids.request_semid, ids.data_shmid, ids.data_semid);

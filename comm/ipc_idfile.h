@@ -42,5 +42,3 @@ struct zov_ipc_ids {
 // Reads an id file that is a regular file owned by us (not through a symbolic link);
 // true when it holds six numbers.
 bool zov_ipc_read_idfile(const char* path, zov_ipc_ids* ids);
-// Writes the file through a new temporary file beside it and rename; true on success.
-bool zov_ipc_write_idfile(const char* path, const zov_ipc_ids& ids);

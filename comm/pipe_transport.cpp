@@ -22,6 +22,8 @@
 #include "runtime/platform.h"
 #include "runtime/trace.h"
 
+static int64_t comm_now_ms();
+
 namespace {
 
 // Set by a failed wait, read or write and by the SIGPIPE handler.
@@ -459,9 +461,8 @@ int write_answer(comm_anchor* anchor, const char* buf, int64_t n, bool header) {
 
 }  // namespace
 
-bool comm_pipe_error() { return pipe_error != 0; }
-
-int64_t comm_now_ms() {
+// Milliseconds now on the u_clock_now clock.
+static int64_t comm_now_ms() {
     struct timespec ts;
     u_clock_now(&ts);
     return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;

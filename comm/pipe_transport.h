@@ -54,9 +54,5 @@ int wait_for_read(comm_anchor* anchor, int fd, int64_t deadline_ms);
 // time-out returns WAIT_READY with the pipe error set: callers test both.
 int wait_for_write(comm_anchor* anchor, int fd, int64_t deadline_ms);
 
-// True when the transport's pipe error is set (cleared by each get, put and wait).
-bool comm_pipe_error();
-// Milliseconds now on the u_clock_now clock.
-int64_t comm_now_ms();
 // Forgets the names built once per process (tests change the configuration).
 void comm_pipe_reset_names();

@@ -125,7 +125,7 @@ void comm_set_error(comm_anchor* anchor, int code, const char* format, ...) {
 void no_mem(comm_anchor* anchor) { comm_set_error(anchor, 8, "No memory available"); }
 
 // The typed dispatcher behind the C entry point.
-void* zovcomm_call(int code, comm_anchor* anchor, const char* names) {
+static void* zovcomm_call(int code, comm_anchor* anchor, const char* names) {
     // A caller that never read the configuration (an agent framework calling from C)
     // still gets the transport and pipe names that the environment asks for.
     if (!env_vars.coll_home) get_envs(&env_vars);

@@ -60,9 +60,6 @@ struct comm_transport {
 
 // The function code of a word (1 to 7), 0 when it is none of the seven.
 int zovcomm_code_of(const char* word);
-// The typed form of the entry point: runs function code `code` (1 to 7) under the
-// re-entry guard on the chosen transport; `names` only for a requester's "get".
-void* zovcomm_call(int code, comm_anchor* anchor, const char* names);
 
 // The code of the call in progress, 0 when none (the re-entry guard).
 extern int zovcomm_locked;

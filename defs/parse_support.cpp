@@ -12,7 +12,8 @@
 
 int def_shown(int64_t n) { return static_cast<int>(std::min<int64_t>(n, def_shown_max)); }
 
-void def_dashes(const char* id, int count) {
+// A log line of count dashes (type i).
+static void def_dashes(const char* id, int count) {
     std::string line(static_cast<size_t>(count), '-');
     PRINT('i', id, "%s\n", line.c_str());
 }

@@ -15,9 +15,6 @@ constexpr int def_shown_max = 255;
 // n cut to def_shown_max.
 int def_shown(int64_t n);
 
-// A log line of count dashes (type i).
-void def_dashes(const char* id, int count);
-
 // The heading or closing block of a parse: a line of top_count dashes (top_id), then the
 // title followed by the current time (form_time) on a line of its own (type i, id), then a
 // line of bottom_count dashes (bottom_id).

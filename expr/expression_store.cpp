@@ -40,7 +40,8 @@ char* new_text(const char* text, size_t n, const char* suffix) {
 
 }  // namespace
 
-int expr_text_len(const char* text) {
+// Length of the text up to and including its first ";", else its whole length.
+static int expr_text_len(const char* text) {
     if (!text) return 0;
     const char* semi = std::strchr(text, ';');
     const size_t n = semi ? static_cast<size_t>(semi - text) + 1 : std::strlen(text);

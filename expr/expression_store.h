@@ -46,8 +46,6 @@ struct lex_block {
     TERM_TABLE* term_tb;
 };
 
-// Length of the text up to and including its first ";", else its whole length.
-int expr_text_len(const char* text);
 // Bytes of an array: its entries including the terminating null, times the entry size.
 int calculate_rpn_len(const LEXEME* rpn);
 

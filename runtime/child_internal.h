@@ -38,11 +38,6 @@ inline char* dup_text(const std::string& s) {
     return p;
 }
 
-// Reaping (child_reap.cpp). check_exited and wait_exited see an ended child without
-// reaping it, so its process group can still be signalled safely.
-bool check_exited(createProcessComm* cpc);
-bool wait_exited(createProcessComm* cpc, int ms);
-
 // Pumps (child_pumps.cpp): read what the output pipe holds until the deadline; write more
 // of the parameters to the child's standard input; whether some are still to be written.
 void drain_stdout(const execopt* opts, createProcessComm* cpc, double deadline);

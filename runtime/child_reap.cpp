@@ -26,7 +26,9 @@
 #include "runtime/tempnames.h"
 #include "runtime/trace.h"
 
-namespace child_detail {
+using namespace child_detail;
+
+namespace {
 
 // Records that the child has ended, without reaping it (its pid stays reserved, so its
 // process group can still be signalled safely). True when it has ended.
@@ -64,12 +66,6 @@ bool wait_exited(createProcessComm* cpc, int ms) {
     }
     return true;
 }
-
-}  // namespace child_detail
-
-using namespace child_detail;
-
-namespace {
 
 void reap(createProcessComm* cpc) {
     if (cpc->reaped || cpc->pid <= 0) return;

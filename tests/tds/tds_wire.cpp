@@ -241,7 +241,8 @@ void put_format(Bytes& b, const std::vector<ColumnFormat>& cols, bool params) {
     b.insert(b.end(), body.begin(), body.end());
 }
 
-bool type_is_nullable(uint8_t type) { return fixed_size(type) < 0; }
+// Whether the type has a null form (the variable-length and "N" types).
+static bool type_is_nullable(uint8_t type) { return fixed_size(type) < 0; }
 
 ColumnFormat nullable_variant(const ColumnFormat& col) {
     ColumnFormat c = col;
@@ -315,7 +316,8 @@ void civil_from_days(int64_t z, int& y, unsigned& m, unsigned& d) {
 const int64_t kDays1900 = days_from_civil(1900, 1, 1);
 }  // namespace
 
-bool parse_datetime(const std::string& text, int32_t& days, uint32_t& ticks) {
+// Days since 1900-01-01 and 1/300 seconds since midnight of "YYYY-MM-DD[ HH:MM[:SS[.fff]]]".
+static bool parse_datetime(const std::string& text, int32_t& days, uint32_t& ticks) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, consumed = 0;
     char frac[16] = "";
     const char* t = text.c_str();

@@ -119,14 +119,9 @@ int numeric_bytes(int precision);
 bool put_value(Bytes& b, const ColumnFormat& col, bool is_null, const std::string& text,
                std::string& error);
 
-// Whether the type has a null form (the variable-length and "N" types).
-bool type_is_nullable(uint8_t type);
 // The nullable counterpart of a fixed type (INT4 -> INTN with length 4 and so on); other
 // types unchanged.
 ColumnFormat nullable_variant(const ColumnFormat& col);
-
-// Days since 1900-01-01 and 1/300 seconds since midnight of "YYYY-MM-DD[ HH:MM[:SS[.fff]]]".
-bool parse_datetime(const std::string& text, int32_t& days, uint32_t& ticks);
 
 // ---- reading ----
 struct Reader {
