@@ -11,6 +11,7 @@
 #include "comm/request.h"
 #include "comm/tests/pipe_fixture.h"
 #include "runtime/alloc.h"
+#include "testing/stub_collector.h"
 
 namespace {
 
@@ -51,23 +52,13 @@ pid_t start_collector(int requests) {
     if (!ready.ok()) return -1;
     pid_t pid = fork();
     if (pid != 0) return ready.wait() ? pid : -1;
-    auto* a = static_cast<comm_anchor*>(zovcomm("initc"));
-    if (!a) _exit(2);
-    if (!ready.signal()) _exit(3);
-    int served = 0;
-    for (int turn = 0; served < requests && turn < 1500; turn++) {
-        auto* chain = static_cast<curs_list*>(zovcomm("get", a, nullptr));
-        if (!chain) {
-            if (a->return_code != 0) _exit(4);
-            usleep(10 * 1000);
-            continue;
-        }
-        fill_answer(a, chain);
-        zovcomm("put", a);  // a put to a requester that moved on fails; that is fine
-        served++;
-    }
-    zovcomm("term", a);
-    _exit(served == requests ? 0 : 5);
+    StubCollector opt;
+    opt.requests = requests;
+    opt.check_gets = true;
+    _exit(run_stub_collector(opt, ready, [](comm_anchor* a, curs_list* block) {
+        fill_answer(a, block);
+        return stub_put;  // a put to a requester that moved on fails; that is fine
+    }));
 }
 
 std::string row_of(curs_list* b, int i) { return std::string(b->data + i * b->len, b->len); }

@@ -5,6 +5,7 @@
 #include "comm/shm_layout.h"
 #include "comm/tests/shm_fixture.h"
 #include "runtime/alloc.h"
+#include "testing/stub_collector.h"
 
 namespace {
 
@@ -49,31 +50,24 @@ class ShmZovcomm : public ShmFixture {
         ReadySignal ready;
         ASSERT_TRUE(ready.ok());
         collector_ = spawn([&] {
-            zovcomm("initsm");
-            auto* a = static_cast<comm_anchor*>(zovcomm("initc"));
-            if (!a) return 2;
-            if (!ready.signal()) return 3;
-            int served = 0;
-            for (int turn = 0; served < requests && turn < 20; turn++) {
-                auto* chain = static_cast<curs_list*>(zovcomm("get", a, nullptr));
-                if (!chain) {
-                    if (a->return_code != 20) return 10 + a->return_code;
-                    continue;
-                }
-                served++;
-                if (strcmp(chain->cursor, "WRONG") == 0) {
+            StubCollector opt;
+            opt.requests = requests;
+            opt.max_turns = 20;
+            opt.shm = true;
+            opt.check_gets = true;
+            opt.check_puts = true;
+            opt.idle_ms = 0;
+            return run_stub_collector(opt, ready, [](comm_anchor* a, curs_list* block) {
+                if (strcmp(block->cursor, "WRONG") == 0) {
                     for (int i = 0; i < 5; i++) {
                         if (g_pCommObjectData->SendData("SOMEONE-ELSE", 1, 1, "x", 5) != 0)
-                            return 4;
+                            return 7;
                     }
-                    continue;
+                    return static_cast<int>(stub_skip);
                 }
-                answer(a, chain);
-                if (zovcomm("put", a) != nullptr) return 5;
-            }
-            zovcomm("term", a);
-            zovcomm("shut", static_cast<comm_anchor*>(nullptr));
-            return served == requests ? 0 : 6;
+                answer(a, block);
+                return static_cast<int>(stub_put);
+            });
         });
         ASSERT_TRUE(ready.wait());
     }

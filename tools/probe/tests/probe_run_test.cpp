@@ -18,6 +18,7 @@
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "testing/child_support.h"
+#include "testing/stub_collector.h"
 #include "tools/probe/tests/probe_exec.h"
 
 namespace {
@@ -83,22 +84,13 @@ class ProbeRun : public ::testing::Test {
             use_test_config(dir_.data(), pipes);
             comm_pipe_reset_names();
             wait_timeout = 5;
-            auto* a = static_cast<comm_anchor*>(zovcomm("initc"));
-            if (!a) _exit(2);
-            if (!ready.signal()) _exit(3);
-            int served = 0;
-            for (int turn = 0; served < requests && turn < 2000; turn++) {
-                auto* chain = static_cast<curs_list*>(zovcomm("get", a, nullptr));
-                if (!chain) {
-                    usleep(10 * 1000);
-                    continue;
-                }
-                answer(a, chain);
-                if (strcmp(chain->cursor, "NOANSWER") != 0) zovcomm("put", a);
-                served++;
-            }
-            zovcomm("term", a);
-            _exit(served == requests ? 0 : 5);
+            StubCollector opt;
+            opt.requests = requests;
+            opt.max_turns = 2000;
+            _exit(run_stub_collector(opt, ready, [](comm_anchor* a, curs_list* block) {
+                answer(a, block);
+                return strcmp(block->cursor, "NOANSWER") != 0 ? stub_put : stub_skip;
+            }));
         }
         ASSERT_TRUE(ready.wait());
     }

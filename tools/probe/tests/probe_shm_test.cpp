@@ -14,6 +14,7 @@
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "testing/child_support.h"
+#include "testing/stub_collector.h"
 #include "tools/probe/tests/probe_exec.h"
 
 namespace {
@@ -54,25 +55,21 @@ class ProbeShm : public ::testing::Test {
         if (stub_ == 0) {
             use_test_config(dir_.data(), nullptr);
             wait_timeout = 5;
-            zovcomm("initsm");
-            auto* a = static_cast<comm_anchor*>(zovcomm("initc"));
-            if (!a || !ready.signal()) _exit(2);
-            int served = 0;
-            for (int turn = 0; served < requests && turn < 10; turn++) {
-                auto* chain = static_cast<curs_list*>(zovcomm("get", a, nullptr));
-                if (!chain) continue;
-                if (strcmp(chain->cursor, "ROWS") == 0) {
-                    chain->rows = 2;
-                    chain->len = 5;
-                    chain->data = static_cast<char*>(U_MALLOC(10));
-                    memcpy(chain->data, "ab cdab cd", 10);
+            StubCollector opt;
+            opt.requests = requests;
+            opt.max_turns = 10;
+            opt.shm = true;
+            opt.check_puts = true;
+            opt.idle_ms = 0;
+            _exit(run_stub_collector(opt, ready, [](comm_anchor*, curs_list* block) {
+                if (strcmp(block->cursor, "ROWS") == 0) {
+                    block->rows = 2;
+                    block->len = 5;
+                    block->data = static_cast<char*>(U_MALLOC(10));
+                    memcpy(block->data, "ab cdab cd", 10);
                 }
-                if (zovcomm("put", a) != nullptr) _exit(3);
-                served++;
-            }
-            zovcomm("term", a);
-            zovcomm("shut", static_cast<comm_anchor*>(nullptr));
-            _exit(served == requests ? 0 : 4);
+                return stub_put;
+            }));
         }
         ASSERT_TRUE(ready.wait());
     }
