@@ -182,6 +182,25 @@ std::string rest_after(const std::string& line, int count) {
     return r;
 }
 
+}  // namespace
+
+std::string expand_row_value(const std::string& text, int64_t i) {
+    size_t at = text.find("{i}");
+    if (at == std::string::npos) return text;
+    std::string out;
+    size_t from = 0;
+    const std::string n = std::to_string(i);
+    for (; at != std::string::npos; at = text.find("{i}", from)) {
+        out.append(text, from, at - from);
+        out += n;
+        from = at + 3;
+    }
+    out.append(text, from, std::string::npos);
+    return out;
+}
+
+namespace {
+
 // Makes columns that hold a NULL nullable (the values were checked row by row).
 bool finish_result(Step& st, std::string&) {
     for (size_t c = 0; c < st.columns.size(); ++c) {
@@ -203,17 +222,29 @@ bool parse_scenario(const std::string& text, Scenario& out, std::string& error) 
     std::string raw, line;
     int lineno = 0, start_line = 0;
     Entry* entry = nullptr;
-    Step* result = nullptr;  // the open result step, for "row"
+    Step* result = nullptr;      // the open result step, for "row"
+    int64_t pending_repeat = 0;  // "repeat N" waiting for its row line
     auto fail = [&](const std::string& what) {
         error = "line " + std::to_string(start_line) + ": " + what;
         return false;
     };
     auto close_result = [&]() {
         if (result == nullptr) return true;
+        if (pending_repeat > 0) return fail("repeat must come before a row");
         std::string e;
         Step* r = result;
         result = nullptr;
         if (!finish_result(*r, e)) return fail(e);
+        // Breaks after the last row line answer after the result's DONE, as steps.
+        std::vector<Step> after;
+        while (!r->breaks.empty() && r->breaks.back().before_row >= r->rows.size()) {
+            Step st;
+            st.kind = r->breaks.back().drop ? Step::Drop : Step::Delay;
+            st.delay_ms = r->breaks.back().delay_ms;
+            after.insert(after.begin(), std::move(st));
+            r->breaks.pop_back();
+        }
+        for (auto& st : after) entry->answer.steps.push_back(std::move(st));
         return true;
     };
     while (std::getline(in, raw)) {
@@ -299,6 +330,8 @@ bool parse_scenario(const std::string& text, Scenario& out, std::string& error) 
             Answer& a = entry->answer;
             if (kw == "row") {
                 if (result == nullptr) return fail("row without result");
+                const int64_t copies = pending_repeat > 0 ? pending_repeat : 1;
+                pending_repeat = 0;
                 if (w.size() - 1 != result->columns.size())
                     return fail("row has " + std::to_string(w.size() - 1) + " values for " +
                                 std::to_string(result->columns.size()) + " columns");
@@ -306,14 +339,40 @@ bool parse_scenario(const std::string& text, Scenario& out, std::string& error) 
                 Bytes scratch;
                 for (size_t k = 1; k < w.size(); ++k) {
                     row.push_back(make_value(w[k], q[k]));
-                    // Checked on its own line; NULLs make the column nullable later.
+                    // Checked on its own line, for its first and last copy; NULLs make the
+                    // column nullable later.
                     const ColumnFormat col = nullable_variant(result->columns[k - 1]);
-                    if (!put_value(scratch, col, row.back().is_null, row.back().text, e))
-                        return fail(e);
+                    for (int64_t i : {int64_t{0}, copies - 1}) {
+                        const std::string v = expand_row_value(row.back().text, i);
+                        if (!put_value(scratch, col, row.back().is_null, v, e)) return fail(e);
+                    }
                 }
                 result->rows.push_back(std::move(row));
+                result->repeat.push_back(copies);
                 continue;
             }
+            if ((kw == "delay" || kw == "drop") && result != nullptr && !result->rows.empty()) {
+                // After a row line: a break inside the result. One that no further row
+                // line follows becomes a step after the result again (close_result).
+                RowBreak b;
+                b.before_row = result->rows.size();
+                b.drop = kw == "drop";
+                if (!b.drop) {
+                    if (w.size() != 2 || !to_int(w[1], 0, 3600000, n)) return fail("delay MS");
+                    b.delay_ms = static_cast<int>(n);
+                } else if (w.size() != 1) {
+                    return fail("drop takes no value");
+                }
+                result->breaks.push_back(b);
+                continue;
+            }
+            if (kw == "repeat") {
+                if (result == nullptr) return fail("repeat without result");
+                if (w.size() != 2 || !to_int(w[1], 1, 10000000, n)) return fail("repeat N");
+                pending_repeat = n;
+                continue;
+            }
+            if (pending_repeat > 0) return fail("repeat must come before a row");
             if (!close_result()) return false;
             if (kw == "result") {
                 if (w.size() < 2) return fail("result needs columns");

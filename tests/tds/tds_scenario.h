@@ -1,7 +1,8 @@
 // Scenario files of the test server: which statements it knows and how it answers them.
 //
 // The format is described in tests/tds/README.md. A scenario is plain data: the server
-// reads it under a lock for every request, so tests may replace it between requests.
+// holds it shared and immutable, taking a reference for every request, so tests may
+// replace it between requests and a large one is never copied.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +20,22 @@ struct Value {
     std::string text;
 };
 
+// A pause or a cut inside a result set, before one of its row lines (no DONE first).
+struct RowBreak {
+    size_t before_row = 0;  // index into Step::rows
+    bool drop = false;      // close the connection; else wait delay_ms
+    int delay_ms = 0;
+};
+
 // One step of an answer, in the order the scenario gives them.
 struct Step {
     enum Kind { Result, Message, Delay, Drop } kind = Result;
-    // Result: columns and rows.
+    // Result: columns and row lines; a row line is sent repeat[i] times, "{i}" in its
+    // values then standing for the number of the copy from 0.
     std::vector<ColumnFormat> columns;
     std::vector<std::vector<Value>> rows;
+    std::vector<int64_t> repeat;
+    std::vector<RowBreak> breaks;
     // Message: an EED.
     int32_t number = 0;
     int severity = 0;
@@ -68,6 +79,9 @@ struct Scenario {
     bool login_drop = false;
     std::vector<Entry> entries;
 };
+
+// The value of copy i of a repeated row line: "{i}" replaced by i.
+std::string expand_row_value(const std::string& text, int64_t i);
 
 // Collapses white space runs to one blank and trims both ends.
 std::string normalise_sql(const std::string& text);

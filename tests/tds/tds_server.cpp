@@ -169,7 +169,7 @@ bool Server::start(const Scenario& scenario, int port, std::string& error) {
         error = "server already running";
         return false;
     }
-    scenario_ = scenario;
+    scenario_ = std::make_shared<const Scenario>(scenario);
     stopping_ = false;
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -226,11 +226,12 @@ void Server::stop() {
 }
 
 void Server::set_scenario(const Scenario& scenario) {
+    auto next = std::make_shared<const Scenario>(scenario);
     std::lock_guard<std::mutex> lock(mu_);
-    scenario_ = scenario;
+    scenario_ = std::move(next);
 }
 
-Scenario Server::scenario_copy() const {
+std::shared_ptr<const Scenario> Server::scenario_now() const {
     std::lock_guard<std::mutex> lock(mu_);
     return scenario_;
 }
@@ -386,6 +387,14 @@ bool builtin_answer(const std::string& norm, int spid, std::string& database, By
         put_done(out, kTokDone, 0, 0);
         return true;
     }
+    // No transactions are kept: begin, commit and rollback are answered as a server answers
+    // them outside a transaction, so a client's commit after a select succeeds.
+    static const std::regex tran_re(R"(^(begin|commit|rollback)( tran(saction)?)?( \w+)?$)",
+                                    std::regex::icase);
+    if (std::regex_match(norm, tran_re)) {
+        put_done(out, kTokDone, 0, 0);
+        return true;
+    }
     if (strncasecmp(norm.c_str(), "set ", 4) == 0) {
         put_done(out, kTokDone, 0, 0);
         return true;
@@ -418,7 +427,8 @@ void Server::serve(std::shared_ptr<Connection> c) {
         record(e);
         return;
     }
-    Scenario sc = scenario_copy();
+    std::shared_ptr<const Scenario> held = scenario_now();
+    const Scenario* scp = held.get();
     LogEntry login;
     login.kind = LogEntry::Login;
     login.connection = c->id;
@@ -431,20 +441,21 @@ void Server::serve(std::shared_ptr<Connection> c) {
     if (msg.size() > 457 && msg[202] == 0 && msg[203] > 30 &&
         static_cast<size_t>(204 + msg[203]) <= msg.size())
         login.password = std::string(reinterpret_cast<const char*>(&msg[204]), msg[203]);
-    bool refused = sc.refuse_all;
-    for (const auto& u : sc.refuse_users)
+    const Scenario& login_sc = *scp;
+    bool refused = login_sc.refuse_all;
+    for (const auto& u : login_sc.refuse_users)
         if (u == login.user) refused = true;
     if (refused) login.kind = LogEntry::LoginRefused;
     record(login);
-    if (sc.login_drop) return;
-    if (sc.login_delay_ms > 0) {
+    if (login_sc.login_drop) return;
+    if (login_sc.login_delay_ms > 0) {
         // A closed socket or stop() ends the wait early.
-        if (c->wait_readable(sc.login_delay_ms) != 0) return;
+        if (c->wait_readable(login_sc.login_delay_ms) != 0) return;
     }
     Bytes out;
     if (refused) {
-        put_eed(out, 4002, 1, 14, "Login failed.", sc.server_name, "", 0);
-        put_loginack(out, 6, sc.server_name);
+        put_eed(out, 4002, 1, 14, "Login failed.", login_sc.server_name, "", 0);
+        put_loginack(out, 6, login_sc.server_name);
         put_done(out, kTokDone, kDoneError, 0);
         c->send_tokens(out, true);
         // Let the client read the refusal before the socket goes away.
@@ -453,7 +464,7 @@ void Server::serve(std::shared_ptr<Connection> c) {
     }
     put_envchange(out, 1, c->database, "");
     put_envchange(out, 2, "us_english", "");
-    put_loginack(out, 5, sc.server_name);
+    put_loginack(out, 5, login_sc.server_name);
     // CAPABILITY: the client's own request and response bitmaps, echoed.
     const size_t cap = 568;
     if (msg.size() >= cap + 3 && msg[cap] == kTokCapability) {
@@ -476,7 +487,9 @@ void Server::serve(std::shared_ptr<Connection> c) {
             if (!c->send_tokens(out, true)) return;
             continue;
         }
-        sc = scenario_copy();
+        held = scenario_now();
+        scp = held.get();
+        const Scenario& sc = *scp;
         out.clear();
         LogEntry e;
         e.connection = c->id;
@@ -574,16 +587,52 @@ void Server::serve(std::shared_ptr<Connection> c) {
             result_done_at = SIZE_MAX;
             if (st.kind == Step::Result) {
                 put_format(out, st.columns, false);
-                for (const auto& row : st.rows) {
-                    put_u8(out, kTokRow);
-                    for (size_t k = 0; k < st.columns.size(); ++k)
-                        put_value(out, st.columns[k], row[k].is_null, row[k].text, error);
+                int32_t sent_rows = 0;
+                size_t next_break = 0;
+                bool dropped = false;
+                for (size_t r = 0; r < st.rows.size() && !attention && !dropped; ++r) {
+                    for (; next_break < st.breaks.size() && st.breaks[next_break].before_row == r;
+                         ++next_break) {
+                        // Rows so far reach the client; the result goes on after the pause.
+                        if (!c->send_tokens(out, false)) return;
+                        out.clear();
+                        if (st.breaks[next_break].drop) {
+                            dropped = true;
+                            break;
+                        }
+                        if (c->wait_readable(st.breaks[next_break].delay_ms) != 0) {
+                            if (!c->read_message(type, msg)) return;
+                            if (type == kPacketAttention) {
+                                attention = true;
+                                break;
+                            }
+                        }
+                    }
+                    if (attention || dropped) break;
+                    const auto& row = st.rows[r];
+                    for (int64_t i = 0; i < st.repeat[r]; ++i) {
+                        put_u8(out, kTokRow);
+                        for (size_t k = 0; k < st.columns.size(); ++k) {
+                            if (st.repeat[r] == 1)
+                                put_value(out, st.columns[k], row[k].is_null, row[k].text, error);
+                            else
+                                put_value(out, st.columns[k], row[k].is_null,
+                                          expand_row_value(row[k].text, i), error);
+                        }
+                        ++sent_rows;
+                        if (out.size() >= 64 * 1024) {
+                            if (!c->send_tokens(out, false)) return;
+                            out.clear();
+                        }
+                    }
                 }
+                if (dropped) return;
+                if (attention) break;
                 result_done_at = out.size();
                 put_done(
                     out, in_proc ? kTokDoneInProc : kTokDone,
                     static_cast<uint16_t>(kDoneMore | kDoneCount | (in_proc ? kDoneInProc : 0)),
-                    static_cast<int32_t>(st.rows.size()));
+                    sent_rows);
             } else if (st.kind == Step::Message) {
                 put_eed(out, st.number, static_cast<uint8_t>(st.state),
                         static_cast<uint8_t>(st.severity), st.text, sc.server_name, proc, 1);

@@ -73,11 +73,12 @@ class Server {
     void accept_loop();
     void serve(std::shared_ptr<Connection> c);
     void record(LogEntry e);
-    Scenario scenario_copy() const;
+    // The scenario in force; a request keeps the one it started with.
+    std::shared_ptr<const Scenario> scenario_now() const;
 
     mutable std::mutex mu_;
     mutable std::condition_variable cv_;
-    Scenario scenario_;
+    std::shared_ptr<const Scenario> scenario_;
     std::vector<LogEntry> log_;
     FILE* log_stream_ = nullptr;
     int listen_fd_ = -1;

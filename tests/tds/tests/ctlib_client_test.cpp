@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,18 @@ batch select many
   result x:int
   row 1
   row 2
+  row 3
+batch select numbered
+  result n:int s:char(6)
+  repeat 3
+  row {i} 'r{i}'
+  delay 300
+  row 99 'last'
+batch select cut
+  result x:int
+  row 1
+  row 2
+  drop
   row 3
 )";
 
@@ -240,6 +253,40 @@ TEST_F(CtlibClient, DroppedConnectionFailsTheCommand) {
     EXPECT_NE(trail.substr(trail.size() - 3), "end") << trail;
     EXPECT_FALSE(g_seen.client.empty());
     ct_cmd_drop(cmd);
+}
+
+TEST_F(CtlibClient, RepeatedRowsAndAPauseBetweenRows) {
+    ASSERT_EQ(connect("sa"), CS_SUCCEED);
+    CS_COMMAND* cmd = nullptr;
+    ASSERT_NO_FATAL_FAILURE(send_language("select numbered", &cmd));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run(cmd), "rows[(0,r0)(1,r1)(2,r2)(99,last)] done end");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    ct_cmd_drop(cmd);
+}
+
+// A connection cut between rows: the rows sent arrive, then the fetch fails (no DONE came).
+TEST_F(CtlibClient, ADropBetweenRowsFailsTheFetch) {
+    ASSERT_EQ(connect("sa"), CS_SUCCEED);
+    CS_COMMAND* cmd = nullptr;
+    ASSERT_NO_FATAL_FAILURE(send_language("select cut", &cmd));
+    const std::string trail = run(cmd);
+    EXPECT_EQ(trail.substr(0, 12), "rows[(1)(2)]") << trail;
+    EXPECT_EQ(trail.find("done"), std::string::npos) << trail;
+    EXPECT_FALSE(g_seen.client.empty());
+    ct_cmd_drop(cmd);
+}
+
+// The server keeps no transactions: begin, commit and rollback succeed as outside one.
+TEST_F(CtlibClient, TransactionStatementsAreAnsweredByTheServer) {
+    ASSERT_EQ(connect("sa"), CS_SUCCEED);
+    for (const char* text : {"begin tran", "commit", "COMMIT TRANSACTION", "rollback tran t1"}) {
+        CS_COMMAND* cmd = nullptr;
+        ASSERT_NO_FATAL_FAILURE(send_language(text, &cmd));
+        EXPECT_EQ(run(cmd), "succeed done end") << text;
+        ct_cmd_drop(cmd);
+    }
+    EXPECT_TRUE(g_seen.server.empty());
 }
 
 TEST_F(CtlibClient, RefusedLoginFails) {

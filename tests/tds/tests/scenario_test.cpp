@@ -74,6 +74,14 @@ TEST(Scenario, FaultsNameTheirLine) {
         {"match (\n", "line 1: bad pattern"},
         {"rpc p 'open\n", "line 1: unclosed quote"},
         {"batch x\n  frobnicate\n", "line 2: unknown keyword 'frobnicate'"},
+        {"batch x\n  repeat 3\n", "line 2: repeat without result"},
+        {"batch x\n  result a:int\n  repeat 0\n  row 1\n", "line 3: repeat N"},
+        {"batch x\n  result a:int\n  repeat 2\n  message 1 10 1 m\n",
+         "line 4: repeat must come before a row"},
+        {"batch x\n  result a:int\n  repeat 2\n", "line 3: repeat must come before a row"},
+        {"batch x\n  result a:tinyint\n  repeat 300\n  row {i}\n",
+         "line 4: not an integer of 1 bytes: 299"},
+        {"batch x\n  result a:int\n  row 1\n  drop now\n", "line 4: drop takes no value"},
     };
     for (const auto& c : cases) {
         Scenario s;
@@ -81,6 +89,34 @@ TEST(Scenario, FaultsNameTheirLine) {
         EXPECT_FALSE(parse_scenario(c.text, s, error)) << c.text;
         EXPECT_EQ(error, c.error) << c.text;
     }
+}
+
+// A break between row lines stays in the result; one after the last row line answers after
+// the result's DONE, as a step of its own (so "row; drop" still ends the result first).
+TEST(Scenario, RepeatedRowsAndBreaksInsideAResult) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(
+        parse_scenario("batch x\n  result a:int b:varchar(9)\n  repeat 4\n"
+                       "  row {i} 'n{i}-{i}'\n  delay 50\n  row 9 'x'\n  drop\n"
+                       "  row 10 'y'\n  delay 70\n  message 1 10 1 m\n",
+                       s, error))
+        << error;
+    const auto& steps = s.entries[0].answer.steps;
+    ASSERT_EQ(steps.size(), 3u);
+    const Step& r = steps[0];
+    EXPECT_EQ(r.repeat, (std::vector<int64_t>{4, 1, 1}));
+    ASSERT_EQ(r.breaks.size(), 2u);
+    EXPECT_EQ(r.breaks[0].before_row, 1u);
+    EXPECT_FALSE(r.breaks[0].drop);
+    EXPECT_EQ(r.breaks[0].delay_ms, 50);
+    EXPECT_EQ(r.breaks[1].before_row, 2u);
+    EXPECT_TRUE(r.breaks[1].drop);
+    EXPECT_EQ(steps[1].kind, Step::Delay);
+    EXPECT_EQ(steps[1].delay_ms, 70);
+    EXPECT_EQ(steps[2].kind, Step::Message);
+    EXPECT_EQ(expand_row_value(r.rows[0][1].text, 12), "n12-12");
+    EXPECT_EQ(expand_row_value("plain", 3), "plain");
 }
 
 TEST(Scenario, MatchesBatchesAndRpcs) {
