@@ -1,6 +1,8 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "collector/host_vars.h"
+#include "collector/in_lists.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
@@ -12,13 +14,8 @@ namespace {
 // communication's "shut"); nothing is running before the schedule loop starts them.
 void quitting_steps(int /*code*/) {}
 
-// Selection pieces are made by the host-variable substitution of SQL statements; until it
-// exists no cursor holds one.
-void release_sel_piece(sel_piece* /*piece*/) {}
-
 // Editing passes whose clauses are not bound by the engine yet: they accept every cursor.
 int decode_pass() { return 0; }
-int in_list_pass() { return 0; }
 int base_pass() { return 0; }
 int math_pass() { return 0; }
 int column_exit_pass() { return 0; }
@@ -32,9 +29,9 @@ void install_engine_hooks() {
     quitting_hook = quitting_steps;
     del_curs_clauses_hook = del_clauses;
     del_distributor_hook = distrib_free_all;
-    free_sel_piece_hook = release_sel_piece;
+    free_sel_piece_hook = free_sel_pieces;
     edit_passes = engine_edit_passes{
-        decode_pass,      in_list_pass,       base_pass, math_pass,
+        decode_pass,      edit_in_lists_pass, base_pass, math_pass,
         column_exit_pass, iterate_where_pass, load_pass, qualified_name_pass,
     };
 }

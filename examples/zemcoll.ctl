@@ -28,6 +28,7 @@ cursor SRVINFO;
 cursor DBLIST;
   INSERT INTO DBLIST (DBID, NAME, STATUS) VALUES (:INT!DBID, :NAME, :INT!STATUS);
   insert_select SELECT dbid, name, status FROM master..sysdatabases;
+  in_list USERDBS using NAME;
   interval 300;
   limit 200;
   class 1;
@@ -56,7 +57,6 @@ cursor PROCS;
   decode STATUS = 'sleeping' , 'SLEEP';
   decode STATUS = 'runnable' , 'RUN';
   decode CPU > 1000000 and < 100000000 , 1000000;
-  in_list USERDBS using DBLIST.NAME;
   base DBLIST on DBNAME -> NAME;
   column_exit LOGIN SUBSTR ( 1 , 12 );
   column_exit CMD L_JUSTIFY;
@@ -83,11 +83,13 @@ cursor BLOCKED;
   class 2;
   dummy_last_row;
 
-; Space allocated per database, in the interface table described by DBSPACE.ULV; run once
-; for the server (SRVINFO's row), when the server accepts connections.
+; Space allocated per database listed by DBLIST (its in-list USERDBS), in the interface
+; table described by DBSPACE.ULV; run once for the server (SRVINFO's row), when the server
+; accepts connections.
 cursor DBSPACE;
   INSERT !DBSPACE;
-  insert_select SELECT db_name(dbid), sum(size) FROM master..sysusages GROUP BY dbid;
+  insert_select SELECT db_name(dbid), sum(size) FROM master..sysusages
+    WHERE db_name(dbid) IN [DBLIST.USERDBS GROUP BY dbid;
   iterate SRVINFO;
   iterate_where MAXCONN > 0;
   interval 900;
