@@ -150,13 +150,78 @@ const char* condition_plan::text_of(int operand, size_t* trimmed) {
     return text;
 }
 
+// The text of a column equals a fixed text (its length without trailing blanks `trimmed`,
+// at least 1) exactly when their lengths without trailing blanks and their bytes agree: the
+// field starts with the text and only blanks follow up to its end. A mismatch shows in the
+// first bytes, so most rows are decided without measuring the field.
+bool condition_plan::column_equals(int column, const Operand& fixed) {
+    const Column& k = columns_[column];
+    const char* text = k.col->from;
+    const size_t n = fixed.trimmed;
+    if (k.measured == row_) return k.trimmed == n && std::memcmp(text, fixed.text, n) == 0;
+    // The fixed text holds no NUL in its first n bytes: a field that ends earlier differs
+    // within them.
+    if (n > k.width || std::memcmp(text, fixed.text, n) != 0) return false;
+    for (size_t i = n; i < k.width && text[i] != '\0'; ++i)
+        if (text[i] != ' ') return false;
+    // A field of blanks is one blank long: the text " " equals it, and did compare equal.
+    return true;
+}
+
+bool condition_plan::holds(int s) {
+    const Step& step = steps_[s];
+    switch (step.kind) {
+        case AND:
+            return holds(step.a) && holds(step.b);
+        case OR:
+            return holds(step.a) || holds(step.b);
+        case NOT:
+            return !holds(step.a);
+        case EQ:
+        case NE: {
+            const Operand& a = operands_[step.a];
+            const Operand& b = operands_[step.b];
+            if ((a.column < 0) != (b.column < 0)) {
+                const bool equal =
+                    a.column >= 0 ? column_equals(a.column, b) : column_equals(b.column, a);
+                return step.kind == EQ ? equal : !equal;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    size_t la = 0, lb = 0;
+    const char* a = text_of(step.a, &la);
+    const char* b = text_of(step.b, &lb);
+    if (step.kind == LIKE) return like_match(a, la, b, lb);
+    // The order of two texts: by their lengths without trailing blanks, then bytes.
+    const int64_t r = la != lb ? static_cast<int64_t>(la) - static_cast<int64_t>(lb)
+                               : (la == 0 ? 0 : std::memcmp(a, b, la));
+    switch (step.kind) {
+        case EQ:
+            return r == 0;
+        case NE:
+            return r != 0;
+        case LT:
+            return r < 0;
+        case GE:
+            return r >= 0;
+        case GT:
+            return r > 0;
+        default:
+            return r <= 0;
+    }
+}
+
 int condition_plan::evaluate() {
     if (++row_ == 0) {
         // After 2^32 rows the measures of the first row would seem current.
         for (int i = 0; i < n_columns_; ++i) columns_[i].measured = 0;
         row_ = 1;
     }
-    // The rows the interpreter would write a message for are its own.
+    // The rows the interpreter would write a message for are its own. Past this check no
+    // operation can fail or write, so the logic may stop at the first operand that decides.
     for (int i = 0; i < n_operands_; ++i) {
         const Operand& o = operands_[i];
         if (o.column < 0) continue;
@@ -164,52 +229,5 @@ int condition_plan::evaluate() {
         if (k.col->from == nullptr) return -1;
         if (o.compared && (k.width == 0 || k.col->from[0] == '\0')) return -1;
     }
-    bool result[MAX_STEPS];
-    for (int s = 0; s < n_steps_; ++s) {
-        const Step& step = steps_[s];
-        switch (step.kind) {
-            case AND:
-                result[s] = result[step.a] && result[step.b];
-                continue;
-            case OR:
-                result[s] = result[step.a] || result[step.b];
-                continue;
-            case NOT:
-                result[s] = !result[step.a];
-                continue;
-            default:
-                break;
-        }
-        size_t la = 0, lb = 0;
-        const char* a = text_of(step.a, &la);
-        const char* b = text_of(step.b, &lb);
-        if (step.kind == LIKE) {
-            result[s] = like_match(a, la, b, lb);
-            continue;
-        }
-        // The order of two texts: by their lengths without trailing blanks, then bytes.
-        int64_t r = la != lb ? static_cast<int64_t>(la) - static_cast<int64_t>(lb)
-                             : (la == 0 ? 0 : std::memcmp(a, b, la));
-        switch (step.kind) {
-            case EQ:
-                result[s] = r == 0;
-                break;
-            case NE:
-                result[s] = r != 0;
-                break;
-            case LT:
-                result[s] = r < 0;
-                break;
-            case GE:
-                result[s] = r >= 0;
-                break;
-            case GT:
-                result[s] = r > 0;
-                break;
-            default:
-                result[s] = r <= 0;
-                break;
-        }
-    }
-    return result[n_steps_ - 1] ? 1 : 0;
+    return holds(n_steps_ - 1) ? 1 : 0;
 }

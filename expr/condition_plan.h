@@ -63,6 +63,9 @@ class condition_plan {
     int add_operand(const void* term, const curs* c);
     // The text and the trimmed length of an operand on the current row.
     const char* text_of(int operand, size_t* trimmed);
+    bool column_equals(int column, const Operand& fixed);
+    // The truth of step s on the current row.
+    bool holds(int s);
 
     Column columns_[MAX_COLUMNS];
     Operand operands_[MAX_OPERANDS];

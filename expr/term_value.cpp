@@ -22,6 +22,14 @@ bool owns_buffer(const TERM_TABLE* t) {
 size_t less_blanks_len(const char* text, size_t n) {
     if (text == nullptr || n == 0) return 0;
     size_t len = n;
+    // Fields are padded with blanks to their width: skip them eight at a time.
+    constexpr uint64_t blanks = 0x2020202020202020ULL;
+    while (len >= 8) {
+        uint64_t word;
+        std::memcpy(&word, text + len - 8, sizeof word);
+        if (word != blanks) break;
+        len -= 8;
+    }
     while (len > 0 && text[len - 1] == ' ') --len;
     return len == 0 ? 1 : len;
 }
