@@ -90,11 +90,15 @@ int16_t exec_sum(TERM_TABLE* sum, const TERM_TABLE* arg) {
     return set_number_result(sum, sum->num_type, v + term_double(sum));
 }
 
-// An element of a row vector takes the value's text; its place in the chain stays.
+// An element of a row vector takes the value's text; its place in the chain stays. Its
+// len keeps the longest text its buffer took, so that a buffer once grown serves every
+// later row of every select (a running sum's text grows row by row).
 int refresh_element(TERM_TABLE* element, const TERM_TABLE* value) {
     TERM_TABLE* following = element->vector;
+    const int16_t room = owns_buffer(element) ? element->len : 0;
     const int rc = copy_term(element, value);
     element->vector = following;
+    if (rc == 0 && room > element->len) element->len = room;
     return rc;
 }
 

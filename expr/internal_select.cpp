@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "expr/condition_plan.h"
 #include "expr/interpreter.h"
 #include "expr/lexer.h"
 #include "expr/operation_table.h"
@@ -12,6 +13,7 @@
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
+#include "runtime/trace.h"
 
 namespace {
 
@@ -25,6 +27,11 @@ const char row_func_arg[] = ",rfa";
 // Set while perform_select has already reported one row it had to ignore: the messages of
 // further rows are folded into one summary line.
 bool quiet_rows = false;
+
+// The condition of the running perform_select compiled for its cursor (the interpreter
+// writes its trace lines per term, so a trace at its level keeps every row on it).
+condition_plan where_plan;
+constexpr int EXPR_TRACE_LEVEL = 8;
 
 int rpn_entries(const LEXEME* rpn) {
     int n = 0;
@@ -276,6 +283,7 @@ int perform_select(const char* select_list, const char* cursor_name, void* targe
 
     int result = open_select_cursor(c, &rc);
     if (result != 0) return result;
+    const bool planned = where && !u_trace_on(EXPR_TRACE_LEVEL) && where_plan.compile(cond.rpn, c);
     set_proc_mode(PROC_FIRST_ROW);
     set_row_status(ROW_NONE);
     long ignored = 0;
@@ -289,8 +297,11 @@ int perform_select(const char* select_list, const char* cursor_name, void* targe
             select_quitting();
         }
         if (where) {
-            copy_rpn(cond.rpn_repl, cond.rpn, cond.rpn_len);
-            const int take = evaluate_row(c, cond.rpn_repl);
+            int take = planned ? where_plan.evaluate() : -1;
+            if (take == -1) {
+                copy_rpn(cond.rpn_repl, cond.rpn, cond.rpn_len);
+                take = evaluate_row(c, cond.rpn_repl);
+            }
             if (take == 0) continue;
             if (take == -1) {
                 if (!quiet_rows)

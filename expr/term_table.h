@@ -47,7 +47,8 @@ struct sTermTable {
     int32_t num_type;                      // 0 none, 2 int_val, 3 dbl_val
     char cursor_name[MAX_CURSOR_LEN + 1];  // qualifier of a column reference
     char** value_ref;       // null unbound; a column's value pointer; term_value_ref_final()
-    int16_t len;            // length of the value text; 0: the text's own length
+    int16_t len;            // length of the value text (a row element: the longest its
+                            // buffer took); 0: the text's own length
     sTermTable* sum_term;   // running-sum term of SUM
     sTermTable* copy_link;  // ROW: a value's copy, or the value a copy copies
     sTermTable* vector;     // ROW: first element (holder) or next element

@@ -1,6 +1,7 @@
 #include "expr/term_value.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -22,6 +23,14 @@ bool owns_buffer(const TERM_TABLE* t) {
 size_t less_blanks_len(const char* text, size_t n) {
     if (text == nullptr || n == 0) return 0;
     size_t len = n;
+    // Fields are padded with blanks to their width: skip them eight at a time.
+    constexpr uint64_t blanks = 0x2020202020202020ULL;
+    while (len >= 8) {
+        uint64_t word;
+        std::memcpy(&word, text + len - 8, sizeof word);
+        if (word != blanks) break;
+        len -= 8;
+    }
     while (len > 0 && text[len - 1] == ' ') --len;
     return len == 0 ? 1 : len;
 }
@@ -93,7 +102,8 @@ void set_logical_result(TERM_TABLE* term, bool value) {
     term->data_type = DT_INT;
     term->num_type = 2;
     term->int_val = value ? 1 : 0;
-    std::snprintf(term->value, WORK_TEXT_SIZE, "%i", term->int_val);
+    term->value[0] = value ? '1' : '0';
+    term->value[1] = '\0';
 }
 
 int16_t set_number_result(TERM_TABLE* term, int32_t num_type, double value) {
@@ -107,7 +117,9 @@ int16_t set_number_result(TERM_TABLE* term, int32_t num_type, double value) {
         term->data_type = DT_INT;
         term->num_type = 2;
         term->int_val = static_cast<int32_t>(t);
-        std::snprintf(term->value, WORK_TEXT_SIZE, "%li", static_cast<long>(term->int_val));
+        // As "%li" would write it (no locale touches an integer).
+        char* end = std::to_chars(term->value, term->value + WORK_TEXT_SIZE - 1, term->int_val).ptr;
+        *end = '\0';
         return 0;
     }
     if (!std::isfinite(value)) {

@@ -196,7 +196,8 @@ TEST(Assignment, SourcesOfEveryKind) {
     } cases[] = {
         {"x := 'abc'", "abc"}, {"x := 7 / 2", "3.500000"},
         {"x := 2 + 3", "5"},   {"x := x", "x"},  // an unassigned variable's text is its own name
-        {"x := 1.25", "1.25"},
+        {"x := 1.25", "1.25"}, {"x := 2 - 7", "-5"},
+        {"x := (1 = 2)", "0"},  // result texts of numbers and logic
     };
     for (const C& c : cases) {
         Expr e(c.text);
