@@ -154,8 +154,32 @@ size_t build_msg_header(char* out, size_t cap, const MsgHeader& h, const char* s
 
 // Writes one finished line: to the log, or without a log to standard output (echo off)
 // or standard error (echo on). Returns the count the write reported.
+bool channel_lines = false;
+
+// A message as one record of the parent-child channel on standard output: prefix, header
+// and body on one line, control characters (an embedded newline too) as blanks, cut to a
+// record of 3000 characters ending in "...".
+int write_channel_line(const char* header, const char* body) {
+    constexpr size_t kRecord = 3000;
+    char line[kRecord + 1];
+    int n = std::snprintf(line, sizeof line, "%s%s%s", msgPrefix ? msgPrefix : "", header, body);
+    size_t len = n < 0 ? 0 : std::min(static_cast<size_t>(n), kRecord);
+    while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r')) --len;
+    if (n > 0 && static_cast<size_t>(n) > kRecord && len == kRecord)
+        std::memcpy(line + kRecord - 3, "...", 3);
+    line[len] = '\0';
+    for (size_t i = 0; i < len; ++i) {
+        unsigned char c = static_cast<unsigned char>(line[i]);
+        if (c < 0x20 || c == 0x7f) line[i] = ' ';
+    }
+    int count = std::fprintf(stdout, "%s\n", line);
+    std::fflush(stdout);
+    return count;
+}
+
 int write_line(const char* header, const char* body, bool flush, bool echo) {
     int count;
+    if (!stder && channel_lines) return write_channel_line(header, body);
     if (stder) {
         count = std::fprintf(stder, "%s%s", header, body);
     } else if (!echo) {
@@ -220,6 +244,12 @@ bool muted_out(char type) {
     return muted && t != 'S' && t != 'A' && t != '@';
 }
 }  // namespace
+
+bool u_msg_channel(bool on) {
+    const bool old = channel_lines;
+    channel_lines = on;
+    return old;
+}
 
 bool u_msg_mute(bool on) {
     const bool old = muted;

@@ -44,6 +44,12 @@ int PRINT(char type, const char* tag, const char* format, ...)
 // setting.
 bool u_msg_mute(bool on);
 
+// Channel mode of a program that serves a parent over its standard input and output: while
+// on and no log is open, every message, errors included, is written to standard output
+// only, as one line (control characters as blanks, at most 3000 characters), so each
+// reaches the parent as one record. Returns the previous setting.
+bool u_msg_channel(bool on);
+
 // Opens the log with mode "w", keeping numbered backups (COLL_NUMOUTBAK: unset 1, or 5 at
 // trace level 4; 0..9; below -9 its absolute value up to 9999). A null base means
 // "col.out"; the name is built once and then kept. On failure "CAT1995E" is printed once

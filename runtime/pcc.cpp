@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -79,11 +80,13 @@ int poll_one(int fd, short events, int ms) {
     }
 }
 
-enum class line_result { line, eof, timeout, error };
+enum class line_result { line, eof, timeout, error, skipped };
 
 // Takes the next complete line out of the stream buffer into buf (without its newline).
-// Skips overlong lines. Returns true when a line was delivered.
-bool take_line(pcc_stream* s, char* buf) {
+// Returns took_line when a line was delivered, took_none when none is complete yet, and
+// took_skipped after skipping an overlong line (or starting to skip one).
+enum take_result { took_none, took_line, took_skipped };
+take_result take_line(pcc_stream* s, char* buf) {
     for (;;) {
         char* from = s->data + s->start;
         int avail = s->end - s->start;
@@ -91,7 +94,7 @@ bool take_line(pcc_stream* s, char* buf) {
         if (s->discarding) {
             if (!nl) {
                 s->start = s->end;
-                return false;
+                return took_none;
             }
             s->discarding = 0;
             s->start += static_cast<int32_t>(nl - from) + 1;
@@ -103,12 +106,12 @@ bool take_line(pcc_stream* s, char* buf) {
                 PRINT('w', "uex5915", "Line of %d characters skipped (longer than a record).\n",
                       len);
                 s->start += len + 1;
-                continue;
+                return took_skipped;
             }
             std::memcpy(buf, from, static_cast<size_t>(len));
             buf[len] = '\0';
             s->start += len + 1;
-            return true;
+            return took_line;
         }
         if (avail > pcc_line_max) {
             PRINT('w', "uex5915",
@@ -116,15 +119,23 @@ bool take_line(pcc_stream* s, char* buf) {
                   pcc_line_max);
             s->discarding = 1;
             s->start = s->end;
+            return took_skipped;
         }
-        return false;
+        return took_none;
     }
 }
 
 // Reads the next line of fd through s into buf, waiting until deadline (monotonic seconds).
-line_result read_line(pcc_stream* s, int fd, char* buf, double deadline) {
+// With report_skips an overlong line is reported (skipped) instead of passed over.
+line_result read_line(pcc_stream* s, int fd, char* buf, double deadline,
+                      bool report_skips = false) {
     for (;;) {
-        if (take_line(s, buf)) return line_result::line;
+        take_result t = take_line(s, buf);
+        if (t == took_line) return line_result::line;
+        if (t == took_skipped) {
+            if (report_skips) return line_result::skipped;
+            continue;
+        }
         if (s->eof) {
             int avail = s->end - s->start;
             if (avail > 0 && !s->discarding) {
@@ -143,7 +154,8 @@ line_result read_line(pcc_stream* s, int fd, char* buf, double deadline) {
         }
         double left = deadline - now_mono();
         if (left <= 0) return line_result::timeout;
-        int r = poll_one(fd, POLLIN, static_cast<int>(left * 1000.0 + 0.999));
+        // A far deadline (no limit) is waited for a day at a time.
+        int r = poll_one(fd, POLLIN, static_cast<int>(std::min(left, 86400.0) * 1000.0 + 0.999));
         if (r == 0) continue;  // the deadline test above decides
         if (r < 0) return line_result::error;
         ssize_t n = read(fd, s->data + s->end, sizeof s->data - static_cast<size_t>(s->end));
@@ -371,6 +383,7 @@ int pcc_receive_sql(char* buf, execopt* opts) {
             break;
         case line_result::eof:
         case line_result::error:
+        case line_result::skipped:
             buf[0] = '\0';
             buf[1] = '\0';
             break;
@@ -422,6 +435,30 @@ int pcc_receive_collector(char* buf) {
         if (u_trace_on(7)) PRINT('t', "uex5995", "read from stdin pipe. '%.70s'\n", buf);
         return static_cast<unsigned char>(buf[1]);
     }
+}
+
+int pcc_receive_collector_wait(char* buf, int wait_seconds) {
+    // The child's own line buffer over its standard input; nothing else reads stdin.
+    static pcc_stream in;
+    double deadline = now_mono() + (wait_seconds > 0 ? wait_seconds : 1e12);
+    buf[0] = '\0';
+    switch (read_line(&in, 0, buf, deadline, true)) {
+        case line_result::line:
+            if (u_trace_on(7)) PRINT('t', "uex5995", "read from stdin pipe. '%.70s'\n", buf);
+            return pcc_read_line;
+        case line_result::skipped:
+            return pcc_read_toolong;
+        case line_result::timeout:
+            return pcc_read_timeout;
+        case line_result::eof:
+            return pcc_read_eof;
+        case line_result::error:
+            break;
+    }
+    int err = errno;
+    u_msg(nullptr, __FILE__, __LINE__, "e", "uex5993",
+          "Error reading from stdin pipe.  errno=%d %s", err, strerror(err));
+    return pcc_read_error;
 }
 
 int pcc_receive_sql_1(char* buf, int* lenInOut, int fd) {

@@ -124,6 +124,14 @@ int pcc_send_collector(const char* line, FILE* stream);
 // program with status 2. A line longer than 3000 characters is skipped and reported.
 int pcc_receive_collector(char* buf);
 
+// Child side, for a program that serves requests: reads the next line from standard input
+// into buf (3003 bytes), without its newline, through its own buffer under a poll
+// deadline of wait_seconds (0 or less: no limit). Tells apart a line, the end of input, a
+// time-out, an overlong line (more than 3000 characters, skipped up to its newline and
+// reported once) and a read error (logged). Do not mix with stdio reads of stdin.
+enum : int { pcc_read_line = 0, pcc_read_eof, pcc_read_timeout, pcc_read_toolong, pcc_read_error };
+int pcc_receive_collector_wait(char* buf, int wait_seconds);
+
 // Seconds a channel read waits: COLL_WAIT_TIMEOUT when 1 to 120, else 5 (20 at trace
 // level 7). Read on the first call and kept in grwtSec (0 means not read yet).
 int getReadWaitTime();

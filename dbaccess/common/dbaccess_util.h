@@ -1,0 +1,47 @@
+// What both database access programs share besides the request loop: the !D row builder,
+// the procedure-text splitter, the reader of size texts and the check of a `use` name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Longest row text of a !D record (a record line is at most 3000 characters).
+inline constexpr int pcc_row_max = 2997;
+
+// Builds the text of one !D row: each value at the sum of the preceding widths, padded
+// with blanks to its width, control characters (NUL, TAB, CR, LF, ...) as blanks.
+class pcc_row_builder {
+  public:
+    void clear() { text_.clear(); }
+    // Appends a value of `length` bytes (null: an empty value) in a field of `width`; a
+    // longer value is cut to the width.
+    void add(const char* value, size_t length, int width);
+    size_t width() const { return text_.size(); }
+    const std::string& text() const { return text_; }
+    // Sends the row as a !D record on standard output. 0 sent; 1 wider than a record (an
+    // error is logged, nothing sent); 4 the write failed.
+    int send() const;
+
+  private:
+    std::string text_;
+};
+
+// Copies the text of a value into dst (len bytes), control characters as blanks.
+void pcc_blank_controls(char* dst, const char* src, size_t len);
+
+// Splits a procedure text (name, then parameters separated by blanks or tabs) in place:
+// *name the first word, params[] the rest (at most max_params). Returns the number of
+// parameters; -1 without a name; -2 with more than max_params parameters (nothing is to be
+// sent).
+int split_procedure_text(char* text, char** name, char** params, int max_params);
+
+// Kilobytes of a size text: the decimal number before the first blank, times 1024 when
+// its unit (the first run of letters after it) begins with "MB". "2.5 MB" is 2560, "512
+// KB" 512. A text without a number gives 0.
+int64_t size_text_kb(const char* text);
+
+// Checks the name of a `use`: blanks and single quotes are removed from both ends into out
+// (cap bytes). 0 nothing to use (no or empty name); 1 a name of identifier characters
+// (letters, digits, _ @ # $); -1 anything else (not to be sent).
+int use_name_check(const char* name, char* out, size_t cap);

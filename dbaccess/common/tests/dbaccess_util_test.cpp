@@ -1,0 +1,63 @@
+#include "dbaccess/common/dbaccess_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(RowBuilder, PlacesValuesAtTheirWidthsAndBlanksControls) {
+    pcc_row_builder row;
+    row.add("ab", 2, 4);
+    row.add(nullptr, 0, 3);  // NULL: blanks
+    row.add("x\ty\nz\0w", 7, 7);
+    row.add("toolong", 7, 3);
+    EXPECT_EQ(row.text(), std::string("ab     x y z w") + "too");
+}
+
+TEST(ProcedureText, SplitsNameAndParameters) {
+    char text[] = "  sp_x  'a b'  2\t3 ";
+    char* name = nullptr;
+    char* params[4];
+    ASSERT_EQ(split_procedure_text(text, &name, params, 4), 4);
+    EXPECT_STREQ(name, "sp_x");
+    EXPECT_STREQ(params[0], "'a");
+    EXPECT_STREQ(params[3], "3");
+    char over[] = "p 1 2 3";
+    EXPECT_EQ(split_procedure_text(over, &name, params, 2), -2);
+    char empty[] = "   ";
+    EXPECT_EQ(split_procedure_text(empty, &name, params, 2), -1);
+}
+
+TEST(SizeText, Kilobytes) {
+    const struct {
+        const char* text;
+        int64_t kb;
+    } cases[] = {
+        {"2.5 MB", 2560}, {"2.0 MB", 2048}, {"512 KB", 512}, {" 3 mb", 3072},
+        {"7", 7},         {"", 0},          {"MB", 0},       {"4000000 MB", 4096000000LL},
+        {"10 KB MB", 10},
+    };
+    for (const auto& c : cases) EXPECT_EQ(size_text_kb(c.text), c.kb) << c.text;
+}
+
+TEST(UseName, StripsAndRefuses) {
+    const struct {
+        const char* in;
+        int rc;
+        const char* out;
+    } cases[] = {
+        {nullptr, 0, ""},          {"  ", 0, ""},
+        {"'tempdb'", 1, "tempdb"}, {" my_db$1 ", 1, "my_db$1"},
+        {"db; drop", -1, ""},      {"a]b", -1, ""},
+        {"x\"y", -1, ""},
+    };
+    for (const auto& c : cases) {
+        char out[64];
+        EXPECT_EQ(use_name_check(c.in, out, sizeof out), c.rc) << (c.in ? c.in : "null");
+        EXPECT_STREQ(out, c.out);
+    }
+}
+
+}  // namespace

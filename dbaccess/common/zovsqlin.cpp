@@ -1,0 +1,398 @@
+// The request loop of the parent-child SQL channel, child side.
+//
+// The loop reads with a poll deadline (no alarm, no long jump), so a statement is never
+// interrupted by the read time-out, and answers every complete request exactly once: a
+// request that cannot be run whole (an overlong line, more lines than it may hold) is read
+// through its !Z and refused with one status record.
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include "dbaccess/common/pcc_ops.h"
+#include "model/db_specifics.h"
+#include "runtime/alloc.h"
+#include "runtime/cmdline.h"
+#include "runtime/env.h"
+#include "runtime/msg.h"
+#include "runtime/pcc.h"
+#include "runtime/strings.h"
+#include "runtime/trace.h"
+
+int32_t max_data_row = -1;
+char data_file[1000];
+int32_t pcc_db_error = 0;
+
+namespace {
+
+pcc_ops g_ops{};
+volatile sig_atomic_t g_signal_exit = 0;
+
+// Return code of a refused request.
+constexpr int kRefused = 12;
+
+bool ok_to_run(const pcc_ops& ops) {
+    return ops.db_connect && ops.process_a_sql && ops.process_a_sp && ops.commit_collect;
+}
+
+// Text from byte `pos` of a line, empty when the line ends before it.
+const char* from_byte(const char* line, size_t pos) {
+    return std::strlen(line) > pos ? line + pos : "";
+}
+
+// Kept across requests.
+struct loop_state {
+    char database[pcc_database_max + 1] = "";
+    char connected = 'Y';
+    bool to_exit = false;
+    int read_wait = 900;
+};
+
+// Per request.
+struct request_state {
+    int code = 0;
+    char cursor[10] = "";
+    int supplied_id = 0;
+    int send_headers = 0;
+    bool database_refused = false;
+    bool write_failed = false;
+};
+
+int connect_now() {
+    return g_ops.db_connect(env_vars.serverid ? env_vars.serverid : "",
+                            env_vars.logonid ? env_vars.logonid : "",
+                            env_vars.password ? env_vars.password : "");
+}
+
+void status_record(loop_state& st, request_state& rq) {
+    if (print_return(rq.code, rq.supplied_id, rq.cursor, st.connected) != 0) rq.write_failed = true;
+}
+
+// !S S and !S P: a status record for what came before, a connection when there is none,
+// then the statement.
+void run_statement(loop_state& st, request_state& rq, const char* line, bool procedure) {
+    status_record(st, rq);
+    if (rq.write_failed) return;
+    if (rq.database_refused) {
+        // The named database was refused: never run the statement somewhere else.
+        PRINT('e', "sqi2045", "Statement not run: the database name was refused.\n");
+        rq.code = 1;
+        return;
+    }
+    if (database_info.connected == 0) {
+        int rc = connect_now();
+        if (rc != 0) {
+            st.connected = 'N';
+            rq.code = rc;
+            return;
+        }
+        st.connected = 'Y';
+    }
+    rq.code = procedure ? g_ops.process_a_sp(st.database, from_byte(line, 22), rq.send_headers)
+                        : g_ops.process_a_sql(st.database, from_byte(line, 5), rq.send_headers);
+}
+
+void set_database(loop_state& st, request_state& rq, const char* line) {
+    // The name is at byte 22; a sender that formats with pcc_format puts it at byte 5.
+    char work[pcc_record_size];
+    std::snprintf(work, sizeof work, "%s", std::strlen(line) > 22 ? line + 22 : from_byte(line, 5));
+    char* name = u_stripx(work, 'B', " ");
+    if (std::strlen(name) > static_cast<size_t>(pcc_database_max)) {
+        PRINT('w', "sqi2035", "Database name longer than %d characters refused: '%.60s...'\n",
+              pcc_database_max, name);
+        rq.database_refused = true;
+        return;
+    }
+    rq.database_refused = false;
+    std::snprintf(st.database, sizeof st.database, "%s", name);
+}
+
+void options_record(const char* line) {
+    // Counted first: a record of more words than the list holds is refused whole.
+    int n = 0;
+    for (const char* p = line + 3; *p;) {
+        while (*p == ' ' || *p == '\t') ++p;
+        if (!*p) break;
+        ++n;
+        while (*p && *p != ' ' && *p != '\t') ++p;
+    }
+    if (n > pcc_option_words) {
+        PRINT('w', "sqi2055", "Option record of %d words refused (at most %d).\n", n,
+              pcc_option_words);
+        return;
+    }
+    char* copy = static_cast<char*>(U_MALLOC(std::strlen(line + 3) + 1));
+    std::strcpy(copy, line + 3);
+    char* words[pcc_option_words + 2] = {};
+    int count = u_tokenset(words, copy, " \t");
+    parseHVMCmdline(count, words);  // keeps copies of what it takes
+    U_FREE(copy);
+}
+
+void command_record(loop_state& st, request_state& rq, char* line) {
+    const char* parm = from_byte(line, 5);
+    switch (line[3]) {
+        case 'A':
+            if (std::strlen(line) > 14) line[14] = '\0';
+            if (*from_byte(line, 5)) std::snprintf(rq.cursor, sizeof rq.cursor, "%s", line + 5);
+            break;
+        case 'B':
+            break;
+        case 'C':
+            rq.code = 0;
+            st.connected = 'Y';
+            if (database_info.connected == 0) {
+                rq.code = connect_now();
+                if (rq.code != 0) st.connected = 'N';
+            }
+            break;
+        case 'D':
+            rq.code = g_ops.commit_collect(1);
+            st.connected = 'N';
+            break;
+        case 'F':
+            if (*parm) {
+                char work[pcc_record_size];
+                std::snprintf(work, sizeof work, "%s", parm);
+                char* name = u_stripx(work, 'B', " ");
+                if (std::strlen(name) > static_cast<size_t>(pcc_data_file_max))
+                    PRINT('w', "sqi2042", "Data file name longer than %d characters refused.\n",
+                          pcc_data_file_max);
+                else
+                    std::snprintf(data_file, sizeof data_file, "%s", name);
+            } else {
+                PRINT('w', "sqi2040", "No data file specified with option F, output to stdout.\n");
+            }
+            break;
+        case 'I':
+            rq.supplied_id = std::atoi(parm);
+            break;
+        case 'O':
+            g_ops.commit_collect(0);
+            break;
+        case 'R':
+            if (*u_stripx(const_cast<char*>(parm), 'L', " ")) {
+                max_data_row = std::atoi(parm);
+            } else {
+                PRINT('w', "sqi2030",
+                      "Maximum number of rows to return not specified with option R, return all "
+                      "rows.\n");
+            }
+            break;
+        case 'S':
+            g_ops.commit_collect(1);
+            st.connected = 'N';
+            st.to_exit = true;
+            break;
+        case 'T':
+            trace_all = static_cast<int16_t>(~trace_all);
+            for (int i = 0; i <= my_trace_all_l && i < 10; ++i) my_trace_all[i] = trace_all;
+            break;
+        case 'X':
+            rq.send_headers = 1;
+            break;
+        default:
+            PRINT('w', "sqi2050", "Invalid argument: '%c'\n", line[3]);
+            break;
+    }
+}
+
+void free_lines(char** lines, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (lines[i]) U_FREE(lines[i]);
+        lines[i] = nullptr;
+    }
+}
+
+void write_end(request_state& rq) {
+    char rec[pcc_record_size];
+    pcc_format(rec, 'Z');
+    if (pcc_send_collector(rec, stdout) != 0) rq.write_failed = true;
+}
+
+}  // namespace
+
+void pcc_install_ops(const pcc_ops& ops) { g_ops = ops; }
+
+void sqlin_sigh(int sig) {
+    // Only records: the loop looks at the flag between requests.
+    if (sig == SIGTERM) g_signal_exit = 1;
+}
+
+int u_append(char* buffer, int ch, int n) {
+    if (!buffer || n <= 0) return 0;
+    std::memset(buffer, ch, static_cast<size_t>(n));
+    buffer[n] = '\0';
+    return n;
+}
+
+char* u_gets(char* buffer, int wait_seconds, int* status) {
+    if (u_trace_on(9)) PRINT('t', "sqi3010", "Read next input line from collector\n");
+    int rc = pcc_receive_collector_wait(buffer, wait_seconds);
+    if (status) *status = rc;
+    if (rc != pcc_read_line) return nullptr;
+    if (u_trace_on(8)) PRINT('t', "squ3020", "Read '%.40s'\n", buffer);
+    return buffer;
+}
+
+int print_return(int code, int supplied_id, const char* cursor, int connected) {
+    int rc;
+    if (code == 0)
+        rc = 0;
+    else if (database_info.status == down)
+        rc = 11;
+    else if (pcc_db_error == 10)
+        rc = 10;
+    else
+        rc = 12;
+    char rec[pcc_record_size];
+    pcc_format(rec, 'I', 'S', rc, supplied_id, code, cursor, connected);
+    return pcc_send_collector(rec, stdout);
+}
+
+int pcc_get(char** lines, int* count, pcc_request_ids* ids, int wait_seconds) {
+    *count = 0;
+    ids->cursor[0] = '\0';
+    ids->supplied_id = 0;
+    bool dropped = false;
+    char buf[pcc_record_size];
+    for (;;) {
+        int status = 0;
+        if (!u_gets(buf, wait_seconds, &status)) {
+            switch (status) {
+                case pcc_read_toolong:
+                    dropped = true;
+                    continue;
+                case pcc_read_timeout:
+                    return -3;
+                case pcc_read_eof:
+                    return -1;
+                default:
+                    return -4;
+            }
+        }
+        size_t len = std::strlen(buf);
+        while (len > 0 && (buf[len - 1] == '\n' || buf[len - 1] == '\r')) buf[--len] = '\0';
+        if (len < 2 || buf[0] != '!') {
+            PRINT('w', "sqi1070", "Invalid argument: '%s'. Skipping line\n", buf);
+            continue;
+        }
+        if (buf[1] == 'Z') return dropped ? -2 : 0;
+        if (buf[1] != 'S' && buf[1] != 'O' && buf[1] != 'X') {
+            PRINT('w', "sqi1080", "Invalid argument: '%s'. Skipping record.\n", buf);
+            continue;
+        }
+        // The names a refusal is answered under.
+        if (buf[1] == 'X' && buf[3] == 'A' && len > 5) {
+            std::snprintf(ids->cursor, sizeof ids->cursor, "%.9s", buf + 5);
+        } else if (buf[1] == 'X' && buf[3] == 'I' && len > 5) {
+            ids->supplied_id = std::atoi(buf + 5);
+        }
+        if (dropped) continue;
+        if (*count >= pcc_request_lines) {
+            PRINT('e', "sqi1090", "Request of more than %d lines refused.\n", pcc_request_lines);
+            free_lines(lines, *count);
+            *count = 0;
+            dropped = true;
+            continue;
+        }
+        char* copy = static_cast<char*>(U_MALLOC(len + 2));
+        std::memcpy(copy, buf, len + 1);
+        lines[(*count)++] = copy;
+    }
+}
+
+int pcc_request() {
+    loop_state st;
+    if (!ok_to_run(g_ops)) {
+        PRINT('e', "sqi2080", "No database operations installed.\n");
+        return 0;
+    }
+    PRINT('@', "!M ", "%s", "");
+    if (trace_all) u_openPRINTfile("sql.out");
+    const bool old_channel = u_msg_channel(true);
+    // A parent that has gone is a failed write, not the end of the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (char* v = u_getenv("COLL_SQLIN_TIMEOUT", 0, nullptr)) {
+        st.read_wait = std::atoi(v);
+        if (st.read_wait < 0) st.read_wait = 0;
+        U_FREE(v);
+    }
+
+    char* lines[pcc_request_lines] = {};
+    while (!st.to_exit && !g_signal_exit) {
+        int count = 0;
+        pcc_request_ids ids{};
+        int got = pcc_get(lines, &count, &ids, st.read_wait);
+        if (got == -3) {
+            PRINT('w', "sqi5939", "read timed out after %d seconds\n", st.read_wait);
+            free_lines(lines, count);
+            break;
+        }
+        if (got == -1 || got == -4) {
+            // End of input (or a broken one): a request without its !Z is not run; the
+            // connection is released as after !X S.
+            free_lines(lines, count);
+            g_ops.commit_collect(1);
+            break;
+        }
+        request_state rq;
+        max_data_row = -1;
+        data_file[0] = '\0';
+        pcc_db_error = 0;
+        if (got == -2) {
+            PRINT('e', "sqi1095", "Request refused: it was not received whole.\n");
+            char rec[pcc_record_size];
+            pcc_format(rec, 'I', 'S', kRefused, ids.supplied_id, 0, ids.cursor, st.connected);
+            if (pcc_send_collector(rec, stdout) != 0) rq.write_failed = true;
+            write_end(rq);
+            free_lines(lines, count);
+            if (rq.write_failed) {
+                g_ops.commit_collect(1);
+                break;
+            }
+            continue;
+        }
+        for (int i = 0; i < count && lines[i] && !rq.write_failed; ++i) {
+            char* line = lines[i];
+            if (line[1] == 'S') {
+                switch (line[3]) {
+                    case 'D':
+                        set_database(st, rq, line);
+                        break;
+                    case 'S':
+                        run_statement(st, rq, line, false);
+                        break;
+                    case 'P':
+                        run_statement(st, rq, line, true);
+                        break;
+                    case 'M':
+                        status_record(st, rq);
+                        break;
+                    default:
+                        break;
+                }
+            } else if (line[1] == 'O') {
+                options_record(line);
+            } else if (line[1] == 'X') {
+                command_record(st, rq, line);
+            }
+        }
+        if (!rq.write_failed) status_record(st, rq);
+        if (!rq.write_failed) write_end(rq);
+        free_lines(lines, count);
+        if (rq.write_failed) {
+            PRINT('e', "sqi2085", "Answer to the parent could not be written; ending.\n");
+            if (!st.to_exit) g_ops.commit_collect(1);
+            break;
+        }
+    }
+
+    if (trace_all) PRINT('t', "sqi2070", "Normal termination\n");
+    u_msg_channel(old_channel);
+    if (stder) {
+        std::fclose(stder);
+        stder = nullptr;
+    }
+    return 0;
+}
