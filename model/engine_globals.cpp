@@ -23,6 +23,7 @@ void (*quitting_hook)(int) = nullptr;
 void (*del_curs_clauses_hook)(curs*) = nullptr;
 int (*del_distributor_hook)() = nullptr;
 engine_edit_passes edit_passes = {};
+engine_run_table engine_runs = {};
 
 char* engine_alloc_work_buff() {
     if (work_buff == nullptr) {
@@ -67,7 +68,7 @@ int quitting(int code) {
         stder = nullptr;
     }
     if (code == -1) return 0;
-    u_exit(0);
+    u_exit(code == 0 ? 0 : 1);
 }
 
 namespace {
@@ -151,4 +152,9 @@ PASS(edit_col_exits)
 PASS(edit_iterate_where)
 PASS(edit_loads)
 PASS(set_qualifieds)
+PASS(create_percent_cursor)
+PASS(init_virtuals)
+PASS(edit_age_to)
+PASS(edit_pre_cursors)
+PASS(edit_iterates)
 #undef PASS

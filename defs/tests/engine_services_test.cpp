@@ -292,8 +292,10 @@ TEST(Quitting, MinusOneReturnsToTheCallerAfterClosingTheLog) {
     stder = saved;
 }
 
-TEST(QuittingDeathTest, OtherCodesEndWithStatusZero) {
-    EXPECT_EXIT(quitting(-1001), ::testing::ExitedWithCode(0), "");
+TEST(QuittingDeathTest, ARequestedStopEndsWithZeroAFailedStartUpWithOne) {
+    EXPECT_EXIT(quitting(0), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(quitting(-1001), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(quitting(-1003), ::testing::ExitedWithCode(1), "");
 }
 
 TEST(NoMemDeathTest, EndsWithStatus98) { EXPECT_EXIT(no_mem(), ::testing::ExitedWithCode(98), ""); }
