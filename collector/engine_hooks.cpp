@@ -1,6 +1,7 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "collector/cleanup.h"
 #include "collector/schedule.h"
 #include "collector/signals.h"
 #include "comm/zovcomm.h"
@@ -53,6 +54,7 @@ int no_requests() { return 0; }
 void install_engine_hooks() {
     quitting_hook = quitting_steps;
     del_curs_clauses_hook = del_clauses;
+    del_curs_hook = free_all_cursors;
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = release_sel_piece;
     edit_passes = engine_edit_passes{
@@ -70,10 +72,10 @@ void install_engine_hooks() {
 bool engine_hooks_complete() {
     const engine_edit_passes& p = edit_passes;
     const engine_run_table& r = engine_runs;
-    return quitting_hook && del_curs_clauses_hook && del_distributor_hook && free_sel_piece_hook &&
-           p.edit_decode && p.edit_in_lists && p.edit_bases && p.edit_math && p.edit_col_exits &&
-           p.edit_iterate_where && p.edit_loads && p.set_qualifieds && p.create_percent_cursor &&
-           p.init_virtuals && p.edit_age_to && p.edit_pre_cursors && p.edit_iterates &&
-           r.get_cursor_data && r.commit_collect && r.freeDBcurMem && r.do_history && r.do_nulv &&
-           r.distribute && r.do_evaluator && r.do_ulv;
+    return quitting_hook && del_curs_clauses_hook && del_curs_hook && del_distributor_hook &&
+           free_sel_piece_hook && p.edit_decode && p.edit_in_lists && p.edit_bases && p.edit_math &&
+           p.edit_col_exits && p.edit_iterate_where && p.edit_loads && p.set_qualifieds &&
+           p.create_percent_cursor && p.init_virtuals && p.edit_age_to && p.edit_pre_cursors &&
+           p.edit_iterates && r.get_cursor_data && r.commit_collect && r.freeDBcurMem &&
+           r.do_history && r.do_nulv && r.distribute && r.do_evaluator && r.do_ulv;
 }

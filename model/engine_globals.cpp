@@ -21,6 +21,7 @@ machine_ident machine_id = {};
 dict_parms* dict_parms_anchor = nullptr;
 void (*quitting_hook)(int) = nullptr;
 void (*del_curs_clauses_hook)(curs*) = nullptr;
+void (*del_curs_hook)() = nullptr;
 int (*del_distributor_hook)() = nullptr;
 engine_edit_passes edit_passes = {};
 engine_run_table engine_runs = {};
@@ -126,7 +127,15 @@ void free_cursor(curs* c) {
 }  // namespace
 
 void del_curs() {
-    if (!u_trace_on(7)) return;
+    if (!u_trace_on(7)) {
+        cur_anchor = nullptr;
+        return;
+    }
+    if (del_curs_hook != nullptr) {
+        del_curs_hook();
+        cur_anchor = nullptr;
+        return;
+    }
     curs* c = cur_anchor;
     cur_anchor = nullptr;
     while (c != nullptr) {

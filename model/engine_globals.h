@@ -57,10 +57,12 @@ int quitting(int code);
 // Called first by quitting (signal reset, "shut" to the communication entry); null none.
 extern void (*quitting_hook)(int code);
 
-// With trace level 7 on: writes "cdc0305" for each cursor of cur_anchor, frees every
-// cursor with its columns, texts, rows and small records (clause records through
-// del_curs_clauses_hook) and empties cur_anchor. With level 7 off it does nothing.
+// Empties cur_anchor. Only with trace level 7 on (the memory-tracing mode) is anything
+// freed: through del_curs_hook when set (the collector's, which knows every record a cursor
+// and its versions hold), else each cursor with its columns, texts, rows and small records
+// (clause records through del_curs_clauses_hook), writing "cdc0305" for each.
 void del_curs();
+extern void (*del_curs_hook)();
 // Frees the clause records of one cursor (set by the clause code); null none.
 extern void (*del_curs_clauses_hook)(curs* c);
 

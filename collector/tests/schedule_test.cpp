@@ -17,6 +17,7 @@
 #include "model/engine_globals.h"
 #include "model/timebase.h"
 #include "runtime/msg.h"
+#include "runtime/trace.h"
 #include "testing/log_capture.h"
 
 namespace {
@@ -311,6 +312,9 @@ TEST_F(Schedule, AReinitialisationEndsTheCollectionAndTheNextPassRestarts) {
     g_argv = argv;
     auto saved_exec = restart_exec;
     restart_exec = [](const char* path, char* const*) -> int { throw restarted{path}; };
+    // quitting(-1) takes the cursors down; in the memory-tracing mode they are freed.
+    const int16_t level7 = my_trace_all[7];
+    my_trace_all[7] = 1;
     run_log::calls.clear();
     ClosableLog log;
     try {
@@ -321,6 +325,8 @@ TEST_F(Schedule, AReinitialisationEndsTheCollectionAndTheNextPassRestarts) {
     }
     restart_exec = saved_exec;
     g_argv = nullptr;
+    my_trace_all[7] = level7;
+    EXPECT_EQ(cur_anchor, nullptr);
     EXPECT_EQ(run_log::calls, (std::vector<std::string>{"commit:-1"}));
     EXPECT_EQ(database_info.status, down);
     EXPECT_EQ(stder, nullptr);  // quitting(-1) closed the log

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "collector/engine_hooks.h"
 #include "collector/tests/engine_test_support.h"
+#include "defs/dictionary_file.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
 #include "model/db_specifics.h"
@@ -395,8 +398,8 @@ class InitCursors : public ::testing::Test {
         edit_passes = saved_;
         env_vars.ctl_home = env_vars.coll_home = nullptr;
         u_env_set_field(&env_vars.db_type, nullptr);
-        my_trace_all[7] = level7_;
         del_curs();
+        my_trace_all[7] = level7_;
     }
     engine_edit_passes saved_;
     CfgTempDir dir_;
@@ -444,6 +447,43 @@ TEST_F(InitCursors, ARejectedCursorFileRunsNoPass) {
     dir_.write(std::string(u_db_type(0)) + "coll.ctl", "cursor C1;\nbogus 1;\n");
     EXPECT_THROW(init_cursors(), quit_called);
     EXPECT_TRUE(steps_run.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The example cursors (two of them with if/else versions) taken down in the
+// memory-tracing mode: the sanitizer reports any block freed twice or left behind.
+TEST(DelCurs, FreesTheExampleCursorsAndTheirVersionsOnce) {
+    LogCapture log;
+    install_engine_hooks();
+    CleanEnvVars env;
+    u_env_set_field(&env_vars.db_type, "syb");
+    env_vars.ctl_home = const_cast<char*>(EXAMPLES_DIR);
+    env_vars.coll_home = env_vars.ctl_home;
+    // The data set file of DBSPACE is read from the current directory.
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(EXAMPLES_DIR);
+    QuitTrap trap;
+    ASSERT_EQ(parse_dict(), 0) << log.text();
+    ASSERT_EQ(init_cursors(), 0) << log.text();
+    std::filesystem::current_path(cwd);
+    int count = 0;
+    bool versions = false;
+    for (curs* c = cur_anchor; c != nullptr; c = c->next) {
+        ++count;
+        versions = versions || (c->cur_version_list != nullptr && c->cur_version_list != c);
+    }
+    EXPECT_GE(count, 9);
+    EXPECT_TRUE(versions);
+    const int16_t level = my_trace_all[7];
+    my_trace_all[7] = 1;
+    del_curs();
+    my_trace_all[7] = level;
+    EXPECT_EQ(cur_anchor, nullptr);
+    EXPECT_TRUE(log.has("del_cur() Freeing storage for cursor:PROCS")) << log.text();
+    env_vars.ctl_home = env_vars.coll_home = nullptr;
 }
 
 }  // namespace
