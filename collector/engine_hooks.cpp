@@ -1,8 +1,12 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "collector/cleanup.h"
 #include "collector/host_vars.h"
 #include "collector/in_lists.h"
+#include "collector/schedule.h"
+#include "collector/signals.h"
+#include "comm/zovcomm.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
@@ -12,7 +16,10 @@ namespace {
 
 // The steps of an orderly end that belong to the running collector (signals, the
 // communication's "shut"); nothing is running before the schedule loop starts them.
-void quitting_steps(int /*code*/) {}
+void quitting_steps(int /*code*/) {
+    set_signal(0);
+    zovcomm("shut", ipc_ptr, "shut");
+}
 
 // Editing passes whose clauses are not bound by the engine yet: they accept every cursor.
 int decode_pass() { return 0; }
@@ -22,23 +29,50 @@ int column_exit_pass() { return 0; }
 int iterate_where_pass() { return 0; }
 int load_pass() { return 0; }
 int qualified_name_pass() { return 0; }
+int percent_cursor_pass() { return 0; }
+int virtuals_pass() { return 0; }
+int age_to_pass() { return 0; }
+int pre_cursor_pass() { return 0; }
+int iterate_pass() { return 0; }
+
+// What the schedule loop runs, until the row store, the SQL cursors and the consumers
+// install theirs: nothing, successfully.
+int no_cursor_data(int32_t /*now*/, curs* /*c*/) { return 0; }
+int no_commit(int /*release*/) { return 0; }
+int no_db_memory(curs* /*c*/) { return 0; }
+int no_history(const char* /*now*/) { return 0; }
+int no_nulv(distrib* /*d*/, const char* /*now*/) { return 0; }
+int no_distribute(distrib* /*d*/, const char* /*now*/) { return 0; }
+int no_evaluator(const char* /*now*/, distrib* /*d*/) { return 0; }
+int no_requests() { return 0; }
 
 }  // namespace
 
 void install_engine_hooks() {
     quitting_hook = quitting_steps;
     del_curs_clauses_hook = del_clauses;
+    del_curs_hook = free_all_cursors;
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = free_sel_pieces;
     edit_passes = engine_edit_passes{
-        decode_pass,      edit_in_lists_pass, base_pass, math_pass,
-        column_exit_pass, iterate_where_pass, load_pass, qualified_name_pass,
+        decode_pass,         edit_in_lists_pass, base_pass,   math_pass,
+        column_exit_pass,    iterate_where_pass, load_pass,   qualified_name_pass,
+        percent_cursor_pass, virtuals_pass,      age_to_pass, pre_cursor_pass,
+        iterate_pass,
+    };
+    engine_runs = engine_run_table{
+        no_cursor_data, no_commit,     no_db_memory, no_history,
+        no_nulv,        no_distribute, no_evaluator, no_requests,
     };
 }
 
 bool engine_hooks_complete() {
     const engine_edit_passes& p = edit_passes;
-    return quitting_hook && del_curs_clauses_hook && del_distributor_hook && free_sel_piece_hook &&
-           p.edit_decode && p.edit_in_lists && p.edit_bases && p.edit_math && p.edit_col_exits &&
-           p.edit_iterate_where && p.edit_loads && p.set_qualifieds;
+    const engine_run_table& r = engine_runs;
+    return quitting_hook && del_curs_clauses_hook && del_curs_hook && del_distributor_hook &&
+           free_sel_piece_hook && p.edit_decode && p.edit_in_lists && p.edit_bases && p.edit_math &&
+           p.edit_col_exits && p.edit_iterate_where && p.edit_loads && p.set_qualifieds &&
+           p.create_percent_cursor && p.init_virtuals && p.edit_age_to && p.edit_pre_cursors &&
+           p.edit_iterates && r.get_cursor_data && r.commit_collect && r.freeDBcurMem &&
+           r.do_history && r.do_nulv && r.distribute && r.do_evaluator && r.do_ulv;
 }

@@ -953,6 +953,7 @@ int parse_curs_file(FILE* input) {
 }
 
 int parse_curs() {
-    if (stder == nullptr && u_openPRINTfile(nullptr) == nullptr) return 1;
+    // After a failed attempt the messages stay on standard output.
+    if (stder == nullptr && PRINTopenerr == 0 && u_openPRINTfile(nullptr) == nullptr) return 1;
     return def_parse_named("coll", parse_curs_file, 1);
 }

@@ -611,6 +611,7 @@ int parse_distributor_file(FILE* input) {
 }
 
 int parse_distributor() {
-    if (stder == nullptr && u_openPRINTfile(nullptr) == nullptr) return 1;
+    // After a failed attempt the messages stay on standard output.
+    if (stder == nullptr && PRINTopenerr == 0 && u_openPRINTfile(nullptr) == nullptr) return 1;
     return def_parse_named("proc", parse_distributor_file, 1);
 }

@@ -21,8 +21,10 @@ machine_ident machine_id = {};
 dict_parms* dict_parms_anchor = nullptr;
 void (*quitting_hook)(int) = nullptr;
 void (*del_curs_clauses_hook)(curs*) = nullptr;
+void (*del_curs_hook)() = nullptr;
 int (*del_distributor_hook)() = nullptr;
 engine_edit_passes edit_passes = {};
+engine_run_table engine_runs = {};
 
 char* engine_alloc_work_buff() {
     if (work_buff == nullptr) {
@@ -67,7 +69,7 @@ int quitting(int code) {
         stder = nullptr;
     }
     if (code == -1) return 0;
-    u_exit(0);
+    u_exit(code == 0 ? 0 : 1);
 }
 
 namespace {
@@ -125,7 +127,15 @@ void free_cursor(curs* c) {
 }  // namespace
 
 void del_curs() {
-    if (!u_trace_on(7)) return;
+    if (!u_trace_on(7)) {
+        cur_anchor = nullptr;
+        return;
+    }
+    if (del_curs_hook != nullptr) {
+        del_curs_hook();
+        cur_anchor = nullptr;
+        return;
+    }
     curs* c = cur_anchor;
     cur_anchor = nullptr;
     while (c != nullptr) {
@@ -151,4 +161,9 @@ PASS(edit_col_exits)
 PASS(edit_iterate_where)
 PASS(edit_loads)
 PASS(set_qualifieds)
+PASS(create_percent_cursor)
+PASS(init_virtuals)
+PASS(edit_age_to)
+PASS(edit_pre_cursors)
+PASS(edit_iterates)
 #undef PASS

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct curs;
+struct distrib;
 
 // Head of the list of all cursors in definition order, linked by curs::next.
 extern curs* cur_anchor;
@@ -49,16 +50,19 @@ char* search_dict_parm(const char* name);
 [[noreturn]] void no_mem();
 
 // The collector's orderly end: runs the shutdown hook (signals, communication), deletes
-// the cursors, writes "ggn1505" with the time, closes the log and exits with status 0.
-// With -1 it returns 0 instead of exiting.
+// the cursors, writes "ggn1505" with the time and closes the log. Code 0 (a requested
+// stop) exits with status 0, -1 returns 0 (the restart), any other code (a failed
+// start-up: -1001 definitions, -1003 configuration, -1004 communication) exits with 1.
 int quitting(int code);
 // Called first by quitting (signal reset, "shut" to the communication entry); null none.
 extern void (*quitting_hook)(int code);
 
-// With trace level 7 on: writes "cdc0305" for each cursor of cur_anchor, frees every
-// cursor with its columns, texts, rows and small records (clause records through
-// del_curs_clauses_hook) and empties cur_anchor. With level 7 off it does nothing.
+// Empties cur_anchor. Only with trace level 7 on (the memory-tracing mode) is anything
+// freed: through del_curs_hook when set (the collector's, which knows every record a cursor
+// and its versions hold), else each cursor with its columns, texts, rows and small records
+// (clause records through del_curs_clauses_hook), writing "cdc0305" for each.
 void del_curs();
+extern void (*del_curs_hook)();
 // Frees the clause records of one cursor (set by the clause code); null none.
 extern void (*del_curs_clauses_hook)(curs* c);
 
@@ -79,6 +83,12 @@ struct engine_edit_passes {
     int (*edit_iterate_where)();
     int (*edit_loads)();
     int (*set_qualifieds)();
+    // The steps of the start-up sequence that the table lacked at first.
+    int (*create_percent_cursor)();
+    int (*init_virtuals)();
+    int (*edit_age_to)();
+    int (*edit_pre_cursors)();
+    int (*edit_iterates)();
 };
 extern engine_edit_passes edit_passes;
 
@@ -90,3 +100,23 @@ int edit_col_exits();
 int edit_iterate_where();
 int edit_loads();
 int set_qualifieds();
+int create_percent_cursor();
+int init_virtuals();
+int edit_age_to();
+int edit_pre_cursors();
+int edit_iterates();
+
+// What the schedule loop and the clean-up run, owned by the row store, the SQL cursors and
+// the consumers. Until each is installed (collector/engine_hooks.cpp) it does nothing and
+// returns 0: a seam the loop's tests fill with recorders.
+struct engine_run_table {
+    int (*get_cursor_data)(int32_t now, curs* c);           // one interval run of a cursor
+    int (*commit_collect)(int release);                     // commit; -1 also closes the connection
+    int (*freeDBcurMem)(curs* c);                           // a SQL cursor's fetch memory
+    int (*do_history)(const char* now);                     // distributor "historian"
+    int (*do_nulv)(struct distrib* d, const char* now);     // distributor "nulv"
+    int (*distribute)(struct distrib* d, const char* now);  // any other distributor
+    int (*do_evaluator)(const char* now, struct distrib* d);  // distributor "evaluator"
+    int (*do_ulv)();                                          // one request-serving turn
+};
+extern engine_run_table engine_runs;

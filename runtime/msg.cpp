@@ -23,6 +23,7 @@ char stder_filename[1024] = "";
 FILE* my_stdout = nullptr;
 char* msgPrefix = nullptr;
 int NumberOfCollectors = 0;
+int PRINTopenerr = 0;  // failed log openings
 
 namespace {
 
@@ -36,7 +37,6 @@ int u_msg_count = 0;     // lines u_msg wrote to the current log
 int print_count = 0;     // lines PRINT wrote to the current log
 int LINE_LIMIT = -1;     // messages per log file; -1 until read
 int noWrapBackups = -1;  // backups kept when the log is opened; -1 until read
-int PRINTopenerr = 0;    // failed log openings
 
 inline int uc(char c) { return static_cast<unsigned char>(c); }
 

@@ -16,6 +16,7 @@ extern char stder_filename[1024];  // full name of the log, empty until built
 extern FILE* my_stdout;            // set by u_openSTDOUTfile
 extern char* msgPrefix;            // written before every line that goes to stdout
 extern int NumberOfCollectors;     // the system leaves it at 0
+extern int PRINTopenerr;           // failed log openings; after one, messages stay on stdout
 
 // Message writer. Header: id upper-cased, type letter, "(HHMMSS) " when timed, source
 // base name "(line) " when positioned, then the collector name when NumberOfCollectors

@@ -257,7 +257,7 @@ TEST(EngineHooks, WorkBufferIsAllocatedOnce) {
     EXPECT_EQ(engine_alloc_work_buff(), w);
 }
 
-TEST(DelCurs, FreesOnlyWithTraceLevelSeven) {
+TEST(DelCurs, FreesOnlyWithTraceLevelSevenAndAlwaysEmptiesTheList) {
     LogCapture log;
     curs* a = make_cursor("A", {"x"});
     curs* b = make_cursor("B", {"y"});
@@ -270,7 +270,8 @@ TEST(DelCurs, FreesOnlyWithTraceLevelSeven) {
     int16_t level = my_trace_all[7];
     my_trace_all[7] = 0;
     del_curs();
-    EXPECT_EQ(cur_anchor, a);
+    EXPECT_EQ(cur_anchor, nullptr);  // forgotten, not freed
+    cur_anchor = a;
     my_trace_all[7] = 1;
     del_curs();  // the sanitizer checks that everything is freed once
     my_trace_all[7] = level;
@@ -292,8 +293,10 @@ TEST(Quitting, MinusOneReturnsToTheCallerAfterClosingTheLog) {
     stder = saved;
 }
 
-TEST(QuittingDeathTest, OtherCodesEndWithStatusZero) {
-    EXPECT_EXIT(quitting(-1001), ::testing::ExitedWithCode(0), "");
+TEST(QuittingDeathTest, ARequestedStopEndsWithZeroAFailedStartUpWithOne) {
+    EXPECT_EXIT(quitting(0), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(quitting(-1001), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(quitting(-1003), ::testing::ExitedWithCode(1), "");
 }
 
 TEST(NoMemDeathTest, EndsWithStatus98) { EXPECT_EXIT(no_mem(), ::testing::ExitedWithCode(98), ""); }

@@ -104,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, ColumnExits,
                                            exit_case{"COL minutes2", "colex_m2", 0, 0, ""},
                                            exit_case{"COL TIMESTAMP", "colex_t", 0, 0, ""},
                                            exit_case{"COL timestamp", "colex_t", 0, 0, ""}),
-    case_names(&exit_case::text));
+                         case_names(&exit_case::text));
 
 struct exit_error {
     std::string text;

@@ -1,0 +1,148 @@
+#include "collector/cleanup.h"
+
+#include <unordered_set>
+#include <vector>
+
+#include "collector/startup.h"
+#include "collector/trace_control.h"
+#include "defs/clause_free.h"
+#include "defs/cursor_versions.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
+#include "model/row_data.h"
+#include "runtime/alloc.h"
+#include "runtime/msg.h"
+
+namespace {
+
+// Frees every block it is given once, however many records point at it.
+class releaser {
+  public:
+    bool first(const void* p) { return p != nullptr && seen_.insert(p).second; }
+    bool done(const void* p) const { return seen_.count(p) != 0; }
+    void block(void* p) {
+        if (first(p)) U_FREE(p);
+    }
+    template <class T, class Each>
+    void chain(T* head, Each each) {
+        for (T* r = head; r != nullptr;) {
+            if (!first(r)) break;  // the rest of a shared chain went with its first holder
+            T* next = r->next;
+            each(r);
+            U_FREE(r);
+            r = next;
+        }
+    }
+    template <class T>
+    void chain(T* head) {
+        chain(head, [](T*) {});
+    }
+
+  private:
+    std::unordered_set<const void*> seen_;
+};
+
+void release_operates(releaser& r, operate* o) {
+    if (o == &full_day) return;
+    r.chain(o);
+}
+
+// Everything one record holds, then the record.
+void release_record(releaser& r, curs* c) {
+    if (!r.first(c)) return;
+    if (c->cvirtual == 0 && c->aged_to == 0) r.chain(c->first_row);
+    if (c->fetch_exit == nullptr && c->no_sql == 0 && engine_runs.freeDBcurMem != nullptr)
+        engine_runs.freeDBcurMem(c);
+    // The texts of an age_to receiver belong to the cursor it copies.
+    if (c->aged_to != 1) {
+        r.block(c->insert_select);
+        r.chain(c->insert_columns, [&r](columns* col) { r.block(col->water_ptr); });
+        r.block(c->insert_where);
+        r.block(c->insert);
+        r.block(c->table_name);
+        r.block(c->raw_insert_select);
+        r.block(c->nulls);
+        if (c->sel_piece != nullptr && r.first(c->sel_piece) && free_sel_piece_hook != nullptr)
+            free_sel_piece_hook(c->sel_piece);
+    }
+    r.block(c->host_table);
+    r.chain(c->host_cols);
+    r.chain(c->loadt, [&r](load_text* l) { r.block(l->text); });
+    release_operates(r, c->saturday_start);
+    release_operates(r, c->sunday_start);
+    release_operates(r, c->mon_fri_start);
+    r.block(c->uuidbase);
+    r.block(c->uuidpavc);
+    r.block(c->uuidpcvc);
+    r.block(c->fetch_exit);
+    r.block(c->script);
+    // A virtual cursor's buffer is its row.
+    if (c->cvirtual != 0 || c->aged_to == 1) c->buffer = nullptr;
+    // The clause records: each chain goes with the first record that holds it.
+    curs clauses = {};
+    auto take = [&r](auto* p) { return r.first(p) ? p : nullptr; };
+    clauses.pre_cursor = take(c->pre_cursor);
+    clauses.iterate = take(c->iterate);
+    clauses.in_list = take(c->in_list);
+    clauses.base = take(c->base);
+    clauses.loadp = take(c->loadp);
+    clauses.m_anch = take(c->m_anch);
+    clauses.decode = take(c->decode);
+    clauses.cxl_ptr = take(c->cxl_ptr);
+    clauses.iterate_where = take(c->iterate_where);
+    clauses.set_len = take(c->set_len);
+    clauses.xlda = take(c->xlda);
+    clauses.buffer = take(c->buffer);
+    if (del_curs_clauses_hook != nullptr) del_curs_clauses_hook(&clauses);
+    U_FREE(c);
+}
+
+// The records and IF nodes below one record of an IF tree, then the record.
+void release_tree(releaser& r, curs* c, int depth) {
+    if (c == nullptr || r.done(c) || depth > if_stack_size * 2) return;
+    for (sIfNode* n = c->if_chain; n != nullptr;) {
+        sIfNode* next = n->next;
+        if (!r.first(n)) break;
+        release_tree(r, n->if_cursor, depth + 1);
+        release_tree(r, n->else_cursor, depth + 1);
+        r.block(n->condition);
+        U_FREE(n);
+        n = next;
+    }
+    release_record(r, c);
+}
+
+}  // namespace
+
+void free_all_cursors() {
+    curs* c = cur_anchor;
+    cur_anchor = nullptr;
+    releaser r;
+    while (c != nullptr) {
+        curs* next = c->next;
+        PRINT('t', "cdc0305", "del_cur() Freeing storage for cursor:%s\n", c->cur_name);
+        // The versions first: the slot is a copy of one of them and goes last, alone.
+        std::vector<curs*> versions;
+        if (c->cur_version_list != nullptr && c->cur_version_list != c) {
+            curs* v = c->cur_version_list;
+            for (int n = 0; v != nullptr && n <= max_cursor_versions; ++n) {
+                versions.push_back(v);
+                v = v->cur_version_list;
+                if (v == c->cur_version_list) break;
+            }
+        }
+        curs* root = c->if_tree;
+        for (curs* v : versions) release_record(r, v);
+        release_tree(r, root, 0);
+        // Whatever the slot still holds was its active version's and is gone already.
+        release_record(r, c);
+        c = next;
+    }
+    u_dump_tracem();
+}
+
+int reinit_curs() {
+    init_cursors();
+    reset_tracing();
+    return 0;
+}
