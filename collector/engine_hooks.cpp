@@ -1,6 +1,8 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "collector/clause_binding.h"
+#include "collector/percent_cursor.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
@@ -22,20 +24,25 @@ int in_list_pass() { return 0; }
 int base_pass() { return 0; }
 int math_pass() { return 0; }
 int column_exit_pass() { return 0; }
-int iterate_where_pass() { return 0; }
-int load_pass() { return 0; }
 int qualified_name_pass() { return 0; }
+
+// A cursor's clause records go with it; the percent cursor's values stop being kept when
+// it goes.
+void free_cursor_clauses(curs* c) {
+    if (c != nullptr && c == pcnt_cursor()) pcnt_forget();
+    del_clauses(c);
+}
 
 }  // namespace
 
 void install_engine_hooks() {
     quitting_hook = quitting_steps;
-    del_curs_clauses_hook = del_clauses;
+    del_curs_clauses_hook = free_cursor_clauses;
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = release_sel_piece;
     edit_passes = engine_edit_passes{
-        decode_pass,      in_list_pass,       base_pass, math_pass,
-        column_exit_pass, iterate_where_pass, load_pass, qualified_name_pass,
+        decode_pass,        in_list_pass,         base_pass,           math_pass, column_exit_pass,
+        bind_iterate_where, bind_load_predicates, qualified_name_pass,
     };
 }
 
