@@ -51,8 +51,9 @@ char* parm_places[16] = {};
 
 columns* new_column(const char* name, const sPercentVarTable* row, int16_t len) {
     columns* col = columns_new();
-    std::snprintf(col->col_name, sizeof col->col_name, "%s", name);
-    col->col_name_ll = static_cast<int16_t>(std::strlen(col->col_name));
+    size_t n = strnlen(name, sizeof col->col_name - 1);
+    std::memcpy(col->col_name, name, n);
+    col->col_name_ll = static_cast<int16_t>(n);
     col->orig_type = row->orig_type;
     col->data_type = row->data_type;
     col->len = len;

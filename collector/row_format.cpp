@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "collector/small_copy.h"
 #include "model/cursor.h"
 #include "runtime/dates.h"
 #include "runtime/msg.h"
@@ -80,7 +81,7 @@ void trace_row(curs* c, const char* src) {
 void put_text(char* out, const columns* col, const char* value) {
     size_t len = col->len > 0 ? static_cast<size_t>(col->len) : 0;
     if (col->caret_ll == 0) {
-        std::memcpy(out, value, len);
+        copy_value(out, value, len);
         return;
     }
     size_t s = static_cast<size_t>(col->caret_ll);

@@ -7,6 +7,7 @@
 
 #include "collector/least_forms_rows.h"
 #include "collector/percent_cursor.h"
+#include "collector/small_copy.h"
 #include "defs/distrib.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"
@@ -260,19 +261,35 @@ int water_compare(const char* a, const char* b, int len, bool numeric) {
 
 void pcnt_set_work(const curs* c, const char* time_stamp) {
     if (time_stamp != nullptr) {
-        std::memcpy(fetch_time_stamp, time_stamp, strnlen(time_stamp, 14));
-        for (size_t i = strnlen(time_stamp, 14); i < 14; ++i) fetch_time_stamp[i] = '0';
+        size_t n = strnlen(time_stamp, 14);
+        std::memcpy(fetch_time_stamp, time_stamp, n);
+        for (size_t i = n; i < 14; ++i) fetch_time_stamp[i] = '0';
     } else {
         std::memset(fetch_time_stamp, '0', 14);
     }
     fetch_time_stamp[14] = '0';
     fetch_time_stamp[15] = '0';
     fetch_time_stamp[16] = '\0';
-    put_width16(rowno_work, c->rowno);
-    put_width16(sampleno_work, c->sampleno);
-    put_width16(nowsec_work, c->now_sec);
-    put_width16(executiontime_work, c->execution_time);
-    put_width16(currentinterval_work, c->current_interval);
+    // Most of these change once a run, not once a row: a buffer is rewritten only when its
+    // number changed.
+    struct work_value {
+        char* buffer;
+        int64_t shown;
+        bool set;
+    };
+    static work_value values[] = {{rowno_work, 0, false},
+                                  {sampleno_work, 0, false},
+                                  {nowsec_work, 0, false},
+                                  {executiontime_work, 0, false},
+                                  {currentinterval_work, 0, false}};
+    const int64_t now[] = {c->rowno, c->sampleno, c->now_sec, c->execution_time,
+                           c->current_interval};
+    for (size_t i = 0; i < sizeof values / sizeof values[0]; ++i) {
+        if (values[i].set && values[i].shown == now[i]) continue;
+        put_width16(values[i].buffer, now[i]);
+        values[i].shown = now[i];
+        values[i].set = true;
+    }
     pcnt_place_work();
 }
 
@@ -312,7 +329,7 @@ int row_copy_values(curs* c, char* buffer) {
         char* at = buffer + col->offset;
         size_t n = static_cast<size_t>(col->len);
         if (ind >= 0) {
-            std::memcpy(at, src, n);
+            copy_value(at, src, n);
             at[n] = '\0';
             if ((col->col_function == COLF_HIGH_WATER || col->col_function == COLF_LOW_WATER) &&
                 !keep_water(col, at))
@@ -331,10 +348,17 @@ int row_copy_values(curs* c, char* buffer) {
 }
 
 row_data* row_append(curs* c, const char* text, int32_t len) {
-    row_data* r = row_data_new(len);
-    if (len > 0) std::memcpy(r->text, text, static_cast<size_t>(len));
+    // Every byte is written once: the header, the text, and zeros behind it (the record
+    // as a zero-filled allocation would leave it, without clearing the text first).
+    if (len < 0) len = 0;
+    auto* r = static_cast<row_data*>(U_MALLOC(row_data_size(len)));
+    r->next = nullptr;
+    r->len = 0;
+    r->age = 0;
     r->sampleno = c->sampleno;
     r->rowno = c->rowno;
+    std::memcpy(r->text, text, static_cast<size_t>(len));
+    std::memset(r->text + len, 0, 3);
     if (c->last_row == nullptr || c->first_row == nullptr)
         c->first_row = r;
     else
