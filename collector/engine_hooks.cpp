@@ -1,9 +1,12 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "collector/clause_binding.h"
 #include "collector/cleanup.h"
+#include "collector/cursor_run.h"
 #include "collector/host_vars.h"
 #include "collector/in_lists.h"
+#include "collector/percent_cursor.h"
 #include "collector/schedule.h"
 #include "collector/signals.h"
 #include "comm/zovcomm.h"
@@ -26,10 +29,7 @@ int decode_pass() { return 0; }
 int base_pass() { return 0; }
 int math_pass() { return 0; }
 int column_exit_pass() { return 0; }
-int iterate_where_pass() { return 0; }
-int load_pass() { return 0; }
 int qualified_name_pass() { return 0; }
-int percent_cursor_pass() { return 0; }
 int virtuals_pass() { return 0; }
 int age_to_pass() { return 0; }
 int pre_cursor_pass() { return 0; }
@@ -37,7 +37,6 @@ int iterate_pass() { return 0; }
 
 // What the schedule loop runs, until the row store, the SQL cursors and the consumers
 // install theirs: nothing, successfully.
-int no_cursor_data(int32_t /*now*/, curs* /*c*/) { return 0; }
 int no_commit(int /*release*/) { return 0; }
 int no_db_memory(curs* /*c*/) { return 0; }
 int no_history(const char* /*now*/) { return 0; }
@@ -46,23 +45,41 @@ int no_distribute(distrib* /*d*/, const char* /*now*/) { return 0; }
 int no_evaluator(const char* /*now*/, distrib* /*d*/) { return 0; }
 int no_requests() { return 0; }
 
+int run_interval_cursor(int32_t now, curs* c) { return get_cursor_data(now, c); }
+
+// A cursor's clause records go with it; the percent cursor's values stop being kept when
+// it goes.
+void free_cursor_clauses(curs* c) {
+    if (c != nullptr && c == pcnt_cursor()) pcnt_forget();
+    del_clauses(c);
+}
+
 }  // namespace
 
 void install_engine_hooks() {
     quitting_hook = quitting_steps;
-    del_curs_clauses_hook = del_clauses;
+    del_curs_clauses_hook = free_cursor_clauses;
     del_curs_hook = free_all_cursors;
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = free_sel_pieces;
     edit_passes = engine_edit_passes{
-        decode_pass,         edit_in_lists_pass, base_pass,   math_pass,
-        column_exit_pass,    iterate_where_pass, load_pass,   qualified_name_pass,
-        percent_cursor_pass, virtuals_pass,      age_to_pass, pre_cursor_pass,
+        decode_pass,
+        edit_in_lists_pass,
+        base_pass,
+        math_pass,
+        column_exit_pass,
+        bind_iterate_where,
+        bind_load_predicates,
+        qualified_name_pass,
+        build_percent_cursor,
+        virtuals_pass,
+        age_to_pass,
+        pre_cursor_pass,
         iterate_pass,
     };
     engine_runs = engine_run_table{
-        no_cursor_data, no_commit,     no_db_memory, no_history,
-        no_nulv,        no_distribute, no_evaluator, no_requests,
+        run_interval_cursor, no_commit,    no_db_memory, no_history, no_nulv,
+        no_distribute,       no_evaluator, no_requests,
     };
 }
 

@@ -369,3 +369,11 @@ void free_decode_chain(decode* d) {
         d = next;
     }
 }
+
+void free_curslist(curslist* l) {
+    while (l != nullptr) {
+        curslist* next = l->next;
+        U_FREE(l);
+        l = next;
+    }
+}

@@ -90,6 +90,19 @@ struct decode {
     char col_name[50];
 };
 
+// A post-cursor queued while a cursor's rows were built (by a decode rule that runs a
+// cursor), with the number of the row that queued it. Chained from curs::curslist in
+// queuing order; each entry is freed when it has run or its chain was broken.
+struct curslist {
+    curslist* next;
+    curs* cur_to_run;
+    int32_t rowno;
+};
+
+// Frees a chain of queued post-cursors.
+void free_curslist(curslist* l);
+
+static_assert(std::is_trivially_copyable_v<curslist>);
 static_assert(std::is_trivially_copyable_v<decode>);
 static_assert(std::is_trivially_copyable_v<decode_op>);
 static_assert(std::is_trivially_copyable_v<and_part>);

@@ -26,6 +26,8 @@ void del_clauses(curs* c) {
     c->decode = nullptr;
     free_col_exits(c->cxl_ptr);
     c->cxl_ptr = nullptr;
+    free_curslist(c->curslist);
+    c->curslist = nullptr;
     free_it_where(c->iterate_where);
     c->iterate_where = nullptr;
     free_set_lens(c->set_len);

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <cstring>
+
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 
@@ -20,8 +22,13 @@ curs* find_percent_cursor() {
 
 }  // namespace
 
+const char* pcnt_db_type = nullptr;
+
 columns* find_pcnt_col(const char* name) {
     if (name == nullptr) return nullptr;
+    if (pcnt_db_type != nullptr && std::strcmp(name, "%machine_me") == 0 &&
+        std::strncmp(pcnt_db_type, "ORA", 4) == 0)
+        name = "%machine_me_ora";
     curs* pc = find_percent_cursor();
     if (pc == nullptr) return nullptr;
     for (columns* col = pc->insert_columns; col != nullptr; col = col->next) {

@@ -120,6 +120,7 @@ void free_cursor(curs* c) {
     U_FREE(c->uuidpcvc);
     U_FREE(c->fetch_exit);
     U_FREE(c->script);
+    U_FREE(c->dummy_text);
     if (del_curs_clauses_hook != nullptr) del_curs_clauses_hook(c);
     U_FREE(c);
 }

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "defs/clause_exits.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
+#include "model/cursor.h"
 #include "model/engine_globals.h"
+#include "runtime/alloc.h"
 
 namespace {
 
@@ -20,7 +23,12 @@ TEST(EngineHooks, NoHookIsNullAfterTheSetUp) {
     install_engine_hooks();
     EXPECT_TRUE(engine_hooks_complete());
     // The clause records of a freed cursor go with it, and so do the distributors.
-    EXPECT_EQ(del_curs_clauses_hook, &del_clauses);
+    curs* c = curs_new();
+    c->set_len = static_cast<set_len*>(U_MALLOC(sizeof(set_len)));
+    *c->set_len = set_len{};
+    del_curs_clauses_hook(c);
+    EXPECT_EQ(c->set_len, nullptr);
+    U_FREE(c);
     EXPECT_EQ(del_distributor_hook, &distrib_free_all);
     EXPECT_EQ(edit_decode(), 0);
     EXPECT_EQ(set_qualifieds(), 0);

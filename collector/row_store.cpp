@@ -1,0 +1,467 @@
+// The row store: merge_text, the row list and retention.
+#include "collector/row_store.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "collector/in_lists.h"
+#include "collector/least_forms_rows.h"
+#include "collector/percent_cursor.h"
+#include "collector/small_copy.h"
+#include "collector/trace_control.h"
+#include "defs/distrib.h"
+#include "defs/xsqlda.h"
+#include "expr/percent_vars.h"
+#include "model/cursor.h"
+#include "model/engine_globals.h"
+#include "model/row_data.h"
+#include "runtime/alloc.h"
+#include "runtime/msg.h"
+#include "runtime/trace.h"
+
+char fetch_time_stamp[17] = {};
+char rowno_work[17] = {};
+char sampleno_work[17] = {};
+char nowsec_work[17] = {};
+char executiontime_work[17] = {};
+char currentinterval_work[17] = {};
+int16_t indicator1 = 1;
+
+namespace {
+
+// "%*d" with width 16, without stdio: the rows of a busy cursor pass here every time.
+void put_width16(char* out, int64_t v) {
+    char digits[24];
+    int n = 0;
+    bool neg = v < 0;
+    uint64_t u = neg ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    do {
+        digits[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (neg) digits[n++] = '-';
+    int pad = 16 - n;
+    for (int i = 0; i < pad; ++i) out[i] = ' ';
+    for (int i = 0; i < n; ++i) out[pad + i] = digits[n - 1 - i];
+    out[16] = '\0';
+}
+
+void hold(curs* c) { c->held = 'Y'; }
+
+bool is_math(const columns* col) { return col->m_anch != nullptr; }
+
+int16_t low16(int32_t v) { return static_cast<int16_t>(v & 0xffff); }
+
+// Descriptor entry i as the column's source.
+void take_entry(columns* col, const xSQLDA* d, int i, const int32_t* types) {
+    col->from = d->V[i];
+    col->data_type = 1;
+    col->len = low16(d->L[i]);
+    col->oracle_len = col->len;
+    col->indicator = d->I != nullptr ? d->I[i] : nullptr;
+    col->orig_type = types != nullptr ? low16(types[i]) : 1;
+}
+
+// The layout rows are read with: every column's offset and length.
+struct layout_entry {
+    int32_t offset;
+    int16_t len;
+};
+
+std::vector<layout_entry> layout_of(const curs* c) {
+    std::vector<layout_entry> out;
+    for (const columns* col = c->insert_columns; col != nullptr; col = col->next)
+        out.push_back({col->offset, col->len});
+    return out;
+}
+
+void restore_layout(curs* c, const std::vector<layout_entry>& saved) {
+    size_t i = 0;
+    for (columns* col = c->insert_columns; col != nullptr && i < saved.size(); col = col->next)
+        col->offset = saved[i].offset, col->len = saved[i++].len;
+}
+
+// After a resolution: rows built with another layout cannot be read with this one.
+void drop_rows_of_other_layout(curs* c, const std::vector<layout_entry>& before) {
+    c->row_size = 0;
+    if (c->first_row == nullptr) return;
+    if (layout_of(c).size() == before.size()) {
+        size_t i = 0;
+        bool same = true;
+        for (const columns* col = c->insert_columns; col != nullptr; col = col->next, ++i)
+            same = same && col->offset == before[i].offset && col->len == before[i].len;
+        if (same) return;
+    }
+    PRINT('w', "cat1604", "Column layout of cursor %s changed, dropping its %d rows\n", c->cur_name,
+          c->count);
+    delete_all(c);
+}
+
+// Step 4: sources, lengths and offsets of the columns. False after a failure (message
+// written, held where the failure holds); the old layout is then left in place.
+bool resolve_columns(curs* c, xSQLDA* d, const int32_t* types) {
+    int32_t running = 0;
+    for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
+        if (col->col_name[0] == '%') {
+            col->indicator = &indicator1;
+            columns* p = find_pcnt_col(col->col_name);
+            if (p == nullptr) {
+                PRINT('e', "cat1560", "Un-identified percent variable %s\n", col->col_name);
+                hold(c);
+                return false;
+            }
+            col->from = p->from;
+            col->data_type = p->data_type;
+            col->orig_type = p->orig_type;
+            col->len = p->len;
+        } else if (col->base_column != nullptr) {
+            curs* src = col->base_cursor;
+            if (src != nullptr && src->held == 'Y') {
+                PRINT('w', "cat1565", "Source cursor %s held, holding %s\n", src->cur_name,
+                      c->cur_name);
+                hold(c);
+                return false;
+            }
+            if (src == nullptr || src->last_row == nullptr) {
+                PRINT('e', "cat1570", "Source cursor %s has no last row, holding %s\n",
+                      src != nullptr ? src->cur_name : "?", c->cur_name);
+                hold(c);
+                return false;
+            }
+            const columns* s = col->base_column;
+            col->from = s->from;
+            col->data_type = s->data_type;
+            col->orig_type = s->orig_type;
+            col->len = s->len;
+            col->oracle_len = s->oracle_len;
+            col->indicator = s->indicator;
+        } else if (is_math(col)) {
+            // Its length comes from its definition.
+        } else if (col->occurance == 0) {
+            if (d == nullptr) {
+                PRINT('e', "cat1585", "Name (%s) not resolved in non_sql cursor %s\n",
+                      col->col_name, c->cur_name);
+                hold(c);
+                return false;
+            }
+            int found = -1;
+            for (int i = 0; i < d->F && i < d->N; ++i) {
+                if (d->C[i] == col->col_name_ll && d->S[i] != nullptr &&
+                    std::memcmp(d->S[i], col->col_name, static_cast<size_t>(col->col_name_ll)) ==
+                        0) {
+                    found = i;
+                    break;
+                }
+            }
+            if (found < 0 || low16(d->L[found]) == 0) {
+                PRINT('e', "cat1590", "No sqlda entry found for %s.%s\n", c->cur_name,
+                      col->col_name);
+                return false;
+            }
+            take_entry(col, d, found, types);
+        } else {
+            if (d == nullptr) {
+                PRINT('e', "cat1575", "Cannot use n! addressing in NO_SQL cursor %s\n",
+                      c->cur_name);
+                hold(c);
+                return false;
+            }
+            if (col->occurance > d->F || col->occurance > d->N) {
+                PRINT('e', "cat1580", "Occurance (%d) exceeds sqlda limit (%d), %s\n",
+                      col->occurance, d->F, c->cur_name);
+                return false;
+            }
+            take_entry(col, d, col->occurance - 1, types);
+        }
+        if (col->len < 0) {
+            PRINT('e', "cat1603", "Column %s of cursor %s has a negative length, holding\n",
+                  col->col_name, c->cur_name);
+            hold(c);
+            return false;
+        }
+        col->offset = running;
+        if (col->caret_ll == col->len) col->caret_ll = 0;
+        running += col->len + 1;
+        if (running > sizeof_work_buff) {
+            PRINT('e', "cat1602",
+                  "Row of cursor %s needs more than the %d bytes of the work area, holding\n",
+                  c->cur_name, sizeof_work_buff);
+            hold(c);
+            return false;
+        }
+    }
+    return true;
+}
+
+void trace_descriptor(const curs* c, const xSQLDA* d, const int32_t* types) {
+    PRINT('t', "cat1540", "SQLDA columns follow for %s\n", c->cur_name);
+    for (int i = 0; i < d->F && i < d->N; ++i)
+        PRINT('t', "cat1545", "Col #%d= %.*s, datatype= %d datalen= %d\n", i + 1,
+              static_cast<int>(d->C[i]), d->S[i] != nullptr ? d->S[i] : "",
+              types != nullptr ? types[i] : 0, d->L[i]);
+}
+
+// HIGH_WATER / LOW_WATER: the row shows the highest (lowest) value since the mark was set.
+bool keep_water(columns* col, char* value) {
+    water* w = col->water_ptr;
+    if (w == nullptr || w->width != col->len) {
+        U_FREE(w);
+        w = static_cast<water*>(U_MALLOC(water_size(col->len)));
+        std::memset(w, 0, static_cast<size_t>(water_size(col->len)));
+        w->width = col->len;
+        col->water_ptr = w;
+    }
+    size_t n = static_cast<size_t>(col->len);
+    if (w->is_set == 0) {
+        std::memcpy(w->value.s_value, value, n);
+        w->is_set = 1;
+        return true;
+    }
+    int order = water_compare(w->value.s_value, value, col->len, col->orig_type == 2);
+    bool replace = col->col_function == COLF_HIGH_WATER ? order < 0 : order > 0;
+    if (replace)
+        std::memcpy(w->value.s_value, value, n);
+    else
+        std::memcpy(value, w->value.s_value, n);
+    return true;
+}
+
+double number_of(const char* text, int len) {
+    char buf[257];
+    size_t n = static_cast<size_t>(len < 0 ? 0 : (len > 256 ? 256 : len));
+    std::memcpy(buf, text, n);
+    buf[n] = '\0';
+    char* end = nullptr;
+    double v = std::strtod(buf, &end);
+    return end == buf ? 0.0 : v;
+}
+
+void unlink_head(curs* c) {
+    row_data* r = c->first_row;
+    c->first_row = r->next;
+    if (c->first_row == nullptr) {
+        c->last_row = nullptr;
+        c->count = 0;
+    } else {
+        --c->count;
+    }
+    U_FREE(r);
+    c->changed = 1;
+}
+
+}  // namespace
+
+int water_compare(const char* a, const char* b, int len, bool numeric) {
+    if (len <= 0) return 0;
+    if (numeric) {
+        double x = number_of(a, len), y = number_of(b, len);
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    return std::memcmp(a, b, static_cast<size_t>(len));
+}
+
+void pcnt_set_work(const curs* c, const char* time_stamp) {
+    if (time_stamp != nullptr) {
+        size_t n = strnlen(time_stamp, 14);
+        std::memcpy(fetch_time_stamp, time_stamp, n);
+        for (size_t i = n; i < 14; ++i) fetch_time_stamp[i] = '0';
+    } else {
+        std::memset(fetch_time_stamp, '0', 14);
+    }
+    fetch_time_stamp[14] = '0';
+    fetch_time_stamp[15] = '0';
+    fetch_time_stamp[16] = '\0';
+    // Most of these change once a run, not once a row: a buffer is rewritten only when its
+    // number changed.
+    struct work_value {
+        char* buffer;
+        int64_t shown;
+        bool set;
+    };
+    static work_value values[] = {{rowno_work, 0, false},
+                                  {sampleno_work, 0, false},
+                                  {nowsec_work, 0, false},
+                                  {executiontime_work, 0, false},
+                                  {currentinterval_work, 0, false}};
+    const int64_t now[] = {c->rowno, c->sampleno, c->now_sec, c->execution_time,
+                           c->current_interval};
+    for (size_t i = 0; i < sizeof values / sizeof values[0]; ++i) {
+        if (values[i].set && values[i].shown == now[i]) continue;
+        put_width16(values[i].buffer, now[i]);
+        values[i].shown = now[i];
+        values[i].set = true;
+    }
+    pcnt_place_work();
+}
+
+int row_copy_values(curs* c, char* buffer) {
+    for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
+        if (is_math(col)) continue;
+        const char* src;
+        int16_t ind;
+        if (col->base_column != nullptr) {
+            curs* s = col->base_cursor;
+            if (s == nullptr || s->last_row == nullptr) {
+                PRINT('w', "cat1595", "No last row for cur %s as used by %s\n",
+                      s != nullptr ? s->cur_name : "?", c->cur_name);
+                return 0;
+            }
+            src = c->base != nullptr ? locate_base(s, c, col->base_column->offset)
+                                     : s->last_row->text + col->base_column->offset;
+            ind = 1;
+        } else {
+            src = col->from;
+            ind = col->indicator != nullptr ? *col->indicator : 0;
+        }
+        if (src == nullptr) {
+            char name[152];
+            PRINT('e', "cat1600", "Could not match %s - holding cursor %s\n",
+                  u_printable(name, col->col_name, col->col_name_ll, ""), c->cur_name);
+            hold(c);
+            return 0;
+        }
+        if (col->len < 0 || col->offset < 0 || col->offset + col->len + 1 > sizeof_work_buff) {
+            PRINT('e', "cat1602",
+                  "Row of cursor %s needs more than the %d bytes of the work area, holding\n",
+                  c->cur_name, sizeof_work_buff);
+            hold(c);
+            return 0;
+        }
+        char* at = buffer + col->offset;
+        size_t n = static_cast<size_t>(col->len);
+        if (ind >= 0) {
+            copy_value(at, src, n);
+            at[n] = '\0';
+            if ((col->col_function == COLF_HIGH_WATER || col->col_function == COLF_LOW_WATER) &&
+                !keep_water(col, at))
+                return -1;
+        } else {
+            std::memset(at, ' ', n);
+            at[n] = '\0';
+            if (n == 0) continue;
+            if (col->orig_type == 2)
+                at[n - 1] = '0';
+            else
+                std::memcpy(at, "NULL", n < 4 ? n : 4);
+        }
+    }
+    return 1;
+}
+
+row_data* row_append(curs* c, const char* text, int32_t len) {
+    // Every byte is written once: the header, the text, and zeros behind it (the record
+    // as a zero-filled allocation would leave it, without clearing the text first).
+    if (len < 0) len = 0;
+    auto* r = static_cast<row_data*>(U_MALLOC(row_data_size(len)));
+    r->next = nullptr;
+    r->len = 0;
+    r->age = 0;
+    r->sampleno = c->sampleno;
+    r->rowno = c->rowno;
+    std::memcpy(r->text, text, static_cast<size_t>(len));
+    std::memset(r->text + len, 0, 3);
+    if (c->last_row == nullptr || c->first_row == nullptr)
+        c->first_row = r;
+    else
+        c->last_row->next = r;
+    c->last_row = r;
+    ++c->count;
+    while (c->limit > 0 && c->count > c->limit && c->first_row != r) unlink_head(c);
+    return r;
+}
+
+int merge_text(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const char* time_stamp) {
+    if (c->base != nullptr) {
+        if (d == nullptr) {
+            PRINT('e', "cba1535", "Cannot use BASE in non_sql cursor %s\n", c->cur_name);
+            hold(c);
+            return 0;
+        }
+        if (set_bases(c, d) != 0) return 0;
+    }
+    if (c->trace != 0 && (c->show_cursor != 0 || my_trace_all[5] > 5) && d != nullptr)
+        trace_descriptor(c, d, types);
+    pcnt_set_work(c, time_stamp);
+
+    if (c->cols_set == 0) {
+        std::vector<layout_entry> before = layout_of(c);
+        if (!resolve_columns(c, d, types)) {
+            restore_layout(c, before);
+            return 0;
+        }
+        drop_rows_of_other_layout(c, before);
+    }
+    int rc = row_copy_values(c, buffer);
+    if (rc <= 0) return rc;
+
+    int32_t end = 0;
+    for (const columns* col = c->insert_columns; col != nullptr; col = col->next)
+        end = col->offset + col->len;
+    buffer[end] = '\0';
+
+    if (c->m_anch != nullptr) {
+        for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
+            if (!is_math(col)) continue;
+            col->orig_type = 2;
+            do_math(c, col, buffer);
+            buffer[col->offset + col->len] = '\0';
+        }
+    }
+    if (c->decode != nullptr) {
+        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
+            if (col->decode_op != nullptr)
+                do_decode(col, buffer + col->offset, buffer,
+                          col->indicator != nullptr ? *col->indicator : 0, c);
+    }
+    if (c->cxl_ptr != nullptr) {
+        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
+            if (col->cxl_ptr != nullptr) column_exit_driver(c, col, buffer, col->cxl_ptr);
+    }
+
+    row_append(c, buffer, end);
+    c->changed = 1;
+    c->needs_history = 1;
+    if (c->show_cursor != 0) sho_cur(c);
+    c->length = end;
+    c->cols_set = 1;
+    return c->length;
+}
+
+int delete_by_time(curs* c) {
+    int32_t step = c->interval;
+    if (collector_at != nullptr && collector_at->interval > step) step = collector_at->interval;
+    row_data* prev = nullptr;
+    for (row_data* r = c->first_row; r != nullptr;) {
+        r->age += step;
+        if (r->age >= c->time_limit && prev == nullptr) {
+            unlink_head(c);
+            r = c->first_row;
+            continue;
+        }
+        prev = r;
+        r = r->next;
+    }
+    return 0;
+}
+
+int delete_by_samples(curs* c) {
+    int64_t keep_after = static_cast<int64_t>(c->sampleno) - c->samples;
+    while (c->first_row != nullptr && c->first_row->sampleno <= keep_after) unlink_head(c);
+    return 0;
+}
+
+int delete_all(curs* c) {
+    if (c->trace != 0)
+        PRINT('t', "pdr3000", "Deleting (%d) rows for cursor %s\n", c->count, c->cur_name);
+    for (row_data* r = c->first_row; r != nullptr;) {
+        row_data* next = r->next;
+        U_FREE(r);
+        r = next;
+    }
+    c->first_row = nullptr;
+    c->last_row = nullptr;
+    c->count = 0;
+    c->changed = 1;
+    return 0;
+}
