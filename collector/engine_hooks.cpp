@@ -1,6 +1,8 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "collector/column_exits.h"
+#include "collector/reference_passes.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
@@ -21,10 +23,8 @@ int decode_pass() { return 0; }
 int in_list_pass() { return 0; }
 int base_pass() { return 0; }
 int math_pass() { return 0; }
-int column_exit_pass() { return 0; }
 int iterate_where_pass() { return 0; }
 int load_pass() { return 0; }
-int qualified_name_pass() { return 0; }
 
 }  // namespace
 
@@ -34,9 +34,10 @@ void install_engine_hooks() {
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = release_sel_piece;
     edit_passes = engine_edit_passes{
-        decode_pass,      in_list_pass,       base_pass, math_pass,
-        column_exit_pass, iterate_where_pass, load_pass, qualified_name_pass,
+        decode_pass,         in_list_pass,       base_pass, math_pass,
+        edit_col_exits_pass, iterate_where_pass, load_pass, set_qualifieds_pass,
     };
+    install_column_exits();
 }
 
 bool engine_hooks_complete() {
