@@ -25,8 +25,8 @@ inline int read_dict(const std::string& text) {
     return deftest::parse_lines(parse_dict_file, text);
 }
 
-// Reads a cursor file text onto a fresh cur_anchor.
-inline int read_cursors(const std::string& text) { return curstest::parse(text); }
+// Reads cursor blocks (the file's closing "end;" is added) onto a fresh cur_anchor.
+inline int read_cursors(const std::string& blocks) { return curstest::parse(blocks + "end;\n"); }
 
 inline curs* cursor(const char* name) { return curstest::find(name); }
 

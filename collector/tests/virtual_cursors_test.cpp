@@ -36,7 +36,7 @@ std::string virtual_cursor(const char* name, const char* cols) {
         at = comma + 1;
     }
     return std::string("cursor ") + name + ";\n  INSERT INTO " + name + " (" + list + ") VALUES (" +
-           values + ");\n  virtual;\nend;\n";
+           values + ");\n  virtual;\n";
 }
 
 class Virtuals : public ::testing::Test {
@@ -47,7 +47,7 @@ class Virtuals : public ::testing::Test {
 
 TEST_F(Virtuals, RowLaidOutFromTheDictionary) {
     ASSERT_EQ(enginetest::read_cursors(virtual_cursor("V", "A, B, C, D") + "cursor P;\n  " +
-                                       curstest::body() + "end;\n"),
+                                       curstest::body()),
               0)
         << log.text();
     ASSERT_EQ(init_virtuals(), 0) << log.text();
