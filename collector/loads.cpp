@@ -92,6 +92,7 @@ row_data* best_row(curs* c, const columns* col, bool want_max) {
 }
 
 bool passes(const load_process* l, curs* c, row_data* r) {
+    if (!l->load_where) return true;  // COUNT, SUM and AVERAGE over every row
     if (l->decode_ptr == nullptr || l->test_column == nullptr) return false;
     return eval_decode(l->test_column, r->text + l->test_column->offset, r->text, 1, c,
                        l->decode_ptr->decode_op) != nullptr;
@@ -221,7 +222,9 @@ int process_loads(curs* c, int have_rows) {
             continue;
         }
 
-        if (l->load_where) {
+        // COUNT, SUM and AVERAGE condense the rows with or without a condition: moving
+        // one row's value would give the loads' sum and count of one row.
+        if (l->load_where || l->load_count || l->load_sum || l->load_average) {
             where_load(l, c, dest);
             continue;
         }

@@ -8,7 +8,8 @@ struct curs;
 struct columns;
 struct row_data;
 
-// Applies every load of c in order; have_rows 0 puts each target's dictionary initial
+// Applies every load of c in order (COUNT, SUM and AVERAGE over the rows that pass the
+// load's WHERE, or over every row without one); have_rows 0 puts each target's dictionary initial
 // value (or blanks) instead. Marks c and every target changed and in need of history. A
 // target without a current row is skipped with "plo3112". 0, or the non-zero result of a
 // failing column function ("plo3105"; the remaining loads are not applied).
