@@ -41,12 +41,17 @@ std::string_view trim(std::string_view s) {
 }
 
 // Writes text into the field of len bytes: right-aligned with blanks in front, or
-// left-aligned with blanks behind; a longer text keeps its first len characters.
+// left-aligned with blanks behind; a longer text keeps its first len characters. The text
+// may lie inside the field itself (it is moved before the blanks are written).
 void place(char* field, size_t len, std::string_view text, bool right) {
     const size_t n = std::min(text.size(), len);
-    std::string out(len, ' ');
-    out.replace(right ? len - n : 0, n, text.substr(0, n));
-    std::memcpy(field, out.data(), len);
+    if (right) {
+        std::memmove(field + (len - n), text.data(), n);
+        std::memset(field, ' ', len - n);
+    } else {
+        std::memmove(field, text.data(), n);
+        std::memset(field + n, ' ', len - n);
+    }
 }
 
 // Relative seconds of the fetch time stamp minus those of stamp, as rounded minutes.
@@ -58,7 +63,10 @@ int minutes_since(const char* stamp) {
 
 // The 16-character stamp (14 digits and "00") of the binary time in the field's first 4
 // bytes; 0 converts the current time.
-void binary_stamp(curs* c, const char* field, char* stamp, size_t size, const char* tag_long) {
+// Room for six integers of any value: the compiler cannot see that tm's fields are small.
+using stamp_text = char[80];
+
+void binary_stamp(curs* c, const char* field, stamp_text& stamp, const char* tag_long) {
     int32_t raw = 0;
     std::memcpy(&raw, field, sizeof(raw));
     if (c->traced != 0) {
@@ -72,8 +80,8 @@ void binary_stamp(curs* c, const char* field, char* stamp, size_t size, const ch
     u_localtime(&t, &rec);
     int year = rec.tm_year;
     if (year < 1900) year += year < 81 ? 2000 : 1900;
-    std::snprintf(stamp, size, "%04d%02d%02d%02d%02d%02d00", year, rec.tm_mon + 1, rec.tm_mday,
-                  rec.tm_hour, rec.tm_min, rec.tm_sec);
+    std::snprintf(stamp, sizeof(stamp), "%04d%02d%02d%02d%02d%02d00", year, rec.tm_mon + 1,
+                  rec.tm_mday, rec.tm_hour, rec.tm_min, rec.tm_sec);
 }
 
 }  // namespace
@@ -94,10 +102,11 @@ int colex_r(curs* c, columns* col, char* row) {
               c->cur_name);
     const size_t len = static_cast<size_t>(std::max<int16_t>(col->len, 0));
     char* v = row + col->offset;
-    std::string_view s(v, len);
-    const size_t last = s.find_last_not_of(' ');
-    if (last == std::string_view::npos || last + 1 == len) return 0;
-    place(v, len, std::string(s.substr(0, last + 1)), true);
+    // Runs for every row: plain loops, no allocation.
+    size_t kept = len;
+    while (kept > 0 && v[kept - 1] == ' ') --kept;
+    if (kept == 0 || kept == len) return 0;
+    place(v, len, std::string_view(v, kept), true);
     return 0;
 }
 
@@ -107,10 +116,10 @@ int colex_l(curs* c, columns* col, char* row) {
               c->cur_name);
     const size_t len = static_cast<size_t>(std::max<int16_t>(col->len, 0));
     char* v = row + col->offset;
-    std::string_view s(v, len);
-    const size_t first = s.find_first_not_of(' ');
-    if (first == std::string_view::npos || first == 0) return 0;
-    place(v, len, std::string(s.substr(first)), false);
+    size_t first = 0;
+    while (first < len && v[first] == ' ') ++first;
+    if (first == 0 || first == len) return 0;
+    place(v, len, std::string_view(v + first, len - first), false);
     return 0;
 }
 
@@ -132,7 +141,8 @@ int colex_s(curs* c, columns* col, char* row) {
         n = len - start + 1;
     }
     char* v = row + col->offset;
-    place(v, static_cast<size_t>(len), std::string(v + start - 1, static_cast<size_t>(n)), false);
+    place(v, static_cast<size_t>(len), std::string_view(v + start - 1, static_cast<size_t>(n)),
+          false);
     return 0;
 }
 
@@ -203,8 +213,8 @@ int colex_m2(curs* c, columns* col, char* row) {
         return 1;
     }
     char* v = row + col->offset;
-    char stamp[32];
-    binary_stamp(c, v, stamp, sizeof(stamp), nullptr);
+    stamp_text stamp;
+    binary_stamp(c, v, stamp, nullptr);
     if (trace) PRINT('t', "ccc4050", "Converted Timestamp value = %s\n", stamp);
     char text[16];
     std::snprintf(text, sizeof(text), "%d", minutes_since(stamp));
@@ -224,8 +234,8 @@ int colex_t(curs* c, columns* col, char* row) {
         return 1;
     }
     char* v = row + col->offset;
-    char stamp[32];
-    binary_stamp(c, v, stamp, sizeof(stamp), "ld");
+    stamp_text stamp;
+    binary_stamp(c, v, stamp, "ld");
     if (trace) PRINT('t', "ccc4055", "Converted Timestamp value = %s\n", stamp);
     place(v, 16, std::string_view(stamp, std::min<size_t>(std::strlen(stamp), 16)), false);
     col->orig_type = 2;
