@@ -1,9 +1,11 @@
 // The run of one cursor; the SQL statement path is not here yet.
 #include "acquire/sql_cursor.h"
 
+#include "collector/column_exits.h"
 #include "collector/dummy_rows.h"
 #include "collector/in_lists.h"
 #include "collector/least_forms_rows.h"
+#include "collector/loads.h"
 #include "collector/row_store.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

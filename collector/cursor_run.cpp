@@ -5,9 +5,11 @@
 #include <cstring>
 
 #include "acquire/sql_cursor.h"
+#include "collector/column_exits.h"
 #include "collector/dummy_rows.h"
 #include "collector/in_lists.h"
 #include "collector/least_forms_rows.h"
+#include "collector/loads.h"
 #include "collector/percent_cursor.h"
 #include "collector/row_store.h"
 #include "collector/trace_control.h"

@@ -3,12 +3,15 @@
 
 #include "collector/clause_binding.h"
 #include "collector/cleanup.h"
+#include "collector/column_exits.h"
 #include "collector/cursor_run.h"
 #include "collector/host_vars.h"
 #include "collector/in_lists.h"
 #include "collector/percent_cursor.h"
+#include "collector/reference_passes.h"
 #include "collector/schedule.h"
 #include "collector/signals.h"
+#include "collector/virtual_cursors.h"
 #include "comm/zovcomm.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
@@ -28,12 +31,7 @@ void quitting_steps(int /*code*/) {
 int decode_pass() { return 0; }
 int base_pass() { return 0; }
 int math_pass() { return 0; }
-int column_exit_pass() { return 0; }
-int qualified_name_pass() { return 0; }
-int virtuals_pass() { return 0; }
 int age_to_pass() { return 0; }
-int pre_cursor_pass() { return 0; }
-int iterate_pass() { return 0; }
 
 // What the schedule loop runs, until the row store, the SQL cursors and the consumers
 // install theirs: nothing, successfully.
@@ -67,20 +65,21 @@ void install_engine_hooks() {
         edit_in_lists_pass,
         base_pass,
         math_pass,
-        column_exit_pass,
+        edit_col_exits_pass,
         bind_iterate_where,
         bind_load_predicates,
-        qualified_name_pass,
+        set_qualifieds_pass,
         build_percent_cursor,
-        virtuals_pass,
+        init_virtuals_pass,
         age_to_pass,
-        pre_cursor_pass,
-        iterate_pass,
+        edit_pre_cursors_pass,
+        edit_iterates_pass,
     };
     engine_runs = engine_run_table{
         run_interval_cursor, no_commit,    no_db_memory, no_history, no_nulv,
         no_distribute,       no_evaluator, no_requests,
     };
+    install_column_exits();
 }
 
 bool engine_hooks_complete() {

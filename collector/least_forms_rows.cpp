@@ -24,10 +24,6 @@ int do_decode(columns*, char*, char*, int, curs*) { return 0; }
 
 decode_op* eval_decode(columns*, char*, char*, int, curs*, decode_op*) { return nullptr; }
 
-int column_exit_driver(curs*, columns*, char*, col_ex_list*) { return 0; }
-
-int process_loads(curs*, int) { return 0; }
-
 int proded(int, char*, int) { return 0; }
 
 cluster* make_cluster(curs*) { return nullptr; }

@@ -27,12 +27,6 @@ int do_decode(columns* col, char* value, char* row, int indicator, curs* c);
 decode_op* eval_decode(columns* col, char* value, char* row, int indicator, curs* c,
                        decode_op* first);
 
-// Column exits: runs the exits of list on col. Least form: 0, nothing run.
-int column_exit_driver(curs* c, columns* col, char* row, col_ex_list* list);
-
-// Loads: moves values of c's rows into the target cursors. Least form: 0.
-int process_loads(curs* c, int have_rows);
-
 // Trace dump of one row. Least form: 0, nothing written.
 int proded(int row_number, char* data, int length);
 

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "collector/column_exits.h"
 #include "collector/in_lists.h"
 #include "collector/least_forms_rows.h"
+#include "collector/loads.h"
 #include "collector/percent_cursor.h"
 #include "collector/small_copy.h"
 #include "collector/trace_control.h"

@@ -6,9 +6,6 @@
 
 #include "defs/distrib.h"
 
-char* servstatus = nullptr;
-int32_t servstatus_len = 0;
-
 int set_status(int32_t code) {
     if (servstatus == nullptr || servstatus_len <= 0) return 0;
     std::memset(servstatus, ' ', static_cast<size_t>(servstatus_len));

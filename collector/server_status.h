@@ -3,12 +3,9 @@
 
 #include <cstdint>
 
-struct distrib;
+#include "collector/virtual_cursors.h"  // servstatus, servstatus_len: set by the virtual tables
 
-// The bytes of the status column ("SQLRC") in the server-status table's row and its
-// width; null and 0 while no such table is set up (the virtual tables set them).
-extern char* servstatus;
-extern int32_t servstatus_len;
+struct distrib;
 
 // Shows the return code of the last server operation: the column is blanked, and a code
 // other than 0, 100 and 1403 is written at its start (no NUL); a code wider than the

@@ -715,7 +715,9 @@ void reset_all() {
     for (curs* x = cur_anchor; x != nullptr; x = x->next) {
         if (x->aged_to != 0) continue;
         if (x->decode == nullptr && x->m_anch == nullptr && x->cxl_ptr == nullptr) continue;
-        if (x->cxl_ptr != nullptr) x->cxl_ptr->matched = 0;
+        // Every clause binds again, not only the first: a version that returns must run
+        // all of its exits.
+        for (col_ex_list* e = x->cxl_ptr; e != nullptr; e = e->next) e->matched = 0;
         for (columns* col = x->insert_columns; col != nullptr; col = col->next) {
             col->decode_op = nullptr;
             col->m_anch = nullptr;

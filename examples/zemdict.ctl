@@ -1,5 +1,5 @@
 ;; Dictionary of the example installation: the values a script exit returns, typed and
-;; sized, and two settings the cursors may read.
+;; sized, the columns of the virtual cursor PTOTAL, and two settings the cursors may read.
 name FS_NAME;
   type CHAR(64);
 name FS_KB;
@@ -15,6 +15,14 @@ name FS_MOUNT;
 name BUSY_CONNS;
   type INTEGER;
   initial 200;
+name NPROC;
+  type INTEGER;
+name CPU;
+  type INTEGER;
+name TOPSPID;
+  type INTEGER;
+name NRUN;
+  type INTEGER;
 name SITE;
   type CHAR(16);
   initial example;

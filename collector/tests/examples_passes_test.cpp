@@ -1,0 +1,159 @@
+// The bundled example set through the definition readers and the engine's passes in
+// start-up order, then PROCS rows (laid out as a fetch lays them out, its column exits
+// applied) condensed into the virtual cursor PTOTAL by its loads.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "collector/column_exits.h"
+#include "collector/engine_hooks.h"
+#include "collector/loads.h"
+#include "collector/reference_passes.h"
+#include "collector/tests/reader_support.h"
+#include "collector/virtual_cursors.h"
+#include "defs/clause_decode.h"
+#include "defs/clause_loads.h"
+#include "defs/cursor_versions.h"
+#include "defs/process_file.h"
+#include "model/engine_globals.h"
+#include "runtime/alloc.h"
+#include "testing/log_capture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using enginetest::column;
+using enginetest::value;
+
+fs::path examples_dir() {
+    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples";
+}
+
+int read_example(int (*reader)(FILE*), const char* tag) {
+    const fs::path path = examples_dir() / (std::string("zem") + tag + ".ctl");
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return -1;
+    const int rc = reader(f);
+    std::fclose(f);
+    return rc;
+}
+
+// One PROCS row: values in column order, each blank-padded to its column (numbers
+// right-aligned) and followed by a NUL, as the row builder lays them out; then the
+// column exits of each column, as the row builder runs them.
+void add_procs_row(curs* c, const std::vector<std::string>& values) {
+    row_data* r = row_data_new(c->length);
+    size_t i = 0;
+    for (columns* k = c->insert_columns; k != nullptr; k = k->next, ++i) {
+        const std::string& v = values.at(i);
+        const size_t len = static_cast<size_t>(k->len);
+        char* field = r->text + k->offset;
+        std::memset(field, ' ', len);
+        const size_t n = std::min(v.size(), len);
+        std::memcpy(k->orig_type == 2 ? field + (len - n) : field, v.data(), n);
+        field[len] = '\0';
+    }
+    for (columns* k = c->insert_columns; k != nullptr; k = k->next)
+        if (k->cxl_ptr != nullptr) column_exit_driver(c, k, r->text, k->cxl_ptr);
+    if (c->last_row != nullptr)
+        c->last_row->next = r;
+    else
+        c->first_row = r;
+    c->last_row = r;
+    ++c->count;
+}
+
+TEST(ExampleSet, PassesInStartUpOrderThenLoadsIntoPtotal) {
+    LogCapture log;
+    install_engine_hooks();
+    curstest::set_aside();
+    ASSERT_EQ(read_example(parse_distributor_file, "proc"), 0) << log.text();
+    ASSERT_EQ(enginetest::read_dict(""), 0);  // a fresh dictionary
+    dict_anchor = nullptr;
+    ASSERT_EQ(read_example(parse_dict_file, "dict"), 0) << log.text();
+    {
+        const fs::path saved = fs::current_path();
+        fs::current_path(examples_dir());
+        const int rc = read_example(parse_curs_file, "coll");
+        fs::current_path(saved);
+        ASSERT_EQ(rc, 0) << log.text();
+    }
+    ASSERT_EQ(init_virtuals_pass(), 0) << log.text();
+    define_vers_chain();
+    ASSERT_EQ(edit_decode(), 0) << log.text();
+    ASSERT_EQ(edit_pre_cursors_pass(), 0) << log.text();
+    ASSERT_EQ(edit_in_lists(), 0) << log.text();
+    ASSERT_EQ(edit_bases(), 0) << log.text();
+    ASSERT_EQ(edit_math(), 0) << log.text();
+    ASSERT_EQ(edit_col_exits(), 0) << log.text();
+    ASSERT_EQ(edit_iterates_pass(), 0) << log.text();
+    ASSERT_EQ(edit_iterate_where(), 0) << log.text();
+    ASSERT_EQ(parse_loads(), 0) << log.text();
+    ASSERT_EQ(edit_loads(), 0) << log.text();
+    ASSERT_EQ(set_qualifieds(), 0) << log.text();
+
+    curs* procs = enginetest::cursor("PROCS");
+    curs* ptotal = enginetest::cursor("PTOTAL");
+    ASSERT_NE(procs, nullptr);
+    ASSERT_NE(ptotal, nullptr);
+    EXPECT_EQ(procs->pre_cursor->curs, enginetest::cursor("SYSMON"));
+    ASSERT_NE(ptotal->last_row, nullptr);
+    EXPECT_EQ(ptotal->length, 4 * 17);
+    ASSERT_NE(column(procs, "LOGIN")->cxl_ptr, nullptr);
+    ASSERT_NE(column(procs, "CMD")->cxl_ptr, nullptr);
+
+    // The layout a fetch gives: SPID, STATUS, LOGIN, DBNAME, CPU, PIO, CMD, BLOCKED.
+    const int16_t lens[] = {16, 12, 30, 30, 16, 16, 16, 16};
+    int32_t offset = 0;
+    int i = 0;
+    for (columns* k = procs->insert_columns; k != nullptr; k = k->next, ++i) {
+        k->len = lens[i];
+        k->orig_type = k->convert == CONV_INT ? 2 : 1;
+        k->data_type = 1;
+        k->offset = offset;
+        offset += k->len + 1;
+    }
+    procs->length = offset;
+    // The WHERE of a load tests STATUS (bound by the load edit).
+    for (load_process* l = procs->loadp; l != nullptr; l = l->next)
+        if (l->decode_ptr != nullptr) l->test_column = column(procs, l->decode_ptr->col_name);
+
+    add_procs_row(procs,
+                  {"1", "RUN", "administrator_of_all", "master", "100", "5", "  SELECT", "0"});
+    add_procs_row(procs, {"2", "SLEEP", "sa", "master", "2500", "7", "AWAITING", "0"});
+    add_procs_row(procs, {"3", "RUN", "sa", "tempdb", "30", "1", "   UPDATE", "0"});
+    add_procs_row(procs, {"4", "RUN", "probe", "pubs2", "2500", "0", "INSERT", "2"});
+
+    // The exits ran on every row: LOGIN cut to 12, CMD left-justified.
+    EXPECT_EQ(value(procs->first_row, column(procs, "LOGIN")),
+              "administrato" + std::string(18, ' '));
+    EXPECT_EQ(value(procs->first_row, column(procs, "CMD")), "SELECT" + std::string(10, ' '));
+    EXPECT_EQ(value(procs->first_row->next->next, column(procs, "CMD")),
+              "UPDATE" + std::string(10, ' '));
+
+    ASSERT_EQ(process_loads(procs, 1), 0) << log.text();
+    // Counted by hand: 4 processes, CPU 100 + 2500 + 30 + 2500, the first of the two
+    // largest CPU values is SPID 2, three are RUN.
+    auto right = [](const std::string& s) { return std::string(16 - s.size(), ' ') + s; };
+    EXPECT_EQ(value(ptotal->last_row, column(ptotal, "NPROC")), right("4"));
+    EXPECT_EQ(value(ptotal->last_row, column(ptotal, "CPU")), right("5130.00"));
+    EXPECT_EQ(value(ptotal->last_row, column(ptotal, "TOPSPID")), right("2"));
+    EXPECT_EQ(value(ptotal->last_row, column(ptotal, "NRUN")), right("3"));
+    EXPECT_EQ(ptotal->changed, 1);
+
+    // Free the rows: they are this test's, not the cursors'.
+    for (row_data* r = procs->first_row; r != nullptr;) {
+        row_data* n = r->next;
+        U_FREE(r);
+        r = n;
+    }
+    procs->first_row = procs->last_row = nullptr;
+    procs->count = 0;
+}
+
+}  // namespace
