@@ -1,6 +1,7 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "collector/decode.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
@@ -17,7 +18,6 @@ void quitting_steps(int /*code*/) {}
 void release_sel_piece(sel_piece* /*piece*/) {}
 
 // Editing passes whose clauses are not bound by the engine yet: they accept every cursor.
-int decode_pass() { return 0; }
 int in_list_pass() { return 0; }
 int base_pass() { return 0; }
 int math_pass() { return 0; }
@@ -34,7 +34,7 @@ void install_engine_hooks() {
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = release_sel_piece;
     edit_passes = engine_edit_passes{
-        decode_pass,      in_list_pass,       base_pass, math_pass,
+        bind_decodes,     in_list_pass,       base_pass, math_pass,
         column_exit_pass, iterate_where_pass, load_pass, qualified_name_pass,
     };
 }
