@@ -104,14 +104,15 @@ void schedule(curs* c, decode_op* d) {
     curslist* want = d->curslist;
     if (want == nullptr || want->cur_to_run == nullptr) return;
     if (c->traced) PRINT('t', "cde4410", "Scheduling cursor %s\n", want->cur_to_run->cur_name);
-    want->rowno = c->rowno;
+    // The rule's own entry only names the cursor; the row number goes into the queue.
+    const int32_t rowno = c->rowno;
     curslist** tail = &c->curslist;
     for (; *tail != nullptr; tail = &(*tail)->next)
-        if ((*tail)->cur_to_run == want->cur_to_run && (*tail)->rowno == want->rowno) return;
+        if ((*tail)->cur_to_run == want->cur_to_run && (*tail)->rowno == rowno) return;
     auto* entry = static_cast<curslist*>(U_MALLOC(sizeof(curslist)));
     entry->next = nullptr;
     entry->cur_to_run = want->cur_to_run;
-    entry->rowno = want->rowno;
+    entry->rowno = rowno;
     *tail = entry;
 }
 

@@ -183,3 +183,32 @@ TEST(EvalDecode, AgeToReferenceSkipsTheDecode) {
 }
 
 }  // namespace
+
+namespace {
+
+// A traced cursor describes a chain on its first evaluation and opens every later one.
+TEST(EvalDecode, TracedChainDescribedOnceThenEachCallOpened) {
+    world_cursor t("T", {{"VAL", 6, 2}});
+    t.rows().add({"    15"});
+    ASSERT_TRUE(t.rule("VAL > 10 and & 4 , 1"));
+    ASSERT_TRUE(t.rule("VAL SEARCH 'ab' , 'xy'"));
+    ASSERT_EQ(bind_decodes(), 0);
+    t.get()->traced = 1;
+    columns* col = t.col("VAL");
+    char* row = t.get()->last_row->text;
+    LogCapture log;
+    eval_decode(col, row, row, 0, t.get(), col->decode_op);
+    std::string first = log.text();
+    EXPECT_NE(first.find("Decodes for column VAL(0,6)"), std::string::npos) << first;
+    EXPECT_NE(first.find("if VAL  Is greater than '    10'"), std::string::npos) << first;
+    EXPECT_NE(first.find(" and  Anded with 4"), std::string::npos) << first;
+    EXPECT_NE(first.find(" Replace it with '     1'"), std::string::npos) << first;
+    EXPECT_NE(first.find("if VAL  Contains 'ab    '"), std::string::npos) << first;
+    EXPECT_EQ(first.find("CDE4345T"), std::string::npos) << first;
+    eval_decode(col, row, row, 0, t.get(), col->decode_op);
+    std::string second = log.text().substr(first.size());
+    EXPECT_NE(second.find("CDE4345T"), std::string::npos) << second;
+    EXPECT_EQ(second.find("CDE4230T"), std::string::npos) << second;
+}
+
+}  // namespace
