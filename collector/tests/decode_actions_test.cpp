@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "collector/decode.h"
 #include "collector/tests/decode_fixture.h"
 #include "model/db_specifics.h"
 #include "testing/case_names.h"
@@ -184,6 +185,38 @@ TEST(SpecialDecode, ManyWordsAreBounded) {
     EXPECT_NE(b.get()->held, 'Y') << "the 62nd word is not examined";
     EXPECT_TRUE(log.has("Unknown hold option 39:x")) << log.text();
     EXPECT_FALSE(log.has("Unknown hold option 40:x")) << log.text();
+}
+
+}  // namespace
+
+namespace {
+
+// A cursor that iterates over S and, on each of S's rows, holds S and asks for its rows to
+// go: the walk over S's rows finishes on rows that are still there, S is held at once, and
+// its rows go when the run ends.
+TEST(SpecialDecode, IterationOverACursorItDeletesFinishes) {
+    world_cursor t("T", {{"VAL", 24, 1}});
+    world_cursor s("S", {{"VAL", 24, 1}});
+    for (const char* v : {"X", "X", "X"}) s.rows().add({v});
+    ASSERT_TRUE(t.rule("VAL = 'X' , 'hold delete cursor S'"));
+    ASSERT_EQ(bind_decodes(), 0);
+    columns* col = t.col("VAL");
+    int walked = 0;
+    for (row_data* r = s.get()->first_row; r != nullptr; r = r->next) {
+        std::string row(r->text, 25);
+        EXPECT_EQ(do_decode(col, row.data(), row.data(), 0, t.get()), 0);
+        EXPECT_EQ(row.substr(0, 1), "X") << "a command never replaces the value";
+        EXPECT_EQ(s.get()->held, 'Y');
+        ++walked;
+    }
+    EXPECT_EQ(walked, 3);
+    EXPECT_EQ(s.get()->count, 3);
+    EXPECT_TRUE(decode_deletions_pending());
+    decode_run_done();
+    EXPECT_FALSE(decode_deletions_pending());
+    EXPECT_EQ(s.get()->count, 0);
+    EXPECT_EQ(s.get()->first_row, nullptr);
+    EXPECT_EQ(s.get()->held_stat[H_CUR], 1);
 }
 
 }  // namespace
