@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "collector/column_lookup.h"
+#include "collector/decode.h"
+#include "collector/decode.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/clause_loads.h"
@@ -50,6 +52,7 @@ int bind_load_predicates() {
                     continue;
                 }
                 l->test_column = col;
+                if (bind_decode_in_lists(d->decode_op) != 0) ok = false;
                 for (decode_op* op = d->decode_op; op != nullptr; op = op->next) {
                     if (op->operand_type == DOK_COLUMN &&
                         find_col(c, op->operand_column, &op->op_col, &op->op_curs) != 0) {
@@ -99,6 +102,7 @@ int bind_iterate_where() {
                 continue;
             }
             w->col_ptr = col;
+            if (bind_decode_in_lists(d->decode_op) != 0) ok = false;
             if (d->decode_op != nullptr && !bind_and_parts(c, d->decode_op->and_, "pit4480"))
                 ok = false;
         }

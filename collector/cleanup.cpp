@@ -50,7 +50,8 @@ void release_operates(releaser& r, operate* o) {
 // Everything one record holds, then the record.
 void release_record(releaser& r, curs* c) {
     if (!r.first(c)) return;
-    if (c->cvirtual == 0 && c->aged_to == 0) r.chain(c->first_row);
+    // A virtual cursor's one row is freed with its rows (its buffer points into it).
+    if (c->aged_to == 0) r.chain(c->first_row);
     if (c->fetch_exit == nullptr && c->no_sql == 0 && engine_runs.freeDBcurMem != nullptr)
         engine_runs.freeDBcurMem(c);
     // The texts of an age_to receiver belong to the cursor it copies.

@@ -6,6 +6,9 @@
 
 #include "acquire/sql_cursor.h"
 #include "collector/column_exits.h"
+#include "collector/decode.h"
+#include "collector/decode_actions.h"
+#include "collector/decode_eval.h"
 #include "collector/dummy_rows.h"
 #include "collector/in_lists.h"
 #include "collector/least_forms_rows.h"
@@ -198,6 +201,9 @@ int get_cursor_data(int now, curs* c) {
     char stamp[15];
     secs_to_date(stamp, now);
     int rc = pre_prep_l_fetch(c, stamp);
+    // Rows that the run's hold and release commands asked to delete go now, when no row
+    // of theirs is being read any more.
+    decode_run_done();
     char end[15];
     get_time(end);
     if (rc != 0) {

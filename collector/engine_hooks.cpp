@@ -5,6 +5,7 @@
 #include "collector/cleanup.h"
 #include "collector/column_exits.h"
 #include "collector/cursor_run.h"
+#include "collector/decode.h"
 #include "collector/host_vars.h"
 #include "collector/in_lists.h"
 #include "collector/percent_cursor.h"
@@ -28,7 +29,6 @@ void quitting_steps(int /*code*/) {
 }
 
 // Editing passes whose clauses are not bound by the engine yet: they accept every cursor.
-int decode_pass() { return 0; }
 int base_pass() { return 0; }
 int math_pass() { return 0; }
 int age_to_pass() { return 0; }
@@ -61,7 +61,7 @@ void install_engine_hooks() {
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = free_sel_pieces;
     edit_passes = engine_edit_passes{
-        decode_pass,
+        bind_decodes,
         edit_in_lists_pass,
         base_pass,
         math_pass,

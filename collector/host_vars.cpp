@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "collector/in_lists.h"
+#include "collector/in_list_entry.h"
 #include "defs/clause_loads.h"
 #include "expr/percent_vars.h"
 #include "model/cursor.h"
@@ -94,9 +95,8 @@ Insert insert_value(Out& out, const curs* src, const columns* col) {
         if (!numeric_text(v, len)) return Insert::refused;
         out.put(v, static_cast<size_t>(len));
     } else {
-        std::string q;
-        append_sql_quoted(q, v, len);
-        out.put(q);
+        std::vector<char> q(static_cast<size_t>(in_list_entry_size(len)));
+        out.put(q.data(), static_cast<size_t>(in_list_entry(q.data(), v, len, false)));
     }
     return Insert::ok;
 }

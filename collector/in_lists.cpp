@@ -2,7 +2,9 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "collector/in_list_entry.h"
 #include "defs/clause_loads.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
@@ -31,18 +33,6 @@ void reset_to_default(in_list* l) {
 }
 
 }  // namespace
-
-void append_sql_quoted(std::string& out, const char* value, int len) {
-    int n = len;
-    while (n > 0 && (value[n - 1] == ' ' || value[n - 1] == '\0')) --n;
-    out += '\'';
-    if (n == 0) out += ' ';
-    for (int i = 0; i < n; ++i) {
-        if (value[i] == '\'') out += '\'';
-        out += value[i];
-    }
-    out += '\'';
-}
 
 int edit_in_lists_pass() {
     bool failed = false;
@@ -79,6 +69,7 @@ int build_in_list(curs* c) {
         const columns* col = l->col_ptr;
         if (c->count == 0 || col == nullptr) continue;
         std::string text = "( ";
+        std::vector<char> entry;
         bool any = false;
         for (row_data* r = c->first_row; r != nullptr; r = r->next) {
             if (c->samples && r->sampleno != static_cast<decltype(r->sampleno)>(c->sampleno))
@@ -86,15 +77,16 @@ int build_in_list(curs* c) {
             if (any) text += " , ";
             any = true;
             char* value = r->text + col->offset;
-            if (col->orig_type == 2) {
-                text.append(value, static_cast<size_t>(col->len));
-            } else {
+            const bool numeric = col->orig_type == 2;
+            if (!numeric) {
                 // A value the source left short ends in NULs: they become blanks in the
                 // stored row too, so every reader sees one value.
                 for (int i = col->len; i > 0 && (value[i - 1] == ' ' || value[i - 1] == '\0'); --i)
                     value[i - 1] = ' ';
-                append_sql_quoted(text, value, col->len);
             }
+            entry.resize(static_cast<size_t>(in_list_entry_size(col->len)));
+            const int n = in_list_entry(entry.data(), value, col->len, numeric);
+            text.append(entry.data(), static_cast<size_t>(n));
         }
         // Rows, but none of the current sample: the default stays, as for no rows ("(  )"
         // would not parse in a statement).

@@ -2,8 +2,6 @@
 // "( 'A' , 'B' )" that other cursors put into their statements and decode rules test.
 #pragma once
 
-#include <string>
-
 struct curs;
 
 // The pass edit_in_lists (model/engine_globals.h) runs: binds the source column of every
@@ -16,8 +14,3 @@ int edit_in_lists_pass();
 // cursor keeps samples). A cursor without such rows leaves its lists at default_in_list.
 // Returns 0.
 int build_in_list(curs* c);
-
-// Appends a character value as an SQL string literal: trailing blanks dropped, embedded
-// quotes doubled, an all-blank value as ' ' (a server reads '' as one blank too, and the
-// lists have always shown it so).
-void append_sql_quoted(std::string& out, const char* value, int len);

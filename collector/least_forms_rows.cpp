@@ -20,10 +20,6 @@ int do_math(curs*, columns* col, char* row) {
     return 0;
 }
 
-int do_decode(columns*, char*, char*, int, curs*) { return 0; }
-
-decode_op* eval_decode(columns*, char*, char*, int, curs*, decode_op*) { return nullptr; }
-
 int proded(int, char*, int) { return 0; }
 
 cluster* make_cluster(curs*) { return nullptr; }

@@ -20,13 +20,6 @@ char* locate_base(curs* src, curs* c, int offset);
 // (blanks and '0' in the last byte). Returns 0.
 int do_math(curs* c, columns* col, char* row);
 
-// Decodes: applies col's rules to the value inside row. Least form: 0, value unchanged.
-int do_decode(columns* col, char* value, char* row, int indicator, curs* c);
-// The rule of the chain from first that holds for value, else its DEFAULT rule, else
-// null. Least form: null (no rule holds).
-decode_op* eval_decode(columns* col, char* value, char* row, int indicator, curs* c,
-                       decode_op* first);
-
 // Trace dump of one row. Least form: 0, nothing written.
 int proded(int row_number, char* data, int length);
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "collector/column_exits.h"
+#include "collector/decode.h"
+#include "collector/decode_eval.h"
 #include "collector/in_lists.h"
 #include "collector/least_forms_rows.h"
 #include "collector/loads.h"

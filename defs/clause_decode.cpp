@@ -362,6 +362,7 @@ void free_decode_chain(decode* d) {
             // The image block starts OPERANDLL bytes before the replacement image.
             if (op->replacement != nullptr) U_FREE(op->replacement - OPERANDLL);
             free_and_parts(op->and_);
+            if (op->curslist != nullptr) U_FREE(op->curslist);
             U_FREE(op);
             op = n;
         }

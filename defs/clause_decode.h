@@ -83,20 +83,20 @@ struct decode_op {
     int32_t andee;              // mask of '&'
 };
 
+// One cursor to run after the current one. A rule that runs a cursor owns one entry that
+// names it; the queue of a running cursor (curs::curslist) holds entries of its own, each
+// with the row number of the row that scheduled it.
+struct curslist {
+    curslist* next;
+    curs* cur_to_run;
+    int32_t rowno;
+};
+
 // The rules of one decoded column.
 struct decode {
     decode* next;
     struct decode_op* decode_op;
     char col_name[50];
-};
-
-// A post-cursor queued while a cursor's rows were built (by a decode rule that runs a
-// cursor), with the number of the row that queued it. Chained from curs::curslist in
-// queuing order; each entry is freed when it has run or its chain was broken.
-struct curslist {
-    curslist* next;
-    curs* cur_to_run;
-    int32_t rowno;
 };
 
 // Frees a chain of queued post-cursors.
@@ -106,6 +106,7 @@ static_assert(std::is_trivially_copyable_v<curslist>);
 static_assert(std::is_trivially_copyable_v<decode>);
 static_assert(std::is_trivially_copyable_v<decode_op>);
 static_assert(std::is_trivially_copyable_v<and_part>);
+static_assert(std::is_trivially_copyable_v<curslist>);
 
 // Reads one rule from text (to its terminating zero) and chains it under the cursor's
 // decode for its column (a new decode at the end of the chain when the column has none).
@@ -118,5 +119,5 @@ int parse_decode(curs* cursor, char* text);
 // to pde3950, pde3951 for an operand longer than its image), nothing appended.
 char* parse_and(and_part** head, char* position, char* end);
 
-// Frees a chain of decodes with their rules, images and AND parts.
+// Frees a chain of decodes with their rules, images, AND parts and run entries.
 void free_decode_chain(decode* d);
