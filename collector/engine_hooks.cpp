@@ -1,6 +1,7 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "acquire/fetch_exit.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
@@ -11,6 +12,12 @@ namespace {
 // The steps of an orderly end that belong to the running collector (signals, the
 // communication's "shut"); nothing is running before the schedule loop starts them.
 void quitting_steps(int /*code*/) {}
+
+// A cursor's clause records, and the anchor and result set of its fetch exit.
+void release_cursor_parts(curs* c) {
+    fetch_exit_release(c);
+    del_clauses(c);
+}
 
 // Selection pieces are made by the host-variable substitution of SQL statements; until it
 // exists no cursor holds one.
@@ -30,7 +37,7 @@ int qualified_name_pass() { return 0; }
 
 void install_engine_hooks() {
     quitting_hook = quitting_steps;
-    del_curs_clauses_hook = del_clauses;
+    del_curs_clauses_hook = release_cursor_parts;
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = release_sel_piece;
     edit_passes = engine_edit_passes{
