@@ -73,15 +73,15 @@ TEST_F(ScriptText, SkipStopAndAlignment) {
 
 TEST_F(ScriptText, HostVariableEndsOnlyAtBlankCommaOrEnd) {
     ExitCursor x("HV", {{"K", 6, 1}}, 2, 0, xh("xh_args") + " [K]");
-    Described d(x.get());
     x.add({"ab"});
+    Described d(x.get());
     EXPECT_EQ(parse_script_text(x.get(), kStamp, 2), 1);
     EXPECT_NE(log().find("CCC4015E"), std::string::npos) << log();
     EXPECT_NE(log().find("(K])"), std::string::npos);
 
     ExitCursor y("HV2", {{"K", 12, 1}}, 2, 0, xh("xh_args") + " [K,z");
-    Described e(y.get());
     y.add({"ab"});
+    Described e(y.get());
     ASSERT_EQ(parse_script_text(y.get(), kStamp, 2), 0) << log();
     // The whole field, blanks included, then the comma that ended the name.
     EXPECT_EQ(y.rows().back(), "arg:ab");
