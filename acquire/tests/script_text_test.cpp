@@ -34,7 +34,6 @@ class Described {
             x_->T[i] = col->orig_type == 2 ? 2 : 1;
             x_->S[i] = col->col_name;
             x_->C[i] = col->col_name_ll;
-            col->len = 0;
         }
         c->xlda = x_;
     }
