@@ -214,7 +214,8 @@ int parseCmdResults(fetchExitGlobal* g) {
         if (line[0] == '-' && line[1] == '>') {
             line += 2;
         } else if (u_ismessage(line)) {
-            PRINT(message_type(line), ".>", "%s\n", line);
+            PRINT(static_cast<char>(std::tolower(static_cast<unsigned char>(message_type(line)))),
+                  ".>", "%s\n", line);
             data = false;
         }
         if (data) {

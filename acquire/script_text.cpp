@@ -142,7 +142,8 @@ int parse_script_text(curs* c, const char* time_stamp, int format_type) {
         if (line[0] == '-' && line[1] == '>') {
             line += 2;
         } else if (message_shaped(line)) {
-            PRINT(line[7], "", "%s\n", line);
+            PRINT(static_cast<char>(std::tolower(static_cast<unsigned char>(line[7]))), "", "%s\n",
+                  line);
             data = false;
         }
         if (data && skip > 0) {
