@@ -64,7 +64,8 @@ void free_result_set(_anchorDBdata* d) {
     U_FREE(d);
 }
 
-// A binary number of len bytes (2, 4 or 8; others as 4) as decimal text with precision len.
+// A binary number of len bytes (2, 4 or 8; wider as 4, narrower as 1) as decimal text with
+// precision len.
 std::string number_text(int len, const char* src) {
     char buf[64];
     if (len == 2) {
@@ -75,10 +76,15 @@ std::string number_text(int len, const char* src) {
         int64_t v;
         std::memcpy(&v, src, sizeof v);
         std::snprintf(buf, sizeof buf, "%.*" PRId64, len, v);
-    } else {
+    } else if (len >= 4) {
         int32_t v;
         std::memcpy(&v, src, sizeof v);
         std::snprintf(buf, sizeof buf, "%.*d", len, v);
+    } else {
+        // Narrower than an int: only the bytes given are read.
+        int8_t v = 0;
+        if (len > 0) std::memcpy(&v, src, 1);
+        std::snprintf(buf, sizeof buf, "%.*d", len, static_cast<int>(v));
     }
     return buf;
 }

@@ -996,6 +996,15 @@ long mono_ms() {
     return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
+void close_from(int first) {
+#ifdef SYS_close_range
+    if (syscall(SYS_close_range, first, ~0U, 0) == 0) return;
+#endif
+    long max = sysconf(_SC_OPEN_MAX);
+    if (max < 0 || max > 65536) max = 65536;
+    for (int fd = first; fd < max; ++fd) close(fd);
+}
+
 void pause_ms(long ms) {
     struct timespec ts {
         ms / 1000, (ms % 1000) * 1000000L
@@ -1045,6 +1054,9 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
         setsid();
         pid_t watcher = fork();
         if (watcher != 0) _exit(watcher < 0 ? 4 : 0);
+        // The watcher outlives the caller's descriptors' use: it keeps none of them open
+        // (a pipe or socket held here would hide the caller's end from its peer).
+        close_from(3);
         pid_t cmd = fork();
         if (cmd < 0) _exit(4);
         if (cmd == 0) {

@@ -11,6 +11,7 @@
 
 #include "acquire/tests/exit_cursor.h"
 #include "defs/clause_loads.h"
+#include "expr/internal_select.h"
 #include "runtime/tests/exec_support.h"
 
 namespace {
@@ -140,6 +141,19 @@ TEST_F(FetchExitRun, AfterARunColumnsReadTheLastStoredRow) {
     ASSERT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0);
     EXPECT_EQ(x.rows().size(), 4u);
     EXPECT_EQ(x.get()->totalDataRowsReturned, 4);
+}
+
+TEST_F(FetchExitRun, SelectColumnReadsTheLastRowAfterARun) {
+    ExitCursor x("NUMS", {{"A", 4, 1}, {"B", 4, 1}}, 2, 0, "/bin/echo 41 42");
+    ASSERT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0) << log();
+    x.set_script("/bin/echo 51 52");
+    ASSERT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0) << log();
+    start_exec_sql(nullptr);
+    int32_t v = 0;
+    EXPECT_EQ(select_column("B", "NUMS", &v, SEL_TARGET_INT, nullptr, nullptr), 0) << log();
+    TERM_TABLE* table = nullptr;
+    end_exec_sql(&table);
+    EXPECT_EQ(v, 52);
 }
 
 }  // namespace
