@@ -54,6 +54,7 @@ TEST_F(FetchExitRun, UnresolvedHostVariableStartsNothing) {
         {"[NOPE]", "FXR4015E"},
         {"[EMPTY.K]", "FXR4020E"},
         {"[" + std::string(50, 'N') + "]", "FXR4016E"},
+        {std::string(16000, 'p'), "FXR4018E"},
     };
     ExitCursor empty("EMPTY", {{"K", 4, 1}}, 5, 0, "true");
     for (const Case& k : cases) {
