@@ -144,6 +144,23 @@ TEST_F(FetchExitRun, AfterARunColumnsReadTheLastStoredRow) {
     EXPECT_EQ(x.get()->totalDataRowsReturned, 4);
 }
 
+TEST_F(FetchExitRun, LongParametersTravelAsEachOptionReadsThem) {
+    const std::string parms(1100, 'q');
+    ExitCursor timed("LONG1", {{"LINE", 60, 1}}, 5, 1, args_script(parms));
+    ASSERT_EQ(run_cursor_fetch_exit(timed.get(), kStamp), 0) << log();
+    std::vector<std::string> rows = timed.rows();
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[0], "arg:--");                        // on standard input
+    EXPECT_EQ(rows[1], "stdin:" + parms.substr(0, 54));  // cut to the column
+
+    ExitCursor plain("LONG0", {{"LINE", 60, 1}}, 5, 0, args_script(parms));
+    ASSERT_EQ(run_cursor_fetch_exit(plain.get(), kStamp), 0) << log();
+    rows = plain.rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], "arg:-filein");  // in a file named after -filein, removed after the run
+    EXPECT_FALSE(std::filesystem::exists(rows[1].substr(4)));
+}
+
 TEST_F(FetchExitRun, SelectColumnReadsTheLastRowAfterARun) {
     ExitCursor x("NUMS", {{"A", 4, 1}, {"B", 4, 1}}, 2, 0, "/bin/echo 41 42");
     ASSERT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0) << log();

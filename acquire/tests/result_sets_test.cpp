@@ -5,6 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "defs/xsqlda.h"
+#include "model/cursor.h"
+#include "runtime/alloc.h"
 #include "testing/case_names.h"
 #include "testing/log_capture.h"
 
@@ -175,6 +178,57 @@ TEST(ResultSets, AnchorListsItsSetsInCreationOrder) {
     EXPECT_EQ(a->current, d2);
     ROW_DATA_init(d2);
     DBX_free(a);
+}
+
+TEST(ColumnDescriptions, FromADescriptorAndFromCursorColumns) {
+    LogCapture log;
+    xSQLDA* x = zovldal(3, 0, 0);
+    x->F = 3;
+    char n0[] = "NAME_LONGER_THAN_THIRTY_ONE_CHARS_X", n1[] = "NUM", n2[] = "ODD";
+    char* names[] = {n0, n1, n2};
+    const int16_t types[] = {1, 2, 7};
+    for (int i = 0; i < 3; ++i) {
+        x->S[i] = names[i];
+        x->C[i] = static_cast<int16_t>(std::strlen(names[i]));
+        x->L[i] = 10 + i;
+        x->T[i] = types[i];
+    }
+    _anchorDBdata* d = DB_DATA_init(nullptr, nullptr, 1);
+    EXPECT_EQ(sqlda_2_column_data(x, d), 3);
+    EXPECT_EQ(std::string(d->Acoldata[0].name), std::string(n0, 31));
+    EXPECT_EQ(d->Acoldata[1].type, 2);
+    EXPECT_EQ(d->Acoldata[1].width, 4);
+    EXPECT_EQ(d->Acoldata[1].offset, 10);
+    EXPECT_EQ(d->maxRowSize, 22);  // the odd type takes no room
+    EXPECT_TRUE(log.has("FXR1205E"));
+    freeDBresults(d, 'a');
+    zovldau(&x);
+
+    curs* c = curs_new();
+    columns* a = columns_new();
+    std::strcpy(a->col_name, "A");
+    a->col_name_ll = 1;
+    a->len = 5;
+    a->oracle_len = 7;
+    a->orig_type = 2;
+    a->data_type = 2;
+    columns* b = columns_new();
+    std::strcpy(b->col_name, "B");
+    b->col_name_ll = 1;
+    b->len = 3;
+    b->data_type = 1;
+    a->next = b;
+    c->insert_columns = a;
+    _anchorDBdata* e = DB_DATA_init(nullptr, nullptr, 1);
+    EXPECT_EQ(convert_2_column_data(c, e), 2);
+    EXPECT_EQ(e->Acoldata[0].width, 7);
+    EXPECT_EQ(e->Acoldata[0].source_type, 2);
+    EXPECT_EQ(e->Acoldata[1].offset, 5);
+    EXPECT_EQ(e->maxRowSize, 9);
+    freeDBresults(e, 'a');
+    U_FREE(a);
+    U_FREE(b);
+    U_FREE(c);
 }
 
 TEST(ResultSets, PrintsRowsThroughTheLogAndFreesThem) {
