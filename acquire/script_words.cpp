@@ -124,6 +124,12 @@ class builder {
     void raw(char ch) {
         if (std::strchr(kShellSyntax, ch) != nullptr) out_->shell = true;
         out_->shell_text += ch;
+        // The shell's own quoting of the script, so a value put inside quotes stays literal.
+        if (sh_quote_ == 0 && (ch == '\'' || ch == '"') && !sh_escaped_)
+            sh_quote_ = ch;
+        else if (sh_quote_ == ch && (ch == '\'' || !sh_escaped_))
+            sh_quote_ = 0;
+        sh_escaped_ = ch == '\\' && sh_quote_ != '\'' && !sh_escaped_;
         if (phase_ == 0) {
             if (is_space(ch))
                 phase_ = 1;
@@ -201,7 +207,7 @@ class builder {
                           static_cast<int>(value.size()), value.c_str());
             }
             text(value);
-            out_->shell_text += shell_quote(value);
+            out_->shell_text += shell_value(value);
             start_word();
             word_ += value;
             return q;
@@ -230,7 +236,7 @@ class builder {
                     end_word();
                     out_->shell_text += ' ';
                 }
-                out_->shell_text += shell_quote(entries[i]);
+                out_->shell_text += shell_value(entries[i]);
                 start_word();
                 word_ += entries[i];
             }
@@ -241,6 +247,20 @@ class builder {
         return nullptr;
     }
 
+    // A value as literal text where it stands in the shell script.
+    std::string shell_value(const std::string& v) const {
+        if (sh_quote_ == '\'') return "'" + shell_quote(v) + "'";
+        if (sh_quote_ == '"') {
+            std::string out;
+            for (char ch : v) {
+                if (ch == '"' || ch == '\\' || ch == '$' || ch == '`') out += '\\';
+                out += ch;
+            }
+            return out;
+        }
+        return shell_quote(v);
+    }
+
     curs* c_;
     const char* script_;
     hv_style style_;
@@ -249,6 +269,8 @@ class builder {
     bool in_word_ = false;
     char quote_ = 0;  // closing quote of the word being read, 0 for a plain word
     std::string word_;
+    char sh_quote_ = 0;        // the shell quote open at this point of the script
+    bool sh_escaped_ = false;  // the last character was an unquoted or double-quoted '\'
 };
 
 }  // namespace

@@ -72,10 +72,13 @@ TEST_F(FetchExitRun, UnresolvedHostVariableStartsNothing) {
 TEST_F(FetchExitRun, RowValuesNeverReachAShell) {
     const std::string pwned = tmp_ / "pwned";
     const std::string evil = "x'; touch " + pwned + "; echo $(id)";
-    for (const std::string& tail : {std::string(""), std::string(" | cat")}) {
+    // Plain words, and scripts of their own shell syntax with the value bare or in quotes.
+    for (const std::string& tail :
+         {std::string("[OTHER.K]"), std::string("[OTHER.K] | cat"),
+          std::string("\"[OTHER.K]\" | cat"), std::string("'[OTHER.K]' | cat")}) {
         ExitCursor other("OTHER", {{"K", 200, 1}}, 5, 0, "true");
         other.add({evil});
-        ExitCursor x("ARGS", {{"LINE", 250, 1}}, 5, 0, args_script("[OTHER.K]") + tail);
+        ExitCursor x("ARGS", {{"LINE", 250, 1}}, 5, 0, args_script(tail));
         ASSERT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0) << tail << log();
         EXPECT_EQ(x.rows(), std::vector<std::string>{"arg:" + evil}) << tail;
         EXPECT_FALSE(std::filesystem::exists(pwned)) << tail;
