@@ -69,6 +69,19 @@ TEST_F(FetchExitRun, UnresolvedHostVariableStartsNothing) {
     }
 }
 
+TEST_F(FetchExitRun, CommandThatCannotStartFailsAndKeepsRows) {
+    for (int option : {0, 1, 2}) {
+        ExitCursor x("GONE", {{"LINE", 10, 1}}, 5, option, "/nonexistent/program a b");
+        x.add({"kept"});
+        EXPECT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 1) << option;
+        EXPECT_EQ(x.get()->sqlcode, -1);
+        EXPECT_EQ(x.rows(), std::vector<std::string>{"kept"});
+        EXPECT_TRUE(x.rests_on_last_row());
+    }
+    EXPECT_NE(log().find("FXR4029E"), std::string::npos) << log();
+    EXPECT_TRUE(no_children());
+}
+
 TEST_F(FetchExitRun, RowValuesNeverReachAShell) {
     const std::string pwned = tmp_ / "pwned";
     const std::string evil = "x'; touch " + pwned + "; echo $(id)";
