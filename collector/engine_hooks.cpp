@@ -1,6 +1,7 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "acquire/fetch_exit.h"
 #include "collector/clause_binding.h"
 #include "collector/cleanup.h"
 #include "collector/column_exits.h"
@@ -49,6 +50,7 @@ int run_interval_cursor(int32_t now, curs* c) { return get_cursor_data(now, c); 
 // it goes.
 void free_cursor_clauses(curs* c) {
     if (c != nullptr && c == pcnt_cursor()) pcnt_forget();
+    fetch_exit_release(c);
     del_clauses(c);
 }
 

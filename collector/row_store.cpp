@@ -332,25 +332,30 @@ int row_copy_values(curs* c, char* buffer) {
             hold(c);
             return 0;
         }
-        char* at = buffer + col->offset;
-        size_t n = static_cast<size_t>(col->len);
-        if (ind >= 0) {
-            copy_value(at, src, n);
-            at[n] = '\0';
-            if ((col->col_function == COLF_HIGH_WATER || col->col_function == COLF_LOW_WATER) &&
-                !keep_water(col, at))
-                return -1;
-        } else {
-            std::memset(at, ' ', n);
-            at[n] = '\0';
-            if (n == 0) continue;
-            if (col->orig_type == 2)
-                at[n - 1] = '0';
-            else
-                std::memcpy(at, "NULL", n < 4 ? n : 4);
-        }
+        if (row_copy_value(col, buffer, src, ind) != 0) return -1;
     }
     return 1;
+}
+
+int row_copy_value(columns* col, char* buffer, const char* src, int16_t indicator) {
+    char* at = buffer + col->offset;
+    size_t n = static_cast<size_t>(col->len);
+    if (indicator >= 0) {
+        copy_value(at, src, n);
+        at[n] = '\0';
+        if ((col->col_function == COLF_HIGH_WATER || col->col_function == COLF_LOW_WATER) &&
+            !keep_water(col, at))
+            return -1;
+    } else {
+        std::memset(at, ' ', n);
+        at[n] = '\0';
+        if (n == 0) return 0;
+        if (col->orig_type == 2)
+            at[n - 1] = '0';
+        else
+            std::memcpy(at, "NULL", n < 4 ? n : 4);
+    }
+    return 0;
 }
 
 row_data* row_append(curs* c, const char* text, int32_t len) {

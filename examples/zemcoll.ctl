@@ -106,11 +106,13 @@ cursor LOCKS;
   limit 1000;
 
 ; Free space of the host's root file system, from a script run by the fetch exit with a
-; time limit of 60 seconds; the names of the select list are dictionary entries.
+; time limit of 60 seconds; the names of the select list are dictionary entries. df's
+; output is read as blank-separated words, its header line skipped.
 cursor DISKFREE;
   INSERT INTO DISKFREE (FS_NAME, FS_KB, FS_USED, FS_AVAIL, FS_PCT, FS_MOUNT)
     VALUES (:FS_NAME, :INT!FS_KB, :INT!FS_USED, :INT!FS_AVAIL, :FS_PCT, :FS_MOUNT);
-  fetch_exit fetchx1t60;
+  fetch_exit fetchx2t60;
+  start_after 1;
   script df -kP /;
   insert_select SELECT FS_NAME, FS_KB, FS_USED, FS_AVAIL, FS_PCT, FS_MOUNT FROM script;
   interval 600;

@@ -98,7 +98,8 @@ struct createProcessComm {
     int32_t exitStatus;     // status from waitpid once reaped
     int32_t stdinOff;       // bytes of the stdin parameters written so far
     int32_t stdoutEof;      // the stdout pipe reached its end
-    int32_t linesRead;      // output lines seen (collected or dropped)
+    int32_t linesRead;      // output lines collected
+    int32_t linesDropped;   // output lines read beyond maxRetLines and dropped
     int32_t endMarkSeen;    // a line ended with the end mark 0x1A
     r_exec_chain* outHead;  // output lines collected while waiting
     r_exec_chain* outTail;

@@ -34,7 +34,11 @@ namespace {
 int32_t max_lines(const execopt* opts) { return opts->maxRetLines > 0 ? opts->maxRetLines : 30000; }
 
 void take_line(const execopt* opts, createProcessComm* cpc, char* line, int32_t len) {
-    if (cpc->endMarkSeen || cpc->linesRead >= max_lines(opts)) return;  // drained, dropped
+    if (cpc->endMarkSeen) return;  // drained
+    if (cpc->linesRead >= max_lines(opts)) {
+        ++cpc->linesDropped;
+        return;
+    }
     ++cpc->linesRead;
     if (len > 0 && line[len - 1] == kEndMark) {
         line[--len] = '\0';

@@ -183,6 +183,8 @@ void u_reset_et_sigs(createProcessComm* cpc) {
     sigprocmask(SIG_SETMASK, &cpc->oldSigMask, nullptr);
 }
 
+static int launch_child(execopt* opts, createProcessComm* cpc, const char* path);
+
 int CreateChildProcess(const char* cmd, const char* parms, execopt* opts, createProcessComm* cpc) {
     ensure_sigpipe_ignored();
     if (!cmd) cmd = "";
@@ -211,8 +213,12 @@ int CreateChildProcess(const char* cmd, const char* parms, execopt* opts, create
         for (int i = 0; cpc->argv[i]; ++i)
             PRINT('t', "uex4071", "Parm %d %.200s\n", i, cpc->argv[i]);
     }
-    const char* path = cpc->shellCmd ? "/bin/sh" : cpc->p_cmd;
+    return launch_child(opts, cpc, cpc->shellCmd ? "/bin/sh" : cpc->p_cmd);
+}
 
+// Starts the prepared child (cpc->argv, pipes) from path: SIGINT and SIGQUIT ignored and
+// SIGCHLD blocked around the start, output pipes set non-blocking, stdin fed what fits.
+static int launch_child(execopt* opts, createProcessComm* cpc, const char* path) {
     struct sigaction ign {};
     ign.sa_handler = SIG_IGN;
     sigemptyset(&ign.sa_mask);
@@ -384,5 +390,187 @@ int u_AsynProcess(const char* cmd, const char* parms) {
         return 4;
     }
     if (u_trace_on(5)) PRINT('t', "uex9050", "Child pid= %d.\n", static_cast<int>(started));
+    return 0;
+}
+
+r_exec_chain* u_exec_argv(char* const* argv, const char* stdinText, int32_t timeLimit,
+                          execopt* opts, int32_t* linesDropped) {
+    if (linesDropped) *linesDropped = 0;
+    opts->processRC = pRC_ok;
+    if (opts->ihandle) CreateChildProcessEnd(opts);
+    if (!argv || !argv[0] || !*argv[0]) {
+        opts->processRC = pRC_ierror;
+        return nullptr;
+    }
+    ensure_sigpipe_ignored();
+    createProcessComm* cpc = u_new_cpc();
+    opts->ihandle = cpc;
+    if (opts->maxWaitTime == 0 && timeLimit != 0) opts->maxWaitTime = timeLimit;
+    auto fail = [&]() -> r_exec_chain* {
+        opts->processRC = pRC_ierror;
+        CreateChildProcessEnd(opts);
+        return nullptr;
+    };
+    char found[1024] = "";
+    if (uf_where(argv[0], found, nullptr, search_path()) != 0) {
+        PRINT('s', "uex4100", "Command not found: %s.\n", argv[0]);
+        return fail();
+    }
+    cpc->p_cmd = dup_text(found);
+    cpc->ownFlags |= cpc_own_cmd;
+    cpc->cmdLen = static_cast<int32_t>(std::strlen(found) + 1);
+    if (openUNpipes(cpc, &cpc->stdoutPipe[0], &cpc->stdoutPipe[1]) != 0) {
+        u_msg(nullptr, __FILE__, __LINE__, "e", "uex5020", "Create pipe for stdout failed.");
+        return fail();
+    }
+    cpc->ownFlags |= cpc_stdout_pipe;
+    size_t n = 1;
+    std::string full = found;
+    for (; argv[n]; ++n) full += std::string(" ") + argv[n];
+    cpc->p_cFullCmd = dup_text(full);
+    cpc->ownFlags |= cpc_own_fullcmd;
+    cpc->parmsMode = -1;
+    if (stdinText) {
+        if (openUNpipes(cpc, &cpc->stdinPipe[0], &cpc->stdinPipe[1]) != 0) return fail();
+        cpc->ownFlags |= cpc_stdin_pipe;
+        cpc->parmsMode = 1;
+        cpc->stdinText = stdinText;
+        cpc->stdinLen = static_cast<int32_t>(std::strlen(stdinText) + 1);
+    }
+    cpc->argv = static_cast<char**>(U_MALLOC((n + 1) * sizeof(char*)));
+    cpc->argv[0] = cpc->p_cmd;
+    for (size_t i = 1; i < n; ++i) cpc->argv[i] = argv[i];
+    cpc->argv[n] = nullptr;
+    if (u_trace_on(7)) {
+        for (size_t i = 0; cpc->argv[i]; ++i)
+            PRINT('t', "uex4071", "Parm %d %.200s\n", static_cast<int>(i), cpc->argv[i]);
+    }
+    if (launch_child(opts, cpc, cpc->p_cmd) != 0) return fail();
+    waitForChildProcess(opts, cpc);
+    r_exec_chain* chain = ReadChildOutput(opts, cpc);
+    if (linesDropped) *linesDropped = cpc->linesDropped;
+    CreateChildProcessEnd(opts);
+    return chain;
+}
+
+namespace {
+
+// Monotonic milliseconds, safe between fork and exec.
+long mono_ms() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+void close_from(int first) {
+#ifdef SYS_close_range
+    if (syscall(SYS_close_range, first, ~0U, 0) == 0) return;
+#endif
+    long max = sysconf(_SC_OPEN_MAX);
+    if (max < 0 || max > 65536) max = 65536;
+    for (int fd = first; fd < max; ++fd) close(fd);
+}
+
+void pause_ms(long ms) {
+    struct timespec ts {
+        ms / 1000, (ms % 1000) * 1000000L
+    };
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
+    if (!argv || !argv[0] || !*argv[0]) return 4;
+    ensure_sigpipe_ignored();
+    // The candidates execvp would try, made before fork.
+    std::vector<std::string> candidates;
+    if (std::strchr(argv[0], '/')) {
+        candidates.emplace_back(argv[0]);
+    } else {
+        const char* path = std::getenv("PATH");
+        std::string p = path ? path : "/usr/bin:/bin";
+        size_t pos = 0;
+        for (;;) {
+            size_t colon = p.find(':', pos);
+            std::string dir =
+                p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+            candidates.push_back((dir.empty() ? std::string(".") : dir) + "/" + argv[0]);
+            if (colon == std::string::npos) break;
+            pos = colon + 1;
+        }
+    }
+    std::vector<const char*> paths;
+    for (auto& c : candidates) paths.push_back(c.c_str());
+    const long limitMs = (timeLimit > 0 ? timeLimit : 600) * 1000L;
+    if (u_trace_on(5)) PRINT('t', "uex9030", "Child process. cmd=%.20s\n", argv[0]);
+
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) {
+        int err = errno;
+        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", err,
+              strerror(err));
+        return 4;
+    }
+    if (pid == 0) {
+        // The first child only starts the watcher and ends, so the caller reaps it at once
+        // and the watcher, adopted by the system, never becomes the caller's zombie.
+        setsid();
+        pid_t watcher = fork();
+        if (watcher != 0) _exit(watcher < 0 ? 4 : 0);
+        // The watcher outlives the caller's descriptors' use: it keeps none of them open
+        // (a pipe or socket held here would hide the caller's end from its peer).
+        close_from(3);
+        pid_t cmd = fork();
+        if (cmd < 0) _exit(4);
+        if (cmd == 0) {
+            setpgid(0, 0);
+            struct sigaction dfl {};
+            dfl.sa_handler = SIG_DFL;
+            sigemptyset(&dfl.sa_mask);
+            sigaction(SIGPIPE, &dfl, nullptr);
+            int err = ENOENT;
+            for (const char* p : paths) {
+                execv(p, argv);
+                if (errno != ENOENT && errno != ENOTDIR) err = errno;
+            }
+            child_report("UEX9040E", "execvp() error", -1, err);
+            _exit(127);
+        }
+        setpgid(cmd, cmd);
+        // The watcher ends the command's whole group at the deadline.
+        const long deadline = mono_ms() + limitMs;
+        int status;
+        for (;;) {
+            pid_t r = waitpid(cmd, &status, WNOHANG);
+            if (r == cmd || (r < 0 && errno != EINTR)) _exit(0);
+            if (mono_ms() >= deadline) break;
+            pause_ms(20);
+        }
+        kill(-cmd, SIGTERM);
+        for (int i = 0; i < kGraceMs / 20; ++i) {
+            if (waitpid(cmd, &status, WNOHANG) == cmd) {
+                kill(-cmd, SIGKILL);
+                _exit(0);
+            }
+            pause_ms(20);
+        }
+        kill(-cmd, SIGKILL);
+        while (waitpid(cmd, &status, 0) < 0 && errno == EINTR) {
+        }
+        _exit(0);
+    }
+    int status = 0;
+    pid_t w;
+    do {
+        w = waitpid(pid, &status, 0);
+    } while (w < 0 && errno == EINTR);
+    if (w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 4) {
+        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", EAGAIN,
+              strerror(EAGAIN));
+        return 4;
+    }
     return 0;
 }

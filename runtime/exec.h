@@ -50,6 +50,19 @@ r_exec_chain* u_exec(const char* cmd, const char* parms);
 // runs; a later call with asyncCont set waits for it and reads its output.
 r_exec_chain* u_exec_timed(const char* cmd, const char* parms, int32_t timeLimit, execopt* opts);
 
+// Runs argv[0] (found on the path) with argv[1], argv[2] ... as its arguments, without a
+// shell: no argument is ever read as shell syntax. stdinText, when not null, is written to
+// its standard input with its NUL. Limit, output and end as u_exec_timed (opts->maxWaitTime,
+// else timeLimit; on time-out the child's process group is ended and reaped, the lines read
+// before are returned, processRC pRC_timedout). *linesDropped (may be null) receives the
+// lines read beyond opts->maxRetLines.
+r_exec_chain* u_exec_argv(char* const* argv, const char* stdinText, int32_t timeLimit,
+                          execopt* opts, int32_t* linesDropped);
+// Starts argv[0] with its arguments detached, without a shell, and does not wait. A watcher
+// process (not the caller's child) ends the command's process group once timeLimit seconds
+// (600 when < 1) have passed; the caller is left no zombie. 0 started, 4 fork failed.
+int u_AsynProcessArgv(char* const* argv, int32_t timeLimit);
+
 // Returns the next non-empty line read from fd (inside rb->buff, NUL-terminated, without
 // its newline), or null at the end of input or on a read error. A line longer than one read
 // is delivered cut into pieces; a last line without a newline is returned. EINTR is retried.

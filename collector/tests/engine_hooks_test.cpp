@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "acquire/result_sets.h"
 #include "defs/clause_exits.h"
 #include "defs/clause_free.h"
+#include "defs/clause_loads.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
@@ -29,6 +31,20 @@ TEST(EngineHooks, NoHookIsNullAfterTheSetUp) {
     del_curs_clauses_hook(c);
     EXPECT_EQ(c->set_len, nullptr);
     U_FREE(c);
+    // (and the anchor and result set of a fetch exit: ASan reports what would be left)
+    curs fx{};
+    fx.fetch_exit = static_cast<fetch_ex*>(U_MALLOC(sizeof(fetch_ex)));
+    *fx.fetch_exit = fetch_ex{};
+    auto* anchor = DBX_init(nullptr, nullptr, nullptr);
+    fx.cur_memory = anchor;
+    fx.db_data = DB_DATA_init(anchor, nullptr, 1);
+    ROW_DATA_init(static_cast<_anchorDBdata*>(fx.db_data));
+    fx.iterate = static_cast<iterate*>(U_MALLOC(sizeof(iterate)));
+    del_curs_clauses_hook(&fx);
+    EXPECT_EQ(fx.cur_memory, nullptr);
+    EXPECT_EQ(fx.db_data, nullptr);
+    EXPECT_EQ(fx.iterate, nullptr);
+    U_FREE(fx.fetch_exit);
     EXPECT_EQ(del_distributor_hook, &distrib_free_all);
     EXPECT_EQ(edit_decode(), 0);
     EXPECT_EQ(set_qualifieds(), 0);

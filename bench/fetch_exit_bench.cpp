@@ -1,0 +1,160 @@
+// A fetch-exit cursor (words, plain option, limit 1000) whose command prints 1000 lines of
+// six words, run by run_cursor_fetch_exit with its rows stored, against a bare posix_spawn
+// of the same program and a read of its output to the end. The "ratio" counter of
+// BM_FetchExitVsBareSpawn is the exit run's time divided by the bare one's, measured
+// alternately in one run; it must stay at or under 1.2.
+//
+// The program is the test helper xh_words, found beside the runtime's test programs of the
+// same build (../runtime/xh_words from this program), or named by ZOV_XH_WORDS.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "acquire/fetch_exit.h"
+#include "model/cursor.h"
+#include "runtime/alloc.h"
+#include "testing/row_cursor.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string& helper() {
+    static const std::string path = [] {
+        if (const char* p = std::getenv("ZOV_XH_WORDS")) return std::string(p);
+        char self[4096];
+        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(".");
+        dir = dir.substr(0, dir.rfind('/'));
+        return dir + "/../runtime/xh_words";
+    }();
+    return path;
+}
+
+constexpr int kLines = 1000;
+
+// The exit cursor: six character columns of 12 bytes.
+class ExitCursor {
+  public:
+    ExitCursor()
+        : rows_("WORDS", {{"A", 12, 1},
+                          {"B", 12, 1},
+                          {"C", 12, 1},
+                          {"D", 12, 1},
+                          {"E", 12, 1},
+                          {"F", 12, 1}}) {
+        curs* c = rows_.get();
+        c->fetch_exit = static_cast<fetch_ex*>(U_MALLOC(sizeof(fetch_ex)));
+        *c->fetch_exit = fetch_ex{};
+        c->fetch_exit->type = 1;
+        c->fetch_exit->format_type = 2;
+        std::string script = helper() + " " + std::to_string(kLines) + " 6";
+        c->script = static_cast<char*>(U_MALLOC(script.size() + 1));
+        std::memcpy(c->script, script.c_str(), script.size() + 1);
+        c->limit = kLines;
+        c->cols_set = 0;
+        for (columns* col = c->insert_columns; col; col = col->next) col->from = nullptr;
+    }
+    ~ExitCursor() {
+        curs* c = rows_.get();
+        fetch_exit_release(c);
+        U_FREE(c->fetch_exit);
+        U_FREE(c->script);
+        c->fetch_exit = nullptr;
+        c->script = nullptr;
+    }
+    // One run; the rows it stored.
+    long run() {
+        curs* c = rows_.get();
+        int before = c->totalDataRowsReturned;
+        if (run_cursor_fetch_exit(c, "20260101120000") != 0) return -1;
+        return c->totalDataRowsReturned - before;
+    }
+
+  private:
+    select_test::RowCursor rows_;
+};
+
+// posix_spawn of the same program, its output read to the end with a 64 KB buffer, reaped.
+long run_bare() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    std::string lines = std::to_string(kLines);
+    char* argv[] = {const_cast<char*>("xh_words"), lines.data(), const_cast<char*>("6"), nullptr};
+    pid_t pid = -1;
+    int e = posix_spawn(&pid, helper().c_str(), &fa, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[1]);
+    if (e != 0) {
+        close(fds[0]);
+        return -1;
+    }
+    static char buf[65536];
+    long total = 0;
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) total += n;
+    close(fds[0]);
+    int status;
+    waitpid(pid, &status, 0);
+    return total;
+}
+
+void BM_FetchExit(benchmark::State& state) {
+    ExitCursor x;
+    for (auto _ : state) {
+        long rows = x.run();
+        if (rows != kLines) state.SkipWithError("the exit did not store 1000 rows");
+        benchmark::DoNotOptimize(rows);
+    }
+}
+BENCHMARK(BM_FetchExit)->Unit(benchmark::kMillisecond);
+
+void BM_BareSpawn(benchmark::State& state) {
+    for (auto _ : state) {
+        long bytes = run_bare();
+        if (bytes <= 0) state.SkipWithError("bare spawn read nothing");
+        benchmark::DoNotOptimize(bytes);
+    }
+}
+BENCHMARK(BM_BareSpawn)->Unit(benchmark::kMillisecond);
+
+void BM_FetchExitVsBareSpawn(benchmark::State& state) {
+    using clock = std::chrono::steady_clock;
+    ExitCursor x;
+    double exitSeconds = 0, bareSeconds = 0;
+    for (auto _ : state) {
+        auto t0 = clock::now();
+        benchmark::DoNotOptimize(x.run());
+        auto t1 = clock::now();
+        benchmark::DoNotOptimize(run_bare());
+        auto t2 = clock::now();
+        exitSeconds += std::chrono::duration<double>(t1 - t0).count();
+        bareSeconds += std::chrono::duration<double>(t2 - t1).count();
+    }
+    state.counters["ratio"] = bareSeconds > 0 ? exitSeconds / bareSeconds : 0;
+}
+BENCHMARK(BM_FetchExitVsBareSpawn)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);  // a long-running collector keeps its heap
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
