@@ -111,7 +111,8 @@ function(zov_version_headers_all)
       set(stamp "g${head}")
     endif()
   endif()
-  # One walk over the history: per file the number of commits and the newest one.
+  # One walk over the history: per file the number of commits and the newest one. A merge
+  # lists no files here: the check-ins it joins are counted where they were made.
   if(ZOV_GIT)
     execute_process(
       COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C TZ=UTC

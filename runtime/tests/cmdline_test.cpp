@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TestWordTest,
                                            WordCase{"term", 5, 0, 5}, WordCase{"put", 0, 2, 4},
                                            // Sorted: "get" sorts after "abc" and ends the search.
                                            WordCase{"abc", 0, 2, 0}, WordCase{"", 0, 0, 0}),
-    case_names(&WordCase::word));
+                         case_names(&WordCase::word));
 
 TEST(TestWord, SortedListStopsEarly) {
     // Not in order, so the sorted search misses what the plain search finds.
@@ -312,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(Table, RemformatTest,
                                            RevCase{"1.123456.123456.123456", "123456.123456.123"},
                                            RevCase{"15", "0"}, RevCase{"", "0"},
                                            RevCase{nullptr, "0"}),
-    case_names(&RevCase::revision));
+                         case_names(&RevCase::revision));
 
 // Captures what the message writers print, wherever they print it.
 struct Captured {
@@ -400,7 +400,7 @@ TEST(ScanForHeader, RevisionAndDateAreThoseOfGit) {
     ASSERT_NE(stamp, nullptr);
     if (std::strcmp(stamp, " nogit") == 0) GTEST_SKIP() << "built outside a git checkout";
     const std::string at = std::string(stamp + 2);  // "g<commit>"
-    const std::string git = "cd '" ZOV_SOURCE_DIR "' && TZ=UTC LC_ALL=C git log " + at +
+    const std::string git = "cd '" ZOV_SOURCE_DIR "' && TZ=UTC LC_ALL=C git log --no-merges " + at +
                             " '--date=format-local:%d %b %Y %H:%M:%S' --format=%ad"
                             " -- runtime/msg.cpp 2>/dev/null";
     const std::string dates = command_output(git);
