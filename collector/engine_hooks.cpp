@@ -1,6 +1,9 @@
 // The engine's hooks, set in one place.
 #include "collector/engine_hooks.h"
 
+#include "collector/age_to.h"
+#include "collector/bases.h"
+#include "collector/math.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
@@ -19,8 +22,6 @@ void release_sel_piece(sel_piece* /*piece*/) {}
 // Editing passes whose clauses are not bound by the engine yet: they accept every cursor.
 int decode_pass() { return 0; }
 int in_list_pass() { return 0; }
-int base_pass() { return 0; }
-int math_pass() { return 0; }
 int column_exit_pass() { return 0; }
 int iterate_where_pass() { return 0; }
 int load_pass() { return 0; }
@@ -34,8 +35,8 @@ void install_engine_hooks() {
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = release_sel_piece;
     edit_passes = engine_edit_passes{
-        decode_pass,      in_list_pass,       base_pass, math_pass,
-        column_exit_pass, iterate_where_pass, load_pass, qualified_name_pass,
+        decode_pass,        in_list_pass, edit_bases_pass,     edit_math_pass,   column_exit_pass,
+        iterate_where_pass, load_pass,    qualified_name_pass, edit_age_to_pass,
     };
 }
 
@@ -43,5 +44,5 @@ bool engine_hooks_complete() {
     const engine_edit_passes& p = edit_passes;
     return quitting_hook && del_curs_clauses_hook && del_distributor_hook && free_sel_piece_hook &&
            p.edit_decode && p.edit_in_lists && p.edit_bases && p.edit_math && p.edit_col_exits &&
-           p.edit_iterate_where && p.edit_loads && p.set_qualifieds;
+           p.edit_iterate_where && p.edit_loads && p.set_qualifieds && p.edit_age_to;
 }

@@ -151,4 +151,5 @@ PASS(edit_col_exits)
 PASS(edit_iterate_where)
 PASS(edit_loads)
 PASS(set_qualifieds)
+PASS(edit_age_to)
 #undef PASS

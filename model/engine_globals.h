@@ -79,6 +79,7 @@ struct engine_edit_passes {
     int (*edit_iterate_where)();
     int (*edit_loads)();
     int (*set_qualifieds)();
+    int (*edit_age_to)();
 };
 extern engine_edit_passes edit_passes;
 
@@ -90,3 +91,4 @@ int edit_col_exits();
 int edit_iterate_where();
 int edit_loads();
 int set_qualifieds();
+int edit_age_to();
