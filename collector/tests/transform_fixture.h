@@ -11,17 +11,19 @@
 #include "collector/least_forms_transforms.h"
 #include "collector/run_notes.h"
 #include "defs/tests/clause_fixture.h"
+#include "defs/tests/cursor_test_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/row_data.h"
 
 namespace xform {
 
-// Cursors chained into cur_anchor in creation order while the list lives.
+// Cursors chained into cur_anchor in creation order while the list lives; they free their
+// columns, clauses and rows.
 class cursor_list {
   public:
     cursor_list() {
-        cur_anchor = nullptr;
+        curstest::set_aside();  // a parsed list stays reachable
         run_notes_reset();
     }
     ~cursor_list() {
