@@ -29,6 +29,15 @@ int parse_all(const std::string& blocks) { return curstest::parse(blocks + "end;
 // One run of a cursor as the SQL path drives the rows: the retention of an "empty" cursor
 // that does not age, the copy at the first row (pre_age) and at the end (post_age).
 void run(curs* c, const std::vector<const char*>& values) {
+    // Retention by samples: the rows of the last `samples` runs stay.
+    while (c->samples != 0 && c->first_row != nullptr &&
+           c->first_row->sampleno <= c->sampleno - c->samples) {
+        row_data* head = c->first_row;
+        c->first_row = head->next;
+        if (c->first_row == nullptr) c->last_row = nullptr;
+        --c->count;
+        U_FREE(head);
+    }
     ++c->sampleno;
     c->rowno = 0;
     if (c->empty != 0 && c->pre_age == 0 && c->post_age == 0) delete_all(c);
@@ -91,6 +100,18 @@ TEST(AgeTo, RowsOfThePreviousRunMoveToTheTarget) {
     EXPECT_EQ(s.before->aged_to, 1);
     EXPECT_EQ(s.before->once, 1);
     EXPECT_EQ(s.before->length, s.now->length);
+}
+
+TEST(AgeTo, RetentionBySamplesFreesNoRowTheTargetShows) {
+    now_before s("samples 1;\n");
+    run(s.now, {"1a", "1b"});
+    EXPECT_EQ(shown(s.before), (rows{"1a", "1b"}));
+    run(s.now, {"2a"});
+    EXPECT_EQ(shown(s.now), (rows{"2a"}));
+    EXPECT_EQ(shown(s.before), (rows{"1a", "1b"}));
+    run(s.now, {"3a"});
+    EXPECT_EQ(shown(s.now), (rows{"3a"}));
+    EXPECT_EQ(shown(s.before), (rows{"2a"}));
 }
 
 TEST(AgeTo, AnEmptyRunMovesNothing) {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "collector/age_to.h"
+#include "collector/bases.h"
+#include "collector/math.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
@@ -22,6 +25,10 @@ TEST(EngineHooks, NoHookIsNullAfterTheSetUp) {
     // The clause records of a freed cursor go with it, and so do the distributors.
     EXPECT_EQ(del_curs_clauses_hook, &del_clauses);
     EXPECT_EQ(del_distributor_hook, &distrib_free_all);
+    // The clauses the engine binds have their passes; age_to's runs first at start-up.
+    EXPECT_EQ(edit_passes.edit_bases, &edit_bases_pass);
+    EXPECT_EQ(edit_passes.edit_math, &edit_math_pass);
+    EXPECT_EQ(edit_passes.edit_age_to, &edit_age_to_pass);
     EXPECT_EQ(edit_decode(), 0);
     EXPECT_EQ(set_qualifieds(), 0);
 }

@@ -118,6 +118,18 @@ TEST(DoMath, WaterMarksKeepTheHighestAndLowest) {
     }
 }
 
+TEST(DoMath, TracesEachStep) {
+    LogCapture log;
+    math_setup s("M", "M ( A + B ) * C / 0");
+    s.cur->tracem = 1;
+    EXPECT_EQ(s.compute("1", "2", "4"), right("0.00", 16));
+    for (const char* id :
+         {"CMA3525", "CMA3540", "CMA3565", "CMA3595", "CMA3660", "CMA3645", "CMA3650", "CMA3590"})
+        EXPECT_TRUE(log.has(id)) << id << log.text();
+    EXPECT_TRUE(log.has("Math:  ( 1.000000  +  2.000000 )  *  4.000000  /  0.000000"))
+        << log.text();
+}
+
 TEST(DoMath, ReadsOtherCursorsLastRow) {
     math_setup s("M", "M REF.X * 2 + A");
     xform::append_row(s.ref, {"40"});
