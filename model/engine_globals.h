@@ -79,6 +79,8 @@ struct engine_edit_passes {
     int (*edit_iterate_where)();
     int (*edit_loads)();
     int (*set_qualifieds)();
+    // Builds the age-to copies; start-up runs it first, before the versions are chained
+    // (define_vers_chain), and a version change does not rerun it.
     int (*edit_age_to)();
 };
 extern engine_edit_passes edit_passes;
