@@ -7,11 +7,13 @@
 #include <cstring>
 
 #include "acquire/result_sets.h"
+#include "collector/bases.h"
 #include "collector/column_exits.h"
 #include "collector/column_lookup.h"
 #include "collector/decode.h"
 #include "collector/dummy_rows.h"
 #include "collector/least_forms_rows.h"
+#include "collector/math.h"
 #include "collector/percent_cursor.h"
 #include "collector/row_store.h"
 #include "collector/trace_control.h"
@@ -126,90 +128,44 @@ bool resolve_column(curs* c, columns* col, _anchorDBdata* d) {
     return true;
 }
 
-// A base value (len bytes at v) equals a base row's field (flen bytes at f) when they agree
-// over the shorter length and the rest of either is blank. An empty value equals nothing.
-bool base_value_matches(const char* v, int len, const char* f, int flen) {
-    int vl = len;
-    while (vl > 0 && v[vl - 1] == ' ') --vl;
-    if (vl == 0) return false;
-    int k = vl < flen ? vl : flen;
-    if (std::memcmp(v, f, static_cast<size_t>(k)) != 0) return false;
-    for (int i = k; i < vl; ++i)
-        if (v[i] != ' ') return false;
-    for (int i = k; i < flen; ++i)
-        if (f[i] != ' ' && f[i] != '\0') return false;
+}  // namespace
+
+namespace {
+
+// The row being merged, as the base-row search reads it.
+struct result_row {
+    _anchorDBdata* d;
+    _rowData* row;
+};
+
+bool result_value(const void* p, const base* b, const char** text, int32_t* len, bool* is_null) {
+    const auto* rr = static_cast<const result_row*>(p);
+    const int i = rr->d != nullptr
+                      ? column_by_name(rr->d, b->this_col, static_cast<size_t>(b->this_col_ll))
+                      : -1;
+    if (i < 0 || rr->row == nullptr || i >= rr->row->ncols) return false;
+    const _rowColumn& rc = rr->row->col[i];
+    *text = rc.value != nullptr ? rc.value : rr->row->buffer + rc.offset;
+    *len = rc.length;
+    *is_null = rr->d->Acoldata[i].indicator < 0;
     return true;
 }
 
 }  // namespace
 
 int ccmr_set_bases(curs* c, _anchorDBdata* d, _rowData* row) {
-    for (base* b = c->base; b != nullptr; b = b->next) {
-        b->base_row = nullptr;  // a row matched in an earlier run may be gone
-        curs* bc = b->curs;
-        if (bc == nullptr) continue;
-        const int flen = b->b_col != nullptr ? b->b_col->len : 0;
-        const int foff = b->b_col != nullptr ? b->b_col->offset : 0;
-        int i =
-            d != nullptr ? column_by_name(d, b->this_col, static_cast<size_t>(b->this_col_ll)) : -1;
-        if (i < 0 || row == nullptr || i >= row->ncols) {
-            b->base_row = bc->last_row;
-            PRINT('e', "cmr3330", "Failed to find database column %s using 'last_row'\n",
-                  b->this_col);
-            continue;
-        }
-        const _rowColumn& rc = row->col[i];
-        const char* value = rc.value != nullptr ? rc.value : row->buffer + rc.offset;
-        const bool is_null = d->Acoldata[i].indicator < 0;
-        const int vlen = rc.length;
-        if (c->trace) PRINT('t', "cmr3355", "Looking for \"%.*s\"\n", vlen, value);
-        for (row_data* r = bc->first_row; r != nullptr && !is_null; r = r->next) {
-            if (bc->samples != 0 && r->sampleno != static_cast<int16_t>(bc->sampleno)) continue;
-            const char* field = r->text + foff;
-            if (my_trace_all[7])
-                PRINT('t', "cmr3331", "Base Compare s_ptr=%.*s t_ptr=%.*s\n", vlen, value, flen,
-                      field);
-            if (c->trace) PRINT('t', "cmr3360", "  -->  Found \"%.*s\"\n", flen, field);
-            if (base_value_matches(value, vlen, field, flen)) {
-                b->base_row = r;
-                break;
-            }
-        }
-        if (b->base_row != nullptr) continue;
-        if (bc->count == 0 && c->age_to == bc) {
-            b->base_row = bc->last_row;
-        } else if (bc->dummy == 0 && bc->conditional_dummy == 0) {
-            b->base_row = bc->last_row;
-            PRINT('w', "cmr3350", "Failed to find matching source row %s using 'last_row'\n",
-                  b->this_col);
-        } else {
-            b->base_row = bc->last_row;
-            if (c->trace)
-                PRINT('t', "cmr3345", "Using dummy last row in %s to match %s\n", bc->cur_name,
-                      b->this_col);
-        }
-    }
-    for (base* b = c->base; b != nullptr; b = b->next) {
-        if (b->base_row == nullptr && b->curs != c->age_to) {
-            PRINT('e', "cmr3365", "Have no base row in cursor %s\n",
-                  b->curs != nullptr ? b->curs->cur_name : b->cur_name);
-            return 1;
-        }
-    }
-    return 0;
+    const result_row rr{d, row};
+    return choose_base_rows(c, base_rows_from::result_set, result_value, &rr);
 }
 
 char* ccmr_locate_base(curs* base_cursor, curs* c, int offset) {
-    for (base* b = c->base; b != nullptr; b = b->next) {
-        if (b->curs != base_cursor) continue;
-        if (b->base_row != nullptr) return b->base_row->text + offset;
-        break;
-    }
-    return base_cursor->last_row != nullptr ? base_cursor->last_row->text + offset : nullptr;
+    return locate_base(base_cursor, c, offset);
 }
 
-int ccmr_mergeResults(char* buffer, curs* c, _anchorDBdata* d, _rowData* row,
-                      const char* time_stamp) {
+namespace {
+
+int merge_result_row(char* buffer, curs* c, _anchorDBdata* d, _rowData* row,
+                     const char* time_stamp) {
     if (c->base != nullptr) {
         if (d == nullptr) {
             PRINT('e', "cmr1535", "Cannot use BASE in non_sql cursor %s\n", c->cur_name);
@@ -306,6 +262,16 @@ int ccmr_mergeResults(char* buffer, curs* c, _anchorDBdata* d, _rowData* row,
     if (c->show_cursor) sho_cur(c);
     c->cols_set = 1;
     return c->length;
+}
+
+}  // namespace
+
+int ccmr_mergeResults(char* buffer, curs* c, _anchorDBdata* d, _rowData* row,
+                      const char* time_stamp) {
+    const int rc = merge_result_row(buffer, c, d, row, time_stamp);
+    // The base rows chosen for this row are not read after it.
+    if (c->base != nullptr && d != nullptr) end_bases(c);
+    return rc;
 }
 
 int ccmr_setup_dummy(curs* c, _columnData* cols, int ncols) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "collector/bases.h"
 #include "collector/least_forms_virtuals.h"
 #include "defs/clause_exits.h"
 #include "model/cursor.h"

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "collector/bases.h"
 #include "collector/column_lookup.h"
 #include "collector/decode_actions.h"
 #include "collector/decode_eval.h"

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "collector/bases.h"
 #include "collector/column_lookup.h"
 #include "collector/in_list_entry.h"
 #include "collector/least_forms_rows.h"

@@ -2,6 +2,8 @@
 #include "collector/engine_hooks.h"
 
 #include "acquire/fetch_exit.h"
+#include "collector/age_to.h"
+#include "collector/bases.h"
 #include "collector/clause_binding.h"
 #include "collector/cleanup.h"
 #include "collector/column_exits.h"
@@ -9,6 +11,7 @@
 #include "collector/decode.h"
 #include "collector/host_vars.h"
 #include "collector/in_lists.h"
+#include "collector/math.h"
 #include "collector/percent_cursor.h"
 #include "collector/reference_passes.h"
 #include "collector/schedule.h"
@@ -28,11 +31,6 @@ void quitting_steps(int /*code*/) {
     set_signal(0);
     zovcomm("shut", ipc_ptr, "shut");
 }
-
-// Editing passes whose clauses are not bound by the engine yet: they accept every cursor.
-int base_pass() { return 0; }
-int math_pass() { return 0; }
-int age_to_pass() { return 0; }
 
 // What the schedule loop runs, until the row store, the SQL cursors and the consumers
 // install theirs: nothing, successfully.
@@ -63,18 +61,9 @@ void install_engine_hooks() {
     del_distributor_hook = distrib_free_all;
     free_sel_piece_hook = free_sel_pieces;
     edit_passes = engine_edit_passes{
-        bind_decodes,
-        edit_in_lists_pass,
-        base_pass,
-        math_pass,
-        edit_col_exits_pass,
-        bind_iterate_where,
-        bind_load_predicates,
-        set_qualifieds_pass,
-        build_percent_cursor,
-        init_virtuals_pass,
-        age_to_pass,
-        edit_pre_cursors_pass,
+        bind_decodes,         edit_in_lists_pass, edit_bases_pass,      edit_math_pass,
+        edit_col_exits_pass,  bind_iterate_where, bind_load_predicates, set_qualifieds_pass,
+        build_percent_cursor, init_virtuals_pass, edit_age_to_pass,     edit_pre_cursors_pass,
         edit_iterates_pass,
     };
     engine_runs = engine_run_table{

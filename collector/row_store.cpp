@@ -5,12 +5,14 @@
 #include <cstring>
 #include <vector>
 
+#include "collector/bases.h"
 #include "collector/column_exits.h"
 #include "collector/decode.h"
 #include "collector/decode_eval.h"
 #include "collector/in_lists.h"
 #include "collector/least_forms_rows.h"
 #include "collector/loads.h"
+#include "collector/math.h"
 #include "collector/percent_cursor.h"
 #include "collector/small_copy.h"
 #include "collector/trace_control.h"
@@ -380,7 +382,9 @@ row_data* row_append(curs* c, const char* text, int32_t len) {
     return r;
 }
 
-int merge_text(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const char* time_stamp) {
+namespace {
+
+int merge_one_row(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const char* time_stamp) {
     if (c->base != nullptr) {
         if (d == nullptr) {
             PRINT('e', "cba1535", "Cannot use BASE in non_sql cursor %s\n", c->cur_name);
@@ -435,6 +439,15 @@ int merge_text(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const cha
     c->length = end;
     c->cols_set = 1;
     return c->length;
+}
+
+}  // namespace
+
+int merge_text(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const char* time_stamp) {
+    const int rc = merge_one_row(buffer, d, c, types, time_stamp);
+    // The base rows chosen for this row are not read after it.
+    if (c->base != nullptr && d != nullptr) end_bases(c);
+    return rc;
 }
 
 int delete_by_time(curs* c) {

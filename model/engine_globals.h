@@ -86,6 +86,8 @@ struct engine_edit_passes {
     // The steps of the start-up sequence that the table lacked at first.
     int (*create_percent_cursor)();
     int (*init_virtuals)();
+    // Builds the age-to copies; start-up runs it before the versions are chained
+    // (define_vers_chain), and a version change does not rerun it.
     int (*edit_age_to)();
     int (*edit_pre_cursors)();
     int (*edit_iterates)();

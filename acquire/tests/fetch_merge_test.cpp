@@ -153,6 +153,7 @@ class Bases : public ::testing::Test {
         cust_.add({"70", "seven0"});
         cust_.add({"7", "seven"});
         cust_.add({"8", "eight"});
+        cust_.get()->length = 4 + 1 + 6 + 1;  // as its merge left it: two values, NULs behind
         columns* cname = columns_new();
         std::strcpy(cname->col_name, "CNAME");
         cname->col_name_ll = 5;

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "acquire/result_sets.h"
+#include "collector/age_to.h"
+#include "collector/bases.h"
+#include "collector/math.h"
 #include "defs/clause_exits.h"
 #include "defs/clause_free.h"
 #include "defs/clause_loads.h"
@@ -46,6 +49,10 @@ TEST(EngineHooks, NoHookIsNullAfterTheSetUp) {
     EXPECT_EQ(fx.iterate, nullptr);
     U_FREE(fx.fetch_exit);
     EXPECT_EQ(del_distributor_hook, &distrib_free_all);
+    // The clauses the engine binds have their passes; age_to's runs first at start-up.
+    EXPECT_EQ(edit_passes.edit_bases, &edit_bases_pass);
+    EXPECT_EQ(edit_passes.edit_math, &edit_math_pass);
+    EXPECT_EQ(edit_passes.edit_age_to, &edit_age_to_pass);
     EXPECT_EQ(edit_decode(), 0);
     EXPECT_EQ(set_qualifieds(), 0);
 }
