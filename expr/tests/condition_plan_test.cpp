@@ -101,6 +101,10 @@ TEST_F(ConditionPlanRows, AgreesWithTheInterpreterOnEveryRow) {
         "GROUPNAME = 'access' OR FLDNAME = 'xacts'",
         "GROUPNAME LIKE 'engine_%' and (FLDNAME LIKE 'c%' OR (NOT FLDNAME ^= 'm'))",
         "GROUPNAME = 'x' AND FLDNAME = 'none'",
+        "FLDNAME LIKE GROUPNAME",
+        "GROUPNAME < FLDNAME",
+        "grp LIKE GROUPNAME",
+        "'b' > 'a' AND GROUPNAME <= grp",
     };
     curs* c = t.get();
     int handed_over = 0;
