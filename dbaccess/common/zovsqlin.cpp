@@ -18,10 +18,6 @@
 #include "runtime/strings.h"
 #include "runtime/trace.h"
 
-int32_t max_data_row = -1;
-char data_file[1000];
-int32_t pcc_db_error = 0;
-
 namespace {
 
 pcc_ops g_ops{};
