@@ -504,7 +504,8 @@ int process_row_results(_anchor_db* a, db_data* previous, const char* text) {
     } else if (code != 0) {
         dbCancel(a);
     }
-    if (dead(a) && code == 0) code = 6;
+    // A connection that died under the command: its own code, whatever failed first.
+    if (dead(a)) code = 6;
     return code;
 }
 
