@@ -578,6 +578,12 @@ void freeDBresults(_anchor_db* a, char mode) {
 
 void dbCancel(_anchor_db* a) {
     if (!a || dead(a) || !a->dbproc) return;
+    if (DBDEAD(a->dbproc)) {
+        // The library gave the connection up (a time-out does): nothing to cancel.
+        a->state_flags |= dbx_dead;
+        a->open_flags &= static_cast<uint16_t>(~dbx_open);
+        return;
+    }
     if (dbcancel(a->dbproc) == FAIL) PRINT('e', "sdu0505", "dbcancel failed\n");
 }
 
@@ -598,7 +604,8 @@ int msg_handler(DBPROCESS*, DBINT msgno, int msgstate, int severity, char* msgte
     return 0;
 }
 
-int err_handler(DBPROCESS*, int severity, int dberr, int oserr, char* dberrstr, char* oserrstr) {
+int err_handler(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
+                char* oserrstr) {
     char type = 0;
     if (severity >= 4)
         type = 'e';
@@ -610,7 +617,9 @@ int err_handler(DBPROCESS*, int severity, int dberr, int oserr, char* dberrstr, 
         if (dberrstr && *dberrstr) PRINT(type, "sdu1210", "  %s\n", dberrstr);
         if (oserr > 0 && oserrstr && *oserrstr) PRINT(type, "sdu1215", "  %s\n", oserrstr);
     }
-    if (severity >= 9 && errorDBX) {
+    // FreeTDS gives server errors (20018) a high severity too: only a connection the
+    // library holds dead (or one not yet open) is marked dead.
+    if (severity >= 9 && errorDBX && (!dbproc || DBDEAD(dbproc))) {
         errorDBX->state_flags |= dbx_dead;
         errorDBX->open_flags &= static_cast<uint16_t>(~dbx_open);
     }

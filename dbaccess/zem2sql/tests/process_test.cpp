@@ -85,6 +85,16 @@ zovtds::Scenario scenario() {
     std::string text = kScenario;
     text += "batch select many\n  result n:int\n";
     for (int i = 1; i <= 3001; ++i) text += "  row " + std::to_string(i) + "\n";
+    // Twelve columns of 255 characters: wider than a record.
+    text += "batch select wide\n  result";
+    for (int i = 1; i <= 12; ++i) text += " c" + std::to_string(i) + ":varchar(255)";
+    text += "\n  row";
+    for (int i = 1; i <= 12; ++i) text += " 'v'";
+    text += "\n";
+    // Two text values longer than a stored value holds.
+    text += "batch select long\n  result t:text\n  row '" + std::string(1100, 'x') + "'\n  row '" +
+            std::string(1030, 'y') + "'\n";
+    text += "batch select slow\n  delay 4000\n  result x:int\n  row 1\n";
     zovtds::Scenario sc;
     std::string error;
     EXPECT_TRUE(zovtds::parse_scenario(text, sc, error)) << error;
@@ -353,6 +363,30 @@ TEST_F(Zem2sql, RefusedLoginIsRetriedWithAWarning) {
     EXPECT_GE(refused, 1);
 }
 
+TEST_F(Zem2sql, ChannelRefusesARowWiderThanARecord) {
+    auto out = channel({"!S S select wide", "!Z"});
+    EXPECT_EQ(count_prefix(out, "!D "), 0);
+    EXPECT_EQ(count_prefix(out, "!M SDB0720E"), 1) << ::testing::PrintToString(out);
+    EXPECT_NE(std::find(out.begin(), out.end(), "!I S 0012 0000 00000001          Y"), out.end())
+        << ::testing::PrintToString(out);
+}
+
+TEST_F(Zem2sql, LongTextIsCutWithOneWarning) {
+    ProcRun r = run({"3", "master", "select long"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> out;
+    int warnings = 0;
+    for (const auto& l : lines_of(r.out)) {
+        if (l.rfind("SDU0835W", 0) == 0)
+            ++warnings;
+        else
+            out.push_back(l);
+    }
+    EXPECT_EQ(warnings, 1) << r.out.substr(0, 200);
+    EXPECT_EQ(out, (std::vector<std::string>{std::string(1024, 'x') + " ",
+                                             std::string(1024, 'y') + " "}));
+}
+
 struct ExitCase {
     const char* name;
     std::vector<std::string> args;
@@ -380,17 +414,32 @@ TEST_P(Zem2sqlExit, Status) {
 
 INSTANTIATE_TEST_SUITE_P(
     Zem2sql, Zem2sqlExit,
-    ::testing::Values(ExitCase{"no_operand", {}, {}, 4, "SDB0150E"},
-                      ExitCase{"unknown_call_type", {"Xyz"}, {}, 4, "SDB0150E"},
-                      ExitCase{"V", {"V"}, {}, 1, nullptr},
-                      ExitCase{"missing_server_id",
-                               {"3", "master", "select small"},
-                               {"COLL_SERVERID="},
-                               1,
-                               "SDB0107E"},
-                      ExitCase{"refused_login", {"3", "master", "select small"}, {}, 2, "SDU0915E"},
-                      ExitCase{
-                          "row_store_full", {"3", "master", "select many"}, {}, 3, "SDU0830E"}),
+    ::testing::Values(
+        ExitCase{"no_operand", {}, {}, 4, "SDB0150E"},
+        ExitCase{"unknown_call_type", {"Xyz"}, {}, 4, "SDB0150E"},
+        ExitCase{"V", {"V"}, {}, 1, nullptr},
+        ExitCase{"missing_server_id",
+                 {"3", "master", "select small"},
+                 {"COLL_SERVERID="},
+                 1,
+                 "SDB0107E"},
+        ExitCase{"refused_login", {"3", "master", "select small"}, {}, 2, "SDU0915E"},
+        ExitCase{"row_store_full", {"3", "master", "select many"}, {}, 3, "SDU0830E"},
+        ExitCase{"unreadable_password",
+                 {"3", "master", "select small"},
+                 {"COLL_PASSWORD=ABCDEF"},
+                 2,
+                 "SDU0912E"},
+        ExitCase{"use_name_refused", {"3", "bad;name", "select small"}, {}, 1, "SDU0205E"},
+        ExitCase{"too_many_parameters",
+                 {"2",  "master", "myproc", "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",  "9",
+                  "10", "11",     "12",     "13", "14", "15", "16", "17", "18", "19", "20", "21"},
+                 {},
+                 1,
+                 "SDB0002E"},
+        // A query time-out leaves FreeTDS's connection dead: code 6.
+        ExitCase{
+            "query_time_out", {"3", "master", "select slow"}, {"COLL_DB_TIMEOUT=1"}, 6, "20003"}),
     case_names(&ExitCase::name));
 
 }  // namespace
