@@ -214,13 +214,6 @@ void sqlin_sigh(int sig) {
     if (sig == SIGTERM) g_signal_exit = 1;
 }
 
-int u_append(char* buffer, int ch, int n) {
-    if (!buffer || n <= 0) return 0;
-    std::memset(buffer, ch, static_cast<size_t>(n));
-    buffer[n] = '\0';
-    return n;
-}
-
 char* u_gets(char* buffer, int wait_seconds, int* status) {
     if (u_trace_on(9)) PRINT('t', "sqi3010", "Read next input line from collector\n");
     int rc = pcc_receive_collector_wait(buffer, wait_seconds);
