@@ -393,8 +393,7 @@ int formatResults(int kind) {
 int zem2sql_run(int argc, char** argv) {
     int32_t consumed = parseHVMCmdline(argc - 1, argv + 1);
     std::vector<std::string> operands;
-    for (int i = consumed; i < Argc && operands.size() < kMaxOperands; ++i)
-        operands.emplace_back(Argv[i]);
+    for (int i = consumed; i < Argc; ++i) operands.emplace_back(Argv[i]);
     if (u_trace_on(0)) {
         PRINT('t', "sdb0096", "number parms preprocessed %d. Total parms %d\n", consumed, Argc);
         for (int i = 0; i < Argc; ++i) PRINT('t', "sdb0098", "Parm # %d value: %s\n", i, Argv[i]);
@@ -403,6 +402,10 @@ int zem2sql_run(int argc, char** argv) {
     if (!env_vars.serverid || !*env_vars.serverid || !env_vars.logonid || !*env_vars.logonid) {
         PRINT('e', "sdb0107", "Missing an environment variable\n");
         return envs;
+    }
+    if (operands.size() > static_cast<size_t>(kMaxOperands)) {
+        PRINT('e', "sdb0109", "More than %d operands; nothing run.\n", kMaxOperands);
+        return 4;
     }
     database_info.connected = 0;
     std::vector<char*> words;

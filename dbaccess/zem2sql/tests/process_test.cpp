@@ -437,6 +437,15 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  1,
                  "SDB0002E"},
+        ExitCase{"too_many_operands",
+                 [] {
+                     std::vector<std::string> w = {"3", "master"};
+                     w.resize(99, "select small");
+                     return w;
+                 }(),
+                 {},
+                 4,
+                 "SDB0109E"},
         // A query time-out leaves FreeTDS's connection dead: code 6.
         ExitCase{
             "query_time_out", {"3", "master", "select slow"}, {"COLL_DB_TIMEOUT=1"}, 6, "20003"}),
