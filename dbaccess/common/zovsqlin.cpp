@@ -377,7 +377,7 @@ int pcc_request() {
         }
     }
 
-    if (trace_all) PRINT('t', "sqi2070", "Normal termination\n");
+    if (trace_all) PRINT('t', "sqi2070", "Noraml termination\n");
     u_msg_channel(old_channel);
     if (stder) {
         std::fclose(stder);
