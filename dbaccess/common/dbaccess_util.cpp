@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dbaccess/common/pcc_ops.h"
 #include "runtime/msg.h"
 #include "runtime/pcc.h"
 
@@ -90,4 +91,10 @@ int use_name_check(const char* name, char* out, size_t cap) {
     std::memcpy(out, b, len);
     out[len] = '\0';
     return 1;
+}
+int u_append(char* buffer, int ch, int n) {
+    if (!buffer || n <= 0) return 0;
+    std::memset(buffer, ch, static_cast<size_t>(n));
+    buffer[n] = '\0';
+    return n;
 }

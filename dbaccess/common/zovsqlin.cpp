@@ -18,10 +18,6 @@
 #include "runtime/strings.h"
 #include "runtime/trace.h"
 
-int32_t max_data_row = -1;
-char data_file[1000];
-int32_t pcc_db_error = 0;
-
 namespace {
 
 pcc_ops g_ops{};
@@ -218,13 +214,6 @@ void sqlin_sigh(int sig) {
     if (sig == SIGTERM) g_signal_exit = 1;
 }
 
-int u_append(char* buffer, int ch, int n) {
-    if (!buffer || n <= 0) return 0;
-    std::memset(buffer, ch, static_cast<size_t>(n));
-    buffer[n] = '\0';
-    return n;
-}
-
 char* u_gets(char* buffer, int wait_seconds, int* status) {
     if (u_trace_on(9)) PRINT('t', "sqi3010", "Read next input line from collector\n");
     int rc = pcc_receive_collector_wait(buffer, wait_seconds);
@@ -388,7 +377,7 @@ int pcc_request() {
         }
     }
 
-    if (trace_all) PRINT('t', "sqi2070", "Normal termination\n");
+    if (trace_all) PRINT('t', "sqi2070", "Noraml termination\n");
     u_msg_channel(old_channel);
     if (stder) {
         std::fclose(stder);

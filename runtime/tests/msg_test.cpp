@@ -222,6 +222,29 @@ TEST_F(MsgWriters, FormatErrorAndCutLine) {
     EXPECT_EQ(o.log.substr(o.log.size() - 5), "b...\n");
 }
 
+// In channel mode every message without a log, errors too, is one line on standard output
+// only: control characters as blanks, cut to a record with "..." at its end.
+TEST_F(MsgWriters, ChannelModeWritesOneLinePerMessage) {
+    run(false, [] { return PRINT('@', "!M ", "%s", ""); });
+    const bool old = u_msg_channel(true);
+    Output o = run(false, [] { return PRINT('e', "abc1234", "one\ntwo\tthree\n"); });
+    EXPECT_EQ(o.out, "!M ABC1234E (143005) one two three\n");
+    EXPECT_EQ(o.err, "");
+    o = run(false, [] { return u_msg(nullptr, nullptr, 0, "s", "abc1235", "severe\r\n"); });
+    EXPECT_EQ(o.out, "!M ABC1235S severe\n");
+    EXPECT_EQ(o.err, "");
+    std::string big(3500, 'b');
+    o = run(false, [&] { return PRINT('w', "abc1236", "%s\n", big.c_str()); });
+    EXPECT_EQ(o.out.size(), 3001u);
+    EXPECT_EQ(o.out.substr(2994), "bbb...\n");
+    // With a log the log takes the message, as always.
+    o = run(true, [] { return PRINT('e', "abc1237", "logged\n"); });
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.log, "ABC1237E (143005) logged\n");
+    u_msg_channel(old);
+    run(false, [] { return PRINT('@', "", "%s", ""); });
+}
+
 // Muted writers drop everything but severe and always messages, and say "suppressed".
 TEST_F(MsgWriters, MutedWritersKeepOnlySevereAndAlways) {
     ASSERT_FALSE(u_msg_mute(true));

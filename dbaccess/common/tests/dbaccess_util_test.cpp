@@ -61,3 +61,18 @@ TEST(UseName, StripsAndRefuses) {
 }
 
 }  // namespace
+
+#include "dbaccess/common/pcc_ops.h"
+
+namespace {
+
+TEST(Append, CopiesAndTerminates) {
+    char buf[8];
+    std::memset(buf, 'Z', sizeof buf);
+    EXPECT_EQ(u_append(buf, '-', 3), 3);
+    EXPECT_STREQ(buf, "---");
+    EXPECT_EQ(u_append(buf, '-', 0), 0);
+    EXPECT_EQ(u_append(nullptr, '-', 3), 0);
+}
+
+}  // namespace

@@ -85,6 +85,8 @@ std::string pcc(int id, int sub, const char* text) {
 
 std::vector<RequestCase> request_cases() {
     const std::string overlong = "!S S " + std::string(3100, 'x');
+    std::string many_words;  // with the two option words, 102 in all
+    for (int i = 0; i < 100; ++i) many_words += " x";
     std::vector<std::string> twenty_one(21, "!X B");
     twenty_one.insert(twenty_one.end(), {"!X A CUR", "!X I 5", "!Z", "!Z"});
     return {
@@ -115,9 +117,9 @@ std::vector<RequestCase> request_cases() {
          {"SQI2030W"}},
         {"bad_lines_skipped",
          nullptr,
-         {"!X Q", "!Q x", "no mark", "", "!S M", "!Z"},
+         {"!X Q", "!Q x", "no mark", "", "!S M", "!X F", "!Z"},
          {status(0, 0, 0, "", 'Y'), status(0, 0, 0, "", 'Y'), "!Z"},
-         {"SQI1080W", "SQI1070W", "SQI1070W", "SQI2050W"}},
+         {"SQI1080W", "SQI1070W", "SQI1070W", "SQI2050W", "SQI2040W"}},
         {"twenty_one_lines_refused",
          nullptr,
          twenty_one,
@@ -145,6 +147,16 @@ std::vector<RequestCase> request_cases() {
          {"!S S wide", "!Z"},
          {status(0, 0, 0, "", 'Y'), status(12, 0, 1, "", 'Y'), "!Z"},
          {"SQI2100E"}},
+        {"options_take_effect",
+         nullptr,
+         {"!O -logonid nobody", "!X C", "!Z"},
+         {status(12, 0, 2, "", 'N'), "!Z"},
+         {"STB0001E"}},
+        {"options_of_too_many_words_refused",
+         nullptr,
+         {"!O -logonid nobody" + many_words, "!X C", "!Z"},
+         {status(0, 0, 0, "", 'Y'), "!Z"},
+         {"SQI2055W"}},
         {"refused_login", "0", {"!X C", "!Z"}, {status(12, 0, 2, "", 'N'), "!Z"}, {"STB0001E"}},
     };
 }

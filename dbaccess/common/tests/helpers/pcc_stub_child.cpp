@@ -1,5 +1,5 @@
 // The channel's request loop as a real child, with scripted operations:
-//   connect: succeeds the first STUB_CONNECTS times (unset: always);
+//   connect: succeeds the first STUB_CONNECTS times (unset: always), never as "nobody";
 //   statement "fail N": code N;  "rows N": N rows of one column, "!X X" headers;
 //   "message": an error whose text holds a newline;  "wide": a row wider than a record;
 //   anything else: code 0 and a row echoing the database and the text.
@@ -20,8 +20,8 @@ namespace {
 
 int connects_left = -1;
 
-int stub_connect(const char*, const char*, const char*) {
-    if (connects_left == 0) {
+int stub_connect(const char*, const char* logon, const char*) {
+    if (connects_left == 0 || std::strcmp(logon, "nobody") == 0) {
         PRINT('e', "stb0001", "Login refused.\n");
         return 2;
     }

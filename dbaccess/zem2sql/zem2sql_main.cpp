@@ -1,0 +1,3 @@
+#include "dbaccess/zem2sql/zem2sql.h"
+
+int main(int argc, char** argv) { return zem2sql_run(argc, argv); }
