@@ -56,8 +56,9 @@ int quitting(int code);
 extern void (*quitting_hook)(int code);
 
 // With trace level 7 on: writes "cdc0305" for each cursor of cur_anchor, frees every
-// cursor with its columns, texts, rows and small records (clause records through
-// del_curs_clauses_hook) and empties cur_anchor. With level 7 off it does nothing.
+// cursor with its columns, texts (the dummy-row text too), rows and small records (clause
+// records and queued post-cursors through del_curs_clauses_hook) and empties cur_anchor. With level
+// 7 off it does nothing.
 void del_curs();
 // Frees the clause records of one cursor (set by the clause code); null none.
 extern void (*del_curs_clauses_hook)(curs* c);
