@@ -48,6 +48,11 @@ int run_post_cursors(curs* q, const char* time, bool is_pre) {
     q->curslist = nullptr;
     while (e != nullptr) {
         curslist* next = e->next;
+        if (e->cur_to_run == nullptr) {
+            U_FREE(e);
+            e = next;
+            continue;
+        }
         if (e->cur_to_run == q) {
             // Its rows would be appended after the row that queued it.
             PRINT('w', "pfe3205", "Post cursor %s queued on itself, not run\n", q->cur_name);

@@ -60,7 +60,8 @@ extern void (*quitting_hook)(int code);
 // Empties cur_anchor. Only with trace level 7 on (the memory-tracing mode) is anything
 // freed: through del_curs_hook when set (the collector's, which knows every record a cursor
 // and its versions hold), else each cursor with its columns, texts, rows and small records
-// (clause records through del_curs_clauses_hook), writing "cdc0305" for each.
+// (clause records and queued post-cursors through del_curs_clauses_hook, the dummy-row
+// text too), writing "cdc0305" for each.
 void del_curs();
 extern void (*del_curs_hook)();
 // Frees the clause records of one cursor (set by the clause code); null none.

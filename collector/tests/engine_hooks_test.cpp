@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "acquire/result_sets.h"
 #include "collector/age_to.h"
 #include "collector/bases.h"
 #include "collector/math.h"
+#include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/clause_free.h"
 #include "defs/clause_loads.h"
@@ -15,6 +18,8 @@
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
+#include "runtime/trace.h"
+#include "testing/log_capture.h"
 
 namespace {
 
@@ -55,6 +60,32 @@ TEST(EngineHooks, NoHookIsNullAfterTheSetUp) {
     EXPECT_EQ(edit_passes.edit_age_to, &edit_age_to_pass);
     EXPECT_EQ(edit_decode(), 0);
     EXPECT_EQ(set_qualifieds(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Freed cursors take their run-time records with them (the leak check of the test build
+// finds what stays behind).
+TEST(EngineHooks, FreedCursorsTakeDummyTextAndQueuedPostCursors) {
+    install_engine_hooks();
+    curs* saved = cur_anchor;
+    int16_t level = my_trace_all[7];
+    my_trace_all[7] = 1;
+    curs* c = curs_new();
+    std::strcpy(c->cur_name, "GONE");
+    c->dummy_text = static_cast<char*>(U_MALLOC(8));
+    auto* e = static_cast<curslist*>(U_MALLOC(sizeof(curslist)));
+    *e = curslist{nullptr, c, 1};
+    c->curslist = e;
+    cur_anchor = c;
+    LogCapture log;
+    del_curs();
+    my_trace_all[7] = level;
+    EXPECT_EQ(cur_anchor, nullptr);
+    EXPECT_TRUE(log.has("GONE"));
+    cur_anchor = saved;
 }
 
 }  // namespace

@@ -222,6 +222,20 @@ TEST_F(RowStore, ANewLayoutDropsRowsAndRestartsTheWaterMark) {
     EXPECT_EQ(c->count, 2);
 }
 
+TEST_F(RowStore, TheDescriptorIsTracedOnRequest) {
+    LogCapture log;
+    curs* c = parse_one(block("C1", "A"), "C1");
+    ASSERT_NE(c, nullptr);
+    Desc d(E{{"A", "aa"}});
+    c->trace = 1;
+    ASSERT_GT(merge(c, &d), 0);
+    EXPECT_FALSE(log.has("CAT1540"));
+    c->show_cursor = 1;
+    ASSERT_GT(merge(c, &d), 0);
+    EXPECT_TRUE(log.has("SQLDA columns follow for C1")) << log.text();
+    EXPECT_TRUE(log.has("Col #1= A, datatype= 1 datalen= 2")) << log.text();
+}
+
 TEST_F(RowStore, WorkValuesAreRightAlignedInSixteen) {
     curs* c = curs_new();
     c->rowno = 42;
