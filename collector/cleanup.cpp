@@ -75,6 +75,7 @@ void release_record(releaser& r, curs* c) {
     r.block(c->uuidbase);
     r.block(c->uuidpavc);
     r.block(c->uuidpcvc);
+    r.block(c->dummy_text);
     r.block(c->fetch_exit);
     r.block(c->script);
     // A virtual cursor's buffer is its row.
@@ -94,6 +95,14 @@ void release_record(releaser& r, curs* c) {
     clauses.set_len = take(c->set_len);
     clauses.xlda = take(c->xlda);
     clauses.buffer = take(c->buffer);
+    clauses.curslist = take(c->curslist);
+    // A fetch exit's anchor and result sets (an SQL cursor's fetch memory went above); the
+    // release only asks whether the cursor had an exit.
+    if (c->fetch_exit != nullptr && take(c->cur_memory) != nullptr) {
+        clauses.fetch_exit = c->fetch_exit;
+        clauses.cur_memory = c->cur_memory;
+        clauses.db_data = c->db_data;
+    }
     if (del_curs_clauses_hook != nullptr) del_curs_clauses_hook(&clauses);
     U_FREE(c);
 }
