@@ -35,6 +35,7 @@
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
+#include "runtime/child.h"
 #include "runtime/exec.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
