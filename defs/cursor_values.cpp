@@ -115,7 +115,8 @@ bool numeric_value(curs* c, int code, const char* word, int32_t len) {
             c->time_limit = v;
             break;
         case K_CLASS:
-            if (v > 50) {
+            // The collector distributor has classes 0 to 49.
+            if (v > 49) {
                 PRINT('e', "pcc0700", "Excessive Class value\n");
                 return false;
             }

@@ -118,6 +118,7 @@ TEST(CursorFile, ValueKeywordDuplicatesAndLengths) {
         {"class 1 2", "PCC0690", "Duplicate Class Specified"},
         {"class 12345", "PCC0695", "Invalid Class length (5)"},
         {"class 51", "PCC0700", "Excessive Class value"},
+        {"class 50", "PCC0700", "Excessive Class value"},  // the collector has classes 0 to 49
         {"stale 10 20", "PCC0640", "Duplicate Stale time"},
         {"stale 1234567", "PCC0645", "Invalid interval length (5)"},
         {"objid 1 2", "PCC0610", "Duplicate objid"},
@@ -175,7 +176,7 @@ TEST(CursorFile, ValuesWithinTheirLimitsAreStored) {
     const std::string uuid = "6b1f0c2e-0d6a-11d0-8f3a-0800096a2c55";
     ASSERT_EQ(
         parse(block("C1",
-                    "limit 9999;\ntime 30;\nclass 50;\nobjid 123456;\nset 7;\nrpc_version 3;\n"
+                    "limit 9999;\ntime 30;\nclass 49;\nobjid 123456;\nset 7;\nrpc_version 3;\n"
                     "samples 12;\nstart_after 999;\nstop_after 5;\nuuidbase " +
                         uuid +
                         ";\nage_to C2;\ntable_name dbo.T9;\nhistory;\nhold;\n"
@@ -187,7 +188,7 @@ TEST(CursorFile, ValuesWithinTheirLimitsAreStored) {
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->limit, 9999);
     EXPECT_EQ(c->time_limit, 30);
-    EXPECT_EQ(c->klass, 50);
+    EXPECT_EQ(c->klass, 49);
     EXPECT_EQ(c->objid, 123456);
     EXPECT_EQ(c->set, 7);
     EXPECT_EQ(c->rpc_version, 3);
