@@ -185,9 +185,13 @@ int choose_base_rows(curs* c, base_rows_from kind, base_value_fn value_of, const
                                 col->offset >= 0 && col->offset + col->len <= bc->length;
             if (usable) {
                 const int16_t sample = static_cast<int16_t>(bc->sampleno);
+                const bool traced = kind == base_rows_from::result_set && u_trace_on(7);
+                // A cheap test before the whole rule (every comparison is traced when asked).
+                const bool first_byte = col->len > 0 && !traced;
                 for (row_data* r = bc->first_row; r != nullptr; r = r->next) {
                     if (bc->samples != 0 && r->sampleno != sample) continue;
-                    if (kind == base_rows_from::result_set && u_trace_on(7))
+                    if (first_byte && r->text[col->offset] != value[0]) continue;
+                    if (traced)
                         PRINT('t', "cmr3331", "Base Compare s_ptr=%.*s t_ptr=%.*s\n",
                               static_cast<int>(len), value, static_cast<int>(col->len),
                               r->text + col->offset);
