@@ -21,7 +21,7 @@
 #include "defs/clause_decode.h"
 #include "defs/clause_free.h"
 #include "defs/clause_loads.h"
-#include "defs/tests/clause_fixture.h"
+#include "testing/clause_fixture.h"
 #include "runtime/alloc.h"
 #include "testing/row_cursor.h"
 

@@ -28,10 +28,7 @@ inline std::string case_text(const char* s) { return s ? s : "null"; }
 inline std::string case_text(const std::string& s) { return s; }
 inline std::string case_text(char c) { return std::string(1, c); }
 template <class N>
-    requires std::is_arithmetic_v<N>
-std::string case_text(N n) {
-    return std::to_string(n);
-}
+requires std::is_arithmetic_v<N> std::string case_text(N n) { return std::to_string(n); }
 
 // The name generator of a suite whose cases are structs: the index and one member.
 template <class Case, class Field>

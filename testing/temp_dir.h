@@ -60,9 +60,7 @@ inline std::string cfg_make_scratch_dir(std::string templ) {
 
 class CfgTempDir {
   public:
-    CfgTempDir() {
-        path_ = cfg_make_scratch_dir(test_temp_template("zovcfg"));
-    }
+    CfgTempDir() { path_ = cfg_make_scratch_dir(test_temp_template("zovcfg")); }
     ~CfgTempDir() {
         std::error_code ec;
         if (!path_.empty()) std::filesystem::remove_all(path_, ec);

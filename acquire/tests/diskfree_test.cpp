@@ -10,7 +10,7 @@
 #include "defs/cursor_versions.h"
 #include "defs/dictionary_file.h"
 #include "defs/process_file.h"
-#include "defs/tests/cursor_test_support.h"
+#include "testing/cursor_test_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/row_data.h"

@@ -5,7 +5,7 @@
 
 #include "acquire/fetch_exit.h"
 #include "acquire/tests/exit_cursor.h"
-#include "runtime/tests/exec_support.h"
+#include "testing/exec_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <cstddef>

@@ -12,7 +12,7 @@
 #include "acquire/tests/exit_cursor.h"
 #include "defs/clause_loads.h"
 #include "expr/internal_select.h"
-#include "runtime/tests/exec_support.h"
+#include "testing/exec_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "acquire/fetch_exit.h"
 #include "acquire/tests/exit_cursor.h"
 #include "defs/xsqlda.h"
-#include "runtime/tests/exec_support.h"
+#include "testing/exec_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "collector/row_store.h"
 #include "collector/tests/transform_fixture.h"
 #include "defs/clause_free.h"
-#include "defs/tests/cursor_test_support.h"
+#include "testing/cursor_test_support.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
 #include "testing/log_capture.h"

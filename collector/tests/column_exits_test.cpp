@@ -11,7 +11,7 @@
 #include "collector/tests/reader_support.h"
 #include "defs/clause_exits.h"
 #include "defs/cursor_versions.h"
-#include "defs/tests/clause_fixture.h"
+#include "testing/clause_fixture.h"
 #include "model/timebase.h"
 #include "testing/case_names.h"
 #include "testing/log_capture.h"

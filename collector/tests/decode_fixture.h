@@ -14,7 +14,7 @@
 #include "defs/clause_decode.h"
 #include "defs/clause_free.h"
 #include "defs/clause_loads.h"
-#include "defs/tests/clause_fixture.h"
+#include "testing/clause_fixture.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"

@@ -40,7 +40,16 @@ struct Consumer {
     }
 };
 
+// The cursors of one test on a list of their own (other tests may leave theirs on
+// cur_anchor, set aside but reachable).
+struct OwnCursorList {
+    curs* saved = cur_anchor;
+    OwnCursorList() { cur_anchor = nullptr; }
+    ~OwnCursorList() { cur_anchor = saved; }
+};
+
 struct HostVars : ::testing::Test {
+    OwnCursorList own;
     RowCursor procs{"PROCS", {{"SPID", 6, 2}, {"LOGIN", 10, 1}, {"DBNAME", 8, 1}}};
     RowCursor pct{"%CURSOR", {{"%me", 8, 1}}};
     RowCursor dbs{"DBLIST", {{"NAME", 8, 1}}};

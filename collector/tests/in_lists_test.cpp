@@ -41,8 +41,13 @@ void free_lists(curs* c) {
 }
 
 struct ListFixture : ::testing::Test {
+    curs* saved = cur_anchor;  // other tests' cursors stay out of this one's passes
+    bool cleared = (cur_anchor = nullptr, true);
     RowCursor db{"DBLIST", {{"DBID", 4, 2}, {"NAME", 8, 1}}};
-    ~ListFixture() override { free_lists(db.get()); }
+    ~ListFixture() override {
+        free_lists(db.get());
+        cur_anchor = saved;
+    }
     std::string text(const in_list* l) { return std::string(l->text, static_cast<size_t>(l->len)); }
 };
 

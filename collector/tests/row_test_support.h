@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "collector/percent_cursor.h"
-#include "defs/tests/cursor_test_support.h"
+#include "testing/cursor_test_support.h"
 #include "defs/xsqlda.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

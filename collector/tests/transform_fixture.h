@@ -10,8 +10,8 @@
 
 #include "collector/row_store.h"
 #include "collector/run_notes.h"
-#include "defs/tests/clause_fixture.h"
-#include "defs/tests/cursor_test_support.h"
+#include "testing/clause_fixture.h"
+#include "testing/cursor_test_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/row_data.h"

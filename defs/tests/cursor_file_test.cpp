@@ -6,7 +6,7 @@
 #include <string>
 
 #include "defs/distrib.h"
-#include "defs/tests/cursor_test_support.h"
+#include "testing/cursor_test_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/timebase.h"

@@ -10,7 +10,7 @@
 #include "defs/clause_exits.h"
 #include "defs/dictionary_file.h"
 #include "defs/distrib.h"
-#include "defs/tests/cursor_test_support.h"
+#include "testing/cursor_test_support.h"
 #include "defs/trace_file.h"
 #include "defs/xsqlda.h"
 #include "model/cursor.h"

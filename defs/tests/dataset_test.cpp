@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "defs/dataset_file.h"
-#include "defs/tests/clause_fixture.h"
+#include "testing/clause_fixture.h"
 #include "runtime/strings.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "defs/clause_decode.h"
-#include "defs/tests/clause_fixture.h"
+#include "testing/clause_fixture.h"
 #include "testing/case_names.h"
 
 namespace {

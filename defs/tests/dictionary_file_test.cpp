@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "defs/dictionary.h"
-#include "defs/tests/def_file_support.h"
+#include "testing/def_file_support.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"

@@ -15,7 +15,7 @@
 #include "defs/distrib.h"
 #include "defs/evaluation_file.h"
 #include "defs/process_file.h"
-#include "defs/tests/cursor_test_support.h"
+#include "testing/cursor_test_support.h"
 #include "defs/trace_file.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

@@ -5,7 +5,7 @@
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/dictionary.h"
-#include "defs/tests/clause_fixture.h"
+#include "testing/clause_fixture.h"
 #include "defs/xsqlda.h"
 #include "runtime/strings.h"
 #include "testing/case_names.h"

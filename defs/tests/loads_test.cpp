@@ -4,7 +4,7 @@
 
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
-#include "defs/tests/clause_fixture.h"
+#include "testing/clause_fixture.h"
 #include "testing/case_names.h"
 
 namespace {

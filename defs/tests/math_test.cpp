@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "defs/clause_math.h"
-#include "defs/tests/clause_fixture.h"
+#include "testing/clause_fixture.h"
 #include "testing/case_names.h"
 
 namespace {

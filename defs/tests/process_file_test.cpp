@@ -8,7 +8,7 @@
 #include <string>
 
 #include "defs/distrib.h"
-#include "defs/tests/def_file_support.h"
+#include "testing/def_file_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/timebase.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "defs/tests/def_file_support.h"
+#include "testing/def_file_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "runtime/tests/exec_support.h"
+#include "testing/exec_support.h"
 
 namespace {
 

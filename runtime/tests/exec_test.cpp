@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "runtime/tests/exec_support.h"
+#include "testing/exec_support.h"
 
 namespace {
 

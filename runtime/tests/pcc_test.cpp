@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/tests/exec_support.h"
+#include "testing/exec_support.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include "defs/cursor_file.h"
 #include "defs/cursor_versions.h"
-#include "defs/tests/def_file_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "runtime/trace.h"
+#include "testing/def_file_support.h"
 #include "testing/log_capture.h"
 
 namespace curstest {
