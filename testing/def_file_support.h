@@ -36,8 +36,10 @@ inline int parse_lines(int (*reader)(FILE*), const std::string& text) {
 
 // Path of a fixture under defs/tests/data.
 inline std::string fixture(const std::string& name) {
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind('/')) + "/data/" + name;
+    std::string here = __FILE__;  // <source>/testing/def_file_support.h
+    std::string root = here.substr(0, here.rfind('/'));
+    root = root.substr(0, root.rfind('/'));
+    return root + "/defs/tests/data/" + name;
 }
 
 // Runs a reader on a fixture file.
