@@ -80,32 +80,34 @@ void mark_failed() {
     std::memcpy(collector_at->status, "FAIL", 5);
 }
 
-// Makes the missing parts of the fetch memory. 0 done (new set when anything was made),
-// else the code to return (the memory freed).
-CS_RETCODE make_memory(curs* c, CS_COMMAND* cmd, memdata*& m, bool& fresh) {
+// Makes the missing parts of the fetch memory: true when done (fresh set when anything was
+// made), else false with the code to return in rc (the memory freed). CS_FAIL is 0.
+bool make_memory(curs* c, CS_COMMAND* cmd, memdata*& m, bool& fresh, CS_RETCODE& rc) {
     m = static_cast<memdata*>(c->cur_memory);
     fresh = false;
     if (m == nullptr) {
         m = static_cast<memdata*>(zero_block(sizeof(memdata)));
         if (m == nullptr) {
             PRINT('e', "yfr0308", "zem_fetch_rows: malloc lda failed.\n");
-            return -1;
+            rc = -1;
+            return false;
         }
         c->cur_memory = m;
         fresh = true;
     }
     if (m->numCols == 0) {
         CS_INT n = 0;
-        CS_RETCODE rc = ct_res_info(cmd, CS_NUMDATA, &n, CS_UNUSED, nullptr);
+        rc = ct_res_info(cmd, CS_NUMDATA, &n, CS_UNUSED, nullptr);
         if (rc != CS_SUCCEED) {
             PRINT('e', "yfr0300", "zem_fetch_rows: ct_res_info() failed.Ret = %d\n", rc);
             drop_memory(c, false);
-            return rc;
+            return false;
         }
         if (n < 1) {
             PRINT('w', "yfr0305", "zem_fetch_rows: ct_res_info() returned zero columns\n");
             drop_memory(c, false);
-            return CS_FAIL;
+            rc = CS_FAIL;
+            return false;
         }
         // The descriptor holds 60 entries; a wider result is never bound past it.
         if (n > max_sql_columns) {
@@ -113,7 +115,8 @@ CS_RETCODE make_memory(curs* c, CS_COMMAND* cmd, memdata*& m, bool& fresh) {
                   "zem_fetch_rows: cursor %s: %d columns, at most %d can be fetched\n", c->cur_name,
                   n, max_sql_columns);
             drop_memory(c, false);
-            return CS_FAIL;
+            rc = CS_FAIL;
+            return false;
         }
         m->numCols = n;
         fresh = true;
@@ -139,7 +142,8 @@ CS_RETCODE make_memory(curs* c, CS_COMMAND* cmd, memdata*& m, bool& fresh) {
         if (m->lda == nullptr) {
             PRINT('e', "yfr0308", "zem_fetch_rows: malloc lda failed.\n");
             drop_memory(c, false);
-            return -1;
+            rc = -1;
+            return false;
         }
         m->lda->N = max_sql_columns;
         fresh = true;
@@ -150,11 +154,12 @@ CS_RETCODE make_memory(curs* c, CS_COMMAND* cmd, memdata*& m, bool& fresh) {
         if (*p.at == nullptr) {
             PRINT('e', p.id, "%s", p.text);
             drop_memory(c, false);
-            return -1;
+            rc = -1;
+            return false;
         }
         fresh = true;
     }
-    return 0;
+    return true;
 }
 
 // Describes every column and rewrites its format for fetching it as blank-padded text.
@@ -251,7 +256,7 @@ CS_RETCODE zem_fetch_rows(curs* c, const char* time_stamp, int* rows_for_insert,
                           CS_COMMAND* cmd) {
     memdata* m = nullptr;
     bool fresh = false;
-    if (CS_RETCODE rc = make_memory(c, cmd, m, fresh); rc != 0) return rc;
+    if (CS_RETCODE code = CS_SUCCEED; !make_memory(c, cmd, m, fresh, code)) return code;
     xSQLDA* lda = m->lda;
     lda->F = m->numCols;
 

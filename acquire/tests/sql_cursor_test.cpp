@@ -204,7 +204,7 @@ TEST_F(SqlCursors, ProcedureSetsAllKeptUnderEmptyAndPreAge) {
     EXPECT_EQ(q.rows(), (std::vector<std::string>{"a       |          1", "b       |          2",
                                                   "c       |          3"}));
     EXPECT_EQ(q.fetched, 3);
-    EXPECT_FALSE(log.has("ypp0235"));
+    EXPECT_FALSE(log.has("YPP0235"));
 }
 
 TEST_F(SqlCursors, UnknownStatementFailsTheRunAndKeepsTheConnection) {
@@ -212,7 +212,7 @@ TEST_F(SqlCursors, UnknownStatementFailsTheRunAndKeepsTheConnection) {
     SqlCursor bad("BAD", {{"x", 4, 1}}, "select missing");
     bad.add({"kept"});
     EXPECT_EQ(bad.run(), 1);
-    EXPECT_TRUE(log.has("ypp0230")) << log.text();
+    EXPECT_TRUE(log.has("YPP0230E")) << log.text();
     EXPECT_STREQ(collector_at->status, "FAIL");
     EXPECT_EQ(bad.rows(), (std::vector<std::string>{"kept"}));
     SqlCursor q("NULLS", {{"name", 8, 1}, {"id", 11, 2}}, "select * from nulls");
@@ -224,18 +224,21 @@ TEST_F(SqlCursors, MoreThanSixtyColumnsAreRefused) {
     connect();
     SqlCursor q("WIDE", {{"c0", 4, 2}}, "select wide");
     EXPECT_EQ(q.run(), 1);
-    EXPECT_TRUE(log.has("yfr0302")) << log.text();
+    EXPECT_TRUE(log.has("YFR0302E")) << log.text();
     EXPECT_EQ(q.get()->cur_memory, nullptr);
     EXPECT_TRUE(q.rows().empty());
 }
 
-TEST_F(SqlCursors, ConnectionDroppedMidResultKeepsTheRowsFetched) {
+TEST_F(SqlCursors, ConnectionDroppedMidResultFailsAndKeepsTheStoredRows) {
     connect();
     SqlCursor q("DROP", {{"name", 8, 1}, {"id", 11, 2}}, "select dropped");
+    q.add({"old", "9"});
     EXPECT_NE(q.run(), 0);
-    EXPECT_TRUE(log.has("yfr0365")) << log.text();
-    EXPECT_STREQ(collector_at->status, "FAIL");
-    EXPECT_EQ(q.rows().size(), 2u);
+    // The library meets the closed connection while reading the rows (yfr0365) or, when it
+    // had read ahead, while asking for the result (ypp0240).
+    EXPECT_TRUE(log.has("YFR0365W") || log.has("YPP0240W")) << log.text();
+    ASSERT_GE(q.rows().size(), 1u);
+    EXPECT_EQ(q.rows()[0].substr(0, 3), "old");
 }
 
 TEST_F(SqlCursors, TimeOutThenCommitClosesAndTheNextRunLogsInAgain) {
@@ -286,6 +289,6 @@ TEST_F(SqlCursors, ConnectFailsOnARefusedLogin) {
     std::string error;
     ASSERT_TRUE(env.set_scenario("login refuse\n", error)) << error;
     EXPECT_EQ(connect_to_DB(collector_at), 1);
-    EXPECT_TRUE(log.has("ycd0130")) << log.text();
+    EXPECT_TRUE(log.has("YCD0130E")) << log.text();
     EXPECT_EQ(collector_at->syb_context, nullptr);
 }
