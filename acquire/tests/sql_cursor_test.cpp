@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "collector/host_vars.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
 #include "model/db_specifics.h"
@@ -108,6 +109,12 @@ batch select dropped
   row 'b' 2
   drop
   row 'c' 3
+batch select name, id from t where login = 'o''neil'
+  result name:varchar(8) id:int
+  row 'q' 7
+batch select name, id from t where name like '[a-z]%'
+  result name:varchar(8) id:int
+  row 'like' 8
 batch select slow
   delay 3000
   result name:varchar(8) id:int
@@ -291,4 +298,47 @@ TEST_F(SqlCursors, ConnectFailsOnARefusedLogin) {
     EXPECT_EQ(connect_to_DB(collector_at), 1);
     EXPECT_TRUE(log.has("YCD0130E")) << log.text();
     EXPECT_EQ(collector_at->syb_context, nullptr);
+}
+
+// A cursor whose statement takes values of another cursor's last row.
+class HvCursor : public SqlCursor {
+  public:
+    explicit HvCursor(const std::string& sql)
+        : SqlCursor("Q", {{"name", 8, 1}, {"id", 11, 2}}, sql) {
+        curs* c = get();
+        c->raw_insert_select = static_cast<char*>(U_MALLOC(sql.size() + 1));
+        std::memcpy(c->raw_insert_select, sql.c_str(), sql.size() + 1);
+        c->has_hvs_in_sel = 1;
+    }
+    ~HvCursor() {
+        free_sel_pieces(get()->sel_piece);
+        get()->sel_piece = nullptr;
+        U_FREE(get()->raw_insert_select);
+    }
+};
+
+TEST_F(SqlCursors, HostVariableWaitsForALastRowThenSendsTheQuotedValue) {
+    connect();
+    select_test::RowCursor procs("PROCS", {{"LOGIN", 10, 1}});
+    HvCursor q("select name, id from t where login = [PROCS.LOGIN");
+    const int before = count(LogEntry::Batch);
+    EXPECT_EQ(q.run(), 1);
+    EXPECT_EQ(count(LogEntry::Batch), before);
+    EXPECT_EQ(q.get()->has_hvs_in_sel, 1);
+
+    procs.add({"o'neil"});
+    ASSERT_EQ(q.run(), 0) << log.text();
+    EXPECT_EQ(batches("select name, id from t where login = 'o''neil'"), 1);
+    EXPECT_EQ(q.rows(), (std::vector<std::string>{"q       |          7"}));
+}
+
+TEST_F(SqlCursors, AnUnbindableReferenceSendsTheTextUnchangedFromThenOn) {
+    connect();
+    const std::string sql = "select name, id from t where name like '[a-z]%'";
+    HvCursor q(sql);
+    ASSERT_EQ(q.run(), 0) << log.text();
+    EXPECT_EQ(q.get()->has_hvs_in_sel, 0);
+    ASSERT_EQ(q.run(), 0) << log.text();
+    EXPECT_EQ(batches(sql), 2);
+    EXPECT_EQ(q.rows().size(), 2u);
 }
