@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "collector/host_vars.h"
+#include "defs/clause_exits.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
 #include "model/db_specifics.h"
@@ -115,6 +116,9 @@ batch select name, id from t where login = 'o''neil'
 batch select name, id from t where name like '[a-z]%'
   result name:varchar(8) id:int
   row 'like' 8
+batch select * from long
+  result name:varchar(10) id:int
+  row 'abcdefghij' 5
 batch select slow
   delay 3000
   result name:varchar(8) id:int
@@ -341,4 +345,17 @@ TEST_F(SqlCursors, AnUnbindableReferenceSendsTheTextUnchangedFromThenOn) {
     ASSERT_EQ(q.run(), 0) << log.text();
     EXPECT_EQ(batches(sql), 2);
     EXPECT_EQ(q.rows().size(), 2u);
+}
+
+TEST_F(SqlCursors, SetLenCutsTheValueOnEveryRun) {
+    connect();
+    SqlCursor q("LONG", {{"name", 10, 1}, {"id", 11, 2}}, "select * from long");
+    set_len forced{};
+    std::strcpy(forced.col_name, "name");
+    forced.len = 4;
+    q.get()->set_len = &forced;
+    ASSERT_EQ(q.run(), 0) << log.text();
+    ASSERT_EQ(q.run(), 0) << log.text();
+    q.get()->set_len = nullptr;
+    EXPECT_EQ(q.rows(), (std::vector<std::string>{"abcd|          5", "abcd|          5"}));
 }
