@@ -18,6 +18,7 @@
 #include "model/engine_globals.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
+#include "runtime/trace.h"
 #include "testing/log_capture.h"
 #include "testing/row_cursor.h"
 #include "tests/tds/tds_testenv.h"
@@ -358,4 +359,19 @@ TEST_F(SqlCursors, SetLenCutsTheValueOnEveryRun) {
     ASSERT_EQ(q.run(), 0) << log.text();
     q.get()->set_len = nullptr;
     EXPECT_EQ(q.rows(), (std::vector<std::string>{"abcd|          5", "abcd|          5"}));
+}
+
+TEST_F(SqlCursors, ConnectNamesTheServerAndTracesNoPassword) {
+    std::memset(machine_id.me, ' ', sizeof machine_id.me);
+    std::memcpy(machine_id.me, "SRV1", 4);
+    my_trace_all[2] = 1;
+    trace_all = 1;
+    connect();
+    my_trace_all[2] = 0;
+    trace_all = 0;
+    EXPECT_TRUE(log.has("YCD0125")) << log.text();
+    EXPECT_TRUE(log.has("password=***")) << log.text();
+    EXPECT_FALSE(log.has("secret"));
+    EXPECT_STREQ(database_info.name, "SRV1");
+    std::memset(machine_id.me, 0, sizeof machine_id.me);
 }
