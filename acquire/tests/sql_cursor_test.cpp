@@ -120,6 +120,8 @@ batch select name, id from t where name like '[a-z]%'
 batch select * from long
   result name:varchar(10) id:int
   row 'abcdefghij' 5
+batch select * from none
+  result name:varchar(8) id:int
 batch select slow
   delay 3000
   result name:varchar(8) id:int
@@ -374,4 +376,16 @@ TEST_F(SqlCursors, ConnectNamesTheServerAndTracesNoPassword) {
     EXPECT_FALSE(log.has("secret"));
     EXPECT_STREQ(database_info.name, "SRV1");
     std::memset(machine_id.me, 0, sizeof machine_id.me);
+}
+
+TEST_F(SqlCursors, AResultWithoutRowsKeepsTheStoredRows) {
+    connect();
+    SqlCursor q("NONE", {{"name", 8, 1}, {"id", 11, 2}}, "select * from none");
+    q.get()->empty = 1;
+    q.get()->pre_age = 1;
+    q.add({"old", "9"});
+    ASSERT_EQ(q.run(), 0) << log.text();
+    EXPECT_EQ(q.fetched, 0);
+    ASSERT_EQ(q.rows().size(), 1u);
+    EXPECT_EQ(q.rows()[0].substr(0, 3), "old");
 }
