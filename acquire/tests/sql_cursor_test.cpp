@@ -389,3 +389,14 @@ TEST_F(SqlCursors, AResultWithoutRowsKeepsTheStoredRows) {
     ASSERT_EQ(q.rows().size(), 1u);
     EXPECT_EQ(q.rows()[0].substr(0, 3), "old");
 }
+
+TEST_F(SqlCursors, ARowThatCannotBeMergedHoldsTheCursor) {
+    connect();
+    SqlCursor q("NOCOL", {{"name", 8, 1}, {"zzz", 4, 1}}, "select * from long");
+    EXPECT_EQ(q.run(), 1);
+    EXPECT_TRUE(log.has("YFR0350E")) << log.text();
+    EXPECT_TRUE(log.has("YFR0355E"));
+    EXPECT_EQ(q.get()->held, 'Y');
+    EXPECT_STREQ(collector_at->status, "FAIL");
+    EXPECT_TRUE(q.rows().empty());
+}
