@@ -122,6 +122,10 @@ batch select * from long
   row 'abcdefghij' 5
 batch select * from none
   result name:varchar(8) id:int
+batch select * from texts
+  result t:text
+  row 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'
+  row 'yyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy'
 batch select slow
   delay 3000
   result name:varchar(8) id:int
@@ -399,4 +403,16 @@ TEST_F(SqlCursors, ARowThatCannotBeMergedHoldsTheCursor) {
     EXPECT_EQ(q.get()->held, 'Y');
     EXPECT_STREQ(collector_at->status, "FAIL");
     EXPECT_TRUE(q.rows().empty());
+}
+
+TEST_F(SqlCursors, AValueCutToTheFetchWidthIsStillMergedWithOneWarning) {
+    connect();
+    SqlCursor q("TEXTS", {{"t", 256, 1}}, "select * from texts");
+    ASSERT_EQ(q.run(), 0) << log.text();
+    EXPECT_EQ(q.rows(), (std::vector<std::string>{std::string(256, 'x'), std::string(256, 'y')}));
+    const std::string text = log.text();
+    const auto first = text.find("YFR0352W");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find("YFR0352W", first + 1), std::string::npos);
+    EXPECT_EQ(q.get()->held, 0);
 }
