@@ -1,21 +1,40 @@
-// The run of one cursor; the SQL statement path is not here yet.
+// The run of one cursor on the collector's connection.
 #include "acquire/sql_cursor.h"
 
-#include "collector/column_exits.h"
+#include <cstring>
+
+#include "acquire/fetch_exit.h"
+#include "collector/age_to.h"
 #include "collector/dummy_rows.h"
+#include "collector/host_vars.h"
 #include "collector/in_lists.h"
 #include "collector/least_forms_rows.h"
 #include "collector/loads.h"
 #include "collector/row_store.h"
+#include "collector/server_status.h"
+#include "collector/set_len.h"
+#include "defs/distrib.h"
+#include "defs/xsqlda.h"
 #include "model/cursor.h"
+#include "model/db_specifics.h"
 #include "model/engine_globals.h"
 #include "model/timebase.h"
+#include "runtime/alloc.h"
 #include "runtime/msg.h"
+#include "runtime/strings.h"
+#include "runtime/trace.h"
+
+statement_buffer statement;
+sql_comm_area sqlca;
 
 namespace {
 
 char xtime[15];
 int32_t itime;
+
+// Rows the running statement has delivered over all its row results: the first one
+// replaces the stored rows (pre_age, empty), the failure messages count them.
+int statement_rows = 0;
 
 int32_t now_relative() {
     char t[15];
@@ -26,9 +45,203 @@ int32_t now_relative() {
 // Type codes of a cursor without a descriptor: none is read.
 int32_t scratch_types[1] = {1};
 
+void* zero_block(size_t n) {
+    void* p = U_MALLOC(n);
+    if (p != nullptr) std::memset(p, 0, n);
+    return p;
+}
+
+void free_memdata(memdata* m) {
+    if (m == nullptr) return;
+    U_FREE(m->coldata);
+    U_FREE(m->datafmt);
+    U_FREE(m->orig_type);
+    U_FREE(m->copied);
+    if (m->lda != nullptr) zovldau(&m->lda);
+    U_FREE(m);
+}
+
+// Throws the cursor's fetch memory away; with_values also its value buffer and null
+// table. The columns pointed into that memory: they are resolved again.
+void drop_memory(curs* c, bool with_values) {
+    free_memdata(static_cast<memdata*>(c->cur_memory));
+    c->cur_memory = nullptr;
+    if (with_values) {
+        U_FREE(c->buffer);
+        c->buffer = nullptr;
+        U_FREE(c->nulls);
+        c->nulls = nullptr;
+    }
+    c->cols_set = 0;
+}
+
+void mark_failed() {
+    get_time(collector_at->time);
+    std::memcpy(collector_at->status, "FAIL", 5);
+}
+
+// Makes the missing parts of the fetch memory: true when done (fresh set when anything was
+// made), else false with the code to return in rc (the memory freed). CS_FAIL is 0.
+bool make_memory(curs* c, CS_COMMAND* cmd, memdata*& m, bool& fresh, CS_RETCODE& rc) {
+    m = static_cast<memdata*>(c->cur_memory);
+    fresh = false;
+    if (m == nullptr) {
+        m = static_cast<memdata*>(zero_block(sizeof(memdata)));
+        if (m == nullptr) {
+            PRINT('e', "yfr0308", "zem_fetch_rows: malloc lda failed.\n");
+            rc = -1;
+            return false;
+        }
+        c->cur_memory = m;
+        fresh = true;
+    }
+    if (m->numCols == 0) {
+        CS_INT n = 0;
+        rc = ct_res_info(cmd, CS_NUMDATA, &n, CS_UNUSED, nullptr);
+        if (rc != CS_SUCCEED) {
+            PRINT('e', "yfr0300", "zem_fetch_rows: ct_res_info() failed.Ret = %d\n", rc);
+            drop_memory(c, false);
+            return false;
+        }
+        if (n < 1) {
+            PRINT('w', "yfr0305", "zem_fetch_rows: ct_res_info() returned zero columns\n");
+            drop_memory(c, false);
+            rc = CS_FAIL;
+            return false;
+        }
+        // The descriptor holds 60 entries; a wider result is never bound past it.
+        if (n > max_sql_columns) {
+            PRINT('e', "yfr0302",
+                  "zem_fetch_rows: cursor %s: %d columns, at most %d can be fetched\n", c->cur_name,
+                  n, max_sql_columns);
+            drop_memory(c, false);
+            rc = CS_FAIL;
+            return false;
+        }
+        m->numCols = n;
+        fresh = true;
+    }
+    const size_t n = static_cast<size_t>(m->numCols);
+    struct part {
+        void** at;
+        size_t size;
+        const char* id;
+        const char* text;
+    } parts[] = {
+        {reinterpret_cast<void**>(&m->coldata), n * sizeof(ZEM_COLUMN_DATA), "yfr0310",
+         "zem_fetch_rows: malloc coldata failed.\n"},
+        {reinterpret_cast<void**>(&m->datafmt), n * sizeof(CS_DATAFMT), "yfr0315",
+         "zem_fetch_rows: malloc datafmt failed.\n"},
+        {reinterpret_cast<void**>(&m->orig_type), n * sizeof(int32_t), "yfr0320",
+         "zem_fetch_rows: malloc orig_type failed.\n"},
+        {reinterpret_cast<void**>(&m->copied), n * sizeof(CS_INT), "yfr0320",
+         "zem_fetch_rows: malloc orig_type failed.\n"},
+    };
+    if (m->lda == nullptr) {
+        m->lda = zovldal(max_sql_columns, 30, 30);
+        if (m->lda == nullptr) {
+            PRINT('e', "yfr0308", "zem_fetch_rows: malloc lda failed.\n");
+            drop_memory(c, false);
+            rc = -1;
+            return false;
+        }
+        m->lda->N = max_sql_columns;
+        fresh = true;
+    }
+    for (const part& p : parts) {
+        if (*p.at != nullptr) continue;
+        *p.at = zero_block(p.size);
+        if (*p.at == nullptr) {
+            PRINT('e', p.id, "%s", p.text);
+            drop_memory(c, false);
+            rc = -1;
+            return false;
+        }
+        fresh = true;
+    }
+    return true;
+}
+
+// Describes every column and rewrites its format for fetching it as blank-padded text.
+// The byte sum of the widths, or -1 after a failing describe (reported).
+long describe(memdata* m, CS_COMMAND* cmd) {
+    long sum = 0;
+    for (int32_t i = 0; i < m->numCols; ++i) {
+        CS_DATAFMT* f = &m->datafmt[i];
+        CS_RETCODE rc = ct_describe(cmd, i + 1, f);
+        if (rc != CS_SUCCEED) {
+            PRINT('w', "yfr0325", "zem_fetch_rows: ct_describe() column %d failed. ret=%d\n", i,
+                  rc);
+            return -1;
+        }
+        m->orig_type[i] = f->datatype == CS_CHAR_TYPE || f->datatype == CS_LONGCHAR_TYPE ||
+                                  f->datatype == CS_VARCHAR_TYPE
+                              ? 1
+                              : 2;
+        CS_INT w = zem_display_dlen(f);
+        f->maxlength = w > 256 ? 256 : w;
+        f->datatype = CS_CHAR_TYPE;
+        f->format = CS_FMT_PADBLANK;
+        f->scale = CS_SRC_VALUE;
+        f->precision = CS_SRC_VALUE;
+        f->count = 0;
+        sum += f->maxlength;
+    }
+    return sum;
+}
+
+CS_RETCODE end_fetch(curs* c, CS_RETCODE code, int rows, const char* id) {
+    char when[24];
+    form_time(when);
+    PRINT('w', id, "Time = %s For cursor %s, fetch failed after = %d rows\n", when, c->cur_name,
+          rows);
+    mark_failed();
+    return code;
+}
+
 }  // namespace
 
-int connect_to_DB(distrib*) { return 1; }
+int connect_to_DB(distrib* d) {
+    if (trace_all != 0) PRINT('t', "ycd0100", "entered connect_to_sybase in zovsyb\n");
+    std::memcpy(database_info.type, "SYB", 4);
+    std::memset(database_info.name, 0, sizeof database_info.name);
+    u_chr2str(database_info.name, machine_id.me, sizeof machine_id.me);
+
+    CS_CONTEXT* context = nullptr;
+    CS_RETCODE rc = zem_init(&context);
+    if (rc != CS_SUCCEED) {
+        PRINT('e', "ycd0105", "Unable to set context for SYBASE at %s, RC=%d\n", d->distrib_name,
+              rc);
+        d->syb_context = nullptr;
+        sqlca.sqlcode = 1;
+        set_status(1);
+        return 1;
+    }
+    d->syb_context = context;
+    if (trace_all != 0)
+        PRINT('t', "ycd0115", "serverid=%s, loginid=%s.\n", d->server_id, d->logon_id);
+    // The password is never traced, not even in its stored form.
+    if (my_trace_all[2] != 0) PRINT('t', "ycd0125", "Encryped password=%s\n", "***");
+
+    // The server id is blank-padded; the library looks the name up as given.
+    char server[sizeof d->server_id + 1];
+    u_chr2str(server, d->server_id, static_cast<int>(strnlen(d->server_id, sizeof d->server_id)));
+    CS_CONNECTION* connection = nullptr;
+    rc = zem_connect(context, &connection, d->distrib_name, d->logon_id, d->password,
+                     server[0] != '\0' ? server : nullptr);
+    if (rc != CS_SUCCEED) {
+        PRINT('e', "ycd0130", "Unable to connect to SYBASE server:%s, id:%s, Retcode= %d\n",
+              d->server_id, d->logon_id, rc);
+        sqlca.sqlcode = 1;
+        set_status(1);
+        zem_ctx_cleanup(context, rc);
+        d->syb_context = nullptr;
+        return 1;
+    }
+    database_info.status = up;
+    d->syb_connection = connection;
+    return 0;
+}
 
 void after_fetch_steps(curs* c, int count) {
     if (c->loadp != nullptr) process_loads(c, count);
@@ -37,6 +250,104 @@ void after_fetch_steps(curs* c, int count) {
     if (c->conditional_dummy != 0 && c->count == 0) build_dummy_last_row(c);
     c->this_iteration_end = now_relative();
     c->execution_time = c->this_iteration_end - c->this_iteration_start;
+}
+
+CS_RETCODE zem_fetch_rows(curs* c, const char* time_stamp, int* rows_for_insert, char* row_buffer,
+                          CS_COMMAND* cmd) {
+    memdata* m = nullptr;
+    bool fresh = false;
+    if (CS_RETCODE code = CS_SUCCEED; !make_memory(c, cmd, m, fresh, code)) return code;
+    xSQLDA* lda = m->lda;
+    lda->F = m->numCols;
+
+    if (fresh) {
+        // A new description: the columns are resolved again, the value buffer and the
+        // null table are sized by it.
+        c->cols_set = 0;
+        long sum = describe(m, cmd);
+        if (sum < 0) {
+            drop_memory(c, false);
+            return CS_FAIL;
+        }
+        U_FREE(c->buffer);
+        c->buffer = static_cast<char*>(U_MALLOC(sum + 1));
+        if (c->buffer == nullptr) no_mem();
+        U_FREE(c->nulls);
+        c->nulls = static_cast<int16_t*>(U_MALLOC(sizeof(int16_t) * m->numCols));
+        if (c->nulls == nullptr) no_mem();
+        std::memset(c->buffer, ' ', static_cast<size_t>(sum));
+        c->buffer[sum] = '\0';
+        std::memset(c->nulls, 0, sizeof(int16_t) * m->numCols);
+    }
+
+    long offset = 0;
+    for (int32_t i = 0; i < lda->F; ++i) {
+        CS_DATAFMT* f = &m->datafmt[i];
+        lda->L[i] = f->maxlength;
+        lda->C[i] = static_cast<int16_t>(f->namelen & 0xffff);
+        lda->S[i] = f->name;
+        lda->T[i] = 1;
+        lda->V[i] = c->buffer + offset;
+        lda->I[i] = &c->nulls[i];
+        offset += lda->L[i];
+        m->copied[i] = 0;
+        CS_RETCODE rc = ct_bind(cmd, i + 1, f, lda->V[i], &m->copied[i], &c->nulls[i]);
+        if (rc != CS_SUCCEED) {
+            PRINT('e', "yfr0340", "zem_fetch_rows: ct_bind() column %d failed\n", i);
+            PRINT('e', "yfr0345", "zem_fetch_rows failed. Ret = %d\n", rc);
+            drop_memory(c, true);
+            return rc;
+        }
+    }
+
+    if (c->set_len != nullptr && c->sets_are_set_up == 0) init_set_len(c, lda);
+    if (c->sets_are_set_up != 0) set_the_lengths(c, lda);
+
+    int rows = 0;
+    bool row_fail_told = false;
+    CS_INT count = 0;
+    CS_RETCODE rc;
+    while ((rc = ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &count)) == CS_SUCCEED ||
+           rc == CS_ROW_FAIL) {
+        if (rc == CS_ROW_FAIL && !row_fail_told) {
+            // A value the library could not convert whole; what it gave is kept.
+            PRINT('w', "yfr0352", "zem_fetch_rows: cursor %s: a row was fetched incomplete\n",
+                  c->cur_name);
+            row_fail_told = true;
+        }
+        ++rows;
+        if (statement_rows++ == 0 && c->pre_age != 0) {
+            do_copy(c);
+            if (c->empty != 0) delete_all(c);
+        }
+        ++c->rowno;
+        for (int32_t j = 0; j < lda->F; ++j)
+            if (m->orig_type[j] == 2) just_right(lda->V[j], m->datafmt[j].maxlength);
+        if (merge_text(row_buffer, lda, c, m->orig_type, time_stamp) <= 0) {
+            rc = CS_FAIL;
+            char when[24];
+            form_time(when);
+            PRINT('e', "yfr0350", "Time = %s For cursor %s, merge failed after = %d rows\n", when,
+                  c->cur_name, rows);
+            PRINT('e', "yfr0355", "Holding cursor\n");
+            c->held = 'Y';
+            break;
+        }
+        if (c->trace != 0) proded(rows, row_buffer, c->length);
+    }
+
+    if (rc == CS_END_DATA) {
+        if (c->cols_set == 0 && (c->conditional_dummy != 0 || c->dummy != 0))
+            setup_dummy(c, lda, m->orig_type);
+        if (c->post_age != 0) do_copy(c);
+        if (rows_for_insert != nullptr) *rows_for_insert += rows;
+        if (c->trace != 0)
+            PRINT('t', "yfr0360", "Rows collected for cursor %s for insert = %d\n", c->cur_name,
+                  rows);
+        if (c->iterate == nullptr) after_fetch_steps(c, rows);
+        return CS_SUCCEED;
+    }
+    return end_fetch(c, rc, rows, rc == CS_FAIL ? "yfr0365" : "yfr0370");
 }
 
 int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert) {
@@ -52,12 +363,143 @@ int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert) {
     if (c->trace != 0) PRINT('t', "ypp0200", "Doing prep_l_fetch for cursor %s\n", c->cur_name);
     ++c->sampleno;
     if (!iterating) c->rowno = 0;
+    sqlca.sqlcode = 0;
     c->now_sec = itime;
-    if (c->fetch_exit != nullptr || c->no_sql == 0) return 1;
 
-    if (merge_text(engine_alloc_work_buff(), nullptr, c, scratch_types, time_stamp) <= 0) return 1;
-    if (c->trace != 0) proded(1, work_buff, c->length);
-    if (rows_for_insert != nullptr) ++*rows_for_insert;
-    if (!iterating) after_fetch_steps(c, 1);
+    if (c->fetch_exit != nullptr) {
+        int r = run_cursor_fetch_exit(c, time_stamp);
+        if (r != 0) return r;
+        if (!iterating) after_fetch_steps(c, c->rowno);
+        return 0;
+    }
+    if (c->no_sql != 0) {
+        if (merge_text(engine_alloc_work_buff(), nullptr, c, scratch_types, time_stamp) <= 0)
+            return 1;
+        if (c->trace != 0) proded(1, work_buff, c->length);
+        if (rows_for_insert != nullptr) ++*rows_for_insert;
+        if (!iterating) after_fetch_steps(c, 1);
+        return 0;
+    }
+
+    // The statement text.
+    int n = 0;
+    if (c->has_hvs_in_sel != 0) {
+        n = set_hvs_in_sel(c, statement.text);
+        if (n < 0) return 1;  // this run only: nothing is sent
+        if (n == 0) c->has_hvs_in_sel = 0;
+    }
+    if (n > 0) {
+        statement.len = n;
+    } else {
+        sel* s = c->insert_select;
+        int len = s != nullptr ? s->len - 1 : 0;
+        if (len < 0) len = 0;
+        if (len > static_cast<int>(sizeof statement.text) - 1) {
+            PRINT('e', "ypp0207", "prep_l_fetch: statement of cursor %s longer than %d bytes\n",
+                  c->cur_name, static_cast<int>(sizeof statement.text) - 1);
+            return 1;
+        }
+        if (len > 0) std::memcpy(statement.text, s->text, static_cast<size_t>(len));
+        statement.len = len;
+        statement.text[len] = '\0';
+        // The text may end in its own NUL inside the length.
+        statement.len = static_cast<int32_t>(std::strlen(statement.text));
+    }
+    char* rows_buffer = engine_alloc_work_buff();
+
+    auto* conn = static_cast<CS_CONNECTION*>(collector_at->syb_connection);
+    CS_COMMAND* cmd = nullptr;
+    CS_RETCODE rc = ct_cmd_alloc(conn, &cmd);
+    if (rc != CS_SUCCEED) {
+        PRINT('e', "ypp0205", "ct_cmd_alloc() failed. Ret = %d\n", rc);
+        return zem_convert_retcode(rc);
+    }
+    rc = ct_command(cmd, CS_LANG_CMD, statement.text, CS_NULLTERM, CS_UNUSED);
+    if (rc != CS_SUCCEED) {
+        PRINT('e', "ypp0210", "ct_command() failed. Ret = %d\n", rc);
+        ct_cmd_drop(cmd);
+        return zem_convert_retcode(rc);
+    }
+    rc = ct_send(cmd);
+    if (rc != CS_SUCCEED) {
+        PRINT('e', "ypp0215", "ct_send() failed. Ret = %d\n", rc);
+        ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+        ct_cmd_drop(cmd);
+        return zem_convert_retcode(rc);
+    }
+
+    statement_rows = 0;
+    CS_INT type = 0;
+    bool failed = false;
+    while (!failed && (rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+        switch (type) {
+            case CS_CMD_SUCCEED:
+            case CS_CMD_DONE:
+                break;
+            case CS_STATUS_RESULT:
+                // A procedure's return status says nothing about its rows.
+                ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
+                break;
+            case CS_ROW_RESULT:
+                if (zem_fetch_rows(c, time_stamp, rows_for_insert, rows_buffer, cmd) !=
+                    CS_SUCCEED) {
+                    PRINT('w', "ypp0220", "prep_l_fetch: zem_fetch_rows() failed\n");
+                    failed = true;
+                }
+                break;
+            case CS_CMD_FAIL: {
+                mark_failed();
+                PRINT('e', "ypp0230", "prep_l_fetch: ct_results() returned CS_CMD_FAIL\n");
+                char when[24];
+                form_time(when);
+                PRINT('w', "ypp0225", "Time= %s, For cursor %s, fetch failed after %d rows\n", when,
+                      c->cur_name, statement_rows);
+                failed = true;
+                break;
+            }
+            default:
+                PRINT('w', "ypp0235", "prep_l_fetch: ct_results() unexpected type:%d\n", type);
+                failed = true;
+                break;
+        }
+    }
+    if (failed) {
+        ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+        ct_cmd_drop(cmd);
+        return zem_convert_retcode(CS_FAIL);
+    }
+    if (rc == CS_FAIL)
+        PRINT('w', "ypp0240", "prep_l_fetch: ct_results() failed:%d\n", rc);
+    else if (rc != CS_END_RESULTS)
+        PRINT('w', "ypp0245", "prep_l_fetch: ct_results() unexpected rc:%d\n", rc);
+    ct_cmd_drop(cmd);
+    return zem_convert_retcode(rc);
+}
+
+int commit_collect(int release) {
+    if (database_info.status == down || collector_at == nullptr ||
+        collector_at->syb_connection == nullptr)
+        return 0;
+    bool redo = database_info.status == reDoInit;
+    auto* conn = static_cast<CS_CONNECTION*>(collector_at->syb_connection);
+    if (zem_execute_cmd(conn, "commit transaction ") != 1) {
+        if (trace_all != 0)
+            PRINT('e', "ycc0120", "commit_collect: zem_execute_cmd(commit) failed\n");
+        release = 1;
+    }
+    if (release != 0) {
+        zem_con_cleanup(conn, 300);
+        zem_ctx_cleanup(static_cast<CS_CONTEXT*>(collector_at->syb_context), 300);
+        collector_at->syb_connection = nullptr;
+        collector_at->syb_context = nullptr;
+        database_info.status = down;
+        database_info.connected = 0;
+    }
+    if (redo) database_info.status = reDoInit;
+    return 0;
+}
+
+int freeDBcurMem(curs* c) {
+    if (c->cur_memory != nullptr) drop_memory(c, false);
     return 0;
 }

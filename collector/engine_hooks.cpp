@@ -2,6 +2,7 @@
 #include "collector/engine_hooks.h"
 
 #include "acquire/fetch_exit.h"
+#include "acquire/sql_cursor.h"
 #include "collector/age_to.h"
 #include "collector/bases.h"
 #include "collector/clause_binding.h"
@@ -32,10 +33,7 @@ void quitting_steps(int /*code*/) {
     zovcomm("shut", ipc_ptr, "shut");
 }
 
-// What the schedule loop runs, until the row store, the SQL cursors and the consumers
-// install theirs: nothing, successfully.
-int no_commit(int /*release*/) { return 0; }
-int no_db_memory(curs* /*c*/) { return 0; }
+// What the schedule loop runs, until the consumers install theirs: nothing, successfully.
 int no_history(const char* /*now*/) { return 0; }
 int no_nulv(distrib* /*d*/, const char* /*now*/) { return 0; }
 int no_distribute(distrib* /*d*/, const char* /*now*/) { return 0; }
@@ -67,8 +65,8 @@ void install_engine_hooks() {
         edit_iterates_pass,
     };
     engine_runs = engine_run_table{
-        run_interval_cursor, no_commit,    no_db_memory, no_history, no_nulv,
-        no_distribute,       no_evaluator, no_requests,
+        run_interval_cursor, commit_collect, freeDBcurMem, no_history, no_nulv,
+        no_distribute,       no_evaluator,   no_requests,
     };
     install_column_exits();
 }

@@ -37,12 +37,24 @@ CS_INT zem_display_dlen(CS_DATAFMT* fmt) {
         case CS_INT_TYPE:
             len = 11;
             break;
+        case CS_BIGINT_TYPE:
+        case CS_UBIGINT_TYPE:
+        case CS_UINT_TYPE:
+        case CS_USMALLINT_TYPE:
+            len = 20;  // -9223372036854775808 and 18446744073709551615 whole
+            break;
         case CS_REAL_TYPE:
-        case CS_FLOAT_TYPE:
             len = 20;
+            break;
+        case CS_FLOAT_TYPE:
+            len = 24;  // the library's text of a double is up to 24 characters
             break;
         case CS_DATETIME_TYPE:
         case CS_DATETIME4_TYPE:
+        case CS_DATE_TYPE:
+        case CS_TIME_TYPE:
+        case CS_BIGDATETIME_TYPE:
+        case CS_BIGTIME_TYPE:
             len = 30;
             break;
         case CS_MONEY_TYPE:

@@ -94,7 +94,13 @@ TEST(ZemctTables, DisplayWidth) {
         {CS_SMALLINT_TYPE, 2, "s", 6},
         {CS_INT_TYPE, 4, "i", 11},
         {CS_REAL_TYPE, 4, "r", 20},
-        {CS_FLOAT_TYPE, 8, "f", 20},
+        {CS_FLOAT_TYPE, 8, "f", 24},
+        {CS_BIGINT_TYPE, 8, "b", 20},
+        {CS_UBIGINT_TYPE, 8, "u", 20},
+        {CS_UINT_TYPE, 4, "u", 20},
+        {CS_DATE_TYPE, 4, "d", 30},
+        {CS_TIME_TYPE, 4, "t", 30},
+        {CS_BIGDATETIME_TYPE, 8, "d", 30},
         {CS_DATETIME_TYPE, 8, "d", 30},
         {CS_DATETIME4_TYPE, 4, "d", 30},
         {CS_MONEY_TYPE, 8, "m", 24},
@@ -103,7 +109,6 @@ TEST(ZemctTables, DisplayWidth) {
         {CS_DECIMAL_TYPE, 35, "n", 79},
         {CS_LONGCHAR_TYPE, 100, "l", 12},
         {CS_LONGBINARY_TYPE, 100, "l", 12},
-        {CS_BIGINT_TYPE, 8, "x", 12},
         // A name longer than the type's width makes the column as wide as the name + 1.
         {CS_INT_TYPE, 4, "a_rather_long_name", 19},
         {CS_CHAR_TYPE, 0, "", 1},
@@ -201,7 +206,7 @@ TEST_F(Zemct, DisplayColumnConvertsAndPads) {
     zem_display_column(ctx, &f, &v, sizeof v, -1);
     zem_display_column(ctx, &g, &d, sizeof d, 0);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "42         NULL       2.5                 ");
+    EXPECT_EQ(out, "42         NULL       2.5                     ");
 }
 
 TEST_F(Zemct, UseDatabase) {
