@@ -50,8 +50,9 @@ struct execopt {
     processRC_e processRC;
     int32_t maxRetLines;         // most output lines collected; <= 0 means 30000
     int32_t maxWaitTime;         // limit in seconds (< 1 means 600); afterwards the seconds taken
-    char** envchain;             // for the caller; the layer does not touch it
+    char** envchain;             // the child's environment when set (else the caller's)
     createProcessComm* ihandle;  // the run's record
+    int32_t exitStatus;          // wait status of the run's child once it ended; -1 unknown
 };
 
 // ownFlags bits of createProcessComm.

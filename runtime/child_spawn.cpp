@@ -128,7 +128,7 @@ int spawn_child(const execopt* opts, const createProcessComm* cpc, const char* p
     if (!e && in >= 0) e = posix_spawn_file_actions_adddup2(&fa, in, 0);
     if (!e && out >= 0) e = posix_spawn_file_actions_adddup2(&fa, out, 1);
     if (!e && out >= 0 && opts->retstderr) e = posix_spawn_file_actions_adddup2(&fa, out, 2);
-    if (!e) e = posix_spawn(pid, path, &fa, &attr, argv, environ);
+    if (!e) e = posix_spawn(pid, path, &fa, &attr, argv, opts->envchain ? opts->envchain : environ);
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
     return e;
