@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,8 +15,10 @@
 #include "dbaccess/common/dbaccess_util.h"
 #include "dbaccess/common/pcc_ops.h"
 #include "model/db_specifics.h"
+#include "runtime/child.h"
 #include "runtime/cmdline.h"
 #include "runtime/env.h"
+#include "runtime/exec.h"
 #include "runtime/msg.h"
 #include "runtime/password.h"
 #include "runtime/tempnames.h"
@@ -295,64 +296,6 @@ int process_sql(int n, char** words) {
     return code;
 }
 
-namespace {
-
-// Runs isql from an argument vector with `env` as its environment and `input` on its
-// standard input; its standard output comes back in *out. The exit status, or -1.
-int run_isql(const std::vector<std::string>& args, const std::vector<std::string>& env,
-             const std::string& input, std::string* out) {
-    int in_pipe[2], out_pipe[2];
-    if (pipe2(in_pipe, O_CLOEXEC) != 0) return -1;
-    if (pipe2(out_pipe, O_CLOEXEC) != 0) {
-        close(in_pipe[0]);
-        close(in_pipe[1]);
-        return -1;
-    }
-    std::vector<char*> argv, envp;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    pid_t child = fork();
-    if (child < 0) {
-        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1]}) close(fd);
-        return -1;
-    }
-    if (child == 0) {
-        dup2(in_pipe[0], 0);
-        dup2(out_pipe[1], 1);
-        dup2(out_pipe[1], 2);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    void (*old)(int) = std::signal(SIGPIPE, SIG_IGN);
-    size_t off = 0;
-    while (off < input.size()) {
-        ssize_t w = write(in_pipe[1], input.data() + off, input.size() - off);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) break;
-        off += static_cast<size_t>(w);
-    }
-    close(in_pipe[1]);
-    std::signal(SIGPIPE, old);
-    char buf[4096];
-    for (;;) {
-        ssize_t r = read(out_pipe[0], buf, sizeof buf);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        out->append(buf, static_cast<size_t>(r));
-    }
-    close(out_pipe[0]);
-    int st = 0;
-    while (waitpid(child, &st, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
-}  // namespace
-
 int get_sqladdr() {
     const char* ocs = std::getenv("SYBASE_OCS");
     if (!ocs || !*ocs) {
@@ -402,18 +345,21 @@ int get_sqladdr() {
         input = std::string(plain) + "\n";
         std::memset(plain, 0, std::strlen(plain));
     }
-    std::string output;
-    run_isql(args, env, input, &output);
+    std::vector<char*> argv, envp;
+    for (auto& w : args) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    execopt opts{};
+    opts.envchain = envp.data();
+    opts.retstderr = 1;
+    r_exec_chain* chain = u_exec_argv(argv.data(), input.c_str(), 0, &opts, nullptr);
     std::fill(input.begin(), input.end(), '\0');
     unlink(name);
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t nl = output.find('\n', start);
-        if (nl == std::string::npos) nl = output.size();
-        lines.push_back(output.substr(start, nl - start));
-        start = nl + 1;
-    }
+    for (r_exec_chain* c = chain; c; c = c->next)
+        lines.emplace_back(c->line, static_cast<size_t>(c->size));
+    u_free_r_chain(chain);
     if (lines.empty()) {
         PRINT('e', "esq1004", "u_exec failed to return data\n");
         return 1;

@@ -367,7 +367,8 @@ TEST_F(ZemsqlIsql, PasswordOnStandardInputOnly) {
     EXPECT_EQ(args[2].rfind("-i", 0), 0u);
     // The SQL file is gone after the run.
     EXPECT_NE(access(args[2].substr(2).c_str(), F_OK), 0);
-    EXPECT_EQ(read_file(rec + "/stdin"), std::string(kPassword) + "\n");
+    // The password line, then the NUL the runner ends a standard-input text with.
+    EXPECT_EQ(read_file(rec + "/stdin"), std::string(kPassword) + "\n" + '\0');
     std::string envs = read_file(rec + "/env");
     EXPECT_NE(envs.find("\nLD_LIBRARY_PATH=" + ocs + "/lib\n"), std::string::npos) << envs;
     EXPECT_EQ(envs.find(kPassword), envs.find("COLL_PASSWORD=") + 14);
