@@ -220,13 +220,14 @@ int DB_to_use(char* name) {
     char clean[256];
     int check = use_name_check(name, clean, sizeof clean);
     if (check == 0) return 0;
-    // The caller's text becomes the stripped name.
-    std::memmove(name, clean, std::strlen(clean) + 1);
     if (check < 0 || std::strlen(clean) > static_cast<size_t>(kUseNameMax)) {
-        PRINT('e', "esq0030", "ct_command failed connecting to database %s\n", clean);
+        // Refused, never cut or sent as it is.
+        PRINT('e', "esq0030", "ct_command failed connecting to database %.60s\n", name);
         drop_cmd();
         return 1;
     }
+    // The caller's text becomes the stripped name.
+    std::memmove(name, clean, std::strlen(clean) + 1);
     if (!cmd) return 1;
     std::string use = std::string("use ") + clean;
     char* text = use.data();

@@ -84,6 +84,12 @@ zovtds::Scenario scenario() {
     text += "  row 'x' 9000000000 '" + std::string(300, 'L') + "'\n";
     text += "  row NULL NULL NULL\n";
     text += "  row 'NL' -5 'z'\n";
+    // Twelve columns of 255 characters: wider than a record.
+    text += "batch select wide\n  result";
+    for (int i = 1; i <= 12; ++i) text += " c" + std::to_string(i) + ":varchar(255)";
+    text += "\n  row";
+    for (int i = 1; i <= 12; ++i) text += " 'v'";
+    text += "\n";
     zovtds::Scenario sc;
     std::string error;
     EXPECT_TRUE(zovtds::parse_scenario(text, sc, error)) << error;
@@ -333,6 +339,42 @@ TEST_F(Zemsql, ChannelLogsInAgainAfterADroppedConnection) {
     EXPECT_NE(records[1].substr(0, 9), "!I S 0000") << records[1];
     EXPECT_EQ(records[4], "!I S 0000 0000 00000000          Y");
 }
+
+struct RefusedCase {
+    const char* name;
+    std::string request;
+    const char* message;
+};
+
+// A procedure request: its text starts at byte 22.
+const std::string kProc = "!S P" + std::string(18, ' ');
+
+class ZemsqlChannelRefused : public Zemsql, public ::testing::WithParamInterface<RefusedCase> {};
+
+// Each is answered with code 1 and nothing sent to the server; the channel goes on.
+TEST_P(ZemsqlChannelRefused, CodeOne) {
+    const RefusedCase& c = GetParam();
+    auto out = channel({c.request, "!Z", "!S D master", "!S S select small", "!Z"});
+    EXPECT_EQ(count_prefix(out, "!D "), 1) << ::testing::PrintToString(out);
+    EXPECT_NE(std::find(out.begin(), out.end(), "!I S 0012 0000 00000001          Y"), out.end())
+        << ::testing::PrintToString(out);
+    bool logged = false;
+    for (const auto& l : out) logged = logged || l.find(c.message) != std::string::npos;
+    EXPECT_TRUE(logged) << ::testing::PrintToString(out);
+    EXPECT_TRUE(log_of(zovtds::LogEntry::Rpc).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zemsql, ZemsqlChannelRefused,
+    ::testing::Values(
+        RefusedCase{"row_wider_than_a_record", "!S S select wide", "!M "},
+        RefusedCase{"procedure_name_too_long", kProc + std::string(64, 'p'), "!M JUP0004E"},
+        RefusedCase{"procedure_without_a_word", kProc + "   ", "!M JUP0001E"},
+        RefusedCase{"too_many_parameters",
+                    kProc + "myproc 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21",
+                    "!M JUP0002E"},
+        RefusedCase{"use_name_refused", "!S D bad;name\n!S S select small", "!M ESQ0030E"}),
+    case_names(&RefusedCase::name));
 
 class ZemsqlIsql : public Zemsql {
   protected:
