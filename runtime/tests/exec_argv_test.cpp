@@ -1,7 +1,9 @@
 // The argument-vector runner: the child's environment, its standard-input text, and the
 // exit status left for the caller after the run's record is gone.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -68,6 +70,39 @@ TEST(ExecArgv, ExitStatusOfTheRun) {
     // A program that cannot be started leaves no status.
     r = run({"/nonexistent/program"}, nullptr, nullptr);
     EXPECT_EQ(r.status, -1);
+}
+
+// A permanent child from an argument vector: its own environment, a word holding ";" as
+// one word, and its pipes.
+TEST(ExecArgv, PermanentChildFromAnArgumentVector) {
+    char a[] = "ZOV_X=perm";
+    char b[] = "PATH=/usr/bin:/bin";
+    char* env[] = {a, b, nullptr};
+    std::vector<std::string> words = {"/bin/sh", "-c", "read l; echo \"$ZOV_X|$l|$1\"", "sh",
+                                      "a;b"};
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    execopt o{};
+    o.envchain = env;
+    ASSERT_EQ(u_exec_perm_argv(argv.data(), &o), 0);
+    int in = -1, out = -1;
+    ASSERT_EQ(u_exec_get_fh(&in, &out, &o), 0);
+    ASSERT_EQ(write(in, "hello\n", 6), 6);
+    std::string got;
+    while (got.find('\n') == std::string::npos) {
+        struct pollfd p {
+            out, POLLIN, 0
+        };
+        ASSERT_GT(poll(&p, 1, 10000), 0) << got;
+        char buf[256];
+        ssize_t n = read(out, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, "perm|hello|a;b\n");
+    EXPECT_EQ(u_exec_term(&o), 0);
+    EXPECT_EQ(o.ihandle, nullptr);
 }
 
 }  // namespace
