@@ -50,8 +50,9 @@ struct execopt {
     processRC_e processRC;
     int32_t maxRetLines;         // most output lines collected; <= 0 means 30000
     int32_t maxWaitTime;         // limit in seconds (< 1 means 600); afterwards the seconds taken
-    char** envchain;             // for the caller; the layer does not touch it
+    char** envchain;             // the child's environment when set (else the caller's)
     createProcessComm* ihandle;  // the run's record
+    int32_t exitStatus;          // wait status of the run's child once it ended; -1 unknown
 };
 
 // ownFlags bits of createProcessComm.
@@ -156,6 +157,9 @@ int u_AsynProcess(const char* cmd, const char* parms);
 // the parent keeps and a stdout pipe whose read end it keeps. 0 started, 1 failed
 // (processRC = pRC_ierror).
 int u_exec_perm(const char* cmd, const char* parms, execopt* opts);
+// As u_exec_perm for argv[0] (found on the path) with argv[1], argv[2] ... as its
+// arguments, without a shell: no word is ever read as shell syntax.
+int u_exec_perm_argv(char* const* argv, execopt* opts);
 // Descriptors of a permanent child: stdin write end into *inFdOut, stdout read end (or the
 // output file) into *outFdOut; either may be null. 0 both found; +1 no stdin pipe; +2 no
 // output descriptor (0 stored for a missing one); 4 no record.

@@ -194,6 +194,8 @@ int CreateChildProcessEnd(execopt* opts) {
         if (!cpc->exited) wait_exited(cpc, kEndOwnMs);
         end_group(cpc);
     }
+    // The record goes now: the status stays where the caller can read it.
+    opts->exitStatus = cpc->pid > 0 && cpc->reaped ? cpc->exitStatus : -1;
     closePipeHandle(&cpc->pidfd);
     if (!u_trace_on(9)) {
         if (cpc->childStdinFn[0]) unlink(cpc->childStdinFn);

@@ -128,7 +128,7 @@ int spawn_child(const execopt* opts, const createProcessComm* cpc, const char* p
     if (!e && in >= 0) e = posix_spawn_file_actions_adddup2(&fa, in, 0);
     if (!e && out >= 0) e = posix_spawn_file_actions_adddup2(&fa, out, 1);
     if (!e && out >= 0 && opts->retstderr) e = posix_spawn_file_actions_adddup2(&fa, out, 2);
-    if (!e) e = posix_spawn(pid, path, &fa, &attr, argv, environ);
+    if (!e) e = posix_spawn(pid, path, &fa, &attr, argv, opts->envchain ? opts->envchain : environ);
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
     return e;
@@ -301,6 +301,47 @@ int u_exec_perm(const char* cmd, const char* parms, execopt* opts) {
         CreateChildProcessEnd(opts);
         return 1;
     }
+    return 0;
+}
+
+int u_exec_perm_argv(char* const* argv, execopt* opts) {
+    if (!opts->callerSet) {
+        opts->async = 1;
+        opts->nosignalh = 1;
+        opts->keepsip = 1;
+        opts->asyncCont = 0;
+        opts->stdinp = 0;
+        opts->infile = 0;
+        opts->iflargep = 0;
+        opts->parmsaltin = 0;
+        opts->retstderr = 0;
+        opts->maxWaitTime = -1;
+    }
+    opts->processRC = pRC_ok;
+    if (opts->ihandle) CreateChildProcessEnd(opts);
+    createProcessComm* cpc = u_new_cpc();
+    opts->ihandle = cpc;
+    auto fail = [&] {
+        opts->processRC = pRC_ierror;
+        CreateChildProcessEnd(opts);
+        return 1;
+    };
+    ensure_sigpipe_ignored();
+    char found[1024] = "";
+    if (!argv || !argv[0] || !*argv[0] || uf_where(argv[0], found, nullptr, search_path()) != 0) {
+        PRINT('s', "uex4100", "Command not found: %s.\n", argv && argv[0] ? argv[0] : "");
+        return fail();
+    }
+    cpc->p_cmd = dup_text(found);
+    cpc->ownFlags |= cpc_own_cmd;
+    if (parmsPassing(opts, cpc) != 0) return fail();
+    size_t n = 1;
+    while (argv[n]) ++n;
+    cpc->argv = static_cast<char**>(U_MALLOC((n + 1) * sizeof(char*)));
+    cpc->argv[0] = cpc->p_cmd;
+    for (size_t i = 1; i < n; ++i) cpc->argv[i] = argv[i];
+    cpc->argv[n] = nullptr;
+    if (launch_child(opts, cpc, cpc->p_cmd) != 0) return fail();
     return 0;
 }
 

@@ -21,6 +21,7 @@ CS_INT zem_display_dlen(CS_DATAFMT* fmt) {
         case CS_TEXT_TYPE:
         case CS_IMAGE_TYPE:
         case CS_VARCHAR_TYPE:
+        case CS_LONGCHAR_TYPE:  // a varchar over 255 characters
             len = fmt->maxlength < kMaxCharWidth ? fmt->maxlength : kMaxCharWidth;
             break;
         case CS_BINARY_TYPE:

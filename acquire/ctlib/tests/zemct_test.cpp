@@ -107,7 +107,8 @@ TEST(ZemctTables, DisplayWidth) {
         {CS_MONEY4_TYPE, 4, "m", 24},
         {CS_NUMERIC_TYPE, 35, "n", 79},
         {CS_DECIMAL_TYPE, 35, "n", 79},
-        {CS_LONGCHAR_TYPE, 100, "l", 12},
+        {CS_LONGCHAR_TYPE, 100, "l", 100},
+        {CS_LONGCHAR_TYPE, 4000, "l", 1024},
         {CS_LONGBINARY_TYPE, 100, "l", 12},
         // A name longer than the type's width makes the column as wide as the name + 1.
         {CS_INT_TYPE, 4, "a_rather_long_name", 19},
