@@ -88,11 +88,11 @@ TEST_F(ScriptText, HostVariableEndsOnlyAtBlankCommaOrEnd) {
 }
 
 TEST_F(ScriptText, MonitorCursorUnknownGivesNoRowsAndFails) {
-    ExitCursor x("MON", {{"A", 4, 1}}, 9, 7, "internal ZEMCACD   ");
+    ExitCursor x("MON", {{"A", 4, 1}}, 9, 7, "internal ZEMNONE   ");
     Described d(x.get());
     EXPECT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 1);
     EXPECT_NE(log().find("SMON010E"), std::string::npos);
-    EXPECT_NE(log().find("cursor ZEMCACD\n"), std::string::npos) << log();
+    EXPECT_NE(log().find("cursor ZEMNONE\n"), std::string::npos) << log();
     EXPECT_EQ(x.get()->sqlcode, -1);
 
     x.get()->conditional_dummy = 1;  // a dummy row stands in

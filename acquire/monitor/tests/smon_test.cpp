@@ -1,0 +1,239 @@
+// The monitor cursors over input cursors built in code: each procedure's exact lines for a
+// small fixture, one input changed per further case, and the ways a call fails.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquire/monitor/smon_driver.h"
+#include "expr/internal_select.h"
+#include "runtime/exec.h"
+#include "testing/log_capture.h"
+#include "testing/row_cursor.h"
+
+namespace {
+
+using select_test::RowCursor;
+
+struct Counter {
+    std::string group;
+    std::string name;
+    std::string value;
+};
+
+// SYSMON, ZEMV and SYSCCONF of one sample; every test adds the counters it needs.
+class Monitor : public ::testing::Test {
+  protected:
+    Monitor()
+        : sysmon("SYSMON", select_test::sysmon_columns()),
+          zemv(std::make_unique<RowCursor>(
+              "ZEMV", std::vector<select_test::Col>{{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}})),
+          sysconf("SYSCCONF", {{"NUMENG", 4, 1}}) {
+        reset_internal_select();
+    }
+    ~Monitor() override {
+        reset_internal_select();
+        free_perm_term_tb(lx_sql_handler);
+        lx_sql_handler = nullptr;
+    }
+
+    void sample(const std::vector<Counter>& counters, const char* start = "3600",
+                const char* stop = "3660", const char* numeng = "2") {
+        for (const Counter& k : counters) sysmon.add({k.group, k.name, k.value});
+        zemv->add({start, stop});
+        sysconf.add({numeng});
+        sysmon.point_at_fetch_area();
+        zemv->point_at_fetch_area();
+        sysconf.point_at_fetch_area();
+    }
+
+    // The driver's lines for the name (empty when it gave none), freed here.
+    std::vector<std::string> run(const char* name) {
+        r_exec_chain* head = smon_curs_driver(name);
+        std::vector<std::string> lines;
+        for (r_exec_chain* e = head; e; e = e->next) lines.emplace_back(e->line);
+        u_free_r_chain(head);
+        return lines;
+    }
+
+    LogCapture log;
+    RowCursor sysmon;
+    std::unique_ptr<RowCursor> zemv;
+    RowCursor sysconf;
+};
+
+TEST_F(Monitor, UnknownAndLowerCaseNamesFindNoProcedure) {
+    sample({{"access", "xacts", "30"}});
+    for (const char* name : {"ZEMNONE", "zemengs", ""}) {
+        EXPECT_TRUE(run(name).empty()) << name;
+        EXPECT_TRUE(log.has(std::string("SMON010")) &&
+                    log.has(std::string("Can't find a proc for cursor ") + name))
+            << name << log.text();
+    }
+}
+
+// Engine totals: sums over the engine groups, busy from the summed ticks, bytes beyond 2^31.
+TEST_F(Monitor, EngineTotalsLine) {
+    sample({{"access", "xacts", "30"},
+            {"engine_0", "clock_ticks", "100"},
+            {"engine_1", "clock_ticks", "100"},
+            {"engine_0", "cpu_ticks", "25"},
+            {"engine_1", "cpu_ticks", "35"},
+            {"engine_0", "engine_sleeps", "5"},
+            {"engine_1", "engine_sleeps", "7"},
+            {"engine_0", "context_switches", "40"},
+            {"engine_0", "max_outstanding_AIOs_engine", "3"},
+            {"engine_0", "total_dpoll_completed_aios", "9"},
+            {"engine_1", "no_packets_received", "11"},
+            {"engine_0", "no_bytes_received", "2147483647"},
+            {"engine_1", "no_bytes_received", "2147483647"},
+            {"engine_2", "no_bytes_received", "2147483650"},
+            {"engine_0", "no_packets_sent", "13"},
+            {"engine_0", "no_bytes_sent", "1000"}});
+    EXPECT_EQ(run("ZEMENGS"),
+              (std::vector<std::string>{"\t 2\t\t     60\t\t     30\t\t     70\t\t     30\t\t"
+                                        "     12\t\t     40\t\t      3\t\t      9\t\t     11\t\t"
+                                        "6442450944\t\t     13\t\t   1000\t"}))
+        << log.text();
+}
+
+TEST_F(Monitor, EngineTotalsWithoutTicksOrTransactions) {
+    // Elapsed 86400 (stop equals start), no xacts row, clock_ticks 0.
+    sample({{"engine_0", "clock_ticks", "0"}, {"engine_0", "cpu_ticks", "0"}}, "500", "500", "0");
+    const auto lines = run("ZEMENGS");
+    ASSERT_EQ(lines.size(), 1u) << log.text();
+    EXPECT_EQ(lines[0].substr(0, 40), "\t 0\t\t  86400\t\t      1\t\t      0\t\t    100\t");
+    EXPECT_TRUE(log.has("ENGS0040")) << log.text();
+    EXPECT_TRUE(log.has("No rows in cursor SYSMON to get a FLDVALUE for xacts: assuming 1"));
+    EXPECT_TRUE(log.has("ENGS0455")) << log.text();
+    EXPECT_TRUE(log.has("ENGS0170")) << log.text();  // engine_sleeps absent
+}
+
+TEST_F(Monitor, SqlActivityLines) {
+    sample({{"access", "xacts", "30"},
+            {"access", "ncinsert", "6"},
+            {"access", "cinsert", "4"},
+            {"access", "deferred_update", "2"},
+            {"access", "direct_inplace_update", "8"},
+            {"access", "direct_notinplace_update", "0"},
+            {"access", "direct_expensive_update", "0"},
+            {"access", "delete", "10"},
+            {"access", "delete_deferred", "3"}});
+    EXPECT_EQ(run("ZEMSQLD"),
+              (std::vector<std::string>{
+                  "\tTotal SQL Activity\t\t    0.50\t\t    1.00\t\t      30\t\t     100\t",
+                  "\tInserted Total\t\t    0.17\t\t    0.33\t\t      10\t\t   33.33\t",
+                  "\tUpdated Total\t\t    0.17\t\t    0.33\t\t      10\t\t   33.33\t",
+                  "\tDeleted Total\t\t    0.17\t\t    0.33\t\t      10\t\t   33.33\t",
+                  "\tInserted Heap Table\t\t    0.10\t\t    0.20\t\t      6\t\t   60.00\t",
+                  "\tInserted Clustered Table\t\t    0.07\t\t    0.13\t\t      4\t\t   40.00\t",
+                  "\tUpdated Deferred\t\t    0.03\t\t    0.07\t\t      2\t\t   20.00\t",
+                  "\tUpdated Direct In-place\t\t    0.13\t\t    0.27\t\t      8\t\t   80.00\t",
+                  "\tUpdated Direct Cheap\t\t    0.00\t\t    0.00\t\t      0\t\t    0.00\t",
+                  "\tDeleted Deferred\t\t    0.05\t\t    0.10\t\t      3\t\t   30.00\t",
+                  "\tDeleted Direct\t\t    0.12\t\t    0.23\t\t      7\t\t   70.00\t"}))
+        << log.text();
+}
+
+TEST_F(Monitor, SqlActivityWithoutActivity) {
+    sample({{"access", "xacts", "30"},
+            {"access", "ncinsert", "0"},
+            {"access", "cinsert", "0"},
+            {"access", "deferred_update", "0"},
+            {"access", "direct_inplace_update", "0"},
+            {"access", "direct_notinplace_update", "0"},
+            {"access", "direct_expensive_update", "0"},
+            {"access", "delete", "0"},
+            {"access", "delete_deferred", "0"}});
+    const auto lines = run("ZEMSQLD");
+    ASSERT_EQ(lines.size(), 11u) << log.text();
+    EXPECT_EQ(lines[0], "\tTotal SQL Activity\t\t    0.00\t\t    0.00\t\t       0\t\t     100\t");
+    EXPECT_EQ(lines[3], "\tDeleted Total\t\t    0.00\t\t    0.00\t\t       0\t\t    0.00\t");
+    EXPECT_EQ(lines[10], "\tDeleted Direct\t\t    0.02\t\t    0.03\t\t      1\t\t  100.00\t");
+}
+
+TEST_F(Monitor, NoZemvGivesTheProceduresOwnIdAndNoLine) {
+    zemv.reset();
+    sysmon.add({"access", "xacts", "30"});
+    sysmon.point_at_fetch_area();
+    sysconf.add({"2"});
+    sysconf.point_at_fetch_area();
+    EXPECT_TRUE(run("ZEMSQLD").empty());
+    EXPECT_TRUE(log.has("SQLD0010")) << log.text();
+    EXPECT_TRUE(run("ZEMENGS").empty());
+    EXPECT_TRUE(log.has("ENGS0100")) << log.text();
+}
+
+// Cache totals over every buffer group.
+TEST_F(Monitor, CacheSummaryLine) {
+    sample({{"access", "xacts", "30"},
+            {"buffer_0", "bufsearch_calls", "100"},
+            {"buffer_1", "bufsearch_calls", "20"},
+            {"buffer_0", "bufsearch_finds", "90"},
+            {"buffer_0", "bufgrab_2k", "8"},
+            {"buffer_0", "bufgrab_16k", "4"},
+            {"buffer_0", "bufgrab_dirty_2k", "1"},
+            {"buffer_0", "bufunkeep_lru", "30"},
+            {"buffer_0", "bufunkeep_mru", "10"},
+            {"buffer_0", "prefetch_req", "20"},
+            {"buffer_0", "prefetch_as_requested", "12"},
+            {"buffer_0", "prefetch_page_realigned", "3"},
+            {"buffer_0", "bufgrab_ref_16K", "2"}});
+    // read 120, hit 90, miss 30; unkeeps 40; tot4 20, hit5 15, denied 5; tot5: 16k grab (4)
+    // and the ref and dirty grabs (1 + 2) = 7; hit6 2.
+    EXPECT_EQ(run("ZEMCACS"),
+              (std::vector<std::string>{
+                  "\t  2.0\t\t  4.0\t\t    120\t\t  1.5\t\t  3.0\t\t     90\t\t 75.0\t\t"
+                  "  0.5\t\t  1.0\t\t     30\t\t 25.0\t\t  0.5\t\t  1.0\t\t     30\t\t 75.0\t\t"
+                  "  0.2\t\t  0.3\t\t     10\t\t 25.0\t\t  0.2\t\t  0.5\t\t     15\t\t 75.0\t\t"
+                  "  0.1\t\t  0.2\t\t      5\t\t 25.0\t\t  0.1\t\t  0.2\t\t      7\t\t"
+                  "  0.0\t\t  0.1\t\t      2\t\t 28.6\t"}))
+        << log.text();
+}
+
+TEST_F(Monitor, CachesOfFiveAndSevenEachShowTheirOwnLargeGrabs) {
+    RowCursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    map.add({"default data cache", "buffer_0"});
+    map.add({"tempdb cache", "buffer_1"});
+    map.point_at_fetch_area();
+    sample({{"access", "xacts", "30"},
+            {"buffer_0", "bufgrab_16k", "5"},
+            {"buffer_1", "bufgrab_16k", "7"}});
+    const auto lines = run("ZEMCACD");
+    ASSERT_EQ(lines.size(), 2u) << log.text();
+    auto column = [](const std::string& line, int n) {
+        size_t at = 0;
+        for (int i = 1; i < n; ++i) at = line.find("\t\t", at) + 2;
+        if (n == 1) at = 1;
+        return line.substr(at, line.find('\t', at) - at);
+    };
+    // The name comes as CACHEMAP holds it, blank-padded to its column.
+    EXPECT_EQ(column(lines[0], 1), "default data cache  ");
+    EXPECT_EQ(column(lines[0], 31), "      5");
+    EXPECT_EQ(column(lines[1], 1), "tempdb cache        ");
+    EXPECT_EQ(column(lines[1], 31), "      7");
+    EXPECT_TRUE(map.rests_on_last_row());
+}
+
+TEST_F(Monitor, EmptyCacheMapGivesNoLine) {
+    RowCursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    sample({{"access", "xacts", "30"}});
+    EXPECT_TRUE(run("ZEMCACD").empty());
+    EXPECT_FALSE(log.has("CACD")) << log.text();
+}
+
+TEST_F(Monitor, BadValueInTheThirdCacheReleasesEverything) {
+    RowCursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    map.add({"a", "buffer_0"});
+    map.add({"b", "buffer_1"});
+    map.add({"c", "buffer_2"});
+    map.add({"d", "buffer_3"});
+    map.point_at_fetch_area();
+    sample({{"access", "xacts", "30"}, {"buffer_2", "bufsearch_calls", "12x"}});
+    EXPECT_TRUE(run("ZEMCACD").empty());
+    EXPECT_TRUE(log.has("CACD0160")) << log.text();
+    EXPECT_TRUE(map.rests_on_last_row());
+}
+
+}  // namespace
