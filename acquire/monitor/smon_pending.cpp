@@ -14,8 +14,4 @@ r_exec_chain* not_built(const char* id, const char* cursor) {
 
 r_exec_chain* devd_proc() { return not_built("DEVD0001", "ZEMSDEVD"); }
 r_exec_chain* engd_proc() { return not_built("ENGD0001", "ZEMENGD"); }
-r_exec_chain* lckd_proc() { return not_built("LCKD0001", "ZEMLCKD"); }
-r_exec_chain* lcks_proc() { return not_built("LCKS0001", "ZEMLCKS"); }
-r_exec_chain* logd_proc() { return not_built("LOGD0001", "ZEMLOGD"); }
-r_exec_chain* logs_proc() { return not_built("LOGS0001", "ZEMLOGS"); }
 r_exec_chain* tskd_proc() { return not_built("TSKD0001", "ZEMTSKD"); }

@@ -236,4 +236,96 @@ TEST_F(Monitor, BadValueInTheThirdCacheReleasesEverything) {
     EXPECT_TRUE(map.rests_on_last_row());
 }
 
+const std::vector<Counter> kLog = {{"access", "xacts", "30"},
+                                   {"xls", "plc_flush_full", "6"},
+                                   {"xls", "plc_flush_endxact", "3"},
+                                   {"xls", "plc_flush_xdeschange", "0"},
+                                   {"xls", "plc_flush_slr_xact", "1"},
+                                   {"xls", "plc_flush_unpin", "0"},
+                                   {"xls", "plc_flush_discard", "0"},
+                                   {"xls", "plc_flush_pmscan", "0"},
+                                   {"xls", "plc_lock_calls", "10"},
+                                   {"xls", "plc_lock_waits", "4"},
+                                   {"xls", "log_lock_granted", "15"},
+                                   {"xls", "log_lock_waited", "5"},
+                                   {"xls", "plc_maxused", "7"},
+                                   {"buffer_0", "log_page_writes", "3"},
+                                   {"buffer_1", "log_page_writes", "4"},
+                                   {"xls", "plc_logrecs", "100"}};
+
+TEST_F(Monitor, LogDetailLines) {
+    sample(kLog);
+    EXPECT_EQ(
+        run("ZEMLOGD"),
+        (std::vector<std::string>{
+            "\tTotal PLC Flushes\t\t    0.17\t\t    0.33\t\t      10\t\t     100\t",
+            "\tTotal PLC Semaphore Req\t\t    0.17\t\t    0.33\t\t      10\t\t     100\t",
+            "\tTotal Log Semaphore Req\t\t    0.33\t\t    0.67\t\t      20\t\t     100\t",
+            "\tFlushes by Full PLC\t\t    0.10\t\t    0.20\t\t      6\t\t   60.00\t",
+            "\tFlushes by End Transaction\t\t    0.05\t\t    0.10\t\t      3\t\t   30.00\t",
+            "\tFlushes by Change of Database\t\t    0.00\t\t    0.00\t\t      0\t\t    0.00\t",
+            "\tFlushes by System Log Record\t\t    0.02\t\t    0.03\t\t      1\t\t   10.00\t",
+            "\tFlushes by Other\t\t    0.00\t\t    0.00\t\t      0\t\t    0.00\t",
+            "\tGranted PLC Semaphore Req\t\t    0.10\t\t    0.20\t\t      6\t\t   60.00\t",
+            "\tWaited PLC Semaphore Req\t\t    0.07\t\t    0.13\t\t      4\t\t   40.00\t",
+            "\tGranted Log Semaphore Req\t\t    0.25\t\t    0.50\t\t     15\t\t   75.00\t",
+            "\tWaited Log Semaphore Req\t\t    0.08\t\t    0.17\t\t      5\t\t   25.00\t"}))
+        << log.text();
+}
+
+TEST_F(Monitor, LogSummaryNeedsNoSampleTimes) {
+    sample(kLog);
+    zemv.reset();
+    // log_page_allocations is absent: assumed 1.
+    EXPECT_EQ(run("ZEMLOGS"),
+              (std::vector<std::string>{"\t       7\t\t       7\t\t       1\t\t     100\t\t"
+                                        "      10\t\t      10\t\t      20\t"}))
+        << log.text();
+    EXPECT_TRUE(log.has("LOGS0220")) << log.text();
+    EXPECT_TRUE(run("ZEMLOGD").empty());
+    EXPECT_TRUE(log.has("LOGD0100")) << log.text();
+}
+
+const std::vector<Counter> kLock = {
+    {"access", "xacts", "30"},         {"lock", "granted_EX_TAB", "30"},
+    {"lock", "waited_EX_TAB", "10"},   {"lock", "deadlock_EX_TAB", "2"},
+    {"lock", "granted_SH_PAGE", "50"}, {"lock", "waited_SH_PAGE", "10"},
+    {"lock", "deadlocks", "0"},        {"access", "locklastpage", "0"},
+    {"access", "lklastpg_wait", "0"}};
+
+TEST_F(Monitor, LockDetailLines) {
+    sample(kLock);
+    const auto lines = run("ZEMLCKD");
+    ASSERT_EQ(lines.size(), 10u) << log.text();
+    // A deadlock total of 0 divides as 1.
+    EXPECT_EQ(lines[0],
+              "\tEX-Table Requests\t\t    0.67\t\t    1.33\t\t      40\t\t   40.00\t\t    0.50\t\t"
+              "    1.00\t\t     30\t\t   75.00\t\t    0.17\t\t    0.33\t\t     10\t\t   25.00\t\t"
+              "    0.03\t\t    0.07\t\t      2\t\t  200.00\t");
+    // No deadlock_SH_PAGE row: assumed 1.
+    EXPECT_EQ(lines[6],
+              "\tSH-Page Requests\t\t    1.00\t\t    2.00\t\t      60\t\t   60.00\t\t    0.83\t\t"
+              "    1.67\t\t     50\t\t   83.33\t\t    0.17\t\t    0.33\t\t     10\t\t   16.67\t\t"
+              "    0.02\t\t    0.03\t\t      1\t\t  100.00\t");
+    EXPECT_TRUE(log.has("LCKD0880")) << log.text();
+    EXPECT_EQ(
+        lines[9],
+        "\tLast Pg Locks Total\t\t    0.00\t\t    0.00\t\t       0\t\t    0.00\t\t    0.00\t\t"
+        "    0.00\t\t      0\t\t    0.00\t\t    0.00\t\t    0.00\t\t      0\t\t    0.00\t\t"
+        "    0.00\t\t    0.00\t\t      0\t\t    0.00\t");
+}
+
+TEST_F(Monitor, LockSummaryLine) {
+    sample(kLock);
+    // Neither promotion counter: each assumed 1, promotions 2; deadlocks shown as read (0).
+    EXPECT_EQ(run("ZEMLCKS"),
+              (std::vector<std::string>{
+                  "\t    1.67\t\t    3.33\t\t     100\t\t    0.33\t\t    0.67\t\t     20\t\t"
+                  "   20.00\t\t    0.00\t\t    0.00\t\t      0\t\t    0.00\t\t    0.03\t\t"
+                  "    0.07\t\t       2\t\t    0.02\t\t    0.03\t\t      1\t\t   50.00\t\t"
+                  "    0.02\t\t    0.03\t\t      1\t\t   50.00\t"}))
+        << log.text();
+    EXPECT_TRUE(log.has("LCKS0360") && log.has("LCKS0420")) << log.text();
+}
+
 }  // namespace
