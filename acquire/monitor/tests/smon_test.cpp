@@ -328,4 +328,127 @@ TEST_F(Monitor, LockSummaryLine) {
     EXPECT_TRUE(log.has("LCKS0360") && log.has("LCKS0420")) << log.text();
 }
 
+const std::vector<Counter> kEngines = {{"access", "xacts", "30"},
+                                       {"engine_0", "clock_ticks", "200"},
+                                       {"engine_0", "cpu_ticks", "3"},
+                                       {"engine_1", "clock_ticks", "0"},
+                                       {"engine_0", "engine_sleeps", "5"},
+                                       {"engine_1", "engine_sleeps", "15"},
+                                       {"engine_0", "context_switches", "40"},
+                                       {"engine_1", "context_switches", "60"},
+                                       {"engine_0", "max_outstanding_AIOs_engine", "3"},
+                                       {"engine_1", "max_outstanding_AIOs_engine", "4"},
+                                       {"engine_0", "total_dpoll_completed_aios", "9"},
+                                       {"engine_1", "total_dpoll_completed_aios", "1"},
+                                       {"engine_0", "no_packets_received", "10"},
+                                       {"engine_1", "no_packets_received", "30"},
+                                       {"engine_0", "no_bytes_received", "1000"},
+                                       {"engine_1", "no_bytes_received", "3000"},
+                                       {"engine_0", "no_packets_sent", "5"},
+                                       {"engine_1", "no_packets_sent", "15"},
+                                       {"engine_0", "no_bytes_sent", "500"},
+                                       {"engine_1", "no_bytes_sent", "1500"}};
+
+TEST_F(Monitor, EngineDetailLines) {
+    sample(kEngines);
+    const auto lines = run("ZEMENGD");
+    ASSERT_EQ(lines.size(), 2u) << log.text();
+    // Busy 3 * 100 / 200 = 1 in integer arithmetic, idle 99.
+    EXPECT_EQ(lines[0],
+              "\tengine0\t\t     60\t\t     30\t\t     99\t\t      1\t\t    0.1\t\t    0.2\t\t"
+              "      5\t\t   25.0\t\t    0.7\t\t    1.3\t\t     40\t\t   40.0\t\t      3\t\t"
+              "      9\t\t    0.2\t\t    0.3\t\t     10\t\t   25.0\t\t   16.7\t\t   33.3\t\t"
+              "   1000\t\t   25.0\t\t    0.1\t\t    0.2\t\t      5\t\t   25.0\t\t    8.3\t\t"
+              "   16.7\t\t    500\t\t   25.0\t");
+    // clock_ticks 0: busy 100 after the warning; no cpu_ticks row: assumed 1.
+    EXPECT_EQ(lines[1].substr(0, 45), "\tengine1\t\t     60\t\t     30\t\t      0\t\t    100\t");
+    EXPECT_TRUE(log.has("ENGD0455") && log.has("ENGD0440")) << log.text();
+}
+
+TEST_F(Monitor, EngineDetailEngineCounts) {
+    sample({{"access", "xacts", "30"}}, "3600", "3660", "0");
+    EXPECT_TRUE(run("ZEMENGD").empty());
+    EXPECT_TRUE(log.has("ENGD0025") && log.has("0 engines")) << log.text();
+
+    sysconf.clear_rows();
+    sysconf.add({"101"});
+    sysconf.point_at_fetch_area();
+    const auto lines = run("ZEMENGD");
+    ASSERT_EQ(lines.size(), 100u) << log.text();
+    EXPECT_EQ(lines[12].substr(0, 10), "\tengine12\t");
+    EXPECT_EQ(lines[99].substr(0, 10), "\tengine99\t");
+}
+
+struct TaskCase {
+    const char* name;
+    const char* total;
+    const char* other;  // the "Other Causes" line
+};
+
+class TaskSwitches : public Monitor, public ::testing::WithParamInterface<TaskCase> {};
+
+// Kernel yields 10, the thirteen other causes absent (each assumed 1): causes 23.
+TEST_P(TaskSwitches, OtherCausesAreTheRest) {
+    sample({{"access", "xacts", "30"},
+            {"engine_0", "context_switches", GetParam().total},
+            {"kernel", "yields", "10"}});
+    const auto lines = run("ZEMTSKD");
+    ASSERT_EQ(lines.size(), 16u) << log.text();
+    EXPECT_EQ(lines[15], GetParam().other);
+    EXPECT_TRUE(log.has("TSKD0320") && log.has("TSKD1520")) << log.text();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Monitor, TaskSwitches,
+    ::testing::Values(TaskCase{"Total100", "100",
+                               "\tOther Causes\t\t    1.28\t\t    2.57\t\t     77\t\t   77.00\t"},
+                      TaskCase{"CausesAboveTheTotal", "5",
+                               "\tOther Causes\t\t   -0.30\t\t   -0.60\t\t    -18\t\t -360.00\t"},
+                      // A total of 0 is shown as 0; the percentages divide by 1.
+                      TaskCase{"TotalZero", "0",
+                               "\tOther Causes\t\t   -0.37\t\t   -0.73\t\t    -22\t\t-2200.00\t"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Monitor, TaskSwitchFirstLines) {
+    sample({{"access", "xacts", "30"},
+            {"engine_0", "context_switches", "60"},
+            {"engine_1", "context_switches", "40"},
+            {"kernel", "yields", "10"}});
+    const auto lines = run("ZEMTSKD");
+    ASSERT_EQ(lines.size(), 16u) << log.text();
+    EXPECT_EQ(lines[0], "\tTotal Task Switches\t\t    1.67\t\t    3.33\t\t     100\t\t     100\t");
+    EXPECT_EQ(lines[1], "\tVoluntary Yields\t\t    0.17\t\t    0.33\t\t     10\t\t   10.00\t");
+}
+
+TEST_F(Monitor, DeviceLines) {
+    RowCursor dev("SYSDEV", {{"DEVNAME", 6, 1}, {"OSNAME", 10, 1}, {"DISKMON", 8, 1}});
+    dev.add({"master", "/dev/sda 1", "disk_0"});
+    dev.add({"data", "/d/data", "disk_9"});
+    dev.point_at_fetch_area();
+    sample({{"access", "xacts", "30"},
+            {"disk_0", "total_reads", "30"},
+            {"disk_0", "total_writes", "10"},
+            {"disk_0", "p_hits", "8"},
+            {"disk_0", "p_misses", "2"}});
+    EXPECT_EQ(run("ZEMSDEVD"),
+              (std::vector<std::string>{
+                  "\tmaster\t\t/dev/sda 1\t\t    0.50\t\t    1.00\t\t     30\t\t   75.00\t\t"
+                  "    0.17\t\t    0.33\t\t     10\t\t   25.00\t\t    0.67\t\t    1.33\t\t"
+                  "     40\t\t  100.00\t\t    0.13\t\t    0.27\t\t      8\t\t   80.00\t\t"
+                  "    0.03\t\t    0.07\t\t      2\t\t   20.00\t",
+                  // disk_9 names no group: four counters assumed 1, io and sem 2.
+                  "\tdata  \t\t/d/data   \t\t    0.02\t\t    0.03\t\t      1\t\t   50.00\t\t"
+                  "    0.02\t\t    0.03\t\t      1\t\t   50.00\t\t    0.03\t\t    0.07\t\t"
+                  "      2\t\t    5.00\t\t    0.02\t\t    0.03\t\t      1\t\t   50.00\t\t"
+                  "    0.02\t\t    0.03\t\t      1\t\t   50.00\t"}))
+        << log.text();
+    EXPECT_TRUE(dev.rests_on_last_row());
+}
+
+TEST_F(Monitor, NoSysdevCursor) {
+    sample({{"access", "xacts", "30"}});
+    EXPECT_TRUE(run("ZEMSDEVD").empty());
+    EXPECT_TRUE(log.has("DEVD0120")) << log.text();
+}
+
 }  // namespace
