@@ -158,6 +158,9 @@ TEST_F(InternalSelect, SixtyFourBitSums) {
     EXPECT_EQ(perform_select("SUM(FLDVALUE)", "HUGEMON", &sum, nullptr, SEL_TARGET_INT64), 1);
     EXPECT_TRUE(log.has("SEL0645")) << log.text();
     EXPECT_EQ(sum, -7);
+    // A single value read without a work variable keeps all its digits.
+    EXPECT_EQ(select_column("FLDVALUE", "HUGEMON", &sum, SEL_TARGET_INT64, nullptr, nullptr), 0);
+    EXPECT_EQ(sum, 9007199254740993);
 }
 
 // A numeric column whose field holds no number fails as a text would, instead of giving 0.
