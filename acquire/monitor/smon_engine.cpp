@@ -1,5 +1,6 @@
 // Engine activity: ZEMENGD one line per engine (at most 100), ZEMENGS one line of totals.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "acquire/monitor/smon_counter.h"
@@ -81,9 +82,11 @@ r_exec_chain* engs_proc() {
 
 r_exec_chain* engd_proc() {
     smon::Lines out("ENGD");
-    // The group of the engine being read: "engine_" and its number, at most two digits.
-    char group[10] = "engine_xx";
-    char* group_text = group;
+    // The group of the engine being read: "engine_" and its number, at most two digits. The
+    // work variable tmp_grp keeps pointing at it between calls, so it outlives the call.
+    static char group[10];
+    static char* group_text = group;
+    std::memcpy(group, "engine_xx", sizeof group);
     constexpr int kNumberAt = 7;
     int64_t elapsed = 0;
     int64_t numeng = 0;
