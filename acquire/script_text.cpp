@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "acquire/fetch_exit.h"
+#include "acquire/monitor/smon_driver.h"
 #include "acquire/script_words.h"
 #include "collector/column_exits.h"
 #include "collector/column_lookup.h"
@@ -85,9 +86,7 @@ r_exec_chain* exec_internal(char* /*command*/, char* name) {
     if (name == nullptr) return nullptr;
     size_t n = std::strlen(name);
     while (n > 0 && name[n - 1] == ' ') name[--n] = '\0';
-    // No built-in monitor cursor is known yet.
-    PRINT('e', "SMON010", "Can't find a proc for cursor %s\n", name);
-    return nullptr;
+    return smon_curs_driver(name);
 }
 
 int parse_script_text(curs* c, const char* time_stamp, int format_type) {

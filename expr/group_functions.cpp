@@ -1,5 +1,6 @@
 #include "expr/group_functions.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "expr/operators.h"
@@ -87,7 +88,12 @@ int16_t exec_sum(TERM_TABLE* sum, const TERM_TABLE* arg) {
         PRINT('s', "SEL0150", "A TERM_TABLE struct corrupted\n");
         return 1;
     }
-    return set_number_result(sum, sum->num_type, v + term_double(sum));
+    // Counters are 32-bit but their sums over engines or devices are not: an integer sum
+    // that leaves the 32-bit range goes on in double, exact to 2^53.
+    const double total = v + term_double(sum);
+    int32_t num_type = sum->num_type;
+    if (num_type == 2 && !(total >= INT32_MIN && total <= INT32_MAX)) num_type = 3;
+    return set_number_result(sum, num_type, total);
 }
 
 // An element of a row vector takes the value's text; its place in the chain stays. Its

@@ -35,6 +35,8 @@ enum : int {
     SEL_TARGET_FLOAT = 3,   // float
     SEL_TARGET_CREATE = 4,  // create a row: accepted, stores nothing
     SEL_TARGET_INSERT = 5,  // insert a row: accepted, stores nothing
+    SEL_TARGET_INT64 = 6,   // int64_t: sums exact to 2^53, refused beyond ("SEL0645");
+                            // select_column: only without a work variable
 };
 
 // Longest line chain_internal_res takes.

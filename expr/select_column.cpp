@@ -136,6 +136,9 @@ int select_column(const char* column, const char* cursor_name, void* target, int
         case SEL_TARGET_INT:
             *static_cast<int32_t*>(target) = text_int(text);
             break;
+        case SEL_TARGET_INT64:
+            *static_cast<int64_t*>(target) = std::strtoll(text, nullptr, 10);
+            break;
         case SEL_TARGET_FLOAT:
             *static_cast<float*>(target) = static_cast<float>(text_double(text));
             break;

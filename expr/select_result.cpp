@@ -74,7 +74,9 @@ int dispose_result(TERM_TABLE** holder, void* target, int target_type) {
         PRINT('e', "SEL0600", "Invalid SELECT result structure\n");
         return 1;
     }
-    if (target_type >= SEL_TARGET_CHAR && target_type <= SEL_TARGET_FLOAT && e->vector)
+    if (((target_type >= SEL_TARGET_CHAR && target_type <= SEL_TARGET_FLOAT) ||
+         target_type == SEL_TARGET_INT64) &&
+        e->vector)
         PRINT('w', "SEL0610",
               "Can not store a row into variable: taking just the first column of the row\n");
     int32_t i = 0;
@@ -91,6 +93,23 @@ int dispose_result(TERM_TABLE** holder, void* target, int target_type) {
             const int32_t type = element_value(e, &i, &d, "SEL0630", "SEL0640");
             if (type == 0) return 1;
             *static_cast<int32_t*>(target) = type == 2 ? i : saturate_to_int(d);
+            break;
+        }
+        case SEL_TARGET_INT64: {
+            const int32_t type = element_value(e, &i, &d, "SEL0630", "SEL0640");
+            if (type == 0) return 1;
+            if (type == 2) {
+                *static_cast<int64_t*>(target) = i;
+                break;
+            }
+            // A double holds every integer exactly up to 2^53; a sum beyond that is no
+            // longer a count.
+            const double t = std::trunc(d);
+            if (std::isnan(t) || std::fabs(t) > 9007199254740992.0) {
+                PRINT('e', "SEL0645", "Value %g out of the exact 64-bit integer range\n", d);
+                return 1;
+            }
+            *static_cast<int64_t*>(target) = static_cast<int64_t>(t);
             break;
         }
         case SEL_TARGET_FLOAT: {

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "acquire/fetch_exit.h"
+#include "acquire/monitor/smon_driver.h"
 #include "acquire/tests/exit_cursor.h"
 #include "defs/xsqlda.h"
+#include "expr/internal_select.h"
 #include "testing/exec_support.h"
 
 namespace {
@@ -88,11 +90,11 @@ TEST_F(ScriptText, HostVariableEndsOnlyAtBlankCommaOrEnd) {
 }
 
 TEST_F(ScriptText, MonitorCursorUnknownGivesNoRowsAndFails) {
-    ExitCursor x("MON", {{"A", 4, 1}}, 9, 7, "internal ZEMCACD   ");
+    ExitCursor x("MON", {{"A", 4, 1}}, 9, 7, "internal ZEMNONE   ");
     Described d(x.get());
     EXPECT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 1);
     EXPECT_NE(log().find("SMON010E"), std::string::npos);
-    EXPECT_NE(log().find("cursor ZEMCACD\n"), std::string::npos) << log();
+    EXPECT_NE(log().find("cursor ZEMNONE\n"), std::string::npos) << log();
     EXPECT_EQ(x.get()->sqlcode, -1);
 
     x.get()->conditional_dummy = 1;  // a dummy row stands in
@@ -107,6 +109,40 @@ TEST_F(ScriptText, InternalOptionsOneAndTwoDeliverNoRows) {
         EXPECT_EQ(x.get()->sqlcode, -1);
     }
     EXPECT_NE(log().find("FXR4025E"), std::string::npos);
+}
+
+// A monitor cursor: the driver's TAB-framed values fill the columns in order, numbers with
+// their leading blanks.
+TEST_F(ScriptText, MonitorCursorGetsTheProceduresLines) {
+    reset_internal_select();
+    {
+        select_test::RowCursor sysmon("SYSMON", select_test::sysmon_columns());
+        select_test::RowCursor zemv("ZEMV", {{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}});
+        for (const auto& [name, value] :
+             std::vector<std::pair<std::string, std::string>>{{"plc_flush_full", "6"},
+                                                              {"plc_flush_endxact", "4"},
+                                                              {"plc_lock_calls", "10"},
+                                                              {"plc_lock_waits", "4"}})
+            sysmon.add({"xls", name, value});
+        sysmon.add({"access", "xacts", "30"});
+        zemv.add({"3600", "3660"});
+        sysmon.point_at_fetch_area();
+        zemv.point_at_fetch_area();
+        ExitCursor x(
+            "LOGD",
+            {{"LABEL", 30, 1}, {"PER_S", 8, 2}, {"PER_X", 8, 2}, {"N", 8, 2}, {"PCT", 8, 2}}, 9, 7,
+            "zemsmon ZEMLOGD ");
+        Described d(x.get());
+        ASSERT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0) << log();
+        const auto rows = x.rows();
+        ASSERT_EQ(rows.size(), 12u) << log();
+        EXPECT_EQ(rows[0], "Total PLC Flushes|    0.17|    0.33|      10|     100");
+        EXPECT_EQ(rows[3], "Flushes by Full PLC|    0.10|    0.20|       6|   60.00");
+        EXPECT_EQ(rows[8], "Granted PLC Semaphore Req|    0.10|    0.20|       6|   60.00");
+    }
+    reset_internal_select();
+    free_perm_term_tb(lx_sql_handler);
+    lx_sql_handler = nullptr;
 }
 
 }  // namespace

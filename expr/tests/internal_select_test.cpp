@@ -123,9 +123,44 @@ TEST_F(InternalSelect, TargetTypes) {
     EXPECT_EQ(perform_select("FLDVALUE", "SYSMON", &i, "FLDNAME = 'ncinsert'", SEL_TARGET_CREATE),
               0);
     EXPECT_EQ(i, -7);
-    EXPECT_EQ(perform_select("FLDVALUE", "SYSMON", &i, "FLDNAME = 'ncinsert'", 6), 1);
+    EXPECT_EQ(perform_select("FLDVALUE", "SYSMON", &i, "FLDNAME = 'ncinsert'", 7), 1);
     EXPECT_TRUE(log.has("SEL0670"));
     EXPECT_TRUE(sysmon.rests_on_last_row());
+}
+
+// Sums over many counters leave the 32-bit range: the 64-bit target takes them exactly, up
+// to 2^53, and refuses what a double no longer counts exactly.
+TEST_F(InternalSelect, SixtyFourBitSums) {
+    RowCursor big("BIGMON", select_test::sysmon_columns());
+    for (const char* v : {"1000000000", "1000000000", "1000000000"})
+        big.add({"disk_0", "reads", v});
+    big.add({"disk_1", "reads", "2147483647"});
+    big.add({"disk_1", "reads", "2147483647"});
+    big.point_at_fetch_area();
+    int64_t sum = 0;
+    EXPECT_EQ(
+        perform_select("SUM(FLDVALUE)", "BIGMON", &sum, "GROUPNAME = 'disk_0'", SEL_TARGET_INT64),
+        0)
+        << log.text();
+    EXPECT_EQ(sum, 3000000000);
+    EXPECT_EQ(perform_select("SUM(FLDVALUE)", "BIGMON", &sum, nullptr, SEL_TARGET_INT64), 0);
+    EXPECT_EQ(sum, 3000000000 + 2 * int64_t{2147483647});
+    int64_t one = 0;
+    EXPECT_EQ(perform_select("FLDVALUE", "BIGMON", &one, "GROUPNAME = 'disk_0'", SEL_TARGET_INT64),
+              0);
+    EXPECT_EQ(one, 1000000000);
+
+    RowCursor huge("HUGEMON", {{"GROUPNAME", 30, 1}, {"FLDNAME", 40, 1}, {"FLDVALUE", 20, 1}});
+    huge.add({"disk_0", "reads", "9007199254740993"});
+    huge.add({"disk_0", "reads", "9007199254740993"});
+    huge.point_at_fetch_area();
+    sum = -7;
+    EXPECT_EQ(perform_select("SUM(FLDVALUE)", "HUGEMON", &sum, nullptr, SEL_TARGET_INT64), 1);
+    EXPECT_TRUE(log.has("SEL0645")) << log.text();
+    EXPECT_EQ(sum, -7);
+    // A single value read without a work variable keeps all its digits.
+    EXPECT_EQ(select_column("FLDVALUE", "HUGEMON", &sum, SEL_TARGET_INT64, nullptr, nullptr), 0);
+    EXPECT_EQ(sum, 9007199254740993);
 }
 
 // A numeric column whose field holds no number fails as a text would, instead of giving 0.
