@@ -314,3 +314,32 @@ TEST(IvptProcess, InterruptEndsAfterTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IvptProcess, QelErrorLogFromQellog) {
+    struct Case {
+        const char* qellog;  // output, null: prints nothing
+        std::vector<std::string> env;
+        const char* qelerr;  // the call made
+        bool release;        // qelrel asked
+    };
+    const Case cases[] = {
+        {"/d/alert.log\nsecond\n", {"COLL_DBHOME=/d"}, "qelerr [-log] [/d/alert.log] [0]\n", true},
+        {nullptr,
+         {"COLL_DBHOME=/d", "COLL_ERRORLOG=/cfg.log", "COLL_DBVERSION=19"},
+         "qelerr [-log] [/cfg.log] [0]\n",
+         false},
+    };
+    for (const Case& c : cases) {
+        Ivpt t;
+        t.plan("qellog", "out", c.qellog ? c.qellog : "");
+        Result r = t.run({"-limit", "4", "-qel"}, c.env);
+        std::string calls = t.calls();
+        EXPECT_TRUE(has(calls, c.qelerr)) << calls << r.out;
+        EXPECT_EQ(has(calls, "qelrel [-dbhome] [/d]\n"), c.release) << calls;
+        EXPECT_TRUE(has(calls, "qellog [-rdbms] [SRV1] [-dbhome] [/d]\n")) << calls;
+    }
+}
+
+}  // namespace
