@@ -111,6 +111,9 @@ TEST(IvptProcess, InterpreterOutcomes) {
         {{"-rdbmsSRV1", "-get_envs"}, 0, {"env_vars.serverid=SRV1."}},
         {{"-rdbms", "SRVX", "-limit", "5", "-get_envs"}, 0, {"env_vars.serverid=SRVX."}},
         {{"-rdbmsSRV1", "-vikdb"}, 200, {"-- Command vikdb returned 200"}},
+        // The limit is seen after a runtime option with a joined or a missing value.
+        {{"-rdbmsSRVJ", "-limit", "200", "-vik", "-get_envs"}, 0, {"env_vars.serverid=SRVJ."}},
+        {{"-rdbms", "-limit", "200", "-vik", "-get_envs"}, 0, {"env_vars.serverid=SRV1."}},
     };
     for (const Case& c : cases) {
         Ivpt t;
