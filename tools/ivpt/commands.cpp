@@ -97,8 +97,14 @@ int help() {
     }
     std::printf("\n");
     std::fflush(stdout);
-    if (&zov_version_headers && zov_version_headers[0])
-        show_headers(zov_version_headers[0], nullptr);
+    // The program's own line is that of its entry point; the first header will do when
+    // the build gave none for it.
+    if (&zov_version_headers && zov_version_headers[0]) {
+        const char* own = zov_version_headers[0];
+        for (int k = 0; zov_version_headers[k]; ++k)
+            if (std::strstr(zov_version_headers[k], "ivpt_main.cpp")) own = zov_version_headers[k];
+        show_headers(own, nullptr);
+    }
     std::fflush(stdout);
     u_exit(1);
 }
