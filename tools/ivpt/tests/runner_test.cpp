@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/env.h"
 #include "testing/temp_dir.h"
@@ -90,6 +91,39 @@ TEST_F(CapturedRun, TestModeReturnsTheCommandLine) {
     test = 0;
     ASSERT_NE(text, nullptr);
     EXPECT_STREQ(text, "qelrel -dbhome /h ");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TestExecTimedV, LegendOptionsAndLines) {
+    struct Case {
+        const char* options;
+        std::vector<std::string> shown;
+        bool ran;
+    };
+    const Case cases[] = {
+        {nullptr, {" 0 -iflargep ", " 5 -outpfile "}, false},
+        {"?", {" 3 -parmsaltin "}, false},
+        {"?1", {" 0 -iflargep ", "iflargep=1 stdinp=0"}, true},
+        {"000001", {"outpfile=1 \n"}, true},
+    };
+    for (const Case& c : cases) {
+        char seconds[] = "5", cmd[] = "echo", parms[] = "hello";
+        parm1 = seconds;
+        parm2 = const_cast<char*>(c.options);
+        parm3 = cmd;
+        parm4 = parms;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(test_exec_timed_v(), 0);
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(out.find(" Time limit=5, Command=echo, Parms=hello.\n") != std::string::npos);
+        for (const std::string& s : c.shown)
+            EXPECT_TRUE(out.find(s) != std::string::npos) << s << "\n" << out;
+        EXPECT_EQ(out.find("(005)->hello<-\n") != std::string::npos, c.ran) << out;
+        parm1 = parm2 = parm3 = parm4 = nullptr;
+    }
 }
 
 }  // namespace
