@@ -436,7 +436,13 @@ int u_AsynProcess(const char* cmd, const char* parms) {
 
 r_exec_chain* u_exec_argv(char* const* argv, const char* stdinText, int32_t timeLimit,
                           execopt* opts, int32_t* linesDropped) {
+    return u_exec_argv_status(argv, stdinText, timeLimit, opts, linesDropped, nullptr);
+}
+
+r_exec_chain* u_exec_argv_status(char* const* argv, const char* stdinText, int32_t timeLimit,
+                                 execopt* opts, int32_t* linesDropped, int32_t* waitStatus) {
     if (linesDropped) *linesDropped = 0;
+    if (waitStatus) *waitStatus = -1;
     opts->processRC = pRC_ok;
     if (opts->ihandle) CreateChildProcessEnd(opts);
     if (!argv || !argv[0] || !*argv[0]) {
@@ -490,6 +496,7 @@ r_exec_chain* u_exec_argv(char* const* argv, const char* stdinText, int32_t time
     waitForChildProcess(opts, cpc);
     r_exec_chain* chain = ReadChildOutput(opts, cpc);
     if (linesDropped) *linesDropped = cpc->linesDropped;
+    if (waitStatus && cpc->reaped) *waitStatus = cpc->exitStatus;
     CreateChildProcessEnd(opts);
     return chain;
 }

@@ -262,7 +262,6 @@ int32_t parseHVMCmdline(int argc, char** argv) {
             else if (i < n && words[i][0] != '-')
                 value = words[i++];
         }
-        count += 1 + row->values;
         switch (row->type) {
             case kText:
                 u_env_set_field(row->text, value);
@@ -298,6 +297,9 @@ int32_t parseHVMCmdline(int argc, char** argv) {
         u_exit(0);
     }
     if (debug) trace_set("azzzzzzzzz");
+    // The words actually consumed: a value joined to its option ("-rdbmsSRV1") or missing
+    // is not a second word.
+    count = i;
     return count;
 }
 

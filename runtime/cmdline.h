@@ -35,7 +35,8 @@ char** parseCmdline(int argc, char** argv);
 // else at the first word. A word that matches no option ends the options. Option values
 // are owned copies. "-version [programs...]" lists the version headers of the programs
 // and exits with status 0; "-d[ebug]" sets trace levels 0 to 8 to 23 and level 9 to 0.
-// Returns the number of option words (an option with its value counts 2).
+// Returns the number of words it consumed (an option with its value in the next word
+// counts 2; a value joined to its option, or an option without its value, counts 1).
 int32_t parseHVMCmdline(int argc, char** argv);
 
 // 1-based position of `word` in the null-terminated `list` (at most `max` entries

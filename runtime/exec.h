@@ -58,6 +58,10 @@ r_exec_chain* u_exec_timed(const char* cmd, const char* parms, int32_t timeLimit
 // lines read beyond opts->maxRetLines.
 r_exec_chain* u_exec_argv(char* const* argv, const char* stdinText, int32_t timeLimit,
                           execopt* opts, int32_t* linesDropped);
+// As u_exec_argv; *waitStatus (may be null) receives the child's status as waitpid gave
+// it, or -1 when it was not started or not reaped.
+r_exec_chain* u_exec_argv_status(char* const* argv, const char* stdinText, int32_t timeLimit,
+                                 execopt* opts, int32_t* linesDropped, int32_t* waitStatus);
 // Starts argv[0] with its arguments detached, without a shell, and does not wait. A watcher
 // process (not the caller's child) ends the command's process group once timeLimit seconds
 // (600 when < 1) have passed; the caller is left no zombie. 0 started, 4 fork failed.
