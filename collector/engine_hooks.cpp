@@ -9,8 +9,10 @@
 #include "collector/column_exits.h"
 #include "collector/cursor_run.h"
 #include "collector/decode.h"
+#include "collector/history.h"
 #include "collector/host_vars.h"
 #include "collector/in_lists.h"
+#include "collector/log_distributors.h"
 #include "collector/math.h"
 #include "collector/percent_cursor.h"
 #include "collector/reference_passes.h"
@@ -36,9 +38,6 @@ void quitting_steps(int /*code*/) {
 // install theirs: nothing, successfully.
 int no_commit(int /*release*/) { return 0; }
 int no_db_memory(curs* /*c*/) { return 0; }
-int no_history(const char* /*now*/) { return 0; }
-int no_nulv(distrib* /*d*/, const char* /*now*/) { return 0; }
-int no_distribute(distrib* /*d*/, const char* /*now*/) { return 0; }
 int no_evaluator(const char* /*now*/, distrib* /*d*/) { return 0; }
 int no_requests() { return 0; }
 
@@ -67,8 +66,8 @@ void install_engine_hooks() {
         edit_iterates_pass,
     };
     engine_runs = engine_run_table{
-        run_interval_cursor, no_commit,    no_db_memory, no_history, no_nulv,
-        no_distribute,       no_evaluator, no_requests,
+        run_interval_cursor, no_commit,    no_db_memory, do_history, do_nulv,
+        distribute,          no_evaluator, no_requests,
     };
     install_column_exits();
 }

@@ -5,6 +5,7 @@
 
 #include "collector/cluster.h"
 #include "collector/column_functions.h"
+#include "collector/history.h"
 
 struct curs;
 struct columns;
@@ -12,6 +13,3 @@ struct xSQLDA;
 struct decode_op;
 struct col_ex_list;
 struct cluster;
-
-// Trace dump of one row. Least form: 0, nothing written.
-int proded(int row_number, char* data, int length);
