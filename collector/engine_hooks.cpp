@@ -9,6 +9,7 @@
 #include "collector/column_exits.h"
 #include "collector/cursor_run.h"
 #include "collector/decode.h"
+#include "collector/evaluator.h"
 #include "collector/history.h"
 #include "collector/host_vars.h"
 #include "collector/in_lists.h"
@@ -38,7 +39,6 @@ void quitting_steps(int /*code*/) {
 // install theirs: nothing, successfully.
 int no_commit(int /*release*/) { return 0; }
 int no_db_memory(curs* /*c*/) { return 0; }
-int no_evaluator(const char* /*now*/, distrib* /*d*/) { return 0; }
 int no_requests() { return 0; }
 
 int run_interval_cursor(int32_t now, curs* c) { return get_cursor_data(now, c); }
@@ -67,7 +67,7 @@ void install_engine_hooks() {
     };
     engine_runs = engine_run_table{
         run_interval_cursor, no_commit,    no_db_memory, do_history, do_nulv,
-        distribute,          no_evaluator, no_requests,
+        distribute,          do_evaluator, no_requests,
     };
     install_column_exits();
 }
