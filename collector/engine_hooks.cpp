@@ -17,6 +17,7 @@
 #include "collector/math.h"
 #include "collector/percent_cursor.h"
 #include "collector/reference_passes.h"
+#include "collector/request_server.h"
 #include "collector/schedule.h"
 #include "collector/signals.h"
 #include "collector/virtual_cursors.h"
@@ -39,7 +40,6 @@ void quitting_steps(int /*code*/) {
 // install theirs: nothing, successfully.
 int no_commit(int /*release*/) { return 0; }
 int no_db_memory(curs* /*c*/) { return 0; }
-int no_requests() { return 0; }
 
 int run_interval_cursor(int32_t now, curs* c) { return get_cursor_data(now, c); }
 
@@ -67,7 +67,7 @@ void install_engine_hooks() {
     };
     engine_runs = engine_run_table{
         run_interval_cursor, no_commit,    no_db_memory, do_history, do_nulv,
-        distribute,          do_evaluator, no_requests,
+        distribute,          do_evaluator, do_ulv,
     };
     install_column_exits();
 }
