@@ -10,11 +10,15 @@
 #include "collector/column_exits.h"
 #include "collector/cursor_run.h"
 #include "collector/decode.h"
+#include "collector/evaluator.h"
+#include "collector/history.h"
 #include "collector/host_vars.h"
 #include "collector/in_lists.h"
+#include "collector/log_distributors.h"
 #include "collector/math.h"
 #include "collector/percent_cursor.h"
 #include "collector/reference_passes.h"
+#include "collector/request_server.h"
 #include "collector/schedule.h"
 #include "collector/signals.h"
 #include "collector/virtual_cursors.h"
@@ -32,13 +36,6 @@ void quitting_steps(int /*code*/) {
     set_signal(0);
     zovcomm("shut", ipc_ptr, "shut");
 }
-
-// What the schedule loop runs, until the consumers install theirs: nothing, successfully.
-int no_history(const char* /*now*/) { return 0; }
-int no_nulv(distrib* /*d*/, const char* /*now*/) { return 0; }
-int no_distribute(distrib* /*d*/, const char* /*now*/) { return 0; }
-int no_evaluator(const char* /*now*/, distrib* /*d*/) { return 0; }
-int no_requests() { return 0; }
 
 int run_interval_cursor(int32_t now, curs* c) { return get_cursor_data(now, c); }
 
@@ -65,8 +62,8 @@ void install_engine_hooks() {
         edit_iterates_pass,
     };
     engine_runs = engine_run_table{
-        run_interval_cursor, commit_collect, freeDBcurMem, no_history, no_nulv,
-        no_distribute,       no_evaluator,   no_requests,
+        run_interval_cursor, commit_collect, freeDBcurMem, do_history, do_nulv,
+        distribute,          do_evaluator,   do_ulv,
     };
     install_column_exits();
 }

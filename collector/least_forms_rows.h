@@ -3,17 +3,13 @@
 // the real one takes its place (then its line goes from here).
 #pragma once
 
+#include "collector/cluster.h"
+#include "collector/column_functions.h"
+#include "collector/history.h"
+
 struct curs;
 struct columns;
 struct xSQLDA;
 struct decode_op;
 struct col_ex_list;
 struct cluster;
-
-// Trace dump of one row. Least form: 0, nothing written.
-int proded(int row_number, char* data, int length);
-
-// Clusters: the cluster of c's stored rows; the one-row cluster of c's column functions.
-// Least forms: null.
-cluster* make_cluster(curs* c);
-cluster* do_column_func(curs* c, int now);

@@ -3,12 +3,10 @@
 // behaviour those callers need; each goes when the real one lands.
 #pragma once
 
+#include "collector/column_functions.h"
 #include "collector/column_lookup.h"
 #include "collector/least_forms_rows.h"
 #include "collector/row_store.h"
 
 struct curs;
 struct columns;
-
-// Computes the column's function over c's rows into the column's len bytes at out; 0 or 1.
-int col_function(curs* c, columns* column, char* out);
