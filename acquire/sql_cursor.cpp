@@ -203,6 +203,11 @@ CS_RETCODE end_fetch(curs* c, CS_RETCODE code, int rows, const char* id) {
 
 int connect_to_DB(distrib* d) {
     if (trace_all != 0) PRINT('t', "ycd0100", "entered connect_to_sybase in zovsyb\n");
+    if (d == nullptr) {  // no collector distributor to hold a connection
+        sqlca.sqlcode = 1;
+        set_status(1);
+        return 1;
+    }
     std::memcpy(database_info.type, "SYB", 4);
     std::memset(database_info.name, 0, sizeof database_info.name);
     u_chr2str(database_info.name, machine_id.me, sizeof machine_id.me);
