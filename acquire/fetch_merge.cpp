@@ -240,24 +240,7 @@ int merge_result_row(char* buffer, curs* c, _anchorDBdata* d, _rowData* row,
     buffer[end] = '\0';
     c->length = end;
 
-    if (c->m_anch != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
-            if (col->m_anch == nullptr) continue;
-            col->orig_type = 2;
-            do_math(c, col, buffer);
-            buffer[col->offset + col->len] = '\0';
-        }
-    }
-    if (c->decode != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
-            if (col->decode_op != nullptr)
-                do_decode(col, buffer + col->offset, buffer,
-                          col->indicator != nullptr ? *col->indicator : 0, c);
-    }
-    if (c->cxl_ptr != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
-            if (col->cxl_ptr != nullptr) column_exit_driver(c, col, buffer, col->cxl_ptr);
-    }
+    row_transform(c, buffer);
     row_append(c, buffer, end);
     if (c->show_cursor) sho_cur(c);
     c->cols_set = 1;

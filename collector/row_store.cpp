@@ -339,6 +339,27 @@ int row_copy_values(curs* c, char* buffer) {
     return 1;
 }
 
+void row_transform(curs* c, char* buffer) {
+    if (c->m_anch != nullptr) {
+        for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
+            if (!is_math(col)) continue;
+            col->orig_type = 2;
+            do_math(c, col, buffer);
+            buffer[col->offset + col->len] = '\0';
+        }
+    }
+    if (c->decode != nullptr) {
+        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
+            if (col->decode_op != nullptr)
+                do_decode(col, buffer + col->offset, buffer,
+                          col->indicator != nullptr ? *col->indicator : 0, c);
+    }
+    if (c->cxl_ptr != nullptr) {
+        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
+            if (col->cxl_ptr != nullptr) column_exit_driver(c, col, buffer, col->cxl_ptr);
+    }
+}
+
 int row_copy_value(columns* col, char* buffer, const char* src, int16_t indicator) {
     char* at = buffer + col->offset;
     size_t n = static_cast<size_t>(col->len);
@@ -413,24 +434,7 @@ int merge_one_row(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const 
         end = col->offset + col->len;
     buffer[end] = '\0';
 
-    if (c->m_anch != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
-            if (!is_math(col)) continue;
-            col->orig_type = 2;
-            do_math(c, col, buffer);
-            buffer[col->offset + col->len] = '\0';
-        }
-    }
-    if (c->decode != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
-            if (col->decode_op != nullptr)
-                do_decode(col, buffer + col->offset, buffer,
-                          col->indicator != nullptr ? *col->indicator : 0, c);
-    }
-    if (c->cxl_ptr != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
-            if (col->cxl_ptr != nullptr) column_exit_driver(c, col, buffer, col->cxl_ptr);
-    }
+    row_transform(c, buffer);
 
     row_append(c, buffer, end);
     c->changed = 1;

@@ -43,6 +43,9 @@ void pcnt_set_work(const curs* cursor, const char* time_stamp);
 // column), water marks kept. Returns 1 when copied; 0 when a source is missing (held or
 // not, with a message); -1 when a water mark could not be kept.
 int row_copy_values(curs* cursor, char* buffer);
+// The transforms of a row built in buffer, in their order: math columns (numeric from then
+// on), decodes, column exits.
+void row_transform(curs* cursor, char* buffer);
 // One column's value from src into buffer at the column's offset, a NUL behind: a null
 // (indicator below 0) as blanks with "NULL", or '0' for a numeric column; water marks
 // kept. 0; -1 when a water mark could not be kept.

@@ -163,6 +163,29 @@ void build_argv(createProcessComm* cpc) {
     cpc->argv[n + 1] = nullptr;
 }
 
+// The paths execvp would try for name, in order: the name itself when it holds a '/',
+// else each directory of PATH ("." for an empty entry). Made before fork, since the child
+// may only call async-signal-safe functions.
+std::vector<std::string> exec_candidates(const char* name) {
+    std::vector<std::string> candidates;
+    if (std::strchr(name, '/')) {
+        candidates.emplace_back(name);
+        return candidates;
+    }
+    const char* path = std::getenv("PATH");
+    std::string p = path ? path : "/usr/bin:/bin";
+    size_t pos = 0;
+    for (;;) {
+        size_t colon = p.find(':', pos);
+        std::string dir =
+            p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+        candidates.push_back((dir.empty() ? std::string(".") : dir) + "/" + name);
+        if (colon == std::string::npos) break;
+        pos = colon + 1;
+    }
+    return candidates;
+}
+
 }  // namespace
 
 createProcessComm* u_new_cpc() {
@@ -355,22 +378,7 @@ int u_AsynProcess(const char* cmd, const char* parms) {
     if (n < 1) return 4;
     argv[static_cast<size_t>(n)] = nullptr;
     // The candidates execvp would try, made before fork.
-    std::vector<std::string> candidates;
-    if (std::strchr(argv[0], '/')) {
-        candidates.emplace_back(argv[0]);
-    } else {
-        const char* path = std::getenv("PATH");
-        std::string p = path ? path : "/usr/bin:/bin";
-        size_t pos = 0;
-        for (;;) {
-            size_t colon = p.find(':', pos);
-            std::string dir =
-                p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
-            candidates.push_back((dir.empty() ? std::string(".") : dir) + "/" + argv[0]);
-            if (colon == std::string::npos) break;
-            pos = colon + 1;
-        }
-    }
+    const std::vector<std::string> candidates = exec_candidates(argv[0]);
     std::vector<const char*> paths;
     for (auto& c : candidates) paths.push_back(c.c_str());
     if (u_trace_on(5)) PRINT('t', "uex9030", "Child process. cmd=%.20s\n", argv[0]);
@@ -533,22 +541,7 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
     if (!argv || !argv[0] || !*argv[0]) return 4;
     ensure_sigpipe_ignored();
     // The candidates execvp would try, made before fork.
-    std::vector<std::string> candidates;
-    if (std::strchr(argv[0], '/')) {
-        candidates.emplace_back(argv[0]);
-    } else {
-        const char* path = std::getenv("PATH");
-        std::string p = path ? path : "/usr/bin:/bin";
-        size_t pos = 0;
-        for (;;) {
-            size_t colon = p.find(':', pos);
-            std::string dir =
-                p.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
-            candidates.push_back((dir.empty() ? std::string(".") : dir) + "/" + argv[0]);
-            if (colon == std::string::npos) break;
-            pos = colon + 1;
-        }
-    }
+    const std::vector<std::string> candidates = exec_candidates(argv[0]);
     std::vector<const char*> paths;
     for (auto& c : candidates) paths.push_back(c.c_str());
     const long limitMs = (timeLimit > 0 ? timeLimit : 600) * 1000L;
