@@ -116,6 +116,9 @@ class Schedule : public ::testing::Test {
         saved_sleep_ = sleep_time;
         sleep_time = 10;
         go_home = 0;
+        // Cursors other tests left on the list stay out of this one's passes.
+        saved_cursors_ = cur_anchor;
+        cur_anchor = nullptr;
     }
     void TearDown() override {
         engine_runs = saved_runs_;
@@ -129,7 +132,7 @@ class Schedule : public ::testing::Test {
             U_FREE(c);
             c = next;
         }
-        cur_anchor = nullptr;
+        cur_anchor = saved_cursors_;
     }
 
     distrib* add_distrib(const char* name, int32_t interval) {
@@ -163,6 +166,7 @@ class Schedule : public ::testing::Test {
     FakeClock clock_{kStart};
     engine_run_table saved_runs_;
     int32_t saved_sleep_ = 10;
+    curs* saved_cursors_ = nullptr;
 };
 
 TEST_F(Schedule, CollectRunsOnlyTheCursorsThatPassEveryTest) {
