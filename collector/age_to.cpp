@@ -84,23 +84,7 @@ void free_operates(operate* o) {
 
 // Frees the blocks a cursor's own definition holds, before the record becomes a copy.
 void release_definition(curs* c) {
-    for (columns* col = c->insert_columns; col != nullptr;) {
-        columns* next = col->next;
-        U_FREE(col->water_ptr);
-        U_FREE(col);
-        col = next;
-    }
-    for (host_cols* h = c->host_cols; h != nullptr;) {
-        host_cols* next = h->next;
-        U_FREE(h);
-        h = next;
-    }
-    for (load_text* l = c->loadt; l != nullptr;) {
-        load_text* next = l->next;
-        U_FREE(l->text);
-        U_FREE(l);
-        l = next;
-    }
+    free_cursor_lists(c);
     delete_all(c);
     free_operates(c->saturday_start);
     free_operates(c->sunday_start);

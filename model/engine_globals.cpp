@@ -72,17 +72,7 @@ int quitting(int code) {
     u_exit(code == 0 ? 0 : 1);
 }
 
-namespace {
-
-void free_operates(operate* o) {
-    while (o != nullptr && o != &full_day) {
-        operate* next = o->next;
-        U_FREE(o);
-        o = next;
-    }
-}
-
-void free_cursor(curs* c) {
+void free_cursor_lists(curs* c) {
     for (columns* col = c->insert_columns; col != nullptr;) {
         columns* next = col->next;
         U_FREE(col->water_ptr);
@@ -100,6 +90,20 @@ void free_cursor(curs* c) {
         U_FREE(l);
         l = next;
     }
+}
+
+namespace {
+
+void free_operates(operate* o) {
+    while (o != nullptr && o != &full_day) {
+        operate* next = o->next;
+        U_FREE(o);
+        o = next;
+    }
+}
+
+void free_cursor(curs* c) {
+    free_cursor_lists(c);
     for (row_data* r = c->first_row; r != nullptr;) {
         row_data* next = r->next;
         U_FREE(r);

@@ -186,6 +186,22 @@ std::vector<std::string> exec_candidates(const char* name) {
     return candidates;
 }
 
+// A kept-open child's options, unless the caller set its own: asynchronous, its standard
+// input kept for the caller, no time limit.
+void perm_defaults(execopt* opts) {
+    if (opts->callerSet) return;
+    opts->async = 1;
+    opts->nosignalh = 1;
+    opts->keepsip = 1;
+    opts->asyncCont = 0;
+    opts->stdinp = 0;
+    opts->infile = 0;
+    opts->iflargep = 0;
+    opts->parmsaltin = 0;
+    opts->retstderr = 0;
+    opts->maxWaitTime = -1;
+}
+
 }  // namespace
 
 createProcessComm* u_new_cpc() {
@@ -304,18 +320,7 @@ static int launch_child(execopt* opts, createProcessComm* cpc, const char* path)
 }
 
 int u_exec_perm(const char* cmd, const char* parms, execopt* opts) {
-    if (!opts->callerSet) {
-        opts->async = 1;
-        opts->nosignalh = 1;
-        opts->keepsip = 1;
-        opts->asyncCont = 0;
-        opts->stdinp = 0;
-        opts->infile = 0;
-        opts->iflargep = 0;
-        opts->parmsaltin = 0;
-        opts->retstderr = 0;
-        opts->maxWaitTime = -1;
-    }
+    perm_defaults(opts);
     opts->processRC = pRC_ok;
     if (opts->ihandle) CreateChildProcessEnd(opts);
     opts->ihandle = u_new_cpc();
@@ -328,18 +333,7 @@ int u_exec_perm(const char* cmd, const char* parms, execopt* opts) {
 }
 
 int u_exec_perm_argv(char* const* argv, execopt* opts) {
-    if (!opts->callerSet) {
-        opts->async = 1;
-        opts->nosignalh = 1;
-        opts->keepsip = 1;
-        opts->asyncCont = 0;
-        opts->stdinp = 0;
-        opts->infile = 0;
-        opts->iflargep = 0;
-        opts->parmsaltin = 0;
-        opts->retstderr = 0;
-        opts->maxWaitTime = -1;
-    }
+    perm_defaults(opts);
     opts->processRC = pRC_ok;
     if (opts->ihandle) CreateChildProcessEnd(opts);
     createProcessComm* cpc = u_new_cpc();
