@@ -121,10 +121,12 @@ cursor DISKFREE;
 
 ; The monitor counters of the sample, as the monitor cursors below read them: counter group,
 ; counter name and value. Emptied at each run, so that a sum covers the current sample only.
+; The select names its columns as the INSERT does: a column is found by its name.
 cursor SYSMON;
   INSERT INTO SYSMON (GROUPNAME, FLDNAME, FLDVALUE)
     VALUES (:GROUPNAME, :FLDNAME, :INT!FLDVALUE);
-  insert_select SELECT group_name, field_name, value FROM master..sysmonitors;
+  insert_select SELECT GROUPNAME = group_name, FLDNAME = field_name, FLDVALUE = value
+    FROM master..sysmonitors;
   empty;
   interval 60;
   limit 9999;
@@ -134,8 +136,8 @@ cursor SYSMON;
 ; that began before midnight starts below 0).
 cursor ZEMV;
   INSERT INTO ZEMV (STARTTIME, STOPTIME) VALUES (:INT!STARTTIME, :INT!STOPTIME);
-  insert_select SELECT datediff(ss, convert(char(8), getdate(), 112), getdate()) - 60,
-    datediff(ss, convert(char(8), getdate(), 112), getdate());
+  insert_select SELECT STARTTIME = datediff(ss, convert(char(8), getdate(), 112), getdate())
+    - 60, STOPTIME = datediff(ss, convert(char(8), getdate(), 112), getdate());
   empty;
   interval 60;
   limit 1;
@@ -144,7 +146,7 @@ cursor ZEMV;
 ; The number of engines configured.
 cursor SYSCCONF;
   INSERT INTO SYSCCONF (NUMENG) VALUES (:INT!NUMENG);
-  insert_select SELECT c.value FROM master..syscurconfigs c, master..sysconfigures f
+  insert_select SELECT NUMENG = c.value FROM master..syscurconfigs c, master..sysconfigures f
     WHERE c.config = f.config AND f.name = 'max online engines';
   empty;
   interval 60;
@@ -155,8 +157,9 @@ cursor SYSCCONF;
 ; SYSMON.
 cursor SYSDEV;
   INSERT INTO SYSDEV (DEVNAME, OSNAME, DISKMON) VALUES (:DEVNAME, :OSNAME, :DISKMON);
-  insert_select SELECT name, phyname, 'disk_' + convert(varchar(10), vdevno)
-    FROM master..sysdevices WHERE status & 2 = 2;
+  insert_select SELECT DEVNAME = name, OSNAME = phyname,
+    DISKMON = 'disk_' + convert(varchar(10), vdevno) FROM master..sysdevices
+    WHERE status & 2 = 2;
   empty;
   interval 60;
   limit 256;
