@@ -12,7 +12,14 @@
 #include "acquire/fetch_exit.h"
 #include "acquire/monitor/smon_driver.h"
 #include "acquire/sql_cursor.h"
+#include "collector/column_exits.h"
+#include "collector/cursor_run.h"
+#include "collector/engine_hooks.h"
+#include "collector/reference_passes.h"
+#include "collector/virtual_cursors.h"
+#include "defs/clause_loads.h"
 #include "defs/cursor_file.h"
+#include "defs/cursor_versions.h"
 #include "defs/dictionary.h"
 #include "defs/dictionary_file.h"
 #include "defs/distrib.h"
@@ -22,6 +29,7 @@
 #include "model/db_specifics.h"
 #include "model/engine_globals.h"
 #include "model/row_data.h"
+#include "model/timebase.h"
 #include "runtime/alloc.h"
 #include "runtime/exec.h"
 #include "testing/cursor_test_support.h"
@@ -84,6 +92,35 @@ batch SELECT DEVNAME = name, OSNAME = phyname, \
   result DEVNAME:varchar(30) OSNAME:varchar(127) DISKMON:varchar(15)
   row 'master' '/sybase/data/master.dat' 'disk_0'
   row 'datadev1' '/sybase/data/data1.dat' 'disk_1'
+)";
+
+// The rest of the set's statements, for a whole collection: the names of the results are
+// the ones the server gives the aliased selects.
+const char* const kOtherCursors = R"(
+batch SELECT CPU_BUSY = @@cpu_busy, IO_BUSY = @@io_busy, IDLE = @@idle, \
+    CONNS = @@connections, PCT_BUSY = 0
+  result CPU_BUSY:int IO_BUSY:int IDLE:int CONNS:int PCT_BUSY:int
+  row 300 100 600 12 0
+batch SELECT SRVNAME = @@servername, MAXCONN = @@max_connections
+  result SRVNAME:varchar(30) MAXCONN:int
+  row 'ZOVTDS' 100
+batch SELECT DBID = dbid, NAME = name, STATUS = status FROM master..sysdatabases
+  result DBID:smallint NAME:varchar(30) STATUS:smallint
+  row 1 'master' 0
+  row 4 'pubs2' 0
+match SELECT SPID = spid, STATUS = status, LOGIN = suser_name\(suid\), DBNAME = db_name\(dbid\),\
+CPU = cpu, PIO = physical_io, CMD = cmd, BLOCKED = blocked FROM master\.\.sysprocesses.*
+  result SPID:smallint STATUS:char(12) LOGIN:varchar(30) DBNAME:varchar(30) CPU:int \
+    PIO:int CMD:char(16) BLOCKED:smallint
+  row 11 'runnable' 'sa' 'master' 100 5 'SELECT' 0
+  row 12 'sleeping' 'probe' 'pubs2' 2500 7 'AWAITING COMMAND' 0
+batch SELECT SPID = spid, BLOCKER = blocked, WAITSEC = time_blocked \
+    FROM master..sysprocesses WHERE blocked > 0
+  result SPID:smallint BLOCKER:smallint WAITSEC:int
+match SELECT DBNAME = db_name\(dbid\), ALLOC_PAGES = sum\(size\) FROM master\.\.sysusages .*
+  result DBNAME:varchar(30) ALLOC_PAGES:int
+  row 'master' 30720
+  row 'pubs2' 10240
 )";
 
 int parse_example(int (*reader)(FILE*), const char* tag) {
@@ -250,6 +287,41 @@ TEST_F(MonitorExample, DeviceLinesFromTheFetchedInputs) {
                                       "0",      "0.00", "0.00", "0.00", "0",     "0.00"})}))
         << log.text();
     EXPECT_FALSE(log.has("DEVD0")) << log.text();
+}
+
+// One collection of the whole set in file order, as the collector runs each cursor when
+// its time comes (pre-cursors first): every cursor but the demand and script ones runs
+// without a failure or a hold, and each monitor cursor holds its procedure's lines.
+TEST_F(MonitorExample, TheWholeSetCollectsOnce) {
+    std::string error;
+    ASSERT_TRUE(env.set_scenario(std::string(kScenario) + kOtherCursors, error)) << error;
+    install_engine_hooks();
+    ASSERT_EQ(init_virtuals_pass(), 0) << log.text();
+    define_vers_chain();
+    for (int (*pass)() :
+         {edit_decode, edit_pre_cursors_pass, edit_in_lists, edit_bases, edit_math, edit_col_exits,
+          edit_iterates_pass, edit_iterate_where, parse_loads, edit_loads, set_qualifieds})
+        ASSERT_EQ(pass(), 0) << log.text();
+    ASSERT_EQ(connect_to_DB(collector_at), 0) << log.text();
+    database_info.connected = 1;
+    database_info.status = up;
+
+    const int now = static_cast<int>(relative_sec(kStamp));
+    for (curs* c = cur_anchor; c != nullptr; c = c->next) {
+        if (c->cvirtual != 0 || c->demand != 0 || std::strcmp(c->cur_name, "DISKFREE") == 0)
+            continue;
+        EXPECT_EQ(get_cursor_data(now, c), 0) << c->cur_name << "\n" << log.text();
+        EXPECT_EQ(c->held, 0) << c->cur_name;
+    }
+    const std::pair<const char*, int> counts[] = {
+        {"SRVSTAT", 1},  {"SRVINFO", 1},  {"DBLIST", 2},   {"PROCS", 2},    {"DBSPACE", 2},
+        {"SYSMON", 29},  {"ZEMV", 1},     {"SYSCCONF", 1}, {"SYSDEV", 2},   {"ZEMENGS", 1},
+        {"ZEMSDEVD", 2}, {"ZEMLOGD", 12}, {"ZEMSQLD", 11}, {"ZEMTSKD", 16},
+    };
+    for (const auto& [name, n] : counts) EXPECT_EQ(curstest::find(name)->count, n) << name;
+    EXPECT_EQ(rows_of(curstest::find("ZEMENGS"))[0].substr(0, 33), num("2") + "|" + num("60"));
+    EXPECT_EQ(rows_of(curstest::find("ZEMSQLD"))[0].substr(0, 32), text("Total SQL Activity", 32));
+    EXPECT_FALSE(log.has("CAT1590")) << log.text();
 }
 
 }  // namespace
