@@ -110,10 +110,14 @@ class Saved {
             });
             if (!kept) unsetenv(name.c_str());
         }
+        std::vector<std::string> done;
         for (const std::string& entry : env_) {
             size_t eq = entry.find('=');
             if (eq == std::string::npos) continue;
             std::string name = entry.substr(0, eq), value = entry.substr(eq + 1);
+            // Of a name given twice the first entry is the one in force.
+            if (std::find(done.begin(), done.end(), name) != done.end()) continue;
+            done.push_back(name);
             const char* now = std::getenv(name.c_str());
             if (!now || value != now) setenv(name.c_str(), value.c_str(), 1);
         }
