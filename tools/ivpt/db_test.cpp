@@ -83,10 +83,11 @@ class Channel {
         return started_;
     }
 
-    // Sends the records of one request; false (and nothing more is sent) when the child
-    // no longer takes them.
+    // Sends the records of one request while the child takes them; once it does not,
+    // nothing more is sent.
     template <class... Records>
     void request(Records... records) {
+        pending_ = alive_;
         for (const std::string& r : {records...}) {
             if (!alive_) return;
             std::snprintf(buf_, sizeof buf_, "%s", r.c_str());
@@ -101,7 +102,7 @@ class Channel {
 
     // Reads and prints one answer, at most `max` records.
     void answer(int max) {
-        if (!started_) return;
+        if (!pending_) return;  // nothing went out: the child was gone already
         std::fflush(stdout);
         u_sleep(1);
         std::printf("-- recieved from %s in interactive mode (I):\n", program_);
@@ -150,6 +151,7 @@ class Channel {
     bool started_ = false;
     bool alive_ = false;
     bool failed_ = false;
+    bool pending_ = false;  // the last request began to go out
     int worst_ = 0;
 };
 
