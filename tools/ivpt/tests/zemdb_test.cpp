@@ -303,4 +303,42 @@ TEST(ZemdbChannel, ChildEndingAfterItsFirstAnswer) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
+// qelsql and gimsql are stand-ins: what they are given, and that an empty logon id drops
+// its option instead of shifting the words behind it.
+TEST(DbStandins, WordsGivenAndTestMode) {
+    Ivpt t;
+    Result r = t.run({"-limit", "200", "-qeldb"}, {"COLL_PASSWORD=secretword"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::string calls = t.calls();
+    EXPECT_EQ(calls.rfind("qelsql [-rdbms] [SRV1] [3] [ ] [SELECT DISTINCT BANNER FROM V$VERSION "
+                          "WHERE BANNER LIKE 'Oracle%']\n",
+                          0),
+              0u)
+        << calls;
+    EXPECT_NE(calls.find("[3] [ ] [select OSPROCID = osprocid, SRVSTARTT = starttime from "
+                         "master..sysengines where engine = 0]\n"),
+              std::string::npos)
+        << calls;
+    EXPECT_NE(calls.find("qelsql [-filein] ["), std::string::npos) << calls;
+    EXPECT_NE(calls.find("qelsql [-rdbms] [SRV1] [I]\n"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("-null-"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("secretword"), std::string::npos) << calls;
+    EXPECT_EQ((r.out + calls).find("-password"), std::string::npos) << r.out;
+    // A stand-in is no channel child: the test fails, and says so.
+    EXPECT_NE(r.out.find("-- interactive mode of qelsql failed, return code 12"), std::string::npos)
+        << r.out;
+
+    // Test mode starts nothing, the channel child included.
+    Ivpt u;
+    r = u.run({"-test", "-gimdb", "-qeldb", "-zemdb"}, {"COLL_LOGON=sa"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(u.calls(), "");
+    EXPECT_NE(r.out.find("-- ->gimsql -logon sa -rdbms SRV1 3 \" \" \"SELECT DISTINCT NAME"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("-- start child=gimsql, parms=-logon sa -rdbms SRV1 I."),
+              std::string::npos);
+    EXPECT_EQ(r.out.find("recieved from"), std::string::npos) << r.out;
+}
+
 }  // namespace
