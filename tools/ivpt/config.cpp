@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/alloc.h"
 #include "runtime/cmdline.h"
 #include "runtime/env.h"
 #include "runtime/strings.h"
@@ -55,14 +56,13 @@ bool split_line(const std::string& line, std::string& key, std::string& value) {
     return !key.empty() && !value.empty();
 }
 
-// The line as shown: a db_password value is replaced by "***".
+// The line as shown: the value of a db_password line, in any case and commented out or
+// not, is replaced by "***".
 std::string masked(const std::string& line) {
-    size_t p = line.find_first_not_of(" \t");
+    size_t p = line.find_first_not_of(" \t#");
     if (p == std::string::npos) return line;
-    std::string rest = line.substr(p);
     std::string key, value;
-    if (rest.compare(0, 3, "db_") == 0 && split_line(rest, key, value) &&
-        u_test_word(key.c_str(), kKeyNames, 0, 0) == kPassword + 1)
+    if (split_line(line.substr(p), key, value) && u_stricmp(key.c_str(), "db_password") == 0)
         return line.substr(0, p) + key + " = ***";
     return line;
 }
@@ -193,7 +193,7 @@ int setEnvFromCfg(const char* path) {
     take(&env_vars.serverid, "COLL_SERVERID", *value[kSid]);
     if (char* home = u_getenv("COLL_DBHOME", -2, nullptr)) {
         u_env_set_field(&env_vars.db_home, home);
-        std::free(home);
+        U_FREE(home);
     }
     if (value[kHome]) take(&env_vars.db_home, "COLL_DBHOME", *value[kHome]);
     take(&env_vars.logonid, "COLL_LOGON", *value[kLogin]);

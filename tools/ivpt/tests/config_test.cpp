@@ -108,6 +108,9 @@ TEST_F(ConfigFile, Decisions) {
         {"password key alone", replace(kComplete, "db_password = secretword\n", "db_password\n"), 3,
          nullptr, nullptr},
         {"comment is no key", replace(kComplete, "db_login", "#db_login"), 3, nullptr, nullptr},
+        {"other spellings are shown masked too",
+         std::string(kComplete) + "DB_PASSWORD = secretword\n# db_password=secretword\n", 0, "SRV1",
+         nullptr},
         {"500 lines", many, 0, "SRV1", nullptr},
         {"501 lines", many + "# one more\n", 3, nullptr, nullptr},
     };
