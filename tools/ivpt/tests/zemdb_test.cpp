@@ -276,31 +276,57 @@ TEST_F(Zemdb, FailingStatementFailsTheTest) {
     EXPECT_NE(r.out.find("-- (I) ->!D 5000"), std::string::npos) << r.out;
 }
 
-// A channel child that answers its first request and ends.
-TEST(ZemdbChannel, ChildEndingAfterItsFirstAnswer) {
-    Ivpt t;
-    t.write("bin/zemsql",
-            "#!/bin/sh\n"
-            "for a in \"$@\"; do [ \"$a\" = I ] && chan=1; done\n"
-            "[ -z \"$chan\" ] && { echo 'one row'; exit 0; }\n"
-            "while read -r line; do\n"
-            "  case \"$line\" in '!Z'*) printf '!I S 0000 0000 00000000 test_A   Y\\n!Z\\n';"
-            " exit 0;; esac\n"
-            "done\n",
-            0755);
-    auto started = std::chrono::steady_clock::now();
-    Result r = t.run({"-zemdb"}, {"COLL_BINPATH=" + t.path() + "/bin", "COLL_LOGON=sa"});
-    EXPECT_EQ(r.status, 12) << r.out;
-    EXPECT_NE(r.out.find("-- (I) ->!I S 0000 0000 00000000 test_A   Y<-"), std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find("-- interactive mode of zemsql failed, return code 12\n"),
-              std::string::npos)
-        << r.out;
-    // The child's end is seen once; nothing more is sent to it or waited for.
-    size_t first = r.out.find("-- end of input from zemsql");
-    EXPECT_NE(first, std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("-- end of input", first + 1), std::string::npos) << r.out;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+// Channel children that fail after answering the first request: one ends, one goes
+// silent. Either way the test fails with 12, the child's failure is seen once, and
+// nothing more is sent to it.
+TEST(ZemdbChannel, ChildThatStopsAnswering) {
+    struct Case {
+        const char* name;
+        const char* after_first;  // what the stand-in does once it answered
+        const char* seen;
+    };
+    const Case cases[] = {
+        {"ends", "exit 0", "-- end of input from zemsql"},
+        {"goes silent", "", "-- no answer from zemsql in time"},
+    };
+    for (const Case& c : cases) {
+        Ivpt t;
+        const std::string got = t.path() + "/got";
+        t.write("bin/zemsql",
+                "#!/bin/sh\n"
+                "for a in \"$@\"; do [ \"$a\" = I ] && chan=1; done\n"
+                "[ -z \"$chan\" ] && { echo 'one row'; exit 0; }\n"
+                "n=0\n"
+                "while read -r line; do\n"
+                "  printf '%s\\n' \"$line\" >>'" +
+                    got +
+                    "'\n"
+                    "  case \"$line\" in '!Z'*) n=$((n+1)); if [ $n = 1 ]; then\n"
+                    "    printf '!I S 0000 0000 00000000 test_A   Y\\n!Z\\n'; " +
+                    c.after_first +
+                    "\n  fi;; esac\n"
+                    "done\n",
+                0755);
+        auto started = std::chrono::steady_clock::now();
+        Result r = t.run({"-zemdb"}, {"COLL_BINPATH=" + t.path() + "/bin", "COLL_LOGON=sa",
+                                      "COLL_WAIT_TIMEOUT=2"});
+        EXPECT_EQ(r.status, 12) << c.name << "\n" << r.out;
+        EXPECT_NE(r.out.find("-- (I) ->!I S 0000 0000 00000000 test_A   Y<-\n-- (I) ->!Z<-"),
+                  std::string::npos)
+            << c.name << "\n"
+            << r.out;
+        EXPECT_NE(r.out.find("-- interactive mode of zemsql failed, return code 12\n"),
+                  std::string::npos)
+            << c.name << "\n"
+            << r.out;
+        size_t first = r.out.find(c.seen);
+        EXPECT_NE(first, std::string::npos) << c.name << "\n" << r.out;
+        EXPECT_EQ(r.out.find(c.seen, first + 1), std::string::npos) << c.name << "\n" << r.out;
+        // Nothing after test_B's request reached the child.
+        std::string lines = cfg_read_file(got);
+        EXPECT_EQ(lines.find("!X D"), std::string::npos) << c.name << "\n" << lines;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    }
 }
 
 // qelsql and gimsql are stand-ins: what they are given, and that an empty logon id drops
