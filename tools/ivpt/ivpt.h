@@ -75,10 +75,16 @@ extern char* retcmd;  // text of the last captured run_cmd, null when nothing ca
 // Joins the parameters as shown: an empty middle one is "-null-", an empty last one is
 // left out.
 std::string join_parms(std::initializer_list<RunParm> parms);
+std::string join_parms(const std::vector<RunParm>& parms);
 // Runs command with the parameters and judges it (0, 4, 5, 8, or the failure status).
 int run_cmd(const char* command, std::initializer_list<RunParm> parms, int flags);
+int run_cmd(const char* command, const std::vector<RunParm>& parms, int flags);
 // Runs command and returns its kept lines in the shared 4096-byte buffer, or null.
 char* run_cmd_ret(const char* command, std::initializer_list<RunParm> parms, int flags);
+char* run_cmd_ret(const char* command, const std::vector<RunParm>& parms, int flags);
+// Where a program is started from: under the configured binary directory when it is
+// there, else its name (searched on the path).
+std::string program_path(const char* command);
 int test_exec_timed_v();
 
 // ---- Environment, password, version and signal checks (env_checks.cpp) --------------
@@ -107,9 +113,20 @@ int test_vik();
 int test_vik_db();
 int test_vik_sqltext();
 
-// ---- Configured runs and database access tests (not built yet) ----------------------
+// ---- Configured runs (config.cpp) ---------------------------------------------------
 
+// Reads one database's configuration file: 0 it is installed on this host and complete
+// (its settings are then exported into the environment and env_vars), 1 not installed,
+// 2 another host, 3 incomplete or longer than 500 lines, 9 unreadable.
+int setEnvFromCfg(const char* path);
 int test_do_all();
+
+// ---- Database access program tests (db_test.cpp) -------------------------------------
+
+// Runs a database access program with s1 and s2 on its command line, s3 through a
+// parameter file and s4 to s6 (each in parentheses) as its channel parent.
+int test_db(const char* program, const char* s1, const char* s2, const char* s3, const char* s4,
+            const char* s5, const char* s6);
 int test_qel_db();
 int test_zem_db();
 int test_gim_db();

@@ -37,7 +37,7 @@ struct Outcome {
 
 // The program under the configured binary directory when it is there, else its name
 // (searched on the path).
-std::string resolve(const char* command) {
+std::string resolve_program(const char* command) {
     const char* bin = env_vars.bin_home;
     if (bin && *bin && !std::strchr(command, '/')) {
         std::string full = std::string(bin) + "/" + command;
@@ -49,7 +49,7 @@ std::string resolve(const char* command) {
 }
 
 // The words of the run, as the shell would have seen the joined line.
-std::vector<std::string> argv_words(std::initializer_list<RunParm> parms) {
+std::vector<std::string> argv_words(const std::vector<RunParm>& parms) {
     std::vector<std::string> out;
     size_t k = 0, n = parms.size();
     for (const RunParm& p : parms) {
@@ -71,7 +71,7 @@ std::vector<std::string> argv_words(std::initializer_list<RunParm> parms) {
     return out;
 }
 
-Outcome execute(const char* command, std::initializer_list<RunParm> parms, char* echo_into) {
+Outcome execute(const char* command, const std::vector<RunParm>& parms, char* echo_into) {
     Outcome o;
     if (test) {
         // Nothing starts: the command line itself is the one line that comes back.
@@ -81,7 +81,7 @@ Outcome execute(const char* command, std::initializer_list<RunParm> parms, char*
         return o;
     }
     std::fflush(stdout);
-    std::string path = resolve(command);
+    std::string path = resolve_program(command);
     std::vector<std::string> words = argv_words(parms);
     std::vector<char*> argv;
     argv.push_back(path.data());
@@ -113,7 +113,7 @@ int judge(int documented, const Outcome& o) {
 
 }  // namespace
 
-std::string join_parms(std::initializer_list<RunParm> parms) {
+std::string join_parms(const std::vector<RunParm>& parms) {
     std::string out;
     size_t k = 0, n = parms.size();
     for (const RunParm& p : parms) {
@@ -131,7 +131,7 @@ std::string join_parms(std::initializer_list<RunParm> parms) {
     return out;
 }
 
-char* run_cmd_ret(const char* command, std::initializer_list<RunParm> parms, int flags) {
+char* run_cmd_ret(const char* command, const std::vector<RunParm>& parms, int flags) {
     int level = 0;
     if (u_trace_on(3)) level = 1;
     if (u_trace_on(4)) level = 2;
@@ -181,7 +181,7 @@ char* run_cmd_ret(const char* command, std::initializer_list<RunParm> parms, int
     return capture;
 }
 
-int run_cmd(const char* command, std::initializer_list<RunParm> parms, int flags) {
+int run_cmd(const char* command, const std::vector<RunParm>& parms, int flags) {
     if (flags & RUN_CAPTURE) {
         retcmd = run_cmd_ret(command, parms, flags);
         return retcmd ? 0 : 4;
@@ -209,6 +209,20 @@ int run_cmd(const char* command, std::initializer_list<RunParm> parms, int flags
     if (!data) rc = 4;
     return judge(rc, o);
 }
+
+std::string join_parms(std::initializer_list<RunParm> parms) {
+    return join_parms(std::vector<RunParm>(parms));
+}
+
+char* run_cmd_ret(const char* command, std::initializer_list<RunParm> parms, int flags) {
+    return run_cmd_ret(command, std::vector<RunParm>(parms), flags);
+}
+
+int run_cmd(const char* command, std::initializer_list<RunParm> parms, int flags) {
+    return run_cmd(command, std::vector<RunParm>(parms), flags);
+}
+
+std::string program_path(const char* command) { return resolve_program(command); }
 
 int test_exec_timed_v() {
     std::printf("\n-----------------------------------------------------------------\n");
