@@ -369,9 +369,18 @@ struct reader {
         }
     }
 
-    // Ends the read with a broken answer: flushed, result 2.
+    // Ends the read with a broken answer: flushed, result 2. A layout it was describing is
+    // dropped, so that the next request asks for headers again.
     void broken(const char* why) {
         PRINT('e', "fex0360", "Broken answer from the database access program: %s\n", why);
+        if (describing && cur != nullptr) {
+            auto* a = static_cast<_anchorDBdata*>(cur->db_data);
+            U_FREE(a->Acoldata);
+            a->Acoldata = nullptr;
+            a->ncols = 0;
+            a->maxRowSize = 0;
+            describing = false;
+        }
         flush(answer.c_str());
         result = 2;
     }
