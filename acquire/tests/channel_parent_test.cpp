@@ -184,6 +184,20 @@ class Channel : public ::testing::Test {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 
+    // Until the process has ended (a zombie or gone).
+    static void wait_gone(int pid) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+            std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+            std::string stat;
+            if (!std::getline(in, stat)) return;
+            const size_t paren = stat.rfind(')');
+            if (paren != std::string::npos && stat.size() > paren + 2 && stat[paren + 2] == 'Z')
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
     CfgTempDir dir;
     std::string program, saved_bin;
     distrib* d = nullptr;
@@ -338,7 +352,7 @@ TEST_F(Channel, WriteToADeadChildEndsItAndTheNextRequestRestarts) {
     ChanCursor c("CUR1", "select name, id from t");
     ASSERT_EQ(request(c), 0) << log.text();
     wait_for_log("EXIT", 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    wait_gone(std::atoi(log_lines("START ").at(0).c_str()));
     char stamp[] = "x";
     EXPECT_EQ(run_cursor_DB(d, c.get(), stamp), 104);
     EXPECT_FALSE(connected());
@@ -460,6 +474,50 @@ TEST_F(Channel, ReadWithoutACursorTakesEveryOutstandingAnswer) {
     EXPECT_EQ(get_cursor_DB(d, nullptr), 0);  // nothing outstanding: no read
 }
 
+TEST_F(Channel, AnswerOfAnotherCursorIsReadForIt) {
+    // CUR2's answer comes first while CUR1's is read: it is merged into CUR2, then CUR1's
+    // own answer is read.
+    auto named = [](const std::string& name, const std::vector<std::string>& rows) {
+        std::string status = "!I S 0000 0001 00000000 " + name + " Y";
+        std::string a = status + "\n" + headers() + "\n";
+        for (const auto& r : rows) a += r + "\n";
+        return a + status + "\n!Z";
+    };
+    script({named("CUR2    ", {row("two", "2")}), named("CUR1    ", {row("one", "1")})});
+    ChanCursor c1("CUR1", "select name, id from t");
+    ChanCursor c2("CUR2", "select name, id from u");
+    char stamp[] = "x";
+    ASSERT_EQ(run_cursor_DB(d, c1.get(), stamp), 0);
+    ASSERT_EQ(run_cursor_DB(d, c2.get(), stamp), 0);
+    EXPECT_EQ(get_cursor_DB(d, c1.get()), 0) << log.text();
+    EXPECT_TRUE(log.has("Cursor name mismatch"));
+    EXPECT_EQ(c1.rows(), (std::vector<std::string>{"one     |          1"}));
+    EXPECT_EQ(c2.rows(), (std::vector<std::string>{"two     |          2"}));
+    EXPECT_EQ(block()->outstanding, 0);
+}
+
+TEST_F(Channel, MessagesAreLoggedAndAnEndBeforeAnyStatusIsPassedOver) {
+    script({"!Z\n!M ESQ0110E hello from the child\nABC1234W plain message\ngarbage\n" +
+            answer({row("ab", "1")})});
+    ChanCursor c("CUR1", "select name, id from t");
+    EXPECT_EQ(request(c), 0) << log.text();
+    EXPECT_EQ(c.rows(), (std::vector<std::string>{"ab      |          1"}));
+    EXPECT_TRUE(log.has("hello from the child")) << log.text();
+    EXPECT_TRUE(log.has("ABC1234W plain message")) << log.text();
+    EXPECT_TRUE(log.has("invalid pcc header garbage")) << log.text();
+}
+
+TEST_F(Channel, ProgramThatCannotStartFailsTheRequest) {
+    std::filesystem::remove(dir / program);
+    u_env_set_field(&env_vars.bin_home, (dir / "none").c_str());
+    ChanCursor c("CUR1", "select name, id from t");
+    char stamp[] = "x";
+    EXPECT_EQ(run_cursor_DB(d, c.get(), stamp), 1);
+    EXPECT_TRUE(log.has("Could not start database access program " + program)) << log.text();
+    EXPECT_FALSE(connected());
+    EXPECT_EQ(c.get()->cur_memory, nullptr);
+}
+
 TEST_F(Channel, NoRowsWithoutADummyRowFailsTheCursor) {
     script({answer({})});
     ChanCursor c("CUR1", "select name, id from t");
@@ -546,6 +604,10 @@ batch select name, id from none
 )",
                               error))
             << error;
+        // A Sybase server: the program is "zemsql" (unless the process fixed its database
+        // type before).
+        saved_type = env_vars.db_type ? env_vars.db_type : "";
+        if (saved_type.empty()) u_env_set_field(&env_vars.db_type, "SYB");
         program = std::string(u_db_type(0)) + "sql";
         std::filesystem::create_symlink(GetParam(), dir / program);
         saved_bin = env_vars.bin_home ? env_vars.bin_home : "";
@@ -563,6 +625,7 @@ batch select name, id from none
         d->dbapsa = d->dbx = nullptr;
         distrib_free(d);
         u_env_set_field(&env_vars.bin_home, saved_bin.empty() ? nullptr : saved_bin.c_str());
+        u_env_set_field(&env_vars.db_type, saved_type.empty() ? nullptr : saved_type.c_str());
         grwtSec = 0;
     }
     int request(ChanCursor& c) {
@@ -573,6 +636,7 @@ batch select name, id from none
         return get_cursor_DB(d, c.get());
     }
 
+    std::string saved_type;
     static constexpr const char* kPassword = "Pw_s3cret_xyz";
     zovtds::TestEnv env;
     CfgTempDir dir;
