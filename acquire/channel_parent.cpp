@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -558,7 +559,7 @@ struct reader {
                 ++n;
                 continue;
             }
-            if (rec[1] == 'D') {
+            if (rec[1] == 'D' && cur != nullptr) {
                 if (!data_row(rec)) return;
                 continue;
             }
@@ -567,6 +568,8 @@ struct reader {
                 case 'C':
                     if (!column(rec)) return;
                     break;
+                case 'D':
+                    break;  // a row of an answer no cursor takes
                 case 'I':
                     if (rec[3] == 'I') {
                         if (!column_info(rec)) return;
@@ -665,7 +668,7 @@ int run_cursor_DB(distrib* d, curs* c, char* name) {
     }
 
     bool fresh = false;
-    if (!(d->state & DIST_CHANNEL_CONNECTED)) {
+    if (!(d->state & DIST_CHANNEL_CONNECTED) || !child_runs(block_of(d))) {
         if (StartDBAP(d) != 0) return 1;
         fresh = true;
     }

@@ -18,6 +18,7 @@
 
 #include "acquire/result_sets.h"
 #include "collector/cleanup.h"
+#include "collector/host_vars.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
@@ -516,6 +517,21 @@ TEST_F(Channel, ProgramThatCannotStartFailsTheRequest) {
     EXPECT_TRUE(log.has("Could not start database access program " + program)) << log.text();
     EXPECT_FALSE(connected());
     EXPECT_EQ(c.get()->cur_memory, nullptr);
+}
+
+TEST_F(Channel, StatementWhoseHostVariableCannotBeBoundGoesPlain) {
+    script({answer({row("ab", "1")}), answer({}, false)});
+    ChanCursor c("CUR1", "select name, id from t");
+    std::string raw = "select name, id from t where x = [NOSUCH.col]";
+    c.get()->raw_insert_select = raw.data();
+    c.get()->has_hvs_in_sel = 1;
+    ASSERT_EQ(request(c), 0) << log.text();
+    EXPECT_EQ(c.get()->has_hvs_in_sel, 0);
+    ASSERT_EQ(request(c), 1);
+    for (const auto& r : requests()) EXPECT_EQ(r[r.size() - 2], "!S S select name, id from t");
+    free_sel_pieces(c.get()->sel_piece);
+    c.get()->sel_piece = nullptr;
+    c.get()->raw_insert_select = nullptr;
 }
 
 TEST_F(Channel, NoRowsWithoutADummyRowFailsTheCursor) {
