@@ -36,6 +36,10 @@ constexpr int kMaxRecords = 10000;
 constexpr int kMaxRowText = pcc_line_max - 3;
 // A statement starts at byte 5 of its record.
 constexpr int kMaxStatement = pcc_line_max - 5;
+// Answers of other cursors read inside a read, at most: a child that keeps naming other
+// cursors cannot grow the stack without end.
+constexpr int kMaxNesting = 8;
+int nesting = 0;
 
 constexpr char kSqlcodeFail[] = "              -1";
 
@@ -490,10 +494,13 @@ struct reader {
             std::vector<char> name(answer.begin(), answer.end());
             name.push_back('\0');
             curs* other = LocateCurs(d, name.data());
-            if (other != nullptr && other != target && request_of(other) != nullptr) {
+            if (other != nullptr && other != target && request_of(other) != nullptr &&
+                nesting < kMaxNesting) {
                 // The other cursor's answer is read for it; its status record is gone, so
                 // the nested read starts behind it.
+                ++nesting;
                 int sub = get_cursor_DB(d, other);
+                --nesting;
                 if (!child_runs(b)) {
                     result = sub;
                     return false;
