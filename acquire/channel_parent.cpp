@@ -768,7 +768,7 @@ int StopDBAP(distrib* d, int mode) {
     if (mode == 0 || mode == 1) {
         if (!connected) return 0;
         if (mode == 0) {
-            pcc_format(b->buffer, 'X', 'O');
+            pcc_format(b->buffer, 'X', 'O', nullptr);
         } else {
             d->state = static_cast<uint16_t>(d->state & ~DIST_CHANNEL_CONNECTED);
             pcc_format(b->buffer, 'X', 'D', server.c_str());
