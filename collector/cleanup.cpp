@@ -3,6 +3,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "acquire/channel_parent.h"
 #include "collector/startup.h"
 #include "collector/trace_control.h"
 #include "defs/clause_free.h"
@@ -52,6 +53,13 @@ void release_record(releaser& r, curs* c) {
     if (!r.first(c)) return;
     // A virtual cursor's one row is freed with its rows (its buffer points into it).
     if (c->aged_to == 0) r.chain(c->first_row);
+    // A channel request block (versions share it) is no fetch memory of the SQL path.
+    if (channel_is_request_block(c->cur_memory)) {
+        r.first(c->cur_memory);
+        channel_release_cursor(c);
+    } else if (c->cur_memory != nullptr && r.done(c->cur_memory)) {
+        c->cur_memory = nullptr;
+    }
     if (c->fetch_exit == nullptr && c->no_sql == 0 && engine_runs.freeDBcurMem != nullptr)
         engine_runs.freeDBcurMem(c);
     // The texts of an age_to receiver belong to the cursor it copies.
@@ -125,6 +133,8 @@ void release_tree(releaser& r, curs* c, int depth) {
 }  // namespace
 
 void free_all_cursors() {
+    // The channel children first: their answers would merge into cursors about to go.
+    channel_release_distributors();
     curs* c = cur_anchor;
     cur_anchor = nullptr;
     releaser r;
