@@ -4,8 +4,8 @@
 
 ; Server-wide activity counters, sampled every minute and kept in the history files.
 ; PCT_BUSY is computed from the three counters (the select fills its place with 0).
-cursor SYSMON;
-  INSERT INTO SYSMON (CPU_BUSY, IO_BUSY, IDLE, CONNS, PCT_BUSY)
+cursor SRVSTAT;
+  INSERT INTO SRVSTAT (CPU_BUSY, IO_BUSY, IDLE, CONNS, PCT_BUSY)
     VALUES (:INT!CPU_BUSY, :INT!IO_BUSY, :INT!IDLE, :INT!CONNS, :FLOAT!PCT_BUSY);
   insert_select SELECT @@cpu_busy, @@io_busy, @@idle, @@connections, 0;
   math decimal 1 PCT_BUSY CPU_BUSY * 100 / ( CPU_BUSY + IO_BUSY + IDLE );
@@ -37,13 +37,13 @@ cursor DBLIST;
   saturday_end 2400;
   sunday_end 2400;
 
-; The processes. A busy server (more than 200 connections at the last SYSMON sample)
+; The processes. A busy server (more than 200 connections at the last SRVSTAT sample)
 ; leaves the system processes out; the settings after endif reach both versions.
 cursor PROCS;
   INSERT INTO PROCS (SPID, STATUS, LOGIN, DBNAME, CPU, PIO, CMD, BLOCKED)
     VALUES (:INT!SPID, :STATUS, :LOGIN, :DBNAME, :INT!CPU, :INT!PIO, :CMD, :INT!BLOCKED);
-  pre_cursor SYSMON;
-  if SYSMON.CONNS > 200;
+  pre_cursor SRVSTAT;
+  if SRVSTAT.CONNS > 200;
     insert_select SELECT spid, status, suser_name(suid), db_name(dbid), cpu, physical_io,
       cmd, blocked FROM master..sysprocesses WHERE suid > 0;
     limit 1000;
@@ -118,4 +118,132 @@ cursor DISKFREE;
   interval 600;
   limit 10;
   class 2;
+
+; The monitor counters of the sample, as the monitor cursors below read them: counter group,
+; counter name and value. Emptied at each run, so that a sum covers the current sample only.
+cursor SYSMON;
+  INSERT INTO SYSMON (GROUPNAME, FLDNAME, FLDVALUE)
+    VALUES (:GROUPNAME, :FLDNAME, :INT!FLDVALUE);
+  insert_select SELECT group_name, field_name, value FROM master..sysmonitors;
+  empty;
+  interval 60;
+  limit 9999;
+  class 1;
+
+; The sample's start and stop, in seconds since midnight: the minute up to now (a sample
+; that began before midnight starts below 0).
+cursor ZEMV;
+  INSERT INTO ZEMV (STARTTIME, STOPTIME) VALUES (:INT!STARTTIME, :INT!STOPTIME);
+  insert_select SELECT datediff(ss, convert(char(8), getdate(), 112), getdate()) - 60,
+    datediff(ss, convert(char(8), getdate(), 112), getdate());
+  empty;
+  interval 60;
+  limit 1;
+  class 1;
+
+; The number of engines configured.
+cursor SYSCCONF;
+  INSERT INTO SYSCCONF (NUMENG) VALUES (:INT!NUMENG);
+  insert_select SELECT c.value FROM master..syscurconfigs c, master..sysconfigures f
+    WHERE c.config = f.config AND f.name = 'max online engines';
+  empty;
+  interval 60;
+  limit 1;
+  class 1;
+
+; The database devices: name, operating-system path and the counter group of each in
+; SYSMON.
+cursor SYSDEV;
+  INSERT INTO SYSDEV (DEVNAME, OSNAME, DISKMON) VALUES (:DEVNAME, :OSNAME, :DISKMON);
+  insert_select SELECT name, phyname, 'disk_' + convert(varchar(10), vdevno)
+    FROM master..sysdevices WHERE status & 2 = 2;
+  empty;
+  interval 60;
+  limit 256;
+  class 1;
+
+; Monitor cursors: their rows are computed in the collector (fetch exit fetchxi1) from the
+; rows of SYSMON, ZEMV, SYSCCONF and SYSDEV just above, which run before them in the same
+; interval. The names of each select list are dictionary entries.
+
+; Engine activity, one line of totals over the engines.
+cursor ZEMENGS;
+  INSERT INTO ZEMENGS (ENG_NUM, ENG_ELAPSED, ENG_XACTS, ENG_IDLE, ENG_BUSY, ENG_SLEEPS,
+      ENG_SWITCHES, ENG_MAXAIO, ENG_DPOLLAIO, ENG_PKTS_IN, ENG_BYTES_IN, ENG_PKTS_OUT,
+      ENG_BYTES_OUT)
+    VALUES (:INT!ENG_NUM, :INT!ENG_ELAPSED, :INT!ENG_XACTS, :INT!ENG_IDLE, :INT!ENG_BUSY,
+      :INT!ENG_SLEEPS, :INT!ENG_SWITCHES, :INT!ENG_MAXAIO, :INT!ENG_DPOLLAIO,
+      :INT!ENG_PKTS_IN, :INT!ENG_BYTES_IN, :INT!ENG_PKTS_OUT, :INT!ENG_BYTES_OUT);
+  fetch_exit fetchxi1;
+  script zemsmon ZEMENGS;
+  insert_select SELECT ENG_NUM, ENG_ELAPSED, ENG_XACTS, ENG_IDLE, ENG_BUSY, ENG_SLEEPS,
+    ENG_SWITCHES, ENG_MAXAIO, ENG_DPOLLAIO, ENG_PKTS_IN, ENG_BYTES_IN, ENG_PKTS_OUT,
+    ENG_BYTES_OUT FROM script;
+  empty;
+  interval 60;
+  limit 1;
+  class 1;
+
+; Device I/O, one line per device of SYSDEV: reads, writes, all I/O, and the semaphore hits
+; and misses, each per second, per transaction, counted and as a percentage.
+cursor ZEMSDEVD;
+  INSERT INTO ZEMSDEVD (DEV_NAME, DEV_OSNAME, DEV_READS_S, DEV_READS_X, DEV_READS,
+      DEV_READS_PCT, DEV_WRITES_S, DEV_WRITES_X, DEV_WRITES, DEV_WRITES_PCT, DEV_IO_S,
+      DEV_IO_X, DEV_IO, DEV_IO_PCT, DEV_HITS_S, DEV_HITS_X, DEV_HITS, DEV_HITS_PCT,
+      DEV_MISSES_S, DEV_MISSES_X, DEV_MISSES, DEV_MISSES_PCT)
+    VALUES (:DEV_NAME, :DEV_OSNAME, :FLOAT!DEV_READS_S, :FLOAT!DEV_READS_X, :INT!DEV_READS,
+      :FLOAT!DEV_READS_PCT, :FLOAT!DEV_WRITES_S, :FLOAT!DEV_WRITES_X, :INT!DEV_WRITES,
+      :FLOAT!DEV_WRITES_PCT, :FLOAT!DEV_IO_S, :FLOAT!DEV_IO_X, :INT!DEV_IO,
+      :FLOAT!DEV_IO_PCT, :FLOAT!DEV_HITS_S, :FLOAT!DEV_HITS_X, :INT!DEV_HITS,
+      :FLOAT!DEV_HITS_PCT, :FLOAT!DEV_MISSES_S, :FLOAT!DEV_MISSES_X, :INT!DEV_MISSES,
+      :FLOAT!DEV_MISSES_PCT);
+  fetch_exit fetchxi1;
+  script zemsmon ZEMSDEVD;
+  insert_select SELECT DEV_NAME, DEV_OSNAME, DEV_READS_S, DEV_READS_X, DEV_READS,
+    DEV_READS_PCT, DEV_WRITES_S, DEV_WRITES_X, DEV_WRITES, DEV_WRITES_PCT, DEV_IO_S,
+    DEV_IO_X, DEV_IO, DEV_IO_PCT, DEV_HITS_S, DEV_HITS_X, DEV_HITS, DEV_HITS_PCT,
+    DEV_MISSES_S, DEV_MISSES_X, DEV_MISSES, DEV_MISSES_PCT FROM script;
+  empty;
+  interval 60;
+  limit 256;
+  class 1;
+
+; Transaction log activity (twelve lines), SQL activity (eleven) and task context switches
+; (sixteen): each line a label and a count per second, per transaction, counted and as a
+; percentage, in the same five dictionary entries.
+cursor ZEMLOGD;
+  INSERT INTO ZEMLOGD (MON_LABEL, MON_PER_SEC, MON_PER_XACT, MON_COUNT, MON_PCT)
+    VALUES (:MON_LABEL, :FLOAT!MON_PER_SEC, :FLOAT!MON_PER_XACT, :INT!MON_COUNT,
+      :FLOAT!MON_PCT);
+  fetch_exit fetchxi1;
+  script zemsmon ZEMLOGD;
+  insert_select SELECT MON_LABEL, MON_PER_SEC, MON_PER_XACT, MON_COUNT, MON_PCT FROM script;
+  empty;
+  interval 60;
+  limit 20;
+  class 1;
+
+cursor ZEMSQLD;
+  INSERT INTO ZEMSQLD (MON_LABEL, MON_PER_SEC, MON_PER_XACT, MON_COUNT, MON_PCT)
+    VALUES (:MON_LABEL, :FLOAT!MON_PER_SEC, :FLOAT!MON_PER_XACT, :INT!MON_COUNT,
+      :FLOAT!MON_PCT);
+  fetch_exit fetchxi1;
+  script zemsmon ZEMSQLD;
+  insert_select SELECT MON_LABEL, MON_PER_SEC, MON_PER_XACT, MON_COUNT, MON_PCT FROM script;
+  empty;
+  interval 60;
+  limit 20;
+  class 1;
+
+cursor ZEMTSKD;
+  INSERT INTO ZEMTSKD (MON_LABEL, MON_PER_SEC, MON_PER_XACT, MON_COUNT, MON_PCT)
+    VALUES (:MON_LABEL, :FLOAT!MON_PER_SEC, :FLOAT!MON_PER_XACT, :INT!MON_COUNT,
+      :FLOAT!MON_PCT);
+  fetch_exit fetchxi1;
+  script zemsmon ZEMTSKD;
+  insert_select SELECT MON_LABEL, MON_PER_SEC, MON_PER_XACT, MON_COUNT, MON_PCT FROM script;
+  empty;
+  interval 60;
+  limit 20;
+  class 1;
 end;

@@ -1,5 +1,6 @@
-;; Dictionary of the example installation: the values a script exit returns, typed and
-;; sized, the columns of the virtual cursor PTOTAL, and two settings the cursors may read.
+;; Dictionary of the example installation: the values a script exit and the monitor
+;; cursors return, typed and sized, the columns of the virtual cursor PTOTAL, and two
+;; settings the cursors may read.
 name FS_NAME;
   type CHAR(64);
 name FS_KB;
@@ -26,4 +27,87 @@ name NRUN;
 name SITE;
   type CHAR(16);
   initial example;
+; Monitor cursor ZEMENGS: engine totals.
+name ENG_NUM;
+  type INTEGER;
+name ENG_ELAPSED;
+  type INTEGER;
+name ENG_XACTS;
+  type INTEGER;
+name ENG_IDLE;
+  type INTEGER;
+name ENG_BUSY;
+  type INTEGER;
+name ENG_SLEEPS;
+  type INTEGER;
+name ENG_SWITCHES;
+  type INTEGER;
+name ENG_MAXAIO;
+  type INTEGER;
+name ENG_DPOLLAIO;
+  type INTEGER;
+name ENG_PKTS_IN;
+  type INTEGER;
+name ENG_BYTES_IN;
+  type INTEGER;
+name ENG_PKTS_OUT;
+  type INTEGER;
+name ENG_BYTES_OUT;
+  type INTEGER;
+; Monitor cursor ZEMSDEVD: one device's I/O.
+name DEV_NAME;
+  type CHAR(30);
+name DEV_OSNAME;
+  type CHAR(127);
+name DEV_READS_S;
+  type FLOAT;
+name DEV_READS_X;
+  type FLOAT;
+name DEV_READS;
+  type INTEGER;
+name DEV_READS_PCT;
+  type FLOAT;
+name DEV_WRITES_S;
+  type FLOAT;
+name DEV_WRITES_X;
+  type FLOAT;
+name DEV_WRITES;
+  type INTEGER;
+name DEV_WRITES_PCT;
+  type FLOAT;
+name DEV_IO_S;
+  type FLOAT;
+name DEV_IO_X;
+  type FLOAT;
+name DEV_IO;
+  type INTEGER;
+name DEV_IO_PCT;
+  type FLOAT;
+name DEV_HITS_S;
+  type FLOAT;
+name DEV_HITS_X;
+  type FLOAT;
+name DEV_HITS;
+  type INTEGER;
+name DEV_HITS_PCT;
+  type FLOAT;
+name DEV_MISSES_S;
+  type FLOAT;
+name DEV_MISSES_X;
+  type FLOAT;
+name DEV_MISSES;
+  type INTEGER;
+name DEV_MISSES_PCT;
+  type FLOAT;
+; Monitor cursors ZEMLOGD, ZEMSQLD and ZEMTSKD: a label and four values.
+name MON_LABEL;
+  type CHAR(32);
+name MON_PER_SEC;
+  type FLOAT;
+name MON_PER_XACT;
+  type FLOAT;
+name MON_COUNT;
+  type INTEGER;
+name MON_PCT;
+  type FLOAT;
 end;

@@ -1,7 +1,7 @@
 ;; Evaluations of the example installation, tested by the evaluator after each collection.
 ; More than 90 per cent of the sampled time busy.
 eval HIGHCPU;
-  cursor SYSMON;
+  cursor SRVSTAT;
   column PCT_BUSY;
   operator >;
   value 90;

@@ -101,7 +101,7 @@ TEST(ExampleSet, PassesInStartUpOrderThenLoadsIntoPtotal) {
     curs* ptotal = enginetest::cursor("PTOTAL");
     ASSERT_NE(procs, nullptr);
     ASSERT_NE(ptotal, nullptr);
-    EXPECT_EQ(procs->pre_cursor->curs, enginetest::cursor("SYSMON"));
+    EXPECT_EQ(procs->pre_cursor->curs, enginetest::cursor("SRVSTAT"));
     ASSERT_NE(ptotal->last_row, nullptr);
     EXPECT_EQ(ptotal->length, 4 * 17);
     ASSERT_NE(column(procs, "LOGIN")->cxl_ptr, nullptr);

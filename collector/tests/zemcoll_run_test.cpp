@@ -194,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Zemcoll, RunsUntilTerminatedThoughTheTraceFileAndTheLogFail) {
     Collector coll;
-    replace_in(coll.file("zemtrac.ctl"), "show_cursor SYSMON;", "bogus SYSMON;");
+    replace_in(coll.file("zemtrac.ctl"), "show_cursor SRVSTAT;", "bogus SRVSTAT;");
     // A log directory below a plain file cannot be made or written.
     write_all(coll.file("plain"), "x");
     coll.start({}, {"COLL_SERVERID=SRV1", "COLL_OUT=" + coll.dir() + "/plain/logs"});

@@ -2,6 +2,7 @@
 // collector's start-up order, and holds what the demo relies on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -15,11 +16,13 @@
 #include "defs/distrib.h"
 #include "defs/evaluation_file.h"
 #include "defs/process_file.h"
-#include "testing/cursor_test_support.h"
 #include "defs/trace_file.h"
+#include "defs/xsqlda.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
+#include "runtime/alloc.h"
 #include "runtime/trace.h"
+#include "testing/cursor_test_support.h"
 #include "testing/log_capture.h"
 
 namespace fs = std::filesystem;
@@ -120,16 +123,120 @@ TEST(Examples, TheDefinitionSetParsesInStartUpOrder) {
         EXPECT_NE(std::string(v->insert_select->text).find("FROM master..sysprocesses"),
                   std::string::npos);
     }
-    curs* sysmon = curstest::find("SYSMON");
-    ASSERT_NE(sysmon, nullptr);
-    EXPECT_EQ(sysmon->show_cursor, 1);
-    EXPECT_NE(sysmon->evaluation, nullptr);
+    curs* srvstat = curstest::find("SRVSTAT");
+    ASSERT_NE(srvstat, nullptr);
+    EXPECT_EQ(srvstat->show_cursor, 1);
+    EXPECT_NE(srvstat->evaluation, nullptr);
+    ASSERT_NE(procs->pre_cursor, nullptr);
+    EXPECT_STREQ(procs->pre_cursor->cur_name, "SRVSTAT");
     curs* dbspace = curstest::find("DBSPACE");
     ASSERT_NE(dbspace, nullptr);
     EXPECT_STREQ(dbspace->host_table, "DBSPACE");
     EXPECT_EQ(dbspace->objid, 12);
-    // Before the first collection no SYSMON value exists: the version stays.
+    // Before the first collection no SRVSTAT value exists: the version stays.
     EXPECT_EQ(select_cursor_version(procs, "20261210120000"), -1);
+}
+
+// The column names of a cursor's model INSERT, in order, joined by blanks.
+std::string column_names(const curs* c) {
+    std::string names;
+    for (const columns* k = c->insert_columns; k != nullptr; k = k->next)
+        names += (names.empty() ? "" : " ") + std::string(k->col_name);
+    return names;
+}
+
+// The position of a cursor in the file's order.
+int position(const curs* c) {
+    int i = 0;
+    for (const curs* x = cur_anchor; x != nullptr; x = x->next, ++i)
+        if (x == c) return i;
+    return -1;
+}
+
+// The inputs the monitor procedures read by name and column, and the monitor cursors behind
+// them: an internal fetch exit naming the procedure, a select list of dictionary entries as
+// wide as the procedure's lines, in the inputs' interval and after them in the file.
+TEST(Examples, MonitorCursorsFollowTheInputsTheyRead) {
+    LogCapture log;
+    curstest::set_aside();
+    // A fresh process list and dictionary: an earlier test may have read them.
+    distrib_free_all();
+    for (dictionary* d = dict_anchor; d != nullptr;) {
+        dictionary* next = d->next;
+        U_FREE(d->initial);
+        U_FREE(d);
+        d = next;
+    }
+    dict_anchor = nullptr;
+    ASSERT_EQ(parse_example(parse_distributor_file, "proc"), 0) << log.text();
+    ASSERT_EQ(parse_example(parse_dict_file, "dict"), 0) << log.text();
+    {
+        in_directory here(examples_dir());
+        ASSERT_EQ(parse_example(parse_curs_file, "coll"), 0) << log.text();
+    }
+
+    const std::pair<const char*, const char*> inputs[] = {
+        {"SYSMON", "GROUPNAME FLDNAME FLDVALUE"},
+        {"ZEMV", "STARTTIME STOPTIME"},
+        {"SYSCCONF", "NUMENG"},
+        {"SYSDEV", "DEVNAME OSNAME DISKMON"},
+    };
+    int last_input = -1;
+    for (const auto& [name, cols] : inputs) {
+        curs* c = curstest::find(name);
+        ASSERT_NE(c, nullptr) << name;
+        EXPECT_EQ(column_names(c), cols) << name;
+        EXPECT_EQ(c->fetch_exit, nullptr) << name;
+        ASSERT_NE(c->insert_select, nullptr) << name;
+        // Only the current sample is held: a sum over SYSMON covers one sample.
+        EXPECT_NE(c->empty, 0) << name;
+        EXPECT_EQ(c->interval, 60) << name;
+        last_input = std::max(last_input, position(c));
+    }
+    EXPECT_NE(
+        std::string(curstest::find("SYSMON")->insert_select->text).find("FROM master..sysmonitors"),
+        std::string::npos);
+
+    struct monitor_case {
+        const char* name;
+        int values;  // values of one line of the procedure
+    };
+    const monitor_case monitors[] = {
+        {"ZEMENGS", 13}, {"ZEMSDEVD", 22}, {"ZEMLOGD", 5}, {"ZEMSQLD", 5}, {"ZEMTSKD", 5},
+    };
+    for (const monitor_case& m : monitors) {
+        curs* c = curstest::find(m.name);
+        ASSERT_NE(c, nullptr) << m.name;
+        ASSERT_NE(c->fetch_exit, nullptr) << m.name;
+        EXPECT_EQ(c->fetch_exit->format_type, 9) << m.name;
+        EXPECT_EQ(c->fetch_exit->option, 7) << m.name;
+        ASSERT_NE(c->script, nullptr) << m.name;
+        // Trailing blanks are the exit's to cut.
+        std::string script = c->script;
+        script.erase(script.find_last_not_of(' ') + 1);
+        EXPECT_EQ(script, std::string("zemsmon ") + m.name);
+        auto* x = static_cast<xSQLDA*>(c->xlda);
+        ASSERT_NE(x, nullptr) << m.name;
+        EXPECT_EQ(x->F, m.values) << m.name;
+        int n = 0;
+        for (const columns* k = c->insert_columns; k != nullptr; k = k->next) ++n;
+        EXPECT_EQ(n, m.values) << m.name;
+        EXPECT_EQ(c->interval, 60) << m.name;
+        EXPECT_GT(position(c), last_input) << m.name;
+    }
+    // The five-value lines share one set of entries: a label, then numbers right-aligned.
+    for (const char* name : {"ZEMLOGD", "ZEMSQLD", "ZEMTSKD"}) {
+        auto* x = static_cast<xSQLDA*>(curstest::find(name)->xlda);
+        ASSERT_NE(x, nullptr) << name;
+        EXPECT_EQ(std::string(x->S[0], static_cast<size_t>(x->C[0])), "MON_LABEL") << name;
+        EXPECT_EQ(x->T[0], 1) << name;
+        for (int i = 1; i < 5; ++i) EXPECT_EQ(x->T[i], 2) << name << " " << i;
+    }
+    auto* dev = static_cast<xSQLDA*>(curstest::find("ZEMSDEVD")->xlda);
+    EXPECT_EQ(dev->T[0], 1);
+    EXPECT_EQ(dev->T[1], 1);
+    EXPECT_EQ(dev->T[2], 2);
+    EXPECT_FALSE(std::regex_search(log.text(), std::regex("[0-9]E \\([0-9]{6}\\)"))) << log.text();
 }
 
 }  // namespace
