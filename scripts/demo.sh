@@ -137,30 +137,58 @@ step="6 zemcoll"
 (cd "$dir" && exec "$bin/zemcoll" >"$dir/zemcoll.stdout" 2>&1) &
 coll_pid=$!
 commits() { grep -c ' commit transaction$' "$dir/zovtds.log" 2>/dev/null || true; }
-for _ in $(seq 400); do
-  kill -0 "$coll_pid" 2>/dev/null || fail "zemcoll ended early"
-  [ "$(commits)" -ge 2 ] && break
-  sleep 0.1
-done
-[ "$(commits)" -ge 2 ] || fail "no second collection pass within 40 seconds"
+wait_commits() {  # until zovtds has seen $1 commits, by the deadline $2 (seconds of the demo)
+  while [ "$(commits)" -lt "$1" ]; do
+    kill -0 "$coll_pid" 2>/dev/null || fail "zemcoll ended early"
+    [ "$SECONDS" -lt "$2" ] || fail "no collection pass ended with a commit ($1 awaited) in 40 seconds"
+    sleep 0.1
+  done
+}
+deadline=$((SECONDS + 40))
+wait_commits 1 "$deadline"
 grep -q ' user=demo app=collector ' "$dir/zovtds.log" || fail "no collector login in zovtds's log"
+# The monitor cursor's values after the first pass, to set beside the second's.
+monitor=""
+grep -q '^cursor ZEMENGS;' "$dir/zemcoll.ctl" && monitor=ZEMENGS
+if [ -n "$monitor" ]; then
+  (cd "$dir" && timeout 15 "$bin/zovprobe" "$monitor" >"$dir/$monitor.1" 2>&1) ||
+    fail "zovprobe $monitor failed: $(cat "$dir/$monitor.1")"
+fi
+wait_commits $(($(commits) + 1 > 2 ? $(commits) + 1 : 2)) "$deadline"
+
+heading "zovtds: the collector's login and its passes (statements, then the commit)"
+awk '/^login /; / commit transaction$/ { printf "pass %d: %d statements, commit\n", ++p, n; n = 0; next }
+  /^batch / { ++n }' "$dir/zovtds.log"
 
 # 7. What was collected.
+out=""
 probe() {
-  local title="$1" out
+  local title="$1"
   shift
   heading "$title"
   out="$(cd "$dir" && timeout 15 "$bin/zovprobe" "$@" 2>&1)" || fail "zovprobe $* failed: $out"
   echo "$out"
-  [ -n "$(echo "$out" | grep -v '^[[:space:]]*$')" ] || fail "zovprobe $* printed no row"
+  # A cursor's listing says "Rows:N"; -show lists the cursor names.
+  if [ "$1" = -show ]; then
+    echo "$out" | grep -q '^cursors: [A-Z]' || fail "zovprobe -show listed no cursor"
+  else
+    echo "$out" | grep -Eq 'Rows:[1-9]' || fail "zovprobe $* printed no row"
+  fi
 }
 step="7 zovprobe PROCS"
 probe "zovprobe PROCS" PROCS
 step="7 zovprobe DISKFREE"
 probe "zovprobe DISKFREE" DISKFREE
 step="7 zovprobe ZEMENGS"
-if grep -q '^cursor ZEMENGS;' "$dir/zemcoll.ctl"; then
-  probe "zovprobe ZEMENGS" ZEMENGS
+if [ -n "$monitor" ]; then
+  heading "zovprobe $monitor (monitor cursor over SYSMON): after the first pass"
+  cat "$dir/$monitor.1"
+  grep -Eq 'Rows:[1-9]' "$dir/$monitor.1" || fail "zovprobe $monitor printed no row"
+  probe "zovprobe $monitor: after the next pass" "$monitor"
+  [ "$(tail -n +3 "$dir/$monitor.1")" != "$(echo "$out" | tail -n +3)" ] ||
+    fail "$monitor's values did not change between the passes"
+else
+  echo "(no ZEMENGS cursor in this example set)"
 fi
 step="7 zovprobe -show"
 probe "zovprobe -show" -show
