@@ -200,14 +200,15 @@ bool parse_form(const std::string& body, ValuePart& part) {
         return words >> lo >> hi && !(words >> more) && to_int64(lo, part.a) &&
                to_int64(hi, part.b) && part.a <= part.b;
     }
-    // A+Bn: the sign of B may follow the plus ({100+-2n}).
+    // A+Bn: the sign of B may follow the plus ({100+-2n}); B may be left out ({20+n}).
     const size_t plus = body.find('+', 1);
-    if (plus != std::string::npos && body.size() > plus + 2 && body.back() == 'n') {
+    if (plus != std::string::npos && body.size() > plus + 1 && body.back() == 'n') {
         part.kind = ValuePart::Answer;
         const std::string_view bv(body);
+        const std::string_view b = bv.substr(plus + 1, body.size() - plus - 2);
+        part.b = 1;
         return to_int64(bv.substr(0, plus), part.a) &&
-               to_int64(bv.substr(plus + 1, body.size() - plus - 2), part.b) &&
-               body[plus + 1] != '+';
+               (b.empty() || (to_int64(b, part.b) && b[0] != '+'));
     }
     return false;
 }

@@ -87,7 +87,7 @@ TEST(Scenario, FaultsNameTheirLine) {
          "line 4: not an integer of 1 bytes: 299"},
         {"batch x\n  result a:int\n  row 1\n  drop now\n", "line 4: drop takes no value"},
         {"batch x\n  result a:int\n  row {m}\n", "line 3: bad value form '{m}'"},
-        {"batch x\n  result a:int\n  row {1+n}\n", "line 3: bad value form '{1+n}'"},
+        {"batch x\n  result a:int\n  row {1+xn}\n", "line 3: bad value form '{1+xn}'"},
         {"batch x\n  result a:int\n  row {rand 5 1}\n", "line 3: bad value form '{rand 5 1}'"},
         {"batch x\n  result a:int\n  row {rand 1}\n", "line 3: bad value form '{rand 1}'"},
         {"batch x\n  result a:int\n  row {tod-x}\n", "line 3: bad value form '{tod-x}'"},
@@ -168,8 +168,8 @@ TEST(Scenario, ValueFormsChangeFromOneAnswerToTheNext) {
         std::vector<std::string> answers;
     } cases[] = {
         // {n} counts this entry's answers from 1; {A+Bn} grows with it.
-        {"batch x\n  result a:int b:bigint c:int\n  row {n} {1000+250n} {100+-3n}\n",
-         {"1,1250,97", "2,1500,94", "3,1750,91"}},
+        {"batch x\n  result a:int b:bigint c:int d:int\n  row {n} {1000+250n} {100+-3n} {7+n}\n",
+         {"1,1250,97,8", "2,1500,94,9", "3,1750,91,10"}},
         // Inside quoted text, beside {i} of a repeated row; "{{" is a brace.
         {"batch x\n  result s:varchar(30)\n  repeat 2\n  row 'run {n} copy {i} {{x}'\n",
          {"run 1 copy 0 {x};run 1 copy 1 {x}", "run 2 copy 0 {x};run 2 copy 1 {x}"}},
