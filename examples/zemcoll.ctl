@@ -1,13 +1,15 @@
 ;; Cursors of the example installation, for a Sybase Adaptive Server Enterprise.
 ;; Each statement ends with ";"; the rest of its line is not read. A line that begins with
-;; ";" is a comment.
+;; ";" is a comment. A fetched column is found by its name, exactly: every select names its
+;; columns as its INSERT does.
 
 ; Server-wide activity counters, sampled every minute and kept in the history files.
 ; PCT_BUSY is computed from the three counters (the select fills its place with 0).
 cursor SRVSTAT;
   INSERT INTO SRVSTAT (CPU_BUSY, IO_BUSY, IDLE, CONNS, PCT_BUSY)
     VALUES (:INT!CPU_BUSY, :INT!IO_BUSY, :INT!IDLE, :INT!CONNS, :FLOAT!PCT_BUSY);
-  insert_select SELECT @@cpu_busy, @@io_busy, @@idle, @@connections, 0;
+  insert_select SELECT CPU_BUSY = @@cpu_busy, IO_BUSY = @@io_busy, IDLE = @@idle,
+    CONNS = @@connections, PCT_BUSY = 0;
   math decimal 1 PCT_BUSY CPU_BUSY * 100 / ( CPU_BUSY + IO_BUSY + IDLE );
   interval 60;
   limit 1;
@@ -18,7 +20,7 @@ cursor SRVSTAT;
 ; The server's name and connection limit, read once.
 cursor SRVINFO;
   INSERT INTO SRVINFO (SRVNAME, MAXCONN) VALUES (:SRVNAME, :INT!MAXCONN);
-  insert_select SELECT @@servername, @@max_connections;
+  insert_select SELECT SRVNAME = @@servername, MAXCONN = @@max_connections;
   once;
   interval 3600;
   limit 1;
@@ -27,7 +29,7 @@ cursor SRVINFO;
 ; The databases of the server, every five minutes, all day on every day.
 cursor DBLIST;
   INSERT INTO DBLIST (DBID, NAME, STATUS) VALUES (:INT!DBID, :NAME, :INT!STATUS);
-  insert_select SELECT dbid, name, status FROM master..sysdatabases;
+  insert_select SELECT DBID = dbid, NAME = name, STATUS = status FROM master..sysdatabases;
   in_list USERDBS using NAME;
   interval 300;
   limit 200;
@@ -44,12 +46,14 @@ cursor PROCS;
     VALUES (:INT!SPID, :STATUS, :LOGIN, :DBNAME, :INT!CPU, :INT!PIO, :CMD, :INT!BLOCKED);
   pre_cursor SRVSTAT;
   if SRVSTAT.CONNS > 200;
-    insert_select SELECT spid, status, suser_name(suid), db_name(dbid), cpu, physical_io,
-      cmd, blocked FROM master..sysprocesses WHERE suid > 0;
+    insert_select SELECT SPID = spid, STATUS = status, LOGIN = suser_name(suid),
+      DBNAME = db_name(dbid), CPU = cpu, PIO = physical_io, CMD = cmd, BLOCKED = blocked
+      FROM master..sysprocesses WHERE suid > 0;
     limit 1000;
   else;
-    insert_select SELECT spid, status, suser_name(suid), db_name(dbid), cpu, physical_io,
-      cmd, blocked FROM master..sysprocesses;
+    insert_select SELECT SPID = spid, STATUS = status, LOGIN = suser_name(suid),
+      DBNAME = db_name(dbid), CPU = cpu, PIO = physical_io, CMD = cmd, BLOCKED = blocked
+      FROM master..sysprocesses;
   endif;
   interval 60;
   limit 500;
@@ -76,8 +80,8 @@ cursor PTOTAL;
 cursor BLOCKED;
   INSERT INTO BLOCKED (SPID, BLOCKER, WAITSEC)
     VALUES (:INT!SPID, :INT!BLOCKER, :INT!WAITSEC);
-  insert_select SELECT spid, blocked, time_blocked FROM master..sysprocesses
-    WHERE blocked > 0;
+  insert_select SELECT SPID = spid, BLOCKER = blocked, WAITSEC = time_blocked
+    FROM master..sysprocesses WHERE blocked > 0;
   interval 60;
   limit 100;
   class 2;
@@ -88,7 +92,7 @@ cursor BLOCKED;
 ; accepts connections.
 cursor DBSPACE;
   INSERT !DBSPACE;
-  insert_select SELECT db_name(dbid), sum(size) FROM master..sysusages
+  insert_select SELECT DBNAME = db_name(dbid), ALLOC_PAGES = sum(size) FROM master..sysusages
     WHERE db_name(dbid) IN [DBLIST.USERDBS GROUP BY dbid;
   iterate SRVINFO;
   iterate_where MAXCONN > 0;
@@ -100,7 +104,8 @@ cursor DBSPACE;
 cursor LOCKS;
   INSERT INTO LOCKS (SPID, DBID, OBJID, LOCKTYPE)
     VALUES (:INT!SPID, :INT!DBID, :INT!OBJID, :INT!LOCKTYPE);
-  insert_select SELECT spid, dbid, id, type FROM master..syslocks;
+  insert_select SELECT SPID = spid, DBID = dbid, OBJID = id, LOCKTYPE = type
+    FROM master..syslocks;
   demand;
   stale 30;
   limit 1000;
@@ -124,7 +129,8 @@ cursor DISKFREE;
 cursor SYSMON;
   INSERT INTO SYSMON (GROUPNAME, FLDNAME, FLDVALUE)
     VALUES (:GROUPNAME, :FLDNAME, :INT!FLDVALUE);
-  insert_select SELECT group_name, field_name, value FROM master..sysmonitors;
+  insert_select SELECT GROUPNAME = group_name, FLDNAME = field_name, FLDVALUE = value
+    FROM master..sysmonitors;
   empty;
   interval 60;
   limit 9999;
@@ -134,8 +140,8 @@ cursor SYSMON;
 ; that began before midnight starts below 0).
 cursor ZEMV;
   INSERT INTO ZEMV (STARTTIME, STOPTIME) VALUES (:INT!STARTTIME, :INT!STOPTIME);
-  insert_select SELECT datediff(ss, convert(char(8), getdate(), 112), getdate()) - 60,
-    datediff(ss, convert(char(8), getdate(), 112), getdate());
+  insert_select SELECT STARTTIME = datediff(ss, convert(char(8), getdate(), 112), getdate())
+    - 60, STOPTIME = datediff(ss, convert(char(8), getdate(), 112), getdate());
   empty;
   interval 60;
   limit 1;
@@ -144,7 +150,7 @@ cursor ZEMV;
 ; The number of engines configured.
 cursor SYSCCONF;
   INSERT INTO SYSCCONF (NUMENG) VALUES (:INT!NUMENG);
-  insert_select SELECT c.value FROM master..syscurconfigs c, master..sysconfigures f
+  insert_select SELECT NUMENG = c.value FROM master..syscurconfigs c, master..sysconfigures f
     WHERE c.config = f.config AND f.name = 'max online engines';
   empty;
   interval 60;
@@ -155,8 +161,9 @@ cursor SYSCCONF;
 ; SYSMON.
 cursor SYSDEV;
   INSERT INTO SYSDEV (DEVNAME, OSNAME, DISKMON) VALUES (:DEVNAME, :OSNAME, :DISKMON);
-  insert_select SELECT name, phyname, 'disk_' + convert(varchar(10), vdevno)
-    FROM master..sysdevices WHERE status & 2 = 2;
+  insert_select SELECT DEVNAME = name, OSNAME = phyname,
+    DISKMON = 'disk_' + convert(varchar(10), vdevno) FROM master..sysdevices
+    WHERE status & 2 = 2;
   empty;
   interval 60;
   limit 256;
