@@ -6,6 +6,7 @@
 #
 #   scripts/demo.sh                   install what is missing, build the release preset, run
 #   scripts/demo.sh --prebuilt DIR    run with the programs of DIR/bin (a build directory)
+#   --scenario FILE                   another server script in place of the example one
 #
 # Everything is written to a private temporary directory that is removed at the end; the
 # processes started are ended by their pids. Any failing step ends the demo with status 1.
@@ -22,13 +23,13 @@ while (($#)); do
       build="$(cd "$2" && pwd)"
       shift 2
       ;;
-    --scenario)  # another server script (the tests' faulty scenario)
+    --scenario)
       [ $# -ge 2 ] || { echo "demo: --scenario needs a file" >&2; exit 1; }
       scenario="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
       shift 2
       ;;
     -h | --help)
-      sed -n '2,11s/^# \{0,1\}//p' "$0"
+      sed -n '2,12s/^# \{0,1\}//p' "$0"
       exit 0
       ;;
     *)
@@ -86,7 +87,10 @@ heading() { printf '\n===== %s =====\n' "$1"; }
 # 1. The programs.
 step="1 build"
 if [ -z "$build" ]; then
-  "$root/scripts/install-deps.sh"
+  "$root/scripts/install-deps.sh" || fail "installing the packages failed"
+  for tool in cmake c++ make; do
+    command -v "$tool" >/dev/null || fail "$tool is still missing after the install"
+  done
   (cd "$root" && cmake --preset release >/dev/null &&
     cmake --build --preset release -j "$(nproc)" --target zemcoll zovprobe zovtds) ||
     fail "the release build failed"
