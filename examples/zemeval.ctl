@@ -6,12 +6,12 @@ eval HIGHCPU;
   operator >;
   value 90;
 
-; Any process blocked by another one.
+; Any process blocked by another one (the count includes BLOCKED's dummy last row).
 eval BLOCKING;
   cursor BLOCKED;
   column COUNT!SPID;
   operator >;
-  value 0;
+  value 1;
 
 ; A database whose allocation passed one million pages.
 eval BIGDB;

@@ -13,7 +13,7 @@ process evaluator;
   type local;
   interval 60;
   send_false N;
-  class 2;
+  class 1 2;
 
 ; Appends the rows of history cursors to their history files.
 process historian;

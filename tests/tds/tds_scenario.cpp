@@ -1,12 +1,15 @@
 #include "tests/tds/tds_scenario.h"
 
 #include <strings.h>
+#include <time.h>
 
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace zovtds {
 
@@ -40,6 +43,12 @@ bool split_words(const std::string& line, std::vector<std::string>& words,
         std::string w;
         bool q = line[i] == '\'';  // a word that begins with a quote is quoted text
         while (i < line.size() && !isspace(static_cast<unsigned char>(line[i]))) {
+            if (line[i] == '{') {
+                // A value form is one piece of its word, blanks and all ({rand 1 9}).
+                while (i < line.size() && line[i] != '}') w += line[i++];
+                if (i < line.size()) w += line[i++];
+                continue;
+            }
             if (line[i] != '\'') {
                 w += line[i++];
                 continue;
@@ -159,14 +168,94 @@ bool parse_column(const std::string& word, ColumnFormat& col, std::string& error
     return false;
 }
 
-Value make_value(const std::string& word, bool quoted) {
-    Value v;
+bool to_int64(std::string_view t, int64_t& out) {
+    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), out);
+    return !t.empty() && ec == std::errc() && end == t.data() + t.size();
+}
+
+// One form, the text between its braces.
+bool parse_form(const std::string& body, ValuePart& part) {
+    if (body == "i") {
+        part.kind = ValuePart::Copy;
+        return true;
+    }
+    if (body == "n") {
+        part.kind = ValuePart::Answer;
+        part.b = 1;
+        return true;
+    }
+    if (body == "tod") {
+        part.kind = ValuePart::Tod;
+        return true;
+    }
+    if (body.rfind("tod-", 0) == 0) {
+        part.kind = ValuePart::Tod;
+        return to_int64(std::string_view(body).substr(4), part.a) && part.a >= 0 && body[4] != '+';
+    }
+    if (body.rfind("rand ", 0) == 0) {
+        std::istringstream words(body.substr(5));
+        std::string lo, hi, more;
+        part.kind = ValuePart::Rand;
+        return words >> lo >> hi && !(words >> more) && to_int64(lo, part.a) &&
+               to_int64(hi, part.b) && part.a <= part.b;
+    }
+    // A+Bn: the sign of B may follow the plus ({100+-2n}); B may be left out ({20+n}).
+    const size_t plus = body.find('+', 1);
+    if (plus != std::string::npos && body.size() > plus + 1 && body.back() == 'n') {
+        part.kind = ValuePart::Answer;
+        const std::string_view bv(body);
+        const std::string_view b = bv.substr(plus + 1, body.size() - plus - 2);
+        part.b = 1;
+        return to_int64(bv.substr(0, plus), part.a) &&
+               (b.empty() || (to_int64(b, part.b) && b[0] != '+'));
+    }
+    return false;
+}
+
+// Splits a value's text into plain text and forms. "{{" stands for a brace.
+bool parse_forms(const std::string& text, std::vector<ValuePart>& parts, std::string& error) {
+    parts.clear();
+    if (text.find('{') == std::string::npos) return true;
+    ValuePart lit;
+    for (size_t at = 0; at < text.size();) {
+        if (text[at] != '{') {
+            lit.text += text[at++];
+            continue;
+        }
+        if (at + 1 < text.size() && text[at + 1] == '{') {
+            lit.text += '{';
+            at += 2;
+            continue;
+        }
+        const size_t close = text.find('}', at);
+        if (close == std::string::npos) {
+            error = "unclosed '{' in value '" + text + "'";
+            return false;
+        }
+        const std::string body = text.substr(at + 1, close - at - 1);
+        ValuePart form;
+        if (!parse_form(body, form)) {
+            error = "bad value form '{" + body + "}'";
+            return false;
+        }
+        if (!lit.text.empty()) parts.push_back(std::move(lit));
+        lit = ValuePart{};
+        parts.push_back(form);
+        at = close + 1;
+    }
+    if (!lit.text.empty()) parts.push_back(std::move(lit));
+    return true;
+}
+
+bool make_value(const std::string& word, bool quoted, Value& v, std::string& error) {
+    v = Value{};
     if (!quoted && strcasecmp(word.c_str(), "NULL") == 0) {
         v.is_null = true;
-    } else {
-        v.text = word;
+        return true;
     }
-    return v;
+    v.text = word;
+    return parse_forms(word, v.parts, error);
 }
 
 // The rest of a line after `count` words (for message texts and batch texts).
@@ -196,6 +285,62 @@ std::string expand_row_value(const std::string& text, int64_t i) {
         from = at + 3;
     }
     out.append(text, from, std::string::npos);
+    return out;
+}
+
+int64_t ValueState::begin_answer(const Entry& e) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (answers_.size() <= e.index) answers_.resize(e.index + 1, 0);
+    return ++answers_[e.index];
+}
+
+int64_t ValueState::rand(int64_t lo, int64_t hi) {
+    uint64_t z;
+    {
+        // splitmix64: the same sequence for a seed on every platform
+        std::lock_guard<std::mutex> lock(mu_);
+        z = (rng_ += 0x9e3779b97f4a7c15ULL);
+    }
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    z ^= z >> 31;
+    const uint64_t span = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo) + 1;
+    return span == 0 ? static_cast<int64_t>(z)  // the whole 64-bit range
+                     : static_cast<int64_t>(static_cast<uint64_t>(lo) + z % span);
+}
+
+int64_t seconds_of_day_now() {
+    const time_t now = time(nullptr);
+    struct tm tm {};
+    localtime_r(&now, &tm);
+    return tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
+}
+
+std::string expand_value(const Value& v, const ValueContext& ctx) {
+    if (v.parts.empty()) return v.text;
+    std::string out;
+    for (const auto& p : v.parts) {
+        switch (p.kind) {
+            case ValuePart::Text:
+                out += p.text;
+                break;
+            case ValuePart::Copy:
+                out += std::to_string(ctx.i);
+                break;
+            case ValuePart::Answer:
+                // Wraps rather than traps on an absurd count.
+                out += std::to_string(static_cast<int64_t>(static_cast<uint64_t>(p.a) +
+                                                           static_cast<uint64_t>(p.b) *
+                                                               static_cast<uint64_t>(ctx.n)));
+                break;
+            case ValuePart::Rand:
+                out += std::to_string(ctx.state != nullptr ? ctx.state->rand(p.a, p.b) : p.a);
+                break;
+            case ValuePart::Tod:
+                out += std::to_string(((ctx.tod - p.a) % 86400 + 86400) % 86400);
+                break;
+        }
+    }
     return out;
 }
 
@@ -278,6 +423,10 @@ bool parse_scenario(const std::string& text, Scenario& out, std::string& error) 
         if (kw == "server") {
             if (w.size() != 2) return fail("server needs one name");
             out.server_name = w[1];
+        } else if (kw == "seed") {
+            int64_t seed = 0;
+            if (w.size() != 2 || !to_int64(w[1], seed)) return fail("seed N");
+            out.seed = static_cast<uint64_t>(seed);
         } else if (kw == "login") {
             if (w.size() >= 2 && w[1] == "refuse" && w.size() <= 3) {
                 if (w.size() == 2)
@@ -295,6 +444,7 @@ bool parse_scenario(const std::string& text, Scenario& out, std::string& error) 
             if (!close_result()) return false;
             Entry en;
             en.line = start_line;
+            en.index = out.entries.size();
             if (kw == "batch") {
                 en.kind = Entry::Batch;
                 en.text = normalise_sql(rest_after(cur, 1));
@@ -338,13 +488,21 @@ bool parse_scenario(const std::string& text, Scenario& out, std::string& error) 
                 std::vector<Value> row;
                 Bytes scratch;
                 for (size_t k = 1; k < w.size(); ++k) {
-                    row.push_back(make_value(w[k], q[k]));
-                    // Checked on its own line, for its first and last copy; NULLs make the
-                    // column nullable later.
+                    row.emplace_back();
+                    if (!make_value(w[k], q[k], row.back(), e)) return fail(e);
+                    // Checked on its own line: the first and last copy, the first answer,
+                    // both ends of a {rand} and of the day. NULLs make the column nullable
+                    // later.
                     const ColumnFormat col = nullable_variant(result->columns[k - 1]);
-                    for (int64_t i : {int64_t{0}, copies - 1}) {
-                        const std::string v = expand_row_value(row.back().text, i);
-                        if (!put_value(scratch, col, row.back().is_null, v, e)) return fail(e);
+                    for (int end = 0; end < 2; ++end) {
+                        ValueContext ctx;
+                        ctx.i = end == 0 ? 0 : copies - 1;
+                        ctx.tod = end == 0 ? 0 : 86399;
+                        Value probe = row.back();
+                        for (auto& p : probe.parts)
+                            if (p.kind == ValuePart::Rand) p.a = end == 0 ? p.a : p.b;
+                        const std::string v = expand_value(probe, ctx);
+                        if (!put_value(scratch, col, probe.is_null, v, e)) return fail(e);
                     }
                 }
                 result->rows.push_back(std::move(row));
@@ -408,7 +566,9 @@ bool parse_scenario(const std::string& text, Scenario& out, std::string& error) 
                 OutParam p;
                 if (!parse_column(w[1], p.format, e)) return fail(e);
                 p.format.status = 0x01;
-                p.value = make_value(w[2], q[2]);
+                // Sent as written: the forms are for row values.
+                p.value.is_null = !q[2] && strcasecmp(w[2].c_str(), "NULL") == 0;
+                if (!p.value.is_null) p.value.text = w[2];
                 if (p.value.is_null) p.format = nullable_variant(p.format);
                 Bytes scratch;
                 if (!put_value(scratch, p.format, p.value.is_null, p.value.text, e)) return fail(e);

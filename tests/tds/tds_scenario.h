@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
@@ -14,10 +15,26 @@
 
 namespace zovtds {
 
-// One value as written in the scenario: text, or NULL.
+// A piece of a row value: plain text, or a form that changes from one row or answer to the
+// next (tests/tds/README.md lists them).
+struct ValuePart {
+    enum Kind {
+        Text,    // `text` as it is
+        Copy,    // {i}: the number of the copy of a repeated row, from 0
+        Answer,  // {n}, {A+Bn}: a + b * (this entry's answer number, from 1)
+        Rand,    // {rand A B}: a number from a to b, from the scenario's seeded generator
+        Tod,     // {tod}, {tod-S}: seconds of the day now, less a, wrapped into 0..86399
+    } kind = Text;
+    std::string text;
+    int64_t a = 0, b = 0;
+};
+
+// One value as written in the scenario: text, or NULL. A text with forms in it is also
+// kept as parts (empty when the text is sent as it is).
 struct Value {
     bool is_null = false;
     std::string text;
+    std::vector<ValuePart> parts;
 };
 
 // A pause or a cut inside a result set, before one of its row lines (no DONE first).
@@ -68,7 +85,8 @@ struct Entry {
     bool check_args = false;  // Rpc: args given
     std::vector<std::pair<std::string, std::string>> args;  // Rpc: (name or "", value text)
     Answer answer;
-    int line = 0;  // line of the scenario file
+    int line = 0;      // line of the scenario file
+    size_t index = 0;  // place in Scenario::entries (for its answer count)
 };
 
 struct Scenario {
@@ -77,8 +95,39 @@ struct Scenario {
     std::vector<std::string> refuse_users;
     int login_delay_ms = 0;
     bool login_drop = false;
+    uint64_t seed = 1;  // `seed S`: start of the {rand} sequence
     std::vector<Entry> entries;
 };
+
+// What the value forms draw on while a server runs one scenario: each entry's answer count
+// and the {rand} generator. Shared by the connections, so it locks.
+class ValueState {
+  public:
+    explicit ValueState(uint64_t seed) : rng_(seed) {}
+    // Counts an answer of the entry and returns its number, from 1.
+    int64_t begin_answer(const Entry& e);
+    // The next number of the sequence, from lo to hi.
+    int64_t rand(int64_t lo, int64_t hi);
+
+  private:
+    std::mutex mu_;
+    std::vector<int64_t> answers_;
+    uint64_t rng_;
+};
+
+// Everything a row value may depend on in one answer.
+struct ValueContext {
+    int64_t i = 0;  // copy of a repeated row
+    int64_t n = 1;  // the entry's answer number
+    int64_t tod = 0;
+    ValueState* state = nullptr;  // null: {rand A B} gives A
+};
+
+// Seconds since local midnight.
+int64_t seconds_of_day_now();
+
+// The text of a value in its context (the text itself when it has no forms).
+std::string expand_value(const Value& v, const ValueContext& ctx);
 
 // The value of copy i of a repeated row line: "{i}" replaced by i.
 std::string expand_row_value(const std::string& text, int64_t i);

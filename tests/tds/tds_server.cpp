@@ -170,6 +170,7 @@ bool Server::start(const Scenario& scenario, int port, std::string& error) {
         return false;
     }
     scenario_ = std::make_shared<const Scenario>(scenario);
+    values_ = std::make_shared<ValueState>(scenario.seed);
     stopping_ = false;
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -227,12 +228,15 @@ void Server::stop() {
 
 void Server::set_scenario(const Scenario& scenario) {
     auto next = std::make_shared<const Scenario>(scenario);
+    auto values = std::make_shared<ValueState>(scenario.seed);
     std::lock_guard<std::mutex> lock(mu_);
     scenario_ = std::move(next);
+    values_ = std::move(values);
 }
 
-std::shared_ptr<const Scenario> Server::scenario_now() const {
+std::shared_ptr<const Scenario> Server::scenario_now(std::shared_ptr<ValueState>* values) const {
     std::lock_guard<std::mutex> lock(mu_);
+    if (values != nullptr) *values = values_;
     return scenario_;
 }
 
@@ -427,7 +431,8 @@ void Server::serve(std::shared_ptr<Connection> c) {
         record(e);
         return;
     }
-    std::shared_ptr<const Scenario> held = scenario_now();
+    std::shared_ptr<ValueState> values;
+    std::shared_ptr<const Scenario> held = scenario_now(&values);
     const Scenario* scp = held.get();
     LogEntry login;
     login.kind = LogEntry::Login;
@@ -487,7 +492,7 @@ void Server::serve(std::shared_ptr<Connection> c) {
             if (!c->send_tokens(out, true)) return;
             continue;
         }
-        held = scenario_now();
+        held = scenario_now(&values);
         scp = held.get();
         const Scenario& sc = *scp;
         out.clear();
@@ -569,6 +574,11 @@ void Server::serve(std::shared_ptr<Connection> c) {
         // Walks the steps; tokens are flushed before a delay or a drop, so that whatever
         // reached the client ends at a token boundary.
         const Answer& a = en->answer;
+        ValueContext vctx;
+        vctx.n = values->begin_answer(*en);
+        vctx.tod = seconds_of_day_now();
+        vctx.state = values.get();
+        bool value_fault = false;  // a value that no longer fits its column ({A+Bn} grown)
         bool attention = false;
         size_t result_done_at = SIZE_MAX;  // offset in `out` of the last result's DONE
         const std::string proc = rpc ? e.text : std::string();
@@ -610,14 +620,21 @@ void Server::serve(std::shared_ptr<Connection> c) {
                     }
                     if (attention || dropped) break;
                     const auto& row = st.rows[r];
-                    for (int64_t i = 0; i < st.repeat[r]; ++i) {
+                    for (int64_t i = 0; i < st.repeat[r] && !value_fault; ++i) {
+                        const size_t row_at = out.size();
                         put_u8(out, kTokRow);
-                        for (size_t k = 0; k < st.columns.size(); ++k) {
-                            if (st.repeat[r] == 1)
-                                put_value(out, st.columns[k], row[k].is_null, row[k].text, error);
-                            else
-                                put_value(out, st.columns[k], row[k].is_null,
-                                          expand_row_value(row[k].text, i), error);
+                        vctx.i = i;
+                        for (size_t k = 0; k < st.columns.size() && !value_fault; ++k) {
+                            const Value& v = row[k];
+                            value_fault =
+                                !(v.parts.empty()
+                                      ? put_value(out, st.columns[k], v.is_null, v.text, error)
+                                      : put_value(out, st.columns[k], v.is_null,
+                                                  expand_value(v, vctx), error));
+                        }
+                        if (value_fault) {
+                            out.resize(row_at);  // the row goes unsent, the stream stays whole
+                            break;
                         }
                         ++sent_rows;
                         if (out.size() >= 64 * 1024) {
@@ -628,6 +645,14 @@ void Server::serve(std::shared_ptr<Connection> c) {
                 }
                 if (dropped) return;
                 if (attention) break;
+                if (value_fault) {
+                    put_eed(out, 99003, 1, 16, "zovtds: " + error, sc.server_name, proc, 1);
+                    put_done(out, in_proc ? kTokDoneInProc : kTokDone,
+                             static_cast<uint16_t>(kDoneMore | kDoneCount | kDoneError |
+                                                   (in_proc ? kDoneInProc : 0)),
+                             sent_rows);
+                    break;
+                }
                 result_done_at = out.size();
                 put_done(
                     out, in_proc ? kTokDoneInProc : kTokDone,
@@ -670,14 +695,15 @@ void Server::serve(std::shared_ptr<Connection> c) {
             for (const auto& p : a.out_params)
                 put_value(out, p.format, p.value.is_null, p.value.text, error);
         }
-        if (!in_proc && !a.fail && a.out_params.empty() && result_done_at != SIZE_MAX) {
+        const bool fail = a.fail || value_fault;
+        if (!in_proc && !fail && a.out_params.empty() && result_done_at != SIZE_MAX) {
             // A batch that ends with a result set ends with that result's DONE, as a
             // server does for a plain select.
             out[result_done_at + 1] &= static_cast<uint8_t>(~kDoneMore);
         } else {
             if (in_proc && !rpc)
-                put_done(out, kTokDoneProc, kDoneMore | (a.fail ? kDoneError : 0), 0);
-            put_done(out, rpc ? kTokDoneProc : kTokDone, a.fail ? kDoneError : 0, 0);
+                put_done(out, kTokDoneProc, kDoneMore | (fail ? kDoneError : 0), 0);
+            put_done(out, rpc ? kTokDoneProc : kTokDone, fail ? kDoneError : 0, 0);
         }
         if (!c->send_tokens(out, true)) return;
     }

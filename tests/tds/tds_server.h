@@ -51,7 +51,8 @@ class Server {
     // The port listened on (0 before start).
     int port() const { return port_; }
 
-    // Replaces the scenario; requests after the call use the new one.
+    // Replaces the scenario; requests after the call use the new one, with answer counts
+    // from 1 and its {rand} sequence from the start.
     void set_scenario(const Scenario& scenario);
     // Writes one line per log entry to the stream as well (null: none).
     void set_log_stream(FILE* stream);
@@ -73,12 +74,14 @@ class Server {
     void accept_loop();
     void serve(std::shared_ptr<Connection> c);
     void record(LogEntry e);
-    // The scenario in force; a request keeps the one it started with.
-    std::shared_ptr<const Scenario> scenario_now() const;
+    // The scenario in force and the state of its value forms; a request keeps the ones it
+    // started with.
+    std::shared_ptr<const Scenario> scenario_now(std::shared_ptr<ValueState>* values) const;
 
     mutable std::mutex mu_;
     mutable std::condition_variable cv_;
     std::shared_ptr<const Scenario> scenario_;
+    std::shared_ptr<ValueState> values_;
     std::vector<LogEntry> log_;
     FILE* log_stream_ = nullptr;
     int listen_fd_ = -1;

@@ -69,6 +69,9 @@ batch select numbered
   row {i} 'r{i}'
   delay 300
   row 99 'last'
+batch select counted
+  result n:int total:tinyint
+  row {n} {250+3n}
 batch select cut
   result x:int
   row 1
@@ -263,6 +266,20 @@ TEST_F(CtlibClient, RepeatedRowsAndAPauseBetweenRows) {
     EXPECT_EQ(run(cmd), "rows[(0,r0)(1,r1)(2,r2)(99,last)] done end");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     ct_cmd_drop(cmd);
+}
+
+// Each answer of an entry counts on; a value that outgrows its column ends the result with
+// an error instead of a broken row.
+TEST_F(CtlibClient, AnswerNumbersCountOnAndAnOverflowIsAnError) {
+    ASSERT_EQ(connect("sa"), CS_SUCCEED);
+    for (const char* want : {"rows[(1,253)] done end", "fail done end"}) {
+        CS_COMMAND* cmd = nullptr;
+        ASSERT_NO_FATAL_FAILURE(send_language("select counted", &cmd));
+        const std::string trail = run(cmd);
+        EXPECT_NE(trail.find(want), std::string::npos) << trail;
+        ct_cmd_drop(cmd);
+    }
+    EXPECT_EQ(g_seen.server, (std::vector<std::pair<int, int>>{{99003, 16}}));
 }
 
 // A connection cut between rows: the rows sent arrive, then the fetch fails (no DONE came).

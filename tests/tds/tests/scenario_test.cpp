@@ -1,5 +1,9 @@
 // Scenario files: what they say and how faults in them are reported.
 #include <gtest/gtest.h>
+#include <time.h>
+
+#include <cstdlib>
+#include <sstream>
 
 #include "tests/tds/tds_scenario.h"
 
@@ -82,6 +86,17 @@ TEST(Scenario, FaultsNameTheirLine) {
         {"batch x\n  result a:tinyint\n  repeat 300\n  row {i}\n",
          "line 4: not an integer of 1 bytes: 299"},
         {"batch x\n  result a:int\n  row 1\n  drop now\n", "line 4: drop takes no value"},
+        {"batch x\n  result a:int\n  row {m}\n", "line 3: bad value form '{m}'"},
+        {"batch x\n  result a:int\n  row {1+xn}\n", "line 3: bad value form '{1+xn}'"},
+        {"batch x\n  result a:int\n  row {rand 5 1}\n", "line 3: bad value form '{rand 5 1}'"},
+        {"batch x\n  result a:int\n  row {rand 1}\n", "line 3: bad value form '{rand 1}'"},
+        {"batch x\n  result a:int\n  row {tod-x}\n", "line 3: bad value form '{tod-x}'"},
+        {"batch x\n  result a:int\n  row {tod--5}\n", "line 3: bad value form '{tod--5}'"},
+        {"batch x\n  result a:varchar(9)\n\n  row 'a{n'\n", "line 4: unclosed '{' in value 'a{n'"},
+        {"batch x\n  result a:tinyint\n  row {rand 0 256}\n",
+         "line 3: not an integer of 1 bytes: 256"},
+        {"batch x\n  result a:smallint\n  row {tod}\n", "line 3: not an integer of 2 bytes: 86399"},
+        {"seed many\n", "line 1: seed N"},
     };
     for (const auto& c : cases) {
         Scenario s;
@@ -117,6 +132,81 @@ TEST(Scenario, RepeatedRowsAndBreaksInsideAResult) {
     EXPECT_EQ(steps[2].kind, Step::Message);
     EXPECT_EQ(expand_row_value(r.rows[0][1].text, 12), "n12-12");
     EXPECT_EQ(expand_row_value("plain", 3), "plain");
+}
+
+// The values of the first entry's rows over `answers` answers, as the server computes them:
+// one string per answer, values joined by ",", rows by ";".
+std::vector<std::string> play(const std::string& text, int answers) {
+    Scenario s;
+    std::string error;
+    EXPECT_TRUE(parse_scenario(text, s, error)) << error;
+    if (s.entries.empty()) return {};
+    ValueState state(s.seed);
+    std::vector<std::string> out;
+    for (int k = 0; k < answers; ++k) {
+        ValueContext ctx;
+        ctx.n = state.begin_answer(s.entries[0]);
+        ctx.tod = seconds_of_day_now();
+        ctx.state = &state;
+        std::string one;
+        const Step& st = s.entries[0].answer.steps[0];
+        for (size_t r = 0; r < st.rows.size(); ++r) {
+            for (ctx.i = 0; ctx.i < st.repeat[r]; ++ctx.i) {
+                if (!one.empty()) one += ";";
+                for (size_t c = 0; c < st.rows[r].size(); ++c)
+                    one += (c ? "," : "") + expand_value(st.rows[r][c], ctx);
+            }
+        }
+        out.push_back(one);
+    }
+    return out;
+}
+
+TEST(Scenario, ValueFormsChangeFromOneAnswerToTheNext) {
+    const struct {
+        const char* text;
+        std::vector<std::string> answers;
+    } cases[] = {
+        // {n} counts this entry's answers from 1; {A+Bn} grows with it.
+        {"batch x\n  result a:int b:bigint c:int d:int\n  row {n} {1000+250n} {100+-3n} {7+n}\n",
+         {"1,1250,97,8", "2,1500,94,9", "3,1750,91,10"}},
+        // Inside quoted text, beside {i} of a repeated row; "{{" is a brace.
+        {"batch x\n  result s:varchar(30)\n  repeat 2\n  row 'run {n} copy {i} {{x}'\n",
+         {"run 1 copy 0 {x};run 1 copy 1 {x}", "run 2 copy 0 {x};run 2 copy 1 {x}"}},
+        // A {rand} whose range is one number; a plain value stays as written.
+        {"batch x\n  result a:int b:varchar(5)\n  row {rand 4 4} 'a b'\n", {"4,a b", "4,a b"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(play(c.text, static_cast<int>(c.answers.size())), c.answers) << c.text;
+
+    // A seed repeats its {rand} sequence; another seed gives another; values stay in range.
+    const std::string rand7 =
+        "seed 7\nbatch x\n  result a:int\n  repeat 20\n  row {rand -5 1000}\n";
+    const auto first = play(rand7, 3);
+    EXPECT_EQ(play(rand7, 3), first);
+    EXPECT_NE(play("seed 8" + rand7.substr(6), 3), first);
+    EXPECT_NE(first[0], first[1]);
+    for (const auto& answer : first) {
+        std::istringstream values(answer);
+        for (std::string v; std::getline(values, v, ';');) {
+            EXPECT_GE(std::stoi(v), -5);
+            EXPECT_LE(std::stoi(v), 1000);
+        }
+    }
+
+    // {tod} is the second of the day now; {tod-S} lags it by S, wrapping past midnight.
+    const auto tod =
+        play("batch x\n  result a:int b:int c:int\n  row {tod} {tod-10} {tod-86400}\n", 1);
+    ASSERT_EQ(tod.size(), 1u);
+    const int now = std::stoi(tod[0]);
+    const int lag = std::stoi(tod[0].substr(tod[0].find(',') + 1));
+    EXPECT_EQ(lag, (now - 10 + 86400) % 86400);
+    EXPECT_EQ(tod[0].substr(tod[0].rfind(',') + 1), std::to_string(now));
+    const time_t t = time(nullptr);
+    struct tm tm {};
+    localtime_r(&t, &tm);
+    const int clock = tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
+    EXPECT_TRUE(std::abs(clock - now) <= 1 || std::abs(clock - now) == 86399) << tod[0];
 }
 
 TEST(Scenario, MatchesBatchesAndRpcs) {
