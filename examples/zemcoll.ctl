@@ -26,11 +26,13 @@ cursor SRVINFO;
   limit 1;
   class 1;
 
-; The databases of the server, every five minutes, all day on every day.
+; The databases of the server, every five minutes, all day on every day; each run
+; replaces the last, so that USERDBS names every database once.
 cursor DBLIST;
   INSERT INTO DBLIST (DBID, NAME, STATUS) VALUES (:INT!DBID, :NAME, :INT!STATUS);
   insert_select SELECT DBID = dbid, NAME = name, STATUS = status FROM master..sysdatabases;
   in_list USERDBS using NAME;
+  empty;
   interval 300;
   limit 200;
   class 1;
