@@ -22,15 +22,16 @@
 #include "runtime/platform.h"
 #include "runtime/trace.h"
 
-static int64_t comm_now_ms();
-
 namespace {
 
 // Set by a failed wait, read or write and by the SIGPIPE handler.
 volatile sig_atomic_t pipe_error = 0;
 volatile sig_atomic_t sigpipe_seen = 0;
-// A write descriptor this process keeps on its own pipe, so reading never sees EOF.
+// A write descriptor this process keeps on its own pipe, so reading never sees EOF: the
+// requester's on its reply pipe, the collector's on the collector pipe (without it poll
+// reports POLLHUP at once after a requester closed its end).
 int write_pipe_fd = -1;
+int collector_write_fd = -1;
 bool signal_installed = false;
 // A requester that failed moves to a new reply pipe before its next request.
 bool need_new_pipe = false;
@@ -202,7 +203,7 @@ int send_a_request(comm_anchor* anchor, curs_list* block) {
         fd = open_collector_pipe(anchor->coll_pipe);
         if (fd >= 0) break;
         open_errno = errno;
-        if (attempt < 10) u_sleep_ms(1000);
+        if (attempt < 10 && !comm_pause_ms(1000)) break;
     }
     if (fd < 0) {
         comm_set_error(anchor, 3, "Open Pipe error %d. Pipe=%s", open_errno, anchor->coll_pipe);
@@ -347,14 +348,16 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
 // Re-creates a collector pipe that someone removed.
 int reopen_collector_pipe(comm_anchor* anchor) {
     close_fd(&anchor->coll_pipe_fd);
-    close_fd(&write_pipe_fd);
+    close_fd(&collector_write_fd);
     if (comm_make_pipe(anchor, 0) != 0) {
         comm_set_error(anchor, 4, "Create Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
         return 1;
     }
     anchor->coll_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenRead);
-    if (anchor->coll_pipe_fd >= 0) write_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenWrite);
-    if (anchor->coll_pipe_fd < 0 || write_pipe_fd < 0) {
+    if (anchor->coll_pipe_fd >= 0) {
+        collector_write_fd = ClientOpenPipe(anchor->coll_pipe, kOpenWrite);
+    }
+    if (anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {
         comm_set_error(anchor, 4, "Open Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
         return 1;
     }
@@ -461,13 +464,6 @@ int write_answer(comm_anchor* anchor, const char* buf, int64_t n, bool header) {
 
 }  // namespace
 
-// Milliseconds now on the u_clock_now clock.
-static int64_t comm_now_ms() {
-    struct timespec ts;
-    u_clock_now(&ts);
-    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-}
-
 void comm_pipe_reset_names() {
     prefix_built = false;
     agt_pipe_prefix[0] = '\0';
@@ -539,62 +535,61 @@ int make_pipe_name(const char* kind, char* out) {
     return 1;
 }
 
-int wait_for_read(comm_anchor* anchor, int fd, int64_t deadline_ms) {
-    pipe_error = 0;
+namespace {
+
+// One step of a bounded poll: waits for `events` on fd until the deadline, in steps of at
+// most COMM_STOP_CHECK_MS so that the stop flag is seen. 1 ready (revents set), 0 the
+// deadline passed or the stop flag is set, -1 poll failed (errno kept).
+int poll_until(int fd, short events, int64_t deadline_ms, short* revents) {
     for (int interrupted = 0;;) {
         int64_t left = deadline_ms - comm_now_ms();
         if (left < 0) left = 0;
         struct pollfd pfd {
-            fd, POLLIN, 0
+            fd, events, 0
         };
-        int r = poll(&pfd, 1, static_cast<int>(left > 3600000 ? 3600000 : left));
-        if (r == 0) {
-            if (left >= 3600000) continue;
-            pipe_error = 1;
-            return WAIT_TIMEOUT;
-        }
+        const int r =
+            poll(&pfd, 1, static_cast<int>(left > COMM_STOP_CHECK_MS ? COMM_STOP_CHECK_MS : left));
         if (r > 0) {
-            if (pfd.revents & POLLIN) return WAIT_READY;
-            pipe_error = 1;
-            return WAIT_NOT_SET;
+            *revents = pfd.revents;
+            return 1;
         }
-        int e = errno;
-        if (e == EINTR && ++interrupted <= 10) continue;
-        pipe_error = 1;
-        PRINT('t', "com0155", "%s:%d select failed errno=%d-%s pipe_fd=%d\n", __FILE__, __LINE__, e,
-              strerror(e), fd);
-        PRINT('t', "com0156", "  Pipe name=%s.\n", anchor ? anchor->ulv_pipe : "");
-        if (anchor && !exists(anchor->ulv_pipe)) {
-            char when[64];
-            time_t now = u_time_now();
-            struct tm tm;
-            localtime_r(&now, &tm);
-            strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
-            PRINT('w', "com0165", "%s: Pipe is gone\n", when);
-        }
-        return WAIT_FAILED;
+        if (r < 0 && (errno != EINTR || ++interrupted > 1000)) return -1;
+        if (comm_stop_requested() || (r == 0 && left <= COMM_STOP_CHECK_MS)) return 0;
     }
+}
+
+}  // namespace
+
+int wait_for_read(comm_anchor* anchor, int fd, int64_t deadline_ms) {
+    pipe_error = 0;
+    short revents = 0;
+    const int r = poll_until(fd, POLLIN, deadline_ms, &revents);
+    if (r == 1 && (revents & POLLIN)) return WAIT_READY;
+    pipe_error = 1;
+    if (r == 0) return WAIT_TIMEOUT;
+    if (r == 1) return WAIT_NOT_SET;
+    int e = errno;
+    PRINT('t', "com0155", "%s:%d select failed errno=%d-%s pipe_fd=%d\n", __FILE__, __LINE__, e,
+          strerror(e), fd);
+    PRINT('t', "com0156", "  Pipe name=%s.\n", anchor ? anchor->ulv_pipe : "");
+    if (anchor && !exists(anchor->ulv_pipe)) {
+        char when[64];
+        time_t now = u_time_now();
+        struct tm tm;
+        localtime_r(&now, &tm);
+        strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
+        PRINT('w', "com0165", "%s: Pipe is gone\n", when);
+    }
+    return WAIT_FAILED;
 }
 
 int wait_for_write(comm_anchor*, int fd, int64_t deadline_ms) {
     pipe_error = 0;
-    for (int interrupted = 0;;) {
-        int64_t left = deadline_ms - comm_now_ms();
-        if (left < 0) left = 0;
-        struct pollfd pfd {
-            fd, POLLOUT, 0
-        };
-        int r = poll(&pfd, 1, static_cast<int>(left > 3600000 ? 3600000 : left));
-        if (r == 0) {
-            if (left >= 3600000) continue;
-            pipe_error = 1;
-            return WAIT_TIMEOUT;
-        }
-        if (r > 0 && (pfd.revents & POLLOUT) && !(pfd.revents & POLLERR)) return WAIT_READY;
-        if (r < 0 && errno == EINTR && ++interrupted <= 10) continue;
-        pipe_error = 1;
-        return WAIT_READY;
-    }
+    short revents = 0;
+    const int r = poll_until(fd, POLLOUT, deadline_ms, &revents);
+    if (r == 1 && (revents & POLLOUT) && !(revents & POLLERR)) return WAIT_READY;
+    pipe_error = 1;
+    return r == 0 ? WAIT_TIMEOUT : WAIT_READY;
 }
 
 int comm_make_pipe(const comm_anchor* anchor, int which) {
@@ -647,7 +642,10 @@ comm_anchor* init_collector() {
         return nullptr;
     }
     anchor->coll_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenRead);
-    if (anchor->coll_pipe_fd < 0) {
+    if (anchor->coll_pipe_fd >= 0) {
+        collector_write_fd = ClientOpenPipe(anchor->coll_pipe, kOpenWrite);
+    }
+    if (anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {
         int e = errno;
         comm_set_error(anchor, 4, "Open Pipe error %d. Pipe=%s", e, anchor->coll_pipe);
         PRINT('e', "com0115", "%s\n", anchor->return_msg);
@@ -746,7 +744,8 @@ int term_comm(comm_anchor* anchor) {
     if (!anchor || (anchor->type != 'P' && anchor->type != 'C')) return 0;
     close_fd(&anchor->ulv_pipe_fd);
     close_fd(&anchor->coll_pipe_fd);
-    close_fd(&write_pipe_fd);
+    if (anchor->type == 'P') close_fd(&write_pipe_fd);
+    if (anchor->type == 'C') close_fd(&collector_write_fd);
     if (anchor->type == 'P' && anchor->ulv_pipe[0]) unlink(anchor->ulv_pipe);
     if (anchor->type == 'C' && anchor->coll_pipe[0]) unlink(anchor->coll_pipe);
     if (signal_installed) set_signal(anchor, false);
@@ -755,10 +754,26 @@ int term_comm(comm_anchor* anchor) {
 }
 
 namespace {
+
+int pipe_wait(comm_anchor* anchor, int timeout_ms) {
+    anchor->return_code = 0;
+    anchor->return_msg[0] = '\0';
+    if (!exists(anchor->coll_pipe) || anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {
+        if (reopen_collector_pipe(anchor) != 0) return -1;
+    }
+    short revents = 0;
+    const int r = poll_until(anchor->coll_pipe_fd, POLLIN, comm_now_ms() + timeout_ms, &revents);
+    if (r == 0) return 0;
+    if (r == 1 && (revents & POLLIN)) return 1;
+    comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->coll_pipe);
+    return -1;
+}
+
 void pipe_shut() {}
 int pipe_initsm() { return 0; }
 }  // namespace
 
 const comm_transport pipe_transport_ops = {
-    init_probe, init_collector, get_request, put_request, term_comm, pipe_shut, pipe_initsm,
+    init_probe, init_collector, get_request, put_request,
+    term_comm,  pipe_shut,      pipe_initsm, pipe_wait,
 };
