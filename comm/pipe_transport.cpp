@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -255,6 +256,18 @@ int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
     int64_t got = 0;
     int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
     while (got < n && !pipe_error) {
+        // Read what is there; wait only when nothing is.
+        const int64_t want = n - got > (1 << 30) ? (1 << 30) : n - got;
+        const int r = ReadPipe(fd, buf + got, static_cast<int>(want));
+        if (r > 0) {
+            got += r;
+            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+            continue;
+        }
+        if (r < 0 && errno != EAGAIN && errno != EINTR) {
+            pipe_error = 1;
+            break;
+        }
         int w = wait_for_read(anchor, fd, deadline);
         if (w == WAIT_TIMEOUT) {
             if (header) {
@@ -276,14 +289,6 @@ int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
             }
             comm_set_error(anchor, 1, "Data Collector Wait error.");
             return 1;
-        }
-        const int64_t want = n - got > (1 << 30) ? (1 << 30) : n - got;
-        int r = ReadPipe(fd, buf + got, static_cast<int>(want));
-        if (r > 0) {
-            got += r;
-            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
-        } else if (r < 0 && errno != EAGAIN && errno != EINTR) {
-            pipe_error = 1;
         }
     }
     if (got < n) {
@@ -428,13 +433,37 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
     return comm_file_request(anchor, req);
 }
 
-// Writes n bytes to the reply pipe. 0, or 1 when the wait timed out or failed (error
-// set, caller stops); a write error only sets the pipe error.
-int write_answer(comm_anchor* anchor, const char* buf, int64_t n, bool header) {
+// Writes the answer header and its rows to the reply pipe, in one write where the pipe
+// takes them; waits only when the pipe is full. 0, or 1 when a wait timed out or failed
+// (error set, caller stops); a write error only sets the pipe error.
+int write_answer(comm_anchor* anchor, const char* head, int64_t head_n, const char* rows,
+                 int64_t rows_n) {
     const int fd = anchor->ulv_pipe_fd;
+    const int64_t n = head_n + rows_n;
     int64_t done = 0;
     int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
     while (done < n && !pipe_error) {
+        struct iovec iov[2];
+        int count = 0;
+        if (done < head_n) {
+            iov[count++] = {const_cast<char*>(head + done), static_cast<size_t>(head_n - done)};
+        }
+        const int64_t from = done > head_n ? done - head_n : 0;
+        if (rows_n - from > 0) {
+            const int64_t chunk = rows_n - from > (1 << 30) ? (1 << 30) : rows_n - from;
+            iov[count++] = {const_cast<char*>(rows + from), static_cast<size_t>(chunk)};
+        }
+        const ssize_t r = writev(fd, iov, count);
+        if (r > 0) {
+            done += r;
+            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+            continue;
+        }
+        if (r < 0 && errno != EAGAIN && errno != EINTR) {
+            pipe_error = 1;
+            break;
+        }
+        const bool header = done < head_n;
         int w = wait_for_write(anchor, fd, deadline);
         if (w == WAIT_TIMEOUT) {
             comm_set_error(anchor, 1,
@@ -449,14 +478,6 @@ int write_answer(comm_anchor* anchor, const char* buf, int64_t n, bool header) {
             }
             comm_set_error(anchor, 1, "Data Collector Wait error.");
             return 1;
-        }
-        const int64_t chunk = n - done > (1 << 30) ? (1 << 30) : n - done;
-        int r = WritePipe(fd, buf + done, static_cast<int>(chunk));
-        if (r > 0) {
-            done += r;
-            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
-        } else if (r < 0 && errno != EAGAIN && errno != EINTR) {
-            pipe_error = 1;
         }
     }
     return 0;
@@ -690,9 +711,10 @@ curs_list* put_request(comm_anchor* anchor) {
     for (curs_list* b = anchor->curs; b; b = b->next) {
         for (pipe_list* p = b->pipe; p; p = p->next) {
             snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", p->pipe);
-            int fd = reply_in_pipe_dir(p->pipe) ? ClientOpenPipe(p->pipe, kOpenWrite) : -1;
+            const bool ours = reply_in_pipe_dir(p->pipe);
+            int fd = ours ? ClientOpenPipe(p->pipe, kOpenWrite) : -1;
             if (fd < 0) {
-                int e = reply_in_pipe_dir(p->pipe) ? errno : EPERM;
+                int e = ours ? errno : EPERM;
                 report_sigpipe(__LINE__);
                 set_signal(anchor, false);
                 comm_set_error(anchor, 3, "Open Probe pipe error %d. Pipe=%s", e, p->pipe);
@@ -709,11 +731,9 @@ curs_list* put_request(comm_anchor* anchor) {
                 stream_header h{rows, b->len};
                 unsigned char hb[COMM_HEADER_BYTES];
                 comm_header_encode(h, hb);
-                int stop = write_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, true);
-                if (!stop && rows > 0 && !pipe_error) {
-                    const int64_t bytes = int64_t{rows} * (b->len > 0 ? b->len : 0);
-                    if (bytes > 0) stop = write_answer(anchor, b->data, bytes, false);
-                }
+                const int64_t bytes = rows > 0 ? int64_t{rows} * (b->len > 0 ? b->len : 0) : 0;
+                const int stop =
+                    write_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, b->data, bytes);
                 if (stop) {
                     report_sigpipe(__LINE__);
                     set_signal(anchor, false);
