@@ -384,8 +384,8 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
             first = false;
         }
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, shm::DATA_CHUNK_SIZE));
-        memset(data_ + shm::DATA_CHUNK, 0, shm::DATA_CHUNK_SIZE);
         memcpy(data_ + shm::DATA_CHUNK, payload, n);
+        memset(data_ + shm::DATA_CHUNK + n, 0, shm::DATA_CHUNK_SIZE - n);
         payload += n;
         remaining -= static_cast<long long>(n);
         shm::put32(data_, shm::DATA_WRITE_INDEX, 0);
