@@ -105,6 +105,7 @@ int open_collector_pipe(const char* name) {
 
 // Our own FIFOs and the reply pipes: opened non-blocking, only when they are FIFOs we own.
 constexpr int kOpenRead = 4;
+constexpr int kReplyPipeSize = 1 << 20;
 constexpr int kOpenWrite = 2 | 4;
 
 void close_fd(int* fd) {
@@ -152,7 +153,12 @@ int open_reply_pipe(comm_anchor* anchor) {
     }
     if (u_trace_on(5)) PRINT('t', "com2005", "init_probe() Created pipe=%s\n", anchor->ulv_pipe);
     anchor->ulv_pipe_fd = ClientOpenPipe(anchor->ulv_pipe, kOpenRead);
-    if (anchor->ulv_pipe_fd >= 0) write_pipe_fd = ClientOpenPipe(anchor->ulv_pipe, kOpenWrite);
+    if (anchor->ulv_pipe_fd >= 0) {
+        // Room for a large answer at once, so the collector need not wait for each 64 KB
+        // to be read; where the system refuses, the pipe keeps its size.
+        fcntl(anchor->ulv_pipe_fd, F_SETPIPE_SZ, kReplyPipeSize);
+        write_pipe_fd = ClientOpenPipe(anchor->ulv_pipe, kOpenWrite);
+    }
     if (anchor->ulv_pipe_fd < 0 || write_pipe_fd < 0) {
         int e = errno;
         PRINT('e', "com0115", "Open Pipe error %d-%s. Pipe=%s\n", e, strerror(e), anchor->ulv_pipe);
