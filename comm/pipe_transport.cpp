@@ -201,9 +201,24 @@ int new_reply_pipe(comm_anchor* anchor) {
     return 0;
 }
 
-int send_a_request(comm_anchor* anchor, curs_list* block) {
-    anchor->coll_pipe_fd = -1;
-    anchor->return_code = 0;
+// The collector pipe a requester keeps open between requests, and the FIFO it was opened
+// on: while the name still holds that FIFO (one lstat), it is used again; a collector
+// that starts anew makes a new FIFO, which is opened and checked afresh.
+dev_t kept_dev = 0;
+ino_t kept_ino = 0;
+
+bool kept_pipe_current(comm_anchor* anchor) {
+    if (anchor->coll_pipe_fd < 0) return false;
+    struct stat st;
+    if (lstat(anchor->coll_pipe, &st) == 0 && st.st_dev == kept_dev && st.st_ino == kept_ino) {
+        return true;
+    }
+    close_fd(&anchor->coll_pipe_fd);
+    return false;
+}
+
+// Opens the collector pipe: ten attempts a second apart. 0, or error 3 set.
+int open_for_request(comm_anchor* anchor) {
     int fd = -1;
     int open_errno = 0;
     for (int attempt = 1; attempt <= 10; attempt++) {
@@ -216,14 +231,41 @@ int send_a_request(comm_anchor* anchor, curs_list* block) {
         comm_set_error(anchor, 3, "Open Pipe error %d. Pipe=%s", open_errno, anchor->coll_pipe);
         return anchor->return_code;
     }
+    struct stat st;
+    if (fstat(fd, &st) == 0) {
+        kept_dev = st.st_dev;
+        kept_ino = st.st_ino;
+    }
     anchor->coll_pipe_fd = fd;
+    return 0;
+}
+
+int send_a_request(comm_anchor* anchor, curs_list* block) {
+    anchor->return_code = 0;
+    const bool kept = kept_pipe_current(anchor);
+    if (!kept && open_for_request(anchor) != 0) return anchor->return_code;
+    const int fd = anchor->coll_pipe_fd;
     unsigned char bytes[COMM_REQUEST_MAX];
     comm_request_to_bytes(block->pipe_buf, bytes);
+    // A record is shorter than PIPE_BUF: a write takes all of it or nothing.
     const int total = block->pipe_buf->len;
-    int done = 0;
     int write_errno = 0;
     const int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
-    while (done < total && !pipe_error) {
+    for (;;) {
+        const int n = WritePipe(fd, bytes, total);
+        if (n == total) break;
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            write_errno = errno;
+            if (kept && write_errno == EPIPE) {
+                // Its collector is gone: the name may hold a new one's FIFO by now.
+                pipe_error = 0;
+                sigpipe_seen = 0;
+                close_fd(&anchor->coll_pipe_fd);
+                return send_a_request(anchor, block);
+            }
+            pipe_error = 1;
+            break;
+        }
         int w = wait_for_write(anchor, fd, deadline);
         if (w == WAIT_TIMEOUT) {
             comm_set_error(anchor, 1, "Data Collector Wait Timeout. Is collector still there?");
@@ -238,17 +280,10 @@ int send_a_request(comm_anchor* anchor, curs_list* block) {
             close_fd(&anchor->coll_pipe_fd);
             return 1;
         }
-        int n = WritePipe(fd, bytes + done, total - done);
-        if (n > 0) {
-            done += static_cast<int>(n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            write_errno = errno;
-            pipe_error = 1;
-        }
     }
     report_sigpipe(__LINE__);
-    close_fd(&anchor->coll_pipe_fd);
     if (pipe_error) {
+        close_fd(&anchor->coll_pipe_fd);
         comm_set_error(anchor, 3, "Write Pipe error %d. Pipe=%s", write_errno ? write_errno : EPIPE,
                        anchor->coll_pipe);
     }
@@ -784,7 +819,10 @@ namespace {
 int pipe_wait(comm_anchor* anchor, int timeout_ms) {
     anchor->return_code = 0;
     anchor->return_msg[0] = '\0';
-    if (!exists(anchor->coll_pipe) || anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {
+    // A pipe someone removed is made again before a wait; a look without waiting leaves
+    // that to the "get" that follows.
+    if ((timeout_ms > 0 && !exists(anchor->coll_pipe)) || anchor->coll_pipe_fd < 0 ||
+        collector_write_fd < 0) {
         if (reopen_collector_pipe(anchor) != 0) return -1;
     }
     short revents = 0;
