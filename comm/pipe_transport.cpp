@@ -474,6 +474,44 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
     return comm_file_request(anchor, req);
 }
 
+// The reply pipe of the last answer, kept open by the collector: a requester asks again
+// and again through the same pipe. It is used again only while its name still holds the
+// FIFO it was opened and checked on (one lstat); otherwise the name is opened and checked
+// afresh.
+int answer_fd = -1;
+dev_t answer_dev = 0;
+ino_t answer_ino = 0;
+char answer_name[COMM_NAME_SIZE] = "";
+
+void drop_answer_pipe() {
+    close_fd(&answer_fd);
+    answer_name[0] = '\0';
+}
+
+int open_reply_for_answer(const char* name) {
+    if (answer_fd >= 0 && strcmp(name, answer_name) == 0) {
+        struct stat st;
+        if (lstat(name, &st) == 0 && st.st_dev == answer_dev && st.st_ino == answer_ino) {
+            return answer_fd;
+        }
+    }
+    drop_answer_pipe();
+    const int fd = ClientOpenPipe(name, kOpenWrite);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        const int e = errno;
+        ClosePipe(fd);
+        errno = e;
+        return -1;
+    }
+    answer_fd = fd;
+    answer_dev = st.st_dev;
+    answer_ino = st.st_ino;
+    copy_checked(answer_name, sizeof answer_name, name);
+    return fd;
+}
+
 // Writes the answer header and its rows to the reply pipe, in one write where the pipe
 // takes them; waits only when the pipe is full. 0, or 1 when a wait timed out or failed
 // (error set, caller stops); a write error only sets the pipe error.
@@ -753,7 +791,7 @@ curs_list* put_request(comm_anchor* anchor) {
         for (pipe_list* p = b->pipe; p; p = p->next) {
             snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", p->pipe);
             const bool ours = reply_in_pipe_dir(p->pipe);
-            int fd = ours ? ClientOpenPipe(p->pipe, kOpenWrite) : -1;
+            int fd = ours ? open_reply_for_answer(p->pipe) : -1;
             if (fd < 0) {
                 int e = ours ? errno : EPERM;
                 report_sigpipe(__LINE__);
@@ -778,7 +816,8 @@ curs_list* put_request(comm_anchor* anchor) {
                 if (stop) {
                     report_sigpipe(__LINE__);
                     set_signal(anchor, false);
-                    close_fd(&anchor->ulv_pipe_fd);
+                    drop_answer_pipe();
+                    anchor->ulv_pipe_fd = -1;
                     return nullptr;
                 }
                 if (pipe_error && failed_errno == 0) {
@@ -786,7 +825,8 @@ curs_list* put_request(comm_anchor* anchor) {
                     snprintf(failed_pipe, sizeof failed_pipe, "%s", p->pipe);
                 }
             }
-            close_fd(&anchor->ulv_pipe_fd);
+            if (pipe_error) drop_answer_pipe();
+            anchor->ulv_pipe_fd = -1;  // kept open for the next answer to the same pipe
         }
     }
     report_sigpipe(__LINE__);
@@ -806,7 +846,10 @@ int term_comm(comm_anchor* anchor) {
     close_fd(&anchor->ulv_pipe_fd);
     close_fd(&anchor->coll_pipe_fd);
     if (anchor->type == 'P') close_fd(&write_pipe_fd);
-    if (anchor->type == 'C') close_fd(&collector_write_fd);
+    if (anchor->type == 'C') {
+        close_fd(&collector_write_fd);
+        drop_answer_pipe();
+    }
     if (anchor->type == 'P' && anchor->ulv_pipe[0]) unlink(anchor->ulv_pipe);
     if (anchor->type == 'C' && anchor->coll_pipe[0]) unlink(anchor->coll_pipe);
     if (signal_installed) set_signal(anchor, false);
