@@ -385,7 +385,9 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
         }
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, shm::DATA_CHUNK_SIZE));
         memcpy(data_ + shm::DATA_CHUNK, payload, n);
-        memset(data_ + shm::DATA_CHUNK + n, 0, shm::DATA_CHUNK_SIZE - n);
+        // Behind the bytes the chunk is zero: clear only what an earlier chunk left there.
+        if (chunk_used_ > n) memset(data_ + shm::DATA_CHUNK + n, 0, chunk_used_ - n);
+        chunk_used_ = n;
         payload += n;
         remaining -= static_cast<long long>(n);
         shm::put32(data_, shm::DATA_WRITE_INDEX, 0);

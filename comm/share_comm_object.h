@@ -19,6 +19,7 @@
 #include <string>
 
 #include "comm/comm_object.h"
+#include "comm/shm_layout.h"
 #include "comm/shm_memory.h"
 #include "comm/shm_semaphore.h"
 
@@ -89,6 +90,8 @@ class ShareCommObject : public ZOVCommObject {
     char* request_ = nullptr;  // set when of type request
     char* data_ = nullptr;     // set when of type data
     ZOVShareType type_;
+    // Bytes of the data chunk this object may have left non-zero (all of it at first).
+    size_t chunk_used_ = shm::DATA_CHUNK_SIZE;
 };
 
 // The attached request and data segments of this process (the data operations keep the

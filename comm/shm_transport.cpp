@@ -253,6 +253,7 @@ int shm_wait(comm_anchor* anchor, int timeout_ms) {
     anchor->return_code = 0;
     anchor->return_msg[0] = '\0';
     if (!require_objects(anchor)) return -1;
+    if (request_seen) return 1;  // seen by the last wait and not taken yet
     auto* request = dynamic_cast<ShareCommObject*>(g_pCommObjectRequest);
     if (!request) {
         SetError(-1, anchor);
