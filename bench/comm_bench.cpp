@@ -14,17 +14,16 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
+#include "bench/bare_exchange.h"
 #include "comm/zovcomm.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 
 namespace {
-
-constexpr int kChunk = 99000;
 
 const std::string& payload() {
     static const std::string bytes = [] {
@@ -131,98 +130,25 @@ void zovcomm_round_trip(benchmark::State& state, bool shm) {
 void BM_ShmZovcomm(benchmark::State& state) { zovcomm_round_trip(state, true); }
 void BM_FifoZovcomm(benchmark::State& state) { zovcomm_round_trip(state, false); }
 
-// The bare semaphore exchange: request semaphore, then per chunk available -> filled.
+// The bare exchanges (bench/bare_exchange.h) of the same bytes.
 void BM_BareSemaphore(benchmark::State& state) {
-    const int shmid = shmget(IPC_PRIVATE, kChunk + 4, IPC_CREAT | 0600);
-    const int semid = semget(IPC_PRIVATE, 3, IPC_CREAT | 0600);
-    if (shmid < 0 || semid < 0) std::abort();
-    char* seg = static_cast<char*>(shmat(shmid, nullptr, 0));
-    unsigned short init[3] = {0, 0, 1};  // request, filled, available
-    semctl(semid, 0, SETALL, init);
-    auto op = [semid](unsigned short n, short v) {
-        struct sembuf b = {n, v, 0};
-        while (semop(semid, &b, 1) != 0) {
-        }
-    };
-    const long size = state.range(0);
-    pid_t child = fork();
-    if (child == 0) {
-        for (;;) {
-            op(0, -1);
-            int32_t want;
-            memcpy(&want, seg, 4);
-            if (want < 0) _exit(0);
-            for (long done = 0; done < want;) {
-                const long n = std::min<long>(want - done, kChunk);
-                op(2, -1);
-                memcpy(seg + 4, payload().data() + done, static_cast<size_t>(n));
-                done += n;
-                op(1, 1);
-            }
-        }
-    }
+    bare::Semaphore exchange;
     std::string out;
     for (auto _ : state) {
-        out.clear();
-        int32_t want = static_cast<int32_t>(size);
-        memcpy(seg, &want, 4);
-        op(0, 1);
-        for (long done = 0; done < size;) {
-            const long n = std::min<long>(size - done, kChunk);
-            op(1, -1);
-            out.append(seg + 4, static_cast<size_t>(n));
-            done += n;
-            op(2, 1);
-        }
+        exchange.round_trip(state.range(0), out);
         benchmark::DoNotOptimize(out.data());
     }
-    int32_t stop = -1;
-    memcpy(seg, &stop, 4);
-    op(0, 1);
-    waitpid(child, nullptr, 0);
-    shmdt(seg);
-    shmctl(shmid, IPC_RMID, nullptr);
-    semctl(semid, 0, IPC_RMID);
-    state.SetBytesProcessed(state.iterations() * size);
+    state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
-// The bare pipe exchange: a 4-byte request, the answer's bytes back.
 void BM_BarePipe(benchmark::State& state) {
-    int up[2], down[2];
-    if (pipe(up) != 0 || pipe(down) != 0) std::abort();
-    const long size = state.range(0);
-    pid_t child = fork();
-    if (child == 0) {
-        close(up[1]);
-        close(down[0]);
-        int32_t want;
-        while (read(up[0], &want, 4) == 4) {
-            for (long done = 0; done < want;) {
-                ssize_t n =
-                    write(down[1], payload().data() + done, static_cast<size_t>(want - done));
-                if (n <= 0) _exit(1);
-                done += n;
-            }
-        }
-        _exit(0);
-    }
-    close(up[0]);
-    close(down[1]);
-    std::string out(static_cast<size_t>(size), '\0');
+    bare::Pipe exchange;
+    std::string out;
     for (auto _ : state) {
-        int32_t want = static_cast<int32_t>(size);
-        if (write(up[1], &want, 4) != 4) break;
-        for (long done = 0; done < size;) {
-            ssize_t n = read(down[0], out.data() + done, static_cast<size_t>(size - done));
-            if (n <= 0) break;
-            done += n;
-        }
+        exchange.round_trip(state.range(0), out);
         benchmark::DoNotOptimize(out.data());
     }
-    close(up[1]);
-    close(down[0]);
-    waitpid(child, nullptr, 0);
-    state.SetBytesProcessed(state.iterations() * size);
+    state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ void install_engine_hooks() {
         run_interval_cursor, commit_collect, freeDBcurMem, do_history, do_nulv,
         distribute,          do_evaluator,   do_ulv,
     };
+    serving_sleep = ulv_wait;
     install_column_exits();
 }
 

@@ -20,6 +20,7 @@
 #include "model/timebase.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
+#include "runtime/sleep.h"
 #include "runtime/trace.h"
 
 namespace {
@@ -119,41 +120,31 @@ int get_probe_data(curs_list* request) {
         return 1;
     }
     set_data(request, data, cl->count, cl->len);
-    char* at = data;
-    while (fetch_cur(cl) == 0) {
-        std::memcpy(at, cl->next_row, static_cast<size_t>(cl->len));
-        at += cl->len;
-    }
+    // The cluster's rows lie one after another: one copy takes them all.
+    std::memcpy(data, cl->text, bytes);
     close_cur(cl);
     return 0;
 }
 
-int do_ulv() {
-    if (ipc_ptr == nullptr) {
-        zovcomm("initsm");
-        for (int attempt = 1; attempt <= 3 && ipc_ptr == nullptr; ++attempt) {
-            ipc_ptr = zovcomm("initc");
-            if (ipc_ptr != nullptr) break;
-            PRINT('e', "iir1510", "Error building ULV IPC environment. Try %d failed\n", attempt);
-            if (attempt < 3) sleep(3);
-        }
-        if (ipc_ptr == nullptr) {
-            PRINT('e', "iir1510", "Error building ULV IPC environment\n");
-            quitting(-1004);
-            return -1;
-        }
-    }
-    auto* anchor = static_cast<comm_anchor*>(ipc_ptr);
-    if (my_trace_all[0] != 0) PRINT('t', "cir1830", "Check ULV request queue...\n");
-    auto* chain = static_cast<curs_list*>(zovcomm("get", ipc_ptr));
+namespace {
+
+// The collection is due: the serving turn ends.
+bool collection_due() {
+    if (collector_at == nullptr) return false;
+    char now_text[15];
+    get_time(now_text);
+    return relative_sec(now_text) >= collector_at->next_time;
+}
+
+// One request: get, answer, put. 0 served, -1 failed, 100 nothing was there after all.
+int serve_one(comm_anchor* anchor) {
+    auto* chain = static_cast<curs_list*>(zovcomm("get", anchor));
     if (chain == nullptr) {
         int rc = 100;
         if (anchor->return_code != 0 && anchor->return_code != 20) {
             PRINT('e', "cir1835", "%s\n", anchor->return_msg);
             rc = -1;
         }
-        if (my_trace_all[0] != 0 && anchor->return_code == 0)
-            PRINT('t', "cir1840", " No requests!\n");
         return rc;
     }
     pcnt_set_parms(anchor->parm);
@@ -189,7 +180,56 @@ int do_ulv() {
             PRINT('t', "cir1875", "Returning Cur %s, %d Rows, %d bytes in length.\n", r->cursor,
                   r->rows, r->len);
     }
-    if (zovcomm("put", ipc_ptr) != nullptr || anchor->return_code != 0)
+    if (zovcomm("put", anchor) != nullptr || anchor->return_code != 0)
         PRINT('e', "cir1880", "%s\n", anchor->return_msg);
     return rc;
+}
+
+}  // namespace
+
+int do_ulv() {
+    if (ipc_ptr == nullptr) {
+        zovcomm("initsm");
+        for (int attempt = 1; attempt <= 3 && ipc_ptr == nullptr; ++attempt) {
+            ipc_ptr = zovcomm("initc");
+            if (ipc_ptr != nullptr) break;
+            PRINT('e', "iir1510", "Error building ULV IPC environment. Try %d failed\n", attempt);
+            if (attempt < 3) sleep(3);
+        }
+        if (ipc_ptr == nullptr) {
+            PRINT('e', "iir1510", "Error building ULV IPC environment\n");
+            quitting(-1004);
+            return -1;
+        }
+    }
+    auto* anchor = static_cast<comm_anchor*>(ipc_ptr);
+    if (my_trace_all[0] != 0) PRINT('t', "cir1830", "Check ULV request queue...\n");
+    // Every request that waits is answered in this turn, unless the collection falls due
+    // or the collector is stopping.
+    int rc = 100;
+    for (int turn = 0;; ++turn) {
+        const int waiting = zovcomm_wait(anchor, 0);
+        if (waiting < 0) {
+            PRINT('e', "cir1835", "%s\n", anchor->return_msg);
+            return -1;
+        }
+        if (waiting == 0) {
+            if (turn == 0 && my_trace_all[0] != 0) PRINT('t', "cir1840", " No requests!\n");
+            break;
+        }
+        const int served = serve_one(anchor);
+        if (served == 100) break;  // it was refused or gone: no loop on it
+        if (rc != -1) rc = served;
+        if (go_home != 0 || collection_due()) break;
+    }
+    return rc;
+}
+
+void ulv_wait(int32_t seconds) {
+    if (seconds <= 0) return;
+    auto* anchor = static_cast<comm_anchor*>(ipc_ptr);
+    if (anchor != nullptr && zovcomm_wait(anchor, seconds * 1000) >= 0) return;
+    // No channel, or it cannot be waited on: the turn sleeps instead.
+    if (anchor != nullptr) PRINT('e', "cir1835", "%s\n", anchor->return_msg);
+    u_sleep(static_cast<unsigned>(seconds));
 }

@@ -2,12 +2,15 @@
 // over zovcomm with a cursor's rows (through a cluster) or a status dump.
 #pragma once
 
+#include <cstdint>
+
 struct curs_list;
 
 // Serves the request queue once: builds the channel on first use (three tries, then the
-// collector stops with -1004), takes the waiting requests, answers each and sends the
-// answers. 0 every request served; -1 one could not be answered, or the queue could not be
-// read; 100 no request (none waiting, or the wait timed out).
+// collector stops with -1004), then gets, answers and puts one request after another
+// while one waits, until the collection falls due or the collector stops. 0 every request served;
+// -1 one could not be answered, or the queue could not be read; 100 no request (none waiting, or
+// the wait timed out).
 int do_ulv();
 
 // Answers one requested cursor: its rows, in the cluster row layout, into the entry's
@@ -19,3 +22,8 @@ int get_probe_data(curs_list* request);
 // Answers the "C-STATUS" (every cursor) or "D-STATUS" (every distributor) request into the
 // entry: one encoded status record per row. 0, or -1 when the block could not be had.
 int status_answer(curs_list* request, bool cursors);
+
+// The serving turn's pause (installed as serving_sleep): waits on the channel until a
+// request waits, `seconds` pass or the stop flag is set; sleeps when there is no channel
+// or the wait fails.
+void ulv_wait(int32_t seconds);

@@ -208,19 +208,20 @@ void serve_requests(distrib* d, const char* now_str) {
         int64_t s = next - t;
         if (s > sleep_time) s = sleep_time;
         if (s < 1) s = 1;
-        const int64_t wake = t + s;
         if (u_trace_on(4))
             PRINT('t', "BWQ0001",
                   "Go to sleep for %d sec at %d; %d sec remain(s) until next collection\n",
                   static_cast<int>(s), static_cast<int>(t), static_cast<int>(next - t));
         serving_sleep(static_cast<int32_t>(s));
+        // The pause ends early when a request waits: the turn then serves it.
+        const int64_t woke = now_of(stamp);
         if (u_trace_on(4))
             PRINT('t', "BWQ0002", "Get up time: %d, next collection time: %d\n",
-                  static_cast<int>(wake), next);
-        if (wake >= next) {
+                  static_cast<int>(woke), next);
+        if (woke >= next) {
             if (u_trace_on(4))
                 PRINT('t', "BWQ0004", "Go to collect at %d, collection time: %d\n",
-                      static_cast<int>(wake), next);
+                      static_cast<int>(woke), next);
             break;
         }
     }

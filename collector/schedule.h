@@ -36,7 +36,7 @@ void restart_collector();
 void close_on_exec_all();
 
 // Seams: the program replacement of the restart (execv), and the sleep of a serving turn
-// (u_sleep; a consumer may make it a transport wait). Either may be replaced by tests.
+// (u_sleep; the request server makes it its channel's wait). Either may be replaced by tests.
 extern int (*restart_exec)(const char* path, char* const argv[]);
 extern void (*serving_sleep)(int32_t seconds);
 

@@ -10,6 +10,7 @@
 #include "collector/engine_hooks.h"
 #include "collector/schedule.h"
 #include "collector/signals.h"
+#include "comm/zovcomm.h"
 #include "defs/clause_loads.h"
 #include "defs/cursor_file.h"
 #include "defs/cursor_versions.h"
@@ -351,6 +352,8 @@ void zemcoll_main(int argc, char** argv) {
     parse_trace();
     if (have_evaluator != 0) init_eval();
     set_signal(1);
+    // A stopping signal ends a wait for a request at once.
+    zovcomm_set_stop_flag(&go_home);
     u_init_lock();
     close_on_exec_all();
     PRINT('a', "cml1530", "Start collecting. -------------------------------\n");

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,15 +23,16 @@
 #include "runtime/platform.h"
 #include "runtime/trace.h"
 
-static int64_t comm_now_ms();
-
 namespace {
 
 // Set by a failed wait, read or write and by the SIGPIPE handler.
 volatile sig_atomic_t pipe_error = 0;
 volatile sig_atomic_t sigpipe_seen = 0;
-// A write descriptor this process keeps on its own pipe, so reading never sees EOF.
+// A write descriptor this process keeps on its own pipe, so reading never sees EOF: the
+// requester's on its reply pipe, the collector's on the collector pipe (without it poll
+// reports POLLHUP at once after a requester closed its end).
 int write_pipe_fd = -1;
+int collector_write_fd = -1;
 bool signal_installed = false;
 // A requester that failed moves to a new reply pipe before its next request.
 bool need_new_pipe = false;
@@ -103,6 +105,7 @@ int open_collector_pipe(const char* name) {
 
 // Our own FIFOs and the reply pipes: opened non-blocking, only when they are FIFOs we own.
 constexpr int kOpenRead = 4;
+constexpr int kReplyPipeSize = 1 << 20;
 constexpr int kOpenWrite = 2 | 4;
 
 void close_fd(int* fd) {
@@ -150,7 +153,12 @@ int open_reply_pipe(comm_anchor* anchor) {
     }
     if (u_trace_on(5)) PRINT('t', "com2005", "init_probe() Created pipe=%s\n", anchor->ulv_pipe);
     anchor->ulv_pipe_fd = ClientOpenPipe(anchor->ulv_pipe, kOpenRead);
-    if (anchor->ulv_pipe_fd >= 0) write_pipe_fd = ClientOpenPipe(anchor->ulv_pipe, kOpenWrite);
+    if (anchor->ulv_pipe_fd >= 0) {
+        // Room for a large answer at once, so the collector need not wait for each 64 KB
+        // to be read; where the system refuses, the pipe keeps its size.
+        fcntl(anchor->ulv_pipe_fd, F_SETPIPE_SZ, kReplyPipeSize);
+        write_pipe_fd = ClientOpenPipe(anchor->ulv_pipe, kOpenWrite);
+    }
     if (anchor->ulv_pipe_fd < 0 || write_pipe_fd < 0) {
         int e = errno;
         PRINT('e', "com0115", "Open Pipe error %d-%s. Pipe=%s\n", e, strerror(e), anchor->ulv_pipe);
@@ -193,29 +201,71 @@ int new_reply_pipe(comm_anchor* anchor) {
     return 0;
 }
 
-int send_a_request(comm_anchor* anchor, curs_list* block) {
-    anchor->coll_pipe_fd = -1;
-    anchor->return_code = 0;
+// The collector pipe a requester keeps open between requests, and the FIFO it was opened
+// on: while the name still holds that FIFO (one lstat), it is used again; a collector
+// that starts anew makes a new FIFO, which is opened and checked afresh.
+dev_t kept_dev = 0;
+ino_t kept_ino = 0;
+
+bool kept_pipe_current(comm_anchor* anchor) {
+    if (anchor->coll_pipe_fd < 0) return false;
+    struct stat st;
+    if (lstat(anchor->coll_pipe, &st) == 0 && st.st_dev == kept_dev && st.st_ino == kept_ino) {
+        return true;
+    }
+    close_fd(&anchor->coll_pipe_fd);
+    return false;
+}
+
+// Opens the collector pipe: ten attempts a second apart. 0, or error 3 set.
+int open_for_request(comm_anchor* anchor) {
     int fd = -1;
     int open_errno = 0;
     for (int attempt = 1; attempt <= 10; attempt++) {
         fd = open_collector_pipe(anchor->coll_pipe);
         if (fd >= 0) break;
         open_errno = errno;
-        if (attempt < 10) u_sleep_ms(1000);
+        if (attempt < 10 && !comm_pause_ms(1000)) break;
     }
     if (fd < 0) {
         comm_set_error(anchor, 3, "Open Pipe error %d. Pipe=%s", open_errno, anchor->coll_pipe);
         return anchor->return_code;
     }
+    struct stat st;
+    if (fstat(fd, &st) == 0) {
+        kept_dev = st.st_dev;
+        kept_ino = st.st_ino;
+    }
     anchor->coll_pipe_fd = fd;
+    return 0;
+}
+
+int send_a_request(comm_anchor* anchor, curs_list* block) {
+    anchor->return_code = 0;
+    const bool kept = kept_pipe_current(anchor);
+    if (!kept && open_for_request(anchor) != 0) return anchor->return_code;
+    const int fd = anchor->coll_pipe_fd;
     unsigned char bytes[COMM_REQUEST_MAX];
     comm_request_to_bytes(block->pipe_buf, bytes);
+    // A record is shorter than PIPE_BUF: a write takes all of it or nothing.
     const int total = block->pipe_buf->len;
-    int done = 0;
     int write_errno = 0;
     const int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
-    while (done < total && !pipe_error) {
+    for (;;) {
+        const int n = WritePipe(fd, bytes, total);
+        if (n == total) break;
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            write_errno = errno;
+            if (kept && write_errno == EPIPE) {
+                // Its collector is gone: the name may hold a new one's FIFO by now.
+                pipe_error = 0;
+                sigpipe_seen = 0;
+                close_fd(&anchor->coll_pipe_fd);
+                return send_a_request(anchor, block);
+            }
+            pipe_error = 1;
+            break;
+        }
         int w = wait_for_write(anchor, fd, deadline);
         if (w == WAIT_TIMEOUT) {
             comm_set_error(anchor, 1, "Data Collector Wait Timeout. Is collector still there?");
@@ -230,17 +280,10 @@ int send_a_request(comm_anchor* anchor, curs_list* block) {
             close_fd(&anchor->coll_pipe_fd);
             return 1;
         }
-        int n = WritePipe(fd, bytes + done, total - done);
-        if (n > 0) {
-            done += static_cast<int>(n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            write_errno = errno;
-            pipe_error = 1;
-        }
     }
     report_sigpipe(__LINE__);
-    close_fd(&anchor->coll_pipe_fd);
     if (pipe_error) {
+        close_fd(&anchor->coll_pipe_fd);
         comm_set_error(anchor, 3, "Write Pipe error %d. Pipe=%s", write_errno ? write_errno : EPIPE,
                        anchor->coll_pipe);
     }
@@ -254,6 +297,18 @@ int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
     int64_t got = 0;
     int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
     while (got < n && !pipe_error) {
+        // Read what is there; wait only when nothing is.
+        const int64_t want = n - got > (1 << 30) ? (1 << 30) : n - got;
+        const int r = ReadPipe(fd, buf + got, static_cast<int>(want));
+        if (r > 0) {
+            got += r;
+            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+            continue;
+        }
+        if (r < 0 && errno != EAGAIN && errno != EINTR) {
+            pipe_error = 1;
+            break;
+        }
         int w = wait_for_read(anchor, fd, deadline);
         if (w == WAIT_TIMEOUT) {
             if (header) {
@@ -275,14 +330,6 @@ int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
             }
             comm_set_error(anchor, 1, "Data Collector Wait error.");
             return 1;
-        }
-        const int64_t want = n - got > (1 << 30) ? (1 << 30) : n - got;
-        int r = ReadPipe(fd, buf + got, static_cast<int>(want));
-        if (r > 0) {
-            got += r;
-            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
-        } else if (r < 0 && errno != EAGAIN && errno != EINTR) {
-            pipe_error = 1;
         }
     }
     if (got < n) {
@@ -347,14 +394,16 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
 // Re-creates a collector pipe that someone removed.
 int reopen_collector_pipe(comm_anchor* anchor) {
     close_fd(&anchor->coll_pipe_fd);
-    close_fd(&write_pipe_fd);
+    close_fd(&collector_write_fd);
     if (comm_make_pipe(anchor, 0) != 0) {
         comm_set_error(anchor, 4, "Create Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
         return 1;
     }
     anchor->coll_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenRead);
-    if (anchor->coll_pipe_fd >= 0) write_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenWrite);
-    if (anchor->coll_pipe_fd < 0 || write_pipe_fd < 0) {
+    if (anchor->coll_pipe_fd >= 0) {
+        collector_write_fd = ClientOpenPipe(anchor->coll_pipe, kOpenWrite);
+    }
+    if (anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {
         comm_set_error(anchor, 4, "Open Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
         return 1;
     }
@@ -425,13 +474,75 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
     return comm_file_request(anchor, req);
 }
 
-// Writes n bytes to the reply pipe. 0, or 1 when the wait timed out or failed (error
-// set, caller stops); a write error only sets the pipe error.
-int write_answer(comm_anchor* anchor, const char* buf, int64_t n, bool header) {
+// The reply pipe of the last answer, kept open by the collector: a requester asks again
+// and again through the same pipe. It is used again only while its name still holds the
+// FIFO it was opened and checked on (one lstat); otherwise the name is opened and checked
+// afresh.
+int answer_fd = -1;
+dev_t answer_dev = 0;
+ino_t answer_ino = 0;
+char answer_name[COMM_NAME_SIZE] = "";
+
+void drop_answer_pipe() {
+    close_fd(&answer_fd);
+    answer_name[0] = '\0';
+}
+
+int open_reply_for_answer(const char* name) {
+    if (answer_fd >= 0 && strcmp(name, answer_name) == 0) {
+        struct stat st;
+        if (lstat(name, &st) == 0 && st.st_dev == answer_dev && st.st_ino == answer_ino) {
+            return answer_fd;
+        }
+    }
+    drop_answer_pipe();
+    const int fd = ClientOpenPipe(name, kOpenWrite);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        const int e = errno;
+        ClosePipe(fd);
+        errno = e;
+        return -1;
+    }
+    answer_fd = fd;
+    answer_dev = st.st_dev;
+    answer_ino = st.st_ino;
+    copy_checked(answer_name, sizeof answer_name, name);
+    return fd;
+}
+
+// Writes the answer header and its rows to the reply pipe, in one write where the pipe
+// takes them; waits only when the pipe is full. 0, or 1 when a wait timed out or failed
+// (error set, caller stops); a write error only sets the pipe error.
+int write_answer(comm_anchor* anchor, const char* head, int64_t head_n, const char* rows,
+                 int64_t rows_n) {
     const int fd = anchor->ulv_pipe_fd;
+    const int64_t n = head_n + rows_n;
     int64_t done = 0;
     int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
     while (done < n && !pipe_error) {
+        struct iovec iov[2];
+        int count = 0;
+        if (done < head_n) {
+            iov[count++] = {const_cast<char*>(head + done), static_cast<size_t>(head_n - done)};
+        }
+        const int64_t from = done > head_n ? done - head_n : 0;
+        if (rows_n - from > 0) {
+            const int64_t chunk = rows_n - from > (1 << 30) ? (1 << 30) : rows_n - from;
+            iov[count++] = {const_cast<char*>(rows + from), static_cast<size_t>(chunk)};
+        }
+        const ssize_t r = writev(fd, iov, count);
+        if (r > 0) {
+            done += r;
+            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+            continue;
+        }
+        if (r < 0 && errno != EAGAIN && errno != EINTR) {
+            pipe_error = 1;
+            break;
+        }
+        const bool header = done < head_n;
         int w = wait_for_write(anchor, fd, deadline);
         if (w == WAIT_TIMEOUT) {
             comm_set_error(anchor, 1,
@@ -447,26 +558,11 @@ int write_answer(comm_anchor* anchor, const char* buf, int64_t n, bool header) {
             comm_set_error(anchor, 1, "Data Collector Wait error.");
             return 1;
         }
-        const int64_t chunk = n - done > (1 << 30) ? (1 << 30) : n - done;
-        int r = WritePipe(fd, buf + done, static_cast<int>(chunk));
-        if (r > 0) {
-            done += r;
-            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
-        } else if (r < 0 && errno != EAGAIN && errno != EINTR) {
-            pipe_error = 1;
-        }
     }
     return 0;
 }
 
 }  // namespace
-
-// Milliseconds now on the u_clock_now clock.
-static int64_t comm_now_ms() {
-    struct timespec ts;
-    u_clock_now(&ts);
-    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-}
 
 void comm_pipe_reset_names() {
     prefix_built = false;
@@ -539,62 +635,61 @@ int make_pipe_name(const char* kind, char* out) {
     return 1;
 }
 
-int wait_for_read(comm_anchor* anchor, int fd, int64_t deadline_ms) {
-    pipe_error = 0;
+namespace {
+
+// One step of a bounded poll: waits for `events` on fd until the deadline, in steps of at
+// most COMM_STOP_CHECK_MS so that the stop flag is seen. 1 ready (revents set), 0 the
+// deadline passed or the stop flag is set, -1 poll failed (errno kept).
+int poll_until(int fd, short events, int64_t deadline_ms, short* revents) {
     for (int interrupted = 0;;) {
         int64_t left = deadline_ms - comm_now_ms();
         if (left < 0) left = 0;
         struct pollfd pfd {
-            fd, POLLIN, 0
+            fd, events, 0
         };
-        int r = poll(&pfd, 1, static_cast<int>(left > 3600000 ? 3600000 : left));
-        if (r == 0) {
-            if (left >= 3600000) continue;
-            pipe_error = 1;
-            return WAIT_TIMEOUT;
-        }
+        const int r =
+            poll(&pfd, 1, static_cast<int>(left > COMM_STOP_CHECK_MS ? COMM_STOP_CHECK_MS : left));
         if (r > 0) {
-            if (pfd.revents & POLLIN) return WAIT_READY;
-            pipe_error = 1;
-            return WAIT_NOT_SET;
+            *revents = pfd.revents;
+            return 1;
         }
-        int e = errno;
-        if (e == EINTR && ++interrupted <= 10) continue;
-        pipe_error = 1;
-        PRINT('t', "com0155", "%s:%d select failed errno=%d-%s pipe_fd=%d\n", __FILE__, __LINE__, e,
-              strerror(e), fd);
-        PRINT('t', "com0156", "  Pipe name=%s.\n", anchor ? anchor->ulv_pipe : "");
-        if (anchor && !exists(anchor->ulv_pipe)) {
-            char when[64];
-            time_t now = u_time_now();
-            struct tm tm;
-            localtime_r(&now, &tm);
-            strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
-            PRINT('w', "com0165", "%s: Pipe is gone\n", when);
-        }
-        return WAIT_FAILED;
+        if (r < 0 && (errno != EINTR || ++interrupted > 1000)) return -1;
+        if (comm_stop_requested() || (r == 0 && left <= COMM_STOP_CHECK_MS)) return 0;
     }
+}
+
+}  // namespace
+
+int wait_for_read(comm_anchor* anchor, int fd, int64_t deadline_ms) {
+    pipe_error = 0;
+    short revents = 0;
+    const int r = poll_until(fd, POLLIN, deadline_ms, &revents);
+    if (r == 1 && (revents & POLLIN)) return WAIT_READY;
+    pipe_error = 1;
+    if (r == 0) return WAIT_TIMEOUT;
+    if (r == 1) return WAIT_NOT_SET;
+    int e = errno;
+    PRINT('t', "com0155", "%s:%d select failed errno=%d-%s pipe_fd=%d\n", __FILE__, __LINE__, e,
+          strerror(e), fd);
+    PRINT('t', "com0156", "  Pipe name=%s.\n", anchor ? anchor->ulv_pipe : "");
+    if (anchor && !exists(anchor->ulv_pipe)) {
+        char when[64];
+        time_t now = u_time_now();
+        struct tm tm;
+        localtime_r(&now, &tm);
+        strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
+        PRINT('w', "com0165", "%s: Pipe is gone\n", when);
+    }
+    return WAIT_FAILED;
 }
 
 int wait_for_write(comm_anchor*, int fd, int64_t deadline_ms) {
     pipe_error = 0;
-    for (int interrupted = 0;;) {
-        int64_t left = deadline_ms - comm_now_ms();
-        if (left < 0) left = 0;
-        struct pollfd pfd {
-            fd, POLLOUT, 0
-        };
-        int r = poll(&pfd, 1, static_cast<int>(left > 3600000 ? 3600000 : left));
-        if (r == 0) {
-            if (left >= 3600000) continue;
-            pipe_error = 1;
-            return WAIT_TIMEOUT;
-        }
-        if (r > 0 && (pfd.revents & POLLOUT) && !(pfd.revents & POLLERR)) return WAIT_READY;
-        if (r < 0 && errno == EINTR && ++interrupted <= 10) continue;
-        pipe_error = 1;
-        return WAIT_READY;
-    }
+    short revents = 0;
+    const int r = poll_until(fd, POLLOUT, deadline_ms, &revents);
+    if (r == 1 && (revents & POLLOUT) && !(revents & POLLERR)) return WAIT_READY;
+    pipe_error = 1;
+    return r == 0 ? WAIT_TIMEOUT : WAIT_READY;
 }
 
 int comm_make_pipe(const comm_anchor* anchor, int which) {
@@ -647,7 +742,10 @@ comm_anchor* init_collector() {
         return nullptr;
     }
     anchor->coll_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenRead);
-    if (anchor->coll_pipe_fd < 0) {
+    if (anchor->coll_pipe_fd >= 0) {
+        collector_write_fd = ClientOpenPipe(anchor->coll_pipe, kOpenWrite);
+    }
+    if (anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {
         int e = errno;
         comm_set_error(anchor, 4, "Open Pipe error %d. Pipe=%s", e, anchor->coll_pipe);
         PRINT('e', "com0115", "%s\n", anchor->return_msg);
@@ -692,9 +790,10 @@ curs_list* put_request(comm_anchor* anchor) {
     for (curs_list* b = anchor->curs; b; b = b->next) {
         for (pipe_list* p = b->pipe; p; p = p->next) {
             snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", p->pipe);
-            int fd = reply_in_pipe_dir(p->pipe) ? ClientOpenPipe(p->pipe, kOpenWrite) : -1;
+            const bool ours = reply_in_pipe_dir(p->pipe);
+            int fd = ours ? open_reply_for_answer(p->pipe) : -1;
             if (fd < 0) {
-                int e = reply_in_pipe_dir(p->pipe) ? errno : EPERM;
+                int e = ours ? errno : EPERM;
                 report_sigpipe(__LINE__);
                 set_signal(anchor, false);
                 comm_set_error(anchor, 3, "Open Probe pipe error %d. Pipe=%s", e, p->pipe);
@@ -711,15 +810,14 @@ curs_list* put_request(comm_anchor* anchor) {
                 stream_header h{rows, b->len};
                 unsigned char hb[COMM_HEADER_BYTES];
                 comm_header_encode(h, hb);
-                int stop = write_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, true);
-                if (!stop && rows > 0 && !pipe_error) {
-                    const int64_t bytes = int64_t{rows} * (b->len > 0 ? b->len : 0);
-                    if (bytes > 0) stop = write_answer(anchor, b->data, bytes, false);
-                }
+                const int64_t bytes = rows > 0 ? int64_t{rows} * (b->len > 0 ? b->len : 0) : 0;
+                const int stop =
+                    write_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, b->data, bytes);
                 if (stop) {
                     report_sigpipe(__LINE__);
                     set_signal(anchor, false);
-                    close_fd(&anchor->ulv_pipe_fd);
+                    drop_answer_pipe();
+                    anchor->ulv_pipe_fd = -1;
                     return nullptr;
                 }
                 if (pipe_error && failed_errno == 0) {
@@ -727,7 +825,8 @@ curs_list* put_request(comm_anchor* anchor) {
                     snprintf(failed_pipe, sizeof failed_pipe, "%s", p->pipe);
                 }
             }
-            close_fd(&anchor->ulv_pipe_fd);
+            if (pipe_error) drop_answer_pipe();
+            anchor->ulv_pipe_fd = -1;  // kept open for the next answer to the same pipe
         }
     }
     report_sigpipe(__LINE__);
@@ -746,7 +845,11 @@ int term_comm(comm_anchor* anchor) {
     if (!anchor || (anchor->type != 'P' && anchor->type != 'C')) return 0;
     close_fd(&anchor->ulv_pipe_fd);
     close_fd(&anchor->coll_pipe_fd);
-    close_fd(&write_pipe_fd);
+    if (anchor->type == 'P') close_fd(&write_pipe_fd);
+    if (anchor->type == 'C') {
+        close_fd(&collector_write_fd);
+        drop_answer_pipe();
+    }
     if (anchor->type == 'P' && anchor->ulv_pipe[0]) unlink(anchor->ulv_pipe);
     if (anchor->type == 'C' && anchor->coll_pipe[0]) unlink(anchor->coll_pipe);
     if (signal_installed) set_signal(anchor, false);
@@ -755,10 +858,29 @@ int term_comm(comm_anchor* anchor) {
 }
 
 namespace {
+
+int pipe_wait(comm_anchor* anchor, int timeout_ms) {
+    anchor->return_code = 0;
+    anchor->return_msg[0] = '\0';
+    // A pipe someone removed is made again before a wait; a look without waiting leaves
+    // that to the "get" that follows.
+    if ((timeout_ms > 0 && !exists(anchor->coll_pipe)) || anchor->coll_pipe_fd < 0 ||
+        collector_write_fd < 0) {
+        if (reopen_collector_pipe(anchor) != 0) return -1;
+    }
+    short revents = 0;
+    const int r = poll_until(anchor->coll_pipe_fd, POLLIN, comm_now_ms() + timeout_ms, &revents);
+    if (r == 0) return 0;
+    if (r == 1 && (revents & POLLIN)) return 1;
+    comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->coll_pipe);
+    return -1;
+}
+
 void pipe_shut() {}
 int pipe_initsm() { return 0; }
 }  // namespace
 
 const comm_transport pipe_transport_ops = {
-    init_probe, init_collector, get_request, put_request, term_comm, pipe_shut, pipe_initsm,
+    init_probe, init_collector, get_request, put_request,
+    term_comm,  pipe_shut,      pipe_initsm, pipe_wait,
 };

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "comm/ipc_idfile.h"
 #include "comm/request.h"
 #include "comm/shm_layout.h"
+#include "comm/zovcomm.h"
 #include "runtime/dates.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
@@ -130,6 +132,28 @@ int ShareCommObject::WaitForRead(int timeout) {
 
 int ShareCommObject::WaitForWrite(int timeout) {
     return wait_until(this, &ShareCommObject::IsBlockAvailableForWrite, timeout);
+}
+
+int ShareCommObject::WaitRequest(long long timeout_ms) {
+    if (!request_) return -1;
+    // Take "filled" and give it back in one operation: it waits while "filled" is 0 and
+    // changes nothing when it is not.
+    struct sembuf ops[2] = {{static_cast<unsigned short>(shm::SEM_FILLED), -1, 0},
+                            {static_cast<unsigned short>(shm::SEM_FILLED), 1, 0}};
+    return sem_.SemTimedOpMs(ops, 2, timeout_ms);
+}
+
+bool ShareCommObject::AnswerReaderGone() {
+    if (!data_) return false;
+    const std::string unique = shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE);
+    const size_t dash = unique.rfind('-');
+    if (dash == std::string::npos || dash + 1 >= unique.size()) return false;
+    long pid = 0;
+    for (size_t i = dash + 1; i < unique.size(); i++) {
+        if (unique[i] < '0' || unique[i] > '9' || pid > 100000000) return false;
+        pid = pid * 10 + (unique[i] - '0');
+    }
+    return pid > 0 && !IsServerRunning(static_cast<int>(pid));
 }
 
 int ShareCommObject::Acquire(int number, int timeout) {
@@ -301,6 +325,12 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
             CleanData();
         }
     }
+    if (shm::get32(data_, shm::DATA_READER_DONE) == 0 && AnswerReaderGone()) {
+        // Nobody will read it: its requester is gone.
+        PRINT('i', "ush0031", "Cleaning share memory, the reader of %s is gone\n",
+              shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE).c_str());
+        CleanData();
+    }
     char when[64];
     if (tracing()) {
         PRINT('t', "ush0230", "SendData(%s): Entering\n", stamp(when));
@@ -322,6 +352,13 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
          step = std::min(step * 2, 50L)) {
         if (waited >= 60 * 1000) {
             if (tracing()) PRINT('t', "ush0240", "Reader should already finish read now!\n");
+            break;
+        }
+        if (comm_stop_requested()) return -10;
+        if (waited % 1000 < step && AnswerReaderGone()) {
+            PRINT('i', "ush0031", "Cleaning share memory, the reader of %s is gone\n",
+                  shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE).c_str());
+            CleanData();
             break;
         }
         u_sleep_ms(step);
@@ -347,8 +384,10 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
             first = false;
         }
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, shm::DATA_CHUNK_SIZE));
-        memset(data_ + shm::DATA_CHUNK, 0, shm::DATA_CHUNK_SIZE);
         memcpy(data_ + shm::DATA_CHUNK, payload, n);
+        // Behind the bytes the chunk is zero: clear only what an earlier chunk left there.
+        if (chunk_used_ > n) memset(data_ + shm::DATA_CHUNK + n, 0, chunk_used_ - n);
+        chunk_used_ = n;
         payload += n;
         remaining -= static_cast<long long>(n);
         shm::put32(data_, shm::DATA_WRITE_INDEX, 0);

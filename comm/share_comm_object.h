@@ -19,6 +19,7 @@
 #include <string>
 
 #include "comm/comm_object.h"
+#include "comm/shm_layout.h"
 #include "comm/shm_memory.h"
 #include "comm/shm_semaphore.h"
 
@@ -42,7 +43,7 @@ class ShareCommObject : public ZOVCommObject {
     int GetRequest(std::string& name, std::string& unique, std::list<std::string>& params,
                    std::string& data, int timeout) override;
     // An answer to a request older than its life time is dropped (0). An unread answer
-    // older than 30 seconds is cleaned away first.
+    // older than 30 seconds, or one whose requester is gone, is cleaned away first.
     int SendData(const std::string& unique, int numrow, int lenrow, const char* data,
                  int timeout) override;
     // An answer whose counts are impossible is read away and refused (-1).
@@ -55,6 +56,12 @@ class ShareCommObject : public ZOVCommObject {
     // 0, without taking it; 0, or -1 when it stays 0.
     int WaitForRead(int timeout);
     int WaitForWrite(int timeout);
+    // Waits at most timeout_ms (0: only looks) until a request is filled, leaving it for
+    // GetRequest: 0 one is, -10 none came in time or the stop flag is set, -1 failed.
+    int WaitRequest(long long timeout_ms);
+    // True when the unread answer in the data segment belongs to a requester that is gone
+    // (the process id at the end of its unique id no longer exists).
+    bool AnswerReaderGone();
     bool IsBlockFilledForRead();
     bool IsBlockAvailableForWrite();
     // Cleans an unread answer older than 30 seconds away; 1 when it did.
@@ -83,6 +90,8 @@ class ShareCommObject : public ZOVCommObject {
     char* request_ = nullptr;  // set when of type request
     char* data_ = nullptr;     // set when of type data
     ZOVShareType type_;
+    // Bytes of the data chunk this object may have left non-zero (all of it at first).
+    size_t chunk_used_ = shm::DATA_CHUNK_SIZE;
 };
 
 // The attached request and data segments of this process (the data operations keep the

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "comm/zovcomm.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
 
@@ -29,28 +30,26 @@ int ZOVSemaphore::SemOp(struct sembuf* ops, size_t count) {
 }
 
 int ZOVSemaphore::SemTimedOp(struct sembuf* ops, size_t count, int timeout) {
-    if (timeout < 0) timeout = 0;
-    struct timespec start {};
-    u_clock_now(&start);
-    const long long limit_ns = static_cast<long long>(timeout) * 1000000000LL;
-    long long spent_ns = 0;
+    return SemTimedOpMs(ops, count, timeout < 0 ? 0 : static_cast<long long>(timeout) * 1000);
+}
+
+int ZOVSemaphore::SemTimedOpMs(struct sembuf* ops, size_t count, long long timeout_ms) {
+    if (timeout_ms < 0) timeout_ms = 0;
+    const int64_t deadline = comm_now_ms() + timeout_ms;
     for (;;) {
-        const long long left = limit_ns - spent_ns;
-        struct timespec ts {};
-        if (left > 0) {
-            ts.tv_sec = static_cast<time_t>(left / 1000000000LL);
-            ts.tv_nsec = static_cast<long>(left % 1000000000LL);
-        }
+        // Waits in steps, so that the stop flag is read at least every step.
+        int64_t left = deadline - comm_now_ms();
+        if (left < 0) left = 0;
+        if (left > COMM_STOP_CHECK_MS) left = COMM_STOP_CHECK_MS;
+        struct timespec ts {
+            static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000L
+        };
         if (semtimedop(semid, ops, count, &ts) == 0) return 0;
-        if (errno == EAGAIN) return -10;
-        if (errno != EINTR) {
+        if (errno != EAGAIN && errno != EINTR) {
             PRINT('e', "ush0027", "semop() failed: %s\n", strerror(errno));
             return -1;
         }
-        struct timespec now {};
-        u_clock_now(&now);
-        spent_ns = (now.tv_sec - start.tv_sec) * 1000000000LL + (now.tv_nsec - start.tv_nsec);
-        if (spent_ns >= limit_ns) return -10;
+        if (comm_stop_requested() || comm_now_ms() >= deadline) return -10;
     }
 }
 

@@ -27,9 +27,11 @@ class ZOVSemaphore {
     // semop; 0, or -1 ("ush0027", silent when a probe with IPC_NOWAIT would block).
     int SemOp(struct sembuf* ops, size_t count);
     // semtimedop with a limit of `timeout` seconds (0: only when it can be done at once);
-    // an interrupted wait goes on until the limit. 0 done, -10 the limit passed, -1 failed
-    // ("ush0027").
+    // an interrupted wait goes on until the limit, or ends as a time-out once the stop flag
+    // (comm/zovcomm.h) is set. 0 done, -10 the limit passed, -1 failed ("ush0027").
     int SemTimedOp(struct sembuf* ops, size_t count, int timeout);
+    // The same with a limit in milliseconds.
+    int SemTimedOpMs(struct sembuf* ops, size_t count, long long timeout_ms);
     // semctl(number, command, argument); 0 (or the value for GETVAL) or -1 ("ush0026").
     int SemCtl(int number, int command, zov_semun argument);
     bool IsSemGood() const { return semid >= 0; }

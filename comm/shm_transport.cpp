@@ -27,6 +27,8 @@ constexpr int kAnswerAttempts = 5;
 constexpr long kResetAfter = 180;
 // Seconds the collector waits for the reader of the previous answer per chunk.
 constexpr int kPutTimeout = 10;
+// The collector's wait saw a request: the next "get" takes it without waiting again.
+bool request_seen = false;
 
 bool objects_present() {
     return g_pCommObjectRequest && g_pCommObjectData && g_pCommObjectRequest->IsGood() &&
@@ -74,7 +76,9 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
     if (!require_objects(anchor)) return nullptr;
     std::string name, unique, data;
     std::list<std::string> params;
-    const int rc = g_pCommObjectRequest->GetRequest(name, unique, params, data, wait_timeout);
+    const int timeout = request_seen ? 0 : wait_timeout;
+    request_seen = false;
+    const int rc = g_pCommObjectRequest->GetRequest(name, unique, params, data, timeout);
     if (rc < 0) {
         SetError(rc, anchor);
         if (u_trace_on(5)) PRINT('t', "ush0410", "Call get_probe_reqs: No request\n");
@@ -128,21 +132,20 @@ int send_a_request(comm_anchor* anchor, curs_list* block, std::string& unique) {
 curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
     if (!comm_requester_blocks(anchor, names)) return nullptr;
     if (!require_objects(anchor)) return nullptr;
-    const long start = static_cast<long>(u_time_now());
-    std::vector<std::string> uniques;
+    // One request at a time, its answer read before the next is sent: the collector waits
+    // for an answer to be read before it writes the next one.
     for (curs_list* b = anchor->curs; b; b = b->next) {
-        uniques.emplace_back();
-        if (send_a_request(anchor, b, uniques.back()) != 0) return nullptr;
-    }
-    size_t index = 0;
-    for (curs_list* b = anchor->curs; b; b = b->next, index++) {
         U_FREE(b->data);
         b->data = nullptr;
         b->rows = 0;
         b->len = 0;
+    }
+    for (curs_list* b = anchor->curs; b; b = b->next) {
+        const long start = static_cast<long>(u_time_now());
+        std::string own;
+        if (send_a_request(anchor, b, own) != 0) return nullptr;
         long left = wait_timeout - (static_cast<long>(u_time_now()) - start);
         if (left < 0) left = 0;
-        const std::string& own = uniques[index];
         // One answer buffer for the life of the process: it keeps its capacity, so a large
         // answer is not copied into freshly mapped memory twice on every get.
         static std::string data;
@@ -246,6 +249,26 @@ curs_list* shm_put(comm_anchor* anchor) {
     return put_request(anchor);
 }
 
+int shm_wait(comm_anchor* anchor, int timeout_ms) {
+    anchor->return_code = 0;
+    anchor->return_msg[0] = '\0';
+    if (!require_objects(anchor)) return -1;
+    if (request_seen) return 1;  // seen by the last wait and not taken yet
+    auto* request = dynamic_cast<ShareCommObject*>(g_pCommObjectRequest);
+    if (!request) {
+        SetError(-1, anchor);
+        return -1;
+    }
+    const int rc = request->WaitRequest(timeout_ms);
+    if (rc == 0) {
+        request_seen = true;
+        return 1;
+    }
+    if (rc == -10) return 0;
+    SetError(rc, anchor);
+    return -1;
+}
+
 int shm_term(comm_anchor* anchor) {
     if (anchor && (anchor->type == 'P' || anchor->type == 'C')) comm_free_anchor(anchor);
     return 0;
@@ -263,5 +286,5 @@ void SetError(int result, comm_anchor* anchor) {
 }
 
 const comm_transport shm_transport_ops = {
-    init_probe, init_collector, shm_get, shm_put, shm_term, shm_shut, init_sm_comm,
+    init_probe, init_collector, shm_get, shm_put, shm_term, shm_shut, init_sm_comm, shm_wait,
 };

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "comm/pipe_transport.h"
 #include "comm/shm_transport.h"
@@ -23,6 +24,8 @@ char col_pipe_name[1024] = "";
 
 namespace {
 
+volatile sig_atomic_t* stop_flag = nullptr;
+
 const char* const kWords[] = {"init", "initc", "get", "put", "term", "shut", "initsm", nullptr};
 
 // Waits (at most 30 seconds) while another call holds the guard, then takes it. The
@@ -31,8 +34,7 @@ void take_guard(int code) {
     if (zovcomm_locked != 0) {
         PRINT('t', "com0010", "zovcomm locked... entering wait (%d,%d)\n", zovcomm_locked, code);
         for (int i = 0; i < 30; i++) {
-            u_sleep_ms(1000);
-            if (zovcomm_locked == 0) break;
+            if (!comm_pause_ms(1000) || zovcomm_locked == 0) break;
             PRINT('t', "com0012", "zovcomm locked... still waiting (%d)\n", i);
         }
     }
@@ -90,6 +92,42 @@ void* run_operation(const comm_transport& t, int code, comm_anchor* anchor, cons
 }
 
 }  // namespace
+
+void zovcomm_set_stop_flag(volatile sig_atomic_t* flag) { stop_flag = flag; }
+
+bool comm_stop_requested() { return stop_flag != nullptr && *stop_flag != 0; }
+
+int64_t comm_now_ms() {
+    // Deadlines of waits: a clock nobody sets, so a test's fixed time never stalls them.
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool comm_pause_ms(long ms) {
+    // The signal that sets the flag also ends the sleep.
+    if (comm_stop_requested()) return false;
+    u_sleep_ms(ms);
+    return !comm_stop_requested();
+}
+
+int zovcomm_wait(comm_anchor* anchor, int timeout_ms) {
+    if (!anchor || anchor->type != 'C') {
+        comm_set_error(anchor, 8, "Invalid IPC anchor for get request.");
+        return -1;
+    }
+    if (!env_vars.coll_home) get_envs(&env_vars);
+    take_guard(ZOVCOMM_GET);
+    int result = -1;
+    try {
+        const comm_transport& t = comm_use_shm() ? shm_transport_ops : pipe_transport_ops;
+        result = t.wait(anchor, timeout_ms < 0 ? 0 : timeout_ms);
+    } catch (...) {
+        no_mem(anchor);
+    }
+    zovcomm_locked = 0;
+    return result;
+}
 
 int zovcomm_code_of(const char* word) {
     if (!word || !*word) return 0;

@@ -56,7 +56,27 @@ struct comm_transport {
     int (*term)(comm_anchor* anchor);                           // "term"
     void (*shut)();                                             // "shut"
     int (*initsm)();                                            // "initsm": 0 or an error code
+    int (*wait)(comm_anchor* anchor, int timeout_ms);           // zovcomm_wait
 };
+
+// The collector's wait between serving turns: 1 as soon as a request waits, 0 when none
+// came within timeout_ms (0: only looks) or the stop flag is set, -1 when the wait failed
+// (error in the anchor). Over shared memory the next "get" then takes the request
+// without waiting; over named pipes the collector keeps a write descriptor on its own
+// pipe, so a requester that closed its end is never taken for a waiting request.
+int zovcomm_wait(comm_anchor* anchor, int timeout_ms);
+
+// The stop flag: every wait of both transports reads it when a signal interrupts it and
+// at least every COMM_STOP_CHECK_MS, and ends as a time-out once it is not 0. A program
+// registers the flag its signal handlers set; null (the default) for none.
+void zovcomm_set_stop_flag(volatile sig_atomic_t* flag);
+bool comm_stop_requested();
+constexpr int COMM_STOP_CHECK_MS = 250;
+// Sleeps ms milliseconds (u_sleep_ms, which a signal ends early); false when the stop
+// flag is set.
+bool comm_pause_ms(long ms);
+// Milliseconds on the monotonic clock: the deadlines of the waits.
+int64_t comm_now_ms();
 
 // The function code of a word (1 to 7), 0 when it is none of the seven.
 int zovcomm_code_of(const char* word);

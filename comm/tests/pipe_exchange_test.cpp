@@ -160,6 +160,30 @@ pid_t start_raw_collector(const std::string& pipe_name, const stream_header& h) 
     _exit(0);
 }
 
+TEST_F(Exchange, ARequesterReachesACollectorThatStartedAnew) {
+    auto* a = static_cast<comm_anchor*>(zovcomm("init"));
+    ASSERT_NE(a, nullptr);
+    for (const bool removed : {true, false}) {
+        // The first collector ends; with removed false its FIFO stays behind, as after a
+        // crash. The next one makes its own FIFO at the same name.
+        pid_t first = start_collector(1);
+        ASSERT_GT(first, 0);
+        auto* chain = static_cast<curs_list*>(zovcomm("get", a, "ONE"));
+        ASSERT_NE(chain, nullptr) << a->return_msg;
+        EXPECT_EQ(child_status(first), 0);
+        if (!removed) {
+            ASSERT_EQ(mkfifo(collector_pipe().c_str(), 0600), 0);
+        }
+        pid_t second = start_collector(1);
+        ASSERT_GT(second, 0);
+        chain = static_cast<curs_list*>(zovcomm("get", a, "TWO"));
+        ASSERT_NE(chain, nullptr) << a->return_msg;
+        EXPECT_EQ(row_of(chain, 0), "TWO:1       ");
+        EXPECT_EQ(child_status(second), 0);
+    }
+    zovcomm("term", a);
+}
+
 TEST_F(Exchange, AnImpossibleAnswerHeaderIsRefused) {
     const stream_header bad[] = {{-1, 5}, {5, -1}, {0x7fffffff, 0x7fffffff}};
     for (const auto& h : bad) {

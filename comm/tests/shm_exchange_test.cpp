@@ -1,5 +1,6 @@
 // Requests and answers through the segments, between two processes where the protocol
 // needs both ends at once (answers of more than one chunk).
+#include <chrono>
 #include <cstring>
 
 #include "comm/shm_layout.h"
@@ -159,6 +160,27 @@ TEST_F(ShmExchange, CheckCleansOnlyAnOldPendingAnswer) {
     EXPECT_EQ(data_->SemValue(1), 0);
     EXPECT_EQ(shm::get32(req_->GetSegment(), shm::REQ_DATA_WRITTEN), -1);
     EXPECT_EQ(data_->Check(), 0);
+}
+
+TEST_F(ShmExchange, AnAnswerWhoseRequesterIsGoneIsCleanedAtOnce) {
+    const pid_t gone = fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0) _exit(0);
+    ASSERT_EQ(child_status(gone), 0);
+    const std::string old_id = zov_form_unique("OLD", shm::now32(), 1, gone);
+    ASSERT_EQ(data_->SendData(old_id, 1, 3, "old", 0), 0);  // nobody will read it
+    EXPECT_TRUE(data_->AnswerReaderGone());
+
+    const std::string fresh = zov_form_unique("NEW", shm::now32(), 2, getpid());
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(data_->SendData(fresh, 1, 3, "new", 0), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_FALSE(data_->AnswerReaderGone()) << "our own answer is not taken for gone";
+    int rows = 0, len = 0;
+    std::string found, data;
+    ASSERT_EQ(data_->GetData(fresh, found, rows, len, data, 0), 0);
+    EXPECT_EQ(found, fresh);
+    EXPECT_EQ(data, "new");
 }
 
 }  // namespace

@@ -122,6 +122,24 @@ TEST_F(ShmZovcomm, EachNameGetsItsOwnRowsAndShutRemovesTheObjects) {
     EXPECT_FALSE(sem_exists(before.data_semid));
 }
 
+TEST_F(ShmZovcomm, FiveNamesInOneGetAreEachAnsweredInTurn) {
+    start_collector(5);
+    comm_anchor* a = requester();
+    ASSERT_NE(a, nullptr);
+    auto* chain = static_cast<curs_list*>(zovcomm("get", a, "ROWS EMPTY BIG NONE1 NONE2"));
+    ASSERT_NE(chain, nullptr) << a->return_msg;
+    const int rows[] = {2, 0, 1024, 0, 0};
+    int i = 0;
+    for (curs_list* b = chain; b; b = b->next, i++) {
+        ASSERT_LT(i, 5);
+        EXPECT_EQ(b->rows, rows[i]) << b->cursor;
+    }
+    EXPECT_EQ(i, 5);
+    EXPECT_EQ(zovcomm("term", a), nullptr);
+    EXPECT_EQ(wait_child(collector_), 0);
+    zovcomm("shut", static_cast<comm_anchor*>(nullptr));
+}
+
 TEST_F(ShmZovcomm, ASecondGetWithTheSameNamesSendsTheFirstParameters) {
     start_collector(2);
     comm_anchor* a = requester();

@@ -40,6 +40,9 @@ bool initComm() {
     sa.sa_handler = do_interrupt;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
+    // An interrupt ends a wait for the collector as a time-out, within a fraction of a
+    // second; the loop then sees the flag.
+    zovcomm_set_stop_flag(&interrupted);
     probe_anchor = static_cast<comm_anchor*>(zovcomm("init"));
     if (!probe_anchor) {
         printf("Unable to initialize communications environment\n");

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm/pipe_transport.h"
@@ -206,6 +207,19 @@ TEST_F(ProbeRun, InterruptEndsTheCommunication) {
     EXPECT_EQ(finish_probe(), 0);
     EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_;
     EXPECT_EQ(output_.find("Sample #2"), std::string::npos);
+    EXPECT_EQ(stub_status(), 0);
+}
+
+TEST_F(ProbeRun, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
+    wait_ = "30";
+    start_stub(1);
+    start_probe({"noanswer"});
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // well into the wait
+    const auto sent = std::chrono::steady_clock::now();
+    kill(probe_, SIGINT);
+    EXPECT_EQ(finish_probe(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(1500));
+    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_;
     EXPECT_EQ(stub_status(), 0);
 }
 

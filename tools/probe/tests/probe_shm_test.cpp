@@ -5,8 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm/ipc_idfile.h"
@@ -62,6 +64,7 @@ class ProbeShm : public ::testing::Test {
             opt.check_puts = true;
             opt.idle_ms = 0;
             _exit(run_stub_collector(opt, ready, [](comm_anchor*, curs_list* block) {
+                if (strcmp(block->cursor, "NOANSWER") == 0) return stub_skip;
                 if (strcmp(block->cursor, "ROWS") == 0) {
                     block->rows = 2;
                     block->len = 5;
@@ -80,21 +83,40 @@ class ProbeShm : public ::testing::Test {
         return status;
     }
 
-    // Runs zovprobe over shared memory; returns its exit status, output in output_.
-    int run_probe(const std::vector<std::string>& words) {
+    // Runs zovprobe over shared memory; returns its exit status, output in output_. With
+    // interrupt_after_ms, SIGINT goes to it that long after it began; interrupted_ms is
+    // then how long it took to end from there.
+    int run_probe(const std::vector<std::string>& words, int interrupt_after_ms = 0) {
         int out[2];
         if (pipe(out) != 0) return -1;
         pid_t pid = fork();
-        if (pid == 0) exec_probe(words, {"WAIT_TIMEOUT=5", "COLL_PREFIX=" + dir_}, out);
+        if (pid == 0) {
+            const std::string wait = interrupt_after_ms > 0 ? "30" : "5";
+            exec_probe(words, {"WAIT_TIMEOUT=" + wait, "COLL_PREFIX=" + dir_}, out);
+        }
         close(out[1]);
         output_.clear();
+        if (interrupt_after_ms > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(interrupt_after_ms));
+            const auto sent = std::chrono::steady_clock::now();
+            kill(pid, SIGINT);
+            const int status = read_rest(out[0], pid);
+            interrupted_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - sent)
+                                 .count();
+            return status;
+        }
+        return read_rest(out[0], pid);
+    }
+    int read_rest(int fd, pid_t pid) {
         char buf[4096];
         ssize_t n;
-        while ((n = read(out[0], buf, sizeof buf)) > 0) output_.append(buf, n);
-        close(out[0]);
+        while ((n = read(fd, buf, sizeof buf)) > 0) output_.append(buf, n);
+        close(fd);
         return child_status(pid);
     }
 
+    long interrupted_ms = 0;
     std::string dir_;
     std::string output_;
     pid_t stub_ = 0;
@@ -108,6 +130,14 @@ TEST_F(ProbeShm, SamplesOverSharedMemoryAndLeavesNoObjects) {
     EXPECT_NE(output_.find("*********Cursor:EMPTY, Rows:0\n<<No rows returned>>\n"),
               std::string::npos)
         << output_;
+    EXPECT_EQ(stub_status(), 0);
+}
+
+TEST_F(ProbeShm, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
+    start_stub(1);
+    EXPECT_EQ(run_probe({"noanswer"}, 1000), 0) << output_;
+    EXPECT_LT(interrupted_ms, 1500);
+    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_;
     EXPECT_EQ(stub_status(), 0);
 }
 
