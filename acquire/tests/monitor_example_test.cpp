@@ -16,6 +16,7 @@
 #include "collector/cursor_run.h"
 #include "collector/engine_hooks.h"
 #include "collector/reference_passes.h"
+#include "collector/tests/example_set.h"
 #include "collector/virtual_cursors.h"
 #include "defs/clause_loads.h"
 #include "defs/cursor_file.h"
@@ -123,16 +124,6 @@ match SELECT DBNAME = db_name\(dbid\), ALLOC_PAGES = sum\(size\) FROM master\.\.
   row 'pubs2' 10240
 )";
 
-int parse_example(int (*reader)(FILE*), const char* tag) {
-    const fs::path path =
-        fs::path(ZOV_SOURCE_DIR) / "examples" / (std::string("zem") + tag + ".ctl");
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (f == nullptr) return -1;
-    const int rc = reader(f);
-    std::fclose(f);
-    return rc;
-}
-
 // A stored row: each column's field, its NUL and what follows cut, joined by '|'.
 std::vector<std::string> rows_of(const curs* c) {
     std::vector<std::string> out;
@@ -182,13 +173,9 @@ class MonitorExample : public ::testing::Test {
         ASSERT_TRUE(env.start(kScenario, error)) << error;
         curstest::set_aside();
         release_definitions();
-        ASSERT_EQ(parse_example(parse_distributor_file, "proc"), 0) << log.text();
-        ASSERT_EQ(parse_example(parse_dict_file, "dict"), 0) << log.text();
-        const fs::path saved = fs::current_path();
-        fs::current_path(fs::path(ZOV_SOURCE_DIR) / "examples");
-        const int rc = parse_example(parse_curs_file, "coll");
-        fs::current_path(saved);
-        ASSERT_EQ(rc, 0) << log.text();
+        ASSERT_EQ(exampleset::read_example(parse_distributor_file, "proc"), 0) << log.text();
+        ASSERT_EQ(exampleset::read_example(parse_dict_file, "dict"), 0) << log.text();
+        ASSERT_EQ(exampleset::read_example_cursors(), 0) << log.text();
         ASSERT_NE(collector_at, nullptr);
         // The example's collector, pointed at the test server.
         std::strcpy(collector_at->logon_id, "sa");
@@ -296,12 +283,7 @@ TEST_F(MonitorExample, TheWholeSetCollectsOnce) {
     std::string error;
     ASSERT_TRUE(env.set_scenario(std::string(kScenario) + kOtherCursors, error)) << error;
     install_engine_hooks();
-    ASSERT_EQ(init_virtuals_pass(), 0) << log.text();
-    define_vers_chain();
-    for (int (*pass)() :
-         {edit_decode, edit_pre_cursors_pass, edit_in_lists, edit_bases, edit_math, edit_col_exits,
-          edit_iterates_pass, edit_iterate_where, parse_loads, edit_loads, set_qualifieds})
-        ASSERT_EQ(pass(), 0) << log.text();
+    ASSERT_TRUE(exampleset::run_start_up_passes()) << log.text();
     ASSERT_EQ(connect_to_DB(collector_at), 0) << log.text();
     database_info.connected = 1;
     database_info.status = up;

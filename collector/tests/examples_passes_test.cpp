@@ -13,6 +13,7 @@
 #include "collector/engine_hooks.h"
 #include "collector/loads.h"
 #include "collector/reference_passes.h"
+#include "collector/tests/example_set.h"
 #include "collector/tests/reader_support.h"
 #include "collector/virtual_cursors.h"
 #include "defs/clause_decode.h"
@@ -30,18 +31,8 @@ namespace {
 using enginetest::column;
 using enginetest::value;
 
-fs::path examples_dir() {
-    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples";
-}
-
-int read_example(int (*reader)(FILE*), const char* tag) {
-    const fs::path path = examples_dir() / (std::string("zem") + tag + ".ctl");
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (f == nullptr) return -1;
-    const int rc = reader(f);
-    std::fclose(f);
-    return rc;
-}
+using exampleset::examples_dir;
+using exampleset::read_example;
 
 // One PROCS row: values in column order, each blank-padded to its column (numbers
 // right-aligned) and followed by a NUL, as the row builder lays them out; then the
@@ -76,26 +67,8 @@ TEST(ExampleSet, PassesInStartUpOrderThenLoadsIntoPtotal) {
     ASSERT_EQ(enginetest::read_dict(""), 0);  // a fresh dictionary
     dict_anchor = nullptr;
     ASSERT_EQ(read_example(parse_dict_file, "dict"), 0) << log.text();
-    {
-        const fs::path saved = fs::current_path();
-        fs::current_path(examples_dir());
-        const int rc = read_example(parse_curs_file, "coll");
-        fs::current_path(saved);
-        ASSERT_EQ(rc, 0) << log.text();
-    }
-    ASSERT_EQ(init_virtuals_pass(), 0) << log.text();
-    define_vers_chain();
-    ASSERT_EQ(edit_decode(), 0) << log.text();
-    ASSERT_EQ(edit_pre_cursors_pass(), 0) << log.text();
-    ASSERT_EQ(edit_in_lists(), 0) << log.text();
-    ASSERT_EQ(edit_bases(), 0) << log.text();
-    ASSERT_EQ(edit_math(), 0) << log.text();
-    ASSERT_EQ(edit_col_exits(), 0) << log.text();
-    ASSERT_EQ(edit_iterates_pass(), 0) << log.text();
-    ASSERT_EQ(edit_iterate_where(), 0) << log.text();
-    ASSERT_EQ(parse_loads(), 0) << log.text();
-    ASSERT_EQ(edit_loads(), 0) << log.text();
-    ASSERT_EQ(set_qualifieds(), 0) << log.text();
+    ASSERT_EQ(exampleset::read_example_cursors(), 0) << log.text();
+    ASSERT_TRUE(exampleset::run_start_up_passes()) << log.text();
 
     curs* procs = enginetest::cursor("PROCS");
     curs* ptotal = enginetest::cursor("PTOTAL");
