@@ -98,13 +98,9 @@ struct Setup {
         cursor = new select_test::RowCursor(
             "BIG", {{"a", 11, 2}, {"b", 20, 1}, {"c", 11, 2}, {"d", 16, 1}, {"e", 11, 2}});
         curs* c = cursor->get();
-        auto* s = static_cast<sel*>(U_MALLOC(sizeof(sel) + std::strlen(kSql) + 1));
-        s->len = static_cast<int16_t>(std::strlen(kSql) + 1);
-        std::memcpy(s->text, kSql, std::strlen(kSql) + 1);
-        c->insert_select = s;
+        cursor->set_sql(kSql);
+        cursor->unresolve();
         c->limit = kRows;
-        c->cols_set = 0;
-        for (columns* col = c->insert_columns; col; col = col->next) col->from = nullptr;
         return true;
     }
     // One request and its answer; the rows merged, -1 on failure.
@@ -130,10 +126,8 @@ struct Setup {
             channel_release_cursor(c);
             U_FREE(c->buffer);
             U_FREE(c->nulls);
-            U_FREE(c->insert_select);
             c->buffer = nullptr;
             c->nulls = nullptr;
-            c->insert_select = nullptr;
             delete cursor;
         }
     }

@@ -89,13 +89,9 @@ void BM_PrepLFetchVsBareFetch(benchmark::State& state) {
 
     select_test::RowCursor rc("BIG", {{"i", 11, 2}, {"c", 30, 1}, {"f", 24, 2}, {"d", 30, 1}});
     curs* c = rc.get();
-    auto* s = static_cast<sel*>(U_MALLOC(sizeof(sel) + std::strlen(kSql) + 1));
-    s->len = static_cast<int16_t>(std::strlen(kSql) + 1);
-    std::memcpy(s->text, kSql, std::strlen(kSql) + 1);
-    c->insert_select = s;
+    rc.set_sql(kSql);
+    rc.unresolve();
     c->limit = 9999;
-    c->cols_set = 0;
-    for (columns* col = c->insert_columns; col; col = col->next) col->from = nullptr;
 
     double bare_s = 0, cursor_s = 0;
     long bare_rows = 0, cursor_rows = 0;
@@ -126,8 +122,6 @@ void BM_PrepLFetchVsBareFetch(benchmark::State& state) {
     U_FREE(c->nulls);
     c->buffer = nullptr;
     c->nulls = nullptr;
-    U_FREE(c->insert_select);
-    c->insert_select = nullptr;
     commit_collect(1);
     distrib_free(collector_at);
     collector_at = nullptr;

@@ -58,6 +58,7 @@ class RowCursor {
             }
         }
         clear_rows();
+        U_FREE(c_->insert_select);
         for (columns* col = c_->insert_columns; col;) {
             columns* next = col->next;
             U_FREE(col);
@@ -106,6 +107,38 @@ class RowCursor {
         for (columns* col = c_->insert_columns; col; col = col->next)
             col->from = fetch_area_.data() + col->offset;
         c_->cols_set = 1;
+    }
+    // Columns unresolved (cols_set 0, no source), as after definition: the first fetch lays
+    // them out.
+    void unresolve() {
+        c_->cols_set = 0;
+        for (columns* col = c_->insert_columns; col; col = col->next) col->from = nullptr;
+    }
+    // Replaces the cursor's statement; it is freed with the cursor.
+    void set_sql(const std::string& sql) {
+        U_FREE(c_->insert_select);
+        auto* s = static_cast<sel*>(U_MALLOC(sizeof(sel) + sql.size() + 1));
+        s->len = static_cast<int16_t>(sql.size() + 1);
+        std::memcpy(s->text, sql.c_str(), sql.size() + 1);
+        c_->insert_select = s;
+    }
+    // The stored rows: each column's value up to its NUL (its trailing blanks cut when
+    // asked), the values joined by '|'.
+    std::vector<std::string> stored_rows(bool cut_blanks = false) const {
+        std::vector<std::string> out;
+        for (row_data* r = c_->first_row; r; r = r->next) {
+            std::string row;
+            for (columns* col = c_->insert_columns; col; col = col->next) {
+                std::string v(r->text + col->offset, static_cast<size_t>(col->len));
+                v = v.substr(0, v.find('\0'));
+                if (cut_blanks)
+                    while (!v.empty() && v.back() == ' ') v.pop_back();
+                if (col != c_->insert_columns) row += '|';
+                row += v;
+            }
+            out.push_back(row);
+        }
+        return out;
     }
     // True when every column addresses the last row's text and cols_set is 0.
     bool rests_on_last_row() const {

@@ -45,42 +45,17 @@ class ChanCursor : public select_test::RowCursor {
     ChanCursor(const char* name, const std::string& sql,
                std::vector<Col> cols = {{"NAME", 8, 1}, {"ID", 11, 2}})
         : RowCursor(name, std::move(cols)) {
-        curs* c = get();
         set_sql(sql);
-        c->cols_set = 0;
-        c->limit = 200;
-        for (columns* col = c->insert_columns; col; col = col->next) col->from = nullptr;
+        unresolve();
+        get()->limit = 200;
     }
     ~ChanCursor() {
         curs* c = get();
         channel_release_cursor(c);
         U_FREE(c->buffer);
         U_FREE(c->nulls);
-        U_FREE(c->insert_select);
     }
-    void set_sql(const std::string& sql) {
-        curs* c = get();
-        U_FREE(c->insert_select);
-        auto* s = static_cast<sel*>(U_MALLOC(sizeof(sel) + sql.size() + 1));
-        s->len = static_cast<int16_t>(sql.size() + 1);
-        std::memcpy(s->text, sql.c_str(), sql.size() + 1);
-        c->insert_select = s;
-    }
-    // The stored rows: each column's value up to its NUL, joined by '|'.
-    std::vector<std::string> rows() const {
-        std::vector<std::string> out;
-        for (row_data* r = get()->first_row; r; r = r->next) {
-            std::string row;
-            for (columns* col = get()->insert_columns; col; col = col->next) {
-                std::string v(r->text + col->offset, static_cast<size_t>(col->len));
-                v = v.substr(0, v.find('\0'));
-                if (col != get()->insert_columns) row += '|';
-                row += v;
-            }
-            out.push_back(row);
-        }
-        return out;
-    }
+    std::vector<std::string> rows() const { return stored_rows(); }
 };
 
 std::string column_record(const char* name, char type, int length) {

@@ -32,8 +32,7 @@ class ExitCursor : public select_test::RowCursor {
         std::strcpy(c->fetch_exit->name, "test");
         set_script(script);
         c->limit = 200;
-        c->cols_set = 0;
-        for (columns* col = c->insert_columns; col; col = col->next) col->from = nullptr;
+        unresolve();
     }
     ~ExitCursor() {
         curs* c = get();
@@ -49,23 +48,8 @@ class ExitCursor : public select_test::RowCursor {
         c->script = static_cast<char*>(U_MALLOC(script.size() + 1));
         std::memcpy(c->script, script.c_str(), script.size() + 1);
     }
-    // The stored rows' texts, each cut at its first NUL per column joined by '|', trailing
-    // blanks of every value cut.
-    std::vector<std::string> rows() const {
-        std::vector<std::string> out;
-        for (row_data* r = get()->first_row; r; r = r->next) {
-            std::string row;
-            for (columns* col = get()->insert_columns; col; col = col->next) {
-                std::string v(r->text + col->offset, static_cast<size_t>(col->len));
-                v = v.substr(0, v.find('\0'));
-                while (!v.empty() && v.back() == ' ') v.pop_back();
-                if (!row.empty() || col != get()->insert_columns) row += '|';
-                row += v;
-            }
-            out.push_back(row);
-        }
-        return out;
-    }
+    // The stored rows, trailing blanks of every value cut.
+    std::vector<std::string> rows() const { return stored_rows(true); }
 };
 
 }  // namespace exit_test

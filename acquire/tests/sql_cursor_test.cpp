@@ -35,38 +35,18 @@ class SqlCursor : public select_test::RowCursor {
   public:
     SqlCursor(const char* name, std::vector<Col> cols, const std::string& sql)
         : RowCursor(name, std::move(cols)) {
-        curs* c = get();
-        auto* s = static_cast<sel*>(U_MALLOC(sizeof(sel) + sql.size() + 1));
-        s->len = static_cast<int16_t>(sql.size() + 1);
-        std::memcpy(s->text, sql.c_str(), sql.size() + 1);
-        c->insert_select = s;
-        c->cols_set = 0;
-        for (columns* col = c->insert_columns; col; col = col->next) col->from = nullptr;
+        set_sql(sql);
+        unresolve();
     }
     ~SqlCursor() {
         curs* c = get();
         freeDBcurMem(c);
         U_FREE(c->buffer);
         U_FREE(c->nulls);
-        U_FREE(c->insert_select);
         c->buffer = nullptr;
         c->nulls = nullptr;
     }
-    // The stored rows: each column's value up to its NUL, joined by '|'.
-    std::vector<std::string> rows() const {
-        std::vector<std::string> out;
-        for (row_data* r = get()->first_row; r; r = r->next) {
-            std::string row;
-            for (columns* col = get()->insert_columns; col; col = col->next) {
-                std::string v(r->text + col->offset, static_cast<size_t>(col->len));
-                v = v.substr(0, v.find('\0'));
-                if (col != get()->insert_columns) row += '|';
-                row += v;
-            }
-            out.push_back(row);
-        }
-        return out;
-    }
+    std::vector<std::string> rows() const { return stored_rows(); }
     int run() {
         int n = 0;
         int rc = prep_l_fetch(get(), kStamp, &n);

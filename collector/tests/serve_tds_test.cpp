@@ -148,7 +148,8 @@ TEST_P(ServeTds, ATerminateEndsTheWaitForRequestsAtOnce) {
     const auto sent = std::chrono::steady_clock::now();
     kill(coll_.pid(), SIGTERM);
     EXPECT_TRUE(coll_.wait_for("CIR5002", 5)) << coll_.output();
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(1500));
+    // Well under the 10-second serving sleep; the margin is for a loaded sanitizer build.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(3000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, ServeTds,

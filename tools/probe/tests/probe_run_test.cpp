@@ -218,7 +218,8 @@ TEST_F(ProbeRun, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
     const auto sent = std::chrono::steady_clock::now();
     kill(probe_, SIGINT);
     EXPECT_EQ(finish_probe(), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(1500));
+    // Far below the 30-second wait; the margin is for a loaded sanitizer build.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(3000));
     EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_;
     EXPECT_EQ(stub_status(), 0);
 }
