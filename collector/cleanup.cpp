@@ -141,7 +141,9 @@ void free_all_cursors() {
                 if (v == c->cur_version_list) break;
             }
         }
-        curs* root = c->if_tree;
+        // A block the file ended or failed inside was never edited: it has no tree yet, and
+        // its IF nodes (with their branches) hang from the record itself.
+        curs* root = c->if_tree != nullptr ? c->if_tree : c;
         for (curs* v : versions) release_record(r, v);
         release_tree(r, root, 0);
         // Whatever the slot still holds was its active version's and is gone already.

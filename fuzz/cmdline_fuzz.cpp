@@ -38,10 +38,10 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 void reset_options() {
-    for (char** f : {&env_vars.logonid, &env_vars.password, &env_vars.ctl_home,
-                     &env_vars.serverid, &env_vars.coll_out, &env_vars.errorlog,
-                     &env_vars.db_type, &env_vars.localtmpdir, &env_vars.tmpdir,
-                     &env_vars.db_home, &env_vars.db_version, &options.dbinitfile})
+    for (char** f :
+         {&env_vars.logonid, &env_vars.password, &env_vars.ctl_home, &env_vars.serverid,
+          &env_vars.coll_out, &env_vars.errorlog, &env_vars.db_type, &env_vars.localtmpdir,
+          &env_vars.tmpdir, &env_vars.db_home, &env_vars.db_version, &options.dbinitfile})
         u_env_set_field(f, nullptr);
     options = OPTIONS{};
     fuzzing::traces_off();
@@ -51,8 +51,8 @@ void reset_options() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const int32_t maxread = env_vars.maxreadsz;
-    static const bool ready = (fuzzing::quiet_log(), fuzzing::exit_throws(),
-                               chdir(fuzzing::scratch_dir().c_str()) == 0);
+    static const bool ready =
+        (fuzzing::quiet_log(), fuzzing::exit_throws(), chdir(fuzzing::scratch_dir().c_str()) == 0);
     if (!ready) return 0;
     std::string in = fuzzing::text(data, size);
     if (reads_outside(in)) return 0;

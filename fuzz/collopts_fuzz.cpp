@@ -14,9 +14,9 @@
 namespace {
 
 void reset() {
-    for (char** f : {&env_vars.serverid, &env_vars.db_type, &env_vars.tmpdir, &env_vars.logonid,
-                     &env_vars.coll_home, &env_vars.ctl_home, &env_vars.errorlog,
-                     &env_vars.password})
+    for (char** f :
+         {&env_vars.serverid, &env_vars.db_type, &env_vars.tmpdir, &env_vars.logonid,
+          &env_vars.coll_home, &env_vars.ctl_home, &env_vars.errorlog, &env_vars.password})
         u_env_set_field(f, nullptr);
     for (dict_parms* p = dict_parms_anchor; p != nullptr;) {
         dict_parms* next = p->next;

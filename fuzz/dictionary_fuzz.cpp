@@ -34,7 +34,8 @@ void free_parms() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::quiet_log();
-    static const bool env = (setenv("ZOV_DICT_SET", "/opt/zov", 1), unsetenv("ZOV_DICT_UNSET"), true);
+    static const bool env =
+        (setenv("ZOV_DICT_SET", "/opt/zov", 1), unsetenv("ZOV_DICT_UNSET"), true);
     (void)env;
     free_dictionary();
     free_parms();

@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         float f;
         int64_t i64;
     } target{};
-    perform_select(list.c_str(), "SYSMON", &target, nul == std::string::npos ? nullptr : where.c_str(),
-                   type);
+    perform_select(list.c_str(), "SYSMON", &target,
+                   nul == std::string::npos ? nullptr : where.c_str(), type);
     TERM_TABLE* anchor = nullptr;
     end_exec_sql(&anchor);
     reset_internal_select();

@@ -44,10 +44,10 @@ bool reads_files(const std::string& in) {
 }
 
 void reset() {
-    for (char** f : {&env_vars.logonid, &env_vars.password, &env_vars.ctl_home,
-                     &env_vars.serverid, &env_vars.coll_out, &env_vars.errorlog,
-                     &env_vars.db_type, &env_vars.localtmpdir, &env_vars.tmpdir,
-                     &env_vars.db_home, &env_vars.db_version, &options.dbinitfile})
+    for (char** f :
+         {&env_vars.logonid, &env_vars.password, &env_vars.ctl_home, &env_vars.serverid,
+          &env_vars.coll_out, &env_vars.errorlog, &env_vars.db_type, &env_vars.localtmpdir,
+          &env_vars.tmpdir, &env_vars.db_home, &env_vars.db_version, &options.dbinitfile})
         u_env_set_field(f, nullptr);
     options = OPTIONS{};
     database_info = db_specifics{};

@@ -8,11 +8,13 @@
 #include "acquire/result_sets.h"
 #include "collector/age_to.h"
 #include "collector/bases.h"
+#include "collector/cleanup.h"
 #include "collector/math.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/clause_free.h"
 #include "defs/clause_loads.h"
+#include "defs/cursor_file.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
@@ -85,6 +87,31 @@ TEST(EngineHooks, FreedCursorsTakeDummyTextAndQueuedPostCursors) {
     my_trace_all[7] = level;
     EXPECT_EQ(cur_anchor, nullptr);
     EXPECT_TRUE(log.has("GONE"));
+    cur_anchor = saved;
+}
+
+}  // namespace
+
+namespace {
+
+// A cursor block that the file ends (or breaks off) inside was never edited: its IF nodes
+// and branches hang from the record alone, and the release takes them with it (the leak
+// check of the test build finds what stays behind).
+TEST(EngineHooks, FreedCursorsTakeTheIfNodesOfABlockLeftOpen) {
+    install_engine_hooks();
+    curs* saved = cur_anchor;
+    cur_anchor = nullptr;
+    for (const char* text : {"cursor C1;\nif;\n", "cursor C1;\nif A > 1;\nelse;\n",
+                             "cursor C1;\nif A > 1;\nif B > 2;\nlimit 5;\n"}) {
+        LogCapture log;
+        FILE* f = fmemopen(const_cast<char*>(text), std::strlen(text), "r");
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(parse_curs_file(f), 1) << text;
+        std::fclose(f);
+        ASSERT_NE(cur_anchor, nullptr) << text;
+        free_all_cursors();
+        EXPECT_EQ(cur_anchor, nullptr) << text;
+    }
     cur_anchor = saved;
 }
 
