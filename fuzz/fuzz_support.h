@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "runtime/msg.h"
@@ -38,13 +39,19 @@ inline FILE* stream(const std::string& bytes, std::string* keep) {
     return f;
 }
 
-// A private directory of this process under $TMPDIR (or /tmp), made once.
+// A private directory of this process under $TMPDIR (or /tmp), made once and removed with
+// what it holds when the process ends.
 inline const std::string& scratch_dir() {
     static std::string dir = [] {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/zovfuzzXXXXXX";
         char* made = mkdtemp(pattern.data());
-        return made != nullptr ? std::string(made) : std::string("/tmp");
+        if (made == nullptr) return std::string("/tmp");
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(scratch_dir(), ec);
+        });
+        return std::string(made);
     }();
     return dir;
 }
