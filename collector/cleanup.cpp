@@ -131,7 +131,8 @@ void free_all_cursors() {
     while (c != nullptr) {
         curs* next = c->next;
         PRINT('t', "cdc0305", "del_cur() Freeing storage for cursor:%s\n", c->cur_name);
-        // The versions first: the slot is a copy of one of them and goes last, alone.
+        // The versions are listed before anything goes: the slot is a copy of one of them and
+        // goes last, alone.
         std::vector<curs*> versions;
         if (c->cur_version_list != nullptr && c->cur_version_list != c) {
             curs* v = c->cur_version_list;
@@ -144,8 +145,10 @@ void free_all_cursors() {
         // A block the file ended or failed inside was never edited: it has no tree yet, and
         // its IF nodes (with their branches) hang from the record itself.
         curs* root = c->if_tree != nullptr ? c->if_tree : c;
-        for (curs* v : versions) release_record(r, v);
+        // The tree first: its root can be a version too (the path of an IF without ELSE
+        // whose condition is false), and its IF nodes are only reachable from it.
         release_tree(r, root, 0);
+        for (curs* v : versions) release_record(r, v);
         // Whatever the slot still holds was its active version's and is gone already.
         release_record(r, c);
         c = next;

@@ -42,18 +42,19 @@ inline FILE* stream(const std::string& bytes, std::string* keep) {
 // A private directory of this process under $TMPDIR (or /tmp), made once and removed with
 // what it holds when the process ends.
 inline const std::string& scratch_dir() {
-    static std::string dir = [] {
+    // Never destroyed: the removal at exit runs after the static destructors.
+    static const std::string* dir = [] {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/zovfuzzXXXXXX";
         char* made = mkdtemp(pattern.data());
-        if (made == nullptr) return std::string("/tmp");
+        if (made == nullptr) return new std::string("/tmp");
         std::atexit([] {
             std::error_code ec;
             std::filesystem::remove_all(scratch_dir(), ec);
         });
-        return std::string(made);
+        return new std::string(made);
     }();
-    return dir;
+    return *dir;
 }
 
 // Writes the bytes to `name` in the scratch directory; returns its path.
