@@ -111,8 +111,10 @@ void release_record(releaser& r, curs* c) {
 void release_tree(releaser& r, curs* c, int depth) {
     if (c == nullptr || r.done(c) || depth > if_stack_size * 2) return;
     for (sIfNode* n = c->if_chain; n != nullptr;) {
-        sIfNode* next = n->next;
+        // Copied nodes keep the next of their template, so the rest of a chain can be
+        // shared: it went with its first holder, and a freed node is never read.
         if (!r.first(n)) break;
+        sIfNode* next = n->next;
         release_tree(r, n->if_cursor, depth + 1);
         release_tree(r, n->else_cursor, depth + 1);
         r.block(n->condition);

@@ -106,7 +106,12 @@ TEST(EngineHooks, FreedCursorsTakeTheirIfNodes) {
           "cursor C1;\nif A > 1;\nif B > 2;\nlimit 5;\n", "cursor T;\nif A > 1;\nendif;\nend;\n",
           "cursor T;\nINSERT INTO T1 (A) VALUES (:A);\nif A > 1;\nlimit 5;\nendif;\nend;\n",
           "cursor T;\nINSERT INTO T1 (A) VALUES (:A);\nif A > 1;\nif A > 2;\nlimit 5;\nendif;\n"
-          "else;\nlimit 6;\nendif;\nend;\n"}) {
+          "else;\nlimit 6;\nendif;\nend;\n",
+          // sibling IFs: the copies of the first share the chain of the others
+          "cursor T;\nINSERT INTO T1 (A) VALUES (:A);\nif A > 1;\nendif;\nif A > 2;\nendif;\n"
+          "if A > 3;\nlimit 7;\nendif;\nend;\n",
+          "cursor T;\nINSERT INTO T1 (A) VALUES (:A);\nif A > 1;\nif A > 2;\nendif;\nif A > 3;\n"
+          "endif;\nendif;\nif A > 4;\nelse;\nendif;\nend;\n"}) {
         LogCapture log;
         FILE* f = fmemopen(const_cast<char*>(text), std::strlen(text), "r");
         ASSERT_NE(f, nullptr);
