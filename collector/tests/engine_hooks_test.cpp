@@ -110,8 +110,8 @@ TEST(EngineHooks, FreedCursorsTakeTheirIfNodes) {
           // sibling IFs: the copies of the first share the chain of the others
           "cursor T;\nINSERT INTO T1 (A) VALUES (:A);\nif A > 1;\nendif;\nif A > 2;\nendif;\n"
           "if A > 3;\nlimit 7;\nendif;\nend;\n",
-          "cursor T;\nINSERT INTO T1 (A) VALUES (:A);\nif A > 1;\nif A > 2;\nendif;\nif A > 3;\n"
-          "endif;\nendif;\nif A > 4;\nelse;\nendif;\nend;\n"}) {
+          "cursor T;\nif A > 1;\nendif;\nif A > 2;\nif A > 3;\nendif;\nif A > 4;\nendif;\n"
+          "endif;\nend;\n"}) {
         LogCapture log;
         FILE* f = fmemopen(const_cast<char*>(text), std::strlen(text), "r");
         ASSERT_NE(f, nullptr);
