@@ -107,21 +107,27 @@ void release_record(releaser& r, curs* c) {
     U_FREE(c);
 }
 
-// The records and IF nodes below one record of an IF tree, then the record.
-void release_tree(releaser& r, curs* c, int depth) {
-    if (c == nullptr || r.done(c) || depth > if_stack_size * 2) return;
-    for (sIfNode* n = c->if_chain; n != nullptr;) {
-        // Copied nodes keep the next of their template, so the rest of a chain can be
-        // shared: it went with its first holder, and a freed node is never read.
-        if (!r.first(n)) break;
-        sIfNode* next = n->next;
-        release_tree(r, n->if_cursor, depth + 1);
-        release_tree(r, n->else_cursor, depth + 1);
-        r.block(n->condition);
-        U_FREE(n);
-        n = next;
+// The records and IF nodes of an IF tree. Iterative: a block that was never edited can nest
+// its IFs as deep as its file is long.
+void release_tree(releaser& r, curs* root) {
+    std::vector<curs*> records{root};
+    while (!records.empty()) {
+        curs* c = records.back();
+        records.pop_back();
+        if (c == nullptr || r.done(c)) continue;
+        for (sIfNode* n = c->if_chain; n != nullptr;) {
+            // Copied nodes keep the next of their template, so the rest of a chain can be
+            // shared: it went with its first holder, and a freed node is never read.
+            if (!r.first(n)) break;
+            sIfNode* next = n->next;
+            records.push_back(n->if_cursor);
+            records.push_back(n->else_cursor);
+            r.block(n->condition);
+            U_FREE(n);
+            n = next;
+        }
+        release_record(r, c);
     }
-    release_record(r, c);
 }
 
 }  // namespace
@@ -149,7 +155,7 @@ void free_all_cursors() {
         curs* root = c->if_tree != nullptr ? c->if_tree : c;
         // The tree first: its root can be a version too (the path of an IF without ELSE
         // whose condition is false), and its IF nodes are only reachable from it.
-        release_tree(r, root, 0);
+        release_tree(r, root);
         for (curs* v : versions) release_record(r, v);
         // Whatever the slot still holds was its active version's and is gone already.
         release_record(r, c);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "acquire/result_sets.h"
 #include "collector/age_to.h"
@@ -121,6 +122,17 @@ TEST(EngineHooks, FreedCursorsTakeTheirIfNodes) {
         free_all_cursors();
         EXPECT_EQ(cur_anchor, nullptr) << text;
     }
+    // IFs nested deeper than an edited tree may be, in a block the file ends inside.
+    std::string deep = "cursor T;\n";
+    for (int i = 0; i < 3 * if_stack_size; ++i) deep += "if A > 1;\n";
+    LogCapture log;
+    FILE* f = fmemopen(deep.data(), deep.size(), "r");
+    ASSERT_NE(f, nullptr);
+    parse_curs_file(f);
+    std::fclose(f);
+    ASSERT_NE(cur_anchor, nullptr);
+    free_all_cursors();
+    EXPECT_EQ(cur_anchor, nullptr);
     cur_anchor = saved;
 }
 
