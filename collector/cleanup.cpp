@@ -115,19 +115,27 @@ void release_record(releaser& r, curs* c) {
     U_FREE(c);
 }
 
-// The records and IF nodes below one record of an IF tree, then the record.
-void release_tree(releaser& r, curs* c, int depth) {
-    if (c == nullptr || r.done(c) || depth > if_stack_size * 2) return;
-    for (sIfNode* n = c->if_chain; n != nullptr;) {
-        sIfNode* next = n->next;
-        if (!r.first(n)) break;
-        release_tree(r, n->if_cursor, depth + 1);
-        release_tree(r, n->else_cursor, depth + 1);
-        r.block(n->condition);
-        U_FREE(n);
-        n = next;
+// The records and IF nodes of an IF tree. Iterative: a block that was never edited can nest
+// its IFs as deep as its file is long.
+void release_tree(releaser& r, curs* root) {
+    std::vector<curs*> records{root};
+    while (!records.empty()) {
+        curs* c = records.back();
+        records.pop_back();
+        if (c == nullptr || r.done(c)) continue;
+        for (sIfNode* n = c->if_chain; n != nullptr;) {
+            // Copied nodes keep the next of their template, so the rest of a chain can be
+            // shared: it went with its first holder, and a freed node is never read.
+            if (!r.first(n)) break;
+            sIfNode* next = n->next;
+            records.push_back(n->if_cursor);
+            records.push_back(n->else_cursor);
+            r.block(n->condition);
+            U_FREE(n);
+            n = next;
+        }
+        release_record(r, c);
     }
-    release_record(r, c);
 }
 
 }  // namespace
@@ -141,7 +149,8 @@ void free_all_cursors() {
     while (c != nullptr) {
         curs* next = c->next;
         PRINT('t', "cdc0305", "del_cur() Freeing storage for cursor:%s\n", c->cur_name);
-        // The versions first: the slot is a copy of one of them and goes last, alone.
+        // The versions are listed before anything goes: the slot is a copy of one of them and
+        // goes last, alone.
         std::vector<curs*> versions;
         if (c->cur_version_list != nullptr && c->cur_version_list != c) {
             curs* v = c->cur_version_list;
@@ -151,9 +160,13 @@ void free_all_cursors() {
                 if (v == c->cur_version_list) break;
             }
         }
-        curs* root = c->if_tree;
+        // A block the file ended or failed inside was never edited: it has no tree yet, and
+        // its IF nodes (with their branches) hang from the record itself.
+        curs* root = c->if_tree != nullptr ? c->if_tree : c;
+        // The tree first: its root can be a version too (the path of an IF without ELSE
+        // whose condition is false), and its IF nodes are only reachable from it.
+        release_tree(r, root);
         for (curs* v : versions) release_record(r, v);
-        release_tree(r, root, 0);
         // Whatever the slot still holds was its active version's and is gone already.
         release_record(r, c);
         c = next;

@@ -349,6 +349,8 @@ int us_normalizeDateTime(const char* text, int length, char* out) {
     return rc;
 }
 
+void str2timet_forget_form() { remembered_form = 0; }
+
 time_t str2timet(const char* text, struct tm* rec) {
     if (u_trace_on(3))
         u_msg(nullptr, __FILE__, __LINE__, "t", "str002", "str2timet(\"%s\",%p)", text ? text : "",

@@ -36,6 +36,9 @@ int us_normalizeDateTime(const char* text, int length, char* out);
 // remembered after the first success). Returns mktime of the result, or -1 with the
 // warning "str006". rec (may be null) receives the broken-down time.
 time_t str2timet(const char* text, struct tm* rec);
+// Forgets the remembered form, so the next text chooses its own again (a reader that
+// starts over, such as the fuzz harness between inputs).
+void str2timet_forget_form();
 
 // Printable preview of a value for traces, in one of two static 208-byte buffers.
 // max outside 1..201 becomes 201. flags: 1 quote it, 2 append the length, 4 u_printable

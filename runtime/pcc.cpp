@@ -437,9 +437,15 @@ int pcc_receive_collector(char* buf) {
     }
 }
 
+namespace {
+// The child's own line buffer over its standard input; nothing else reads stdin.
+pcc_stream child_in;
+}  // namespace
+
+void pcc_receive_collector_restart() { child_in = pcc_stream{}; }
+
 int pcc_receive_collector_wait(char* buf, int wait_seconds) {
-    // The child's own line buffer over its standard input; nothing else reads stdin.
-    static pcc_stream in;
+    pcc_stream& in = child_in;
     double deadline = now_mono() + (wait_seconds > 0 ? wait_seconds : 1e12);
     buf[0] = '\0';
     switch (read_line(&in, 0, buf, deadline, true)) {

@@ -131,6 +131,9 @@ int pcc_receive_collector(char* buf);
 // reported once) and a read error (logged). Do not mix with stdio reads of stdin.
 enum : int { pcc_read_line = 0, pcc_read_eof, pcc_read_timeout, pcc_read_toolong, pcc_read_error };
 int pcc_receive_collector_wait(char* buf, int wait_seconds);
+// Empties that buffer and forgets the end of input, for a standard input that starts over
+// (the fuzz harness of the request reader between inputs).
+void pcc_receive_collector_restart();
 
 // Seconds a channel read waits: COLL_WAIT_TIMEOUT when 1 to 120, else 5 (20 at trace
 // level 7). Read on the first call and kept in grwtSec (0 means not read yet).

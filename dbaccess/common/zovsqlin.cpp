@@ -104,8 +104,9 @@ void set_database(loop_state& st, request_state& rq, const char* line) {
 
 void options_record(const char* line) {
     // Counted first: a record of more words than the list holds is refused whole.
+    const char* text = from_byte(line, 3);
     int n = 0;
-    for (const char* p = line + 3; *p;) {
+    for (const char* p = text; *p;) {
         while (*p == ' ' || *p == '\t') ++p;
         if (!*p) break;
         ++n;
@@ -116,8 +117,8 @@ void options_record(const char* line) {
               pcc_option_words);
         return;
     }
-    char* copy = static_cast<char*>(U_MALLOC(std::strlen(line + 3) + 1));
-    std::strcpy(copy, line + 3);
+    char* copy = static_cast<char*>(U_MALLOC(std::strlen(text) + 1));
+    std::strcpy(copy, text);
     char* words[pcc_option_words + 2] = {};
     int count = u_tokenset(words, copy, " \t");
     parseHVMCmdline(count, words);  // keeps copies of what it takes
@@ -284,8 +285,11 @@ int pcc_get(char** lines, int* count, pcc_request_ids* ids, int wait_seconds) {
             dropped = true;
             continue;
         }
+        // One spare zero byte: a record of two characters reads as one with an empty
+        // sub-type (byte 3) instead of whatever the allocation held.
         char* copy = static_cast<char*>(U_MALLOC(len + 2));
         std::memcpy(copy, buf, len + 1);
+        copy[len + 1] = '\0';
         lines[(*count)++] = copy;
     }
 }

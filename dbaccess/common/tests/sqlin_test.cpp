@@ -158,6 +158,12 @@ std::vector<RequestCase> request_cases() {
          {status(0, 0, 0, "", 'Y'), "!Z"},
          {"SQI2055W"}},
         {"refused_login", "0", {"!X C", "!Z"}, {status(12, 0, 2, "", 'N'), "!Z"}, {"STB0001E"}},
+        // Records of two characters have an empty sub-type and no text.
+        {"two_character_records",
+         nullptr,
+         {"!O", "!S", "!X", "!Z"},
+         {status(0, 0, 0, "", 'Y'), "!Z"},
+         {"SQI2050W"}},
     };
 }
 
