@@ -21,3 +21,6 @@ inline constexpr int dict_max_len = 256;
 
 // Head of the list of entries; lives for the life of the process.
 extern dictionary* dict_anchor;
+
+// Frees every entry with its initial value and empties the list (for a new reading).
+void dict_free_all();

@@ -11,16 +11,6 @@
 
 namespace {
 
-void free_dictionary() {
-    for (dictionary* d = dict_anchor; d != nullptr;) {
-        dictionary* next = d->next;
-        U_FREE(d->initial);
-        U_FREE(d);
-        d = next;
-    }
-    dict_anchor = nullptr;
-}
-
 void free_parms() {
     for (dict_parms* p = dict_parms_anchor; p != nullptr;) {
         dict_parms* next = p->next;
@@ -37,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool env =
         (setenv("ZOV_DICT_SET", "/opt/zov", 1), unsetenv("ZOV_DICT_UNSET"), true);
     (void)env;
-    free_dictionary();
+    dict_free_all();
     free_parms();
     add_dict_parm(const_cast<char*>("dbuser"), const_cast<char*>("dbo"));
     add_dict_parm(const_cast<char*>("quoted"), const_cast<char*>("'xyz'"));
@@ -51,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         parse_dict_file(f);
         std::fclose(f);
     }
-    free_dictionary();
+    dict_free_all();
     free_parms();
     fuzzing::traces_off();
     return 0;

@@ -157,13 +157,7 @@ std::vector<std::string> driver_lines(const char* name) {
 // The process list and the dictionary a parse of the example set builds, released.
 void release_definitions() {
     distrib_free_all();
-    for (dictionary* d = dict_anchor; d != nullptr;) {
-        dictionary* next = d->next;
-        U_FREE(d->initial);
-        U_FREE(d);
-        d = next;
-    }
-    dict_anchor = nullptr;
+    dict_free_all();
 }
 
 class MonitorExample : public ::testing::Test {

@@ -8,23 +8,13 @@
 #include <vector>
 
 #include "defs/dictionary.h"
-#include "testing/def_file_support.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
+#include "testing/def_file_support.h"
 #include "testing/log_capture.h"
 
 namespace {
-
-void free_dictionary() {
-    for (dictionary* d = dict_anchor; d != nullptr;) {
-        dictionary* next = d->next;
-        U_FREE(d->initial);
-        U_FREE(d);
-        d = next;
-    }
-    dict_anchor = nullptr;
-}
 
 void free_parms() {
     for (dict_parms* p = dict_parms_anchor; p != nullptr;) {
@@ -44,7 +34,7 @@ std::vector<std::string> names() {
 class DictionaryFile : public ::testing::Test {
   protected:
     void SetUp() override {
-        free_dictionary();
+        dict_free_all();
         free_parms();
         add_dict_parm(const_cast<char*>("dbuser"), const_cast<char*>("dbo"));
         add_dict_parm(const_cast<char*>("quoted"), const_cast<char*>("'xyz'"));
@@ -56,7 +46,7 @@ class DictionaryFile : public ::testing::Test {
         unsetenv("ZOV_DICT_UNSET");
     }
     void TearDown() override {
-        free_dictionary();
+        dict_free_all();
         free_parms();
         trace_all = 0;
         trace_something = 0;
@@ -143,7 +133,7 @@ TEST_F(DictionaryFile, SingleEntries) {
             ASSERT_NE(dict_anchor->initial, nullptr);
             EXPECT_EQ(std::string(dict_anchor->initial), k.initial);
         }
-        free_dictionary();
+        dict_free_all();
     }
 }
 
@@ -168,7 +158,7 @@ TEST_F(DictionaryFile, EntriesThatStopTheReading) {
         EXPECT_EQ(parse(k.text), 1);
         EXPECT_TRUE(log.has(k.logged)) << log.text();
         EXPECT_EQ(names(), std::vector<std::string>{});
-        free_dictionary();
+        dict_free_all();
     }
 }
 

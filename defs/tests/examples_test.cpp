@@ -161,13 +161,7 @@ TEST(Examples, MonitorCursorsFollowTheInputsTheyRead) {
     curstest::set_aside();
     // A fresh process list and dictionary: an earlier test may have read them.
     distrib_free_all();
-    for (dictionary* d = dict_anchor; d != nullptr;) {
-        dictionary* next = d->next;
-        U_FREE(d->initial);
-        U_FREE(d);
-        d = next;
-    }
-    dict_anchor = nullptr;
+    dict_free_all();
     ASSERT_EQ(parse_example(parse_distributor_file, "proc"), 0) << log.text();
     ASSERT_EQ(parse_example(parse_dict_file, "dict"), 0) << log.text();
     {
