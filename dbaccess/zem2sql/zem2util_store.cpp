@@ -111,6 +111,7 @@ int dbx_display_width(int type, int server_length, int precision, bool* converte
         case SYBREAL:
         case SYBFLT8:
         case SYBFLTN:
+            // 24, not 20: 17 digits and an exponent; 20 cut -1.2345678901234567e+100 to -1.23...e
             return 24;
         case SYBMONEY:
         case SYBMONEY4:
