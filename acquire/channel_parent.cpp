@@ -360,6 +360,7 @@ struct reader {
     }
 
     // The answer of a cursor is read whole: no row, no dummy row is a failure.
+    // Judged per answer, not by tiCount: a later empty answer would pass with no dummy row.
     void finish_answer() {
         if (cur == nullptr) return;
         if (rows == 0) {

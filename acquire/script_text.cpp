@@ -115,6 +115,7 @@ int parse_script_text(curs* c, const char* time_stamp, int format_type) {
         lines = run_script_command(c, cmd, script_run::wait, limit_s, 10000);
     }
     if (lines == nullptr) {
+        // No output is a fetch exit's run without rows (dummy row, or 1), never success.
         if (wants_dummy(c)) {
             if (c->dummy_text == nullptr && x != nullptr) {
                 for (int i = 0; i < x->F; ++i) types[static_cast<size_t>(i)] = x->T[i];

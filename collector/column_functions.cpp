@@ -197,7 +197,7 @@ cluster* do_column_func(curs* c, int now) {
     if (c->column_data == nullptr || c->column_data->len != c->length) {
         if (c->first_row == nullptr) {
             if (get_cursor_data(now, c) != 0) return nullptr;
-            // Nothing came: there is no row to describe.
+            // Nothing came: no row (its other columns would copy a last row that is not there).
             if (c->first_row == nullptr) return nullptr;
         }
         U_FREE(c->column_data);

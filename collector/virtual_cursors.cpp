@@ -105,6 +105,7 @@ int build_one(curs* c) {
         }
         if (d->type == 1) {
             fill_initial(value, d);
+            // Numeric elements (orig_type 2) stay numeric: typed 1 they compare and sum as text.
             col->orig_type = d->orig_type == 2 ? 2 : 1;
             col->data_type = 1;
             if (trace_all)

@@ -80,7 +80,32 @@ int poll_one(int fd, short events, int ms) {
     }
 }
 
-enum class line_result { line, eof, timeout, error, skipped };
+enum class line_result { line, eof, timeout, error, skipped, stopped };
+
+// The child's stop on a signal (pcc_receive_collector_stop): the flag its handler sets and
+// the signal mask its waits run under.
+volatile sig_atomic_t* stop_flag = nullptr;
+sigset_t stop_wait_mask;
+
+// As poll_one for the child's standard input, under the stop's mask: the held signals are
+// let in only here, so one that came earlier is delivered now. -2 when the flag is set.
+int poll_stoppable(int fd, int ms) {
+    double deadline = now_mono() + ms / 1000.0;
+    for (;;) {
+        if (*stop_flag) return -2;
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
+        double left = std::max(0.0, deadline - now_mono());
+        struct timespec ts;
+        ts.tv_sec = static_cast<time_t>(left);
+        ts.tv_nsec = static_cast<long>((left - static_cast<double>(ts.tv_sec)) * 1e9);
+        int r = ppoll(&p, 1, &ts, &stop_wait_mask);
+        if (r > 0) return 1;
+        if (r == 0) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
 
 // Takes the next complete line out of the stream buffer into buf (without its newline).
 // Returns took_line when a line was delivered, took_none when none is complete yet, and
@@ -126,9 +151,10 @@ take_result take_line(pcc_stream* s, char* buf) {
 }
 
 // Reads the next line of fd through s into buf, waiting until deadline (monotonic seconds).
-// With report_skips an overlong line is reported (skipped) instead of passed over.
-line_result read_line(pcc_stream* s, int fd, char* buf, double deadline,
-                      bool report_skips = false) {
+// With report_skips an overlong line is reported (skipped) instead of passed over; with
+// stoppable (the child's standard input) the wait ends on the stop flag, when one is set.
+line_result read_line(pcc_stream* s, int fd, char* buf, double deadline, bool report_skips = false,
+                      bool stoppable = false) {
     for (;;) {
         take_result t = take_line(s, buf);
         if (t == took_line) return line_result::line;
@@ -155,8 +181,10 @@ line_result read_line(pcc_stream* s, int fd, char* buf, double deadline,
         double left = deadline - now_mono();
         if (left <= 0) return line_result::timeout;
         // A far deadline (no limit) is waited for a day at a time.
-        int r = poll_one(fd, POLLIN, static_cast<int>(std::min(left, 86400.0) * 1000.0 + 0.999));
+        const int ms = static_cast<int>(std::min(left, 86400.0) * 1000.0 + 0.999);
+        int r = stoppable && stop_flag ? poll_stoppable(fd, ms) : poll_one(fd, POLLIN, ms);
         if (r == 0) continue;  // the deadline test above decides
+        if (r == -2) return line_result::stopped;
         if (r < 0) return line_result::error;
         ssize_t n = read(fd, s->data + s->end, sizeof s->data - static_cast<size_t>(s->end));
         if (n > 0) {
@@ -384,6 +412,7 @@ int pcc_receive_sql(char* buf, execopt* opts) {
         case line_result::eof:
         case line_result::error:
         case line_result::skipped:
+        case line_result::stopped:
             buf[0] = '\0';
             buf[1] = '\0';
             break;
@@ -444,11 +473,16 @@ pcc_stream child_in;
 
 void pcc_receive_collector_restart() { child_in = pcc_stream{}; }
 
+void pcc_receive_collector_stop(volatile sig_atomic_t* flag, const sigset_t* wait_mask) {
+    stop_flag = flag && wait_mask ? flag : nullptr;
+    if (stop_flag) stop_wait_mask = *wait_mask;
+}
+
 int pcc_receive_collector_wait(char* buf, int wait_seconds) {
     pcc_stream& in = child_in;
     double deadline = now_mono() + (wait_seconds > 0 ? wait_seconds : 1e12);
     buf[0] = '\0';
-    switch (read_line(&in, 0, buf, deadline, true)) {
+    switch (read_line(&in, 0, buf, deadline, true, true)) {
         case line_result::line:
             if (u_trace_on(7)) PRINT('t', "uex5995", "read from stdin pipe. '%.70s'\n", buf);
             return pcc_read_line;
@@ -458,6 +492,8 @@ int pcc_receive_collector_wait(char* buf, int wait_seconds) {
             return pcc_read_timeout;
         case line_result::eof:
             return pcc_read_eof;
+        case line_result::stopped:
+            return pcc_read_stopped;
         case line_result::error:
             break;
     }

@@ -128,9 +128,22 @@ int pcc_receive_collector(char* buf);
 // into buf (3003 bytes), without its newline, through its own buffer under a poll
 // deadline of wait_seconds (0 or less: no limit). Tells apart a line, the end of input, a
 // time-out, an overlong line (more than 3000 characters, skipped up to its newline and
-// reported once) and a read error (logged). Do not mix with stdio reads of stdin.
-enum : int { pcc_read_line = 0, pcc_read_eof, pcc_read_timeout, pcc_read_toolong, pcc_read_error };
+// reported once), a read error (logged) and a stop (pcc_receive_collector_stop). Do not mix
+// with stdio reads of stdin.
+enum : int {
+    pcc_read_line = 0,
+    pcc_read_eof,
+    pcc_read_timeout,
+    pcc_read_toolong,
+    pcc_read_error,
+    pcc_read_stopped
+};
 int pcc_receive_collector_wait(char* buf, int wait_seconds);
+// Lets a signal end that wait: once *flag is non-zero (set by the caller's handler) the
+// wait returns pcc_read_stopped. The wait runs under wait_mask, which lets in the signals
+// the caller keeps blocked the rest of the time, so a signal that came while a request was
+// being handled ends the next wait. A null flag takes the stop away.
+void pcc_receive_collector_stop(volatile sig_atomic_t* flag, const sigset_t* wait_mask);
 // Empties that buffer and forgets the end of input, for a standard input that starts over
 // (the fuzz harness of the request reader between inputs).
 void pcc_receive_collector_restart();

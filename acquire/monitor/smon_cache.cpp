@@ -135,8 +135,7 @@ r_exec_chain* cacd_proc() {
             return nullptr;
         }
         cache_counters k{};
-        // Each cache's large grabs are its own: a running total over the caches would show
-        // every later cache the earlier caches' grabs.
+        // Own large grabs, no running total: later caches would show the earlier ones' grabs.
         if (!read_cache("CACD", "GROUPNAME = buffer_name", &k)) return nullptr;
         if (!out.add("\t%s\t" CACHE_FORMAT, name.c_str(), CACHE_VALUES(k, elapsed, xacts)))
             return nullptr;

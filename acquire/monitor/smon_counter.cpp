@@ -42,6 +42,7 @@ std::string msg_id(const char* prefix, int number) {
 
 bool counter(const char* prefix, const char* list, const char* where, const char* label, int n_e,
              int n_w, int n_s, int64_t* value) {
+    // 64-bit: a SUM over busy engines or caches passes 2^31 and would wrap in 32 bits.
     int64_t v = 0;
     const int rc = perform_select(list, "SYSMON", &v, where, SEL_TARGET_INT64);
     switch (rc) {

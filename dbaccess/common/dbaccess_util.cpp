@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "dbaccess/common/pcc_ops.h"
 #include "runtime/msg.h"
@@ -65,6 +66,7 @@ int64_t size_text_kb(const char* text) {
     if (!text) return 0;
     while (*text == ' ') ++text;
     char* end = nullptr;
+    // Fractions kept: "2.5 MB" read as 2 would report 2048 kilobytes for 2560.
     double v = std::strtod(text, &end);
     if (end == text) return 0;
     const char* u = end;
@@ -92,6 +94,35 @@ int use_name_check(const char* name, char* out, size_t cap) {
     out[len] = '\0';
     return 1;
 }
+namespace {
+// The library's number for a server it cannot connect to; the server's for a refused login.
+constexpr long kCannotConnect = 20009;
+constexpr long kLoginFailed = 4002;
+}  // namespace
+
+void login_reason::library(long number, const char* text, const char* os_text) {
+    if (number == kCannotConnect) unreachable_ = true;
+    if (!library_text_.empty()) return;
+    library_text_ = text ? text : "";
+    if (os_text && *os_text)
+        library_text_ += std::string(library_text_.empty() ? "" : ": ") + os_text;
+}
+
+void login_reason::server(long number, const char* text) {
+    if (number != kLoginFailed || refused_) return;
+    refused_ = true;
+    server_text_ = text ? text : "";
+}
+
+std::string login_reason::text() const {
+    auto with = [](const char* what, const std::string& detail) {
+        return detail.empty() ? std::string(what) : std::string(what) + " (" + detail + ")";
+    };
+    if (unreachable_) return with("server unreachable", library_text_);
+    if (refused_) return with("login failed", server_text_);
+    return library_text_;
+}
+
 int u_append(char* buffer, int ch, int n) {
     if (!buffer || n <= 0) return 0;
     std::memset(buffer, ch, static_cast<size_t>(n));

@@ -45,3 +45,27 @@ int64_t size_text_kb(const char* text);
 // (cap bytes). 0 nothing to use (no or empty name); 1 a name of identifier characters
 // (letters, digits, _ @ # $); -1 anything else (not to be sent).
 int use_name_check(const char* name, char* out, size_t cap);
+
+// Why a login failed, gathered from what the library and the server said while it ran, so
+// that the failure says it: a server that cannot be reached (the library's 20009, "Unable
+// to connect") is not a refused login (the server's message 4002, "Login failed.").
+class login_reason {
+  public:
+    // Forgets an earlier login's words; call before each login.
+    void clear() { *this = login_reason{}; }
+    // A library message: its number and texts (either may be null). The first is kept.
+    void library(long number, const char* text, const char* os_text);
+    // A server message: 4002 marks a refused login.
+    void server(long number, const char* text);
+    bool unreachable() const { return unreachable_; }
+    bool refused() const { return refused_; }
+    // "server unreachable (...)", "login failed (...)", the library's own text, or "" when
+    // nothing was said.
+    std::string text() const;
+
+  private:
+    bool unreachable_ = false;
+    bool refused_ = false;
+    std::string library_text_;
+    std::string server_text_;
+};

@@ -39,6 +39,9 @@ extern int32_t pcc_db_error;
 
 // The loop: answers requests until !X S, the end of input, a failed write to the parent
 // or a read time-out (COLL_SQLIN_TIMEOUT seconds, 900 unset, none at 0 or less). Returns 0.
+// A read error on standard input ends the process with status 2, a SIGTERM (sqlin_sigh,
+// installed for the loop's life and seen between requests) with status 0, each after the
+// connection is released.
 int pcc_request();
 
 // What pcc_get found in a request besides its lines: the cursor name and supplied id of
@@ -51,7 +54,8 @@ struct pcc_request_ids {
 // Reads one request into lines (20 entries, each a u_malloc copy the caller frees) and
 // sets *count. 0 complete (ended by !Z); -1 end of input before !Z (not to be run); -2
 // dropped: more than 20 lines or an overlong line (read through its !Z); -3 read time-out;
-// -4 read error. `wait_seconds` as for pcc_receive_collector_wait.
+// -4 read error; -5 a terminate request ended the wait. `wait_seconds` as for
+// pcc_receive_collector_wait.
 int pcc_get(char** lines, int* count, pcc_request_ids* ids, int wait_seconds);
 
 // Writes one !I S record: return code from `code` (0; 11 when the connection is down;
@@ -65,6 +69,7 @@ int print_return(int code, int supplied_id, const char* cursor, int connected);
 char* u_gets(char* buffer, int wait_seconds, int* status);
 
 // Signal handler of the loop's process: only records (SIGTERM asks the loop to end).
+// Installed for SIGTERM by pcc_request.
 void sqlin_sigh(int sig);
 
 // Writes n copies of ch and a terminating NUL into buffer; n, or 0 for a null buffer or n 0.

@@ -4,6 +4,7 @@
 // interrupted by the read time-out, and answers every complete request exactly once: a
 // request that cannot be run whole (an overlong line, more lines than it may hold) is read
 // through its !Z and refused with one status record.
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "runtime/env.h"
 #include "runtime/msg.h"
 #include "runtime/pcc.h"
+#include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "runtime/trace.h"
 
@@ -200,6 +202,69 @@ void free_lines(char** lines, int count) {
     }
 }
 
+// SIGTERM for the life of the loop: sqlin_sigh records it, and it is held blocked except
+// while the loop waits for a request, so it never interrupts a statement and is never
+// missed between two waits. The previous action and mask come back at the end.
+class terminate_signal {
+  public:
+    terminate_signal() {
+        g_signal_exit = 0;
+        struct sigaction act {};
+        act.sa_handler = sqlin_sigh;
+        sigemptyset(&act.sa_mask);
+        act.sa_flags = 0;
+        if (sigaction(SIGTERM, &act, &old_action_) != 0) {
+            PRINT('e', "sqi5921", "sigaction() terminate error: %d\n", errno);
+            return;
+        }
+        installed_ = true;
+        sigset_t term;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        if (sigprocmask(SIG_BLOCK, &term, &old_mask_) != 0) {
+            // Unblocked, the handler still records; a signal just before a wait is then
+            // seen only when that wait ends.
+            PRINT('w', "sqi5931", "sigprocmask() block error: %d\n", errno);
+            return;
+        }
+        blocked_ = true;
+        sigset_t wait_mask = old_mask_;
+        sigdelset(&wait_mask, SIGTERM);
+        pcc_receive_collector_stop(&g_signal_exit, &wait_mask);
+    }
+    ~terminate_signal() { restore(); }
+    terminate_signal(const terminate_signal&) = delete;
+    terminate_signal& operator=(const terminate_signal&) = delete;
+    void restore() {
+        if (blocked_) {
+            pcc_receive_collector_stop(nullptr, nullptr);
+            if (sigprocmask(SIG_SETMASK, &old_mask_, nullptr) != 0)
+                PRINT('w', "sqi5950", "sigprocmask() setmask error: %d", errno);
+            blocked_ = false;
+        }
+        if (installed_) {
+            if (sigaction(SIGTERM, &old_action_, nullptr) != 0)
+                PRINT('w', "sqi5940", "sigaction() sigterm error: %d", errno);
+            installed_ = false;
+        }
+    }
+
+  private:
+    struct sigaction old_action_ {};
+    sigset_t old_mask_{};
+    bool installed_ = false;
+    bool blocked_ = false;
+};
+
+// What every end of the loop does: messages back to their usual place, the log closed.
+void end_loop(bool old_channel) {
+    u_msg_channel(old_channel);
+    if (stder) {
+        std::fclose(stder);
+        stder = nullptr;
+    }
+}
+
 void write_end(request_state& rq) {
     char rec[pcc_record_size];
     pcc_format(rec, 'Z');
@@ -211,7 +276,7 @@ void write_end(request_state& rq) {
 void pcc_install_ops(const pcc_ops& ops) { g_ops = ops; }
 
 void sqlin_sigh(int sig) {
-    // Only records: the loop looks at the flag between requests.
+    // Only records: the wait for the next request ends on the flag, and the loop ends.
     if (sig == SIGTERM) g_signal_exit = 1;
 }
 
@@ -256,6 +321,8 @@ int pcc_get(char** lines, int* count, pcc_request_ids* ids, int wait_seconds) {
                     return -3;
                 case pcc_read_eof:
                     return -1;
+                case pcc_read_stopped:
+                    return -5;
                 default:
                     return -4;
             }
@@ -305,6 +372,7 @@ int pcc_request() {
     const bool old_channel = u_msg_channel(true);
     // A parent that has gone is a failed write, not the end of the process.
     std::signal(SIGPIPE, SIG_IGN);
+    terminate_signal term;
 
     if (char* v = u_getenv("COLL_SQLIN_TIMEOUT", 0, nullptr)) {
         st.read_wait = std::atoi(v);
@@ -322,9 +390,20 @@ int pcc_request() {
             free_lines(lines, count);
             break;
         }
-        if (got == -1 || got == -4) {
-            // End of input (or a broken one): a request without its !Z is not run; the
-            // connection is released as after !X S.
+        if (got == -5) {
+            free_lines(lines, count);
+            break;  // the terminate request, below
+        }
+        if (got == -4) {
+            // A read error ends the process with status 2, the connection released first.
+            free_lines(lines, count);
+            g_ops.commit_collect(1);
+            end_loop(old_channel);
+            u_exit(2);
+        }
+        if (got == -1) {
+            // End of input: a request without its !Z is not run; the connection is released
+            // as after !X S.
             free_lines(lines, count);
             g_ops.commit_collect(1);
             break;
@@ -381,11 +460,15 @@ int pcc_request() {
         }
     }
 
-    if (trace_all) PRINT('t', "sqi2070", "Noraml termination\n");
-    u_msg_channel(old_channel);
-    if (stder) {
-        std::fclose(stder);
-        stder = nullptr;
+    if (g_signal_exit) {
+        // The parent asked the child to end: as after !X S, then status 0.
+        if (u_trace_on(2)) PRINT('t', "sqi4010", "Signal handler for:%d\n", SIGTERM);
+        PRINT('s', "sqi4040", "Terminate request received\n");
+        if (!st.to_exit) g_ops.commit_collect(1);
+        end_loop(old_channel);
+        u_exit(0);
     }
+    if (trace_all) PRINT('t', "sqi2070", "Noraml termination\n");
+    end_loop(old_channel);
     return 0;
 }

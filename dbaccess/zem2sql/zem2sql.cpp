@@ -191,6 +191,7 @@ int process_a_sp(const char* database, const char* text, int send_headers) {
     char* params[kMaxParams];
     int n = split_procedure_text(copy.data(), &name, params, kMaxParams);
     if (n == -2) {
+        // Refused whole: a call with its later parameters dropped is another call.
         PRINT('e', "sdb0002", "Stored procedure: more than max number of parameters allowed\n");
         return 1;
     }
@@ -336,11 +337,8 @@ int process_sp_w_parms(int n, char** words) {
     }
     int code = DB_to_use(a, words[0]);
     if (code) return code;
+    // Every operand after the name is a parameter (at most the operand list holds).
     int count = n - 2;
-    if (count > kMaxParams) {
-        PRINT('e', "sdb0002", "Stored procedure: more than max number of parameters allowed\n");
-        return 1;
-    }
     // The send and fetch codes count too: a failing procedure is not a success.
     code = DoRPC(a, words[1], words + 2, count);
     if (code == 0) code = process_row_results(a, nullptr, words[1]);

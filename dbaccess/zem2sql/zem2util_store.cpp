@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "dbaccess/common/dbaccess_util.h"
 #include "dbaccess/common/pcc_ops.h"
@@ -70,6 +71,10 @@ void wipe_plain(char* plain) {
     if (plain) std::memset(plain, 0, std::strlen(plain));
 }
 
+// What the library and the server said during the last login (the handlers fill it).
+login_reason g_login;
+bool g_logging_in = false;
+
 DBPROCESS* open_login(const char* user, const char* plain, const char* server) {
     LOGINREC* login = dblogin();
     if (!login) return nullptr;
@@ -77,7 +82,10 @@ DBPROCESS* open_login(const char* user, const char* plain, const char* server) {
     if (plain && *plain) DBSETLPWD(login, plain);
     DBSETLAPP(login, "zem2sql");
     if (env_vars.hostname) DBSETLHOST(login, env_vars.hostname);
+    g_login.clear();
+    g_logging_in = true;
     DBPROCESS* p = dbopen(login, server);
+    g_logging_in = false;
     dbloginfree(login);
     return p;
 }
@@ -103,6 +111,7 @@ int dbx_display_width(int type, int server_length, int precision, bool* converte
         case SYBREAL:
         case SYBFLT8:
         case SYBFLTN:
+            // 24, not 20: 17 digits and an exponent; 20 cut -1.2345678901234567e+100 to -1.23...e
             return 24;
         case SYBMONEY:
         case SYBMONEY4:
@@ -185,13 +194,19 @@ int connect_to_server(_anchor_db* a) {
         if (trace_all)
             PRINT('t', "sdu0910", "Opened Sybase SQL Server connection: %s User:%s.\n", a->server,
                   user);
-    } else {
+    } else if (g_login.refused()) {
         // A trusted login needs neither: tried once, and said so.
         PRINT('w', "sdu0906", "Login as %s refused; trying once without user and password.\n",
               user);
         p = open_login("", nullptr, a->server);
         if (p && u_trace_on(2))
             PRINT('t', "sdu0905", "Opened Sybase SQL Server trusted connection: %s.\n", a->server);
+    } else {
+        // Retried only after the server refused the login: a server that cannot be reached,
+        // or a login it broke off, would fail the second try the same way.
+        std::string why = g_login.text();
+        PRINT('e', "sdu0907", "Login to %s failed: %s\n", a->server,
+              why.empty() ? "no reason given by the library" : why.c_str());
     }
     if (!p) {
         PRINT('e', "sdu0915", "Database open failed. Server: %s User:%s.\n", a->server, user);
@@ -591,6 +606,7 @@ int num_columns(_anchor_db* a) { return a && a->dbproc ? dbnumcols(a->dbproc) : 
 
 int msg_handler(DBPROCESS*, DBINT msgno, int msgstate, int severity, char* msgtext, char* srvname,
                 char*, int) {
+    if (g_logging_in) g_login.server(static_cast<long>(msgno), msgtext);
     char type;
     if (severity >= 16)
         type = 'e';
@@ -606,6 +622,7 @@ int msg_handler(DBPROCESS*, DBINT msgno, int msgstate, int severity, char* msgte
 
 int err_handler(DBPROCESS* dbproc, int severity, int dberr, int oserr, char* dberrstr,
                 char* oserrstr) {
+    if (g_logging_in) g_login.library(dberr, dberrstr, oserr > 0 ? oserrstr : nullptr);
     char type = 0;
     if (severity >= 4)
         type = 'e';

@@ -27,6 +27,10 @@ namespace {
 constexpr int kUseNameMax = 45;
 constexpr int kPrintField = 1025;
 
+// What the library and the server said during the last ct_connect (the callbacks fill it).
+login_reason g_login;
+bool g_connecting = false;
+
 void cancel_all(const char* tag) {
     if (cmd && ct_cancel(nullptr, cmd, CS_CANCEL_ALL) != CS_SUCCEED)
         PRINT('e', tag, "ct_cancel failed\n");
@@ -58,6 +62,9 @@ void forget_dead_connection() {
 namespace zemsql {
 
 CS_RETCODE zem_clientmsg_cb(CS_CONTEXT*, CS_CONNECTION*, CS_CLIENTMSG* msg) {
+    if (g_connecting && msg)
+        g_login.library(static_cast<long>(msg->msgnumber), msg->msgstring,
+                        msg->osstringlen > 0 ? msg->osstring : nullptr);
     if (!u_trace_on(3) || !msg) return CS_SUCCEED;
     PRINT('i', "esq0480", "Open Client Message\n");
     auto number = static_cast<unsigned long>(msg->msgnumber);
@@ -70,6 +77,7 @@ CS_RETCODE zem_clientmsg_cb(CS_CONTEXT*, CS_CONNECTION*, CS_CLIENTMSG* msg) {
 }
 
 CS_RETCODE zem_servermsg_cb(CS_CONTEXT*, CS_CONNECTION*, CS_SERVERMSG* msg) {
+    if (g_connecting && msg) g_login.server(static_cast<long>(msg->msgnumber), msg->text);
     if (!msg || msg->severity == 10) return CS_SUCCEED;
     PRINT('i', "esq0530", "Server Message\n");
     PRINT('i', "esq0540", "Message number: (%ld), Severity (%ld)\n",
@@ -169,8 +177,16 @@ int connect_to_server(const char* server, const char* user, const char* password
             PRINT('e', "esq0620", "Setting application name for SYBASE Server connection failed\n");
     }
     if (rc == CS_SUCCEED) {
+        g_login.clear();
+        g_connecting = true;
         rc = ct_connect(conn, const_cast<char*>(server), server ? CS_NULLTERM : 0);
-        if (rc != CS_SUCCEED) PRINT('e', "esq0630", "Failed to open SYBASE Server connection\n");
+        g_connecting = false;
+        // The library's reason goes with the failure: otherwise it shows only under tracing.
+        if (rc != CS_SUCCEED) {
+            std::string why = g_login.text();
+            PRINT('e', "esq0630", "Failed to open SYBASE Server connection%s%s\n",
+                  why.empty() ? "" : ": ", why.c_str());
+        }
     }
     if (rc != CS_SUCCEED) {
         ct_con_drop(conn);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -28,6 +29,59 @@ TEST(ProcedureText, SplitsNameAndParameters) {
     EXPECT_EQ(split_procedure_text(over, &name, params, 2), -2);
     char empty[] = "   ";
     EXPECT_EQ(split_procedure_text(empty, &name, params, 2), -1);
+}
+
+TEST(LoginReason, TellsAnUnreachableServerFromARefusedLogin) {
+    struct Said {
+        bool server;  // else the library
+        long number;
+        const char* text;
+        const char* os_text;
+    };
+    const struct {
+        const char* name;
+        std::vector<Said> said;
+        bool unreachable, refused;
+        const char* text;
+    } cases[] = {
+        {"closed_port",
+         {{false, 20009, "Unable to connect", "Connection refused"}},
+         true,
+         false,
+         "server unreachable (Unable to connect: Connection refused)"},
+        {"refused_login",
+         {{true, 4002, "Login failed.", nullptr},
+          {false, 20018, "General SQL Server error", nullptr}},
+         false,
+         true,
+         "login failed (Login failed.)"},
+        {"other_message_of_the_server",
+         {{true, 5701, "Changed database", nullptr}},
+         false,
+         false,
+         ""},
+        {"library_only",
+         {{false, 20017, "Unexpected EOF", nullptr}, {false, 20002, "Connection failed", nullptr}},
+         false,
+         false,
+         "Unexpected EOF"},
+        {"nothing_said", {}, false, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        login_reason r;
+        r.library(20009, "left from an earlier login", nullptr);
+        r.clear();
+        for (const auto& s : c.said) {
+            if (s.server)
+                r.server(s.number, s.text);
+            else
+                r.library(s.number, s.text, s.os_text);
+        }
+        EXPECT_EQ(r.unreachable(), c.unreachable);
+        EXPECT_EQ(r.refused(), c.refused);
+        EXPECT_EQ(r.text(), c.text);
+    }
 }
 
 TEST(SizeText, Kilobytes) {

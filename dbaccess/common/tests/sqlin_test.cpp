@@ -1,9 +1,13 @@
 // The request loop as a real child (tests/helpers/pcc_stub_child.cpp): requests in through
 // its standard input, answers read back as the parent reads them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -19,15 +23,26 @@ const std::string kBlank8(8, ' ');
 
 class Child {
   public:
-    explicit Child(const char* connects = nullptr, const char* timeout = nullptr) {
+    explicit Child(const char* connects = nullptr, const char* timeout = nullptr,
+                   bool say_release = false) {
         if (connects) setenv("STUB_CONNECTS", connects, 1);
         if (timeout) setenv("COLL_SQLIN_TIMEOUT", timeout, 1);
+        if (say_release) setenv("STUB_SAY_RELEASE", "1", 1);
         started_ = u_exec_perm(PCC_STUB_CHILD, "", &o_) == 0;
         unsetenv("STUB_CONNECTS");
         unsetenv("COLL_SQLIN_TIMEOUT");
+        unsetenv("STUB_SAY_RELEASE");
     }
     ~Child() { u_exec_term(&o_); }
     bool started() const { return started_; }
+    int signal(int sig) { return kill(o_.ihandle->pid, sig); }
+    // Ends the child as its parent does and gives its exit status (100 + the signal that
+    // ended it).
+    int finish() {
+        u_exec_term(&o_);
+        int st = o_.exitStatus;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 100 + WTERMSIG(st);
+    }
     int send(const std::string& text) {
         std::string line = text;
         line.append(2, '\0');  // pcc_send_sql puts a newline and a NUL behind it
@@ -227,6 +242,88 @@ TEST(Loop, AMessageWithANewlineArrivesAsOneRecord) {
     EXPECT_EQ(messages[0].substr(0, 12), "!M STB0002E ");
     EXPECT_NE(messages[0].find(") first line second line"), std::string::npos) << messages[0];
     EXPECT_EQ(records.size(), 3u);
+}
+
+// A terminate request from the parent ends the child with status 0 and the message, the
+// connection released; one that comes during a statement lets the request be answered
+// whole first.
+TEST(Loop, TerminateRequestEndsTheChildWithStatusZero) {
+    struct Case {
+        const char* name;
+        const char* statement;
+        bool signal_from_test;  // else the statement sends it
+        std::vector<std::string> answer;
+    };
+    char row[pcc_record_size];
+    pcc_format(row, 'D', "done");
+    const std::vector<Case> cases = {
+        {"while_waiting", "hello", true, {}},
+        {"during_a_statement",
+         "terminate",
+         false,
+         {status(0, 0, 0, "", 'Y'), row, status(0, 0, 0, "", 'Y'), "!Z"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Child child(nullptr, nullptr, true);
+        ASSERT_TRUE(child.started());
+        std::vector<std::string> records, messages;
+        if (c.signal_from_test) {
+            // Answered first, so the child is at (or on its way to) its next wait.
+            ASSERT_EQ(child.send("!S S " + std::string(c.statement)), 0);
+            ASSERT_EQ(child.send("!Z"), 0);
+            ASSERT_TRUE(child.answer(records, messages));
+            records.clear();
+            ASSERT_EQ(child.signal(SIGTERM), 0);
+        } else {
+            ASSERT_EQ(child.send("!S S " + std::string(c.statement)), 0);
+            ASSERT_EQ(child.send("!Z"), 0);
+            ASSERT_TRUE(child.answer(records, messages));
+            EXPECT_EQ(records, c.answer);
+            records.clear();
+        }
+        // Then nothing but the two messages, and the end of its output.
+        EXPECT_FALSE(child.answer(records, messages));
+        EXPECT_TRUE(records.empty()) << records.front();
+        ASSERT_EQ(messages.size(), 2u) << ::testing::PrintToString(messages);
+        EXPECT_EQ(messages[0].substr(0, 12), "!M SQI4040S ") << messages[0];
+        EXPECT_NE(messages[0].find("Terminate request received"), std::string::npos);
+        EXPECT_EQ(messages[1].substr(0, 12), "!M STB0003I ") << messages[1];
+        EXPECT_EQ(child.finish(), 0);
+    }
+}
+
+// A read error on standard input (here a directory in its place) ends the child with
+// status 2 after releasing the connection.
+TEST(Loop, ReadErrorOnStandardInputEndsTheChildWithStatusTwo) {
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int dir = open("/", O_RDONLY | O_DIRECTORY);
+        if (dir < 0 || dup2(dir, 0) != 0 || dup2(out[1], 1) != 1) _exit(120);
+        close(out[0]);
+        setenv("STUB_SAY_RELEASE", "1", 1);
+        execl(PCC_STUB_CHILD, PCC_STUB_CHILD, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    close(out[0]);
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_TRUE(WIFEXITED(st)) << st;
+    EXPECT_EQ(WEXITSTATUS(st), 2) << text;
+    EXPECT_NE(text.find("!M UEX5993E"), std::string::npos) << text;
+    EXPECT_NE(text.find("!M STB0003I"), std::string::npos) << text;
+    EXPECT_EQ(text.find("!I S"), std::string::npos) << text;
 }
 
 }  // namespace

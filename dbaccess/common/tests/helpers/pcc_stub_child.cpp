@@ -2,7 +2,12 @@
 //   connect: succeeds the first STUB_CONNECTS times (unset: always), never as "nobody";
 //   statement "fail N": code N;  "rows N": N rows of one column, "!X X" headers;
 //   "message": an error whose text holds a newline;  "wide": a row wider than a record;
+//   "terminate": a SIGTERM to itself, then a row (the statement ends first);
 //   anything else: code 0 and a row echoing the database and the text.
+//   With STUB_SAY_RELEASE set, a release of the connection says so ("stb0003").
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -38,6 +43,11 @@ int stub_run(const char* database, const char* text, int send_headers) {
         return 0;
     }
     pcc_row_builder row;
+    if (std::strcmp(text, "terminate") == 0) {
+        kill(getpid(), SIGTERM);
+        row.add("done", 4, 4);
+        return row.send();
+    }
     if (std::strcmp(text, "wide") == 0) {
         row.add("x", 1, 3000);
         return row.send();
@@ -62,8 +72,11 @@ int stub_run(const char* database, const char* text, int send_headers) {
     return row.send();
 }
 
+bool say_release = false;
+
 int stub_commit(int release) {
     if (release) {
+        if (say_release) PRINT('i', "stb0003", "Connection released.\n");
         database_info.connected = 0;
         database_info.status = down;
     }
@@ -74,6 +87,7 @@ int stub_commit(int release) {
 
 int main() {
     if (const char* n = std::getenv("STUB_CONNECTS")) connects_left = std::atoi(n);
+    say_release = std::getenv("STUB_SAY_RELEASE") != nullptr;
     static char server[] = "SRV", logon[] = "sa";
     env_vars.serverid = server;
     env_vars.logonid = logon;
