@@ -83,7 +83,8 @@ struct Row {
     int value;
 };
 
-std::vector<Row> sysmon_rows() {
+// The rows of SYSMON: the named groups, then filler groups up to `count` rows.
+std::vector<Row> sysmon_rows(size_t count = kRows) {
     std::vector<Row> rows;
     int v = 1;
     auto add = [&](std::string g, std::string n) { rows.push_back({g, n, (v++ * 37) % 1000}); };
@@ -103,7 +104,7 @@ std::vector<Row> sysmon_rows() {
     add("network", "total_packets_sent");
     add("sysind", "ind_bufguess_hits");
     add("sysind", "ind_bufguess_misses");
-    for (int f = 0; rows.size() < kRows; ++f)
+    for (int f = 0; rows.size() < count; ++f)
         add("filler_" + std::to_string(f / 40), "counter_" + std::to_string(f % 40));
     return rows;
 }
@@ -379,13 +380,20 @@ struct Fixture {
     const columns* value_col = nullptr;
 
     Fixture() {
-        for (const Row& r : sysmon_rows()) sysmon.add({r.group, r.name, std::to_string(r.value)});
+        load(kRows);
         group_col = sysmon.get()->insert_columns;
         name_col = group_col->next;
         value_col = name_col->next;
         start_exec_sql(nullptr);
         for (int v = 0; v < 3; ++v) declare_C_var(kVarNames[v], 1, &var_ptr[v]);
         end_exec_sql(&anchor);
+    }
+    // SYSMON holds the rows of sysmon_rows(count) from now on.
+    void load(size_t count) {
+        sysmon.clear_rows();
+        for (const Row& r : sysmon_rows(count))
+            sysmon.add({r.group, r.name, std::to_string(r.value)});
+        sysmon.point_at_fetch_area();
     }
 };
 
@@ -399,7 +407,7 @@ Fixture& fixture() {
 
 // Runs the pass through the internal select; the values go to out. The number of failed
 // selects (not 0 or 100) is returned.
-long select_pass(Fixture& f, std::vector<int32_t>& out) {
+[[maybe_unused]] long select_pass(Fixture& f, std::vector<int32_t>& out) {
     long failures = 0;
     start_exec_sql(f.anchor);
     for (size_t i = 0; i < pass.size(); ++i) {
