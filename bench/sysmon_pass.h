@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "expr/internal_select.h"
+#include "expr/select_cursor.h"
 #include "testing/row_cursor.h"
 
 namespace {
@@ -372,6 +373,9 @@ void build_pass() {
 
 struct Fixture {
     select_test::RowCursor sysmon{"SYSMON", select_test::sysmon_columns(2)};
+    // One row whose column buffer_name and diskmon are bound to by select_column, as the
+    // monitor procedures bind them to CACHEMAP's and SYSDEV's current rows.
+    select_test::RowCursor bound{"SELVARS", {{"VALUE", 20, 1}}};
     TERM_TABLE* anchor = nullptr;
     char var_text[3][32] = {};
     char* var_ptr[3] = {var_text[0], var_text[1], var_text[2]};
@@ -384,6 +388,8 @@ struct Fixture {
         group_col = sysmon.get()->insert_columns;
         name_col = group_col->next;
         value_col = name_col->next;
+        bound.add({""});
+        point_columns(bound.get(), bound.get()->first_row);
         start_exec_sql(nullptr);
         for (int v = 0; v < 3; ++v) declare_C_var(kVarNames[v], 1, &var_ptr[v]);
         end_exec_sql(&anchor);
@@ -412,8 +418,19 @@ Fixture& fixture() {
     start_exec_sql(f.anchor);
     for (size_t i = 0; i < pass.size(); ++i) {
         const Step& s = pass[i];
-        if (s.q->var >= 0) {
+        if (s.q->var == VAR_ENGINE) {
+            // tmp_grp: a declared variable over the caller's text.
             std::memcpy(f.var_text[s.q->var], s.var_text.c_str(), s.var_text.size() + 1);
+        } else if (s.q->var >= 0) {
+            // buffer_name, diskmon: bound to the column of another cursor's row.
+            const columns* col = f.bound.get()->insert_columns;
+            char* field = f.bound.get()->first_row->text + col->offset;
+            std::memset(field, ' ', static_cast<size_t>(col->len));
+            std::memcpy(field, s.var_text.data(), s.var_text.size());
+            char* text = nullptr;
+            if (select_column("VALUE", "SELVARS", &text, SEL_TARGET_CHAR, kVarNames[s.q->var],
+                              nullptr) != 0)
+                ++failures;
         }
         int32_t value = 1;
         const int rc = perform_select(s.q->sum ? "SUM(FLDVALUE)" : "FLDVALUE", "SYSMON", &value,
