@@ -5,8 +5,9 @@
 //
 // A pass runs every select list and where-text of the eleven monitor procedures once, the
 // per-engine, per-cache and per-device texts once for each engine, cache and device (the work
-// variables tmp_grp, buffer_name and diskmon set before each), about 1,950 selects and
-// 19.5 million row evaluations. BM_SelectPass and BM_HandLoopPass time one side each;
+// variables set before each as the monitor procedures set them: tmp_grp declared over a text,
+// buffer_name and diskmon bound by select_column to a column of another cursor's row), about
+// 1,950 selects over 10,000 rows each. BM_SelectPass and BM_HandLoopPass time one side each;
 // BM_SelectVsHandLoop runs both alternately and reports "ratio" (internal select time over
 // the hand loop's), "row_evals_per_s" of the internal select, and the heap blocks the
 // heap bytes the internal select kept per timed pass ("heap_bytes_grown_per_pass"; 0 in

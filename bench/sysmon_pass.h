@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "expr/internal_select.h"
+#include "expr/select_cursor.h"
 #include "testing/row_cursor.h"
 
 namespace {
@@ -83,7 +84,8 @@ struct Row {
     int value;
 };
 
-std::vector<Row> sysmon_rows() {
+// The rows of SYSMON: the named groups, then filler groups up to `count` rows.
+std::vector<Row> sysmon_rows(size_t count = kRows) {
     std::vector<Row> rows;
     int v = 1;
     auto add = [&](std::string g, std::string n) { rows.push_back({g, n, (v++ * 37) % 1000}); };
@@ -103,7 +105,7 @@ std::vector<Row> sysmon_rows() {
     add("network", "total_packets_sent");
     add("sysind", "ind_bufguess_hits");
     add("sysind", "ind_bufguess_misses");
-    for (int f = 0; rows.size() < kRows; ++f)
+    for (int f = 0; rows.size() < count; ++f)
         add("filler_" + std::to_string(f / 40), "counter_" + std::to_string(f % 40));
     return rows;
 }
@@ -371,6 +373,9 @@ void build_pass() {
 
 struct Fixture {
     select_test::RowCursor sysmon{"SYSMON", select_test::sysmon_columns(2)};
+    // One row whose column buffer_name and diskmon are bound to by select_column, as the
+    // monitor procedures bind them to CACHEMAP's and SYSDEV's current rows.
+    select_test::RowCursor bound{"SELVARS", {{"VALUE", 20, 1}}};
     TERM_TABLE* anchor = nullptr;
     char var_text[3][32] = {};
     char* var_ptr[3] = {var_text[0], var_text[1], var_text[2]};
@@ -379,13 +384,22 @@ struct Fixture {
     const columns* value_col = nullptr;
 
     Fixture() {
-        for (const Row& r : sysmon_rows()) sysmon.add({r.group, r.name, std::to_string(r.value)});
+        load(kRows);
         group_col = sysmon.get()->insert_columns;
         name_col = group_col->next;
         value_col = name_col->next;
+        bound.add({""});
+        point_columns(bound.get(), bound.get()->first_row);
         start_exec_sql(nullptr);
         for (int v = 0; v < 3; ++v) declare_C_var(kVarNames[v], 1, &var_ptr[v]);
         end_exec_sql(&anchor);
+    }
+    // SYSMON holds the rows of sysmon_rows(count) from now on.
+    void load(size_t count) {
+        sysmon.clear_rows();
+        for (const Row& r : sysmon_rows(count))
+            sysmon.add({r.group, r.name, std::to_string(r.value)});
+        sysmon.point_at_fetch_area();
     }
 };
 
@@ -399,13 +413,24 @@ Fixture& fixture() {
 
 // Runs the pass through the internal select; the values go to out. The number of failed
 // selects (not 0 or 100) is returned.
-long select_pass(Fixture& f, std::vector<int32_t>& out) {
+[[maybe_unused]] long select_pass(Fixture& f, std::vector<int32_t>& out) {
     long failures = 0;
     start_exec_sql(f.anchor);
     for (size_t i = 0; i < pass.size(); ++i) {
         const Step& s = pass[i];
-        if (s.q->var >= 0) {
+        if (s.q->var == VAR_ENGINE) {
+            // tmp_grp: a declared variable over the caller's text.
             std::memcpy(f.var_text[s.q->var], s.var_text.c_str(), s.var_text.size() + 1);
+        } else if (s.q->var >= 0) {
+            // buffer_name, diskmon: bound to the column of another cursor's row.
+            const columns* col = f.bound.get()->insert_columns;
+            char* field = f.bound.get()->first_row->text + col->offset;
+            std::memset(field, ' ', static_cast<size_t>(col->len));
+            std::memcpy(field, s.var_text.data(), s.var_text.size());
+            char* text = nullptr;
+            if (select_column("VALUE", "SELVARS", &text, SEL_TARGET_CHAR, kVarNames[s.q->var],
+                              nullptr) != 0)
+                ++failures;
         }
         int32_t value = 1;
         const int rc = perform_select(s.q->sum ? "SUM(FLDVALUE)" : "FLDVALUE", "SYSMON", &value,

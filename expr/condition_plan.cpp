@@ -63,12 +63,24 @@ int condition_plan::add_operand(const void* lexeme, const curs* c) {
         op.text = t->value_ref == nullptr ? t->name : (bound_for_good ? t->value : nullptr);
     } else if ((t->term_type == TERM_COLUMN || t->term_type == TERM_NAME) &&
                t->value_ref != nullptr && !bound_for_good) {
-        // A column is read afresh at every row: only the text columns of this cursor, whose
-        // values the select points at row by row.
         const columns* col = bound_column(t);
-        if (col->orig_type == 2 || !cursor_has(c, col)) return -1;
-        op.column = column_index(col);
-        if (op.column < 0) return -1;
+        if (col->orig_type == 2) return -1;
+        if (cursor_has(c, col)) {
+            // A column of this cursor is read afresh at every row: the select points its
+            // value at row after row.
+            op.column = column_index(col);
+            if (op.column < 0) return -1;
+        } else {
+            // A column of another cursor (a variable select_column bound to it, as the monitor
+            // procedures bind buffer_name and diskmon): no fetch of that cursor happens during
+            // the select, so its text is read once, now, as every row would read it.
+            if (col->from == nullptr) return -1;
+            const size_t n = col->len > 0 ? strnlen(col->from, static_cast<size_t>(col->len)) : 0;
+            op.text = n > 0 ? col->from : "";
+            op.trimmed = less_blanks_len(op.text, n);
+            operands_[n_operands_] = op;
+            return n_operands_++;
+        }
     } else if (t->term_type == TERM_NAME && bound_for_good && t->data_type == DT_CHAR) {
         // A text work variable: its text as it is at select time.
         op.text = t->value;
@@ -230,4 +242,37 @@ int condition_plan::evaluate() {
         if (o.compared && (k.width == 0 || k.col->from[0] == '\0')) return -1;
     }
     return holds(n_steps_ - 1) ? 1 : 0;
+}
+
+void condition_plan::collect_keys(int s, Key* keys, int max, int* n) const {
+    const Step& step = steps_[s];
+    if (step.kind == AND) {
+        collect_keys(step.a, keys, max, n);
+        collect_keys(step.b, keys, max, n);
+        return;
+    }
+    if (step.kind != EQ || *n == max) return;
+    const Operand& a = operands_[step.a];
+    const Operand& b = operands_[step.b];
+    if ((a.column < 0) == (b.column < 0)) return;
+    const Operand& column = a.column >= 0 ? a : b;
+    const Operand& fixed = a.column >= 0 ? b : a;
+    keys[(*n)++] = {columns_[column.column].col, fixed.text, fixed.trimmed};
+}
+
+int condition_plan::required_keys(Key* keys, int max) const {
+    int n = 0;
+    if (n_steps_ > 0) collect_keys(n_steps_ - 1, keys, max, &n);
+    return n;
+}
+
+int condition_plan::compared_columns(const columns** cols) const {
+    int n = 0;
+    for (int k = 0; k < n_columns_; ++k) {
+        bool compared = false;
+        for (int i = 0; i < n_operands_ && !compared; ++i)
+            compared = operands_[i].column == k && operands_[i].compared;
+        if (compared) cols[n++] = columns_[k].col;
+    }
+    return n;
 }

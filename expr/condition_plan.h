@@ -9,8 +9,9 @@
 // row, whatever the number of terms that read it, and results stay booleans.
 //
 // A plan takes only what it can answer exactly as the interpreter would. A condition with
-// anything else (numbers, numeric columns, columns of another cursor, arithmetic, unbound
-// names, empty constants) gets no plan; a row on which the interpreter would write a message
+// anything else (numbers, numeric columns, arithmetic, unbound names, empty constants) gets no
+// plan; a text column of another cursor counts as a constant of the select, read when the
+// plan is compiled (that cursor's row does not move while the select runs); a row on which the interpreter would write a message
 // (an empty text compared, a column without a value) is left to the interpreter, which then
 // writes it. Single-threaded; the plan holds no heap memory.
 #pragma once
@@ -32,8 +33,23 @@ class condition_plan {
     // interpreter evaluate it.
     int evaluate();
 
-  private:
+    // An equality every taken row meets: a text column of the cursor equal to a fixed text
+    // (`len` bytes, trailing blanks dropped, at least 1), reached from the top through ANDs
+    // only. A row whose field differs is skipped by evaluate, unless the plan hands it over.
+    struct Key {
+        const columns* col;
+        const char* text;
+        size_t len;
+    };
+    // Up to max such equalities into keys; their number.
+    int required_keys(Key* keys, int max) const;
+    static constexpr int MAX_KEYS = 8;
     static constexpr int MAX_COLUMNS = 8;
+    // The cursor's columns that the plan compares (a row with such a field empty is handed
+    // over to the interpreter), into cols (room for MAX_COLUMNS); their number.
+    int compared_columns(const columns** cols) const;
+
+  private:
     static constexpr int MAX_OPERANDS = 64;
     static constexpr int MAX_STEPS = 64;
 
@@ -42,7 +58,7 @@ class condition_plan {
     // A text read by comparisons: a fixed text, or a column measured at each row.
     struct Operand {
         int column;        // index into columns_, or -1 for a fixed text
-        const char* text;  // the fixed text
+        const char* text;  // the fixed text (only its first `trimmed` bytes are read)
         size_t trimmed;    // its length without trailing blanks (at least 1)
         bool compared;     // an operand of a comparison (an empty text is reported)
     };
@@ -66,6 +82,7 @@ class condition_plan {
     bool column_equals(int column, const Operand& fixed);
     // The truth of step s on the current row.
     bool holds(int s);
+    void collect_keys(int s, Key* keys, int max, int* n) const;
 
     Column columns_[MAX_COLUMNS];
     Operand operands_[MAX_OPERANDS];

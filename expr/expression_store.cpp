@@ -245,14 +245,16 @@ W_EXPR_NODE* W_EXPR_LIST::find_expr(const char* text, int length) {
     return nullptr;
 }
 
-W_EXPR_NODE* W_EXPR_LIST::find_curs(const char* text, int length, const char* cursor, bool* found) {
+W_EXPR_NODE* W_EXPR_LIST::find_curs(const char* text, int length, const char* cursor, bool* found,
+                                    const TERM_TABLE* table) {
     *found = false;
     for (W_EXPR_NODE* n = current; n; n = n->next) {
         if (n->its_expr->compare_src_expr(text, length) != 0) {
             current = n->prev;
             return current;
         }
-        if (n->its_expr->compare_curs_name(cursor) == 0) {
+        if (n->its_expr->compare_curs_name(cursor) == 0 &&
+            (!table || n->its_expr->get_term_tb() == table)) {
             current = n;
             *found = true;
             return n;
@@ -263,12 +265,13 @@ W_EXPR_NODE* W_EXPR_LIST::find_curs(const char* text, int length, const char* cu
 }
 
 W_EXPR_NODE* W_EXPR_LIST::find_class(const char* text, int length, const char* cursor, B_TYPE kind,
-                                     bool* found) {
+                                     bool* found, const TERM_TABLE* table) {
     *found = false;
     const bool by_cursor = cursor && *cursor;
     for (W_EXPR_NODE* n = current; n; n = n->next) {
         if (n->its_expr->compare_src_expr(text, length) != 0 ||
-            (by_cursor && n->its_expr->compare_curs_name(cursor) != 0)) {
+            (by_cursor && n->its_expr->compare_curs_name(cursor) != 0) ||
+            (by_cursor && table && n->its_expr->get_term_tb() != table)) {
             current = n->prev;
             return current;
         }
@@ -357,7 +360,7 @@ W_EXPR_NODE* W_EXPR_LIST::add_node(W_EXPR_NODE* node) {
 }
 
 W_EXPR_NODE* W_EXPR_LIST::locate(const char* text, int length, const char* cursor, B_TYPE kind,
-                                 bool* append) {
+                                 bool* append, const TERM_TABLE* table) {
     *append = false;
     if (!find_expr(text, length)) {
         *append = true;
@@ -367,24 +370,25 @@ W_EXPR_NODE* W_EXPR_LIST::locate(const char* text, int length, const char* curso
     bool found = false;
     const bool by_cursor = kind != B_LEXED && cursor && *cursor;
     if (by_cursor) {
-        W_EXPR_NODE* at = find_curs(text, length, cursor, &found);
+        W_EXPR_NODE* at = find_curs(text, length, cursor, &found, table);
         if (!found) return at;
     }
-    W_EXPR_NODE* at = find_class(text, length, by_cursor ? cursor : nullptr, kind, &found);
+    W_EXPR_NODE* at = find_class(text, length, by_cursor ? cursor : nullptr, kind, &found, table);
     return at;
 }
 
-W_EXPR_NODE* W_EXPR_LIST::find_node(const char* text, int length, const char* cursor, B_TYPE kind) {
+W_EXPR_NODE* W_EXPR_LIST::find_node(const char* text, int length, const char* cursor, B_TYPE kind,
+                                    const TERM_TABLE* table) {
     if (!find_expr(text, length)) return nullptr;
     bool found = false;
     const bool by_cursor = kind != B_LEXED && cursor && *cursor;
     if (by_cursor) {
-        find_curs(text, length, cursor, &found);
+        find_curs(text, length, cursor, &found, table);
         // The text is stored for other cursors only: their arrays read those cursors'
         // columns, so the caller lexes the text again for this one.
         if (!found) return nullptr;
     }
-    W_EXPR_NODE* at = find_class(text, length, by_cursor ? cursor : nullptr, kind, &found);
+    W_EXPR_NODE* at = find_class(text, length, by_cursor ? cursor : nullptr, kind, &found, table);
     if (found) return at;
     // Another kind of the same text (and cursor): current stands on a node of it.
     if (!at) return nullptr;
@@ -421,7 +425,8 @@ int find_lex_block(lex_block* block) {
     if (!block || !block->text) return 2;
     if (block->text_len <= 0) block->text_len = expr_text_len(block->text);
     W_EXPR_LIST& list = W_EXPR_LIST::get_lx_list();
-    W_EXPR_NODE* node = list.find_node(block->text, block->text_len, block->curs_name, block->kind);
+    W_EXPR_NODE* node =
+        list.find_node(block->text, block->text_len, block->curs_name, block->kind, block->term_tb);
     if (node == W_EXPR_LIST::kFindError) return 2;
     if (!node) return 0;
     const W_LEXED_EXPR* e = node->get_its_expr();
@@ -473,8 +478,8 @@ int store_lex_block(lex_block* block) {
     const int length =
         block->kind == B_COLS ? e->get_expr_len() - rfa_suffix_len : e->get_expr_len();
     bool append = false;
-    W_EXPR_NODE* at =
-        list.locate(e->get_the_expr(), length, e->get_curs_name(), block->kind, &append);
+    W_EXPR_NODE* at = list.locate(e->get_the_expr(), length, e->get_curs_name(), block->kind,
+                                  &append, block->term_tb);
     list.add_node_after(at, node);
     block->text = e->get_the_expr();
     block->curs_name = e->get_curs_name();

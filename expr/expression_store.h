@@ -213,16 +213,21 @@ class W_EXPR_LIST {
     // The node of that text, cursor and kind, derived from a node of the same text and cursor
     // when only another kind is stored; null when none can serve (not stored, or a select
     // list of a text stored only as another kind); kFindError when a copy could not be made.
-    W_EXPR_NODE* find_node(const char* text, int length, const char* cursor, B_TYPE kind);
+    // With a term table (not null), and a cursor, only nodes lexed on that table serve: a
+    // parse names the variables of the table it was made on.
+    W_EXPR_NODE* find_node(const char* text, int length, const char* cursor, B_TYPE kind,
+                           const TERM_TABLE* table = nullptr);
     // The first node of that text, or null; current is left there.
     W_EXPR_NODE* find_expr(const char* text, int length);
-    // Walks from current over the nodes of the same text. A node of that cursor: *found,
-    // current on it, the node returned. Otherwise the node after which one belongs (null:
-    // at the front), current on it.
-    W_EXPR_NODE* find_curs(const char* text, int length, const char* cursor, bool* found);
-    // As find_curs, over the nodes of the same text and (when given) cursor, for the kind.
+    // Walks from current over the nodes of the same text. A node of that cursor (and of that
+    // term table, when one is given): *found, current on it, the node returned. Otherwise the
+    // node after which one belongs (null: at the front), current on it.
+    W_EXPR_NODE* find_curs(const char* text, int length, const char* cursor, bool* found,
+                           const TERM_TABLE* table = nullptr);
+    // As find_curs, over the nodes of the same text and (when given) cursor and term table,
+    // for the kind.
     W_EXPR_NODE* find_class(const char* text, int length, const char* cursor, B_TYPE kind,
-                            bool* found);
+                            bool* found, const TERM_TABLE* table = nullptr);
     // A new object of that kind copied from the current node's expression, or null (kind 3,
     // an unknown kind, a select list from another kind, no memory).
     W_LEXED_EXPR* derive_obj(B_TYPE kind);
@@ -233,10 +238,10 @@ class W_EXPR_LIST {
     W_EXPR_NODE* add_node_after(W_EXPR_NODE* after, W_EXPR_NODE* node);
     // A node holding expr, or null when memory failed.
     static W_EXPR_NODE* create_node(W_LEXED_EXPR* expr);
-    // The node after which a node of that text, cursor and kind belongs (null: the front,
-    // or the end when *append); current is left on it.
+    // The node after which a node of that text, cursor, kind (and term table) belongs (null:
+    // the front, or the end when *append); current is left on it.
     W_EXPR_NODE* locate(const char* text, int length, const char* cursor, B_TYPE kind,
-                        bool* append);
+                        bool* append, const TERM_TABLE* table = nullptr);
     // Deletes every node; the list is empty afterwards.
     void free_w_list();
 
@@ -257,8 +262,9 @@ class W_EXPR_LIST {
     W_EXPR_NODE* last = nullptr;
 };
 
-// Looks the block's text (length 0: computed), cursor name and kind up. 1 found (text,
-// cursor name, array, its length, work copy and term table filled in), 0 not stored, 2 error.
+// Looks the block's text (length 0: computed), cursor name and kind up, and, when the block
+// names a term table, only among the parses made on it. 1 found (text, cursor name, array,
+// its length, work copy and term table filled in), 0 not stored, 2 error.
 int find_lex_block(lex_block* block);
 // Stores a freshly lexed expression: kinds 1, 2, 4, 5 (any other: 1). The store adopts the
 // array (and, for a select list, the text buffer); the block's text, cursor name, work copy

@@ -1,11 +1,13 @@
 #include "expr/internal_select.h"
 
 #include <cstring>
+#include <vector>
 
 #include "expr/condition_plan.h"
 #include "expr/interpreter.h"
 #include "expr/lexer.h"
 #include "expr/operation_table.h"
+#include "expr/row_index.h"
 #include "expr/select_cursor.h"
 #include "expr/select_mode.h"
 #include "model/cursor.h"
@@ -32,6 +34,31 @@ bool quiet_rows = false;
 // writes its trace lines per term, so a trace at its level keeps every row on it).
 condition_plan where_plan;
 constexpr int EXPR_TRACE_LEVEL = 8;
+
+// The rows of the cursors the bracket's selects read, by the columns their conditions
+// require equal to a text; dropped when a bracket opens or closes.
+row_index bracket_rows;
+
+// The rows a planned condition can take, oldest first, when an equality it requires narrows
+// them; null when every row must be read. Rows it skips are exactly those whose field
+// differs from the required text, on which the plan answers 0, and none of them may be one
+// the interpreter would write a message for (a compared field empty).
+const std::vector<row_data*>* candidate_rows(curs* c, const condition_plan& plan) {
+    condition_plan::Key keys[condition_plan::MAX_KEYS];
+    const int n = plan.required_keys(keys, condition_plan::MAX_KEYS);
+    if (n == 0) return nullptr;
+    const columns* compared[condition_plan::MAX_COLUMNS];
+    const int m = plan.compared_columns(compared);
+    for (int i = 0; i < m; ++i)
+        if (bracket_rows.has_empty(c, compared[i])) return nullptr;
+    const std::vector<row_data*>* best = nullptr;
+    for (int i = 0; i < n; ++i) {
+        const std::vector<row_data*>& rows =
+            bracket_rows.rows_with(c, keys[i].col, keys[i].text, keys[i].len);
+        if (!best || rows.size() < best->size()) best = &rows;
+    }
+    return best;
+}
 
 int rpn_entries(const LEXEME* rpn) {
     int n = 0;
@@ -91,11 +118,13 @@ bool text_too_long(const char* text) { return strnlen(text, SEL_TEXT_MAX + 1) > 
 }
 
 void start_exec_sql(TERM_TABLE* anchor) {
+    bracket_rows.clear();
     open_lexer(anchor);
     sql_term_tb_anchor = anchor;
 }
 
 void end_exec_sql(TERM_TABLE** anchor) {
+    bracket_rows.clear();
     close_lexer(anchor);
     sql_term_tb_anchor = term_tb_invalid();
 }
@@ -116,15 +145,19 @@ const char* get_row_function_arg_part() { return row_func_arg; }
 void cleanup_select() {}
 
 void reset_internal_select() {
+    bracket_rows.clear();
     lxb_l = {};
     lxb_w = {};
     W_EXPR_LIST::get_lx_list().free_w_list();
 }
 
 int check_lex_bl(const char* text, const char* cursor_name, B_TYPE kind, lex_block* block) {
+    // The block's terms must be the caller's: a parse made on another term table names that
+    // table's variables, which hold that caller's values.
     if (block->text && text && std::strcmp(block->text, text) == 0 && block->curs_name &&
         cursor_name && std::strcmp(block->curs_name, cursor_name) == 0 && block->rpn &&
-        block->rpn_len > 0 && block->rpn_repl && block->term_tb && block->kind == kind)
+        block->rpn_len > 0 && block->rpn_repl && block->term_tb &&
+        block->term_tb == get_active_term_tb_anchor() && block->kind == kind)
         return 1;
     *block = {};
     return 0;
@@ -133,12 +166,17 @@ int check_lex_bl(const char* text, const char* cursor_name, B_TYPE kind, lex_blo
 namespace {
 
 // True when `block` already holds, or the store gives back, the parse of this text for
-// this cursor; otherwise `block` holds only the text, cursor and kind, ready to parse.
-// A stored parse that cannot be read back is reported under `stale_id` and parsed again.
+// this cursor made on the caller's term table; otherwise `block` holds only the text, cursor
+// and kind, ready to parse. A stored parse that cannot be read back is reported under
+// `stale_id` and parsed again.
 bool reuse_parsed(const char* text, const char* cursor_name, B_TYPE kind, lex_block* block,
                   const char* stale_id) {
     if (check_lex_bl(text, cursor_name, kind, block)) return true;
-    *block = {const_cast<char*>(text), 0, cursor_name, kind, nullptr, 0, nullptr, nullptr};
+    // The store matches the term table too: its variables are the caller's own. A table
+    // without terms yet holds no parse.
+    TERM_TABLE* own = get_active_term_tb_anchor();
+    *block = {const_cast<char*>(text), 0, cursor_name, kind, nullptr, 0, nullptr, own};
+    if (own == nullptr) return false;
     switch (find_lex_block(block)) {
         case 1:
             return true;
@@ -284,12 +322,23 @@ int perform_select(const char* select_list, const char* cursor_name, void* targe
     int result = open_select_cursor(c, &rc);
     if (result != 0) return result;
     const bool planned = where && !u_trace_on(EXPR_TRACE_LEVEL) && where_plan.compile(cond.rpn, c);
+    // Only the rows an equality of the condition leaves, when it has one.
+    const std::vector<row_data*>* rows = planned ? candidate_rows(c, where_plan) : nullptr;
+    size_t next_row = 0;
     set_proc_mode(PROC_FIRST_ROW);
     set_row_status(ROW_NONE);
     long ignored = 0;
     quiet_rows = false;
     for (;;) {
-        const int fetched = fetch_next_row(c, &rc);
+        int fetched = 0;
+        if (!rows) {
+            fetched = fetch_next_row(c, &rc);
+        } else if (next_row == rows->size()) {
+            fetched = 100;
+        } else {
+            rc = (*rows)[next_row++];
+            point_columns(c, rc);
+        }
         if (fetched == 100) break;
         if (fetched == -1) return 1;
         if (fetched != 0) {

@@ -316,6 +316,60 @@ TEST_F(InternalSelect, SelectColumnVariableInACondition) {
     EXPECT_EQ(close_select_cursor(cachemap.get(), &rc), 0);
 }
 
+// Two callers, each on its own term table, run one text naming a variable of the same name:
+// each sees its own variable's value, whether the parse comes from the one-entry cache or
+// the store, and whether the variable is declared or bound by select_column to another
+// cursor's column; the store keeps one parse per caller, not one per call.
+TEST_F(InternalSelect, TwoCallersOfOneTextSeeTheirOwnVariables) {
+    TERM_TABLE* fixture_table = nullptr;
+    end_exec_sql(&fixture_table);
+    RowCursor map("MAP", {{"BUFFERNAME", 20, 1}});
+    map.add({"engine_1"});
+    map.point_at_fetch_area();
+    TERM_TABLE* declared = nullptr;
+    TERM_TABLE* bound = nullptr;
+    char group[] = "engine_0";
+    char* group_text = group;
+    const char* where = "GROUPNAME = grp";
+    auto by_declared = [&] {
+        start_exec_sql(declared);
+        int32_t value = -7;
+        EXPECT_EQ(declare_C_var("grp", 1, &group_text), 0);
+        EXPECT_EQ(perform_select("SUM(FLDVALUE)", "SYSMON", &value, where, SEL_TARGET_INT), 0);
+        end_exec_sql(&declared);
+        return value;
+    };
+    auto by_column = [&] {
+        start_exec_sql(bound);
+        int32_t value = -7;
+        row_data* rc = nullptr;
+        EXPECT_EQ(open_select_cursor(map.get(), &rc), 0);
+        EXPECT_EQ(fetch_next_row(map.get(), &rc), 0);
+        char* text = nullptr;
+        EXPECT_EQ(select_column("BUFFERNAME", "MAP", &text, 1, "grp", nullptr), 0);
+        EXPECT_EQ(perform_select("SUM(FLDVALUE)", "SYSMON", &value, where, SEL_TARGET_INT), 0);
+        EXPECT_EQ(close_select_cursor(map.get(), &rc), 0);
+        end_exec_sql(&bound);
+        return value;
+    };
+    EXPECT_EQ(by_declared(), 4);  // engine_0: 1 + 3
+    EXPECT_EQ(by_column(), 2);    // engine_1
+    const int nodes = W_EXPR_LIST::get_lx_list().count();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(by_declared(), 4);
+        EXPECT_EQ(by_declared(), 4);  // the one-entry cache
+        EXPECT_EQ(by_column(), 2);
+        EXPECT_EQ(by_column(), 2);
+    }
+    EXPECT_EQ(W_EXPR_LIST::get_lx_list().count(), nodes);
+    EXPECT_EQ(log.text(), "");
+    reset_internal_select();
+    free_perm_term_tb(declared);
+    free_perm_term_tb(bound);
+    start_exec_sql(fixture_table);
+}
+
 TEST_F(InternalSelect, SelectColumnErrors) {
     int32_t n = 0;
     char* text = nullptr;

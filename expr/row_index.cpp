@@ -1,0 +1,49 @@
+#include "expr/row_index.h"
+
+#include <cstring>
+
+#include "expr/term_value.h"
+#include "model/cursor.h"
+#include "model/row_data.h"
+
+row_index::column_index& row_index::index_of(curs* c, const columns* col) {
+    column_index* ix = nullptr;
+    for (auto& k : indexes_) {
+        if (k->c != c || k->col != col) continue;
+        if (k->first == c->first_row && k->last == c->last_row) return *k;
+        ix = k.get();
+        break;
+    }
+    if (ix == nullptr) {
+        indexes_.push_back(std::make_unique<column_index>());
+        ix = indexes_.back().get();
+        ix->c = c;
+        ix->col = col;
+    }
+    ix->first = c->first_row;
+    ix->last = c->last_row;
+    ix->empty = false;
+    ix->rows.clear();
+    const size_t width = col->len > 0 ? static_cast<size_t>(col->len) : 0;
+    for (row_data* r = c->first_row; r; r = r->next) {
+        const char* field = r->text + col->offset;
+        const size_t n = width > 0 ? strnlen(field, width) : 0;
+        if (n == 0) {
+            ix->empty = true;
+            continue;
+        }
+        ix->rows[std::string_view(field, less_blanks_len(field, n))].push_back(r);
+    }
+    return *ix;
+}
+
+const std::vector<row_data*>& row_index::rows_with(curs* c, const columns* col, const char* text,
+                                                   size_t len) {
+    const column_index& ix = index_of(c, col);
+    const auto at = ix.rows.find(std::string_view(text, len));
+    return at == ix.rows.end() ? none_ : at->second;
+}
+
+bool row_index::has_empty(curs* c, const columns* col) { return index_of(c, col).empty; }
+
+void row_index::clear() { indexes_.clear(); }
