@@ -10,6 +10,7 @@
 #include "collector/engine_hooks.h"
 #include "collector/schedule.h"
 #include "collector/signals.h"
+#include "comm/collector_claim.h"
 #include "comm/zovcomm.h"
 #include "defs/clause_loads.h"
 #include "defs/cursor_file.h"
@@ -320,6 +321,17 @@ int init_eval() {
     return 0;
 }
 
+void refuse_second_collector() {
+    // Without a server id yet (the process definitions supply it) the second look decides.
+    if (env_vars.serverid == nullptr) return;
+    const comm_collector_owner owner = comm_find_live_collector();
+    if (owner.pid == 0) return;
+    PRINT('s', "cml1533",
+          "Collector process %d already serves server %s in directory %s; this one ends\n",
+          owner.pid, env_vars.serverid, owner.where.c_str());
+    u_exit(1);
+}
+
 void my_atexit() {
     if (go_home != 0) return;
     char now[64];
@@ -339,6 +351,8 @@ void zemcoll_main(int argc, char** argv) {
     engine_alloc_work_buff();
     general.push_back(nullptr);
     HVM_getenv(static_cast<int>(general.size()) - 1, general.data());
+    // Before the log is opened: opening it would empty the live collector's log.
+    refuse_second_collector();
     init_PRINT();
     std::atexit(my_atexit);
     init_dist();
@@ -346,6 +360,7 @@ void zemcoll_main(int argc, char** argv) {
     set_machine_id();
     if (trace_all != 0) list_environment();
     check_required_config();
+    refuse_second_collector();
     publish_config_parms();
     if (parse_dict() != 0) quitting(-1001);
     init_cursors();

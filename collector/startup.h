@@ -39,6 +39,12 @@ void set_machine_id();
 // is unset; otherwise 0.
 int check_required_config();
 
+// Ends the process with status 1 ("cml1533", naming its process id, the server id and the
+// directory) when a live collector already serves this server id from this directory
+// (comm/collector_claim.h); does nothing while the server id is unset. A pipe or IPC id
+// file whose collector is gone is left to be taken over.
+void refuse_second_collector();
+
 // Publishes the configuration as dictionary parameters (rdbms, errlog, logonid, dbhome,
 // dbversion, dbtype, password), each only when set.
 void publish_config_parms();
