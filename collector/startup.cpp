@@ -2,6 +2,8 @@
 // the editing passes, then the schedule loop.
 #include "collector/startup.h"
 
+#include <strings.h>
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -54,7 +56,11 @@ const value_option value_options[] = {
     {"errlog", 3, &env_vars.errorlog},   {"password", 3, &env_vars.password},
 };
 
-// Options of the general command-line pass that take a value: left to that pass.
+// Options of the general command-line pass that take a value and are none of the above:
+// handed to that pass (with their value) wherever they stand on the line. Words this
+// reader takes as its own are not read a second time by that pass, so that each has one
+// meaning: -log stays the logon id (that pass would set the error log too) and -d trace
+// level 0 (that pass would take it for its debug request, every level at 23).
 struct general_option {
     const char* keyword;
     int minimum;
@@ -113,6 +119,8 @@ int parse_argv(int argc, char** argv, std::vector<char*>* general) {
             if (!matches(name, o.keyword, o.minimum)) continue;
             char* value = value_of(o.keyword);
             u_env_set_field(o.field, value);
+            // The general pass reads -logsdir as the output directory of the log.
+            if (o.field == &env_vars.coll_home) u_env_set_field(&env_vars.coll_out, value);
             echo_value(echo, o.keyword, o.field == &env_vars.password ? "***" : value);
             done = true;
             break;
@@ -125,7 +133,7 @@ int parse_argv(int argc, char** argv, std::vector<char*>* general) {
             continue;
         }
         if (matches(name, "console", 3)) continue;
-        if (std::strcmp(name, "filein") == 0) {
+        if (strcasecmp(name, "filein") == 0) {
             if (i + 1 >= argc) missing_value(name);
             forward(word);
             forward(argv[++i]);
@@ -133,10 +141,15 @@ int parse_argv(int argc, char** argv, std::vector<char*>* general) {
         }
         for (const general_option& o : general_options) {
             if (!matches(name, o.keyword, o.minimum)) continue;
-            if (i + 1 >= argc) missing_value(name);
             forward(word);
-            forward(argv[++i]);
-            done = true;
+            if (std::strlen(name) <= std::strlen(o.keyword)) {  // not glued to the name
+                if (i + 1 >= argc) missing_value(name);
+                forward(argv[++i]);
+            }
+            // Any other name beginning with d is the trace switch: -dbhome and -dbversion
+            // switch tracing on as well. The others make no dictionary parameter of that
+            // name: their value is the general pass's, not a dictionary entry's.
+            done = name[0] != 'd' && name[0] != 'D';
             break;
         }
         if (done) continue;
