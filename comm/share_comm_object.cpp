@@ -177,8 +177,7 @@ long zov_unique_pid(const std::string& unique) {
 
 bool ShareCommObject::AnswerReaderGone() {
     if (!data_) return false;
-    const long pid =
-        zov_unique_pid(shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE));
+    const long pid = zov_unique_pid(shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE));
     return pid > 0 && !IsServerRunning(static_cast<int>(pid));
 }
 

@@ -197,8 +197,8 @@ TEST_F(ShmExchange, OnlyOurOwnIdsAreReadForTheProcessOfTheReader) {
              static_cast<int>(gone));
     const struct {
         std::string id;
-        long pid;      // zov_unique_pid
-        bool gone;     // AnswerReaderGone with that id's answer unread
+        long pid;   // zov_unique_pid
+        bool gone;  // AnswerReaderGone with that id's answer unread
     } cases[] = {
         {zov_form_unique("ABC", 946684800, 1, gone), gone, true},
         {zov_form_unique("C-STATUS", 946684800, 1, gone), gone, true},
