@@ -20,6 +20,7 @@
 #include "model/timebase.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
+#include "runtime/platform.h"
 #include "runtime/sleep.h"
 #include "runtime/trace.h"
 
@@ -189,7 +190,11 @@ int serve_one(comm_anchor* anchor) {
 
 int do_ulv() {
     if (ipc_ptr == nullptr) {
-        zovcomm("initsm");
+        // Without the shared objects no request can ever be served: quit rather than poll.
+        if (zovcomm("initsm") != nullptr) {
+            PRINT('s', "com31400", "could not establish shared memory, quitting\n");
+            u_exit(8);
+        }
         for (int attempt = 1; attempt <= 3 && ipc_ptr == nullptr; ++attempt) {
             ipc_ptr = zovcomm("initc");
             if (ipc_ptr != nullptr) break;

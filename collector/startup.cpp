@@ -2,6 +2,8 @@
 // the editing passes, then the schedule loop.
 #include "collector/startup.h"
 
+#include <strings.h>
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include "collector/engine_hooks.h"
 #include "collector/schedule.h"
 #include "collector/signals.h"
+#include "comm/collector_claim.h"
 #include "comm/zovcomm.h"
 #include "defs/clause_loads.h"
 #include "defs/cursor_file.h"
@@ -53,7 +56,11 @@ const value_option value_options[] = {
     {"errlog", 3, &env_vars.errorlog},   {"password", 3, &env_vars.password},
 };
 
-// Options of the general command-line pass that take a value: left to that pass.
+// Options of the general command-line pass that take a value and are none of the above:
+// handed to that pass (with their value) wherever they stand on the line. Words this
+// reader takes as its own are not read a second time by that pass, so that each has one
+// meaning: -log stays the logon id (that pass would set the error log too) and -d trace
+// level 0 (that pass would take it for its debug request, every level at 23).
 struct general_option {
     const char* keyword;
     int minimum;
@@ -112,6 +119,8 @@ int parse_argv(int argc, char** argv, std::vector<char*>* general) {
             if (!matches(name, o.keyword, o.minimum)) continue;
             char* value = value_of(o.keyword);
             u_env_set_field(o.field, value);
+            // The general pass reads -logsdir as the output directory of the log.
+            if (o.field == &env_vars.coll_home) u_env_set_field(&env_vars.coll_out, value);
             echo_value(echo, o.keyword, o.field == &env_vars.password ? "***" : value);
             done = true;
             break;
@@ -124,7 +133,7 @@ int parse_argv(int argc, char** argv, std::vector<char*>* general) {
             continue;
         }
         if (matches(name, "console", 3)) continue;
-        if (std::strcmp(name, "filein") == 0) {
+        if (strcasecmp(name, "filein") == 0) {
             if (i + 1 >= argc) missing_value(name);
             forward(word);
             forward(argv[++i]);
@@ -132,10 +141,15 @@ int parse_argv(int argc, char** argv, std::vector<char*>* general) {
         }
         for (const general_option& o : general_options) {
             if (!matches(name, o.keyword, o.minimum)) continue;
-            if (i + 1 >= argc) missing_value(name);
             forward(word);
-            forward(argv[++i]);
-            done = true;
+            if (std::strlen(name) <= std::strlen(o.keyword)) {  // not glued to the name
+                if (i + 1 >= argc) missing_value(name);
+                forward(argv[++i]);
+            }
+            // Any other name beginning with d is the trace switch: -dbhome and -dbversion
+            // switch tracing on as well. The others make no dictionary parameter of that
+            // name: their value is the general pass's, not a dictionary entry's.
+            done = name[0] != 'd' && name[0] != 'D';
             break;
         }
         if (done) continue;
@@ -320,6 +334,17 @@ int init_eval() {
     return 0;
 }
 
+void refuse_second_collector() {
+    // Without a server id yet (the process definitions supply it) the second look decides.
+    if (env_vars.serverid == nullptr) return;
+    const comm_collector_owner owner = comm_find_live_collector();
+    if (owner.pid == 0) return;
+    PRINT('s', "cml1533",
+          "Collector process %d already serves server %s in directory %s; this one ends\n",
+          owner.pid, env_vars.serverid, owner.where.c_str());
+    u_exit(1);
+}
+
 void my_atexit() {
     if (go_home != 0) return;
     char now[64];
@@ -339,6 +364,8 @@ void zemcoll_main(int argc, char** argv) {
     engine_alloc_work_buff();
     general.push_back(nullptr);
     HVM_getenv(static_cast<int>(general.size()) - 1, general.data());
+    // Before the log is opened: opening it would empty the live collector's log.
+    refuse_second_collector();
     init_PRINT();
     std::atexit(my_atexit);
     init_dist();
@@ -346,6 +373,7 @@ void zemcoll_main(int argc, char** argv) {
     set_machine_id();
     if (trace_all != 0) list_environment();
     check_required_config();
+    refuse_second_collector();
     publish_config_parms();
     if (parse_dict() != 0) quitting(-1001);
     init_cursors();

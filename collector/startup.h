@@ -10,11 +10,13 @@ extern int g_argc;
 extern char** g_argv;
 
 // Reads the collector's own options (case-insensitive, abbreviable to their minimum) into
-// env_vars, the trace switches and the dictionary parameters. The words that belong to
-// the general command-line pass (argument files, -version with its program names, and
-// that pass's own options with their values) are not read here: they are appended to
-// *general, after argv[0], for HVM_getenv. An option or parameter name without its value
-// word ends the process with status 1 ("cml1531"). Returns 1.
+// env_vars (-logsdir sets coll_out as well as coll_home), the trace switches and the
+// dictionary parameters. The words that belong to the general command-line pass (argument
+// files, "-filein" in any case, -version with its program names, and that pass's own
+// options with their values) are appended to *general, after argv[0], for HVM_getenv; of
+// these, -dbhome and -dbversion are also the trace switch, as every other name beginning
+// with d is. An option or parameter name without its value word ends the process with
+// status 1 ("cml1531"). Returns 1.
 int parse_argv(int argc, char** argv, std::vector<char*>* general = nullptr);
 
 // Opens the message log unless one is open ("cat2014" and standard output when it cannot
@@ -38,6 +40,12 @@ void set_machine_id();
 // "cml1528" and quitting(-1003) when the server id, host name, logon id or database type
 // is unset; otherwise 0.
 int check_required_config();
+
+// Ends the process with status 1 ("cml1533", naming its process id, the server id and the
+// directory) when a live collector already serves this server id from this directory
+// (comm/collector_claim.h); does nothing while the server id is unset. A pipe or IPC id
+// file whose collector is gone is left to be taken over.
+void refuse_second_collector();
 
 // Publishes the configuration as dictionary parameters (rdbms, errlog, logonid, dbhome,
 // dbversion, dbtype, password), each only when set.

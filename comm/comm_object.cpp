@@ -13,6 +13,7 @@
 int g_nCount = 0;
 ZOVCommObject* g_pCommObjectRequest = nullptr;
 ZOVCommObject* g_pCommObjectData = nullptr;
+ZOVThreadCommObject g_sCommQueue;
 
 ZOVDataObject::ZOVDataObject() : created_(u_time_now()) {}
 
@@ -46,3 +47,87 @@ ZOVDataRow::ZOVDataRow(int numrow, int lenrow, const char* data)
         data_.assign(data, static_cast<size_t>(numrow) * static_cast<size_t>(lenrow));
     }
 }
+
+int ZOVThreadCommObject::SendRequest(const char* name, const std::list<std::string>& params,
+                                     std::string& unique, const char* data, int /*timeout*/) {
+    auto* request = new ZOVRequest(name ? name : "", params, data);
+    unique = request->GetRequestStr();
+    return SendRequest(request);
+}
+
+int ZOVThreadCommObject::SendRequest(ZOVRequest* request) {
+    ZOVThreadLock guard(&request_lock_);
+    queue_.push_back(request);
+    return 0;
+}
+
+int ZOVThreadCommObject::GetRequest(std::string& name, std::string& unique,
+                                    std::list<std::string>& params, std::string& data,
+                                    int timeout) {
+    if (u_trace_on(5)) PRINT('t', "ush0100", "GetRequest, timeout=%d\n", timeout);
+    int rc = -1;
+    {
+        ZOVThreadLock guard(&request_lock_);
+        unique.clear();
+        if (!queue_.empty()) {
+            ZOVRequest* r = queue_.front();
+            queue_.pop_front();
+            name = r->GetName();
+            unique = r->GetRequestStr();
+            params = r->GetParam();
+            data = r->GetData();
+            delete r;
+            rc = 0;
+        }
+    }
+    if (u_trace_on(5)) PRINT('t', "ush0110", "Leaving GetRequest\n");
+    return rc;
+}
+
+int ZOVThreadCommObject::SendData(const std::string& unique, int numrow, int lenrow,
+                                  const char* data, int /*timeout*/) {
+    if (u_trace_on(5) && unique.empty()) {
+        PRINT('e', "tsh0001", "Unique name is not supplied\n");
+        return -1;
+    }
+    ZOVDataRow row(numrow, lenrow, data);
+    ZOVThreadLock guard(&data_lock_);
+    return 0;
+}
+
+int ZOVThreadCommObject::GetData(const std::string&, std::string&, int&, int&, std::string&,
+                                 int /*timeout*/) {
+    ZOVThreadLock guard(&data_lock_);
+    return -1;
+}
+
+bool CreateThreadCommObject() {
+    auto* object = new ZOVThreadCommObject;
+    g_pCommObjectRequest = object;
+    g_pCommObjectData = object;
+    return true;
+}
+
+void DestroyThreadCommObject() {
+    if (g_pCommObjectData == g_pCommObjectRequest) g_pCommObjectData = nullptr;
+    delete g_pCommObjectRequest;
+    g_pCommObjectRequest = nullptr;
+    delete g_pCommObjectData;
+    g_pCommObjectData = nullptr;
+}
+
+void* GetProbeRequest(void* /*arg*/) {
+    for (;;) {
+        std::string name, unique, data;
+        std::list<std::string> params;
+        if (!g_pCommObjectRequest ||
+            g_pCommObjectRequest->GetRequest(name, unique, params, data, wait_timeout) != 0) {
+            u_sleep_ms(1000);  // an in-process queue answers at once; do not spin
+            continue;
+        }
+        g_sCommQueue.SendRequest(new ZOVRequest(name, unique, params, data.c_str()));
+    }
+    return nullptr;
+}
+
+void InitRequestQueue() {}

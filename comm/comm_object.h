@@ -1,6 +1,7 @@
 // The class shape behind the shared-memory transport: the abstract transport interface
 // ZOVCommObject, the value objects of a request (ZOVRequest) and of an answer
-// (ZOVDataRow) with their base ZOVDataObject. ShareCommObject (comm/share_comm_object.h) is the implementation
+// (ZOVDataRow) with their base ZOVDataObject, and ZOVThreadCommObject, a request queue
+// inside one process. ShareCommObject (comm/share_comm_object.h) is the implementation
 // that crosses processes.
 //
 // Results of the transfer operations: 0 success, -10 time-out, -1 any other failure.
@@ -94,7 +95,54 @@ class ZOVDataRow : public ZOVDataObject {
     int lenrow_ = 0;
 };
 
+// A request queue inside one process; the answer side goes nowhere. No program starts a
+// thread that uses it: it completes the set of transports.
+class ZOVThreadCommObject : public ZOVCommObject {
+  public:
+    ZOVThreadCommObject() = default;
+    // Releases the queue's links only: requests still queued are not deleted.
+    ~ZOVThreadCommObject() override = default;
+    ZOVThreadCommObject(const ZOVThreadCommObject&) = delete;
+    ZOVThreadCommObject& operator=(const ZOVThreadCommObject&) = delete;
+    int IsGood() override { return 1; }
+    // Queues a new request (new unique id, returned in `unique`); 0.
+    int SendRequest(const char* name, const std::list<std::string>& params, std::string& unique,
+                    const char* data, int timeout) override;
+    // Appends a given request (the queue takes it over); 0.
+    int SendRequest(ZOVRequest* request);
+    // Takes the first queued request (0), or -1 at once when the queue is empty; the
+    // timeout is not used.
+    int GetRequest(std::string& name, std::string& unique, std::list<std::string>& params,
+                   std::string& data, int timeout) override;
+    // Builds the answer row and drops it; 0 (-1 for an empty id at trace level 5).
+    int SendData(const std::string& unique, int numrow, int lenrow, const char* data,
+                 int timeout) override;
+    // No answer ever arrives: -1 without waiting.
+    int GetData(const std::string& unique, std::string& gotUnique, int& numrow, int& lenrow,
+                std::string& data, int timeout) override;
+    int ResetSemaphore(ZOVShareType) override { return 0; }
+
+  private:
+    std::list<ZOVRequest*> queue_;
+    ZOVThreadLockObject request_lock_;
+    ZOVThreadLockObject data_lock_;
+};
+
 // The process's request and data objects (null when absent); set up by InitShare
-// (comm/ipc_idfile.h).
+// (comm/ipc_idfile.h) or CreateThreadCommObject.
 extern ZOVCommObject* g_pCommObjectRequest;
 extern ZOVCommObject* g_pCommObjectData;
+
+// The process-wide queue object, built at program start (its two mutexes exist in every
+// program that links the communication library).
+extern ZOVThreadCommObject g_sCommQueue;
+
+// One ZOVThreadCommObject as both the request and the data object; true when made.
+bool CreateThreadCommObject();
+// Deletes it and clears both pointers.
+void DestroyThreadCommObject();
+// Takes requests from the process's request object for ever and queues a copy of each
+// on g_sCommQueue. `arg` is not used; it never returns.
+void* GetProbeRequest(void* arg);
+// Does nothing.
+void InitRequestQueue();

@@ -148,6 +148,8 @@ int CreateShare(const char* /*name*/, const char* idFile) {
         if (valid && (alive1 || alive2 || req_users > 0 || data_users > 0)) {
             attach = true;
             partner = alive1 ? old.partner : old.writer;
+            // A live collector stays named, so that a second collector finds it.
+            if (!AmICollector(partner) && AmICollector(old.writer)) partner = old.writer;
         } else {
             // Nobody uses them any longer: remove what is ours and of the right shape.
             if (req_ok && req_users == 0) zov_shm_remove(old.request_shmid);

@@ -2,8 +2,9 @@
 //
 // The id file, in the local temporary directory and named after the server, the database
 // type and the host, holds one line "%d %d %d %d %d %d\n": the partner process found alive
-// by the last writer (-1 when it created the objects), the writer's process id, then the
-// ids of the request segment, its semaphore set, the data segment and its set. A lock
+// by the last writer, a live collector first (-1 when it created the objects), the
+// writer's process id, then the ids of the request segment, its semaphore set, the data
+// segment and its set. A lock
 // file beside it ("<id file>-lk") serialises set-ups across processes. The first process
 // creates the objects (0660); later ones attach. Objects named in the file are checked
 // (size, two semaphores, our uid) before they are attached or removed; they are removed

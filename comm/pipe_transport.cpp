@@ -14,6 +14,7 @@
 #include <ctime>
 #include <string>
 
+#include "comm/collector_claim.h"
 #include "comm/request.h"
 #include "comm/zovcomm.h"
 #include "runtime/alloc.h"
@@ -401,6 +402,7 @@ int reopen_collector_pipe(comm_anchor* anchor) {
     }
     anchor->coll_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenRead);
     if (anchor->coll_pipe_fd >= 0) {
+        comm_mark_collector_pipe(anchor->coll_pipe_fd);  // a second collector finds it
         collector_write_fd = ClientOpenPipe(anchor->coll_pipe, kOpenWrite);
     }
     if (anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {
@@ -743,6 +745,7 @@ comm_anchor* init_collector() {
     }
     anchor->coll_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenRead);
     if (anchor->coll_pipe_fd >= 0) {
+        comm_mark_collector_pipe(anchor->coll_pipe_fd);  // a second collector finds it
         collector_write_fd = ClientOpenPipe(anchor->coll_pipe, kOpenWrite);
     }
     if (anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {

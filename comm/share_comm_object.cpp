@@ -143,16 +143,41 @@ int ShareCommObject::WaitRequest(long long timeout_ms) {
     return sem_.SemTimedOpMs(ops, 2, timeout_ms);
 }
 
+namespace {
+
+// The number of the last dash-separated field of `id` ending before `end`, when that field
+// is at least `min_digits` digits (and at most 9); else -1. `end` moves to its dash.
+long long digits_field(const std::string& id, size_t* end, size_t min_digits) {
+    const size_t dash = id.rfind('-', *end == 0 ? 0 : *end - 1);
+    if (dash == std::string::npos || *end == 0) return -1;
+    const size_t n = *end - dash - 1;
+    if (n < min_digits || n == 0) return -1;
+    long long v = 0;
+    for (size_t i = dash + 1; i < *end; i++) {
+        if (id[i] < '0' || id[i] > '9' || v > 100000000000000LL) return -1;
+        v = v * 10 + (id[i] - '0');
+    }
+    *end = dash;
+    return v;
+}
+
+}  // namespace
+
+long zov_unique_pid(const std::string& unique) {
+    // Our own ids are name-time-count-pid; an agent's (name-time-count) carry no pid, and
+    // their last field, a count, must not be taken for one.
+    size_t end = unique.size();
+    const long long pid = digits_field(unique, &end, 1);
+    if (pid < 1 || pid > 99999999 || digits_field(unique, &end, 4) < 0 ||
+        digits_field(unique, &end, 12) < 0 || end == 0) {
+        return 0;
+    }
+    return static_cast<long>(pid);
+}
+
 bool ShareCommObject::AnswerReaderGone() {
     if (!data_) return false;
-    const std::string unique = shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE);
-    const size_t dash = unique.rfind('-');
-    if (dash == std::string::npos || dash + 1 >= unique.size()) return false;
-    long pid = 0;
-    for (size_t i = dash + 1; i < unique.size(); i++) {
-        if (unique[i] < '0' || unique[i] > '9' || pid > 100000000) return false;
-        pid = pid * 10 + (unique[i] - '0');
-    }
+    const long pid = zov_unique_pid(shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE));
     return pid > 0 && !IsServerRunning(static_cast<int>(pid));
 }
 

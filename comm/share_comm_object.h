@@ -26,6 +26,11 @@
 // Segment and semaphore flags of a new object: created exclusively, owner and group only.
 constexpr int ZOV_SHM_CREATE_FLAGS = IPC_CREAT | IPC_EXCL | 0660;
 
+// The process id at the end of a unique id of this code's own form, name-time-count-pid
+// (time at least 12 digits, count at least 4); 0 for any other id, such as an agent's
+// name-time-count, whose last field is a count.
+long zov_unique_pid(const std::string& unique);
+
 class ShareCommObject : public ZOVCommObject {
   public:
     // Creates a segment of `size` bytes and a set of 2 semaphores under `key`, attaches,
@@ -59,8 +64,9 @@ class ShareCommObject : public ZOVCommObject {
     // Waits at most timeout_ms (0: only looks) until a request is filled, leaving it for
     // GetRequest: 0 one is, -10 none came in time or the stop flag is set, -1 failed.
     int WaitRequest(long long timeout_ms);
-    // True when the unread answer in the data segment belongs to a requester that is gone
-    // (the process id at the end of its unique id no longer exists).
+    // True when the unread answer in the data segment belongs to a requester that is gone:
+    // its unique id is of our own form (zov_unique_pid) and that process no longer exists.
+    // An answer for an agent's id keeps its wait.
     bool AnswerReaderGone();
     bool IsBlockFilledForRead();
     bool IsBlockAvailableForWrite();

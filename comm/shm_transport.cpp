@@ -227,14 +227,12 @@ curs_list* put_request(comm_anchor* anchor) {
     return anchor->curs;
 }
 
-// 0 when the shared objects are set up (or named pipes are chosen), else 8 (logged).
+// 0 when the shared objects are set up (or named pipes are chosen), else 8. The set-up
+// has logged why; the caller decides whether to quit (the collector logs com31400 and
+// ends), since an agent that links this library must never be ended by it.
 int init_sm_comm() {
     if (!comm_use_shm()) return 0;
-    if (InitShare(env_vars.serverid, env_vars.ctl_home) != 0) {
-        PRINT('s', "com31400", "could not establish shared memory\n");
-        return 8;
-    }
-    return 0;
+    return InitShare(env_vars.serverid, env_vars.ctl_home) != 0 ? 8 : 0;
 }
 
 curs_list* shm_get(comm_anchor* anchor, const char* names) {
@@ -288,3 +286,12 @@ void SetError(int result, comm_anchor* anchor) {
 const comm_transport shm_transport_ops = {
     init_probe, init_collector, shm_get, shm_put, shm_term, shm_shut, init_sm_comm, shm_wait,
 };
+
+void* zovcomm2(const char* word, comm_anchor* anchor, const char* names) {
+    const int code = zovcomm_code_of(word);
+    if (code == 0) {
+        PRINT('e', "com2100", "Invalid function code to ZOVCOMM2: %s\n", word ? word : "(null)");
+        return nullptr;
+    }
+    return comm_run_operation(shm_transport_ops, code, anchor, names);
+}

@@ -18,6 +18,12 @@
 // The operations of the shared-memory transport.
 extern const comm_transport shm_transport_ops;
 
+// The shared-memory dispatcher by name: runs one of the seven words (matched as the entry
+// point matches them) on shm_transport_ops, without the entry point's guard; the result
+// has the meaning the entry point documents for the word. Any other word is logged
+// ("com2100") and gives null without touching the anchor.
+void* zovcomm2(const char* word, comm_anchor* anchor, const char* names);
+
 // Turns a transfer result into the anchor's error: -10 gives 20 "Share memory time out",
 // -1 gives 21 "Share memory generic error"; other results change nothing.
 void SetError(int result, comm_anchor* anchor);

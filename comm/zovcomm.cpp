@@ -42,6 +42,7 @@ void take_guard(int code) {
 }
 
 // A requester's name text must fit prev_curs and every name must fit a cursor field.
+// A longer name is refused, not cut into 8-character blocks that would name other cursors.
 bool names_acceptable(comm_anchor* anchor, const char* names) {
     size_t total = strnlen(names, COMM_NAME_SIZE);
     if (total >= static_cast<size_t>(COMM_NAME_SIZE)) {
@@ -67,8 +68,10 @@ bool names_acceptable(comm_anchor* anchor, const char* names) {
     return true;
 }
 
-// Runs function code `code` on transport `t`.
-void* run_operation(const comm_transport& t, int code, comm_anchor* anchor, const char* names) {
+}  // namespace
+
+void* comm_run_operation(const comm_transport& t, int code, comm_anchor* anchor,
+                         const char* names) {
     switch (code) {
         case ZOVCOMM_INIT:
             return t.init();
@@ -90,8 +93,6 @@ void* run_operation(const comm_transport& t, int code, comm_anchor* anchor, cons
             return nullptr;
     }
 }
-
-}  // namespace
 
 void zovcomm_set_stop_flag(volatile sig_atomic_t* flag) { stop_flag = flag; }
 
@@ -175,8 +176,8 @@ static void* zovcomm_call(int code, comm_anchor* anchor, const char* names) {
         refused = !names_acceptable(anchor, names);
     }
     if (!refused) {
-        result = run_operation(comm_use_shm() ? shm_transport_ops : pipe_transport_ops, code,
-                               anchor, names);
+        result = comm_use_shm() ? zovcomm2(kWords[code - 1], anchor, names)
+                                : comm_run_operation(pipe_transport_ops, code, anchor, names);
     }
     zovcomm_locked = 0;
     return result;

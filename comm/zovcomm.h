@@ -59,6 +59,10 @@ struct comm_transport {
     int (*wait)(comm_anchor* anchor, int timeout_ms);           // zovcomm_wait
 };
 
+// Runs function code `code` (1 to 7) on transport `t`, without the guard; the result has
+// the meaning the entry point documents for the word (null for any other code).
+void* comm_run_operation(const comm_transport& t, int code, comm_anchor* anchor, const char* names);
+
 // The collector's wait between serving turns: 1 as soon as a request waits, 0 when none
 // came within timeout_ms (0: only looks) or the stop flag is set, -1 when the wait failed
 // (error in the anchor). Over shared memory the next "get" then takes the request

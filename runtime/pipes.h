@@ -24,3 +24,8 @@ int ReadPipe(int fd, void* buffer, int length);
 int ClosePipe(int fd);
 // 0 when the path exists, -1 when it does not; mode is not used.
 int Access(const char* path, int mode);
+
+// They complete the set of pipe operations and do nothing: a FIFO needs no connection.
+void DisconnectPipe(int fd);
+int AcceptConnection(int fd, int wait);               // 0
+int ClientConnectToPipe(const char* path, int wait);  // 0

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -51,13 +52,16 @@ class Collector {
     // Starts the server on `scenario` and zemcoll on the cursor file `cursors` over the
     // transport (shared memory or named pipes). False with `error` set when either fails
     // to start or the collector does not reach its schedule within 30 seconds.
+    // `prepare`, when given, runs on the directory before the collector starts.
     bool start(const std::string& scenario, const std::string& cursors, bool shm, int sleep_time,
-               std::string& error) {
+               std::string& error,
+               const std::function<void(const std::string& dir)>& prepare = nullptr) {
         if (!env_.start(scenario, error)) return false;
         shm_ = shm;
         write("zemproc.ctl", process_file(sleep_time));
         write("zemcoll.ctl", cursors);
         write("zemdict.ctl", "name SITE;\n  type CHAR(16);\n  initial test;\nend;\n");
+        if (prepare) prepare(dir());
         pid_ = fork();
         if (pid_ < 0) return false;
         if (pid_ == 0) {
@@ -77,6 +81,8 @@ class Collector {
     }
 
     const std::string& dir() const { return env_.dir; }
+    // The server id of the configuration (COLL_SERVERID).
+    const std::string& serverid() const { return env_.section; }
     zovtds::Server& server() { return env_.server; }
     pid_t pid() const { return pid_; }
     bool shm() const { return shm_; }
@@ -147,6 +153,35 @@ class Collector {
         return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
     }
 
+    // Runs one more zemcoll with the same configuration and `words`, its standard output
+    // and error in `out`; its status (100 + 9 when it ran `seconds` and was killed).
+    int run_another(const std::vector<std::string>& words, std::string& out, int seconds) {
+        const std::string file = dir() + "/another.txt";
+        const pid_t pid = fork();
+        if (pid < 0) return -1;
+        if (pid == 0) {
+            if (chdir(dir().c_str()) != 0) _exit(120);
+            const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            close(fd);
+            exec_with(ZEMCOLL_PATH, words, {});
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) != pid) {
+            if (std::chrono::steady_clock::now() >= end) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        out = read_file(file);
+        std::filesystem::remove(file);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    }
+
     // Everything the collector wrote: its standard output and its log files.
     std::string output() const {
         std::string all;
@@ -162,7 +197,9 @@ class Collector {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (std::chrono::steady_clock::now() < end) {
             if (output().find(text) != std::string::npos) return true;
-            if (while_running && wait_exit(0) != -1) return false;
+            // Ended: what it wrote last may hold the text all the same.
+            if (while_running && wait_exit(0) != -1)
+                return output().find(text) != std::string::npos;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return false;
@@ -170,12 +207,14 @@ class Collector {
 
     // Exit status (100 + signal), or -1 when it is still running after `seconds`.
     int wait_exit(int seconds) {
+        if (pid_ < 0) return exit_status_;  // ended and reaped before
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         for (;;) {
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+                exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+                return exit_status_;
             }
             if (std::chrono::steady_clock::now() >= end) return -1;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -212,6 +251,7 @@ class Collector {
 
     zovtds::TestEnv env_;
     pid_t pid_ = -1;
+    int exit_status_ = -1;
     bool shm_ = false;
 };
 

@@ -2,6 +2,7 @@
 // needs both ends at once (answers of more than one chunk).
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "comm/shm_layout.h"
 #include "comm/tests/shm_fixture.h"
@@ -181,6 +182,73 @@ TEST_F(ShmExchange, AnAnswerWhoseRequesterIsGoneIsCleanedAtOnce) {
     ASSERT_EQ(data_->GetData(fresh, found, rows, len, data, 0), 0);
     EXPECT_EQ(found, fresh);
     EXPECT_EQ(data, "new");
+}
+
+// Only an id of our own four-field form ends in a process id. An agent forms its ids as
+// name-time-count: their last field is a count, which must never be taken for a process.
+TEST_F(ShmExchange, OnlyOurOwnIdsAreReadForTheProcessOfTheReader) {
+    const pid_t gone = fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0) _exit(0);
+    ASSERT_EQ(child_status(gone), 0);
+    char agent[64], agent_dashed[64];
+    snprintf(agent, sizeof agent, "ABC-000946684800-%04d", static_cast<int>(gone));
+    snprintf(agent_dashed, sizeof agent_dashed, "C-STATUS-000946684800-%04d",
+             static_cast<int>(gone));
+    const struct {
+        std::string id;
+        long pid;   // zov_unique_pid
+        bool gone;  // AnswerReaderGone with that id's answer unread
+    } cases[] = {
+        {zov_form_unique("ABC", 946684800, 1, gone), gone, true},
+        {zov_form_unique("C-STATUS", 946684800, 1, gone), gone, true},
+        {zov_form_unique("ABC", 946684800, 1, getpid()), getpid(), false},
+        {"ABC-000946684800-0001", 0, false},
+        {agent, 0, false},
+        {agent_dashed, 0, false},
+        {"ABC-0001-" + std::to_string(gone), 0, false},
+        {"-000946684800-0001-" + std::to_string(gone), 0, false},
+        {"ABC-000946684800-0001-", 0, false},
+        {"", 0, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zov_unique_pid(c.id), c.pid) << c.id;
+        ASSERT_EQ(data_->SendData(c.id, 1, 3, "old", 0), 0) << c.id;  // left unread
+        EXPECT_EQ(data_->AnswerReaderGone(), c.gone) << c.id;
+        set_word(req_->GetSegment(), shm::REQ_DATA_WRITTEN, shm::now32() - 31);
+        ASSERT_EQ(data_->Check(), 1) << "cleaned for the next case";
+    }
+}
+
+// The answer for an agent's id is not wiped at once: it waits for its reader, who reads
+// it although no process has the number its id ends in.
+TEST_F(ShmExchange, AnAgentsAnswerWaitsForItsReader) {
+    const pid_t gone = fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0) _exit(0);
+    ASSERT_EQ(child_status(gone), 0);
+    char agent[64];
+    snprintf(agent, sizeof agent, "ABC-%012d-%04d", static_cast<int>(shm::now32()),
+             static_cast<int>(gone));
+    ASSERT_EQ(data_->SendData(agent, 1, 3, "abc", 0), 0);
+    // The next answer waits for the reader instead of wiping it; the stop flag ends the
+    // wait here.
+    static volatile sig_atomic_t stop = 0;
+    stop = 0;
+    zovcomm_set_stop_flag(&stop);
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop = 1;
+    });
+    const std::string next = zov_form_unique("NEW", shm::now32(), 2, getpid());
+    EXPECT_EQ(data_->SendData(next, 1, 3, "new", 1), -10);
+    stopper.join();
+    zovcomm_set_stop_flag(nullptr);
+    int rows = 0, len = 0;
+    std::string found, data;
+    ASSERT_EQ(data_->GetData(agent, found, rows, len, data, 0), 0);
+    EXPECT_EQ(found, agent);
+    EXPECT_EQ(data, "abc");
 }
 
 }  // namespace

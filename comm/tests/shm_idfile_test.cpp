@@ -130,12 +130,20 @@ TEST_F(ShmIdFile, ObjectsThatAreNotOursInShapeAreNeitherUsedNorRemoved) {
     const int stranger = shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
     ASSERT_GE(stranger, 0);
     shm_ids_.insert(stranger);
-    std::ofstream(idfile()) << getppid() << " " << getpid() << " " << stranger << " 0 " << stranger
-                            << " 0\n";
+    // Only objects this test made: an id it did not make may be a live set of a test
+    // running beside it.
+    const int stranger_sem = semget(IPC_PRIVATE, 1, IPC_CREAT | 0600);
+    ASSERT_GE(stranger_sem, 0);
+    sem_ids_.insert(stranger_sem);
+    std::ofstream(idfile()) << getppid() << " " << getpid() << " " << stranger << " "
+                            << stranger_sem << " " << stranger << " " << stranger_sem << "\n";
     ASSERT_EQ(InitShare("SRV1", nullptr), 0);
     EXPECT_TRUE(shm_exists(stranger)) << "wrong size: not ours to remove";
+    EXPECT_TRUE(sem_exists(stranger_sem)) << "one semaphore: not ours to remove";
     EXPECT_NE(ids().request_shmid, stranger);
+    EXPECT_NE(ids().request_semid, stranger_sem);
     shmctl(stranger, IPC_RMID, nullptr);
+    semctl(stranger_sem, 0, IPC_RMID);
 }
 
 TEST_F(ShmIdFile, AnIdFileThatIsALinkIsNotFollowed) {

@@ -2,6 +2,7 @@
 // in-process request queue.
 #include <sys/sem.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "comm/shm_layout.h"
@@ -143,6 +144,60 @@ TEST(ZOVDataRowTest, KeepsRowsTimesLengthBytesOnlyForRows) {
     EXPECT_EQ(ZOVDataRow(2, 3, buffer).GetData(), "abcdef");
     EXPECT_EQ(ZOVDataRow(0, 3, buffer).GetData(), "");
     EXPECT_EQ(ZOVDataRow(-1, 3, buffer).GetData(), "");
+}
+
+TEST(ThreadCommObject, QueuesRequestsInOrderAndAnswersNowhere) {
+    ZOVThreadCommObject q;
+    std::string name, unique = "stale", data, u1, u2, u3;
+    std::list<std::string> params;
+    // Empty: -1 at once, whatever the timeout (a wait would take 30 seconds here).
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_EQ(q.GetRequest(name, unique, params, data, 30), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
+    EXPECT_EQ(unique, "") << "the id is cleared";
+    ASSERT_EQ(q.SendRequest("A", {"p1"}, u1, nullptr, 0), 0);
+    ASSERT_EQ(q.SendRequest("B", {}, u2, "text", 0), 0);
+    ASSERT_EQ(q.SendRequest(new ZOVRequest("C", "C-given", {"x", "y"}, nullptr)), 0);
+    EXPECT_NE(u1, u2);
+    ASSERT_EQ(q.GetRequest(name, unique, params, data, 0), 0);
+    EXPECT_EQ(name, "A");
+    EXPECT_EQ(unique, u1);
+    EXPECT_EQ(params, std::list<std::string>{"p1"});
+    EXPECT_EQ(data, "");
+    ASSERT_EQ(q.GetRequest(name, unique, params, data, 0), 0);
+    EXPECT_EQ(name, "B");
+    EXPECT_EQ(unique, u2);
+    EXPECT_EQ(data, "text");
+    ASSERT_EQ(q.GetRequest(name, unique, params, data, 0), 0);
+    EXPECT_EQ(name, "C");
+    EXPECT_EQ(unique, "C-given");
+    EXPECT_EQ(params, (std::list<std::string>{"x", "y"}));
+    EXPECT_EQ(q.GetRequest(name, unique, params, data, 0), -1) << "all taken";
+    EXPECT_EQ(q.SendData(u2, 1, 1, "x", 0), 0);
+    std::string got;
+    int rows = 0, len = 0;
+    EXPECT_EQ(q.GetData(u2, got, rows, len, data, 0), -1) << "answers go nowhere";
+    EXPECT_EQ(q.IsGood(), 1);
+    EXPECT_EQ(q.ResetSemaphore(ZOV_SHARE_DATA), 0);
+}
+
+TEST(ThreadCommObject, ServesAsBothObjectsOfTheProcessUntilDestroyed) {
+    ASSERT_EQ(g_pCommObjectRequest, nullptr);
+    ASSERT_TRUE(CreateThreadCommObject());
+    ASSERT_NE(g_pCommObjectRequest, nullptr);
+    EXPECT_EQ(g_pCommObjectData, g_pCommObjectRequest);
+    std::string unique, name, got, data;
+    std::list<std::string> params;
+    ASSERT_EQ(g_pCommObjectRequest->SendRequest("Q", {}, unique, nullptr, 0), 0);
+    EXPECT_EQ(g_pCommObjectData->GetRequest(name, got, params, data, 0), 0);
+    EXPECT_EQ(got, unique);
+    DestroyThreadCommObject();
+    EXPECT_EQ(g_pCommObjectRequest, nullptr);
+    EXPECT_EQ(g_pCommObjectData, nullptr);
+    // The process-wide queue and the do-nothing set-up are there in every program.
+    InitRequestQueue();
+    EXPECT_EQ(g_sCommQueue.IsGood(), 1);
+    EXPECT_EQ(g_sCommQueue.GetRequest(name, got, params, data, 0), -1);
 }
 
 }  // namespace
