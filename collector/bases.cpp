@@ -59,7 +59,8 @@ std::string_view match_key(const char* text, int32_t n) {
 // not walked for every row built: a walk costs as many compares as the base cursor has rows.)
 struct row_index {
     const curs* bc = nullptr;
-    int32_t offset = 0;
+    const columns* col = nullptr;
+    int32_t offset = 0;  // the column's place when the index was built
     int16_t width = 0;
     const row_data* first = nullptr;
     int32_t first_rowno = 0;
@@ -69,11 +70,14 @@ struct row_index {
     std::unordered_map<std::string_view, row_data*> rows;
 
     bool current() const {
-        return first == bc->first_row && count == bc->count && sampleno == bc->sampleno &&
-               samples == bc->samples && (first == nullptr || first_rowno == first->rowno);
+        return offset == col->offset && width == col->len && first == bc->first_row &&
+               count == bc->count && sampleno == bc->sampleno && samples == bc->samples &&
+               (first == nullptr || first_rowno == first->rowno);
     }
     void build() {
         rows.clear();
+        offset = col->offset;
+        width = col->len;
         first = bc->first_row;
         first_rowno = first != nullptr ? first->rowno : 0;
         count = bc->count;
@@ -96,11 +100,10 @@ std::vector<std::unique_ptr<row_index>>& indexes() {
 
 row_index& index_of(const curs* bc, const columns* col) {
     for (auto& ix : indexes())
-        if (ix->bc == bc && ix->offset == col->offset && ix->width == col->len) return *ix;
+        if (ix->bc == bc && ix->col == col) return *ix;
     auto ix = std::make_unique<row_index>();
     ix->bc = bc;
-    ix->offset = col->offset;
-    ix->width = col->len;
+    ix->col = col;
     indexes().push_back(std::move(ix));
     return *indexes().back();
 }
