@@ -85,6 +85,8 @@ struct row_index {
         samples = bc->samples;
         rows.reserve(static_cast<size_t>(std::max(count, 0)));
         for (row_data* r = bc->first_row; r != nullptr; r = r->next) {
+            // Rows hold the whole sample number: compared whole, not by its low 16 bits (which
+            // matched no row once the count passed 32767).
             if (samples != 0 && r->sampleno != sampleno) continue;
             rows.emplace(match_key(r->text + offset, width), r);  // the first row of a key stays
         }

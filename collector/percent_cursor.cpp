@@ -252,6 +252,8 @@ void pcnt_set_parms(const char* const parm[16]) {
         if (p == nullptr) continue;
         const char* v = parm != nullptr ? parm[i] : nullptr;
         const size_t n = v != nullptr ? strnlen(v, parm_place) : 0;
+        // A longer parameter is cut at its place's 256 bytes, as the request server counts
+        // it, but with a warning: nothing is cut silently.
         const bool cut = v != nullptr && n == parm_place && v[parm_place] != '\0';
         if (cut && !(parm_cut[i] && std::memcmp(p, v, parm_place) == 0))
             PRINT('w', "PCV4630",

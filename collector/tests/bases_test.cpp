@@ -228,6 +228,11 @@ TEST(SetBases, TheBaseRowFollowsTheChangesOfTheBaseRows) {
     row_data* s7 = append_row(s.cust, {"7", "SAMPLE"});
     EXPECT_EQ(row_for("7"), s7);
     EXPECT_EQ(row_for("5"), s7);  // of the sample before: unmatched, the last row
+    // Sample numbers beyond 16 bits, as a long-running collector reaches them.
+    s.cust->sampleno = 40000;
+    row_data* late = row_append(s.cust, "5   \0LATE    ", 13);
+    row_append(s.cust, "6   \0LAST    ", 13);
+    EXPECT_EQ(row_for("5"), late);
 }
 
 // The row found is the one a walk over the rows in chain order finds with the match rule,
