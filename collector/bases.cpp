@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
+#include "collector/percent_cursor.h"
 #include "collector/run_notes.h"
 #include "defs/clause_loads.h"
 #include "defs/xsqlda.h"
@@ -36,6 +41,94 @@ bool value_matches(const char* field, int width, const char* value, int32_t len)
     for (int i = n; i < width; ++i)
         if (field[i] != ' ') return false;
     return true;
+}
+
+// A value as the match rule sees it: its first n bytes (the shorter of the value and the
+// column) without trailing blanks. A field and a value match exactly when their keys are
+// equal, so one hash look-up finds what the rule would.
+std::string_view match_key(const char* text, int32_t n) {
+    while (n > 0 && text[n - 1] == ' ') --n;
+    return {text, static_cast<size_t>(n)};
+}
+
+// The rows of a base cursor by the key of one column: for every key the first row in chain
+// order (of the current sample when the cursor keeps samples), the row the search in chain
+// order finds. It is rebuilt once the cursor's rows are no longer those it was built over:
+// every fetch moves sampleno, an append or a retention moves count or the first row (its
+// address or, should a freed row's place be taken again, its rowno). (Indexed,
+// not walked for every row built: a walk costs as many compares as the base cursor has rows.)
+struct row_index {
+    const curs* bc = nullptr;
+    const columns* col = nullptr;
+    int32_t offset = 0;  // the column's place when the index was built
+    int16_t width = 0;
+    const row_data* first = nullptr;
+    int32_t first_rowno = 0;
+    int32_t count = -1;
+    int32_t sampleno = 0;
+    int16_t samples = 0;
+    std::unordered_map<std::string_view, row_data*> rows;
+
+    bool current() const {
+        return offset == col->offset && width == col->len && first == bc->first_row &&
+               count == bc->count && sampleno == bc->sampleno && samples == bc->samples &&
+               (first == nullptr || first_rowno == first->rowno);
+    }
+    void build() {
+        rows.clear();
+        offset = col->offset;
+        width = col->len;
+        first = bc->first_row;
+        first_rowno = first != nullptr ? first->rowno : 0;
+        count = bc->count;
+        sampleno = bc->sampleno;
+        samples = bc->samples;
+        rows.reserve(static_cast<size_t>(std::max(count, 0)));
+        for (row_data* r = bc->first_row; r != nullptr; r = r->next) {
+            // Rows hold the whole sample number: compared whole, not by its low 16 bits (which
+            // matched no row once the count passed 32767).
+            if (samples != 0 && r->sampleno != sampleno) continue;
+            rows.emplace(match_key(r->text + offset, width), r);  // the first row of a key stays
+        }
+    }
+};
+
+// One index per base cursor and column, whichever cursors base on it. Forgotten by the
+// editing pass, which binds the bases anew.
+std::vector<std::unique_ptr<row_index>>& indexes() {
+    static std::vector<std::unique_ptr<row_index>> all;
+    return all;
+}
+
+row_index& index_of(const curs* bc, const columns* col) {
+    for (auto& ix : indexes())
+        if (ix->bc == bc && ix->col == col) return *ix;
+    auto ix = std::make_unique<row_index>();
+    ix->bc = bc;
+    ix->col = col;
+    indexes().push_back(std::move(ix));
+    return *indexes().back();
+}
+
+// The first row of bc (of its current sample when it keeps samples) whose column col
+// matches the value; null when none does. traced: every comparison is traced ("cmr3331"),
+// so the rows are walked one by one.
+row_data* find_base_row(curs* bc, const columns* col, const char* value, int32_t len, bool traced) {
+    if (!traced && bc != pcnt_cursor()) {
+        row_index& ix = index_of(bc, col);
+        if (!ix.current()) ix.build();
+        const auto at = ix.rows.find(match_key(value, std::min<int32_t>(len, col->len)));
+        return at != ix.rows.end() ? at->second : nullptr;
+    }
+    // The percent cursor's one row changes its text in place: it is searched, not indexed.
+    for (row_data* r = bc->first_row; r != nullptr; r = r->next) {
+        if (bc->samples != 0 && r->sampleno != bc->sampleno) continue;
+        if (traced)
+            PRINT('t', "cmr3331", "Base Compare s_ptr=%.*s t_ptr=%.*s\n", static_cast<int>(len),
+                  value, static_cast<int>(col->len), r->text + col->offset);
+        if (value_matches(r->text + col->offset, col->len, value, len)) return r;
+    }
+    return nullptr;
 }
 
 bool descriptor_value(const void* row, const base* b, const char** text, int32_t* len,
@@ -100,7 +193,7 @@ void report_unmatched(base_rows_from kind, const curs* c, const base* b, const c
     if (b->b_col == nullptr) return;
     const int32_t off = b->b_col->offset;
     const int width = b->b_col->len;
-    if (off < 0 || off + width > bc->length) return;
+    if (off < 0 || off + width > row_text_extent(bc)) return;
     for (const row_data* r = bc->first_row; r != nullptr; r = r->next) {
         if (kind == base_rows_from::descriptor)
             PRINT('t', "cba3360", "    Found (%.*s)\n", width, r->text + off);
@@ -111,7 +204,12 @@ void report_unmatched(base_rows_from kind, const curs* c, const base* b, const c
 
 }  // namespace
 
+int32_t row_text_extent(const curs* c) {
+    return c == pcnt_cursor() ? pcnt_row_extent() : c->length;
+}
+
 int edit_bases_pass() {
+    indexes().clear();
     bool failed = false;
     for (curs* c = cur_anchor; c != nullptr; c = c->next) {
         for (base* b = c->base; b != nullptr; b = b->next) {
@@ -182,25 +280,10 @@ int choose_base_rows(curs* c, base_rows_from kind, base_value_fn value_of, const
         } else {
             const columns* col = b->b_col;
             const bool usable = col != nullptr && value != nullptr && !is_null && len > 0 &&
-                                col->offset >= 0 && col->offset + col->len <= bc->length;
-            if (usable) {
-                const int16_t sample = static_cast<int16_t>(bc->sampleno);
-                const bool traced = kind == base_rows_from::result_set && u_trace_on(7);
-                // A cheap test before the whole rule (every comparison is traced when asked).
-                const bool first_byte = col->len > 0 && !traced;
-                for (row_data* r = bc->first_row; r != nullptr; r = r->next) {
-                    if (bc->samples != 0 && r->sampleno != sample) continue;
-                    if (first_byte && r->text[col->offset] != value[0]) continue;
-                    if (traced)
-                        PRINT('t', "cmr3331", "Base Compare s_ptr=%.*s t_ptr=%.*s\n",
-                              static_cast<int>(len), value, static_cast<int>(col->len),
-                              r->text + col->offset);
-                    if (value_matches(r->text + col->offset, col->len, value, len)) {
-                        b->base_row = r;
-                        break;
-                    }
-                }
-            }
+                                col->offset >= 0 && col->offset + col->len <= row_text_extent(bc);
+            if (usable)
+                b->base_row = find_base_row(bc, col, value, len,
+                                            kind == base_rows_from::result_set && u_trace_on(7));
             if (b->base_row == nullptr) {
                 const bool empty_age_to = bc->first_row == nullptr && bc == c->age_to;
                 if (!empty_age_to) report_unmatched(kind, c, b, value, is_null ? 0 : len);
@@ -226,7 +309,7 @@ void end_bases(curs* c) {
 }
 
 char* locate_base(curs* src, curs* c, int offset) {
-    if (src == nullptr || offset < 0 || offset >= src->length) return nullptr;
+    if (src == nullptr || offset < 0 || offset >= row_text_extent(src)) return nullptr;
     row_data* r = src->last_row;
     if (c == building) {
         for (base* b = c->base; b != nullptr; b = b->next) {

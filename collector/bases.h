@@ -7,6 +7,12 @@
 // column's width, the bytes are equal and the rest of the base column is blank: 7 matches
 // "7   " but not "70  ", and a value longer than the column matches on the column's width. A
 // NULL or empty value matches no row.
+//
+// The base row is found through an index of the base cursor's rows by the base column,
+// built at the first look-up after the base cursor's rows have changed (its next run or
+// retention), so a look-up costs the same over 100 or 10,000 base rows. The index keeps
+// the first row of each value, of the current sample when the base cursor keeps samples:
+// the row a search in chain order would find.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +38,12 @@ void end_bases(curs* c);
 
 // The address of the value at offset of src's row that applies to the row being built for
 // c: the base row chosen for it when src is one of c's base cursors, else src's last row.
-// Null when there is no such row or offset lies outside src's row text.
+// Null when there is no such row or offset lies outside src's row text (row_text_extent).
 char* locate_base(curs* src, curs* c, int offset);
+
+// The bytes of a row text of c that a reader may reach: its length; the percent cursor's
+// row is wider (each parameter column sits in a place of 256 bytes).
+int32_t row_text_extent(const curs* c);
 
 // The core that set_bases and the result-set twin (ccmr_set_bases) share: the row search,
 // the fallbacks and the match rule. Only the messages and the row source differ.

@@ -1,10 +1,12 @@
 #include "collector/math.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "collector/bases.h"
 #include "collector/run_notes.h"
@@ -171,27 +173,41 @@ bool fold(m_anch* m, curs* c, int lo, int hi, bool multiplicative) {
     return true;
 }
 
+// The answer as "%f" writes it (six decimals), cut after the decimals kept (at the point for
+// none); "0" for an empty text. Returns the text's length; text is not NUL-terminated.
+int format_answer(char (&text)[400], double ans, int decimals) {
+    // to_chars writes what "%f" writes, without the format parsing and the locale.
+    const auto [end, ec] =
+        std::to_chars(text, text + sizeof(text), ans, std::chars_format::fixed, 6);
+    int tl = ec == std::errc() ? static_cast<int>(end - text) : 0;
+    if (const void* at = std::memchr(text, '.', static_cast<size_t>(tl))) {
+        const int dot = static_cast<int>(static_cast<const char*>(at) - text);
+        if (decimals <= 0)
+            tl = dot;
+        else if (tl - dot - 1 > decimals)
+            tl = dot + 1 + decimals;
+    }
+    if (tl == 0) {
+        text[0] = '0';
+        tl = 1;
+    }
+    return tl;
+}
+
 // Writes the answer as text right-aligned in the column.
 void put_answer(curs* c, columns* col, const m_anch* m, char* row, double ans) {
     char text[400];  // "%f" of any double fits (1e308 gives 316 characters)
-    std::snprintf(text, sizeof(text), "%f", ans);
-    if (char* dot = std::strchr(text, '.')) {
-        if (m->decimals <= 0)
-            *dot = '\0';
-        else if (std::strlen(dot + 1) > static_cast<size_t>(m->decimals))
-            dot[1 + m->decimals] = '\0';
-    }
-    if (text[0] == '\0') std::strcpy(text, "0");
+    const int tl = format_answer(text, ans, m->decimals);
     const int len = col->len;
-    const int tl = static_cast<int>(std::strlen(text));
     char* dst = row + col->offset;
-    std::memset(dst, ' ', static_cast<size_t>(len));
     if (tl > len) {
         if (run_note_first(m, "cma3580", count_id, c))
             PRINT('w', "cma3580", "Glopping off answer for %s in %s Source= %s, target= %d bytes\n",
-                  col->col_name, c->cur_name, text, len);
+                  col->col_name, c->cur_name, std::string(text, static_cast<size_t>(tl)).c_str(),
+                  len);
         std::memcpy(dst, text + tl - len, static_cast<size_t>(len));
     } else {
+        std::memset(dst, ' ', static_cast<size_t>(len - tl));
         std::memcpy(dst + len - tl, text, static_cast<size_t>(tl));
     }
     if (c->tracem)
@@ -329,7 +345,7 @@ int do_math(curs* c, columns* col, char* row) {
             if (src_col == nullptr) continue;  // unbound: the editing pass said so
             text = row + src_col->offset;
         } else if (q->count > 0 && src_col != nullptr && src_col->offset >= 0 &&
-                   src_col->offset + src_col->len <= q->length) {
+                   src_col->offset + src_col->len <= row_text_extent(q)) {
             if (c->base != nullptr)
                 text = locate_base(q, c, src_col->offset);
             else if (q->last_row != nullptr)
@@ -357,8 +373,10 @@ int do_math(curs* c, columns* col, char* row) {
             }
             return 0;
         }
-        char buf[max_source_len + 1] = {};
-        if (len > 0) std::memcpy(buf, text, static_cast<size_t>(len));
+        char buf[max_source_len + 1];
+        const size_t n = len > 0 ? static_cast<size_t>(len) : 0;
+        std::memcpy(buf, text, n);
+        buf[n] = '\0';
         e.value = std::strtod(buf, nullptr);
     }
     if (c->tracem) trace_array(m);

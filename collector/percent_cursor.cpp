@@ -36,6 +36,9 @@ constexpr int parm_place = 256;
 constexpr int sqlcode_len = 16;
 
 curs* percent_cursor = nullptr;
+// Bytes of the percent cursor's row text: every place and its NUL (more than length, which
+// sums the column lengths).
+int32_t row_extent = 0;
 
 // A value the percent cursor copies into its place: from a live source, or a cursor's
 // ssqlcode.
@@ -48,6 +51,11 @@ struct place {
 std::vector<place>* work_places = nullptr;
 std::vector<place>* sqlcode_places = nullptr;
 char* parm_places[16] = {};
+columns* parm_cols[16] = {};
+// The parameter a place holds was longer than the place: a repeat of it is not warned again.
+bool parm_cut[16] = {};
+// The length of a parameter column that holds no parameter (the table's).
+int16_t parm_unbound = 0;
 
 columns* new_column(const char* name, const sPercentVarTable* row, int16_t len) {
     columns* col = columns_new();
@@ -84,6 +92,8 @@ void pcnt_forget() {
     work_places = nullptr;
     sqlcode_places = nullptr;
     for (char*& p : parm_places) p = nullptr;
+    for (columns*& col : parm_cols) col = nullptr;
+    for (bool& cut : parm_cut) cut = false;
 }
 
 columns* sqlcode_cols(const sPercentVarTable* row, columns** tail_out) {
@@ -190,6 +200,8 @@ int build_percent_cursor() {
         char* p = r->text + at;
         if (is_family(col->col_name, "%parm")) {
             std::memset(p, ' ', parm_place);
+            parm_cols[parm] = col;
+            parm_unbound = col->len;
             parm_places[parm++] = p;
             at += parm_place + 1;
         } else {
@@ -210,6 +222,7 @@ int build_percent_cursor() {
     c->first_row = c->last_row = c->column_data = r;
     c->count = 1;
     c->length = r->len;
+    row_extent = extent;
     curs** tail = &cur_anchor;
     while (*tail != nullptr) tail = &(*tail)->next;
     *tail = c;
@@ -231,12 +244,28 @@ void pcnt_sync() {
         if (p.of != nullptr) std::memcpy(p.at, p.of->ssqlcode, sqlcode_len);
 }
 
+int32_t pcnt_row_extent() { return percent_cursor != nullptr ? row_extent : 0; }
+
 void pcnt_set_parms(const char* const parm[16]) {
     for (int i = 0; i < 16; ++i) {
         char* p = parm_places[i];
         if (p == nullptr) continue;
-        std::memset(p, ' ', parm_place);
         const char* v = parm != nullptr ? parm[i] : nullptr;
-        if (v != nullptr) std::memcpy(p, v, strnlen(v, parm_place));
+        const size_t n = v != nullptr ? strnlen(v, parm_place) : 0;
+        // A longer parameter is cut at its place's 256 bytes, as the request server counts
+        // it, but with a warning: nothing is cut silently.
+        const bool cut = v != nullptr && n == parm_place && v[parm_place] != '\0';
+        if (cut && !(parm_cut[i] && std::memcmp(p, v, parm_place) == 0))
+            PRINT('w', "PCV4630",
+                  "Request parameter %d is longer than %d characters: %%parm%x keeps the first "
+                  "%d\n",
+                  i, parm_place, i, parm_place);
+        parm_cut[i] = cut;
+        std::memset(p, ' ', parm_place);
+        if (v != nullptr) std::memcpy(p, v, n);
+        // Readers take the column's len: the whole parameter, not the table's 16. A slot
+        // the request leaves empty reads as before any request, 16 blanks.
+        if (parm_cols[i] != nullptr)
+            parm_cols[i]->len = v != nullptr ? static_cast<int16_t>(n) : parm_unbound;
     }
 }

@@ -10,6 +10,8 @@
 // the SQL codes by pcnt_sync, the parameters by pcnt_set_parms.
 #pragma once
 
+#include <cstdint>
+
 struct curs;
 struct columns;
 
@@ -48,5 +50,10 @@ void pcnt_place_work();
 // Copies each cursor's ssqlcode into its "%sqlcode" place.
 void pcnt_sync();
 // Copies the request parameters: parm[i] (null: missing) into the place of "%parm<i>",
-// blank-filled, at most 256 characters.
+// blank-filled, at most 256 characters, and gives the column the parameter's length (a
+// longer one keeps its first 256 with the warning "PCV4630"). A missing parameter leaves
+// the column as it was before any request: 16 blanks.
 void pcnt_set_parms(const char* const parm[16]);
+// Bytes of the percent cursor's row text, every place with its NUL: more than its length,
+// which is the sum of the column lengths. 0 without a percent cursor.
+int32_t pcnt_row_extent();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,85 @@ TEST(SetBases, OnlyTheCurrentSampleOfABaseKeepingSamples) {
     descriptor d({{"CUST_ID", "7"}});
     ASSERT_EQ(set_bases(s.orders, d.get()), 0);
     EXPECT_EQ(s.orders->base->base_row, newer);
+}
+
+// The rows are found through an index of CUST by ID; every change of CUST's rows is seen
+// at the next row built (under ASan an index over freed rows would be a use after free).
+TEST(SetBases, TheBaseRowFollowsTheChangesOfTheBaseRows) {
+    LogCapture log;
+    orders_on_cust s;
+    auto row_for = [&](const char* v) {
+        descriptor d({{"CUST_ID", v}});
+        EXPECT_EQ(set_bases(s.orders, d.get()), 0) << v;
+        return s.orders->base->base_row;
+    };
+    EXPECT_EQ(row_for("7"), s.r7);
+    // A second row of a value: the first one stays the base row.
+    row_data* r9 = append_row(s.cust, {"9", "NINE"});
+    append_row(s.cust, {"7", "AGAIN"});
+    EXPECT_EQ(row_for("9"), r9);
+    EXPECT_EQ(row_for("7"), s.r7);
+    // Retention drops the head: the same count, another first row.
+    s.cust->limit = 5;
+    row_data* r10 = row_append(s.cust, "10  \0TEN     ", 13);
+    ASSERT_EQ(s.cust->first_row, s.r7);
+    EXPECT_EQ(row_for("70"), s.cust->last_row);  // unmatched: the last row
+    EXPECT_EQ(row_for("10"), r10);
+    // A new run: every row goes, the new ones are found.
+    delete_all(s.cust);
+    ++s.cust->sampleno;
+    row_data* n7 = append_row(s.cust, {"7", "NEW"});
+    append_row(s.cust, {"5", "FIVE"});
+    EXPECT_EQ(row_for("7"), n7);
+    EXPECT_EQ(s.name_seen(), "NEW     ");
+    // A base cursor keeping samples: only the current sample's rows.
+    s.cust->samples = 2;
+    ++s.cust->sampleno;
+    row_data* s7 = append_row(s.cust, {"7", "SAMPLE"});
+    EXPECT_EQ(row_for("7"), s7);
+    EXPECT_EQ(row_for("5"), s7);  // of the sample before: unmatched, the last row
+    // Sample numbers beyond 16 bits, as a long-running collector reaches them.
+    s.cust->sampleno = 40000;
+    row_data* late = row_append(s.cust, "5   \0LATE    ", 13);
+    row_append(s.cust, "6   \0LAST    ", 13);
+    EXPECT_EQ(row_for("5"), late);
+}
+
+// The row found is the one a walk over the rows in chain order finds with the match rule,
+// for values shorter than, as long as and longer than the column, blanks and duplicates.
+TEST(SetBases, FindsWhatAWalkInChainOrderFinds) {
+    LogCapture log;
+    cursor_list list;
+    curs* cust = list.add("CUST", {"ID", "NAME"});
+    curs* orders = list.add("ORDERS", {"CUST_ID"});
+    clause_text text("CUST on CUST_ID -> ID");
+    ASSERT_EQ(parse_base(orders, text), 0);
+    ASSERT_EQ(edit_bases_pass(), 0);
+    xform::layout(cust, 3);
+    xform::layout(orders, 3);
+    const char* ids[] = {"1", "12", "1 2", " 1", "123", "12", "", "2", "1"};
+    for (const char* id : ids) append_row(cust, {id, "x"});
+    const columns* idc = column(cust, "ID");
+    auto walk = [&](const std::string& v) -> const row_data* {
+        const size_t n = std::min<size_t>(v.size(), static_cast<size_t>(idc->len));
+        for (const row_data* r = cust->first_row; r != nullptr; r = r->next) {
+            const std::string field(r->text + idc->offset, static_cast<size_t>(idc->len));
+            if (field.compare(0, n, v, 0, n) == 0 &&
+                field.find_first_not_of(' ', n) == std::string::npos)
+                return r;
+        }
+        return nullptr;
+    };
+    const char* values[] = {"1",   "1 ", "1  ", "1   x", "12",  "12 ", "123", "1234",
+                            "1 2", " 1", "  1", "2",     "2  ", "3",   " ",   "12 3"};
+    for (const char* v : values) {
+        descriptor d({{"CUST_ID", v}});
+        ASSERT_EQ(set_bases(orders, d.get()), 0) << v;
+        const row_data* want = walk(v);
+        EXPECT_EQ(orders->base->base_row, want != nullptr ? want : cust->last_row)
+            << "'" << v << "'";
+        end_bases(orders);
+    }
 }
 
 TEST(LocateBase, ABaseRowIsForgottenOnceItsRowIsBuilt) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "collector/tests/transform_fixture.h"
@@ -185,6 +187,64 @@ TEST(DoMath, ExcessiveSourceGivesBlanksEndingInZero) {
     xform::append_row(s.ref, {"1"});
     EXPECT_EQ(s.compute("1"), std::string(15, ' ') + "0");
     EXPECT_TRUE(log.has("CMA3560")) << log.text();
+}
+
+// The answer's text is what printf's "%f" writes, cut to the decimals kept: the same bytes
+// for ties, signed zeros, the extremes of a double, infinities and NaNs.
+TEST(DoMath, AnswerTextIsPrintfsFixedForm) {
+    const char* values[] = {"0",
+                            "-0",
+                            "0.125",
+                            "0.375",
+                            "2.5e-7",
+                            "-2.5e-7",
+                            "0.1",
+                            "1.0000005",
+                            "999999.9999995",
+                            "-2.345",
+                            "1e15",
+                            "123456789.987654321",
+                            "4503599627370497.5",
+                            "1e300",
+                            "-1e300",
+                            "5e-324",
+                            "inf",
+                            "-inf",
+                            "nan",
+                            "-nan"};
+    LogCapture log;  // the widest answers are cut, with "cma3580"
+    for (int decimals : {0, 2, 6, 10}) {
+        for (bool round : {false, true}) {
+            const std::string text = std::string(round ? "" : "noround ") + "decimal " +
+                                     std::to_string(decimals) + " M A";
+            math_setup s("M^40", text.c_str());
+            column(s.cur, "A")->len = 30;
+            layout(s.cur, 10);
+            for (const char* v : values) {
+                double ans = std::strtod(v, nullptr);
+                if (round) {
+                    double r = 0.5;
+                    for (int i = 0; i < decimals; ++i) r /= 10.0;
+                    if (ans > 0.0)
+                        ans += r;
+                    else if (ans < 0.0)
+                        ans -= r;
+                }
+                char printed[400];
+                std::snprintf(printed, sizeof printed, "%f", ans);
+                std::string want = printed;
+                const size_t dot = want.find('.');
+                if (dot != std::string::npos) {
+                    if (decimals == 0)
+                        want.resize(dot);
+                    else if (want.size() - dot - 1 > static_cast<size_t>(decimals))
+                        want.resize(dot + 1 + static_cast<size_t>(decimals));
+                }
+                want = want.size() > 40 ? want.substr(want.size() - 40) : right(want, 40);
+                EXPECT_EQ(s.compute(v), want) << text << " of " << v;
+            }
+        }
+    }
 }
 
 // ---- edit_math -------------------------------------------------------------------------

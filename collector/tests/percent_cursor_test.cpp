@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "collector/bases.h"
 #include "collector/cursor_run.h"
+#include "collector/decode.h"
+#include "collector/math.h"
 #include "collector/row_store.h"
 #include "collector/tests/row_test_support.h"
 #include "expr/percent_vars.h"
@@ -16,7 +21,9 @@
 namespace {
 
 using rowtest::block;
+using rowtest::Desc;
 using rowtest::parse_one;
+using E = std::vector<Desc::entry>;
 
 class PercentCursor : public ::testing::Test {
   protected:
@@ -117,6 +124,7 @@ TEST_F(PercentCursor, SqlCodeAfterAFailedConnect) {
 }
 
 TEST_F(PercentCursor, ParametersAreCopiedAndFewerReadBlank) {
+    LogCapture log;
     const char* first[16] = {};
     char* p0 = static_cast<char*>(std::malloc(8));
     char* p1 = static_cast<char*>(std::malloc(400));
@@ -126,20 +134,115 @@ TEST_F(PercentCursor, ParametersAreCopiedAndFewerReadBlank) {
     first[0] = p0;
     first[1] = p1;
     first[2] = "gamma";
+    first[3] = "";
     pcnt_set_parms(first);
     // The request block goes before the values are read.
     std::free(p0);
     std::free(p1);
-    EXPECT_EQ(through_row("%parm0"), "alpha           ");
-    EXPECT_EQ(through_row("%parm1"), std::string(16, 'x'));
+    // Each column is as long as its parameter; a longer one keeps the place's 256 bytes.
+    EXPECT_EQ(through_row("%parm0"), "alpha");
+    EXPECT_EQ(through_row("%parm1"), std::string(256, 'x'));
+    EXPECT_EQ(through_row("%parm2"), "gamma");
+    EXPECT_EQ(through_row("%parm3"), "");
     columns* p1col = find_pcnt_col("%parm1");
     EXPECT_EQ(std::string(p1col->from, 257), std::string(256, 'x') + '\0');
+    EXPECT_TRUE(log.has("PCV4630W")) << log.text();
+    EXPECT_TRUE(log.has("%parm1 keeps the first 256")) << log.text();
 
     const char* fewer[16] = {"one"};
     pcnt_set_parms(fewer);
-    EXPECT_EQ(through_row("%parm0"), "one             ");
+    EXPECT_EQ(through_row("%parm0"), "one");
     EXPECT_EQ(through_row("%parm1"), std::string(16, ' '));
     EXPECT_EQ(through_row("%parm2"), std::string(16, ' '));
+    // The cursor's length stays the sum the columns had when it was built.
+    EXPECT_EQ(pc->length, pc->last_row->len);
+}
+
+// The parameter columns as the readers of other cursors see them: CUST and ORD (based on
+// CUST, its STATUS decoded against %parm1, its math column M twice %parm1) and P, a cursor
+// without SQL whose row holds %parm1.
+class PercentParameters : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        pcnt_forget();
+        engine_alloc_work_buff();
+        LogCapture log;
+        const std::string ord_clauses =
+            "base CUST on CUST_ID -> ID;\n"
+            "decode STATUS = %parm1 , 'MATCH';\n"
+            "math M %CURSOR.%parm1 * 2;\n";
+        ASSERT_NE(
+            parse_one(block("CUST", "ID, NAME") + block("ORD", "CUST_ID, STATUS, M", ord_clauses) +
+                          block("P", "%rowno, %parm1", "no_sql;\n"),
+                      "CUST"),
+            nullptr)
+            << log.text();
+        ASSERT_EQ(build_percent_cursor(), 0);
+        ASSERT_EQ(bind_decodes(), 0) << log.text();
+        ASSERT_EQ(edit_bases_pass(), 0) << log.text();
+        ASSERT_EQ(edit_math_pass(), 0) << log.text();
+        cust = curstest::find("CUST");
+        ord = curstest::find("ORD");
+        p = curstest::find("P");
+        Desc c7(E{{"ID", "7   "}, {"NAME", "SEVEN "}});
+        Desc c8(E{{"ID", "8   "}, {"NAME", "EIGHT "}});
+        ASSERT_GT(merge(cust, &c7), 0) << log.text();
+        ASSERT_GT(merge(cust, &c8), 0) << log.text();
+    }
+    void TearDown() override { pcnt_forget(); }
+    int merge(curs* c, Desc* d) {
+        return merge_text(work_buff, d != nullptr ? d->get() : nullptr, c,
+                          d != nullptr ? d->types.data() : nullptr, "20261211093000");
+    }
+    static void set_parm1(const std::string& v) {
+        const char* parm[16] = {"", v.c_str()};
+        pcnt_set_parms(parm);
+    }
+    curs* cust = nullptr;
+    curs* ord = nullptr;
+    curs* p = nullptr;
+};
+
+TEST_F(PercentParameters, ARowHoldsTheWholeParameter) {
+    const struct {
+        size_t length;
+        bool warned;
+    } cases[] = {{3, false}, {256, false}, {300, true}};
+    for (const auto& k : cases) {
+        LogCapture log;
+        // A new layout for each parameter: the cursor takes the column's length anew.
+        p->cols_set = 0;
+        delete_all(p);
+        std::string v(k.length, 'y');
+        v.back() = 'z';
+        set_parm1(v);
+        ASSERT_GT(merge(p, nullptr), 0) << log.text();
+        const size_t kept = std::min<size_t>(k.length, 256);
+        EXPECT_EQ(rowtest::value(p->last_row, rowtest::column(p, 2)), v.substr(0, kept))
+            << k.length;
+        EXPECT_EQ(log.has("PCV4630W"), k.warned) << log.text();
+    }
+}
+
+TEST_F(PercentParameters, DecodeAndMathOfABasedCursorReadTheParameter) {
+    LogCapture log;
+    set_parm1("21");
+    Desc row(E{{"CUST_ID", "8   "}, {"STATUS", "21   "}});
+    ASSERT_GT(merge(ord, &row), 0) << log.text();
+    auto text = [&](const char* name) {
+        for (columns* col = ord->insert_columns; col != nullptr; col = col->next)
+            if (std::string(col->col_name) == name) return rowtest::value(ord->last_row, col);
+        return std::string("(none)");
+    };
+    EXPECT_EQ(text("STATUS"), "MATCH");
+    EXPECT_EQ(text("M"), "           42.00");
+    EXPECT_FALSE(log.has("CDE4365W") || log.has("CMA3530E")) << log.text();
+
+    // %parm1 lies beyond the sum of the column lengths: it is read all the same.
+    const columns* parm1 = find_pcnt_col("%parm1");
+    EXPECT_GE(parm1->offset, pcnt_cursor()->length);
+    EXPECT_EQ(locate_base(pcnt_cursor(), ord, parm1->offset), parm1->from);
+    EXPECT_EQ(locate_base(pcnt_cursor(), ord, pcnt_row_extent()), nullptr);
 }
 
 }  // namespace
