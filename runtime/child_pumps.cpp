@@ -124,6 +124,7 @@ int WriteToPipe(int fd, const char* buf, int len) {
 }
 
 r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc) {
+    opts->oddBytes = 0;
     if (opts->outpfile) {
         if (u_trace_on(7))
             PRINT('t', "uex6801", "Reading results from file %s\n", cpc->childStdoutFn);
@@ -156,6 +157,7 @@ r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc) {
     if (trace_all)
         PRINT('i', "uex6830", "Read %d lines for Command %.50s\n", cpc->linesRead,
               cpc->p_cFullCmd ? cpc->p_cFullCmd : "");
+    opts->oddBytes = cpc->rb.oddBytes;
     r_exec_chain* chain = cpc->outHead;
     cpc->outHead = cpc->outTail = nullptr;
     return chain;

@@ -7,6 +7,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,19 +106,57 @@ r_exec_chain* read_exec_lines(FILE* in) {
     return head;
 }
 
+// A byte that no text holds: NUL and the other control bytes but TAB, newline, carriage
+// return and the end mark, and DEL.
+inline bool odd_byte(unsigned char u) {
+    return (u < 0x20 && u != '\t' && u != '\n' && u != '\r' && u != 0x1a) || u == 0x7f;
+}
+
+// The odd bytes among n bytes at p. Sixteen bytes are tested at once; only a group that
+// holds a control byte (in text, the one with the newline) is looked at byte by byte.
+int32_t count_odd(const char* p, size_t n) {
+    using v16 = unsigned char __attribute__((vector_size(16)));
+    int32_t odd = 0;
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        v16 v;
+        std::memcpy(&v, p + i, sizeof v);
+        const auto ctl = (v < 0x20) | (v == 0x7f);
+        uint64_t half[2];
+        std::memcpy(half, &ctl, sizeof half);
+        if ((half[0] | half[1]) == 0) continue;
+        for (size_t k = i; k < i + 16; ++k) odd += odd_byte(static_cast<unsigned char>(p[k]));
+    }
+    for (; i < n; ++i) odd += odd_byte(static_cast<unsigned char>(p[i]));
+    return odd;
+}
+
 // Scans rb's data from p for the next line. Returns the line, or null when the data ran
 // out: then a partial line has been carried to the start of buff (prevBuff behind it) or
 // nothing is left (prevBuff null).
 char* scan_line(readBuff* rb, char* p) {
     char* end = rb->buffEnd;
-    while (p < end && (*p == '\0' || *p == '\n')) ++p;
-    if (p >= end) {
-        rb->lastLine = nullptr;
-        rb->prevBuff = nullptr;
-        return nullptr;
+    char* q;
+    if (rb->oddBytes == 0) {
+        // Text: no NUL anywhere, so a line ends at its newline.
+        while (p < end && *p == '\n') ++p;
+        if (p >= end) {
+            rb->lastLine = nullptr;
+            rb->prevBuff = nullptr;
+            return nullptr;
+        }
+        q = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!q) q = end;
+    } else {
+        while (p < end && (*p == '\0' || *p == '\n')) ++p;
+        if (p >= end) {
+            rb->lastLine = nullptr;
+            rb->prevBuff = nullptr;
+            return nullptr;
+        }
+        q = p;
+        while (q < end && *q != '\n' && *q != '\0') ++q;
     }
-    char* q = p;
-    while (q < end && *q != '\n' && *q != '\0') ++q;
     int32_t len = static_cast<int32_t>(q - p);
     if (q < end || len >= rb->maxBuffSize - 1) {
         // A complete line, or one longer than a read: deliver it (cut in the second case;
@@ -171,6 +211,8 @@ char* blockread(int fd, readBuff* rb, bool nonblocking, int32_t* state) {
         }
         rb->buffEnd = at + n;
         *rb->buffEnd = '\0';
+        const int32_t odd = count_odd(at, static_cast<size_t>(n));
+        rb->oddBytes = odd > INT32_MAX - rb->oddBytes ? INT32_MAX : rb->oddBytes + odd;
         rb->prevBuff = nullptr;
         if (my_trace_all[9] > 2) {
             PRINT('t', "uex1026", " rs=%d, buff=%4.4X, prevBuff=%4.4x, buffEnd=%4.4x\n",
@@ -266,6 +308,7 @@ r_exec_chain* u_exec(const char* cmd, const char* parms) {
         int status;
         {
             DefaultSigpipe sp;
+            u_password_hidden hidden;
             status = system(line.c_str());
         }
         if (status == -1) {
@@ -294,6 +337,7 @@ r_exec_chain* u_exec(const char* cmd, const char* parms) {
         FILE* in;
         {
             DefaultSigpipe sp;
+            u_password_hidden hidden;
             in = popen(line.c_str(), "re");
         }
         if (!in) {

@@ -29,6 +29,10 @@ struct readBuff {
     char* buff;           // the caller's buffer
     int32_t maxBuffSize;  // one more than the bytes asked for in one read
     int32_t curLineLen;   // length of the line returned last
+    // Beyond the historical record: NUL and control bytes read so far (not TAB, newline,
+    // carriage return or the end mark 0x1A). Text output has none; while there are none
+    // a line ends at its newline only, and the scan for it runs on memchr.
+    int32_t oddBytes;
 };
 
 // Allocates one chain element holding the len bytes of text (NUL-terminated copy).
@@ -70,6 +74,7 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit);
 // Returns the next non-empty line read from fd (inside rb->buff, NUL-terminated, without
 // its newline), or null at the end of input or on a read error. A line longer than one read
 // is delivered cut into pieces; a last line without a newline is returned. EINTR is retried.
+// rb->oddBytes counts the bytes read that no text holds (see readBuff).
 char* u_blockread(int fd, readBuff* rb);
 
 // Result of u_blockread_nb beside the line.

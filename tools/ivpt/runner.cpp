@@ -88,6 +88,7 @@ Outcome execute(const char* command, const std::vector<RunParm>& parms, char* ec
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     execopt opts{};
+    opts.keeppw = u_is_db_access_program(path.c_str());  // they read COLL_PASSWORD
     int32_t status = -1;
     o.lines = u_exec_argv_status(argv.data(), nullptr, kRunLimit, &opts, nullptr, &status);
     if (opts.processRC == pRC_ierror) {
