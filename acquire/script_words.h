@@ -59,8 +59,8 @@ enum class script_run {
 struct r_exec_chain;
 // How a waited-for run ended, for callers that judge its output.
 struct script_outcome {
-    int process_rc = 0;       // processRC of the run (runtime/child.h): 0 ok, 1 timed out,
-                              // 2 not started
+    int process_rc = 0;        // processRC of the run (runtime/child.h): 0 ok, 1 timed out,
+                               // 2 not started
     int32_t wait_status = -1;  // the command's status as waitpid gave it; -1 unknown
     int32_t odd_bytes = 0;     // NUL and control bytes in its output (0: text)
 };

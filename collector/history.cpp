@@ -103,8 +103,10 @@ bool write_history(curs* c, const char* now, bool fresh) {
         return false;
     }
     if (k.dropped > 0)
-        PRINT('w', "chi1636", "%ld history records of cursor %s were lost while %s could not be "
-              "written\n", k.dropped, c->cur_name, path.c_str());
+        PRINT('w', "chi1636",
+              "%ld history records of cursor %s were lost while %s could not be "
+              "written\n",
+              k.dropped, c->cur_name, path.c_str());
     k.records.clear();
     settle();
     return true;

@@ -145,8 +145,9 @@ struct createProcessComm {
                             // held the pipe open: reading stopped there
     r_exec_chain* outHead;  // output lines collected while waiting
     r_exec_chain* outTail;
-    readBuff rb;   // line reader over the output (pipe or file)
-    char* rbBuff;  // its buffer, 2 * u_child_read_size + 1 bytes (u_malloc)
+    u_line_arena arena;  // where the output lines are carved
+    readBuff rb;         // line reader over the output (pipe or file)
+    char* rbBuff;        // its buffer, 2 * u_child_read_size + 1 bytes (u_malloc)
 };
 
 // Bytes asked for in one read of a child's output. Reads as large as a pipe holds keep the

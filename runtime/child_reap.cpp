@@ -229,6 +229,7 @@ int CreateChildProcessEnd(execopt* opts) {
         if (cpc->childStdoutFn[0]) unlink(cpc->childStdoutFn);
     }
     u_free_r_chain(cpc->outHead);
+    u_arena_close(&cpc->arena);
     if (cpc->outStream) U_FREE(cpc->outStream);
     if (cpc->rbBuff) U_FREE(cpc->rbBuff);
     if (cpc->argv) U_FREE(cpc->argv);

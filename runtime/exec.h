@@ -7,6 +7,7 @@
 // message line of another program of the system from a data line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct execopt;  // runtime/child.h
@@ -38,7 +39,19 @@ struct readBuff {
 // Allocates one chain element holding the len bytes of text (NUL-terminated copy).
 r_exec_chain* u_new_r_chain(const char* text, int32_t len);
 
-// Frees every element of the chain, following next; null is allowed.
+// Where a reader of many lines carves its elements: blocks of 64 KB, each freed once the
+// reader has closed it and every element carved from it has been freed. Zero it before use.
+struct u_line_arena {
+    char* block;  // the block being filled, null before the first line
+    size_t used;  // bytes of it taken
+};
+// As u_new_r_chain, the element carved from the arena's block (a long line gets its own).
+r_exec_chain* u_arena_r_chain(u_line_arena* arena, const char* text, int32_t len);
+// The reader is done: no more elements come from the arena's block.
+void u_arena_close(u_line_arena* arena);
+
+// Frees every element of the chain, following next; null is allowed. Elements from
+// u_new_r_chain, u_arena_r_chain or a plain u_malloc of the record may be mixed.
 void u_free_r_chain(r_exec_chain* chain);
 
 // Runs "cmd parms" through the shell (a pipe, or a temporary output file when the database

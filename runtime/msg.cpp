@@ -11,9 +11,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "runtime/alloc.h"
 #include "runtime/dates.h"
@@ -626,8 +626,8 @@ int check_limit(FILE** stream, const char* base, int* counter) {
         char text[kMsgHeader + 100];
         int n = std::snprintf(text, sizeof text, "%s       File wrapped -- %s\n", header,
                               u_get_time(when, 2));
-        if (n > 0 && !write_whole(fileno(fresh), text,
-                                  std::min(static_cast<size_t>(n), sizeof text - 1))) {
+        if (n > 0 &&
+            !write_whole(fileno(fresh), text, std::min(static_cast<size_t>(n), sizeof text - 1))) {
             if (lost_on != fresh) lost_lines = 0;
             ++lost_lines;
             lost_on = fresh;

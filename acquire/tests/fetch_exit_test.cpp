@@ -3,7 +3,6 @@
 #include "acquire/fetch_exit.h"
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <chrono>
@@ -119,7 +118,7 @@ TEST_F(FetchExitRun, EveryOptionEndsAnOverrunningCommandAtItsLimit) {
             EXPECT_TRUE(x.rows().empty());
             EXPECT_LT(seconds_since(t0), 2.0) << option;
             EXPECT_NE(log().find("FXR4030W"), std::string::npos) << log();
-            EXPECT_NE(log().find("FXR4032E (") , std::string::npos) << log();
+            EXPECT_NE(log().find("FXR4032E ("), std::string::npos) << log();
             EXPECT_NE(log().find("Fetch exit of cursor SLOW was ended at its time limit"),
                       std::string::npos)
                 << log();

@@ -1,8 +1,8 @@
 // The historian, the log distributors and the row dump.
 #include "collector/history.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -115,8 +115,8 @@ TEST_F(History, AFailedFileIsFailedAndItsRecordsGoOutWhenItWorks) {
     a.add({"a2"});
     a.get()->needs_history = 1;
     ASSERT_EQ(do_history(pass2), 0);
-    EXPECT_EQ(cfg_read_file(home_ + "/HA.HST"), std::string(pass1) + "a  \n" + pass2 + "a  \n" +
-                                                    pass2 + "a2 \n");
+    EXPECT_EQ(cfg_read_file(home_ + "/HA.HST"),
+              std::string(pass1) + "a  \n" + pass2 + "a  \n" + pass2 + "a2 \n");
     EXPECT_EQ(cfg_read_file(home_ + "/HB.HST"), std::string(pass1) + "b  \n");
 
     // A full device: FAIL, and the other cursor is still written.
@@ -189,8 +189,8 @@ TEST_F(History, AFullFilesystemLosesNoSample) {
                 report(std::string("unshare: ") + std::strerror(errno), 77);
             auto put = [&](const char* file, const std::string& text) {
                 int fd = open(file, O_WRONLY);
-                bool ok = fd >= 0 && write(fd, text.data(), text.size()) ==
-                                         static_cast<ssize_t>(text.size());
+                bool ok = fd >= 0 &&
+                          write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
                 if (fd >= 0) close(fd);
                 return ok;
             };

@@ -478,7 +478,8 @@ TEST_F(ChildTest, ThePasswordReachesOnlyTheChildrenThatNeedIt) {
         std::string sh = "/bin/sh", c = "-c", script = "env > " + file;
         char* dargv[] = {sh.data(), c.data(), script.data(), nullptr};
         ASSERT_EQ(u_AsynProcessArgv(dargv, 10), 0);
-        ASSERT_TRUE(eventually([&] { return cfg_read_file(file).find("PATH=") != std::string::npos; }));
+        ASSERT_TRUE(
+            eventually([&] { return cfg_read_file(file).find("PATH=") != std::string::npos; }));
         EXPECT_EQ(cfg_read_file(file).find("Sw0rdf1sh"), std::string::npos);
     }
     EXPECT_STREQ(std::getenv("COLL_PASSWORD"), "Sw0rdf1sh");

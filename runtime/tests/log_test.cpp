@@ -328,11 +328,11 @@ TEST_F(LogFile, LinesAreWrittenWholeOrNotAtAll) {
             }
             CHILD_CHECK(whole >= 1 && whole < 8, "some lines fit, not all: " + log);
             CHILD_CHECK(log.back() == '\n', "ends with a whole line: " + log);
-            const std::string lost = " " + std::to_string(8 - whole) +
-                                     " lines could not be written to the log\n";
-            CHILD_CHECK(log.find("CGN5020W ") != std::string::npos &&
-                            log.find(lost) != std::string::npos,
-                        "lost lines counted: " + log);
+            const std::string lost =
+                " " + std::to_string(8 - whole) + " lines could not be written to the log\n";
+            CHILD_CHECK(
+                log.find("CGN5020W ") != std::string::npos && log.find(lost) != std::string::npos,
+                "lost lines counted: " + log);
             CHILD_CHECK(log.size() > 9 && log.find("after 8\n") == log.size() - 8,
                         "the next line follows whole: " + log);
             std::_Exit(0);
