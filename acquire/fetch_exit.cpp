@@ -1,6 +1,8 @@
 // Fetch exits: command, run, output layouts, merge.
 #include "acquire/fetch_exit.h"
 
+#include <sys/wait.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include "expr/select_cursor.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
+#include "runtime/child.h"
 #include "runtime/dates.h"
 #include "runtime/env.h"
 #include "runtime/exec.h"
@@ -57,6 +60,42 @@ void finish_run(curs* c) {
         point_columns(c, c->last_row);
         c->cols_set = 0;
     }
+}
+
+// Whether the output of a finished run may become rows. A command that overran its limit,
+// failed, or printed bytes that no text holds gives none: half an answer, or noise, is no
+// data. (The runners themselves still hand back what such a command printed.)
+bool output_usable(const curs* c, const script_outcome& o) {
+    char why[64] = "";
+    const int st = o.wait_status;
+    if (o.process_rc == pRC_timedout) {
+        std::snprintf(why, sizeof why, "was ended at its time limit");
+    } else if (o.process_rc == pRC_ok && st != -1 && WIFEXITED(st) && WEXITSTATUS(st) != 0) {
+        std::snprintf(why, sizeof why, "ended with exit status %d", WEXITSTATUS(st));
+    } else if (o.process_rc == pRC_ok && st != -1 && WIFSIGNALED(st)) {
+        std::snprintf(why, sizeof why, "was ended by signal %d", WTERMSIG(st));
+    }
+    if (why[0] != '\0') {
+        PRINT('e', "fxr4032", "Fetch exit of cursor %s %s: no rows are taken from this run\n",
+              c->cur_name, why);
+        return false;
+    }
+    if (o.odd_bytes > 0) {
+        PRINT('w', "fxr4033",
+              "Fetch exit of cursor %s printed %d bytes that are not text (NUL or control "
+              "bytes): its output is refused\n",
+              c->cur_name, static_cast<int>(o.odd_bytes));
+        return false;
+    }
+    return true;
+}
+
+// Most output lines a run keeps: the runtime's own bound (30000) for a cursor without a
+// row limit, else twice the limit and at most 300.
+int option1_lines(const curs* c) {
+    if (c->limit <= 0) return 30000;
+    const int twice = c->limit * 2;
+    return twice > 300 ? 300 : twice;
 }
 
 // Severity letter of a relayed message line: after the digits of "ABC1234E" or "ABCD1234W".
@@ -314,16 +353,25 @@ int run_cursor_fetch_exit(curs* c, const char* time_stamp) {
         if (c->trace || my_trace_all[5])
             PRINT('t', "fxr4024", "Call Exit %s, Parms %.200s.\n", g.command, g.parameters);
         const int limit_s = x != nullptr && x->optval > 0 ? x->optval : fx_default_limit;
-        if (g.option == 1) {
-            int max_lines = c->limit * 2;
-            if (max_lines <= 0 || max_lines > 300) max_lines = 300;
-            g.results = run_script_command(c, g.cmd, script_run::timed, limit_s, max_lines);
-            n = parseCmdResults(&g);
-        } else if (g.option == 2) {
+        if (g.option == 2) {
             run_script_command(c, g.cmd, script_run::detached, limit_s, 0);
             n = 0;
         } else {
-            g.results = run_script_command(c, g.cmd, script_run::wait, limit_s, 10000);
+            script_outcome outcome;
+            if (g.option == 1)
+                g.results = run_script_command(c, g.cmd, script_run::timed, limit_s,
+                                               option1_lines(c), &outcome);
+            else
+                g.results =
+                    run_script_command(c, g.cmd, script_run::wait, limit_s, 10000, &outcome);
+            if (!output_usable(c, outcome)) {
+                // The run fails as a fetch that failed does: no rows, no dummy row.
+                u_free_r_chain(g.results);
+                g.results = nullptr;
+                set_sqlcode(c, -1);
+                finish_run(c);
+                return 1;
+            }
             n = parseCmdResults(&g);
         }
     } else {

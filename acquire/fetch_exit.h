@@ -54,7 +54,9 @@ struct parsed_word {
 
 // Runs the cursor's fetch exit. 0 when rows (or a dummy row) were delivered; 1 when the run
 // produced nothing usable or a row could not be merged (sqlcode -1); with internal option 7
-// the result of parse_script_text.
+// the result of parse_script_text. A command that ended with a non-zero status or by a
+// signal, was ended at its time limit, or printed NUL or control bytes gives no rows at all
+// (fxr4032, fxr4033): the run fails, without a dummy row.
 int run_cursor_fetch_exit(curs* c, const char* time_stamp);
 // Fills the work block (anchor made on the cursor's first run); 0.
 int setCurs4exit(fetchExitGlobal* g, curs* c, const char* time_stamp, fetch_ex* x);

@@ -322,7 +322,8 @@ std::vector<char*> script_argv(script_command& cmd) {
 }
 
 r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, int limit_s,
-                                 int max_lines) {
+                                 int max_lines, script_outcome* outcome) {
+    if (outcome != nullptr) *outcome = script_outcome{};
     if (limit_s < 1) limit_s = 1;
     std::vector<char*> argv = script_argv(cmd);
     // Long parameters travel as the programs of the system read them.
@@ -365,7 +366,14 @@ r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, i
     opts.maxRetLines = max_lines;
     opts.maxWaitTime = limit_s;
     int32_t dropped = 0;
-    r_exec_chain* lines = u_exec_argv(run_argv, stdin_text, limit_s, &opts, &dropped);
+    int32_t status = -1;
+    r_exec_chain* lines =
+        u_exec_argv_status(run_argv, stdin_text, limit_s, &opts, &dropped, &status);
+    if (outcome != nullptr) {
+        outcome->process_rc = opts.processRC;
+        outcome->wait_status = status;
+        outcome->odd_bytes = opts.oddBytes;
+    }
     if (!parms_file.empty() && !u_trace_on(9)) ::unlink(parms_file.c_str());
     if (opts.processRC == pRC_ierror)
         PRINT('e', "fxr4029", "Fetch exit %s of cursor %s could not be started\n",

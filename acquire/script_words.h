@@ -10,6 +10,7 @@
 // each value is then single-quoted in it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,12 @@ enum class script_run {
 // warning); detached runs return null. Failures to start and time-outs are logged with the
 // cursor's name and the limit; the lines read before a time-out are returned.
 struct r_exec_chain;
+// How a waited-for run ended, for callers that judge its output.
+struct script_outcome {
+    int process_rc = 0;        // processRC of the run (runtime/child.h): 0 ok, 1 timed out,
+                               // 2 not started
+    int32_t wait_status = -1;  // the command's status as waitpid gave it; -1 unknown
+    int32_t odd_bytes = 0;     // NUL and control bytes in its output (0: text)
+};
 r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, int limit_s,
-                                 int max_lines);
+                                 int max_lines, script_outcome* outcome = nullptr);

@@ -4,8 +4,10 @@
 #pragma once
 
 // One historian pass at the 14-character time now. 0; 1 when a cursor's file could not be
-// opened, written or closed: that file is cut back to its earlier length, the cursor's rows
-// go out at the next pass, and the other cursors are still served.
+// opened, written or closed (chi1630, chi1632 with the system's reason): that file is cut
+// back to its earlier length, the cursor's records are kept (at most 1000, the oldest
+// dropped and counted in chi1636) and appended in order, before any newer ones, at the
+// first pass whose write works; the other cursors are still served.
 int do_history(const char* now);
 
 // Trace dump of one row: rows above 4 abbreviated ("cat1609") unless trace level 5 is on,

@@ -10,6 +10,7 @@
 #include "comm/zovcomm.h"
 #include "model/db_specifics.h"
 #include "model/engine_globals.h"
+#include "runtime/child.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"
 #include "runtime/sleep.h"
@@ -57,6 +58,7 @@ void report(const recorded& r) {
         char command[64];
         std::snprintf(command, sizeof command, "ps -ef | grep %d", static_cast<int>(r.pid));
         std::fflush(stdout);
+        u_password_hidden hidden;
         if (std::system(command) == -1) {
         }
     }

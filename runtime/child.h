@@ -20,6 +20,8 @@
 
 #include <csignal>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "runtime/exec.h"
 
@@ -34,7 +36,11 @@ struct pcc_stream;  // the channel's line buffer (runtime/pcc.cpp)
 // (callerSet is bit 31); the compiler allocates bit-fields from the low end, hence the
 // reversed declaration order behind the 21 unused low bits.
 struct execopt {
-    uint32_t : 21;
+    uint32_t : 20;
+    // Beyond the eleven historical flags: the child is one of the suite's own database
+    // access programs and keeps COLL_PASSWORD in its environment. Every other child started
+    // with the caller's environment gets it without that variable.
+    uint32_t keeppw : 1;
     uint32_t keepsip : 1;     // keep a stdin pipe (write end for the caller) in any case
     uint32_t nosignalh : 1;   // historical: no SIGALRM handler (the wait uses no signals)
     uint32_t asyncCont : 1;   // second call of an async run: wait and read, do not start
@@ -50,9 +56,42 @@ struct execopt {
     processRC_e processRC;
     int32_t maxRetLines;         // most output lines collected; <= 0 means 30000
     int32_t maxWaitTime;         // limit in seconds (< 1 means 600); afterwards the seconds taken
-    char** envchain;             // the child's environment when set (else the caller's)
+    char** envchain;             // the child's environment when set, exactly as given (else
+                                 // the caller's, without COLL_PASSWORD unless keeppw)
     createProcessComm* ihandle;  // the run's record
     int32_t exitStatus;          // wait status of the run's child once it ended; -1 unknown
+    int32_t oddBytes;            // NUL and control bytes in its output (0 for text output)
+};
+
+// The caller's environment without COLL_PASSWORD, as a null-terminated array pointing into
+// environ (valid until the environment changes). What a child gets unless it is one of the
+// suite's database access programs.
+struct u_child_env {
+    u_child_env();
+    char** get() { return entries_.data(); }
+
+  private:
+    std::vector<char*> entries_;
+};
+
+// 1 when path names one of the suite's database access programs by its base name: a
+// database type code followed by "sql" (zemsql, the channel child of every type) or
+// zem2sql. Their parents set keeppw: these programs read the password from COLL_PASSWORD.
+int u_is_db_access_program(const char* path);
+
+// While it lives, COLL_PASSWORD is out of the process's environment (put back as it was
+// afterwards): for the children a shell starts (popen, system), which take the environment
+// as it stands. One thread only.
+class u_password_hidden {
+  public:
+    u_password_hidden();
+    ~u_password_hidden();
+    u_password_hidden(const u_password_hidden&) = delete;
+    u_password_hidden& operator=(const u_password_hidden&) = delete;
+
+  private:
+    std::string saved_;
+    bool had_ = false;
 };
 
 // ownFlags bits of createProcessComm.
@@ -102,10 +141,13 @@ struct createProcessComm {
     int32_t linesRead;      // output lines collected
     int32_t linesDropped;   // output lines read beyond maxRetLines and dropped
     int32_t endMarkSeen;    // a line ended with the end mark 0x1A
+    int32_t outHeld;        // the child ended, its output stayed quiet, yet something still
+                            // held the pipe open: reading stopped there
     r_exec_chain* outHead;  // output lines collected while waiting
     r_exec_chain* outTail;
-    readBuff rb;   // line reader over the output (pipe or file)
-    char* rbBuff;  // its buffer, 2 * u_child_read_size + 1 bytes (u_malloc)
+    u_line_arena arena;  // where the output lines are carved
+    readBuff rb;         // line reader over the output (pipe or file)
+    char* rbBuff;        // its buffer, 2 * u_child_read_size + 1 bytes (u_malloc)
 };
 
 // Bytes asked for in one read of a child's output. Reads as large as a pipe holds keep the

@@ -15,6 +15,7 @@ namespace child_detail {
 inline constexpr int kGraceMs = 500;      // between SIGTERM and SIGKILL
 inline constexpr int kEndOwnMs = 2000;    // a child whose input was closed may end by itself
 inline constexpr int kTickMs = 20;        // exit checks when no pidfd is available
+inline constexpr int kQuietMs = 300;      // output of an ended child held open elsewhere
 inline constexpr char kEndMark = '\x1a';  // a line ending with it ends the output
 
 inline double now_mono() {

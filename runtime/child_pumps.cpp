@@ -44,7 +44,7 @@ void take_line(const execopt* opts, createProcessComm* cpc, char* line, int32_t 
         line[--len] = '\0';
         cpc->endMarkSeen = 1;
     }
-    r_exec_chain* e = u_new_r_chain(line, len);
+    r_exec_chain* e = u_arena_r_chain(&cpc->arena, line, len);
     if (cpc->outTail) {
         cpc->outTail->next = e;
     } else {
@@ -124,6 +124,7 @@ int WriteToPipe(int fd, const char* buf, int len) {
 }
 
 r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc) {
+    opts->oddBytes = 0;
     if (opts->outpfile) {
         if (u_trace_on(7))
             PRINT('t', "uex6801", "Reading results from file %s\n", cpc->childStdoutFn);
@@ -156,6 +157,8 @@ r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc) {
     if (trace_all)
         PRINT('i', "uex6830", "Read %d lines for Command %.50s\n", cpc->linesRead,
               cpc->p_cFullCmd ? cpc->p_cFullCmd : "");
+    opts->oddBytes = cpc->rb.oddBytes;
+    u_arena_close(&cpc->arena);
     r_exec_chain* chain = cpc->outHead;
     cpc->outHead = cpc->outTail = nullptr;
     return chain;

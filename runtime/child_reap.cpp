@@ -130,6 +130,30 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
             timedOut = true;
             break;
         }
+        if (cpc->exited) {
+            // The child has ended, yet its output is still open: something it started (in a
+            // session of its own, out of reach of its process group) holds the pipe. Its
+            // output is read while it comes; once it stays quiet for a short grace, the run
+            // is over rather than waiting out the whole limit.
+            const int quiet = left < kQuietMs ? left : kQuietMs;
+            struct pollfd p {
+                cpc->stdoutPipe[0], POLLIN, 0
+            };
+            int r = poll(&p, 1, quiet);
+            if (r < 0 && errno == EINTR) continue;
+            if (r > 0) {
+                drain_stdout(opts, cpc, deadline);
+                continue;
+            }
+            if (r < 0 || quiet == kQuietMs) {
+                cpc->outHeld = 1;
+                if (u_trace_on(5))
+                    PRINT('t', "uex8075", "Child %d ended; its output stayed open and quiet\n",
+                          static_cast<int>(cpc->pid));
+                break;
+            }
+            continue;  // the deadline has come
+        }
         struct pollfd fds[3];
         int n = 0, iOut = -1, iIn = -1, iPid = -1;
         if (outOpen) {
@@ -164,8 +188,11 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
 
     if (timedOut) {
         if (rc == 0)
+            // The whole command line, not its first 20 characters: a cut path, or "sh"
+            // alone, does not tell which program overran.
             u_msg(nullptr, __FILE__, __LINE__, "e", "uex8080",
-                  "Child process %.20s did not finish in %d seconds.", cpc->p_cmd, limit);
+                  "Child process %s did not finish in %d seconds.",
+                  cpc->p_cFullCmd ? cpc->p_cFullCmd : (cpc->p_cmd ? cpc->p_cmd : ""), limit);
         end_group(cpc);
         opts->processRC = pRC_timedout;
         drain_stdout(opts, cpc, now_mono() + kGraceMs / 1000.0);  // what the pipe still holds
@@ -202,6 +229,7 @@ int CreateChildProcessEnd(execopt* opts) {
         if (cpc->childStdoutFn[0]) unlink(cpc->childStdoutFn);
     }
     u_free_r_chain(cpc->outHead);
+    u_arena_close(&cpc->arena);
     if (cpc->outStream) U_FREE(cpc->outStream);
     if (cpc->rbBuff) U_FREE(cpc->rbBuff);
     if (cpc->argv) U_FREE(cpc->argv);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -128,7 +129,9 @@ int spawn_child(const execopt* opts, const createProcessComm* cpc, const char* p
     if (!e && in >= 0) e = posix_spawn_file_actions_adddup2(&fa, in, 0);
     if (!e && out >= 0) e = posix_spawn_file_actions_adddup2(&fa, out, 1);
     if (!e && out >= 0 && opts->retstderr) e = posix_spawn_file_actions_adddup2(&fa, out, 2);
-    if (!e) e = posix_spawn(pid, path, &fa, &attr, argv, opts->envchain ? opts->envchain : environ);
+    u_child_env scrubbed;
+    char** envp = opts->envchain ? opts->envchain : opts->keeppw ? environ : scrubbed.get();
+    if (!e) e = posix_spawn(pid, path, &fa, &attr, argv, envp);
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
     return e;
@@ -203,6 +206,35 @@ void perm_defaults(execopt* opts) {
 }
 
 }  // namespace
+
+u_child_env::u_child_env() {
+    static const char kName[] = "COLL_PASSWORD=";
+    for (char** e = environ; e && *e; ++e)
+        if (std::strncmp(*e, kName, sizeof kName - 1) != 0) entries_.push_back(*e);
+    entries_.push_back(nullptr);
+}
+
+int u_is_db_access_program(const char* path) {
+    if (!path) return 0;
+    const char* slash = std::strrchr(path, '/');
+    const char* base = slash ? slash + 1 : path;
+    if (std::strcmp(base, "zem2sql") == 0) return 1;
+    return std::strlen(base) == 6 && std::strcmp(base + 3, "sql") == 0 ? 1 : 0;
+}
+
+u_password_hidden::u_password_hidden() {
+    if (const char* v = std::getenv("COLL_PASSWORD")) {
+        saved_ = v;
+        had_ = true;
+        unsetenv("COLL_PASSWORD");
+    }
+}
+
+u_password_hidden::~u_password_hidden() {
+    if (!had_) return;
+    setenv("COLL_PASSWORD", saved_.c_str(), 1);
+    std::fill(saved_.begin(), saved_.end(), '\0');
+}
 
 createProcessComm* u_new_cpc() {
     auto* cpc = static_cast<createProcessComm*>(U_MALLOC(sizeof(createProcessComm)));
@@ -376,6 +408,7 @@ int u_AsynProcess(const char* cmd, const char* parms) {
     std::vector<const char*> paths;
     for (auto& c : candidates) paths.push_back(c.c_str());
     if (u_trace_on(5)) PRINT('t', "uex9030", "Child process. cmd=%.20s\n", argv[0]);
+    u_child_env env;  // made before fork
 
     int pfds[2];
     if (pipe2(pfds, O_CLOEXEC) != 0) pfds[0] = pfds[1] = -1;
@@ -400,7 +433,7 @@ int u_AsynProcess(const char* cmd, const char* parms) {
             sigaction(SIGPIPE, &dfl, nullptr);
             int err = ENOENT;
             for (const char* p : paths) {
-                execv(p, argv.data());
+                execve(p, argv.data(), env.get());
                 if (errno != ENOENT && errno != ENOTDIR) err = errno;
             }
             child_report("UEX9040E", "execvp() error", -1, err);
@@ -540,6 +573,7 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
     for (auto& c : candidates) paths.push_back(c.c_str());
     const long limitMs = (timeLimit > 0 ? timeLimit : 600) * 1000L;
     if (u_trace_on(5)) PRINT('t', "uex9030", "Child process. cmd=%.20s\n", argv[0]);
+    u_child_env env;  // made before fork
 
     fflush(nullptr);
     pid_t pid = fork();
@@ -568,7 +602,7 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
             sigaction(SIGPIPE, &dfl, nullptr);
             int err = ENOENT;
             for (const char* p : paths) {
-                execv(p, argv);
+                execve(p, argv, env.get());
                 if (errno != ENOENT && errno != ENOTDIR) err = errno;
             }
             child_report("UEX9040E", "execvp() error", -1, err);

@@ -5,12 +5,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/alloc.h"
 #include "runtime/child.h"
@@ -104,19 +112,62 @@ r_exec_chain* read_exec_lines(FILE* in) {
     return head;
 }
 
+// A byte that no text holds: NUL and the other control bytes but TAB, newline, carriage
+// return and the end mark, and DEL.
+inline bool odd_byte(unsigned char u) {
+    return (u < 0x20 && u != '\t' && u != '\n' && u != '\r' && u != 0x1a) || u == 0x7f;
+}
+
+// The odd bytes among n bytes at p. Sixteen bytes are tested at once; in a group that holds
+// a control byte (in text, the one with the newline) only the flagged bytes are looked at.
+int32_t count_odd(const char* p, size_t n) {
+    int32_t odd = 0;
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i c1f = _mm_set1_epi8(0x1f);
+    const __m128i del = _mm_set1_epi8(0x7f);
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i ctl = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, c1f), v),  // v <= 0x1f
+                                         _mm_cmpeq_epi8(v, del));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(ctl));
+        while (mask != 0) {
+            odd += odd_byte(
+                static_cast<unsigned char>(p[i + static_cast<size_t>(__builtin_ctz(mask))]));
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i < n; ++i) odd += odd_byte(static_cast<unsigned char>(p[i]));
+    return odd;
+}
+
 // Scans rb's data from p for the next line. Returns the line, or null when the data ran
 // out: then a partial line has been carried to the start of buff (prevBuff behind it) or
 // nothing is left (prevBuff null).
 char* scan_line(readBuff* rb, char* p) {
     char* end = rb->buffEnd;
-    while (p < end && (*p == '\0' || *p == '\n')) ++p;
-    if (p >= end) {
-        rb->lastLine = nullptr;
-        rb->prevBuff = nullptr;
-        return nullptr;
+    char* q;
+    if (rb->oddBytes == 0) {
+        // Text: no NUL anywhere, so a line ends at its newline.
+        while (p < end && *p == '\n') ++p;
+        if (p >= end) {
+            rb->lastLine = nullptr;
+            rb->prevBuff = nullptr;
+            return nullptr;
+        }
+        q = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!q) q = end;
+    } else {
+        while (p < end && (*p == '\0' || *p == '\n')) ++p;
+        if (p >= end) {
+            rb->lastLine = nullptr;
+            rb->prevBuff = nullptr;
+            return nullptr;
+        }
+        q = p;
+        while (q < end && *q != '\n' && *q != '\0') ++q;
     }
-    char* q = p;
-    while (q < end && *q != '\n' && *q != '\0') ++q;
     int32_t len = static_cast<int32_t>(q - p);
     if (q < end || len >= rb->maxBuffSize - 1) {
         // A complete line, or one longer than a read: deliver it (cut in the second case;
@@ -171,6 +222,8 @@ char* blockread(int fd, readBuff* rb, bool nonblocking, int32_t* state) {
         }
         rb->buffEnd = at + n;
         *rb->buffEnd = '\0';
+        const int32_t odd = count_odd(at, static_cast<size_t>(n));
+        rb->oddBytes = odd > INT32_MAX - rb->oddBytes ? INT32_MAX : rb->oddBytes + odd;
         rb->prevBuff = nullptr;
         if (my_trace_all[9] > 2) {
             PRINT('t', "uex1026", " rs=%d, buff=%4.4X, prevBuff=%4.4x, buffEnd=%4.4x\n",
@@ -193,10 +246,83 @@ r_exec_chain* u_new_r_chain(const char* text, int32_t len) {
     return e;
 }
 
+namespace {
+
+// Line blocks: a header, then elements. live counts the elements not yet freed; open is set
+// while a reader still carves from the block.
+constexpr size_t kLineBlock = 64 * 1024;
+struct line_block_head {
+    int32_t live;
+    int32_t open;
+    int64_t pad;  // elements start 16 bytes in
+};
+// The blocks in use, by address, and the one found last (a chain is freed in the order its
+// lines were carved, so most look-ups hit it).
+std::vector<uintptr_t> line_blocks;
+uintptr_t last_block = 0;
+
+uintptr_t block_of(const void* p) {
+    const auto a = reinterpret_cast<uintptr_t>(p);
+    if (last_block != 0 && a >= last_block && a < last_block + kLineBlock) return last_block;
+    auto it = std::upper_bound(line_blocks.begin(), line_blocks.end(), a);
+    if (it == line_blocks.begin()) return 0;
+    const uintptr_t b = *--it;
+    if (a >= b + kLineBlock) return 0;
+    last_block = b;
+    return b;
+}
+
+void drop_block(uintptr_t b) {
+    auto it = std::lower_bound(line_blocks.begin(), line_blocks.end(), b);
+    if (it != line_blocks.end() && *it == b) line_blocks.erase(it);
+    if (last_block == b) last_block = 0;
+    U_FREE(reinterpret_cast<void*>(b));
+}
+
+}  // namespace
+
+r_exec_chain* u_arena_r_chain(u_line_arena* arena, const char* text, int32_t len) {
+    const size_t need = (sizeof(r_exec_chain) + static_cast<size_t>(len) + 1 + 7) & ~size_t{7};
+    if (need > kLineBlock / 8) return u_new_r_chain(text, len);
+    if (!arena->block || arena->used + need > kLineBlock) {
+        u_arena_close(arena);
+        arena->block = static_cast<char*>(U_MALLOC(kLineBlock));
+        auto* head = reinterpret_cast<line_block_head*>(arena->block);
+        head->live = 0;
+        head->open = 1;
+        const auto b = reinterpret_cast<uintptr_t>(arena->block);
+        line_blocks.insert(std::upper_bound(line_blocks.begin(), line_blocks.end(), b), b);
+        arena->used = sizeof(line_block_head);
+    }
+    auto* e = reinterpret_cast<r_exec_chain*>(arena->block + arena->used);
+    arena->used += need;
+    ++reinterpret_cast<line_block_head*>(arena->block)->live;
+    e->next = nullptr;
+    e->size = len;
+    std::memcpy(e->line, text, static_cast<size_t>(len));
+    e->line[len] = '\0';
+    return e;
+}
+
+void u_arena_close(u_line_arena* arena) {
+    if (!arena->block) return;
+    auto* head = reinterpret_cast<line_block_head*>(arena->block);
+    head->open = 0;
+    if (head->live == 0) drop_block(reinterpret_cast<uintptr_t>(arena->block));
+    arena->block = nullptr;
+    arena->used = 0;
+}
+
 void u_free_r_chain(r_exec_chain* chain) {
     while (chain) {
         r_exec_chain* next = chain->next;
-        U_FREE(chain);
+        const uintptr_t b = line_blocks.empty() ? 0 : block_of(chain);
+        if (b != 0) {
+            auto* head = reinterpret_cast<line_block_head*>(b);
+            if (--head->live == 0 && !head->open) drop_block(b);
+        } else {
+            U_FREE(chain);
+        }
         chain = next;
     }
 }
@@ -266,6 +392,7 @@ r_exec_chain* u_exec(const char* cmd, const char* parms) {
         int status;
         {
             DefaultSigpipe sp;
+            u_password_hidden hidden;
             status = system(line.c_str());
         }
         if (status == -1) {
@@ -294,6 +421,7 @@ r_exec_chain* u_exec(const char* cmd, const char* parms) {
         FILE* in;
         {
             DefaultSigpipe sp;
+            u_password_hidden hidden;
             in = popen(line.c_str(), "re");
         }
         if (!in) {

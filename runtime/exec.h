@@ -7,6 +7,7 @@
 // message line of another program of the system from a data line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct execopt;  // runtime/child.h
@@ -29,12 +30,28 @@ struct readBuff {
     char* buff;           // the caller's buffer
     int32_t maxBuffSize;  // one more than the bytes asked for in one read
     int32_t curLineLen;   // length of the line returned last
+    // Beyond the historical record: NUL and control bytes read so far (not TAB, newline,
+    // carriage return or the end mark 0x1A). Text output has none; while there are none
+    // a line ends at its newline only, and the scan for it runs on memchr.
+    int32_t oddBytes;
 };
 
 // Allocates one chain element holding the len bytes of text (NUL-terminated copy).
 r_exec_chain* u_new_r_chain(const char* text, int32_t len);
 
-// Frees every element of the chain, following next; null is allowed.
+// Where a reader of many lines carves its elements: blocks of 64 KB, each freed once the
+// reader has closed it and every element carved from it has been freed. Zero it before use.
+struct u_line_arena {
+    char* block;  // the block being filled, null before the first line
+    size_t used;  // bytes of it taken
+};
+// As u_new_r_chain, the element carved from the arena's block (a long line gets its own).
+r_exec_chain* u_arena_r_chain(u_line_arena* arena, const char* text, int32_t len);
+// The reader is done: no more elements come from the arena's block.
+void u_arena_close(u_line_arena* arena);
+
+// Frees every element of the chain, following next; null is allowed. Elements from
+// u_new_r_chain, u_arena_r_chain or a plain u_malloc of the record may be mixed.
 void u_free_r_chain(r_exec_chain* chain);
 
 // Runs "cmd parms" through the shell (a pipe, or a temporary output file when the database
@@ -70,6 +87,7 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit);
 // Returns the next non-empty line read from fd (inside rb->buff, NUL-terminated, without
 // its newline), or null at the end of input or on a read error. A line longer than one read
 // is delivered cut into pieces; a last line without a newline is returned. EINTR is retried.
+// rb->oddBytes counts the bytes read that no text holds (see readBuff).
 char* u_blockread(int fd, readBuff* rb);
 
 // Result of u_blockread_nb beside the line.

@@ -3,13 +3,17 @@
 #include "runtime/msg.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "runtime/alloc.h"
 #include "runtime/dates.h"
@@ -177,11 +181,133 @@ int write_channel_line(const char* header, const char* body) {
     return count;
 }
 
+// ---- the log file: whole lines, written at once, on a file that still has its name ----
+
+FILE* own_log = nullptr;  // the stream u_openPRINTfile opened (not one a caller set)
+dev_t own_dev = 0;        // and the file it opened, so that another stream that happens to
+ino_t own_ino = 0;        // take its address later is never taken for it
+
+void remember_own(FILE* f) {
+    own_log = f;
+    struct stat st {};
+    if (f && fstat(fileno(f), &st) == 0) {
+        own_dev = st.st_dev;
+        own_ino = st.st_ino;
+    } else {
+        own_log = nullptr;
+    }
+}
+long lost_lines = 0;      // lines the log could not take since the last one it took
+FILE* lost_on = nullptr;  // the stream that could not take them
+double next_name_check = 0;
+
+double mono_seconds() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Writes all of text to fd, or nothing: a write cut short (a full device, a file size
+// limit) is taken back, so a later line never joins a cut one. True when all went out.
+bool write_whole(int fd, const char* text, size_t len) {
+    size_t done = 0;
+    while (done < len) {
+        ssize_t n = write(fd, text + done, len - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    if (done == len) return true;
+    if (done > 0) {
+        const off_t at = lseek(fd, 0, SEEK_CUR);
+        if (at >= static_cast<off_t>(done)) {
+            const off_t start = at - static_cast<off_t>(done);
+            if (ftruncate(fd, start) == 0) lseek(fd, start, SEEK_SET);
+        }
+    }
+    return false;
+}
+
+// Opens the log's name again when its directory entry is gone or names another file (the
+// directory removed and made again, the file moved away): lines written to a file without
+// a name reach nobody. Looked at once a second, on the log u_openPRINTfile opened.
+void reopen_if_gone() {
+    if (!stder || stder != own_log || !stder_filename[0]) return;
+    const double now = mono_seconds();
+    if (now < next_name_check) return;
+    next_name_check = now + 1.0;
+    struct stat open_file {};
+    struct stat named {};
+    if (fstat(fileno(stder), &open_file) != 0) return;
+    if (open_file.st_dev != own_dev || open_file.st_ino != own_ino) return;
+    if (stat(stder_filename, &named) == 0 && named.st_dev == open_file.st_dev &&
+        named.st_ino == open_file.st_ino)
+        return;
+    int fd = open(stder_filename, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return;  // not possible yet: the old file keeps the lines meanwhile
+    FILE* fresh = fdopen(fd, "a");
+    if (!fresh) {
+        close(fd);
+        return;
+    }
+    std::fflush(stder);
+    std::fclose(stder);
+    if (lost_on == stder) lost_on = fresh;  // the count goes on in the new file
+    stder = fresh;
+    remember_own(fresh);
+    char header[kMsgHeader + 1];
+    MsgHeader h;
+    h.id = "cgn5010";
+    h.letter = 'I';
+    build_msg_header(header, sizeof header, h, __FILE__, __LINE__);
+    char line[kMsgHeader + 1100];
+    int n = std::snprintf(line, sizeof line, "%sLog file %s was gone: opened anew\n", header,
+                          stder_filename);
+    if (n > 0) write_whole(fd, line, std::min(static_cast<size_t>(n), sizeof line - 1));
+}
+
+// One line to the log with one write, flushed at once: a line of any severity reaches the
+// file whole or not at all. Returns the characters written, 0 when the log did not take it.
+int write_log_line(const char* header, const char* body) {
+    reopen_if_gone();
+    if (__fpending(stder) > 0) std::fflush(stder);  // what went into the stream directly
+    const int fd = fileno(stder);
+    if (fd < 0) return 0;
+    if (lost_on != stder) lost_lines = 0;  // another stream: nothing lost on it yet
+    if (lost_lines > 0) {
+        char note[160];
+        MsgHeader h;
+        h.id = "cgn5020";
+        h.letter = 'W';
+        char head[kMsgHeader + 1];
+        build_msg_header(head, sizeof head, h, __FILE__, __LINE__);
+        int n = std::snprintf(note, sizeof note, "%s%ld lines could not be written to the log\n",
+                              head, lost_lines);
+        if (n <= 0 || !write_whole(fd, note, std::min(static_cast<size_t>(n), sizeof note - 1))) {
+            ++lost_lines;
+            return 0;
+        }
+        lost_lines = 0;
+    }
+    char line[kMsgHeader + 128 + kMsgBody + 8];
+    int n = std::snprintf(line, sizeof line, "%s%s", header, body);
+    if (n <= 0) return 0;
+    size_t len = std::min(static_cast<size_t>(n), sizeof line - 1);
+    if (len > 0 && static_cast<size_t>(n) > len) line[len - 1] = '\n';
+    if (!write_whole(fd, line, len)) {
+        ++lost_lines;
+        lost_on = stder;
+        return 0;
+    }
+    return static_cast<int>(len);
+}
+
 int write_line(const char* header, const char* body, bool flush, bool echo) {
     int count;
     if (!stder && channel_lines) return write_channel_line(header, body);
     if (stder) {
-        count = std::fprintf(stder, "%s%s", header, body);
+        count = write_log_line(header, body);
+        flush = false;  // written already
     } else if (!echo) {
         count = std::fprintf(stdout, "%s%s%s", msgPrefix ? msgPrefix : "", header, body);
         flush = false;
@@ -462,6 +588,8 @@ FILE* u_openPRINTfile(const char* base) {
     if (noWrapBackups > 0) rotate_backups(noWrapBackups);
 
     stder = std::fopen(stder_filename, "we");
+    remember_own(stder);
+    next_name_check = 0;
     if (stder) return stder;
 
     if (PRINTopenerr == 0)
@@ -495,7 +623,15 @@ int check_limit(FILE** stream, const char* base, int* counter) {
         char header[kMsgHeader + 1];
         build_msg_header(header, sizeof header, h, __FILE__, __LINE__);
         char when[49];
-        std::fprintf(fresh, "%s       File wrapped -- %s\n", header, u_get_time(when, 2));
+        char text[kMsgHeader + 100];
+        int n = std::snprintf(text, sizeof text, "%s       File wrapped -- %s\n", header,
+                              u_get_time(when, 2));
+        if (n > 0 &&
+            !write_whole(fileno(fresh), text, std::min(static_cast<size_t>(n), sizeof text - 1))) {
+            if (lost_on != fresh) lost_lines = 0;
+            ++lost_lines;
+            lost_on = fresh;
+        }
     }
     return 0;
 }

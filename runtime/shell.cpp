@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runtime/alloc.h"
+#include "runtime/child.h"
 #include "runtime/exec.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
@@ -18,6 +19,7 @@ namespace {
 // popen with one retry after a second when it fails without a reason (errno 0).
 FILE* open_command(const char* command) {
     if (!command) return nullptr;
+    u_password_hidden hidden;  // the shell's children need no password
     errno = 0;
     FILE* f = popen(command, "re");
     if (!f && errno == 0) {

@@ -3,7 +3,10 @@
 #include "acquire/fetch_exit.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -109,10 +112,16 @@ TEST_F(FetchExitRun, EveryOptionEndsAnOverrunningCommandAtItsLimit) {
             EXPECT_EQ(rc, 1);  // detached: no rows, no dummy asked for
             EXPECT_LT(seconds_since(t0), 1.0);
         } else {
-            EXPECT_EQ(rc, 0) << option;  // the line read before the limit
-            EXPECT_EQ(x.rows(), std::vector<std::string>{"line 1"});
+            // The line printed before the limit is half an answer: no row is taken.
+            EXPECT_EQ(rc, 1) << option;
+            EXPECT_EQ(x.get()->sqlcode, -1);
+            EXPECT_TRUE(x.rows().empty());
             EXPECT_LT(seconds_since(t0), 2.0) << option;
             EXPECT_NE(log().find("FXR4030W"), std::string::npos) << log();
+            EXPECT_NE(log().find("FXR4032E ("), std::string::npos) << log();
+            EXPECT_NE(log().find("Fetch exit of cursor SLOW was ended at its time limit"),
+                      std::string::npos)
+                << log();
         }
         ASSERT_TRUE(eventually([&] { return std::filesystem::exists(pidfile); }));
         pid_t grandchild = 0;
@@ -123,6 +132,134 @@ TEST_F(FetchExitRun, EveryOptionEndsAnOverrunningCommandAtItsLimit) {
         // The command's whole group is gone within two seconds of the start.
         EXPECT_TRUE(eventually([&] { return !process_alive(grandchild); }, 2500)) << option;
         EXPECT_TRUE(no_children()) << option;
+    }
+}
+
+// A command that fails or prints what no text holds gives no rows: the run fails as a
+// failed fetch does, without a dummy row, and the cursor keeps the rows it had.
+TEST_F(FetchExitRun, FailedOrBinaryOutputYieldsNoRows) {
+    struct Case {
+        const char* name;
+        std::string script;
+        const char* id;
+        const char* text;
+    } cases[] = {
+        {"exit 3", "/bin/sh -c 'echo a; echo b; exit 3'", "FXR4032E",
+         "Fetch exit of cursor BAD ended with exit status 3"},
+        {"signal", "/bin/sh <dir>/killed.sh", "FXR4032E",
+         "Fetch exit of cursor BAD was ended by signal 9"},
+        {"NUL byte", "/usr/bin/printf 'ab\\000cd\\n'", "FXR4033W",
+         "Fetch exit of cursor BAD printed 1 bytes that are not text"},
+        {"control bytes", "/usr/bin/printf 'a\\001b\\033c\\177\\n'", "FXR4033W",
+         "Fetch exit of cursor BAD printed 3 bytes that are not text"},
+        {"random bytes", "/usr/bin/head -c 4096 /dev/urandom", "FXR4033W",
+         "Fetch exit of cursor BAD printed "},
+    };
+    {
+        std::ofstream out(tmp_ / "killed.sh");
+        out << "echo a\nkill -9 $$\n";
+    }
+    for (int option : {0, 1}) {
+        for (const Case& k : cases) {
+            const size_t mark = log().size();
+            std::string script = k.script;
+            if (size_t at = script.find("<dir>"); at != std::string::npos)
+                script.replace(at, 5, tmp_.path());
+            ExitCursor x("BAD", {{"LINE", 20, 1}}, 5, option, script);
+            x.get()->conditional_dummy = 1;
+            x.add({"kept"});
+            EXPECT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 1) << k.name << option;
+            EXPECT_EQ(x.get()->sqlcode, -1) << k.name;
+            EXPECT_EQ(std::string(x.get()->ssqlcode, 16), "              -1");
+            EXPECT_EQ(x.rows(), std::vector<std::string>{"kept"}) << k.name << option;
+            const std::string said = log().substr(mark);
+            EXPECT_NE(said.find(k.id), std::string::npos) << k.name << "\n" << said;
+            EXPECT_NE(said.find(k.text), std::string::npos) << k.name << "\n" << said;
+        }
+    }
+    // Text with TABs, carriage returns and the end mark is text.
+    ExitCursor ok("GOOD", {{"A", 4, 1}, {"B", 4, 1}}, 3, 1,
+                  "/usr/bin/printf 'a\\tb\\r\\nc\\td\\032\\n'");
+    ASSERT_EQ(run_cursor_fetch_exit(ok.get(), kStamp), 0) << log();
+    EXPECT_EQ(ok.rows().size(), 2u);
+    EXPECT_TRUE(no_children());
+}
+
+// A command that leaves a grandchild of its own session holding its output ends its run
+// once it has ended and the output stays quiet, not at its limit.
+TEST_F(FetchExitRun, AGrandchildHoldingTheOutputDoesNotHoldTheRun) {
+    const std::string pidfile = tmp_ / "gc.pid";
+    const std::string script = tmp_ / "gc.sh";
+    {
+        std::ofstream out(script);
+        out << "echo one\n"
+            << "setsid /bin/sh -c 'echo $$ > " << pidfile << "; exec sleep 30' &\n"
+            << "echo two\n";
+    }
+    for (int option : {0, 1}) {
+        std::filesystem::remove(pidfile);
+        ExitCursor x("HELD", {{"LINE", 20, 1}}, 5, option, "/bin/sh " + script, 20);
+        auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0) << option << log();
+        EXPECT_LT(seconds_since(t0), 10.0) << option;  // well before the 20-second limit
+        EXPECT_EQ(x.rows(), (std::vector<std::string>{"one", "two"})) << option;
+        EXPECT_EQ(log().find("FXR4030W"), std::string::npos) << log();
+        pid_t grandchild = 0;
+        ASSERT_TRUE(eventually([&] {
+            std::ifstream in(pidfile);
+            return static_cast<bool>(in >> grandchild) && grandchild > 0;
+        }));
+        kill(grandchild, SIGKILL);
+        EXPECT_TRUE(eventually([&] { return !process_alive(grandchild); }, 5000));
+    }
+    EXPECT_TRUE(no_children());
+}
+
+// The stored password stays out of a fetch exit's environment, whatever the option.
+TEST_F(FetchExitRun, AnExitThatPrintsItsEnvironmentShowsNoPassword) {
+    const char* saved = std::getenv("COLL_PASSWORD");
+    const std::string keep = saved ? saved : "";
+    setenv("COLL_PASSWORD", "Sw0rdf1sh", 1);
+    for (int option : {0, 1}) {
+        ExitCursor x("ENV", {{"LINE", 200, 1}}, 5, option, "/usr/bin/env");
+        x.get()->limit = 0;
+        ASSERT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0) << log();
+        bool path = false;
+        for (const std::string& r : x.rows()) {
+            EXPECT_EQ(r.find("Sw0rdf1sh"), std::string::npos) << r;
+            EXPECT_EQ(r.find("COLL_PASSWORD"), std::string::npos) << r;
+            path = path || r.rfind("PATH=", 0) == 0;
+        }
+        EXPECT_TRUE(path) << "the rest of the environment is passed";
+    }
+    EXPECT_STREQ(std::getenv("COLL_PASSWORD"), "Sw0rdf1sh");  // the collector's own stays
+    if (saved)
+        setenv("COLL_PASSWORD", keep.c_str(), 1);
+    else
+        unsetenv("COLL_PASSWORD");
+}
+
+// Option 1 keeps twice the cursor's limit, at most 300 lines; without a limit the
+// runtime's own bound of 30000.
+TEST_F(FetchExitRun, TimedExitKeepsLinesByTheCursorLimit) {
+    struct Case {
+        int16_t limit;
+        const char* dropped;  // the warning, or null when every line is kept
+    } cases[] = {{0, nullptr},
+                 {100, "cursor MANY: 800 output lines beyond 200 dropped"},
+                 {200, "cursor MANY: 700 output lines beyond 300 dropped"}};
+    for (const Case& k : cases) {
+        const size_t mark = log().size();
+        ExitCursor x("MANY", {{"LINE", 10, 1}}, 5, 1, xh("xh_lines") + " 1000 8");
+        x.get()->limit = k.limit;
+        ASSERT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0) << log();
+        const std::string said = log().substr(mark);
+        if (k.dropped == nullptr) {
+            EXPECT_EQ(x.rows().size(), 1000u);
+            EXPECT_EQ(said.find("FXR4031W"), std::string::npos) << said;
+        } else {
+            EXPECT_NE(said.find(k.dropped), std::string::npos) << k.limit << "\n" << said;
+        }
     }
 }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "testing/exec_support.h"
 
@@ -23,6 +25,10 @@ TEST(ExecoptLayout, FlagsFillTheFirstWordFromTheTop) {
     o.keepsip = 1;  // the eleventh flag
     std::memcpy(&word, &o, sizeof word);
     EXPECT_EQ(word, 1u << 21);
+    o = execopt{};
+    o.keeppw = 1;  // the first beyond the historical eleven
+    std::memcpy(&word, &o, sizeof word);
+    EXPECT_EQ(word, 1u << 20);
 }
 
 // How parameters reach the child, by option set: the helper prints each argument as
@@ -365,6 +371,127 @@ TEST_F(ChildTest, ReadChildOutputWithoutPipe) {
     EXPECT_EQ(ReadChildOutput(&o, cpc), nullptr);
     EXPECT_NE(log().find("No pipe created for child stdout"), std::string::npos);
     CreateChildProcessEnd(&o);
+}
+
+// Output that no text holds is counted for the caller to judge; its lines still arrive as
+// the line reader splits them (a NUL ends a line too).
+TEST_F(ChildTest, OddBytesOfTheOutputAreCounted) {
+    struct Case {
+        const char* format;  // printf's format
+        int32_t odd;
+        Lines lines;
+    } cases[] = {
+        {"plain\\ttabbed\\r\\nend mark\\032\\n", 0, {"plain\ttabbed\r", "end mark"}},
+        {"a\\000b\\n", 1, {"a", "b"}},
+        {"a\\001b\\033c\\177\\n", 3, {"a\001b\033c\177"}},
+        {"text\\nmore text\\n\\000\\000tail", 2, {"text", "more text", "tail"}},
+    };
+    for (const Case& k : cases) {
+        std::string printf_path = "/usr/bin/printf", fmt = k.format;
+        char* argv[] = {printf_path.data(), fmt.data(), nullptr};
+        execopt o{};
+        ChainGuard out(u_exec_argv(argv, nullptr, 10, &o, nullptr));
+        EXPECT_EQ(o.processRC, pRC_ok) << k.format;
+        EXPECT_EQ(o.oddBytes, k.odd) << k.format;
+        EXPECT_EQ(chain_lines(out.c), k.lines) << k.format;
+    }
+}
+
+// A child that leaves a process of its own session holding its output ends the run once it
+// has ended and the output stays quiet, not at the time limit.
+TEST_F(ChildTest, AGrandchildHoldingTheOutputDoesNotHoldTheWait) {
+    const std::string pidfile = tmp_ / "gc.pid";
+    const std::string script = tmp_ / "gc.sh";
+    {
+        std::ofstream out(script);
+        out << "echo one\nsetsid /bin/sh -c 'echo $$ > " << pidfile
+            << "; sleep 3; echo late; exec sleep 30' &\necho two\n";
+    }
+    execopt o{};
+    auto t0 = std::chrono::steady_clock::now();
+    ChainGuard out(u_exec_timed("/bin/sh", script.c_str(), 20, &o));
+    EXPECT_EQ(o.processRC, pRC_ok);
+    EXPECT_LT(seconds_since(t0), 10.0);
+    EXPECT_EQ(chain_lines(out.c), (Lines{"one", "two"}));
+    EXPECT_EQ(log().find("did not finish"), std::string::npos) << log();
+    EXPECT_TRUE(no_children());
+    pid_t grandchild = 0;
+    ASSERT_TRUE(eventually([&] {
+        std::ifstream in(pidfile);
+        return static_cast<bool>(in >> grandchild) && grandchild > 0;
+    }));
+    kill(grandchild, SIGKILL);
+    EXPECT_TRUE(eventually([&] { return !process_alive(grandchild); }, 5000));
+}
+
+TEST_F(ChildTest, TimeOutMessageNamesTheWholeCommand) {
+    execopt o{};
+    const std::string cmd = xh("xh_slow");
+    ASSERT_GT(cmd.size(), 20u);
+    ChainGuard out(u_exec_timed(cmd.c_str(), "0 30", 1, &o));
+    EXPECT_EQ(o.processRC, pRC_timedout);
+    EXPECT_NE(log().find("Child process " + cmd + " 0 30 did not finish in 1 seconds."),
+              std::string::npos)
+        << log();
+    EXPECT_TRUE(no_children());
+}
+
+// COLL_PASSWORD reaches only a child whose caller asks for it (the database access
+// programs) or gives the environment itself; every other way of starting a program
+// leaves it out, and the caller's own environment keeps it.
+TEST_F(ChildTest, ThePasswordReachesOnlyTheChildrenThatNeedIt) {
+    const char* saved = std::getenv("COLL_PASSWORD");
+    const std::string keep = saved ? saved : "";
+    setenv("COLL_PASSWORD", "Sw0rdf1sh", 1);
+    auto has_password = [](const r_exec_chain* c) {
+        for (const std::string& l : chain_lines(c))
+            if (l.find("Sw0rdf1sh") != std::string::npos) return true;
+        return false;
+    };
+    std::string env_path = "/usr/bin/env";
+    char* argv[] = {env_path.data(), nullptr};
+    {
+        execopt o{};
+        ChainGuard out(u_exec_argv(argv, nullptr, 10, &o, nullptr));
+        EXPECT_FALSE(has_password(out.c));
+        EXPECT_FALSE(chain_lines(out.c).empty());
+    }
+    {
+        execopt o{};
+        o.keeppw = 1;
+        ChainGuard out(u_exec_argv(argv, nullptr, 10, &o, nullptr));
+        EXPECT_TRUE(has_password(out.c));
+    }
+    {
+        execopt o{};
+        ChainGuard out(u_exec_timed("/usr/bin/env", "", 10, &o));
+        EXPECT_FALSE(has_password(out.c));
+    }
+    {
+        ChainGuard out(u_exec("/usr/bin/env", ""));
+        EXPECT_FALSE(has_password(out.c));
+        EXPECT_FALSE(chain_lines(out.c).empty());
+    }
+    {
+        // Detached: the program writes what it got to a file.
+        const std::string file = tmp_ / "detached.env";
+        std::string sh = "/bin/sh", c = "-c", script = "env > " + file;
+        char* dargv[] = {sh.data(), c.data(), script.data(), nullptr};
+        ASSERT_EQ(u_AsynProcessArgv(dargv, 10), 0);
+        ASSERT_TRUE(
+            eventually([&] { return cfg_read_file(file).find("PATH=") != std::string::npos; }));
+        EXPECT_EQ(cfg_read_file(file).find("Sw0rdf1sh"), std::string::npos);
+    }
+    EXPECT_STREQ(std::getenv("COLL_PASSWORD"), "Sw0rdf1sh");
+    EXPECT_EQ(u_is_db_access_program("/opt/zov/bin/zemsql"), 1);
+    EXPECT_EQ(u_is_db_access_program("zem2sql"), 1);
+    EXPECT_EQ(u_is_db_access_program("/opt/zov/bin/zemsqlx"), 0);
+    EXPECT_EQ(u_is_db_access_program("/usr/bin/env"), 0);
+    if (saved)
+        setenv("COLL_PASSWORD", keep.c_str(), 1);
+    else
+        unsetenv("COLL_PASSWORD");
+    EXPECT_TRUE(no_children());
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 // replaces standard output. The backup count, line limit and file name are fixed on first
 // use in a process, so each case runs in a freshly started child.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -291,6 +293,78 @@ TEST_F(LogFile, StandardOutputFile) {
     env_vars.coll_out = const_cast<char*>(missing.c_str());
     EXPECT_EQ(u_openSTDOUTfile(0), 1);
     env_vars = saved;
+}
+
+// The log takes whole lines only: a line cut short by the file size limit (as by a full
+// device) is taken back, the lines that could not be written are counted when writing
+// works again, and every line is in the file as soon as it is written, with no flush.
+TEST_F(LogFile, LinesAreWrittenWholeOrNotAtAll) {
+    EXPECT_EXIT(
+        {
+            setenv("COLL_NUMOUTBAK", "0", 1);
+            std::signal(SIGXFSZ, SIG_IGN);
+            use_dir();
+            CHILD_CHECK(u_openPRINTfile(nullptr) != nullptr, "log opened");
+            rlimit lim{};
+            getrlimit(RLIMIT_FSIZE, &lim);
+            rlimit small = lim;
+            small.rlim_cur = 250;
+            CHILD_CHECK(setrlimit(RLIMIT_FSIZE, &small) == 0, "limit set");
+            const std::string text(40, 'x');
+            for (int i = 0; i < 8; ++i)
+                u_msg(nullptr, nullptr, 0, "iP", "abc0001", "%s %d", text.c_str(), i);
+            CHILD_CHECK(setrlimit(RLIMIT_FSIZE, &lim) == 0, "limit raised");
+            PRINT('w', "abc0002", "after %d\n", 8);
+            const std::string log = read_file(path("col.out"));
+            std::istringstream in(log);
+            std::string line;
+            int whole = 0;
+            while (std::getline(in, line)) {
+                if (line.rfind("ABC0001I " + text + " ", 0) == 0) {
+                    CHILD_CHECK(line == "ABC0001I " + text + " " + std::to_string(whole),
+                                "in order: " + log);
+                    ++whole;
+                }
+            }
+            CHILD_CHECK(whole >= 1 && whole < 8, "some lines fit, not all: " + log);
+            CHILD_CHECK(log.back() == '\n', "ends with a whole line: " + log);
+            const std::string lost =
+                " " + std::to_string(8 - whole) + " lines could not be written to the log\n";
+            CHILD_CHECK(
+                log.find("CGN5020W ") != std::string::npos && log.find(lost) != std::string::npos,
+                "lost lines counted: " + log);
+            CHILD_CHECK(log.size() > 9 && log.find("after 8\n") == log.size() - 8,
+                        "the next line follows whole: " + log);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(LogFile, ReopenedWhenItsDirectoryEntryIsGone) {
+    EXPECT_EXIT(
+        {
+            setenv("COLL_NUMOUTBAK", "0", 1);
+            use_dir();
+            CHILD_CHECK(u_openPRINTfile(nullptr) != nullptr, "log opened");
+            PRINT('i', "abc0001", "before\n");
+            // On the file at once: a crash now would lose nothing.
+            CHILD_CHECK(read_file(path("col.out")).find("before\n") != std::string::npos,
+                        "information line written at once");
+            std::string cmd = "rm -rf '" + dir_ + "' && mkdir '" + dir_ + "'";
+            CHILD_CHECK(std::system(cmd.c_str()) == 0, "directory made again");
+            sleep(1);  // the name is looked at once a second
+            usleep(200000);
+            PRINT('w', "abc0002", "after\n");
+            const std::string log = read_file(path("col.out"));
+            CHILD_CHECK(log.find("CGN5010I") != std::string::npos &&
+                            log.find("was gone: opened anew") != std::string::npos,
+                        "reopening noted: " + log);
+            CHILD_CHECK(log.find("ABC0002W") != std::string::npos &&
+                            log.find("after\n") != std::string::npos,
+                        "the next line in the new file: " + log);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

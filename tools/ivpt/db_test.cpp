@@ -78,6 +78,7 @@ class Channel {
         for (std::string& w : words) argv.push_back(w.data());
         argv.push_back(nullptr);
         std::fflush(stdout);
+        opts_.keeppw = 1;  // the channel child reads COLL_PASSWORD
         started_ = alive_ = u_exec_perm_argv(argv.data(), &opts_) == 0;
         if (!started_) std::printf("-- child %s did not start\n", program_);
         return started_;

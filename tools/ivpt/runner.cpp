@@ -88,6 +88,11 @@ Outcome execute(const char* command, const std::vector<RunParm>& parms, char* ec
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     execopt opts{};
+    // The database access programs read COLL_PASSWORD; so does the tool itself when a
+    // sub-command runs it again with the configuration it read. No other program gets it.
+    const char* slash = std::strrchr(path.c_str(), '/');
+    opts.keeppw = u_is_db_access_program(path.c_str()) ||
+                  std::strcmp(slash ? slash + 1 : path.c_str(), "zovivpt") == 0;
     int32_t status = -1;
     o.lines = u_exec_argv_status(argv.data(), nullptr, kRunLimit, &opts, nullptr, &status);
     if (opts.processRC == pRC_ierror) {
