@@ -239,7 +239,8 @@ int run_cursor_body(curs* c, const char* time) {
     }
     // The rows of an iterating run that breaks off stay (each step is a sample of its own).
     std::optional<kept_rows> kept;
-    if (on_server && c->iterate == nullptr) kept.emplace(c);
+    if (on_server && c->iterate == nullptr && (c->length > 0 || c->first_row == nullptr))
+        kept.emplace(c);
 
     if (c->time_limit != 0) delete_by_time(c);
     if (c->samples != 0) delete_by_samples(c);
