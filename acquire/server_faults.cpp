@@ -18,8 +18,8 @@ zem_fault_kind closed_by = zem_fault_none;
 int64_t closed_at = 0;  // relative seconds
 bool reconnected = false;
 int skipped = 0;
-bool told = false;  // the skip outside a pass was told for this closure
-int refusals = 0;   // refused logins in a row
+bool told = false;     // the skip outside a pass was told for this closure
+int refusals = 0;      // refused logins in a row
 int backoff_left = 0;  // passes still to skip before the next login attempt
 
 int64_t now_relative() {
@@ -78,16 +78,17 @@ void server_pass_begin() {
     }
 }
 
+// The skip messages are errors: the skipped cursors have no data for this pass.
 void server_pass_end() {
     if (in_pass && skipped > 0) {
         if (closed_by == zem_fault_refused && refusals >= server_refusals_before_backoff)
-            PRINT('w', "ycd0141",
+            PRINT('e', "ycd0141",
                   "Server %s: login refused %d times in a row; %d SQL cursors skipped in this "
                   "pass, next login attempt in %d passes (%d seconds)\n",
                   server_name(), refusals, skipped, backoff_left + 1,
                   (backoff_left + 1) * pass_seconds());
         else
-            PRINT('w', "ycd0140",
+            PRINT('e', "ycd0140",
                   "Server %s: %s; %d SQL cursors skipped in this pass, the next pass tries "
                   "again\n",
                   server_name(), reason_text(closed_by), skipped);
@@ -102,7 +103,7 @@ bool server_may_run(const curs* c) {
     ++skipped;
     if (!in_pass && !told) {
         told = true;
-        PRINT('w', "ycd0142", "Cursor %s not run: server %s, %s; the next pass tries again\n",
+        PRINT('e', "ycd0142", "Cursor %s not run: server %s, %s; the next pass tries again\n",
               c != nullptr ? c->cur_name : "", server_name(), reason_text(closed_by));
     }
     return false;
@@ -117,13 +118,16 @@ void server_connect_failed(zem_fault_kind why) {
     if (refusals < server_refusals_before_backoff) return;
     // Each further attempt that is refused waits as long again.
     backoff_left = server_backoff_passes - 1;
-    PRINT('w', "ycd0145",
+    PRINT('e', "ycd0145",
           "Login to server %s refused %d times in a row: one attempt every %d passes (%d "
           "seconds) from now on\n",
           server_name(), refusals, server_backoff_passes, server_backoff_passes * pass_seconds());
 }
 
-void server_connect_succeeded() { refusals = 0; backoff_left = 0; }
+void server_connect_succeeded() {
+    refusals = 0;
+    backoff_left = 0;
+}
 
 void server_connection_lost(zem_fault_kind why) {
     if (why == zem_fault_timeout || reconnected) {

@@ -152,7 +152,9 @@ int run_iteration(curs* c, const char* time) {
 class kept_rows {
   public:
     explicit kept_rows(const curs* c)
-        : length_(c->length), count_(c->count), changed_(c->changed),
+        : length_(c->length),
+          count_(c->count),
+          changed_(c->changed),
           needs_history_(c->needs_history) {
         const long text_len = c->length > 0 ? c->length : 0;
         row_data** tail = &head_;

@@ -3,7 +3,6 @@
 #include "acquire/server_faults.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>
@@ -60,11 +59,11 @@ TEST_F(ServerFaults, AFailedConnectSkipsTheRestOfThePassWithOneMessage) {
         EXPECT_EQ(pass(4, k.kind), 1) << k.words;
         EXPECT_EQ(server_skipped(), 3);
         const std::string text = one.text();
-        EXPECT_NE(text.find("YCD0140W"), std::string::npos) << text;
+        EXPECT_NE(text.find("YCD0140E"), std::string::npos) << text;
         EXPECT_NE(text.find("ZOVTDS: " + std::string(k.words) + "; 3 SQL cursors skipped"),
                   std::string::npos)
             << text;
-        EXPECT_EQ(text.find("YCD0140W"), text.rfind("YCD0140W")) << text;
+        EXPECT_EQ(text.find("YCD0140E"), text.rfind("YCD0140E")) << text;
         // The next pass tries again.
         EXPECT_EQ(pass(4, zem_fault_none), 4) << k.words;
     }
@@ -103,7 +102,7 @@ TEST_F(ServerFaults, RefusedLoginsAreTriedEveryFifthPassAfterThreeInARow) {
     for (int p = 1; p <= 14; ++p) attempts += pass(3, zem_fault_refused) != 0 ? 'x' : '.';
     // Passes 1 to 3 try once each; then passes 8 and 13.
     EXPECT_EQ(attempts, "xxx....x....x.");
-    EXPECT_TRUE(log.has("YCD0145W")) << log.text();
+    EXPECT_TRUE(log.has("YCD0145E")) << log.text();
     EXPECT_TRUE(log.has("one attempt every 5 passes (300 seconds)")) << log.text();
     EXPECT_TRUE(log.has("next login attempt in 4 passes (240 seconds)")) << log.text();
     // A login that succeeds ends the back-off.
@@ -119,8 +118,8 @@ TEST_F(ServerFaults, ASkipOutsideAPassIsToldOnceAndAWholeIntervalReopens) {
     EXPECT_FALSE(server_may_run(nullptr));
     EXPECT_FALSE(server_may_run(nullptr));
     const std::string text = log.text();
-    EXPECT_NE(text.find("YCD0142W"), std::string::npos) << text;
-    EXPECT_EQ(text.find("YCD0142W"), text.rfind("YCD0142W")) << text;
+    EXPECT_NE(text.find("YCD0142E"), std::string::npos) << text;
+    EXPECT_EQ(text.find("YCD0142E"), text.rfind("YCD0142E")) << text;
     // No pass came for an interval: a demand run may try again.
     for (int i = 0; i < 300 && !server_may_run(nullptr); ++i) usleep(10000);
     EXPECT_TRUE(server_may_run(nullptr));
