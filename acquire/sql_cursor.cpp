@@ -218,7 +218,8 @@ bool connection_lost() {
 
 // Closes a lost connection on our side (its command already dropped), says what happened
 // in place of the library's bare return code and tells the gate: the next SQL cursor logs
-// in again, or, after a time-out, none does in this pass.
+// in again, or, after a time-out, none does in this pass. Kept open until the commit, a
+// connection the library holds dead would fail every later cursor of the pass.
 void close_lost_connection(const curs* c) {
     const zem_fault_kind why =
         zem_fault() == zem_fault_timeout ? zem_fault_timeout : zem_fault_dropped;
@@ -269,6 +270,7 @@ int connect_to_DB(distrib* d) {
         d->syb_context = nullptr;
         sqlca.sqlcode = 1;
         set_status(1);
+        server_connect_failed(zem_fault_none);  // its two tries cost 10 seconds: once a pass
         return 1;
     }
     d->syb_context = context;
