@@ -193,9 +193,10 @@ long describe(memdata* m, CS_COMMAND* cmd) {
 }
 
 // Why the last connect or statement failed, in words, with the library's own text:
-// "time-out after 60 seconds (...)", "login refused (Login failed.)", ...
-const char* fault_reason(char* out, size_t size) {
-    const zem_fault_kind why = zem_fault();
+// "time-out after 60 seconds (...)", "login refused (Login failed.)", ...; `otherwise`
+// names it when the library said nothing that tells.
+const char* fault_reason(char* out, size_t size, zem_fault_kind otherwise = zem_fault_none) {
+    const zem_fault_kind why = zem_fault() != zem_fault_none ? zem_fault() : otherwise;
     const char* detail = zem_fault_text();
     char head[64];
     if (why == zem_fault_timeout)
@@ -230,7 +231,7 @@ void close_lost_connection(const curs* c) {
               c->cur_name, zem_db_timeout());
     else
         PRINT('e', "ypp0243", "prep_l_fetch: cursor %s: %s\n", c->cur_name,
-              fault_reason(reason, sizeof reason));
+              fault_reason(reason, sizeof reason, zem_fault_dropped));
     zem_con_cleanup(static_cast<CS_CONNECTION*>(collector_at->syb_connection), 300);
     zem_ctx_cleanup(static_cast<CS_CONTEXT*>(collector_at->syb_context), 300);
     collector_at->syb_connection = nullptr;
