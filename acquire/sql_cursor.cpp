@@ -245,6 +245,8 @@ int connect_to_DB(distrib* d) {
     }
     database_info.status = up;
     d->syb_connection = connection;
+    // SERVSTAT's SQLRC shows the outcome of the last connection, not the first failure.
+    set_status(0);
     return 0;
 }
 
