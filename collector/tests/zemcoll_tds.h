@@ -51,13 +51,17 @@ class Collector {
     // Starts the server on `scenario` and zemcoll on the cursor file `cursors` over the
     // transport (shared memory or named pipes). False with `error` set when either fails
     // to start or the collector does not reach its schedule within 30 seconds.
+    // files: more files for the directory, written last (a zemproc.ctl or zemdict.ctl there
+    // takes the place of the default one).
     bool start(const std::string& scenario, const std::string& cursors, bool shm, int sleep_time,
-               std::string& error) {
+               std::string& error,
+               const std::vector<std::pair<std::string, std::string>>& files = {}) {
         if (!env_.start(scenario, error)) return false;
         shm_ = shm;
         write("zemproc.ctl", process_file(sleep_time));
         write("zemcoll.ctl", cursors);
         write("zemdict.ctl", "name SITE;\n  type CHAR(16);\n  initial test;\nend;\n");
+        for (const auto& [name, text] : files) write(name, text);
         pid_ = fork();
         if (pid_ < 0) return false;
         if (pid_ == 0) {
