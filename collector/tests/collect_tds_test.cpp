@@ -1,5 +1,6 @@
 // zemcoll on the scripted test server, end to end: the rows of a fetch exit reach the
-// history file, and the bundled example set served as its users see it.
+// history file, a resetdb raised in a demand run is committed before the restart, and the
+// bundled example set is served as its users see it.
 #include <gtest/gtest.h>
 
 // Built where the scripted test server is (freetds-dev installed).
@@ -60,6 +61,51 @@ end;
     const std::string hst = read_file(coll.dir() + "/FXH.HST");
     EXPECT_GE(history_lines(coll.dir(), "FXH", "alpha"), 1) << hst << coll.output();
     EXPECT_NE(hst.find("41"), std::string::npos) << hst;
+}
+
+// A decode of a demand cursor asks for a new connection (resetdb): the collector restarts,
+// and commits the demand run's work on the old connection first.
+TEST(ResetdbRestart, TheDemandRunIsCommittedBeforeTheRestart) {
+    const std::string scenario = "batch select v from rdb\n  result V:varchar(16)\n  row 'go'\n";
+    const std::string cursors = R"(cursor RDB;
+  INSERT INTO RDB (V) VALUES (:V);
+  insert_select select v from rdb;
+  demand;
+  stale 0;
+  limit 10;
+  class 1;
+  decode V = 'go' , 'hold resetdb';
+end;
+)";
+    zemcoll_tds::Collector coll;
+    std::string error;
+    // The collection every 2 seconds: the restart comes at the next one.
+    const std::string processes =
+        "process collector;\n  type ctlib;\n  interval 2;\n  continuous Y;\n  class 1;\n"
+        "  sleep 1;\nprocess ulv;\n  type local;\n  interval 60;\n  class 1;\nend;\n";
+    ASSERT_TRUE(coll.start(scenario, cursors, false, 1, error, {{"zemproc.ctl", processes}}))
+        << error;
+    std::string out;
+    ASSERT_EQ(coll.probe({"-n", "1", "RDB"}, out), 0) << out;
+    ASSERT_TRUE(coll.wait_for("CGN1522S", 30)) << coll.output();
+    // The commit follows the demand run's statement on the connection it ran on.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (coll.batches("commit transaction") == 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    int statement = -1, commit = -1, i = 0;
+    for (const auto& e : coll.server().log()) {
+        if (e.kind == zovtds::LogEntry::Batch && e.text.find("rdb") != std::string::npos &&
+            statement < 0)
+            statement = i;
+        if (e.kind == zovtds::LogEntry::Batch && e.text.find("commit transaction") == 0 &&
+            commit < 0)
+            commit = i;
+        ++i;
+    }
+    EXPECT_GE(statement, 0) << coll.output();
+    std::string seen;
+    for (const auto& e : coll.server().log()) seen += zovtds::log_line(e) + "\n";
+    EXPECT_GT(commit, statement) << seen << coll.output();
 }
 
 // The example definitions with the demo's short intervals: every process interval and the
