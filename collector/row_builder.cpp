@@ -30,23 +30,21 @@ row_source row_source::of_descriptor(xSQLDA* d, const int32_t* types) {
     return s;
 }
 
-row_source row_source::of_result_set(_anchorDBdata* d, _rowData* row) {
-    row_source s;
-    if (d == nullptr) return s;
-    s.kind = result_set;
-    s.set = d;
-    s.cols = d->Acoldata;
-    s.ncols = d->ncols;
-    s.row = row;
-    return s;
-}
-
 row_source row_source::of_columns(const _columnData* cols, int ncols) {
     row_source s;
     if (cols == nullptr) return s;
     s.kind = result_set;
     s.cols = cols;
     s.ncols = ncols;
+    return s;
+}
+
+row_source row_source::of_result_set(_anchorDBdata* d, _rowData* row) {
+    if (d == nullptr) return {};
+    row_source s = of_columns(d->Acoldata, d->ncols);
+    s.kind = result_set;  // a set without columns yet is still the source named
+    s.set = d;
+    s.row = row;
     return s;
 }
 
