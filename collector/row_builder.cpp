@@ -86,6 +86,12 @@ bool fail(curs* c, const row_messages& msgs, row_fault f, const fault_detail& x 
         case row_args::column_cursor:
             PRINT(m.type, m.id, m.text, col.c_str(), c->cur_name);
             break;
+        case row_args::printable_cursor: {
+            char readable[152];
+            PRINT(m.type, m.id, m.text,
+                  u_printable(readable, col.data(), static_cast<int>(col.size()), ""), c->cur_name);
+            break;
+        }
         case row_args::cursor_column:
             PRINT(m.type, m.id, m.text, c->cur_name, col.c_str());
             break;

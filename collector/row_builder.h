@@ -62,6 +62,7 @@ enum class row_args : uint8_t {
     cursor,                 // c
     column,                 // column
     column_cursor,          // column, c
+    printable_cursor,       // the column's name in readable form (u_printable), c
     cursor_column,          // c, column
     cursor_column_length,   // c, column, the column name's length
     source_cursor,          // source, c

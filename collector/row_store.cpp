@@ -245,7 +245,7 @@ const row_messages descriptor_messages = {{
     /* copy_without_last_row */
     {'w', "cat1595", "No last row for cur %s as used by %s\n", row_args::source_cursor, false},
     /* no_value */
-    {'e', "cat1600", "Could not match %s - holding cursor %s\n", row_args::column_cursor, true},
+    {'e', "cat1600", "Could not match %s - holding cursor %s\n", row_args::printable_cursor, true},
     /* layout_moved */
     {'w', "cat1604", "Column layout of cursor %s changed, dropping its %d rows\n",
      row_args::cursor_count, false},
