@@ -302,6 +302,8 @@ int connect_to_DB(distrib* d) {
     server_connect_succeeded();
     database_info.status = up;
     d->syb_connection = connection;
+    // SERVSTAT's SQLRC shows the outcome of the last connection, not the first failure.
+    set_status(0);
     return 0;
 }
 

@@ -258,6 +258,9 @@ void close_on_exec_all() {
 void restart_collector() {
     char now[64];
     PRINT('s', "cgn1522", "Restarting collector %s\n", u_get_time(now, 2));
+    // The run that asked for the restart (a resetdb decode) is committed before the status
+    // says down: a commit on a connection marked down does nothing, and its work would go.
+    if (database_info.connected != 0) commit(-1);
     database_info.status = down;
     // The running image, wherever argv[0] was found.
     const char* self = "/proc/self/exe";
@@ -265,7 +268,6 @@ void restart_collector() {
         u_sleep(5);
         return;
     }
-    if (database_info.connected != 0) commit(-1);
     term_communication("cgn1523");
     quitting(-1);
     close_on_exec_all();

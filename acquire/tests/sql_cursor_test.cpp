@@ -13,6 +13,7 @@
 #include "acquire/server_faults.h"
 #include "collector/cursor_run.h"
 #include "collector/host_vars.h"
+#include "collector/server_status.h"
 #include "defs/clause_exits.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
@@ -292,6 +293,24 @@ TEST_F(SqlCursors, ConnectFailsOnARefusedLogin) {
     EXPECT_EQ(connect_to_DB(collector_at), 1);
     EXPECT_TRUE(log.has("YCD0130E")) << log.text();
     EXPECT_EQ(collector_at->syb_context, nullptr);
+}
+
+// SQLRC follows the last connection: 1 after a refused login, blank after the next success.
+TEST_F(SqlCursors, TheStatusColumnShowsTheLastConnectionsOutcome) {
+    char field[7] = "??????";
+    char* const saved = servstatus;
+    const int saved_len = servstatus_len;
+    servstatus = field;
+    servstatus_len = 6;
+    std::string error;
+    ASSERT_TRUE(env.set_scenario("login refuse\n", error)) << error;
+    EXPECT_EQ(connect_to_DB(collector_at), 1);
+    EXPECT_STREQ(field, "1     ");
+    ASSERT_TRUE(env.set_scenario(kScenario, error)) << error;
+    connect();
+    EXPECT_STREQ(field, "      ");
+    servstatus = saved;
+    servstatus_len = saved_len;
 }
 
 // A cursor whose statement takes values of another cursor's last row.

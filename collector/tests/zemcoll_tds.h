@@ -54,15 +54,24 @@ class Collector {
     // Starts the server on `scenario` and zemcoll on the cursor file `cursors` over the
     // transport (shared memory or named pipes). False with `error` set when either fails
     // to start or the collector does not reach its schedule within 30 seconds.
-    // `prepare`, when given, runs on the directory before the collector starts.
+    // files: more files for the directory, written last (a zemproc.ctl or zemdict.ctl there
+    // takes the place of the default one). `prepare`, when given, runs on the directory
+    // before the collector starts.
     bool start(const std::string& scenario, const std::string& cursors, bool shm, int sleep_time,
                std::string& error,
+               const std::function<void(const std::string& dir)>& prepare) {
+        return start(scenario, cursors, shm, sleep_time, error, {}, prepare);
+    }
+    bool start(const std::string& scenario, const std::string& cursors, bool shm, int sleep_time,
+               std::string& error,
+               const std::vector<std::pair<std::string, std::string>>& files = {},
                const std::function<void(const std::string& dir)>& prepare = nullptr) {
         if (!env_.start(scenario, error)) return false;
         shm_ = shm;
         write("zemproc.ctl", process_file(sleep_time, interval));
         write("zemcoll.ctl", cursors);
         write("zemdict.ctl", "name SITE;\n  type CHAR(16);\n  initial test;\nend;\n");
+        for (const auto& [name, text] : files) write(name, text);
         if (prepare) prepare(dir());
         pid_ = fork();
         if (pid_ < 0) return false;
