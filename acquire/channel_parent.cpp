@@ -32,6 +32,9 @@ namespace {
 // Records of an answer other than rows read at most (rows are bounded by the row limit the
 // child is sent and by the merge).
 constexpr int kMaxRecords = 10000;
+// The widest row limit a `!X R` record carries (four digits); a larger one is applied by
+// the reader of the answer.
+constexpr int kMaxSentLimit = 9999;
 // Row text starts at byte 3 of a record: the widest row a record carries.
 constexpr int kMaxRowText = pcc_line_max - 3;
 // A statement starts at byte 5 of its record.
@@ -435,6 +438,9 @@ struct reader {
         if (cur == nullptr || req == nullptr) return true;
         req->cols_done = 1;
         describing = false;
+        // A limit the child could not be told is applied here as the child applies its own:
+        // the rows past it are read and dropped.
+        if (cur->limit > kMaxSentLimit && rows >= cur->limit) return true;
         _anchorDBdata* a = anchor_of(d, cur);
         if (row == nullptr) {
             a->flags = static_cast<uint16_t>(a->flags | DBD_NO_ROW_BUFFER);
@@ -702,7 +708,7 @@ int run_cursor_DB(distrib* d, curs* c, char* name) {
     if (int rc = send(d, b)) return rc;
     pcc_format(b->buffer, 'X', 'I', req->request_id);
     if (int rc = send(d, b)) return rc;
-    if (c->limit > 0 && c->limit <= 9999) {
+    if (c->limit > 0 && c->limit <= kMaxSentLimit) {
         pcc_format(b->buffer, 'X', 'R', c->limit);
         if (int rc = send(d, b)) return rc;
     }

@@ -1,5 +1,6 @@
-// Merge of rows that come through a result set (a fetch exit's output) into stored cursor
-// rows: the twin of the row store's merge_text for rows that are no descriptor area.
+// Merge of rows that come through a result set (a fetch exit's output, an answer of the SQL
+// channel) into stored cursor rows: the entry of the one row builder (collector/row_builder.h)
+// for rows that are no descriptor area, with this module's messages.
 #pragma once
 
 #include <cstdint>

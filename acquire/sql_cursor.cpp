@@ -1,9 +1,11 @@
 // The run of one cursor on the collector's connection.
 #include "acquire/sql_cursor.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "acquire/fetch_exit.h"
+#include "acquire/server_faults.h"
 #include "collector/age_to.h"
 #include "collector/dummy_rows.h"
 #include "collector/host_vars.h"
@@ -190,6 +192,55 @@ long describe(memdata* m, CS_COMMAND* cmd) {
     return sum;
 }
 
+// Why the last connect or statement failed, in words, with the library's own text:
+// "time-out after 60 seconds (...)", "login refused (Login failed.)", ...; `otherwise`
+// names it when the library said nothing that tells.
+const char* fault_reason(char* out, size_t size, zem_fault_kind otherwise = zem_fault_none) {
+    const zem_fault_kind why = zem_fault() != zem_fault_none ? zem_fault() : otherwise;
+    const char* detail = zem_fault_text();
+    char head[64];
+    if (why == zem_fault_timeout)
+        std::snprintf(head, sizeof head, "time-out after %d seconds", zem_db_timeout());
+    else
+        std::snprintf(head, sizeof head, "%s", zem_fault_name(why));
+    if (*detail != '\0')
+        std::snprintf(out, size, "%s (%s)", head, detail);
+    else
+        std::snprintf(out, size, "%s (see the messages above)", head);
+    return out;
+}
+
+// True when the statement that just failed lost its connection: a time-out (the library
+// gives the connection up) or a connection the library holds dead.
+bool connection_lost() {
+    if (zem_fault() == zem_fault_timeout) return true;
+    return zem_connection_dead(static_cast<CS_CONNECTION*>(collector_at->syb_connection));
+}
+
+// Closes a lost connection on our side (its command already dropped), says what happened
+// in place of the library's bare return code and tells the gate: the next SQL cursor logs
+// in again, or, after a time-out, none does in this pass. Kept open until the commit, a
+// connection the library holds dead would fail every later cursor of the pass.
+void close_lost_connection(const curs* c) {
+    const zem_fault_kind why =
+        zem_fault() == zem_fault_timeout ? zem_fault_timeout : zem_fault_dropped;
+    char reason[400];
+    if (why == zem_fault_timeout)
+        PRINT('e', "ypp0242",
+              "prep_l_fetch: cursor %s: no answer from the server within %d seconds (time-out)\n",
+              c->cur_name, zem_db_timeout());
+    else
+        PRINT('e', "ypp0243", "prep_l_fetch: cursor %s: %s\n", c->cur_name,
+              fault_reason(reason, sizeof reason, zem_fault_dropped));
+    zem_con_cleanup(static_cast<CS_CONNECTION*>(collector_at->syb_connection), 300);
+    zem_ctx_cleanup(static_cast<CS_CONTEXT*>(collector_at->syb_context), 300);
+    collector_at->syb_connection = nullptr;
+    collector_at->syb_context = nullptr;
+    database_info.connected = 0;
+    if (database_info.status != reDoInit) database_info.status = down;
+    server_connection_lost(why);
+}
+
 CS_RETCODE end_fetch(curs* c, CS_RETCODE code, int rows, const char* id) {
     char when[24];
     form_time(when);
@@ -220,6 +271,7 @@ int connect_to_DB(distrib* d) {
         d->syb_context = nullptr;
         sqlca.sqlcode = 1;
         set_status(1);
+        server_connect_failed(zem_fault_none);  // its two tries cost 10 seconds: once a pass
         return 1;
     }
     d->syb_context = context;
@@ -235,16 +287,23 @@ int connect_to_DB(distrib* d) {
     rc = zem_connect(context, &connection, d->distrib_name, d->logon_id, d->password,
                      server[0] != '\0' ? server : nullptr);
     if (rc != CS_SUCCEED) {
-        PRINT('e', "ycd0130", "Unable to connect to SYBASE server:%s, id:%s, Retcode= %d\n",
-              d->server_id, d->logon_id, rc);
+        // The library's reason in place of its return code, which is 0 for every failure.
+        const zem_fault_kind why = zem_fault();
+        char reason[400];
+        PRINT('e', "ycd0130", "Unable to connect to SYBASE server:%s, id:%s, %s\n", server,
+              d->logon_id, fault_reason(reason, sizeof reason));
+        server_connect_failed(why);
         sqlca.sqlcode = 1;
         set_status(1);
         zem_ctx_cleanup(context, rc);
         d->syb_context = nullptr;
         return 1;
     }
+    server_connect_succeeded();
     database_info.status = up;
     d->syb_connection = connection;
+    // SERVSTAT's SQLRC shows the outcome of the last connection, not the first failure.
+    set_status(0);
     return 0;
 }
 
@@ -341,6 +400,12 @@ CS_RETCODE zem_fetch_rows(curs* c, const char* time_stamp, int* rows_for_insert,
         if (c->trace != 0) proded(rows, row_buffer, c->length);
     }
 
+    // The library ends the rows as if they were all there when the server closed the
+    // connection or stopped answering in the middle of them: those rows are not a sample.
+    if (rc == CS_END_DATA &&
+        (zem_fault() != zem_fault_none ||
+         zem_connection_dead(static_cast<CS_CONNECTION*>(collector_at->syb_connection))))
+        rc = CS_FAIL;
     if (rc == CS_END_DATA) {
         if (c->cols_set == 0 && (c->conditional_dummy != 0 || c->dummy != 0))
             setup_dummy(c, lda, m->orig_type);
@@ -413,6 +478,7 @@ int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert) {
     char* rows_buffer = engine_alloc_work_buff();
 
     auto* conn = static_cast<CS_CONNECTION*>(collector_at->syb_connection);
+    zem_fault_clear();
     CS_COMMAND* cmd = nullptr;
     CS_RETCODE rc = ct_cmd_alloc(conn, &cmd);
     if (rc != CS_SUCCEED) {
@@ -428,8 +494,10 @@ int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert) {
     rc = ct_send(cmd);
     if (rc != CS_SUCCEED) {
         PRINT('e', "ypp0215", "ct_send() failed. Ret = %d\n", rc);
+        const bool lost = connection_lost();
         ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
         ct_cmd_drop(cmd);
+        if (lost) close_lost_connection(c);
         return zem_convert_retcode(rc);
     }
 
@@ -469,15 +537,20 @@ int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert) {
         }
     }
     if (failed) {
+        const bool lost = connection_lost();
         ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
         ct_cmd_drop(cmd);
+        if (lost) close_lost_connection(c);
         return zem_convert_retcode(CS_FAIL);
     }
-    if (rc == CS_FAIL)
+    // A lost connection is told by close_lost_connection: "failed:0" would say nothing.
+    const bool lost = rc != CS_END_RESULTS && connection_lost();
+    if (!lost && rc == CS_FAIL)
         PRINT('w', "ypp0240", "prep_l_fetch: ct_results() failed:%d\n", rc);
-    else if (rc != CS_END_RESULTS)
+    else if (!lost && rc != CS_END_RESULTS)
         PRINT('w', "ypp0245", "prep_l_fetch: ct_results() unexpected rc:%d\n", rc);
     ct_cmd_drop(cmd);
+    if (lost) close_lost_connection(c);
     return zem_convert_retcode(rc);
 }
 

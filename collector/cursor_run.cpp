@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
+#include "acquire/server_faults.h"
 #include "acquire/sql_cursor.h"
 #include "collector/column_exits.h"
 #include "collector/decode.h"
@@ -143,32 +145,116 @@ int run_iteration(curs* c, const char* time) {
     return rc;
 }
 
+// The stored rows of a cursor as they were before a run, copied, with the flags that tell
+// the historian and the column functions about new rows. A run on the server that fails
+// puts them back: the cursor keeps its last good sample, never the rows of a fetch that
+// broke off (nor loses its rows to the retention of a run that did not happen).
+class kept_rows {
+  public:
+    explicit kept_rows(const curs* c)
+        : length_(c->length),
+          count_(c->count),
+          changed_(c->changed),
+          needs_history_(c->needs_history) {
+        const long text_len = c->length > 0 ? c->length : 0;
+        row_data** tail = &head_;
+        for (const row_data* r = c->first_row; r != nullptr; r = r->next) {
+            row_data* d = row_data_new(text_len);
+            d->len = r->len;
+            d->age = r->age;
+            d->sampleno = r->sampleno;
+            d->rowno = r->rowno;
+            std::memcpy(d->text, r->text, static_cast<size_t>(text_len));
+            *tail = d;
+            last_ = d;
+            tail = &d->next;
+        }
+    }
+    ~kept_rows() { free_chain(head_); }
+    kept_rows(const kept_rows&) = delete;
+    kept_rows& operator=(const kept_rows&) = delete;
+
+    // A run whose rows took a new layout has dropped the old ones already: they are not
+    // brought back into rows of another length.
+    void restore(curs* c) {
+        if (c->length != length_) return;
+        free_chain(c->first_row);
+        c->first_row = head_;
+        c->last_row = last_;
+        c->count = count_;
+        c->changed = changed_;
+        c->needs_history = needs_history_;
+        head_ = nullptr;
+        if (c->trace != 0)
+            PRINT('t', "cit3160", "Run of cursor %s failed: its %d rows before the run kept\n",
+                  c->cur_name, c->count);
+    }
+
+  private:
+    static void free_chain(row_data* r) {
+        while (r != nullptr) {
+            row_data* next = r->next;
+            U_FREE(r);
+            r = next;
+        }
+    }
+    row_data* head_ = nullptr;
+    row_data* last_ = nullptr;
+    int32_t length_;
+    int32_t count_;
+    int16_t changed_;
+    int16_t needs_history_;
+};
+
+void mark_no_connection(curs* c, int rc) {
+    c->sqlcode = rc;
+    char text[24];
+    std::snprintf(text, sizeof text, "%*d", 16, rc);
+    std::memcpy(c->ssqlcode, text, sizeof c->ssqlcode);
+}
+
+// Opens the collector's connection when it is not open: 0, or 1 with the collector marked
+// "CNCT" and the cursor's return code set.
+int connect_for(curs* c) {
+    if (database_info.connected != 0) return 0;
+    int rc = connect_to_DB(collector_at);
+    if (rc != 0) {
+        char now[15];
+        get_time(now);
+        mark_collector(now, "CNCT");
+        if (database_info.status != reDoInit) database_info.status = down;
+        mark_no_connection(c, rc);
+        return 1;
+    }
+    database_info.connected = 1;
+    database_info.status = up;
+    return 0;
+}
+
 int run_cursor_body(curs* c, const char* time) {
+    const bool on_server = c->fetch_exit == nullptr && c->no_sql == 0;
+    // After a failed login or a time-out in this pass the server is not asked again
+    // until the next pass: one time-out per pass, not one per cursor.
+    if (on_server && !server_may_run(c)) {
+        mark_no_connection(c, 1);
+        return 1;
+    }
+    // The rows of an iterating run that breaks off stay (each step is a sample of its own).
+    std::optional<kept_rows> kept;
+    if (on_server && c->iterate == nullptr && (c->length > 0 || c->first_row == nullptr))
+        kept.emplace(c);
+
     if (c->time_limit != 0) delete_by_time(c);
     if (c->samples != 0) delete_by_samples(c);
     if (c->empty != 0 && c->pre_age == 0 && c->post_age == 0) delete_all(c);
 
-    if (c->fetch_exit == nullptr && c->no_sql == 0 && database_info.connected == 0) {
-        int rc = connect_to_DB(collector_at);
-        if (rc != 0) {
-            char now[15];
-            get_time(now);
-            mark_collector(now, "CNCT");
-            if (database_info.status != reDoInit) database_info.status = down;
-            c->sqlcode = rc;
-            char text[24];
-            std::snprintf(text, sizeof text, "%*d", 16, rc);
-            std::memcpy(c->ssqlcode, text, sizeof c->ssqlcode);
-            return 1;
-        }
-        database_info.connected = 1;
-        database_info.status = up;
-    }
-    if (c->iterate == nullptr) {
+    int rc = on_server ? connect_for(c) : 0;
+    if (rc == 0) {
         int out = 0;
-        return prep_l_fetch(c, time, &out);
+        rc = c->iterate == nullptr ? prep_l_fetch(c, time, &out) : run_iteration(c, time);
     }
-    return run_iteration(c, time);
+    if (rc != 0 && kept) kept->restore(c);
+    return rc;
 }
 
 }  // namespace

@@ -169,7 +169,9 @@ int serve_one(comm_anchor* anchor) {
         if (my_trace_all[0] != 0 || traced(r->cursor))
             PRINT('t', "cir1860", "Demand request. Cursor=%s\n", r->cursor);
         if (std::strcmp(r->cursor, "C-STATUS") == 0 || std::strcmp(r->cursor, "D-STATUS") == 0) {
-            if (status_answer(r, r->cursor[0] == 'C') != 0) return -1;
+            // A status dump that cannot be made is answered empty like a failed cursor: the
+            // put below must still come, or the requester waits for its time-out.
+            if (status_answer(r, r->cursor[0] == 'C') != 0) rc = -1;
             continue;
         }
         if (get_probe_data(r) != 0) {

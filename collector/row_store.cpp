@@ -14,6 +14,7 @@
 #include "collector/loads.h"
 #include "collector/math.h"
 #include "collector/percent_cursor.h"
+#include "collector/row_builder.h"
 #include "collector/small_copy.h"
 #include "collector/trace_control.h"
 #include "defs/distrib.h"
@@ -53,160 +54,7 @@ void put_width16(char* out, int64_t v) {
     out[16] = '\0';
 }
 
-void hold(curs* c) { c->held = 'Y'; }
-
 bool is_math(const columns* col) { return col->m_anch != nullptr; }
-
-int16_t low16(int32_t v) { return static_cast<int16_t>(v & 0xffff); }
-
-// Descriptor entry i as the column's source.
-void take_entry(columns* col, const xSQLDA* d, int i, const int32_t* types) {
-    col->from = d->V[i];
-    col->data_type = 1;
-    col->len = low16(d->L[i]);
-    col->oracle_len = col->len;
-    col->indicator = d->I != nullptr ? d->I[i] : nullptr;
-    col->orig_type = types != nullptr ? low16(types[i]) : 1;
-}
-
-// The layout rows are read with: every column's offset and length.
-struct layout_entry {
-    int32_t offset;
-    int16_t len;
-};
-
-std::vector<layout_entry> layout_of(const curs* c) {
-    std::vector<layout_entry> out;
-    for (const columns* col = c->insert_columns; col != nullptr; col = col->next)
-        out.push_back({col->offset, col->len});
-    return out;
-}
-
-void restore_layout(curs* c, const std::vector<layout_entry>& saved) {
-    size_t i = 0;
-    for (columns* col = c->insert_columns; col != nullptr && i < saved.size(); col = col->next)
-        col->offset = saved[i].offset, col->len = saved[i++].len;
-}
-
-// After a resolution: rows built with another layout cannot be read with this one.
-void drop_rows_of_other_layout(curs* c, const std::vector<layout_entry>& before) {
-    c->row_size = 0;
-    if (c->first_row == nullptr) return;
-    if (layout_of(c).size() == before.size()) {
-        size_t i = 0;
-        bool same = true;
-        for (const columns* col = c->insert_columns; col != nullptr; col = col->next, ++i)
-            same = same && col->offset == before[i].offset && col->len == before[i].len;
-        if (same) return;
-    }
-    PRINT('w', "cat1604", "Column layout of cursor %s changed, dropping its %d rows\n", c->cur_name,
-          c->count);
-    delete_all(c);
-}
-
-// Step 4: sources, lengths and offsets of the columns. False after a failure (message
-// written, held where the failure holds); the old layout is then left in place.
-bool resolve_columns(curs* c, xSQLDA* d, const int32_t* types) {
-    int32_t running = 0;
-    for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
-        if (col->col_name[0] == '%') {
-            col->indicator = &indicator1;
-            columns* p = find_pcnt_col(col->col_name);
-            if (p == nullptr) {
-                PRINT('e', "cat1560", "Un-identified percent variable %s\n", col->col_name);
-                hold(c);
-                return false;
-            }
-            col->from = p->from;
-            col->data_type = p->data_type;
-            col->orig_type = p->orig_type;
-            col->len = p->len;
-        } else if (col->base_column != nullptr) {
-            curs* src = col->base_cursor;
-            if (src != nullptr && src->held == 'Y') {
-                PRINT('w', "cat1565", "Source cursor %s held, holding %s\n", src->cur_name,
-                      c->cur_name);
-                hold(c);
-                return false;
-            }
-            if (src == nullptr || src->last_row == nullptr) {
-                PRINT('e', "cat1570", "Source cursor %s has no last row, holding %s\n",
-                      src != nullptr ? src->cur_name : "?", c->cur_name);
-                hold(c);
-                return false;
-            }
-            const columns* s = col->base_column;
-            col->from = s->from;
-            col->data_type = s->data_type;
-            col->orig_type = s->orig_type;
-            col->len = s->len;
-            col->oracle_len = s->oracle_len;
-            col->indicator = s->indicator;
-        } else if (is_math(col)) {
-            // Its length comes from its definition.
-        } else if (col->occurance == 0) {
-            if (d == nullptr) {
-                PRINT('e', "cat1585", "Name (%s) not resolved in non_sql cursor %s\n",
-                      col->col_name, c->cur_name);
-                hold(c);
-                return false;
-            }
-            int found = -1;
-            for (int i = 0; i < d->F && i < d->N; ++i) {
-                if (d->C[i] == col->col_name_ll && d->S[i] != nullptr &&
-                    std::memcmp(d->S[i], col->col_name, static_cast<size_t>(col->col_name_ll)) ==
-                        0) {
-                    found = i;
-                    break;
-                }
-            }
-            if (found < 0 || low16(d->L[found]) == 0) {
-                PRINT('e', "cat1590", "No sqlda entry found for %s.%s\n", c->cur_name,
-                      col->col_name);
-                return false;
-            }
-            take_entry(col, d, found, types);
-        } else {
-            if (d == nullptr) {
-                PRINT('e', "cat1575", "Cannot use n! addressing in NO_SQL cursor %s\n",
-                      c->cur_name);
-                hold(c);
-                return false;
-            }
-            if (col->occurance > d->F || col->occurance > d->N) {
-                PRINT('e', "cat1580", "Occurance (%d) exceeds sqlda limit (%d), %s\n",
-                      col->occurance, d->F, c->cur_name);
-                return false;
-            }
-            take_entry(col, d, col->occurance - 1, types);
-        }
-        if (col->len < 0) {
-            PRINT('e', "cat1603", "Column %s of cursor %s has a negative length, holding\n",
-                  col->col_name, c->cur_name);
-            hold(c);
-            return false;
-        }
-        col->offset = running;
-        if (col->caret_ll == col->len) col->caret_ll = 0;
-        running += col->len + 1;
-        if (running > sizeof_work_buff) {
-            PRINT('e', "cat1602",
-                  "Row of cursor %s needs more than the %d bytes of the work area, holding\n",
-                  c->cur_name, sizeof_work_buff);
-            hold(c);
-            return false;
-        }
-    }
-    return true;
-}
-
-void trace_descriptor(const curs* c, const xSQLDA* d, const int32_t* types) {
-    PRINT('t', "cat1540", "SQLDA columns follow for %s\n", c->cur_name);
-    for (int i = 0; i < d->F && i < d->N; ++i)
-        PRINT('t', "cat1545", "Col #%d= %.*s, datatype= %d datalen= %d\n", i + 1,
-              static_cast<int>(d->C[i]), d->S[i] != nullptr ? d->S[i] : "",
-              types != nullptr ? types[i] : 0, d->L[i]);
-}
 
 // HIGH_WATER / LOW_WATER: the row shows the highest (lowest) value since the mark was set.
 bool keep_water(columns* col, char* value) {
@@ -301,44 +149,6 @@ void pcnt_set_work(const curs* c, const char* time_stamp) {
     pcnt_place_work();
 }
 
-int row_copy_values(curs* c, char* buffer) {
-    for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
-        if (is_math(col)) continue;
-        const char* src;
-        int16_t ind;
-        if (col->base_column != nullptr) {
-            curs* s = col->base_cursor;
-            if (s == nullptr || s->last_row == nullptr) {
-                PRINT('w', "cat1595", "No last row for cur %s as used by %s\n",
-                      s != nullptr ? s->cur_name : "?", c->cur_name);
-                return 0;
-            }
-            src = c->base != nullptr ? locate_base(s, c, col->base_column->offset)
-                                     : s->last_row->text + col->base_column->offset;
-            ind = 1;
-        } else {
-            src = col->from;
-            ind = col->indicator != nullptr ? *col->indicator : 0;
-        }
-        if (src == nullptr) {
-            char name[152];
-            PRINT('e', "cat1600", "Could not match %s - holding cursor %s\n",
-                  u_printable(name, col->col_name, col->col_name_ll, ""), c->cur_name);
-            hold(c);
-            return 0;
-        }
-        if (col->len < 0 || col->offset < 0 || col->offset + col->len + 1 > sizeof_work_buff) {
-            PRINT('e', "cat1602",
-                  "Row of cursor %s needs more than the %d bytes of the work area, holding\n",
-                  c->cur_name, sizeof_work_buff);
-            hold(c);
-            return 0;
-        }
-        if (row_copy_value(col, buffer, src, ind) != 0) return -1;
-    }
-    return 1;
-}
-
 void row_transform(curs* c, char* buffer) {
     if (c->m_anch != nullptr) {
         for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
@@ -405,53 +215,47 @@ row_data* row_append(curs* c, const char* text, int32_t len) {
 
 namespace {
 
-int merge_one_row(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const char* time_stamp) {
-    if (c->base != nullptr) {
-        if (d == nullptr) {
-            PRINT('e', "cba1535", "Cannot use BASE in non_sql cursor %s\n", c->cur_name);
-            hold(c);
-            return 0;
-        }
-        if (set_bases(c, d) != 0) return 0;
-    }
-    if (c->trace != 0 && (c->show_cursor != 0 || my_trace_all[5] > 5) && d != nullptr)
-        trace_descriptor(c, d, types);
-    pcnt_set_work(c, time_stamp);
-
-    if (c->cols_set == 0) {
-        std::vector<layout_entry> before = layout_of(c);
-        if (!resolve_columns(c, d, types)) {
-            restore_layout(c, before);
-            return 0;
-        }
-        drop_rows_of_other_layout(c, before);
-    }
-    int rc = row_copy_values(c, buffer);
-    if (rc <= 0) return rc;
-
-    int32_t end = 0;
-    for (const columns* col = c->insert_columns; col != nullptr; col = col->next)
-        end = col->offset + col->len;
-    buffer[end] = '\0';
-
-    row_transform(c, buffer);
-
-    row_append(c, buffer, end);
-    c->changed = 1;
-    c->needs_history = 1;
-    if (c->show_cursor != 0) sho_cur(c);
-    c->length = end;
-    c->cols_set = 1;
-    return c->length;
-}
+// merge_text's messages.
+const row_messages descriptor_messages = {{
+    /* base_without_source */ {'e', "cba1535", "Cannot use BASE in non_sql cursor %s\n",
+                               row_args::cursor, true},
+    /* unknown_percent */
+    {'e', "cat1560", "Un-identified percent variable %s\n", row_args::column, true},
+    /* base_cursor_held */
+    {'w', "cat1565", "Source cursor %s held, holding %s\n", row_args::source_cursor, true},
+    /* base_without_last_row */
+    {'e', "cat1570", "Source cursor %s has no last row, holding %s\n", row_args::source_cursor,
+     true},
+    /* name_without_source */
+    {'e', "cat1585", "Name (%s) not resolved in non_sql cursor %s\n", row_args::column_cursor,
+     true},
+    /* name_not_found */
+    {'e', "cat1590", "No sqlda entry found for %s.%s\n", row_args::cursor_column, false},
+    /* position_without_source */
+    {'e', "cat1575", "Cannot use n! addressing in NO_SQL cursor %s\n", row_args::cursor, true},
+    /* position_too_high */
+    {'e', "cat1580", "Occurance (%d) exceeds sqlda limit (%d), %s\n",
+     row_args::position_limit_cursor, false},
+    /* negative_length */
+    {'e', "cat1603", "Column %s of cursor %s has a negative length, holding\n",
+     row_args::column_cursor, true},
+    /* row_too_long */
+    {'e', "cat1602", "Row of cursor %s needs more than the %d bytes of the work area, holding\n",
+     row_args::cursor_size, true},
+    /* copy_without_last_row */
+    {'w', "cat1595", "No last row for cur %s as used by %s\n", row_args::source_cursor, false},
+    /* no_value */
+    {'e', "cat1600", "Could not match %s - holding cursor %s\n", row_args::printable_cursor, true},
+    /* layout_moved */
+    {'w', "cat1604", "Column layout of cursor %s changed, dropping its %d rows\n",
+     row_args::cursor_count, false},
+}};
 
 }  // namespace
 
 int merge_text(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const char* time_stamp) {
-    const int rc = merge_one_row(buffer, d, c, types, time_stamp);
-    // The base rows chosen for this row are not read after it.
-    if (c->base != nullptr && d != nullptr) end_bases(c);
-    return rc;
+    return build_row(buffer, sizeof_work_buff, c, row_source::of_descriptor(d, types),
+                     descriptor_messages, time_stamp);
 }
 
 int delete_by_time(curs* c) {

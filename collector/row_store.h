@@ -38,11 +38,6 @@ int merge_text(char* buffer, xSQLDA* sqlda, curs* cursor, const int32_t* types,
 // places them in the percent cursor's row.
 void pcnt_set_work(const curs* cursor, const char* time_stamp);
 
-// Copies the value of every column that is not a math column from its source into buffer
-// at the column's offset, NULs behind, nulls as blanks ("NULL", or '0' for a numeric
-// column), water marks kept. Returns 1 when copied; 0 when a source is missing (held or
-// not, with a message); -1 when a water mark could not be kept.
-int row_copy_values(curs* cursor, char* buffer);
 // The transforms of a row built in buffer, in their order: math columns (numeric from then
 // on), decodes, column exits.
 void row_transform(curs* cursor, char* buffer);

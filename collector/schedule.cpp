@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "acquire/server_faults.h"
 #include "collector/signals.h"
 #include "collector/startup.h"
 #include "collector/trace_control.h"
@@ -120,6 +121,7 @@ int collect(distrib* collector) {
     int collected = 0;
     char pass_str[15];
     const int64_t pass_now = now_of(pass_str);
+    server_pass_begin();
     for (curs* c = cur_anchor; c != nullptr; c = c->next) {
         if (test_go_home()) break;
         if (database_info.status == reDoInit) {
@@ -164,16 +166,20 @@ int collect(distrib* collector) {
                   c->cur_name);
         }
         std::memcpy(c->last_time, pass_str, sizeof c->last_time);
+        const int skipped = server_skipped();
         int rc = engine_runs.get_cursor_data != nullptr
                      ? engine_runs.get_cursor_data(static_cast<int32_t>(pass_now), c)
                      : 0;
         if (rc != 0) {
-            PRINT('e', "cgn1521", "Interval collection failed for cursor %s\n", c->cur_name);
+            // A cursor skipped after the server failed is told once for the whole pass.
+            if (server_skipped() == skipped)
+                PRINT('e', "cgn1521", "Interval collection failed for cursor %s\n", c->cur_name);
             ++failures;  // a count: negative codes must not cancel positive ones
         }
         ++collected;
         c->bypass = 0;
     }
+    server_pass_end();
     if (test_go_home()) return 1;
     char end_str[15];
     get_time(end_str);
@@ -252,6 +258,9 @@ void close_on_exec_all() {
 void restart_collector() {
     char now[64];
     PRINT('s', "cgn1522", "Restarting collector %s\n", u_get_time(now, 2));
+    // The run that asked for the restart (a resetdb decode) is committed before the status
+    // says down: a commit on a connection marked down does nothing, and its work would go.
+    if (database_info.connected != 0) commit(-1);
     database_info.status = down;
     // The running image, wherever argv[0] was found.
     const char* self = "/proc/self/exe";
@@ -259,7 +268,6 @@ void restart_collector() {
         u_sleep(5);
         return;
     }
-    if (database_info.connected != 0) commit(-1);
     term_communication("cgn1523");
     quitting(-1);
     close_on_exec_all();

@@ -232,8 +232,9 @@ void close_eval(eval_parse& p) {
         if (std::strcmp(c->cur_name, e->cur_name) == 0) {
             e->next = c->evaluation;
             c->evaluation = e;
-            // The evaluator reads column functions from the cursor's function row.
-            if (e->col_function != COLF_NONE) c->has_col_funct = 1;
+            // The evaluation does not mark its cursor as having column functions: the
+            // evaluator computes its own over the rows, and a marked cursor would answer
+            // every requester with one made-up summary row instead of its rows.
             return;
         }
     }

@@ -41,24 +41,26 @@ cursor DBLIST;
   saturday_end 2400;
   sunday_end 2400;
 
-; The processes. A busy server (more than 200 connections at the last SRVSTAT sample)
-; leaves the system processes out; the settings after endif reach both versions.
+; The processes of the last sample. The common version comes first; a busy server (more
+; than 200 connections at the last SRVSTAT sample) leaves the system processes out. The
+; settings after endif reach both versions.
 cursor PROCS;
   INSERT INTO PROCS (SPID, STATUS, LOGIN, DBNAME, CPU, PIO, CMD, BLOCKED)
     VALUES (:INT!SPID, :STATUS, :LOGIN, :DBNAME, :INT!CPU, :INT!PIO, :CMD, :INT!BLOCKED);
   pre_cursor SRVSTAT;
-  if SRVSTAT.CONNS > 200;
+  if SRVSTAT.CONNS <= 200;
+    insert_select SELECT SPID = spid, STATUS = status, LOGIN = suser_name(suid),
+      DBNAME = db_name(dbid), CPU = cpu, PIO = physical_io, CMD = cmd, BLOCKED = blocked
+      FROM master..sysprocesses;
+  else;
     insert_select SELECT SPID = spid, STATUS = status, LOGIN = suser_name(suid),
       DBNAME = db_name(dbid), CPU = cpu, PIO = physical_io, CMD = cmd, BLOCKED = blocked
       FROM master..sysprocesses WHERE suid > 0;
     limit 1000;
-  else;
-    insert_select SELECT SPID = spid, STATUS = status, LOGIN = suser_name(suid),
-      DBNAME = db_name(dbid), CPU = cpu, PIO = physical_io, CMD = cmd, BLOCKED = blocked
-      FROM master..sysprocesses;
   endif;
   interval 60;
   limit 500;
+  empty;
   class 1;
   decode STATUS = 'sleeping' , 'SLEEP';
   decode STATUS = 'runnable' , 'RUN';
@@ -78,7 +80,7 @@ cursor PTOTAL;
     VALUES (:INT!NPROC, :INT!CPU, :INT!TOPSPID, :INT!NRUN);
   virtual;
 
-; Blocked processes; a last row marks the end of each sample.
+; Blocked processes of the last sample; a last row marks the end of the sample.
 cursor BLOCKED;
   INSERT INTO BLOCKED (SPID, BLOCKER, WAITSEC)
     VALUES (:INT!SPID, :INT!BLOCKER, :INT!WAITSEC);
@@ -86,6 +88,7 @@ cursor BLOCKED;
     FROM master..sysprocesses WHERE blocked > 0;
   interval 60;
   limit 100;
+  empty;
   class 2;
   dummy_last_row;
 

@@ -51,6 +51,7 @@ void wipe(char* plain) {
 CS_RETCODE zem_connect(CS_CONTEXT* ctx, CS_CONNECTION** conn, const char* app, const char* user,
                        const char* password, const char* server) {
     *conn = nullptr;
+    zem_fault_clear();
     CS_RETCODE rc = ct_con_alloc(ctx, conn);
     if (rc != CS_SUCCEED) {
         PRINT('e', "yem0135", "Can't allocate memory to establish SYBASE Server connection\n");

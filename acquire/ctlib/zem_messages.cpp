@@ -31,6 +31,8 @@ void zem_panic(const char* text) {
 }
 
 CS_RETCODE zem_clientmsg_cb(CS_CONTEXT*, CS_CONNECTION*, CS_CLIENTMSG* msg) {
+    zem_fault_note_client(msg->msgnumber, msg->msgstring,
+                          msg->osstringlen > 0 ? msg->osstring : nullptr);
     if (my_trace_all[3] != 0) {
         // Client-Library's own messages pack layer, origin, severity and number into
         // the four bytes; FreeTDS's network layer gives its plain number (20003 ...) and
@@ -60,6 +62,7 @@ CS_RETCODE zem_clientmsg_cb(CS_CONTEXT*, CS_CONNECTION*, CS_CLIENTMSG* msg) {
 }
 
 CS_RETCODE zem_servermsg_cb(CS_CONTEXT*, CS_CONNECTION*, CS_SERVERMSG* msg) {
+    zem_fault_note_server(msg->msgnumber, msg->text);
     if (msg->severity == 10) return CS_SUCCEED;
     PRINT('e', "ysm0300",
           "Open Client Server Message Number: %ld, Severity: %ld, State: %ld, Line: %ld\n",

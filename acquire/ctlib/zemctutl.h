@@ -38,7 +38,8 @@ CS_RETCODE zem_init(CS_CONTEXT** ctx);
 // Opens a connection. Any text may be null; `password` is the stored (scrambled) form,
 // descrambled only in here and its plain text zeroed after use; a stored form that cannot
 // be read fails the connect. A null `server` uses the library's default server.
-// CS_SUCCEED, or the failing code with *conn null and nothing left allocated.
+// CS_SUCCEED, or the failing code with *conn null and nothing left allocated. The fault
+// record (zem_fault) is cleared first and then says why a failed connect failed.
 CS_RETCODE zem_connect(CS_CONTEXT* ctx, CS_CONNECTION** conn, const char* app, const char* user,
                        const char* password, const char* server);
 
@@ -89,6 +90,30 @@ extern bool zem_login_pending;
 // connection being logged in), so that the login ends with end of input. True when it
 // shut one down.
 bool zem_abort_login();
+
+// What went wrong with the server, as the message callbacks saw it since the last
+// zem_fault_clear: a time-out, a refused login, a server that cannot be reached (or that
+// closed the connection during the login), a connection lost later. The strongest kind is
+// kept (a time-out over the connection loss it causes, a refusal over what follows it).
+enum zem_fault_kind {
+    zem_fault_none = 0,
+    zem_fault_timeout,
+    zem_fault_refused,
+    zem_fault_unreachable,
+    zem_fault_dropped
+};
+void zem_fault_clear();
+zem_fault_kind zem_fault();
+// The library's or the server's message text of the kept fault (one line, "" for none).
+const char* zem_fault_text();
+// Short name of a kind for messages: "time-out", "login refused", "server unreachable",
+// "connection lost" ("failed" for none).
+const char* zem_fault_name(zem_fault_kind kind);
+// Called by the callbacks with every client and server message.
+void zem_fault_note_client(CS_INT number, const char* message, const char* os_text);
+void zem_fault_note_server(CS_INT number, const char* message);
+// True when the library holds the connection dead (or it is null): it can only be closed.
+bool zem_connection_dead(CS_CONNECTION* conn);
 
 // Client message callback: logged only while trace level 3 is on. A time-out (FreeTDS
 // message 20003) gives the command up: CS_FAIL, which makes Client-Library abandon it; in

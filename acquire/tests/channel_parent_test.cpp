@@ -227,6 +227,22 @@ TEST_F(Channel, RowLimitTravelsOnlyWhenFourDigitsHoldIt) {
     }
 }
 
+// A limit of five digits, which no record carries, is still applied: the cursor takes the
+// first rows of the answer up to it, as a child told the limit would send them.
+TEST_F(Channel, ALimitTooWideToSendIsAppliedToTheAnswer) {
+    std::vector<std::string> rows;
+    for (int i = 1; i <= 10003; ++i) rows.push_back(row("r" + std::to_string(i), "1"));
+    script({answer(rows)});
+    ChanCursor c("CUR1", "select name, id from t");
+    c.get()->limit = 10000;
+    ASSERT_EQ(request(c), 0) << log.text();
+    const auto stored = c.rows();
+    ASSERT_EQ(stored.size(), 10000u);
+    EXPECT_EQ(stored.front(), "r1      |          1");
+    EXPECT_EQ(stored.back(), "r10000  |          1");
+    EXPECT_EQ(c.get()->tiCount, 10000);
+}
+
 TEST_F(Channel, LateOrForeignIdIsRefusedAndItsAnswerDropped) {
     script({"!I S 0000 0042 00000000 %A Y\n" + headers() + "\n" + row("old", "1") +
                 "\n!I S 0000 0042 00000000 %A Y\n!Z",

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "acquire/server_faults.h"
+#include "collector/cursor_run.h"
 #include "collector/host_vars.h"
+#include "collector/server_status.h"
 #include "defs/clause_exits.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
@@ -125,6 +128,7 @@ class SqlCursors : public ::testing::Test {
         std::memcpy(collector_at->server_id, "ZOVTDS  ", 8);
         database_info.connected = 0;
         database_info.status = down;
+        server_faults_reset();
     }
     void TearDown() override {
         commit_collect(1);
@@ -233,8 +237,8 @@ TEST_F(SqlCursors, ConnectionDroppedMidResultFailsAndKeepsTheStoredRows) {
     q.add({"old", "9"});
     EXPECT_NE(q.run(), 0);
     // The library meets the closed connection while reading the rows (yfr0365) or, when it
-    // had read ahead, while asking for the result (ypp0240).
-    EXPECT_TRUE(log.has("YFR0365W") || log.has("YPP0240W")) << log.text();
+    // had read ahead, while asking for the result; either way the loss is told.
+    EXPECT_TRUE(log.has("YPP0243E")) << log.text();
     ASSERT_GE(q.rows().size(), 1u);
     EXPECT_EQ(q.rows()[0].substr(0, 3), "old");
 }
@@ -289,6 +293,24 @@ TEST_F(SqlCursors, ConnectFailsOnARefusedLogin) {
     EXPECT_EQ(connect_to_DB(collector_at), 1);
     EXPECT_TRUE(log.has("YCD0130E")) << log.text();
     EXPECT_EQ(collector_at->syb_context, nullptr);
+}
+
+// SQLRC follows the last connection: 1 after a refused login, blank after the next success.
+TEST_F(SqlCursors, TheStatusColumnShowsTheLastConnectionsOutcome) {
+    char field[7] = "??????";
+    char* const saved = servstatus;
+    const int saved_len = servstatus_len;
+    servstatus = field;
+    servstatus_len = 6;
+    std::string error;
+    ASSERT_TRUE(env.set_scenario("login refuse\n", error)) << error;
+    EXPECT_EQ(connect_to_DB(collector_at), 1);
+    EXPECT_STREQ(field, "1     ");
+    ASSERT_TRUE(env.set_scenario(kScenario, error)) << error;
+    connect();
+    EXPECT_STREQ(field, "      ");
+    servstatus = saved;
+    servstatus_len = saved_len;
 }
 
 // A cursor whose statement takes values of another cursor's last row.
@@ -395,4 +417,89 @@ TEST_F(SqlCursors, AValueCutToTheFetchWidthIsStillMergedWithOneWarning) {
     ASSERT_NE(first, std::string::npos) << text;
     EXPECT_EQ(text.find("YFR0352W", first + 1), std::string::npos);
     EXPECT_EQ(q.get()->held, 0);
+}
+
+// The row length as the merge of earlier rows left it.
+void laid_out(SqlCursor& q) {
+    for (const columns* col = q.get()->insert_columns; col != nullptr; col = col->next)
+        q.get()->length = col->offset + col->len;
+}
+
+// The reason a connect failed, in the error line itself: no library return code.
+TEST_F(SqlCursors, AFailedConnectSaysWhy) {
+    struct reason_case {
+        const char* scenario;
+        bool stop_server;
+        const char* words;
+    } cases[] = {{"login refuse\n", false, "login refused (Login failed.)"},
+                 {"login delay 5000\n", false, "time-out after 1 seconds ("},
+                 {"", true, "server unreachable (Unable to connect"}};
+    setenv("COLL_DB_TIMEOUT", "1", 1);
+    for (const reason_case& k : cases) {
+        std::string error;
+        ASSERT_TRUE(env.set_scenario(k.scenario, error)) << error;
+        if (k.stop_server) env.server.stop();
+        LogCapture one;
+        EXPECT_EQ(connect_to_DB(collector_at), 1) << k.words;
+        const std::string text = one.text();
+        EXPECT_NE(text.find("YCD0130E"), std::string::npos) << text;
+        EXPECT_NE(text.find("server:ZOVTDS, id:sa, " + std::string(k.words)), std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("Retcode="), std::string::npos) << text;
+    }
+}
+
+// A run whose rows break off keeps the rows it had: none of the rows before the break,
+// with or without `empty`; the connection is closed on our side and the next run of the
+// pass logs in again.
+TEST_F(SqlCursors, ARunThatBreaksOffKeepsTheLastGoodSample) {
+    for (int16_t empty : {0, 1}) {
+        server_faults_reset();
+        server_pass_begin();
+        commit_collect(1);
+        SqlCursor q("DROP", {{"name", 8, 1}, {"id", 11, 2}}, "select dropped");
+        q.get()->empty = empty;
+        laid_out(q);
+        q.add({"old", "9"});
+        q.add({"old2", "8"});
+        const std::vector<std::string> before = q.rows();
+        const int logins = count(LogEntry::Login);
+        EXPECT_NE(run_cursor(q.get(), kStamp), 0);
+        EXPECT_EQ(q.rows(), before) << "empty " << empty;
+        EXPECT_EQ(q.get()->count, 2);
+        EXPECT_TRUE(log.has("YPP0243E")) << log.text();
+        EXPECT_EQ(database_info.connected, 0);
+        EXPECT_EQ(collector_at->syb_connection, nullptr);
+
+        SqlCursor n("NULLS", {{"name", 8, 1}, {"id", 11, 2}}, "select * from nulls");
+        EXPECT_EQ(run_cursor(n.get(), kStamp), 0) << log.text();
+        EXPECT_EQ(n.rows().size(), 2u);
+        EXPECT_EQ(count(LogEntry::Login), logins + 2);
+        server_pass_end();
+    }
+}
+
+// A statement that times out is told as a time-out, and the pass asks the server nothing
+// more: the next cursor is skipped without a login.
+TEST_F(SqlCursors, ATimeOutIsToldAsOneAndSkipsTheRestOfThePass) {
+    setenv("COLL_DB_TIMEOUT", "1", 1);
+    server_faults_reset();
+    server_pass_begin();
+    connect();
+    SqlCursor q("SLOW", {{"name", 8, 1}, {"id", 11, 2}}, "select slow");
+    laid_out(q);
+    q.add({"old", "9"});
+    EXPECT_NE(run_cursor(q.get(), kStamp), 0);
+    EXPECT_TRUE(log.has("YPP0242E")) << log.text();
+    EXPECT_TRUE(log.has("no answer from the server within 1 seconds (time-out)")) << log.text();
+    EXPECT_FALSE(log.has("YPP0240W")) << log.text();
+    EXPECT_EQ(q.rows().size(), 1u);
+
+    SqlCursor n("NULLS", {{"name", 8, 1}, {"id", 11, 2}}, "select * from nulls");
+    EXPECT_NE(run_cursor(n.get(), kStamp), 0);
+    EXPECT_EQ(batches("select * from nulls"), 0);
+    EXPECT_EQ(count(LogEntry::Login), 1);
+    server_pass_end();
+    EXPECT_TRUE(log.has("time-out; 1 SQL cursors skipped")) << log.text();
+    server_faults_reset();
 }

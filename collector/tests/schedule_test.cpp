@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "acquire/sql_cursor.h"
 #include "collector/signals.h"
 #include "collector/startup.h"
 #include "collector/tests/engine_test_support.h"
@@ -19,6 +20,7 @@
 #include "runtime/msg.h"
 #include "runtime/trace.h"
 #include "testing/log_capture.h"
+#include "tests/tds/tds_testenv.h"
 
 namespace {
 
@@ -337,6 +339,47 @@ TEST_F(Schedule, AReinitialisationEndsTheCollectionAndTheNextPassRestarts) {
     const std::string text = log.text();
     EXPECT_NE(text.find("CGN1522S"), std::string::npos) << text;
     EXPECT_NE(text.find("GGN1505S"), std::string::npos) << text;
+}
+
+// A resetdb raised during a run asks for a restart while the collector's connection is
+// open: the restart commits on that connection before it closes it. The real commit runs
+// against the test server.
+TEST_F(Schedule, TheRestartCommitsTheOpenConnectionFirst) {
+    zovtds::TestEnv env;
+    std::string error;
+    ASSERT_TRUE(env.start("batch commit transaction\n", error)) << error;
+    QuitTrap trap;
+    distrib* coll = add_distrib("collector", 60);
+    std::strcpy(coll->logon_id, "sa");
+    std::strcpy(coll->password, "secret");
+    std::memcpy(coll->server_id, "ZOVTDS  ", 8);
+    {
+        LogCapture log;
+        ASSERT_EQ(connect_to_DB(coll), 0) << log.text();
+    }
+    database_info.connected = 1;
+    engine_runs.commit_collect = commit_collect;
+    database_info.status = reDoInit;  // what a resetdb decode leaves
+
+    char a0[] = "zemcoll";
+    char* argv[] = {a0, nullptr};
+    g_argv = argv;
+    auto saved_exec = restart_exec;
+    restart_exec = [](const char* path, char* const*) -> int { throw restarted{path}; };
+    ClosableLog log;
+    try {
+        schedule_pass();
+        ADD_FAILURE() << "no restart";
+    } catch (const restarted&) {
+    }
+    restart_exec = saved_exec;
+    g_argv = nullptr;
+    int commits = 0;
+    for (const auto& e : env.server.log())
+        commits += e.kind == zovtds::LogEntry::Batch && e.text == "commit transaction ";
+    EXPECT_EQ(commits, 1) << log.text();
+    EXPECT_EQ(database_info.connected, 0);
+    EXPECT_EQ(database_info.status, down);
 }
 
 TEST_F(Schedule, AStopRequestWithoutASignalCommitsAndQuitsWithZero) {

@@ -24,13 +24,15 @@
 
 namespace zemcoll_tds {
 
-// The process file: the collector every 60 seconds, `sleep_time` between serving turns,
-// and the request server.
-inline std::string process_file(int sleep_time) {
-    return "process collector;\n  type ctlib;\n  interval 60;\n  continuous Y;\n  class 1;\n"
+// The process file: the collector every `interval` seconds, `sleep_time` between serving
+// turns, and the request server at the same interval.
+inline std::string process_file(int sleep_time, int interval = 60) {
+    const std::string every = std::to_string(interval);
+    return "process collector;\n  type ctlib;\n  interval " + every +
+           ";\n  continuous Y;\n  class 1;\n"
            "  sleep " +
-           std::to_string(sleep_time) +
-           ";\nprocess ulv;\n  type local;\n  interval 60;\n  class 1;\nend;\n";
+           std::to_string(sleep_time) + ";\nprocess ulv;\n  type local;\n  interval " + every +
+           ";\n  class 1;\nend;\n";
 }
 
 inline std::string read_file(const std::filesystem::path& p) {
@@ -52,15 +54,24 @@ class Collector {
     // Starts the server on `scenario` and zemcoll on the cursor file `cursors` over the
     // transport (shared memory or named pipes). False with `error` set when either fails
     // to start or the collector does not reach its schedule within 30 seconds.
-    // `prepare`, when given, runs on the directory before the collector starts.
+    // files: more files for the directory, written last (a zemproc.ctl or zemdict.ctl there
+    // takes the place of the default one). `prepare`, when given, runs on the directory
+    // before the collector starts.
     bool start(const std::string& scenario, const std::string& cursors, bool shm, int sleep_time,
                std::string& error,
+               const std::function<void(const std::string& dir)>& prepare) {
+        return start(scenario, cursors, shm, sleep_time, error, {}, prepare);
+    }
+    bool start(const std::string& scenario, const std::string& cursors, bool shm, int sleep_time,
+               std::string& error,
+               const std::vector<std::pair<std::string, std::string>>& files = {},
                const std::function<void(const std::string& dir)>& prepare = nullptr) {
         if (!env_.start(scenario, error)) return false;
         shm_ = shm;
-        write("zemproc.ctl", process_file(sleep_time));
+        write("zemproc.ctl", process_file(sleep_time, interval));
         write("zemcoll.ctl", cursors);
         write("zemdict.ctl", "name SITE;\n  type CHAR(16);\n  initial test;\nend;\n");
+        for (const auto& [name, text] : files) write(name, text);
         if (prepare) prepare(dir());
         pid_ = fork();
         if (pid_ < 0) return false;
@@ -71,7 +82,7 @@ class Collector {
             dup2(out, 1);
             dup2(out, 2);
             close(out);
-            exec_with(ZEMCOLL_PATH, {}, {});
+            exec_with(ZEMCOLL_PATH, {}, collector_env);
         }
         if (!wait_for("CML1530I", 30, true)) {
             error = "zemcoll did not start:\n" + output();
@@ -80,9 +91,18 @@ class Collector {
         return true;
     }
 
+    // Set before start: the collector's interval (and the request server's), and more
+    // environment for the collector alone.
+    int interval = 60;
+    std::vector<std::string> collector_env;
+
     const std::string& dir() const { return env_.dir; }
     // The server id of the configuration (COLL_SERVERID).
     const std::string& serverid() const { return env_.section; }
+    // Replaces the server's answers (requests under way keep theirs).
+    bool set_scenario(const std::string& text, std::string& error) {
+        return env_.set_scenario(text, error);
+    }
     zovtds::Server& server() { return env_.server; }
     pid_t pid() const { return pid_; }
     bool shm() const { return shm_; }

@@ -113,8 +113,13 @@ TEST(Examples, TheDefinitionSetParsesInStartUpOrder) {
     ASSERT_NE(procs, nullptr);
     std::vector<curs*> ring = curstest::versions(procs);
     ASSERT_EQ(ring.size(), 2u);
-    EXPECT_EQ(ring[0]->limit, 1000);
-    EXPECT_EQ(ring[1]->limit, 500);
+    // The common version first (every process), then the busy server's (no system ones).
+    EXPECT_EQ(ring[0]->limit, 500);
+    EXPECT_EQ(ring[1]->limit, 1000);
+    ASSERT_NE(ring[0]->insert_select, nullptr);
+    ASSERT_NE(ring[1]->insert_select, nullptr);
+    EXPECT_EQ(std::string(ring[0]->insert_select->text).find("suid > 0"), std::string::npos);
+    EXPECT_NE(std::string(ring[1]->insert_select->text).find("suid > 0"), std::string::npos);
     for (curs* v : ring) {
         EXPECT_EQ(v->interval, 60);
         EXPECT_EQ(v->dist_ptr, collector_at);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "acquire/ctlib/zemctutl.h"
 #include "runtime/msg.h"
@@ -74,6 +75,67 @@ TEST(ZemctTables, ConvertRetcode) {
         {CS_CANCELED, 1},  {CS_ROW_FAIL, 1}, {12345, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(zem_convert_retcode(c.rc), c.expected) << c.rc;
+}
+
+// The messages a failure brings, in the order the library gives them, and what the fault
+// record keeps: a time-out over the connection loss it causes, a refusal over what follows.
+TEST(ZemctTables, FaultRecordKeepsTheTellingMessage) {
+    struct message {
+        bool server;
+        CS_INT number;
+        const char* text;
+    };
+    const struct {
+        const char* name;
+        bool login;
+        std::vector<message> messages;
+        zem_fault_kind kind;
+        const char* text;
+    } cases[] = {
+        {"stalled login",
+         true,
+         {{false, 20003, "Adaptive Server connection timed out"},
+          {false, 20017, "Unexpected EOF from the server"},
+          {false, 20002, "Adaptive Server connection failed"}},
+         zem_fault_timeout,
+         "Adaptive Server connection timed out"},
+        {"refused login",
+         true,
+         {{true, 4002, "Login failed."}, {false, 20002, "Adaptive Server connection failed"}},
+         zem_fault_refused,
+         "Login failed."},
+        {"no server",
+         true,
+         {{false, 20009, "Unable to connect: Adaptive Server is unavailable or does not exist"}},
+         zem_fault_unreachable,
+         "Unable to connect: Adaptive Server is unavailable or does not exist"},
+        {"login dropped",
+         true,
+         {{false, 20017, "Unexpected EOF from the server"}},
+         zem_fault_unreachable,
+         "Unexpected EOF from the server"},
+        {"dropped later",
+         false,
+         {{false, 20017, "Unexpected EOF from the server"},
+          {false, 20006, "Write to the server failed"}},
+         zem_fault_dropped,
+         "Unexpected EOF from the server"},
+        {"server error", false, {{true, 208, "t not found."}}, zem_fault_none, ""},
+    };
+    for (const auto& k : cases) {
+        zem_fault_clear();
+        zem_login_pending = k.login;
+        for (const message& m : k.messages) {
+            if (m.server)
+                zem_fault_note_server(m.number, m.text);
+            else
+                zem_fault_note_client(m.number, m.text, nullptr);
+        }
+        zem_login_pending = false;
+        EXPECT_EQ(zem_fault(), k.kind) << k.name;
+        EXPECT_STREQ(zem_fault_text(), k.text) << k.name;
+    }
+    zem_fault_clear();
 }
 
 TEST(ZemctTables, DisplayWidth) {

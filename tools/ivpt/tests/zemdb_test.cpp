@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -274,6 +275,24 @@ TEST_F(Zemdb, FailingStatementFailsTheTest) {
               std::string::npos);
     // test_C still ran.
     EXPECT_NE(r.out.find("-- (I) ->!D 5000"), std::string::npos) << r.out;
+}
+
+// The demo's server (examples/demo-server.scn) answers every statement of the check, so a
+// new user can run it against the demo as against a real server.
+TEST_F(Zemdb, TheDemoServerAnswersEveryStatement) {
+    const std::string path =
+        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path() /
+        "examples" / "demo-server.scn";
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string error;
+    ASSERT_TRUE(env.set_scenario(text.str(), error)) << error;
+    Result r = run({"-zemdb"}, {"COLL_PASSWORD=" + stored});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("99001"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("-- ->master 1 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("-- (I) ->!D default data cache"), std::string::npos) << r.out;
 }
 
 // Channel children that fail after answering the first request: one ends, one goes
