@@ -7,38 +7,36 @@
 // ZOV_BENCH_IDLE_SECONDS (default 60). The program is ZEMCOLL (default: bin/zemcoll beside
 // this program's build directory), the examples ZOV_EXAMPLES (default: the source tree's).
 //
-// BM_CollectMemory: 10,000 interval collections in-process on a fixed clock that the
-// passes advance, over a cursor with a fetch exit and a virtual cursor; the counters are
-// the resident size growth from pass 500 to pass 10,000 in bytes per pass (0 after the
-// warm-up) beside the growth of as many bare u_exec_timed runs. Until the fetch-exit and
-// virtual-cursor runs are installed, a collection runs the do-nothing cursor runs of the
-// engine's hook table.
+// BM_CollectMemory: zemcoll's own main, in a child process, collects the example set from
+// zovtds playing the demo server (examples/demo-server.scn) with every interval at one
+// second: 300 passes of warm-up, then 2,000 measured passes. Its sleeps advance its clock
+// at once instead of waiting, so the passes follow each other as fast as the server
+// answers; the request server is left out, since its wait for requests runs on the real
+// clock. Counters: the growth of the heap's bytes in use (mallinfo2) per measured pass,
+// which must be 0, and the collector log's error and severe lines, which must be none (a
+// pass whose cursors fail measures the error path). Either failure fails the program.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "collector/engine_hooks.h"
-#include "collector/schedule.h"
-#include "defs/distrib.h"
-#include "model/cursor.h"
-#include "model/engine_globals.h"
-#include "runtime/alloc.h"
-#include "runtime/child.h"
-#include "runtime/exec.h"
-#include "runtime/msg.h"
+#include "collector/startup.h"
 #include "runtime/platform.h"
+#include "tests/tds/tds_testenv.h"
 
 extern char** environ;
 
@@ -144,72 +142,154 @@ void idle_run(benchmark::State& state, bool with_ulv) {
 void BM_IdleCollector(benchmark::State& state) { idle_run(state, state.range(0) != 0); }
 BENCHMARK(BM_IdleCollector)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kSecond);
 
-long resident_bytes() {
-    std::ifstream in("/proc/self/statm");
-    long size = 0, resident = 0;
-    in >> size >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
+// The collector's own main, run in a child process: its sleeps advance its clock at once
+// instead of waiting, each pass's sleep of whole seconds is counted, the bytes in use on
+// the heap are taken at the end of the warm-up and after the measured passes, and then the
+// collector is asked to stop as a signal would.
+constexpr long kWarmPasses = 300;
+constexpr long kMeasuredPasses = 2000;
+long g_offset_ms = 0;
+long g_passes = 0;
+size_t g_heap_warm = 0;
+int g_report_fd = -1;
+
+void shifted_clock(struct timespec* out) {
+    clock_gettime(CLOCK_REALTIME, out);
+    out->tv_sec += g_offset_ms / 1000;
 }
 
-time_t fake_now = 1796913000;
+void counted_sleep(long ms) {
+    g_offset_ms += ms;
+    // Only the schedule sleeps whole seconds between passes.
+    if (ms < 1000 || ms % 1000 != 0) return;
+    ++g_passes;
+    if (g_passes == kWarmPasses) g_heap_warm = mallinfo2().uordblks;
+    if (g_passes == kWarmPasses + kMeasuredPasses) {
+        const std::string report = std::to_string(g_heap_warm) + " " +
+                                   std::to_string(mallinfo2().uordblks) + "\n";
+        if (write(g_report_fd, report.data(), report.size()) < 0) _exit(122);
+        raise(SIGTERM);
+    }
+}
+
+void quick_exit_process(int status) {
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+[[noreturn]] void collector_child(const std::string& dir, const std::string& conf) {
+    if (chdir(dir.c_str()) != 0) _exit(120);
+    const int out = open((dir + "/zemcoll.stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, 1);
+    dup2(out, 2);
+    const std::pair<const char*, std::string> vars[] = {
+        {"FREETDSCONF", conf},     {"COLL_HOME", dir},          {"COLL_CTL_HOME", dir},
+        {"COLL_OUT", dir},         {"COLL_PREFIX", dir},        {"TMPDIR", dir},
+        {"COLL_SERVERID", "ZOVTDS"}, {"COLL_LOGONID", "demo"},  {"COLL_PASSWORD", "=zovdemo"},
+        {"COLL_VERSION", "zem"},   {"COLL_HOSTNAME", "benchhost"}, {"COLL_USESHM", "0"},
+        {"COLL_WRAPLINES", "0"}};
+    for (const auto& [name, value] : vars) setenv(name, value.c_str(), 1);
+    u_platform_set(u_platform_ops{shifted_clock, counted_sleep, quick_exit_process});
+    char name[] = "zemcoll";
+    char* argv[] = {name, nullptr};
+    zemcoll_main(1, argv);
+}
+
+// The example set with every interval at one second, without the request server (its wait
+// for requests runs on the real clock).
+bool prepare_example_set(const std::string& dir) {
+    for (const auto& e : fs::directory_iterator(examples_dir()))
+        fs::copy(e.path(), dir + "/" + e.path().filename().string());
+    for (const char* file : {"zemproc.ctl", "zemcoll.ctl"}) {
+        std::ifstream in(dir + "/" + file);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        text = std::regex_replace(text, std::regex("\n(  interval )[0-9]+;"), "\n$011;");
+        text = std::regex_replace(text, std::regex("\n(  sleep )[0-9]+;"), "\n$011;");
+        if (std::string(file) == "zemproc.ctl") {
+            const size_t at = text.find("process ulv;");
+            if (at == std::string::npos) return false;
+            text = text.substr(0, at) + "end;\n";
+        }
+        std::ofstream(dir + "/" + file, std::ios::trunc) << text;
+    }
+    return true;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool g_memory_failed = false;
 
 void BM_CollectMemory(benchmark::State& state) {
-    install_engine_hooks();
-    u_platform_set(u_platform_ops{[](struct timespec* out) {
-                                      out->tv_sec = fake_now;
-                                      out->tv_nsec = 0;
-                                  },
-                                  [](long ms) { fake_now += ms / 1000; }, nullptr});
-    FILE* log = std::fopen("/dev/null", "w");
-    stder = log;
-    distrib* coll = distrib_new();
-    std::strcpy(coll->distrib_name, "collector");
-    coll->saturday_start = coll->sunday_start = coll->mon_fri_start = &full_day;
-    curs* fetch = curs_new();
-    std::strcpy(fetch->cur_name, "DISKFREE");
-    fetch->fetch_exit = static_cast<fetch_ex*>(U_MALLOC(sizeof(fetch_ex)));
-    std::memset(fetch->fetch_exit, 0, sizeof(fetch_ex));
-    curs* virt = curs_new();
-    std::strcpy(virt->cur_name, "PTOTAL");
-    virt->cvirtual = 1;
-    fetch->next = virt;
-    for (curs* c : {fetch, virt}) {
-        c->interval = 1;
-        c->saturday_start = c->sunday_start = c->mon_fri_start = &full_day;
+    zovtds::TestEnv env;
+    std::string error;
+    if (!env.start(read_file(examples_dir() + "/demo-server.scn"), error)) {
+        state.SkipWithError(("zovtds: " + error).c_str());
+        g_memory_failed = true;
+        return;
     }
-    cur_anchor = fetch;
-    const int passes = 10000, warm = 500;
-    long at_warm = 0, at_end = 0, exec_warm = 0, exec_end = 0;
+    if (!prepare_example_set(env.dir)) {
+        state.SkipWithError("the example set has no process ulv");
+        g_memory_failed = true;
+        return;
+    }
+    double per_pass = 0;
+    long errors = 0;
     for (auto _ : state) {
-        for (int i = 1; i <= passes; ++i) {
-            collect(coll);
-            ++fake_now;
-            if (i == warm) at_warm = resident_bytes();
+        int report[2];
+        if (pipe(report) != 0) break;
+        const pid_t child = fork();
+        if (child == 0) {
+            close(report[0]);
+            g_report_fd = report[1];
+            collector_child(env.dir, env.conf_path);
         }
-        at_end = resident_bytes();
-        for (int i = 1; i <= passes; ++i) {
-            execopt o{};
-            u_free_r_chain(u_exec_timed("/bin/true", "", 10, &o));
-            if (i == warm) exec_warm = resident_bytes();
+        close(report[1]);
+        std::string text;
+        char buf[128];
+        for (ssize_t n; (n = read(report[0], buf, sizeof buf)) > 0;) text.append(buf, n);
+        close(report[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        size_t warm = 0, end = 0;
+        if (std::sscanf(text.c_str(), "%zu %zu", &warm, &end) != 2 || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the collector ended before its passes were done");
+            g_memory_failed = true;
+            return;
         }
-        exec_end = resident_bytes();
+        per_pass = (static_cast<double>(end) - static_cast<double>(warm)) / kMeasuredPasses;
+        // Every cursor of the set must succeed: an error or severe line means a pass
+        // measured a failure path.
+        std::istringstream log(read_file(env.dir + "/benchhost_em_ZOVTDS_col.out"));
+        static const std::regex failure("^[A-Z]+[0-9]{4}[ES] \\(");
+        for (std::string line; std::getline(log, line);)
+            // GGN1505S is the collector's own last line at its end.
+            if (std::regex_search(line, failure) && line.compare(0, 7, "GGN1505") != 0) {
+                if (errors++ < 5) std::fprintf(stderr, "collector: %s\n", line.c_str());
+            }
     }
-    cur_anchor = nullptr;
-    U_FREE(fetch->fetch_exit);
-    U_FREE(fetch);
-    U_FREE(virt);
-    distrib_free(coll);
-    stder = nullptr;
-    std::fclose(log);
-    u_platform_reset();
-    state.counters["collect_bytes_per_pass"] =
-        static_cast<double>(at_end - at_warm) / (passes - warm);
-    state.counters["exec_bytes_per_run"] =
-        static_cast<double>(exec_end - exec_warm) / (passes - warm);
-    state.counters["resident_kb"] = static_cast<double>(at_end) / 1024;
+    state.counters["heap_bytes_per_pass"] = per_pass;
+    state.counters["passes"] = static_cast<double>(kMeasuredPasses);
+    state.counters["error_lines"] = static_cast<double>(errors);
+    std::fprintf(stderr, "heap bytes per pass %.2f over %ld passes, %ld error lines\n", per_pass,
+                 kMeasuredPasses, errors);
+    if (per_pass > 0 || errors > 0) {
+        state.SkipWithError("the heap grew over the passes, or a pass failed");
+        g_memory_failed = true;
+    }
 }
 BENCHMARK(BM_CollectMemory)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The memory check fails the program, so that a run by hand or by a script sees it.
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return g_memory_failed ? 1 : 0;
+}
