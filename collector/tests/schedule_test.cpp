@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "collector/engine_hooks.h"
 #include "collector/signals.h"
 #include "collector/startup.h"
 #include "collector/tests/engine_test_support.h"
