@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include "acquire/sql_cursor.h"
+#include "collector/cluster.h"
 #include "collector/column_exits.h"
+#include "collector/column_functions.h"
 #include "collector/decode.h"
 #include "collector/decode_actions.h"
 #include "collector/decode_eval.h"
 #include "collector/dummy_rows.h"
 #include "collector/in_lists.h"
-#include "collector/least_forms_rows.h"
 #include "collector/loads.h"
 #include "collector/percent_cursor.h"
 #include "collector/row_store.h"

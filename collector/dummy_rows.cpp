@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "collector/least_forms_rows.h"
+#include "collector/history.h"
 #include "collector/row_store.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"
