@@ -71,34 +71,10 @@ std::string field_text(const char* field, size_t width) {
     return std::string(field, n);
 }
 
-// A number field of a record: digits, zero-padded, possibly with a '-' inside the padding
-// ("000000-1"); blanks are read as zeros. False when it holds anything else.
-bool number_field(const char* rec, int pos, int width, int* value) {
-    size_t len = std::strlen(rec);
-    if (len < static_cast<size_t>(pos + width)) return false;
-    long v = 0;
-    bool negative = false;
-    for (int i = 0; i < width; ++i) {
-        char ch = rec[pos + i];
-        if (ch == '-' && !negative && v == 0) {
-            negative = true;
-        } else if (ch >= '0' && ch <= '9') {
-            v = v * 10 + (ch - '0');
-        } else if (ch != ' ') {
-            return false;
-        }
-    }
-    *value = static_cast<int>(negative ? -v : v);
-    return true;
-}
-
-// The cursor field of a status record (bytes 24 to 31) without trailing blanks.
+// The cursor field of a status record without trailing blanks.
 std::string status_cursor(const char* rec) {
-    size_t len = std::strlen(rec);
-    if (len <= 24) return "";
-    std::string s(rec + 24, std::min<size_t>(8, len - 24));
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
+    pcc_status s;
+    return pcc_parse_status(rec, &s) == 0 ? s.cursor : "";
 }
 
 bool names_an_answer(const std::string& name) { return !name.empty() && name != " "; }
@@ -110,8 +86,10 @@ char message_letter(const char* line) {
 
 // !M records and plain message lines go to the log.
 void log_message_record(const char* rec) {
-    const char type = std::strlen(rec) > 10 ? rec[10] : 'i';
-    PRINT(static_cast<char>(std::tolower(static_cast<unsigned char>(type))), "..", "%s\n", rec + 3);
+    pcc_message m;
+    pcc_parse_message(rec, &m);
+    const char type = m.type != 0 ? m.type : 'i';
+    PRINT(static_cast<char>(std::tolower(static_cast<unsigned char>(type))), "..", "%s\n", m.text);
 }
 
 void log_message_line(const char* line) { PRINT(message_letter(line), ".-", "%s\n", line); }
@@ -150,13 +128,14 @@ bool flush_to_z(dist_anchored_dbapsa* b, const char* name) {
         got g = receive(b);
         if (g != got::record) return false;
         const char* rec = b->buffer;
-        if (rec[0] == '!') {
-            switch (rec[1]) {
+        pcc_header h;
+        if (pcc_parse_header(rec, &h) == 0) {
+            switch (h.id) {
                 case 'Z':
                     if (names_an_answer(kept) && b->outstanding > 0) --b->outstanding;
                     return true;
                 case 'I':
-                    if (rec[3] == 'S')
+                    if (h.type == 'S')
                         std::snprintf(kept, sizeof kept, "%s", status_cursor(rec).c_str());
                     ++n;
                     break;
@@ -190,21 +169,21 @@ bool read_plain_answer(dist_anchored_dbapsa* b, int* code, char* connected) {
     for (int n = 0; n < kMaxRecords; ++n) {
         if (receive(b) != got::record) return false;
         const char* rec = b->buffer;
-        if (rec[0] != '!') {
+        pcc_header h;
+        pcc_status s;
+        if (pcc_parse_header(rec, &h) != 0) {
             if (u_ismessage(rec))
                 log_message_line(rec);
             else
                 PRINT('w', "fex0355", "invalid pcc header %.20s\n", rec);
             continue;
         }
-        if (rec[1] == 'Z') return true;
-        if (rec[1] == 'M') {
+        if (h.id == 'Z') return true;
+        if (h.id == 'M') {
             log_message_record(rec);
-        } else if (rec[1] == 'I' && rec[3] == 'S') {
-            int rc = 0;
-            if (!number_field(rec, 5, 4, &rc)) rc = 1;
-            *code = rc;
-            *connected = std::strlen(rec) > 33 ? rec[33] : ' ';
+        } else if (pcc_parse_status(rec, &s) == 0) {
+            *code = s.return_code.value_or(1);
+            *connected = s.connected;
         }
     }
     return false;
@@ -399,9 +378,10 @@ struct reader {
         if (cur == nullptr || req == nullptr) return true;
         _anchorDBdata* a = anchor_of(d, cur);
         if (layout_complete(a)) return true;  // later headers of a known layout
-        int cols = 0, size = 0;
-        if (!number_field(rec, 5, 4, &cols) || !number_field(rec, 10, 4, &size) || cols < 1 ||
-            cols > kMaxRowText || size < 0 || size > kMaxRowText) {
+        pcc_sizes z;
+        const bool sized = pcc_parse_sizes(rec, &z) == 0;
+        const int cols = z.num_cols, size = z.row_size;
+        if (!sized || cols < 1 || cols > kMaxRowText || size < 0 || size > kMaxRowText) {
             broken("column count or row size out of range");
             return false;
         }
@@ -416,21 +396,20 @@ struct reader {
         return true;
     }
 
-    bool column(char* rec) {
+    bool column(const char* rec) {
         if (cur == nullptr || req == nullptr || req->cols_done || !describing) return true;
         _anchorDBdata* a = anchor_of(d, cur);
-        int length = 0;
         if (described(a) >= a->ncols) {
             broken("more column records than announced");
             return false;
         }
-        if (std::strlen(rec) < 42 || !number_field(rec, 38, 4, &length) || length < 1 ||
-            row_width(a) + length > kMaxRowText) {
+        pcc_column col;
+        if (pcc_parse_column(rec, &col) != 0 || col.length < 1 ||
+            row_width(a) + col.length > kMaxRowText) {
             broken("column length out of range");
             return false;
         }
-        rec[35] = '\0';
-        gcbd_set1col(rec + 3, rec[36], length, a);
+        gcbd_set1col(col.name, col.type, col.length, a);
         return true;
     }
 
@@ -448,9 +427,8 @@ struct reader {
             row_anchor = a;
         }
         // A short row is blank-padded to the layout's width.
-        char* text = rec + 3;
-        const int have = static_cast<int>(std::strlen(rec) > 3 ? std::strlen(rec) - 3 : 0);
-        if (std::strlen(rec) < 3) text[0] = '\0';
+        char* text = pcc_parse_data(rec);
+        const int have = static_cast<int>(std::strlen(text));
         const int need = row_width(a);
         if (have < need) {
             std::memset(text + have, ' ', static_cast<size_t>(need - have));
@@ -477,14 +455,16 @@ struct reader {
     }
 
     bool status(const char* rec) {
-        int rc = 0, supplied = 0, dberr = 0;
-        if (!number_field(rec, 5, 4, &rc) || !number_field(rec, 10, 4, &supplied)) {
+        pcc_status s;
+        pcc_parse_status(rec, &s);
+        if (!s.return_code || !s.supplied_id) {
             broken("status record without its codes");
             return false;
         }
-        if (!number_field(rec, 15, 8, &dberr)) dberr = 0;
-        result = rc;
-        answer = status_cursor(rec);
+        const int supplied = *s.supplied_id;
+        const int dberr = s.db_error_code.value_or(0);
+        result = *s.return_code;
+        answer = s.cursor;
         if (answer.empty()) {
             broken("status record without a cursor name");
             return false;
@@ -532,7 +512,7 @@ struct reader {
             return false;
         }
         cur->sqlcode = dberr;
-        if (std::strlen(rec) > 33 && rec[33] == 'N' && u_trace_on(4))
+        if (s.connected == 'N' && u_trace_on(4))
             PRINT('t', "fex3230", "Database is not connected\n");
         return true;
     }
@@ -565,7 +545,8 @@ struct reader {
                 return;
             }
             char* rec = b->buffer;
-            if (rec[0] != '!') {
+            pcc_header h;
+            if (pcc_parse_header(rec, &h) != 0) {
                 if (u_ismessage(rec))
                     log_message_line(rec);
                 else
@@ -573,23 +554,23 @@ struct reader {
                 ++n;
                 continue;
             }
-            if (rec[1] == 'D' && cur != nullptr) {
+            if (h.id == 'D' && cur != nullptr) {
                 if (!data_row(rec)) return;
                 continue;
             }
             ++n;
-            switch (rec[1]) {
+            switch (h.id) {
                 case 'C':
                     if (!column(rec)) return;
                     break;
                 case 'D':
                     break;  // a row of an answer no cursor takes
                 case 'I':
-                    if (rec[3] == 'I') {
+                    if (h.type == 'I') {
                         if (!column_info(rec)) return;
-                    } else if (rec[3] == 'S') {
+                    } else if (h.type == 'S') {
                         if (!status(rec)) return;
-                    } else if (rec[3] != 'P') {
+                    } else if (h.type != 'P') {
                         PRINT('w', "qpp0353", "Invalid information record type %.50s\n", rec);
                     }
                     break;

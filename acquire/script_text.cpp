@@ -12,7 +12,7 @@
 #include "collector/column_lookup.h"
 #include "collector/decode.h"
 #include "collector/dummy_rows.h"
-#include "collector/least_forms_rows.h"
+#include "collector/history.h"
 #include "collector/percent_cursor.h"
 #include "collector/row_store.h"
 #include "collector/trace_control.h"

@@ -101,7 +101,7 @@ void release_definition(curs* c) {
     U_FREE(c->uuidpcvc);
     U_FREE(c->fetch_exit);
     U_FREE(c->script);
-    if (del_curs_clauses_hook != nullptr) del_curs_clauses_hook(c);
+    del_curs_clauses_hook(c);
     c->insert_columns = nullptr;
     c->host_cols = nullptr;
     c->loadt = nullptr;

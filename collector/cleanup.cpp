@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "acquire/channel_parent.h"
+#include "collector/engine_hooks.h"
 #include "collector/startup.h"
 #include "collector/trace_control.h"
 #include "defs/clause_free.h"
@@ -60,8 +61,7 @@ void release_record(releaser& r, curs* c) {
     } else if (c->cur_memory != nullptr && r.done(c->cur_memory)) {
         c->cur_memory = nullptr;
     }
-    if (c->fetch_exit == nullptr && c->no_sql == 0 && engine_runs.freeDBcurMem != nullptr)
-        engine_runs.freeDBcurMem(c);
+    if (c->fetch_exit == nullptr && c->no_sql == 0) engine_runs.freeDBcurMem(c);
     // The texts of an age_to receiver belong to the cursor it copies.
     if (c->aged_to != 1) {
         r.block(c->insert_select);
@@ -71,8 +71,7 @@ void release_record(releaser& r, curs* c) {
         r.block(c->table_name);
         r.block(c->raw_insert_select);
         r.block(c->nulls);
-        if (c->sel_piece != nullptr && r.first(c->sel_piece) && free_sel_piece_hook != nullptr)
-            free_sel_piece_hook(c->sel_piece);
+        if (c->sel_piece != nullptr && r.first(c->sel_piece)) free_sel_piece_hook(c->sel_piece);
     }
     r.block(c->host_table);
     r.chain(c->host_cols);
@@ -111,7 +110,7 @@ void release_record(releaser& r, curs* c) {
         clauses.cur_memory = c->cur_memory;
         clauses.db_data = c->db_data;
     }
-    if (del_curs_clauses_hook != nullptr) del_curs_clauses_hook(&clauses);
+    del_curs_clauses_hook(&clauses);
     U_FREE(c);
 }
 

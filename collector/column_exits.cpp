@@ -11,7 +11,8 @@
 #include <string_view>
 
 #include "collector/bases.h"
-#include "collector/least_forms_virtuals.h"
+#include "collector/column_lookup.h"
+#include "collector/row_store.h"
 #include "defs/clause_exits.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

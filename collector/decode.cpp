@@ -7,7 +7,6 @@
 #include "collector/column_lookup.h"
 #include "collector/decode_actions.h"
 #include "collector/decode_eval.h"
-#include "collector/least_forms_rows.h"
 #include "collector/row_store.h"
 #include "defs/clause_decode.h"
 #include "model/cursor.h"

@@ -8,7 +8,6 @@
 
 #include "collector/column_lookup.h"
 #include "collector/decode_eval.h"
-#include "collector/least_forms_rows.h"
 #include "collector/row_store.h"
 #include "model/cursor.h"
 #include "model/db_specifics.h"

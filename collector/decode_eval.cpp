@@ -12,7 +12,6 @@
 #include "collector/bases.h"
 #include "collector/column_lookup.h"
 #include "collector/in_list_entry.h"
-#include "collector/least_forms_rows.h"
 #include "collector/row_store.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "collector/least_forms_rows.h"
 #include "collector/row_builder.h"
+#include "collector/history.h"
 #include "collector/row_store.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"

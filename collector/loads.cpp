@@ -10,9 +10,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "collector/column_functions.h"
 #include "collector/decode.h"
 #include "collector/decode_eval.h"
-#include "collector/least_forms_virtuals.h"
 #include "collector/virtual_cursors.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"

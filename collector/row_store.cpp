@@ -10,7 +10,6 @@
 #include "collector/decode.h"
 #include "collector/decode_eval.h"
 #include "collector/in_lists.h"
-#include "collector/least_forms_rows.h"
 #include "collector/loads.h"
 #include "collector/math.h"
 #include "collector/percent_cursor.h"

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "acquire/server_faults.h"
+#include "collector/engine_hooks.h"
 #include "collector/signals.h"
 #include "collector/startup.h"
 #include "collector/trace_control.h"
@@ -50,9 +51,7 @@ void set_run_status(distrib* d, const char* stamp, bool failed) {
     std::memcpy(d->status, failed ? "FAIL" : "GOOD", 5);
 }
 
-int commit(int release) {
-    return engine_runs.commit_collect != nullptr ? engine_runs.commit_collect(release) : 0;
-}
+int commit(int release) { return engine_runs.commit_collect(release); }
 
 void term_communication(const char* id) {
     if (ipc_ptr == nullptr) return;
@@ -70,13 +69,13 @@ void dispatch(distrib* d) {
     get_time(stamp);
     int rc = 0;
     if (named(d, "historian")) {
-        if (engine_runs.do_history != nullptr) rc = engine_runs.do_history(stamp);
+        rc = engine_runs.do_history(stamp);
         set_run_status(d, stamp, rc != 0);
     } else if (named(d, "evaluator")) {
-        if (engine_runs.do_evaluator != nullptr) rc = engine_runs.do_evaluator(stamp, d);
+        rc = engine_runs.do_evaluator(stamp, d);
         set_run_status(d, stamp, rc != 0);
     } else if (named(d, "nulv")) {
-        if (engine_runs.do_nulv != nullptr) rc = engine_runs.do_nulv(d, stamp);
+        rc = engine_runs.do_nulv(d, stamp);
         set_run_status(d, stamp, rc != 0);
     } else if (named(d, "ulv")) {
         serve_requests(d, stamp);
@@ -84,7 +83,7 @@ void dispatch(distrib* d) {
         char shifted[15];
         const char* when = stamp;
         if (d->time_offset != 0) when = secs_to_date(shifted, relative_sec(stamp) + d->time_offset);
-        if (engine_runs.distribute != nullptr) engine_runs.distribute(d, when);
+        engine_runs.distribute(d, when);
     }
 }
 
@@ -167,9 +166,7 @@ int collect(distrib* collector) {
         }
         std::memcpy(c->last_time, pass_str, sizeof c->last_time);
         const int skipped = server_skipped();
-        int rc = engine_runs.get_cursor_data != nullptr
-                     ? engine_runs.get_cursor_data(static_cast<int32_t>(pass_now), c)
-                     : 0;
+        int rc = engine_runs.get_cursor_data(static_cast<int32_t>(pass_now), c);
         if (rc != 0) {
             // A cursor skipped after the server failed is told once for the whole pass.
             if (server_skipped() == skipped)
@@ -200,7 +197,7 @@ void serve_requests(distrib* d, const char* now_str) {
     char stamp[15];
     std::memcpy(stamp, now_str, sizeof stamp);
     for (;;) {
-        int rc = engine_runs.do_ulv != nullptr ? engine_runs.do_ulv() : 0;
+        int rc = engine_runs.do_ulv();
         if (test_go_home()) break;
         set_run_status(d, stamp, rc < 0);
         const int64_t t = now_of(stamp);

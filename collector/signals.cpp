@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "collector/engine_hooks.h"
 #include "collector/schedule.h"
 #include "comm/zovcomm.h"
 #include "model/db_specifics.h"
@@ -121,8 +122,7 @@ bool test_go_home() {
             if (ipc_ptr != nullptr)
                 PRINT('e', "cir5008", "Error terminating ULV IPC environment\n");
         }
-        if (database_info.connected != 0 && engine_runs.commit_collect != nullptr)
-            engine_runs.commit_collect(-1);
+        if (database_info.connected != 0) engine_runs.commit_collect(-1);
         u_sleep(10);
         quitting(0);
     }

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "collector/least_forms_virtuals.h"
+#include "collector/row_store.h"
 #include "defs/dictionary.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

@@ -22,7 +22,15 @@
 #include "runtime/trace.h"
 
 IF_NODE* current_if = nullptr;
-void (*free_sel_piece_hook)(sel_piece*) = nullptr;
+
+namespace {
+
+// Until the collector installs its release, a reset piece is only dropped from the cursor.
+void drop_sel_piece(sel_piece*) {}
+
+}  // namespace
+
+void (*free_sel_piece_hook)(sel_piece*) = drop_sel_piece;
 
 namespace {
 
@@ -246,8 +254,7 @@ void drop_sel_pieces(curs* x) {
             v = v->cur_version_list;
         } while (v != nullptr && v != start && ++guard <= max_cursor_versions);
     }
-    if (free_sel_piece_hook != nullptr)
-        for (sel_piece* p : pieces) free_sel_piece_hook(p);
+    for (sel_piece* p : pieces) free_sel_piece_hook(p);
 }
 
 }  // namespace

@@ -92,8 +92,8 @@ int tune_up_cursor_versions(const char* now);
 // or column exits, and the matched marks of its column exits.
 void reset_all();
 
-// Releases a cursor's selection pieces when a version change resets them (set by the code
-// that builds them); null: they are only dropped from the cursor.
+// Releases a cursor's selection pieces when a version change resets them (the collector's,
+// which builds them); until installed they are only dropped from the cursor. Never null.
 extern void (*free_sel_piece_hook)(sel_piece* piece);
 
 // Number of versions in the ring of slot (1 for a cursor without IF).

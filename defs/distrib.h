@@ -65,5 +65,5 @@ distrib* distrib_new();
 // Frees one record and its day chains (never the shared full_day).
 void distrib_free(distrib* d);
 // Frees every record of distrib_anchor and clears distrib_anchor and collector_at;
-// returns 0. Installed as the engine's del_distributor_hook by the process-file parse.
+// returns 0. The collector installs it as the engine's del_distributor_hook.
 int distrib_free_all();

@@ -524,7 +524,6 @@ int distrib_key_word(const char* text, int32_t length) {
 }
 
 int parse_distributor_file(FILE* input) {
-    del_distributor_hook = distrib_free_all;
     proc_parse p;
     char start_time[15];
     get_time(start_time);
@@ -532,7 +531,7 @@ int parse_distributor_file(FILE* input) {
 
     def_banner("ppc0740", 55, "ppc0745", "-- Starting parse of PROCESS.CTL -- Time = ", "ppc0750",
                56);
-    if (distrib_anchor != nullptr) del_distributor();
+    if (distrib_anchor != nullptr) distrib_free_all();
     collector_at = nullptr;
     have_evaluator = 0;
 

@@ -19,12 +19,24 @@ int32_t go_home_time = 0;
 char last_version_update_time[15] = {};
 machine_ident machine_id = {};
 dict_parms* dict_parms_anchor = nullptr;
-void (*quitting_hook)(int) = nullptr;
-void (*del_curs_clauses_hook)(curs*) = nullptr;
-void (*del_curs_hook)() = nullptr;
-int (*del_distributor_hook)() = nullptr;
-engine_edit_passes edit_passes = {};
-engine_run_table engine_runs = {};
+
+namespace {
+
+// What a hook does until the collector installs its own.
+void no_quitting_steps(int) {}
+void no_clause_records(curs*) {}
+int no_distributors() { return 0; }
+int no_pass() { return 0; }
+void free_each_cursor();
+
+}  // namespace
+
+void (*quitting_hook)(int) = no_quitting_steps;
+void (*del_curs_clauses_hook)(curs*) = no_clause_records;
+void (*del_curs_hook)() = free_each_cursor;
+int (*del_distributor_hook)() = no_distributors;
+engine_edit_passes edit_passes = {no_pass, no_pass, no_pass, no_pass, no_pass, no_pass, no_pass,
+                                  no_pass, no_pass, no_pass, no_pass, no_pass, no_pass};
 
 char* engine_alloc_work_buff() {
     if (work_buff == nullptr) {
@@ -59,7 +71,7 @@ void no_mem() {
 }
 
 int quitting(int code) {
-    if (quitting_hook != nullptr) quitting_hook(code);
+    quitting_hook(code);
     del_curs();
     char now[20];
     form_time(now);
@@ -125,22 +137,11 @@ void free_cursor(curs* c) {
     U_FREE(c->fetch_exit);
     U_FREE(c->script);
     U_FREE(c->dummy_text);
-    if (del_curs_clauses_hook != nullptr) del_curs_clauses_hook(c);
+    del_curs_clauses_hook(c);
     U_FREE(c);
 }
 
-}  // namespace
-
-void del_curs() {
-    if (!u_trace_on(7)) {
-        cur_anchor = nullptr;
-        return;
-    }
-    if (del_curs_hook != nullptr) {
-        del_curs_hook();
-        cur_anchor = nullptr;
-        return;
-    }
+void free_each_cursor() {
     curs* c = cur_anchor;
     cur_anchor = nullptr;
     while (c != nullptr) {
@@ -151,13 +152,24 @@ void del_curs() {
     }
 }
 
+}  // namespace
+
+void del_curs() {
+    if (!u_trace_on(7)) {
+        cur_anchor = nullptr;
+        return;
+    }
+    del_curs_hook();
+    cur_anchor = nullptr;
+}
+
 int del_distributor() {
-    if (del_distributor_hook != nullptr) del_distributor_hook();
+    del_distributor_hook();
     return 0;
 }
 
 #define PASS(name) \
-    int name() { return edit_passes.name != nullptr ? edit_passes.name() : 0; }
+    int name() { return edit_passes.name(); }
 PASS(edit_decode)
 PASS(edit_in_lists)
 PASS(edit_bases)

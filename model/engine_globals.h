@@ -54,30 +54,33 @@ char* search_dict_parm(const char* name);
 // stop) exits with status 0, -1 returns 0 (the restart), any other code (a failed
 // start-up: -1001 definitions, -1003 configuration, -1004 communication) exits with 1.
 int quitting(int code);
-// Called first by quitting (signal reset, "shut" to the communication entry); null none.
+// Called first by quitting (signal reset, "shut" to the communication entry); does nothing
+// until the collector installs its steps. Never null.
 extern void (*quitting_hook)(int code);
 
 // Empties cur_anchor. Only with trace level 7 on (the memory-tracing mode) is anything
-// freed: through del_curs_hook when set (the collector's, which knows every record a cursor
-// and its versions hold), else each cursor with its columns, texts, rows and small records
-// (clause records and queued post-cursors through del_curs_clauses_hook, the dummy-row
-// text too), writing "cdc0305" for each.
+// freed: through del_curs_hook, the collector's once installed (it knows every record a
+// cursor and its versions hold), until then the model's own: each cursor with its columns,
+// texts, rows and small records (clause records and queued post-cursors through
+// del_curs_clauses_hook, the dummy-row text too), writing "cdc0305" for each.
 void del_curs();
 // Frees a cursor's column list (with water marks), host columns and load texts; the
 // fields keep their old values.
 void free_cursor_lists(curs* c);
 extern void (*del_curs_hook)();
-// Frees the clause records of one cursor (set by the clause code); null none.
+// Frees the clause records of one cursor (the collector's); does nothing until installed.
+// Never null.
 extern void (*del_curs_clauses_hook)(curs* c);
 
 // Frees every distributor of the list and clears the list and the collector pointer,
-// through del_distributor_hook (set by the process-file code); returns 0.
+// through del_distributor_hook (the collector's; does nothing until installed, never null);
+// returns 0.
 int del_distributor();
 extern int (*del_distributor_hook)();
 
 // The editing passes over the parsed cursors. Each returns 0, or non-zero on failure.
 // Until the collector code that binds each clause installs its pass, a pass does nothing
-// and returns 0.
+// and returns 0; no pass is null.
 struct engine_edit_passes {
     int (*edit_decode)();
     int (*edit_in_lists)();
@@ -111,18 +114,3 @@ int init_virtuals();
 int edit_age_to();
 int edit_pre_cursors();
 int edit_iterates();
-
-// What the schedule loop and the clean-up run, owned by the row store, the SQL cursors and
-// the consumers. Until each is installed (collector/engine_hooks.cpp) it does nothing and
-// returns 0: a seam the loop's tests fill with recorders.
-struct engine_run_table {
-    int (*get_cursor_data)(int32_t now, curs* c);           // one interval run of a cursor
-    int (*commit_collect)(int release);                     // commit; -1 also closes the connection
-    int (*freeDBcurMem)(curs* c);                           // a SQL cursor's fetch memory
-    int (*do_history)(const char* now);                     // distributor "historian"
-    int (*do_nulv)(struct distrib* d, const char* now);     // distributor "nulv"
-    int (*distribute)(struct distrib* d, const char* now);  // any other distributor
-    int (*do_evaluator)(const char* now, struct distrib* d);  // distributor "evaluator"
-    int (*do_ulv)();                                          // one request-serving turn
-};
-extern engine_run_table engine_runs;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -335,6 +336,138 @@ int pcc_format(char* buf, int id, ...) {
             break;
     }
     va_end(ap);
+    return 0;
+}
+
+namespace {
+
+// The positions the formatter writes are those of the record structure.
+static_assert(offsetof(parentChildComm, u.col.type) == 36);
+static_assert(offsetof(parentChildComm, u.col.length) == 38);
+static_assert(offsetof(parentChildComm, u.info.u.s.supplied_id) == 10);
+static_assert(offsetof(parentChildComm, u.info.u.s.cursor) == 24);
+static_assert(offsetof(parentChildComm, u.info.u.s.connected) == 33);
+static_assert(offsetof(parentChildComm, u.sql.u.p.rest) == 22);
+static_assert(offsetof(parentChildComm, u.cmd.u.parms) == 5);
+
+// The text from byte pos; "" when the line ends before it.
+const char* from_byte(const char* line, size_t len, size_t pos) {
+    return len > pos ? line + pos : "";
+}
+
+// The number field of width characters at pos (see the header for what reads).
+bool read_number(const char* line, size_t len, int pos, int width, int* value) {
+    if (len < static_cast<size_t>(pos + width)) return false;
+    long v = 0;
+    bool negative = false;
+    for (int i = 0; i < width; ++i) {
+        char ch = line[pos + i];
+        if (ch == '-' && !negative && v == 0) {
+            negative = true;
+        } else if (ch >= '0' && ch <= '9') {
+            v = v * 10 + (ch - '0');
+        } else if (ch != ' ') {
+            return false;
+        }
+    }
+    *value = static_cast<int>(negative ? -v : v);
+    return true;
+}
+
+// Copies the field of width characters at pos (what the line holds of it) without its
+// trailing blanks; dst has room for width characters and a terminator.
+void read_name(char* dst, const char* line, size_t len, size_t pos, size_t width) {
+    size_t n = len > pos ? std::min(width, len - pos) : 0;
+    while (n > 0 && line[pos + n - 1] == ' ') --n;
+    if (n > 0) std::memcpy(dst, line + pos, n);
+    dst[n] = '\0';
+}
+
+// The header when line is a record of letter id (and, unless 0, sub-type type).
+bool is_record(const char* line, char id, char type = 0) {
+    pcc_header h;
+    return pcc_parse_header(line, &h) == 0 && h.id == id && (type == 0 || h.type == type);
+}
+
+}  // namespace
+
+int pcc_parse_header(const char* line, pcc_header* out) {
+    *out = pcc_header{};
+    if (line == nullptr || line[0] != '!') return 1;
+    out->id = line[1];
+    if ((out->id == 'I' || out->id == 'S' || out->id == 'X') && std::strlen(line) > 3)
+        out->type = line[3];
+    return 0;
+}
+
+const char* pcc_parse_text(const char* line) { return from_byte(line, std::strlen(line), 3); }
+
+char* pcc_parse_data(char* line) {
+    if (std::strlen(line) < 3) line[3] = '\0';
+    return line + 3;
+}
+
+int pcc_parse_message(const char* line, pcc_message* out) {
+    *out = pcc_message{0, ""};
+    if (!is_record(line, 'M')) return 1;
+    const size_t len = std::strlen(line);
+    if (len > 10) out->type = line[10];
+    out->text = from_byte(line, len, 3);
+    return 0;
+}
+
+int pcc_parse_status(const char* line, pcc_status* out) {
+    *out = pcc_status{};
+    out->connected = ' ';
+    if (!is_record(line, 'I', 'S')) return 1;
+    const size_t len = std::strlen(line);
+    int v = 0;
+    if (read_number(line, len, 5, 4, &v)) out->return_code = v;
+    if (read_number(line, len, 10, 4, &v)) out->supplied_id = v;
+    if (read_number(line, len, 15, 8, &v)) out->db_error_code = v;
+    read_name(out->cursor, line, len, 24, 8);
+    if (len > 33) out->connected = line[33];
+    return 0;
+}
+
+int pcc_parse_sizes(const char* line, pcc_sizes* out) {
+    *out = pcc_sizes{};
+    if (!is_record(line, 'I', 'I')) return 1;
+    const size_t len = std::strlen(line);
+    return read_number(line, len, 5, 4, &out->num_cols) &&
+                   read_number(line, len, 10, 4, &out->row_size)
+               ? 0
+               : 1;
+}
+
+int pcc_parse_column(const char* line, pcc_column* out) {
+    *out = pcc_column{};
+    if (!is_record(line, 'C')) return 1;
+    const size_t len = std::strlen(line);
+    if (len < 42 || !read_number(line, len, 38, 4, &out->length)) return 1;
+    read_name(out->name, line, len, 3, 32);
+    out->type = line[36];
+    return 0;
+}
+
+int pcc_parse_sql(const char* line, pcc_sql* out) {
+    *out = pcc_sql{0, "", ""};
+    pcc_header h;
+    if (pcc_parse_header(line, &h) != 0 || h.id != 'S') return 1;
+    const size_t len = std::strlen(line);
+    out->type = h.type;
+    out->text = from_byte(line, len, 5);
+    out->rest = from_byte(line, len, 22);
+    return 0;
+}
+
+int pcc_parse_command(const char* line, pcc_command* out) {
+    *out = pcc_command{0, "", ""};
+    pcc_header h;
+    if (pcc_parse_header(line, &h) != 0 || h.id != 'X') return 1;
+    out->type = h.type;
+    out->parms = from_byte(line, std::strlen(line), 5);
+    std::snprintf(out->name, sizeof out->name, "%.9s", out->parms);
     return 0;
 }
 

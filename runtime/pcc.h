@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "runtime/child.h"
 
@@ -102,6 +103,84 @@ int pcc_format(char* buf, int id, ...);
 // Writes value as exactly width characters, zero-padded on the left, no terminator. Digits
 // that do not fit are cut to the leading ones and logged ("uex4900"). 0.
 int pcc_format_1num(char* dst, int value, int width);
+
+// ---- Reading records back ----------------------------------------------------------------
+// The decoders of what pcc_format writes; every reader of the channel goes through them, so
+// the positions of the fields are known in this file only. Each takes a line as received
+// (NUL-terminated, without its newline). A field the line ends before reads as empty: a
+// letter 0, a text "". A number field reads as pcc_format_1num writes it: digits,
+// zero-padded, possibly with a '-' inside the padding ("000000-1"); blanks are passed over;
+// anything else, or a field the line ends inside, does not read.
+
+// The record letter (byte 1) and, for I, S and X records, the sub-type letter (byte 3).
+struct pcc_header {
+    char id;    // 0 for a line "!" alone
+    char type;  // 0 for other records and when the line ends before byte 3
+};
+// 0; 1 when the line does not begin with "!" (no record: a message line or other text).
+int pcc_parse_header(const char* line, pcc_header* out);
+
+// D, O: the text from byte 3 to the end of the line.
+const char* pcc_parse_text(const char* line);
+// D, for a reader that pads the row where it lies: the text from byte 3 in place. A line
+// "!D" gets an empty text there, so line must be a record buffer (pcc_record_size bytes).
+char* pcc_parse_data(char* line);
+
+// M: the message type letter at byte 10 (the severity behind a seven-character message id;
+// 0 when the line ends before it) and the text from byte 3 (id, severity, message).
+struct pcc_message {
+    char type;
+    const char* text;
+};
+// 0; 1 when the line is no M record.
+int pcc_parse_message(const char* line, pcc_message* out);
+
+// I/S: the status of a request. A number field that does not read is empty.
+struct pcc_status {
+    std::optional<int> return_code;    // bytes 5-8
+    std::optional<int> supplied_id;    // bytes 10-13
+    std::optional<int> db_error_code;  // bytes 15-22
+    char cursor[9];                    // bytes 24-31 without trailing blanks
+    char connected;                    // byte 33; a blank when the line ends before it
+};
+// 0; 1 when the line is no I/S record.
+int pcc_parse_status(const char* line, pcc_status* out);
+
+// I/I: the size of a result.
+struct pcc_sizes {
+    int num_cols;  // bytes 5-8
+    int row_size;  // bytes 10-13
+};
+// 0; 1 when the line is no I/I record or a field does not read.
+int pcc_parse_sizes(const char* line, pcc_sizes* out);
+
+// C: one column of a result.
+struct pcc_column {
+    char name[33];  // bytes 3-34 without trailing blanks
+    char type;      // byte 36
+    int length;     // bytes 38-41
+};
+// 0; 1 when the line is no C record, ends before its 42 characters or its length does not
+// read.
+int pcc_parse_column(const char* line, pcc_column* out);
+
+// S: a statement, procedure or database name.
+struct pcc_sql {
+    char type;         // byte 3
+    const char* text;  // from byte 5: the statement of S/S; the verb field of S/D and S/P
+    const char* rest;  // from byte 22: the further text of S/P (the name of S/D, for a child)
+};
+// 0; 1 when the line is no S record.
+int pcc_parse_sql(const char* line, pcc_sql* out);
+
+// X: a command to the child.
+struct pcc_command {
+    char type;          // byte 3
+    const char* parms;  // from byte 5: the number of X/I and X/R, the text of the others
+    char name[10];      // X/A: the request name, bytes 5-13 as they stand
+};
+// 0; 1 when the line is no X record.
+int pcc_parse_command(const char* line, pcc_command* out);
 
 // Parent side: sends line (a newline and a NUL are put behind it, so the buffer needs two
 // spare bytes) to the child's standard input. 0 sent; 2 short write; 10 no stdin pipe;

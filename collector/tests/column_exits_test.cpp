@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "collector/engine_hooks.h"
-#include "collector/least_forms_virtuals.h"
+#include "collector/row_store.h"
 #include "collector/tests/reader_support.h"
 #include "defs/clause_exits.h"
 #include "defs/cursor_versions.h"

@@ -29,9 +29,11 @@ namespace {
 TEST(EngineHooks, NoHookIsNullAfterTheSetUp) {
     quitting_hook = nullptr;
     del_curs_clauses_hook = nullptr;
+    del_curs_hook = nullptr;
     del_distributor_hook = nullptr;
     free_sel_piece_hook = nullptr;
     edit_passes = engine_edit_passes{};
+    engine_runs = engine_run_table{};
     EXPECT_FALSE(engine_hooks_complete());
     install_engine_hooks();
     EXPECT_TRUE(engine_hooks_complete());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "acquire/sql_cursor.h"
+#include "collector/engine_hooks.h"
 #include "collector/signals.h"
 #include "collector/startup.h"
 #include "collector/tests/engine_test_support.h"

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <vector>
 
+#include "collector/engine_hooks.h"
 #include "collector/tests/engine_test_support.h"
 #include "model/db_specifics.h"
 #include "model/engine_globals.h"

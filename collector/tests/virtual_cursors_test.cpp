@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "collector/least_forms_virtuals.h"
+#include "collector/row_store.h"
 #include "collector/tests/reader_support.h"
 #include "testing/log_capture.h"
 

@@ -32,11 +32,6 @@ bool ok_to_run(const pcc_ops& ops) {
     return ops.db_connect && ops.process_a_sql && ops.process_a_sp && ops.commit_collect;
 }
 
-// Text from byte `pos` of a line, empty when the line ends before it.
-const char* from_byte(const char* line, size_t pos) {
-    return std::strlen(line) > pos ? line + pos : "";
-}
-
 // Kept across requests.
 struct loop_state {
     char database[pcc_database_max + 1] = "";
@@ -85,14 +80,18 @@ void run_statement(loop_state& st, request_state& rq, const char* line, bool pro
         }
         st.connected = 'Y';
     }
-    rq.code = procedure ? g_ops.process_a_sp(st.database, from_byte(line, 22), rq.send_headers)
-                        : g_ops.process_a_sql(st.database, from_byte(line, 5), rq.send_headers);
+    pcc_sql sql;
+    pcc_parse_sql(line, &sql);
+    rq.code = procedure ? g_ops.process_a_sp(st.database, sql.rest, rq.send_headers)
+                        : g_ops.process_a_sql(st.database, sql.text, rq.send_headers);
 }
 
 void set_database(loop_state& st, request_state& rq, const char* line) {
     // The name is at byte 22; a sender that formats with pcc_format puts it at byte 5.
+    pcc_sql sql;
+    pcc_parse_sql(line, &sql);
     char work[pcc_record_size];
-    std::snprintf(work, sizeof work, "%s", std::strlen(line) > 22 ? line + 22 : from_byte(line, 5));
+    std::snprintf(work, sizeof work, "%s", *sql.rest ? sql.rest : sql.text);
     char* name = u_stripx(work, 'B', " ");
     if (std::strlen(name) > static_cast<size_t>(pcc_database_max)) {
         PRINT('w', "sqi2035", "Database name longer than %d characters refused: '%.60s...'\n",
@@ -106,7 +105,7 @@ void set_database(loop_state& st, request_state& rq, const char* line) {
 
 void options_record(const char* line) {
     // Counted first: a record of more words than the list holds is refused whole.
-    const char* text = from_byte(line, 3);
+    const char* text = pcc_parse_text(line);
     int n = 0;
     for (const char* p = text; *p;) {
         while (*p == ' ' || *p == '\t') ++p;
@@ -128,11 +127,12 @@ void options_record(const char* line) {
 }
 
 void command_record(loop_state& st, request_state& rq, char* line) {
-    const char* parm = from_byte(line, 5);
-    switch (line[3]) {
+    pcc_command cmd;
+    pcc_parse_command(line, &cmd);
+    const char* parm = cmd.parms;
+    switch (cmd.type) {
         case 'A':
-            if (std::strlen(line) > 14) line[14] = '\0';
-            if (*from_byte(line, 5)) std::snprintf(rq.cursor, sizeof rq.cursor, "%s", line + 5);
+            if (*parm) std::snprintf(rq.cursor, sizeof rq.cursor, "%s", cmd.name);
             break;
         case 'B':
             break;
@@ -190,7 +190,7 @@ void command_record(loop_state& st, request_state& rq, char* line) {
             rq.send_headers = 1;
             break;
         default:
-            PRINT('w', "sqi2050", "Invalid argument: '%c'\n", line[3]);
+            PRINT('w', "sqi2050", "Invalid argument: '%c'\n", cmd.type);
             break;
     }
 }
@@ -329,20 +329,23 @@ int pcc_get(char** lines, int* count, pcc_request_ids* ids, int wait_seconds) {
         }
         size_t len = std::strlen(buf);
         while (len > 0 && (buf[len - 1] == '\n' || buf[len - 1] == '\r')) buf[--len] = '\0';
-        if (len < 2 || buf[0] != '!') {
+        pcc_header h;
+        if (pcc_parse_header(buf, &h) != 0 || h.id == '\0') {
             PRINT('w', "sqi1070", "Invalid argument: '%s'. Skipping line\n", buf);
             continue;
         }
-        if (buf[1] == 'Z') return dropped ? -2 : 0;
-        if (buf[1] != 'S' && buf[1] != 'O' && buf[1] != 'X') {
+        if (h.id == 'Z') return dropped ? -2 : 0;
+        if (h.id != 'S' && h.id != 'O' && h.id != 'X') {
             PRINT('w', "sqi1080", "Invalid argument: '%s'. Skipping record.\n", buf);
             continue;
         }
         // The names a refusal is answered under.
-        if (buf[1] == 'X' && buf[3] == 'A' && len > 5) {
-            std::snprintf(ids->cursor, sizeof ids->cursor, "%.9s", buf + 5);
-        } else if (buf[1] == 'X' && buf[3] == 'I' && len > 5) {
-            ids->supplied_id = std::atoi(buf + 5);
+        pcc_command cmd;
+        if (pcc_parse_command(buf, &cmd) == 0 && *cmd.parms) {
+            if (cmd.type == 'A')
+                std::snprintf(ids->cursor, sizeof ids->cursor, "%s", cmd.name);
+            else if (cmd.type == 'I')
+                ids->supplied_id = std::atoi(cmd.parms);
         }
         if (dropped) continue;
         if (*count >= pcc_request_lines) {
@@ -427,8 +430,10 @@ int pcc_request() {
         }
         for (int i = 0; i < count && lines[i] && !rq.write_failed; ++i) {
             char* line = lines[i];
-            if (line[1] == 'S') {
-                switch (line[3]) {
+            pcc_header h;
+            pcc_parse_header(line, &h);
+            if (h.id == 'S') {
+                switch (h.type) {
                     case 'D':
                         set_database(st, rq, line);
                         break;
@@ -444,9 +449,9 @@ int pcc_request() {
                     default:
                         break;
                 }
-            } else if (line[1] == 'O') {
+            } else if (h.id == 'O') {
                 options_record(line);
-            } else if (line[1] == 'X') {
+            } else if (h.id == 'X') {
                 command_record(st, rq, line);
             }
         }

@@ -372,6 +372,7 @@ TEST(CursorVersions, AChangeRerunsTheEditingPassesAndResetsTheSlots) {
     edit_passes = {count_pass, count_pass, count_pass, count_pass, count_pass,
                    count_pass, count_pass, count_pass, count_pass, count_pass,
                    count_pass, count_pass, count_pass};
+    void (*saved_piece_hook)(sel_piece*) = free_sel_piece_hook;
     free_sel_piece_hook = count_piece;
     passes_run = 0;
     EXPECT_EQ(tune_up_cursor_versions("20261210120000"), 0);
@@ -394,7 +395,7 @@ TEST(CursorVersions, AChangeRerunsTheEditingPassesAndResetsTheSlots) {
     EXPECT_EQ(c->sel_piece, nullptr);
     EXPECT_EQ(freed_pieces, 1);
     edit_passes = saved;
-    free_sel_piece_hook = nullptr;
+    free_sel_piece_hook = saved_piece_hook;
 }
 
 TEST(CursorVersions, TuneUpWithoutCursorsFails) {

@@ -238,9 +238,12 @@ TEST(SearchCursVersInsert, NeverActivatedVersionsGiveTheFirstHolder) {
 TEST(EngineHooks, EditPassesAndDistributorRelease) {
     EXPECT_EQ(edit_decode(), 0);
     EXPECT_EQ(set_qualifieds(), 0);
+    const engine_edit_passes saved_passes = edit_passes;
     edit_passes.edit_math = [] { return 1; };
     EXPECT_EQ(edit_math(), 1);
-    edit_passes.edit_math = nullptr;
+    edit_passes = saved_passes;
+    EXPECT_EQ(del_distributor(), 0);  // nothing installed: nothing to call
+    int (*saved_release)() = del_distributor_hook;
     static int released = 0;
     del_distributor_hook = [] {
         ++released;
@@ -248,7 +251,7 @@ TEST(EngineHooks, EditPassesAndDistributorRelease) {
     };
     EXPECT_EQ(del_distributor(), 0);
     EXPECT_EQ(released, 1);
-    del_distributor_hook = nullptr;
+    del_distributor_hook = saved_release;
 }
 
 TEST(EngineHooks, WorkBufferIsAllocatedOnce) {
@@ -285,9 +288,10 @@ TEST(Quitting, MinusOneReturnsToTheCallerAfterClosingTheLog) {
     FILE* saved = stder;
     stder = std::tmpfile();
     static int hook_code = 0;
+    void (*saved_hook)(int) = quitting_hook;
     quitting_hook = [](int code) { hook_code = code; };
     EXPECT_EQ(quitting(-1), 0);
-    quitting_hook = nullptr;
+    quitting_hook = saved_hook;
     EXPECT_EQ(hook_code, -1);
     EXPECT_EQ(stder, nullptr);
     stder = saved;

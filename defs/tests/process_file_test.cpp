@@ -415,8 +415,8 @@ TEST_F(ProcessFile, ReadsTheFileTheSearchFindsAndReplacesAnEarlierList) {
     EXPECT_EQ(collector_at->interval, 90);
     EXPECT_EQ(distrib_anchor->next, nullptr);
 
-    // The engine's del_distributor frees the list through the hook the parse installed.
-    del_distributor();
+    // The release the engine installs as its del_distributor_hook.
+    distrib_free_all();
     EXPECT_EQ(distrib_anchor, nullptr);
     EXPECT_EQ(collector_at, nullptr);
 }

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "testing/exec_support.h"
 
@@ -138,6 +140,177 @@ INSTANTIATE_TEST_SUITE_P(
         if (v[0] == '-') v[0] = 'm';
         return v + "_in_" + std::to_string(info.param.width);
     });
+
+// ---- the decoders ----------------------------------------------------------------------
+
+// Every decoder's fields as one text, so that one table covers all record kinds: texts in
+// brackets (blanks kept), a number field that does not read as "-", a refused record as
+// "refused".
+std::string decoded(const std::string& text) {
+    const char* line = text.c_str();
+    pcc_header h;
+    if (pcc_parse_header(line, &h) != 0) return "no record";
+    if (h.id == '\0') return "no letter";
+    std::string out(1, h.id);
+    if (h.type != '\0') out += std::string("/") + h.type;
+    auto num = [](const std::optional<int>& v) { return v ? std::to_string(*v) : "-"; };
+    switch (h.id) {
+        case 'C': {
+            pcc_column c;
+            if (pcc_parse_column(line, &c) != 0) return out + " refused";
+            return out + " name=[" + c.name + "] type=" + c.type +
+                   " length=" + std::to_string(c.length);
+        }
+        case 'D':
+        case 'O':
+            return out + " text=[" + pcc_parse_text(line) + "]";
+        case 'M': {
+            pcc_message m;
+            EXPECT_EQ(pcc_parse_message(line, &m), 0);
+            return out + " type=" + (m.type ? std::string(1, m.type) : "0") + " text=[" + m.text +
+                   "]";
+        }
+        case 'I':
+            if (h.type == 'S') {
+                pcc_status st;
+                EXPECT_EQ(pcc_parse_status(line, &st), 0);
+                return out + " rc=" + num(st.return_code) + " id=" + num(st.supplied_id) +
+                       " db=" + num(st.db_error_code) + " cursor=[" + st.cursor + "] connected=[" +
+                       st.connected + "]";
+            }
+            if (h.type == 'I') {
+                pcc_sizes z;
+                if (pcc_parse_sizes(line, &z) != 0) return out + " refused";
+                return out + " cols=" + std::to_string(z.num_cols) +
+                       " size=" + std::to_string(z.row_size);
+            }
+            return out;
+        case 'S': {
+            pcc_sql q;
+            EXPECT_EQ(pcc_parse_sql(line, &q), 0);
+            return out + " text=[" + q.text + "] rest=[" + q.rest + "]";
+        }
+        case 'X': {
+            pcc_command x;
+            EXPECT_EQ(pcc_parse_command(line, &x), 0);
+            return out + " parms=[" + x.parms + "] name=[" + x.name + "]";
+        }
+        default:
+            return out;
+    }
+}
+
+struct ParseCase {
+    const char* name;
+    std::string (*make)();  // the line: formatted by pcc_format, or written by hand
+    std::string expected;   // decoded(line)
+};
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+
+#define LINE(text) [] { return std::string(text); }
+
+class ParseTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseTest, FieldsComeBack) { EXPECT_EQ(decoded(GetParam().make()), GetParam().expected); }
+
+const std::string blanks45(45, ' ');
+
+INSTANTIATE_TEST_SUITE_P(
+    RoundTrip, ParseTest,
+    ::testing::Values(
+        ParseCase{"A", RECORD('A'), "A"}, ParseCase{"Z", RECORD('Z'), "Z"},
+        ParseCase{"D", RECORD('D', "row text  1 "), "D text=[row text  1 ]"},
+        ParseCase{"O", RECORD('O', "-x y"), "O text=[-x y]"},
+        ParseCase{"C", RECORD('C', "col_name", 'c', 255), "C name=[col_name] type=C length=255"},
+        ParseCase{"C_name_of_32", RECORD('C', "abcdefghijklmnopqrstuvwxyz0123456789", 'i', 4),
+                  "C name=[abcdefghijklmnopqrstuvwxyz012345] type=I length=4"},
+        ParseCase{"I_I", RECORD('I', 'I', 3, 120), "I/I cols=3 size=120"},
+        ParseCase{"I_P", RECORD('I', 'P', 'c'), "I/P"},
+        ParseCase{"I_S", RECORD('I', 'S', 12, 7, 2601, "CUR", 'n'),
+                  "I/S rc=12 id=7 db=2601 cursor=[CUR] connected=[N]"},
+        ParseCase{"I_S_no_cursor", RECORD('I', 'S', 0, 3, 0, nullptr, 'y'),
+                  "I/S rc=0 id=3 db=0 cursor=[] connected=[Y]"},
+        ParseCase{"I_S_negative", RECORD('I', 'S', -1, 9999, -2601, "C8CHARS8", 'y'),
+                  "I/S rc=-1 id=9999 db=-2601 cursor=[C8CHARS8] connected=[Y]"},
+        ParseCase{"M", RECORD('M', 'w', "abc1234", "value %d", 5),
+                  "M type=W text=[ABC1234W value 5]"},
+        ParseCase{"S_S", RECORD('S', 'S', "select 1"), "S/S text=[select 1] rest=[]"},
+        ParseCase{"S_P", RECORD('S', 'P', "sp_help", "tab1, 2"),
+                  "S/P text=[sp_help          tab1, 2] rest=[tab1, 2]"},
+        ParseCase{"X_A", RECORD('X', 'A', "CURS1"),
+                  "X/A parms=[CURS1" + blanks45 + "] name=[CURS1    ]"},
+        ParseCase{"X_I", RECORD('X', 'I', 12),
+                  "X/I parms=[0012" + std::string(46, ' ') + "] name=[0012     ]"},
+        ParseCase{"X_X", RECORD('X', 'X'),
+                  "X/X parms=[" + std::string(50, ' ') + "] name=[" + std::string(9, ' ') + "]"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Lines no formatter writes: short, garbled or no record at all.
+INSTANTIATE_TEST_SUITE_P(
+    Malformed, ParseTest,
+    ::testing::Values(ParseCase{"message_line", LINE("SQI2035W a message"), "no record"},
+                      ParseCase{"empty_line", LINE(""), "no record"},
+                      ParseCase{"bang_alone", LINE("!"), "no letter"},
+                      ParseCase{"D_without_body", LINE("!D"), "D text=[]"},
+                      ParseCase{"M_without_body", LINE("!M"), "M type=0 text=[]"},
+                      ParseCase{"M_short", LINE("!M ABC12"), "M type=0 text=[ABC12]"},
+                      ParseCase{"I_without_type", LINE("!I"), "I"},
+                      ParseCase{"I_S_codes_only", LINE("!I S 0001 0002"),
+                                "I/S rc=1 id=2 db=- cursor=[] connected=[ ]"},
+                      ParseCase{"I_S_garbled_code", LINE("!I S 00x1 0002 0000000z CURS     Y"),
+                                "I/S rc=- id=2 db=- cursor=[CURS] connected=[Y]"},
+                      ParseCase{"I_S_code_cut", LINE("!I S 001"),
+                                "I/S rc=- id=- db=- cursor=[] connected=[ ]"},
+                      ParseCase{"I_S_blanks_passed_over", LINE("!I S  1 2 0003    00-12 CUR"),
+                                "I/S rc=12 id=3 db=-12 cursor=[CUR] connected=[ ]"},
+                      ParseCase{"I_S_minus_after_digits", LINE("!I S 01-2 0003"),
+                                "I/S rc=- id=3 db=- cursor=[] connected=[ ]"},
+                      ParseCase{"I_I_short", LINE("!I I 0003"), "I/I refused"},
+                      ParseCase{"I_I_garbled", LINE("!I I 0003 01a0"), "I/I refused"},
+                      ParseCase{"C_short", LINE("!C name  C 0004"), "C refused"},
+                      ParseCase{"C_garbled_length",
+                                LINE("!C col" + std::string(29, ' ') + " C 0x04"), "C refused"},
+                      ParseCase{"S_without_type", LINE("!S"), "S text=[] rest=[]"},
+                      ParseCase{"X_without_type", LINE("!X "), "X parms=[] name=[]"},
+                      ParseCase{"X_A_name_of_9", LINE("!X A ABCDEFGHIJKL"),
+                                "X/A parms=[ABCDEFGHIJKL] name=[ABCDEFGHI]"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PccParse, EachDecoderRefusesAnotherKind) {
+    char line[pcc_record_size];
+    pcc_format(line, 'D', "0003 0120 CUR x");
+    pcc_status st;
+    pcc_sizes z;
+    pcc_column c;
+    pcc_message m;
+    pcc_sql q;
+    pcc_command x;
+    EXPECT_EQ(pcc_parse_status(line, &st), 1);
+    EXPECT_EQ(pcc_parse_sizes(line, &z), 1);
+    EXPECT_EQ(pcc_parse_column(line, &c), 1);
+    EXPECT_EQ(pcc_parse_message(line, &m), 1);
+    EXPECT_EQ(pcc_parse_sql(line, &q), 1);
+    EXPECT_EQ(pcc_parse_command(line, &x), 1);
+    pcc_format(line, 'I', 'I', 3, 120);
+    EXPECT_EQ(pcc_parse_status(line, &st), 1);
+    pcc_format(line, 'I', 'S', 0, 1, 0, "CUR", 'y');
+    EXPECT_EQ(pcc_parse_sizes(line, &z), 1);
+    // A refused record leaves no field of an earlier one behind.
+    EXPECT_STREQ(st.cursor, "");
+    EXPECT_FALSE(st.return_code.has_value());
+}
+
+TEST(PccParse, DataTextIsPaddedWhereItLies) {
+    char line[pcc_record_size];
+    std::memset(line, '#', sizeof line);
+    std::memcpy(line, "!D", 3);
+    char* text = pcc_parse_data(line);
+    EXPECT_EQ(text, line + 3);
+    EXPECT_STREQ(text, "");
+    pcc_format(line, 'D', "ab");
+    EXPECT_EQ(pcc_parse_data(line), line + 3);
+    EXPECT_STREQ(pcc_parse_data(line), "ab");
+}
 
 // ---- getReadWaitTime -------------------------------------------------------------------
 

@@ -117,9 +117,10 @@ class Channel {
                 break;
             }
             std::printf("-- (I) ->%.130s<-\n", buf_);
-            if (buf_[1] == 'I' && buf_[3] == 'S' && std::strlen(buf_) >= 9) {
-                char code[5] = {buf_[5], buf_[6], buf_[7], buf_[8], '\0'};
-                final_rc = std::atoi(code);
+            pcc_status status;
+            if (pcc_parse_status(buf_, &status) == 0 && std::strlen(buf_) >= 9) {
+                // A return code that does not read is no success.
+                final_rc = status.return_code.value_or(-1);
                 worst_ = std::max(worst_, final_rc);
             }
             if (letter == 'Z') {
