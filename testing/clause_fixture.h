@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
 
 // A clause text as a clause parser receives it: the text, four blanks and a zero, in a
@@ -30,20 +32,16 @@ class clause_text {
     std::vector<char> buf_;
 };
 
-// A cursor with a name and columns; frees its columns, texts and clause records.
+// A cursor with a name and columns read from host-variable words, as the statement
+// reader adds them; made by the shared builder (off the cursor list), it also frees what
+// the clause parsers hang from it: clause records, load texts and owned texts.
 struct test_cursor {
-    curs* c = curs_new();
-    explicit test_cursor(const char* name = "CUR", std::initializer_list<const char*> cols = {}) {
-        std::strncpy(c->cur_name, name, 8);
+    explicit test_cursor(const char* name = "CUR", std::initializer_list<const char*> cols = {})
+        : built_(name, cursortest::cursor::apart), c(built_.get()) {
         for (const char* w : cols) add(w);
     }
     ~test_cursor() {
         del_clauses(c);
-        for (columns* col = c->insert_columns; col != nullptr;) {
-            columns* n = col->next;
-            U_FREE(col);
-            col = n;
-        }
         for (load_text* l = c->loadt; l != nullptr;) {
             load_text* n = l->next;
             U_FREE(l->text);
@@ -56,10 +54,15 @@ struct test_cursor {
         U_FREE(c->uuidbase);
         U_FREE(c->uuidpavc);
         U_FREE(c->uuidpcvc);
-        U_FREE(c);
     }
     test_cursor(const test_cursor&) = delete;
     test_cursor& operator=(const test_cursor&) = delete;
+
+  private:
+    cursortest::cursor built_;  // the columns, rows and the record itself
+
+  public:
+    curs* c;
 
     void add(const char* word) { add_column(word, c); }
     int column_count() const {
@@ -67,11 +70,7 @@ struct test_cursor {
         for (columns* col = c->insert_columns; col != nullptr; col = col->next) ++n;
         return n;
     }
-    columns* column(int index) const {
-        columns* col = c->insert_columns;
-        while (col != nullptr && index-- > 0) col = col->next;
-        return col;
-    }
+    columns* column(int index) const { return cursortest::column_at(c, index); }
     void add_load(const char* text) {
         auto* l = static_cast<load_text*>(U_MALLOC(sizeof(load_text)));
         l->next = nullptr;

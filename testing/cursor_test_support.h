@@ -1,6 +1,8 @@
-// Test aids for the cursor file and the cursor versions: parsing a cursor file text, and
-// keeping the cursors of earlier parses reachable (versions are never freed, so a test that
-// parses again sets the previous list aside instead of losing it).
+// Cursors from definition text, read by the real cursor-file parser (the other door of the
+// shared builder, testing/cursor_builder.h, whose functions read and fill these cursors as
+// well), and the cursor versions. The cursors of earlier parses stay reachable (versions
+// are never freed, so a test that parses again sets the previous list aside instead of
+// losing it).
 #pragma once
 
 #include <string>
@@ -11,6 +13,7 @@
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "runtime/trace.h"
+#include "testing/cursor_builder.h"
 #include "testing/def_file_support.h"
 #include "testing/log_capture.h"
 
@@ -35,6 +38,15 @@ inline curs* find(const char* name) {
     for (curs* c = cur_anchor; c != nullptr; c = c->next)
         if (std::string(c->cur_name) == name) return c;
     return nullptr;
+}
+
+// Parses cursor blocks as a whole cursor file (its closing "end;" added) on a fresh list.
+inline int parse_blocks(const std::string& blocks) { return parse(blocks + "end;\n"); }
+
+// Parses the blocks as parse_blocks does; the cursor named name, null when the parse fails.
+inline curs* parse_one(const std::string& blocks, const char* name) {
+    if (parse_blocks(blocks) != 0) return nullptr;
+    return find(name);
 }
 
 // The versions of a slot in ring order, starting at the version the slot holds.

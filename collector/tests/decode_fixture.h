@@ -1,5 +1,6 @@
-// Test aid for the decodes: cursors with rows on the cursor list, rules read by the
-// definition reader, in-lists with a given text; everything freed at the end.
+// Test aid for the decodes: cursors with rows on the cursor list (the shared builder), rules
+// read by the definition reader, in-lists with a given text; the clause records and the
+// queue of cursors to run freed at the end as well.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -43,11 +44,7 @@ class world_cursor {
 
     curs* get() const { return rc_.get(); }
     select_test::RowCursor& rows() { return rc_; }
-    columns* col(const char* name) const {
-        for (columns* x = rc_.get()->insert_columns; x != nullptr; x = x->next)
-            if (std::strcmp(x->col_name, name) == 0) return x;
-        return nullptr;
-    }
+    columns* col(const char* name) const { return rc_.col(name); }
     // Reads one decode rule ("COLUMN operator operand ..."); false when it is refused.
     bool rule(const std::string& text) {
         clause_text t(text);

@@ -1,5 +1,5 @@
-// Test aids of the collector engine: a dictionary and a cursor list read from small
-// definition texts by the real readers, and row access by column name.
+// Test aids of the collector engine: a dictionary read from a small definition text by the
+// real reader; cursor lists and row access come from the shared builder.
 #pragma once
 
 #include <cstring>
@@ -9,6 +9,7 @@
 #include "defs/cursor_file.h"
 #include "defs/dictionary.h"
 #include "defs/dictionary_file.h"
+#include "testing/cursor_builder.h"
 #include "testing/cursor_test_support.h"
 #include "testing/def_file_support.h"
 #include "model/cursor.h"
@@ -26,19 +27,12 @@ inline int read_dict(const std::string& text) {
 }
 
 // Reads cursor blocks (the file's closing "end;" is added) onto a fresh cur_anchor.
-inline int read_cursors(const std::string& blocks) { return curstest::parse(blocks + "end;\n"); }
+inline int read_cursors(const std::string& blocks) { return curstest::parse_blocks(blocks); }
 
 inline curs* cursor(const char* name) { return curstest::find(name); }
 
-inline columns* column(curs* c, const char* name) {
-    for (columns* k = c->insert_columns; k != nullptr; k = k->next)
-        if (std::string(k->col_name) == name) return k;
-    return nullptr;
-}
-
+using cursortest::column;
 // The column's len bytes in the row.
-inline std::string value(const row_data* r, const columns* k) {
-    return std::string(r->text + k->offset, static_cast<size_t>(k->len));
-}
+using cursortest::value;
 
 }  // namespace enginetest

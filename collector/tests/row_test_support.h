@@ -1,5 +1,6 @@
-// Test aids for the row store and the cursor runs: cursors parsed from small cursor-file
-// texts, and fetch descriptors holding given names and values.
+// Test aids for the row store and the cursor runs: cursor-file blocks of given host
+// variables (read by the shared builder's parser door), and fetch descriptors holding given
+// names and values.
 #pragma once
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "collector/percent_cursor.h"
+#include "testing/cursor_builder.h"
 #include "testing/cursor_test_support.h"
 #include "defs/xsqlda.h"
 #include "model/cursor.h"
@@ -16,10 +18,7 @@
 namespace rowtest {
 
 // Parses the blocks as a cursor file (on a fresh list, "end;" added); the cursor named name.
-inline curs* parse_one(const std::string& text, const char* name) {
-    if (curstest::parse(text + "end;\n") != 0) return nullptr;
-    return curstest::find(name);
-}
+using curstest::parse_one;
 
 // A cursor block with an INSERT of the given host variables ("A, 2!, %rowno").
 inline std::string block(const std::string& name, const std::string& vars,
@@ -83,21 +82,12 @@ class Desc {
 
 // The text of row r of c: its length bytes.
 inline std::string row_text(const curs* c, const row_data* r) {
-    return std::string(r->text, static_cast<size_t>(c->length));
+    return cursortest::stored_text(c, r);
 }
 // The value of column col in row r.
-inline std::string value(const row_data* r, const columns* col) {
-    return std::string(r->text + col->offset, static_cast<size_t>(col->len));
-}
-inline columns* column(curs* c, int n) {
-    columns* col = c->insert_columns;
-    while (col != nullptr && --n > 0) col = col->next;
-    return col;
-}
-inline std::vector<int32_t> row_samples(const curs* c) {
-    std::vector<int32_t> out;
-    for (row_data* r = c->first_row; r != nullptr; r = r->next) out.push_back(r->sampleno);
-    return out;
-}
+using cursortest::value;
+// The column numbered n (1 the first).
+inline columns* column(curs* c, int n) { return cursortest::column_at(c, n - 1); }
+using cursortest::row_samples;
 
 }  // namespace rowtest

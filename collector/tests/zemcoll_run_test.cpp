@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "testing/case_names.h"
+#include "testing/program_runner.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -50,12 +51,6 @@ class Collector {
         for (const auto& e : fs::directory_iterator(EXAMPLES_DIR))
             fs::copy(e.path(), dir_.path() + "/" + e.path().filename().string());
     }
-    ~Collector() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
     fs::path file(const std::string& name) const { return dir_.path() + "/" + name; }
     const std::string& dir() const { return dir_.path(); }
 
@@ -78,36 +73,17 @@ class Collector {
             std::erase_if(environment, [&](const std::string& d) { return d.starts_with(name); });
             environment.push_back(e);
         }
-        args.insert(args.begin(), ZEMCOLL_PATH);
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (chdir(dir().c_str()) != 0) _exit(120);
-            int out = open((dir() + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(out, 2);
-            close(out);
-            std::vector<char*> argv, envp;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            for (auto& e : environment) envp.push_back(e.data());
-            envp.push_back(nullptr);
-            execve(argv[0], argv.data(), envp.data());
-            _exit(121);
-        }
+        testprog::program p;
+        p.path = ZEMCOLL_PATH;
+        p.args = std::move(args);
+        p.env = std::move(environment);
+        p.dir = dir();
+        p.output_file = dir() + "/stdout.txt";
+        coll_.start(p);
     }
 
     // Exit status, 100 + signal, or -1 after the time limit.
-    int wait_exit(int seconds = 60) {
-        for (int i = 0; i < seconds * 20; ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return -1;
-    }
+    int wait_exit(int seconds = 60) { return coll_.wait_exit(std::chrono::seconds(seconds)); }
 
     // Everything the program wrote: its standard output and every log file.
     std::string output() const {
@@ -132,11 +108,11 @@ class Collector {
         return false;
     }
 
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return coll_.pid(); }
 
   private:
     CfgTempDir dir_;
-    pid_t pid_ = -1;
+    testprog::started_program coll_;  // ends (with its group) before the directory goes
 };
 
 struct broken_case {

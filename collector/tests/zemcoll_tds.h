@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "testing/program_runner.h"
 #include "tests/tds/tds_testenv.h"
 
 namespace zemcoll_tds {
@@ -44,13 +45,6 @@ inline std::string read_file(const std::filesystem::path& p) {
 
 class Collector {
   public:
-    ~Collector() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
     // Starts the server on `scenario` and zemcoll on the cursor file `cursors` over the
     // transport (shared memory or named pipes). False with `error` set when either fails
     // to start or the collector does not reach its schedule within 30 seconds.
@@ -73,17 +67,10 @@ class Collector {
         write("zemdict.ctl", "name SITE;\n  type CHAR(16);\n  initial test;\nend;\n");
         for (const auto& [name, text] : files) write(name, text);
         if (prepare) prepare(dir());
-        pid_ = fork();
-        if (pid_ < 0) return false;
-        if (pid_ == 0) {
-            if (chdir(dir().c_str()) != 0) _exit(120);
-            const int out =
-                open((dir() + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(out, 2);
-            close(out);
-            exec_with(ZEMCOLL_PATH, {}, collector_env);
-        }
+        // It runs on while the test reads its files: its output goes to stdout.txt.
+        testprog::program p = program_of(ZEMCOLL_PATH, {}, dir() + "/stdout.txt");
+        p.env.insert(p.env.end(), collector_env.begin(), collector_env.end());
+        if (!coll_.start(p)) return false;
         if (!wait_for("CML1530I", 30, true)) {
             error = "zemcoll did not start:\n" + output();
             return false;
@@ -104,7 +91,7 @@ class Collector {
         return env_.set_scenario(text, error);
     }
     zovtds::Server& server() { return env_.server; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return coll_.pid(); }
     bool shm() const { return shm_; }
 
     // The configuration both programs share.
@@ -134,72 +121,29 @@ class Collector {
               long* mark_ms = nullptr) {
         const auto begun = std::chrono::steady_clock::now();
         if (mark_ms) *mark_ms = -1;
-        int fds[2];
-        if (pipe(fds) != 0) return -1;
-        const pid_t pid = fork();
-        if (pid < 0) return -1;
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
-            exec_with(ZOVPROBE_PATH, words, {});
-        }
-        close(fds[1]);
-        out.clear();
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            struct pollfd p {
-                fds[0], POLLIN, 0
-            };
-            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-                kill(pid, SIGKILL);
-                break;
-            }
-            char buf[65536];
-            const ssize_t n = read(fds[0], buf, sizeof buf);
-            if (n <= 0) break;
-            out.append(buf, static_cast<size_t>(n));
-            if (mark && mark_ms && *mark_ms < 0 && out.find(mark) != std::string::npos) {
+        testprog::program p = program_of(ZOVPROBE_PATH, words, "");
+        p.dir.clear();  // zovprobe runs where the test runs
+        p.deadline = std::chrono::seconds(30);
+        const testprog::program_result r = testprog::run_program(p, [&](const std::string& so_far) {
+            if (mark && mark_ms && *mark_ms < 0 && so_far.find(mark) != std::string::npos) {
                 *mark_ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                  std::chrono::steady_clock::now() - begun)
                                                  .count());
             }
-        }
-        close(fds[0]);
-        int status = 0;
-        if (waitpid(pid, &status, 0) != pid) return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+        });
+        out = r.out;
+        return r.status;
     }
 
     // Runs one more zemcoll with the same configuration and `words`, its standard output
     // and error in `out`; its status (100 + 9 when it ran `seconds` and was killed).
     int run_another(const std::vector<std::string>& words, std::string& out, int seconds) {
-        const std::string file = dir() + "/another.txt";
-        const pid_t pid = fork();
-        if (pid < 0) return -1;
-        if (pid == 0) {
-            if (chdir(dir().c_str()) != 0) _exit(120);
-            const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            close(fd);
-            exec_with(ZEMCOLL_PATH, words, {});
-        }
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) != pid) {
-            if (std::chrono::steady_clock::now() >= end) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        out = read_file(file);
-        std::filesystem::remove(file);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+        testprog::program p = program_of(ZEMCOLL_PATH, words, "");
+        p.merge_stderr = true;
+        p.deadline = std::chrono::seconds(seconds);
+        const testprog::program_result r = testprog::run_program(p);
+        out = r.out;
+        return r.status;
     }
 
     // Everything the collector wrote: its standard output and its log files.
@@ -226,20 +170,7 @@ class Collector {
     }
 
     // Exit status (100 + signal), or -1 when it is still running after `seconds`.
-    int wait_exit(int seconds) {
-        if (pid_ < 0) return exit_status_;  // ended and reaped before
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        for (;;) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-                return exit_status_;
-            }
-            if (std::chrono::steady_clock::now() >= end) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
+    int wait_exit(int seconds) { return coll_.wait_exit(std::chrono::seconds(seconds)); }
 
     // The batches the server received whose text holds `text`.
     int batches(const std::string& text) {
@@ -254,25 +185,23 @@ class Collector {
         std::ofstream(dir() + "/" + name, std::ios::binary | std::ios::trunc) << text;
     }
 
-    [[noreturn]] void exec_with(const char* program, const std::vector<std::string>& words,
-                                std::vector<std::string> extra) const {
-        std::vector<std::string> env = environment();
-        env.insert(env.end(), extra.begin(), extra.end());
-        std::vector<std::string> args = {program};
-        args.insert(args.end(), words.begin(), words.end());
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        execve(program, argv.data(), envp.data());
-        _exit(121);
+    // A program of ours run in the directory with the shared configuration; argv[0] is
+    // its path. Without `output_file` its output is captured.
+    testprog::program program_of(const char* path, const std::vector<std::string>& words,
+                                 const std::string& output_file) const {
+        testprog::program p;
+        p.path = path;
+        p.args = words;
+        p.env = environment();
+        p.dir = dir();
+        p.output_file = output_file;
+        return p;
     }
 
     zovtds::TestEnv env_;
-    pid_t pid_ = -1;
-    int exit_status_ = -1;
     bool shm_ = false;
+    // Last: dropped first, the collector ends (with its group) before the server goes.
+    testprog::started_program coll_;
 };
 
 }  // namespace zemcoll_tds

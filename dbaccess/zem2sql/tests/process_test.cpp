@@ -16,6 +16,7 @@
 
 #include "testing/case_names.h"
 #include "testing/closed_port.h"
+#include "testing/program_runner.h"
 #include "tests/tds/tds_scenario.h"
 #include "tests/tds/tds_testenv.h"
 
@@ -115,13 +116,6 @@ struct ProcRun {
     std::string out, err;
 };
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
@@ -150,9 +144,6 @@ class Zem2sql : public ::testing::Test {
     // "NAME=value" replace (or with "NAME=" remove) the configuration.
     ProcRun run(const std::vector<std::string>& args, const std::string& input = "",
                 const std::vector<std::string>& env_over = {}) {
-        const std::string in_path = env.dir + "/in.txt", out_path = env.dir + "/out.txt",
-                          err_path = env.dir + "/err.txt";
-        std::ofstream(in_path) << input;
         std::vector<std::string> envs;
         for (char** e = environ; *e; ++e) {
             std::string v = *e;
@@ -168,39 +159,18 @@ class Zem2sql : public ::testing::Test {
             if (o.size() > name.size()) mine.push_back(o);
         }
         envs.insert(envs.end(), mine.begin(), mine.end());
-        std::vector<char*> envp, argv;
-        for (auto& e : envs) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::vector<std::string> words = {ZEM2SQL_PATH};
-        words.insert(words.end(), args.begin(), args.end());
-        for (auto& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        pid_t pid = fork();
-        if (pid == 0) {
-            int in = open(in_path.c_str(), O_RDONLY);
-            int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(in, 0);
-            dup2(out, 1);
-            dup2(err, 2);
-            execve(argv[0], argv.data(), envp.data());
-            _exit(127);
-        }
+        testprog::program p;
+        p.path = ZEM2SQL_PATH;
+        p.args = args;
+        p.env = std::move(envs);
+        p.input = input;
+        p.deadline = std::chrono::seconds(60);
+        const testprog::program_result got = testprog::run_program(p);
+        if (got.timed_out) ADD_FAILURE() << "zem2sql did not end";
         ProcRun r;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        int st = 0;
-        while (waitpid(pid, &st, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &st, 0);
-                ADD_FAILURE() << "zem2sql did not end";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 100 + WTERMSIG(st);
-        r.out = read_file(out_path);
-        r.err = read_file(err_path);
+        r.status = got.status;
+        r.out = got.out;
+        r.err = got.err;
         runs.push_back(r);
         return r;
     }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "testing/program_runner.h"
 #include "testing/temp_dir.h"
 
 #ifndef ZOVIVPT_PATH
@@ -57,38 +59,27 @@ class Ivpt {
                                          "TZ=UTC",
                                          "LC_ALL=C"};
         full.insert(full.end(), base.begin(), base.end());
-        for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "HOME"})
-            if (const char* v = getenv(keep)) full.push_back(std::string(keep) + "=" + v);
-        int out[2];
-        if (pipe(out) != 0) return {};
-        pid_t pid = fork();
-        if (pid == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            close(out[1]);
-            if (chdir(dir_.path().c_str()) != 0) _exit(126);
-            std::vector<std::string> args = {"zovivpt"};
-            args.insert(args.end(), words.begin(), words.end());
-            std::vector<char*> argv, envp;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            for (auto& e : full) envp.push_back(e.data());
-            envp.push_back(nullptr);
-            execve(ZOVIVPT_PATH, argv.data(), envp.data());
-            _exit(127);
-        }
-        close(out[1]);
+        for (auto& keep :
+             testprog::inherited_env({"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "HOME"}))
+            full.push_back(keep);
+        testprog::program p;
+        p.path = ZOVIVPT_PATH;
+        p.argv0 = "zovivpt";
+        p.args = words;
+        p.env = std::move(full);
+        p.dir = dir_.path();
+        testprog::started_program child;
+        if (!child.start(p)) return {};
         std::thread side;
-        if (during) side = std::thread([&] { during(pid, *this); });
-        Result r;
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(out[0], buf, sizeof buf)) > 0) r.out.append(buf, n);
-        close(out[0]);
-        int st = 0;
-        waitpid(pid, &st, 0);
+        if (during) side = std::thread([&] { during(child.pid(), *this); });
+        const testprog::program_result got = child.finish();
         if (side.joinable()) side.join();
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        // Its standard error stays in the test's log, as it always has.
+        std::fwrite(got.err.data(), 1, got.err.size(), stderr);
+        Result r;
+        r.out = got.out;
+        // This harness counts a signal as 128 + its number, as a shell does.
+        r.status = got.signal != 0 ? 128 + got.signal : got.status;
         return r;
     }
 

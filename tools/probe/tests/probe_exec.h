@@ -1,4 +1,5 @@
-// Starting the zovprobe program from a test's child process.
+// Starting the zovprobe program from a test's child process (through the shared runner's
+// exec, testing/program_runner.h).
 #pragma once
 
 #include <unistd.h>
@@ -6,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "testing/program_runner.h"
 
 #ifndef ZOVPROBE_PATH
 #error "ZOVPROBE_PATH must name the zovprobe program"
@@ -24,17 +27,12 @@
          {"COLL_SERVERID=SRV1", "COLL_VERSION=ZEM100", "COLL_HOSTNAME=h1", "TZ=UTC", "LC_ALL=C"}) {
         env.push_back(set);
     }
-    for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "HOME"}) {
-        if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
-    }
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = {"zovprobe"};
-    args.insert(args.end(), words.begin(), words.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execve(ZOVPROBE_PATH, argv.data(), envp.data());
-    _exit(127);
+    for (auto& keep : testprog::inherited_env({"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "HOME"}))
+        env.push_back(keep);
+    testprog::program p;
+    p.path = ZOVPROBE_PATH;
+    p.argv0 = "zovprobe";
+    p.args = words;
+    p.env = std::move(env);
+    testprog::exec_program(p);
 }
