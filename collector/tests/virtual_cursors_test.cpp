@@ -5,8 +5,8 @@
 #include <string>
 
 #include "collector/least_forms_virtuals.h"
-#include "collector/tests/reader_support.h"
 #include "testing/log_capture.h"
+#include "testing/reader_support.h"
 
 namespace {
 

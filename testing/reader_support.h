@@ -9,10 +9,10 @@
 #include "defs/cursor_file.h"
 #include "defs/dictionary.h"
 #include "defs/dictionary_file.h"
-#include "testing/cursor_test_support.h"
-#include "testing/def_file_support.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
+#include "testing/cursor_test_support.h"
+#include "testing/def_file_support.h"
 
 namespace enginetest {
 
