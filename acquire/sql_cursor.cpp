@@ -2,8 +2,11 @@
 #include "acquire/sql_cursor.h"
 
 #include <cstdio>
+#include <ctpublic.h>
+
 #include <cstring>
 
+#include "acquire/ctlib/zemctutl.h"
 #include "acquire/fetch_exit.h"
 #include "acquire/server_faults.h"
 #include "collector/age_to.h"
@@ -25,6 +28,24 @@
 #include "runtime/msg.h"
 #include "runtime/strings.h"
 #include "runtime/trace.h"
+
+// The fetch memory of an SQL cursor, hung on its cur_memory on the first row result and
+// kept across runs. The value buffer and null table (the cursor's buffer and nulls) are
+// made with each description and sized by it.
+struct memdata {
+    ZEM_COLUMN_DATA* coldata;  // numCols entries
+    CS_DATAFMT* datafmt;       // numCols formats: described, then rewritten for text
+    int32_t* orig_type;        // numCols: 1 character column, 2 any other
+    xSQLDA* lda;               // 60 entries
+    int32_t numCols;
+    CS_INT* copied;  // numCols: the byte count each fetch copied (L[i] keeps the width)
+};
+
+// Describes (once), binds and fetches the current row result of cmd, merging every row.
+// CS_SUCCEED at the end of the rows, else the failing code (CS_FAIL also for a row that
+// could not be merged, no columns or too many; -1 when memory could not be made).
+CS_RETCODE zem_fetch_rows(curs* c, const char* time_stamp, int* rows_for_insert, char* row_buffer,
+                          CS_COMMAND* cmd);
 
 statement_buffer statement;
 sql_comm_area sqlca;

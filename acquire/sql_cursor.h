@@ -1,30 +1,14 @@
 // SQL cursors on the server: the collector's one Client-Library connection, the run of one
 // cursor (fetch exit, a row without SQL, or a language command whose row results are
 // described, bound as text and merged into stored rows), the commit after a pass and the
-// cursor's fetch memory.
+// cursor's fetch memory. Client-Library stays in sql_cursor.cpp: the engine's headers
+// compile without it.
 #pragma once
-
-#include <ctpublic.h>
 
 #include <cstdint>
 
-#include "acquire/ctlib/zemctutl.h"
-
 struct curs;
 struct distrib;
-struct xSQLDA;
-
-// The fetch memory of an SQL cursor, hung on its cur_memory on the first row result and
-// kept across runs. The value buffer and null table (the cursor's buffer and nulls) are
-// made with each description and sized by it.
-struct memdata {
-    ZEM_COLUMN_DATA* coldata;  // numCols entries
-    CS_DATAFMT* datafmt;       // numCols formats: described, then rewritten for text
-    int32_t* orig_type;        // numCols: 1 character column, 2 any other
-    xSQLDA* lda;               // 60 entries
-    int32_t numCols;
-    CS_INT* copied;  // numCols: the byte count each fetch copied (L[i] keeps the width)
-};
 
 // The most columns a result may have: the descriptor's entries.
 inline constexpr int32_t max_sql_columns = 60;
@@ -54,12 +38,6 @@ int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert);
 // The loads, in-list and dummy-row steps after the rows of a run that does not iterate,
 // with count rows built; then this_iteration_end and execution_time.
 void after_fetch_steps(curs* c, int count);
-
-// Describes (once), binds and fetches the current row result of cmd, merging every row.
-// CS_SUCCEED at the end of the rows, else the failing code (CS_FAIL also for a row that
-// could not be merged, no columns or too many; -1 when memory could not be made).
-CS_RETCODE zem_fetch_rows(curs* c, const char* time_stamp, int* rows_for_insert, char* row_buffer,
-                          CS_COMMAND* cmd);
 
 // Commits on the collector's connection; closes it when release is set or the commit
 // failed. Returns 0.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "acquire/ctlib/zemctutl.h"
 #include "acquire/sql_cursor.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"

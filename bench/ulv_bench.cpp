@@ -16,9 +16,9 @@
 #include <string>
 
 #include "bench/bare_exchange.h"
-#include "collector/tests/zemcoll_tds.h"
 #include "comm/zovcomm.h"
 #include "runtime/env.h"
+#include "testing/zemcoll_tds.h"
 
 namespace {
 

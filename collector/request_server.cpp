@@ -201,7 +201,7 @@ int do_ulv() {
             ipc_ptr = zovcomm("initc");
             if (ipc_ptr != nullptr) break;
             PRINT('e', "iir1510", "Error building ULV IPC environment. Try %d failed\n", attempt);
-            if (attempt < 3) sleep(3);
+            if (attempt < 3) u_sleep(3);
         }
         if (ipc_ptr == nullptr) {
             PRINT('e', "iir1510", "Error building ULV IPC environment\n");

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "acquire/fetch_exit.h"
-#include "acquire/tests/exit_cursor.h"
 #include "fuzz/fuzz_support.h"
 #include "runtime/exec.h"
+#include "testing/exit_cursor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::quiet_log();

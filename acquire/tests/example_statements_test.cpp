@@ -14,8 +14,6 @@
 #include "acquire/sql_cursor.h"
 #include "collector/engine_hooks.h"
 #include "collector/reference_passes.h"
-#include "collector/tests/example_set.h"
-#include "collector/tests/reader_support.h"
 #include "collector/virtual_cursors.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
@@ -25,7 +23,9 @@
 #include "model/cursor.h"
 #include "model/db_specifics.h"
 #include "model/engine_globals.h"
+#include "testing/example_set.h"
 #include "testing/log_capture.h"
+#include "testing/reader_support.h"
 #include "tests/tds/tds_testenv.h"
 
 namespace fs = std::filesystem;

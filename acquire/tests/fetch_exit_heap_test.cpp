@@ -4,8 +4,8 @@
 #include <string>
 
 #include "acquire/fetch_exit.h"
-#include "acquire/tests/exit_cursor.h"
 #include "testing/exec_support.h"
+#include "testing/exit_cursor.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <cstddef>

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "acquire/tests/exit_cursor.h"
 #include "defs/clause_loads.h"
 #include "expr/internal_select.h"
 #include "testing/exec_support.h"
+#include "testing/exit_cursor.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include "acquire/fetch_exit.h"
 #include "acquire/result_sets.h"
-#include "acquire/tests/exit_cursor.h"
 #include "runtime/exec.h"
 #include "testing/case_names.h"
+#include "testing/exit_cursor.h"
 #include "testing/log_capture.h"
 
 namespace {

@@ -16,7 +16,6 @@
 #include "collector/cursor_run.h"
 #include "collector/engine_hooks.h"
 #include "collector/reference_passes.h"
-#include "collector/tests/example_set.h"
 #include "collector/virtual_cursors.h"
 #include "defs/clause_loads.h"
 #include "defs/cursor_file.h"
@@ -34,6 +33,7 @@
 #include "runtime/alloc.h"
 #include "runtime/exec.h"
 #include "testing/cursor_test_support.h"
+#include "testing/example_set.h"
 #include "testing/log_capture.h"
 #include "tests/tds/tds_testenv.h"
 

@@ -9,10 +9,10 @@
 
 #include "acquire/fetch_exit.h"
 #include "acquire/monitor/smon_driver.h"
-#include "acquire/tests/exit_cursor.h"
 #include "defs/xsqlda.h"
 #include "expr/internal_select.h"
 #include "testing/exec_support.h"
+#include "testing/exit_cursor.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <string>
 
-#include "collector/tests/zemcoll_tds.h"
 #include "testing/case_names.h"
+#include "testing/zemcoll_tds.h"
 
 namespace {
 

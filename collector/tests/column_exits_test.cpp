@@ -8,13 +8,14 @@
 
 #include "collector/engine_hooks.h"
 #include "collector/row_store.h"
-#include "collector/tests/reader_support.h"
+#include "testing/reader_support.h"
 #include "defs/clause_exits.h"
 #include "defs/cursor_versions.h"
-#include "testing/clause_fixture.h"
 #include "model/timebase.h"
 #include "testing/case_names.h"
+#include "testing/clause_fixture.h"
 #include "testing/log_capture.h"
+#include "testing/reader_support.h"
 #include "testing/row_cursor.h"
 
 namespace {

@@ -13,8 +13,6 @@
 #include "collector/engine_hooks.h"
 #include "collector/loads.h"
 #include "collector/reference_passes.h"
-#include "collector/tests/example_set.h"
-#include "collector/tests/reader_support.h"
 #include "collector/virtual_cursors.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
@@ -22,7 +20,9 @@
 #include "defs/process_file.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
+#include "testing/example_set.h"
 #include "testing/log_capture.h"
+#include "testing/reader_support.h"
 
 namespace fs = std::filesystem;
 

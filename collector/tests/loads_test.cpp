@@ -8,12 +8,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "collector/tests/reader_support.h"
 #include "collector/virtual_cursors.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
 #include "testing/case_names.h"
 #include "testing/log_capture.h"
+#include "testing/reader_support.h"
 #include "testing/row_cursor.h"
 
 namespace {

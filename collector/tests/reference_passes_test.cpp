@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "collector/engine_hooks.h"
-#include "collector/tests/reader_support.h"
 #include "defs/clause_loads.h"
 #include "model/engine_globals.h"
 #include "testing/case_names.h"
 #include "testing/log_capture.h"
+#include "testing/reader_support.h"
 
 namespace {
 

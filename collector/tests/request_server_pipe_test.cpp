@@ -8,8 +8,8 @@
 #include "collector/request_server.h"
 #include "collector/schedule.h"
 #include "collector/signals.h"
-#include "comm/tests/pipe_fixture.h"
 #include "testing/log_capture.h"
+#include "testing/pipe_fixture.h"
 #include "testing/row_cursor.h"
 
 namespace {

@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "collector/tests/zemcoll_tds.h"
 #include "comm/ipc_idfile.h"
 #include "testing/case_names.h"
+#include "testing/zemcoll_tds.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "collector/tests/zemcoll_tds.h"
+#include "testing/zemcoll_tds.h"
 
 namespace {
 

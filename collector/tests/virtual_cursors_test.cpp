@@ -5,8 +5,9 @@
 #include <string>
 
 #include "collector/row_store.h"
-#include "collector/tests/reader_support.h"
+#include "testing/reader_support.h"
 #include "testing/log_capture.h"
+#include "testing/reader_support.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <thread>
 
-#include "comm/tests/pipe_fixture.h"
 #include "comm/tests/shm_fixture.h"
 #include "runtime/alloc.h"
+#include "testing/pipe_fixture.h"
 
 namespace {
 

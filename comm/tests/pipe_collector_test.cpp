@@ -7,8 +7,8 @@
 #include <string>
 
 #include "comm/request.h"
-#include "comm/tests/pipe_fixture.h"
 #include "runtime/alloc.h"
+#include "testing/pipe_fixture.h"
 
 namespace {
 

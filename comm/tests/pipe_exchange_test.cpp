@@ -9,8 +9,8 @@
 #include <string>
 
 #include "comm/request.h"
-#include "comm/tests/pipe_fixture.h"
 #include "runtime/alloc.h"
+#include "testing/pipe_fixture.h"
 #include "testing/stub_collector.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "defs/distrib.h"
+#include "model/distrib.h"
 
 // At most this many rows are kept per result set.
 inline constexpr int dbx_max_rows = 3000;

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "defs/distrib.h"
-#include "defs/tests/record_bytes.h"
 #include "model/cursor.h"
 #include "runtime/alloc.h"
+#include "testing/record_bytes.h"
 
 namespace {
 

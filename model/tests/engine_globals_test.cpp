@@ -1,15 +1,13 @@
+#include "model/engine_globals.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "defs/def_keywords.h"
-#include "defs/select_lists.h"
-#include "defs/syntax_error.h"
 #include "model/column_lookup.h"
 #include "model/cursor.h"
-#include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/msg.h"
 #include "runtime/strings.h"
@@ -17,81 +15,6 @@
 #include "testing/log_capture.h"
 
 namespace {
-
-TEST(Errmsg, ComposesTheSyntaxErrorText) {
-    struct c {
-        const char* text;
-        const char* word;
-        int length;
-        int position;
-        const char* want;
-    } cases[] = {
-        {"Bad value", "abcdef", 3, 4, "Syntax error - Position = 5 Bad value, Text = abc"},
-        {"Bad value", "abcdef", 0, 4, "Syntax error - Position = 5 Bad value"},
-        {"Bad value", "abcdef", 6, 0, "Syntax error - Bad value, Text = abcdef"},
-        {"", nullptr, 0, 0, "Syntax error - "},
-    };
-    for (const c& k : cases) {
-        failed = 0;
-        EXPECT_EQ(errmsg(k.text, k.word, k.length, k.position), -1);
-        EXPECT_STREQ(message, k.want);
-        EXPECT_EQ(failed, 1);
-    }
-}
-
-TEST(Errmsg, StaysWithinTheMessageArea) {
-    std::string word(400, 'w');
-    errmsg("t", word.c_str(), 400, 0);
-    std::string m = message;
-    EXPECT_EQ(m.size(), 256u);
-    EXPECT_EQ(m.substr(0, 25), "Syntax error - t, Text = ");
-    std::string text(400, 'x');
-    errmsg(text.c_str(), "w", 1, 12);
-    EXPECT_EQ(std::strlen(message), 256u);
-}
-
-TEST(Keywords, DictionaryEvaluationAndTrace) {
-    struct c {
-        int (*fn)(const char*, int32_t);
-        const char* word;
-        int want;
-    } cases[] = {
-        {test_dict_word, "name", 1},
-        {test_dict_word, "TYPE", 2},
-        {test_dict_word, "initial", 3},
-        {test_dict_word, "NUMBER", 4},
-        {test_dict_word, "end", 5},
-        {test_dict_word, "Name", 0},
-        {test_dict_word, "names", 0},
-        {test_dict_word, "", 0},
-        {eval_key_word, "eval", 1},
-        {eval_key_word, "VALUE", 2},
-        {eval_key_word, "cursor", 3},
-        {eval_key_word, "COLUMN", 4},
-        {eval_key_word, "operator", 5},
-        {eval_key_word, "name", 6},
-        {eval_key_word, "END", 7},
-        {eval_key_word, "Eval", 0},
-        {eval_key_word, "ev", 0},
-        {eval_key_word, "operators", 0},
-        {test_trace_word, "trace", 1},
-        {test_trace_word, "TRACEM", 2},
-        {test_trace_word, "traced", 3},
-        {test_trace_word, "traceall", 4},
-        {test_trace_word, "TRACE_ALL", 4},
-        {test_trace_word, "show_row", 5},
-        {test_trace_word, "SHOW_CURSOR", 6},
-        {test_trace_word, "end", 7},
-        {test_trace_word, "Trace", 0},
-        {test_trace_word, "show_cursors", 0},
-    };
-    for (const c& k : cases)
-        EXPECT_EQ(k.fn(k.word, static_cast<int32_t>(std::strlen(k.word))), k.want) << k.word;
-    // The word is compared over the given length only.
-    EXPECT_EQ(test_dict_word("name;", 4), 1);
-    EXPECT_EQ(test_trace_word("trace_all x", 9), 4);
-    EXPECT_EQ(eval_key_word("value", 3), 0);
-}
 
 TEST(DictParms, FirstMatchWithoutRegardToCase) {
     dict_parms* saved = dict_parms_anchor;
@@ -115,13 +38,20 @@ TEST(DictParms, FirstMatchWithoutRegardToCase) {
     dict_parms_anchor = saved;
 }
 
-// A cursor with columns, freed with them.
+// A cursor with columns of the given names, freed with them.
 curs* make_cursor(const char* name, std::initializer_list<const char*> cols,
                   const char* activated = "") {
     curs* c = curs_new();
     std::strcpy(c->cur_name, name);
     std::strcpy(c->activation_time, activated);
-    for (const char* col : cols) add_column(col, c);
+    columns** tail = &c->insert_columns;
+    for (const char* n : cols) {
+        columns* col = columns_new();
+        std::strcpy(col->col_name, n);
+        col->col_name_ll = static_cast<int16_t>(std::strlen(n));
+        *tail = col;
+        tail = &col->next;
+    }
     return c;
 }
 
@@ -264,7 +194,8 @@ TEST(DelCurs, FreesOnlyWithTraceLevelSevenAndAlwaysEmptiesTheList) {
     LogCapture log;
     curs* a = make_cursor("A", {"x"});
     curs* b = make_cursor("B", {"y"});
-    set_operate(&b->mon_fri_start, 0, 3600);
+    b->mon_fri_start = static_cast<operate*>(U_MALLOC(sizeof(operate)));
+    *b->mon_fri_start = operate{nullptr, 0, 3600};
     b->saturday_start = b->sunday_start = &full_day;
     b->insert = alloc_str("insert");
     a->next = b;

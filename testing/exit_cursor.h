@@ -1,4 +1,4 @@
-// Cursors with a fetch exit, built in code for the fetch-exit tests.
+// Cursors with a fetch exit, built in code for the fetch-exit tests and their fuzz harness.
 #pragma once
 
 #include <cstring>

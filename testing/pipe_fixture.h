@@ -1,5 +1,6 @@
-// A private pipe directory and a named-pipe configuration for the transport tests; the
-// directory must be empty again when a test ends (every FIFO cleaned up).
+// A private pipe directory and a named-pipe configuration for the transport tests and the
+// request server's; the directory must be empty again when a test ends (every FIFO cleaned
+// up).
 #pragma once
 
 #include <gtest/gtest.h>

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "defs/select_lists.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
@@ -107,6 +106,17 @@ TEST(GetTime, FormatsTheLocalTime) {
 }
 
 // Day chains built the way the definition readers build them.
+// A window appended to a day chain as the definition files add them: an end before the
+// start runs over midnight, and a chain still on the shared whole day starts afresh.
+void add_window(operate** chain, int32_t start, int32_t end) {
+    if (end < start) end += 86400;
+    auto* o = static_cast<operate*>(U_MALLOC(sizeof(operate)));
+    *o = operate{nullptr, start, end};
+    if (*chain == &full_day) *chain = nullptr;
+    while (*chain != nullptr) chain = &(*chain)->next;
+    *chain = o;
+}
+
 struct chains {
     operate* sat = nullptr;
     operate* sun = nullptr;
@@ -133,18 +143,18 @@ TEST(FindWindow, WeekdaysWeekendsAndHolidays) {
     // 2026-12-11 is a Friday.
     ASSERT_EQ(relative_date("20261211") % 7, 6);
     chains office;
-    set_operate(&office.monfri, 8 * H, 17 * H);
-    set_operate(&office.sat, 0, 0);  // closed
-    set_operate(&office.sun, 0, 0);
+    add_window(&office.monfri, 8 * H, 17 * H);
+    add_window(&office.sat, 0, 0);  // closed
+    add_window(&office.sun, 0, 0);
     chains open_weekend;
-    set_operate(&open_weekend.monfri, 8 * H, 17 * H);
+    add_window(&open_weekend.monfri, 8 * H, 17 * H);
     open_weekend.sat = open_weekend.sun = &full_day;
     chains split;
-    set_operate(&split.monfri, 0, 6 * H);
-    set_operate(&split.monfri, 12 * H, 18 * H);
+    add_window(&split.monfri, 0, 6 * H);
+    add_window(&split.monfri, 12 * H, 18 * H);
     split.sat = split.sun = &full_day;
     chains night;
-    set_operate(&night.monfri, 22 * H, 2 * H);
+    add_window(&night.monfri, 22 * H, 2 * H);
     night.sat = night.sun = &full_day;
 
     int32_t monday_holiday[2] = {relative_date("20261214"), 0};
@@ -189,8 +199,8 @@ TEST(FindWindow, WeekdaysWeekendsAndHolidays) {
 
 TEST(FindWindow, GivesUpAfterTheSearchSpan) {
     chains closed;
-    set_operate(&closed.sat, 0, 0);
-    set_operate(&closed.sun, 0, 0);
+    add_window(&closed.sat, 0, 0);
+    add_window(&closed.sun, 0, 0);
     int32_t start = 0, end = 0;
     int64_t now = at(2026, 12, 10, 12);
     EXPECT_EQ(find_window(closed.sat, closed.sun, nullptr, nullptr, 0, now, &start, &end), 1);
@@ -201,7 +211,7 @@ TEST(FindWindow, GivesUpAfterTheSearchSpan) {
 TEST(SetWindowC, SkipsDemandHeldAndFilledOnceCursors) {
     LogCapture log;
     chains office;
-    set_operate(&office.monfri, 8 * H, 17 * H);
+    add_window(&office.monfri, 8 * H, 17 * H);
     office.sat = office.sun = &full_day;
     curs* c = curs_new();
     c->saturday_start = office.sat;
@@ -233,7 +243,7 @@ TEST(SetWindowC, SkipsDemandHeldAndFilledOnceCursors) {
 
     c->mon_fri_start = nullptr;
     c->saturday_start = c->sunday_start = office.sat = nullptr;
-    set_operate(&office.sat, 0, 0);
+    add_window(&office.sat, 0, 0);
     c->saturday_start = c->sunday_start = office.sat;
     EXPECT_EQ(set_window_c(c, later), 1);
     EXPECT_TRUE(log.has("No collection window of cursor"));
@@ -255,8 +265,8 @@ struct test_distrib {
 TEST(SetWindow, DistributorSkipsItsHolidays) {
     LogCapture log;
     chains office;
-    set_operate(&office.monfri, 8 * H, 17 * H);
-    set_operate(&office.sat, 0, 0);
+    add_window(&office.monfri, 8 * H, 17 * H);
+    add_window(&office.sat, 0, 0);
     office.sun = office.sat;
     test_distrib d{};
     std::strcpy(d.distrib_name, "collector");

@@ -14,6 +14,8 @@
 #include "testing/def_file_support.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
+#include "testing/cursor_test_support.h"
+#include "testing/def_file_support.h"
 
 namespace enginetest {
 

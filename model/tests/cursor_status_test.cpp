@@ -6,10 +6,10 @@
 #include <functional>
 #include <string>
 
-#include "defs/tests/record_bytes.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
+#include "testing/record_bytes.h"
 
 namespace {
 

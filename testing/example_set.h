@@ -18,7 +18,8 @@
 namespace exampleset {
 
 inline std::filesystem::path examples_dir() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples";
+    // <source>/testing/example_set.h
+    return std::filesystem::path(__FILE__).parent_path().parent_path() / "examples";
 }
 
 // Reads one definition file of the set ("proc", "dict", "coll", ...) with its reader.
