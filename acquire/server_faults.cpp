@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "acquire/ctlib/zemctutl.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

@@ -10,9 +10,10 @@
 // closed on our side too; the next SQL cursor logs in again, once per pass.
 #pragma once
 
-#include "acquire/ctlib/zemctutl.h"
-
 struct curs;
+// The kinds of server fault (acquire/ctlib/zemctutl.h); declared here without the
+// Client-Library headers, which the engine's headers keep out.
+enum zem_fault_kind : int;
 
 // Refused logins in a row after which logins are only tried every server_backoff_passes
 // interval passes.

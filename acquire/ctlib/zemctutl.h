@@ -95,7 +95,7 @@ bool zem_abort_login();
 // zem_fault_clear: a time-out, a refused login, a server that cannot be reached (or that
 // closed the connection during the login), a connection lost later. The strongest kind is
 // kept (a time-out over the connection loss it causes, a refusal over what follows it).
-enum zem_fault_kind {
+enum zem_fault_kind : int {
     zem_fault_none = 0,
     zem_fault_timeout,
     zem_fault_refused,

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "acquire/ctlib/zemctutl.h"
 #include "defs/distrib.h"
 #include "model/engine_globals.h"
 #include "testing/log_capture.h"
