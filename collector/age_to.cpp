@@ -74,14 +74,6 @@ operate* dup_operates(const operate* o) {
     return head;
 }
 
-void free_operates(operate* o) {
-    while (o != nullptr && o != &full_day) {
-        operate* next = o->next;
-        U_FREE(o);
-        o = next;
-    }
-}
-
 // Frees the blocks a cursor's own definition holds, before the record becomes a copy.
 void release_definition(curs* c) {
     free_cursor_lists(c);

@@ -6,6 +6,14 @@
 
 operate full_day = {nullptr, 0, 86400};
 
+void free_operates(operate* o) {
+    while (o != nullptr && o != &full_day) {
+        operate* next = o->next;
+        U_FREE(o);
+        o = next;
+    }
+}
+
 curs* curs_new() {
     auto* c = static_cast<curs*>(U_MALLOC(sizeof(curs)));
     std::memset(c, 0, sizeof(curs));

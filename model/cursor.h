@@ -47,6 +47,9 @@ struct operate {
 // it; it is never freed.
 extern operate full_day;
 
+// Frees a day's chain of windows up to its end or to full_day, which stays.
+void free_operates(operate* o);
+
 // A fetch exit: one row of the exits table, or a cursor's own copy of one.
 struct fetch_ex {
     fetch_ex* prior;      // chain link of the exits table

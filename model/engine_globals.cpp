@@ -94,14 +94,6 @@ void free_cursor_lists(curs* c) {
 
 namespace {
 
-void free_operates(operate* o) {
-    while (o != nullptr && o != &full_day) {
-        operate* next = o->next;
-        U_FREE(o);
-        o = next;
-    }
-}
-
 void free_cursor(curs* c) {
     free_cursor_lists(c);
     for (row_data* r = c->first_row; r != nullptr;) {
