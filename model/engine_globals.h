@@ -63,9 +63,6 @@ extern void (*quitting_hook)(int code);
 // (clause records and queued post-cursors through del_curs_clauses_hook, the dummy-row
 // text too), writing "cdc0305" for each.
 void del_curs();
-// Frees a cursor's column list (with water marks), host columns and load texts; the
-// fields keep their old values.
-void free_cursor_lists(curs* c);
 extern void (*del_curs_hook)();
 // Frees the clause records of one cursor (set by the clause code); null none.
 extern void (*del_curs_clauses_hook)(curs* c);
