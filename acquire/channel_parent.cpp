@@ -749,12 +749,7 @@ int FlushInputToZ(dist_anchored_dbapsa* block, char* name) {
     return 0;
 }
 
-curs* LocateCurs(distrib* /*d*/, char* name) {
-    if (name == nullptr) return nullptr;
-    for (curs* c = cur_anchor; c != nullptr; c = c->next)
-        if (std::strcmp(c->cur_name, name) == 0) return c;
-    return nullptr;
-}
+curs* LocateCurs(distrib* /*d*/, char* name) { return find_cursor(name); }
 
 int StopDBAP(distrib* d, int mode) {
     dist_anchored_dbapsa* b = block_of(d);

@@ -13,12 +13,6 @@
 
 namespace {
 
-curs* find_cursor(const char* name) {
-    for (curs* x = cur_anchor; x != nullptr; x = x->next)
-        if (std::strncmp(x->cur_name, name, sizeof(x->cur_name)) == 0) return x;
-    return nullptr;
-}
-
 bool names_age_to(const curs* c) { return static_cast<unsigned char>(c->age_to_name[0]) > ' '; }
 
 bool has_versions(const curs* c) {

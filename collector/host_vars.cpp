@@ -28,12 +28,6 @@ bool is_terminator(char ch) {
            ch == '/' || ch == ',' || ch == '(' || ch == ')';
 }
 
-curs* find_cursor(const char* name) {
-    for (curs* c = cur_anchor; c != nullptr; c = c->next)
-        if (std::strncmp(c->cur_name, name, 9) == 0) return c;
-    return nullptr;
-}
-
 curs* percent_cursor() {
     curs* found = nullptr;
     for (curs* c = cur_anchor; c != nullptr; c = c->next)

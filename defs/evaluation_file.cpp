@@ -228,14 +228,12 @@ void close_eval(eval_parse& p) {
         return;
     }
     e->ordinal = ++p.closed;
-    for (curs* c = cur_anchor; c != nullptr; c = c->next) {
-        if (std::strcmp(c->cur_name, e->cur_name) == 0) {
-            e->next = c->evaluation;
-            c->evaluation = e;
-            // The evaluator reads column functions from the cursor's function row.
-            if (e->col_function != COLF_NONE) c->has_col_funct = 1;
-            return;
-        }
+    if (curs* c = find_cursor(e->cur_name)) {
+        e->next = c->evaluation;
+        c->evaluation = e;
+        // The evaluator reads column functions from the cursor's function row.
+        if (e->col_function != COLF_NONE) c->has_col_funct = 1;
+        return;
     }
     PRINT('e', "pev1230", "Cursor named %s not found\n", e->cur_name);
     p.failed = true;

@@ -3,6 +3,7 @@
 #include "model/engine_globals.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "model/cursor.h"
 #include "model/row_data.h"
@@ -25,6 +26,13 @@ void (*del_curs_hook)() = nullptr;
 int (*del_distributor_hook)() = nullptr;
 engine_edit_passes edit_passes = {};
 engine_run_table engine_runs = {};
+
+curs* find_cursor(const char* name) {
+    if (name == nullptr) return nullptr;
+    for (curs* c = cur_anchor; c != nullptr; c = c->next)
+        if (std::strncmp(c->cur_name, name, sizeof c->cur_name) == 0) return c;
+    return nullptr;
+}
 
 char* engine_alloc_work_buff() {
     if (work_buff == nullptr) {
