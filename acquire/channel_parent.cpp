@@ -457,7 +457,7 @@ struct reader {
             PRINT('e', "qpp0350", "Time = %s For cursor %s, merge failed after = %d rows\n",
                   u_get_time(nullptr, 2), cur->cur_name, cur->tiCount);
             PRINT('e', "qpp0355", "Holding cursor\n");
-            cur->held = 'Y';
+            hold(cur);
             flush(answer.c_str());
             result = 2;
             return false;

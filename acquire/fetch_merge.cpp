@@ -26,8 +26,6 @@
 
 namespace {
 
-void hold(curs* c) { c->held = 'Y'; }
-
 // The 0-based result column named name (ignoring case), or -1.
 int column_by_name(const _anchorDBdata* d, const char* name, size_t n) {
     for (int i = 0; i < d->ncols; ++i) {

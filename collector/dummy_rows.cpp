@@ -28,7 +28,7 @@ bool lay_out(curs* c, columns* col, xSQLDA* d, const int32_t* types) {
         columns* p = find_pcnt_col(col->col_name);
         if (p == nullptr) {
             PRINT('e', "pdu4520", "Un-identified percent variable %s\n", col->col_name);
-            c->held = 'Y';
+            hold(c);
             return false;
         }
         col->data_type = p->data_type;
@@ -56,7 +56,7 @@ bool lay_out(curs* c, columns* col, xSQLDA* d, const int32_t* types) {
         if (d == nullptr) {
             PRINT('e', "cdu4530", "Name (%s) not resolved in non_sql cursor %s\n", col->col_name,
                   c->cur_name);
-            c->held = 'Y';
+            hold(c);
             return false;
         }
         int found = -1;
@@ -81,7 +81,7 @@ bool lay_out(curs* c, columns* col, xSQLDA* d, const int32_t* types) {
     if (col->len < 0) {
         PRINT('e', "cdu4540", "Column %s of cursor %s has a negative length, holding\n",
               col->col_name, c->cur_name);
-        c->held = 'Y';
+        hold(c);
         return false;
     }
     return true;

@@ -236,7 +236,7 @@ int set_hvs_in_sel(curs* c, char* out_buf) {
                       l->name, c->cur_name);
                 PRINT('w', "cmg3215", "Cursor %.9s not yet executed\n", hv->curs->cur_name);
                 PRINT('w', "cmg3220", "Holding cursor %.9s\n", c->cur_name);
-                c->held = 'Y';
+                hold(c);
             }
             out.put(l->text, static_cast<size_t>(l->len));
             if (hv->curs->trace) PRINT('t', "cmg3225", "matched to in_list %.50s\n", l->name);

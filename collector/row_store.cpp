@@ -53,8 +53,6 @@ void put_width16(char* out, int64_t v) {
     out[16] = '\0';
 }
 
-void hold(curs* c) { c->held = 'Y'; }
-
 bool is_math(const columns* col) { return col->m_anch != nullptr; }
 
 int16_t low16(int32_t v) { return static_cast<int16_t>(v & 0xffff); }

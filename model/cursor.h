@@ -251,6 +251,10 @@ static_assert(std::is_trivially_copyable_v<curs>);
 static_assert(std::is_trivially_copyable_v<columns>);
 static_assert(std::is_trivially_copyable_v<operate>);
 
+// Holds the cursor (held 'Y'): the schedule skips it until the collection finds no hold
+// reason left in held_stat (the callers that have a reason set it themselves).
+inline void hold(curs* c) { c->held = 'Y'; }
+
 // ---- What a cursor record owns ----------------------------------------------------------
 // Every block a cursor record holds is one line of curs_for_each_owned below. The frees
 // (del_curs, the collector's clean-up, an age-to target giving up its own definition), the
