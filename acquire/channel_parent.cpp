@@ -441,7 +441,7 @@ struct reader {
             PRINT('e', "qpp0350", "Time = %s For cursor %s, merge failed after = %d rows\n",
                   u_get_time(nullptr, 2), cur->cur_name, cur->tiCount);
             PRINT('e', "qpp0355", "Holding cursor\n");
-            cur->held = 'Y';
+            hold(cur);
             flush(answer.c_str());
             result = 2;
             return false;
@@ -736,12 +736,7 @@ int FlushInputToZ(dist_anchored_dbapsa* block, char* name) {
     return 0;
 }
 
-curs* LocateCurs(distrib* /*d*/, char* name) {
-    if (name == nullptr) return nullptr;
-    for (curs* c = cur_anchor; c != nullptr; c = c->next)
-        if (std::strcmp(c->cur_name, name) == 0) return c;
-    return nullptr;
-}
+curs* LocateCurs(distrib* /*d*/, char* name) { return find_cursor(name); }
 
 int StopDBAP(distrib* d, int mode) {
     dist_anchored_dbapsa* b = block_of(d);

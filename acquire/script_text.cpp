@@ -169,7 +169,7 @@ int parse_script_text(curs* c, const char* time_stamp, int format_type) {
                 PRINT('w', "ccc4035", "Time = %s For cursor %s, merge failed after = %d rows\n",
                       u_get_time(nullptr, 1), c->cur_name, c->rowno);
                 PRINT('w', "ccc4040", "Holding cursor\n");
-                c->held = 'Y';
+                hold(c);
                 c->sqlcode = -1;
                 std::memcpy(c->ssqlcode, "              -1", sizeof c->ssqlcode);
                 u_free_r_chain(e);

@@ -415,7 +415,7 @@ CS_RETCODE zem_fetch_rows(curs* c, const char* time_stamp, int* rows_for_insert,
             PRINT('e', "yfr0350", "Time = %s For cursor %s, merge failed after = %d rows\n", when,
                   c->cur_name, rows);
             PRINT('e', "yfr0355", "Holding cursor\n");
-            c->held = 'Y';
+            hold(c);
             break;
         }
         if (c->trace != 0) proded(rows, row_buffer, c->length);

@@ -13,12 +13,6 @@
 
 namespace {
 
-curs* find_cursor(const char* name) {
-    for (curs* x = cur_anchor; x != nullptr; x = x->next)
-        if (std::strncmp(x->cur_name, name, sizeof(x->cur_name)) == 0) return x;
-    return nullptr;
-}
-
 bool names_age_to(const curs* c) { return static_cast<unsigned char>(c->age_to_name[0]) > ' '; }
 
 bool has_versions(const curs* c) {
@@ -42,76 +36,10 @@ bool is_source(const curs* c) {
 unsigned hex(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
 char hold_mark(const curs* c) { return c->held != '\0' ? c->held : ' '; }
 
-char* dup_text(const char* s) {
-    if (s == nullptr) return nullptr;
-    const size_t n = std::strlen(s) + 1;
-    auto* d = static_cast<char*>(U_MALLOC(n));
-    std::memcpy(d, s, n);
-    return d;
-}
-
-template <typename T>
-T* dup_block(const T* s, size_t size = sizeof(T)) {
-    if (s == nullptr) return nullptr;
-    auto* d = static_cast<T*>(U_MALLOC(size));
-    std::memcpy(static_cast<void*>(d), static_cast<const void*>(s), size);
-    return d;
-}
-
-operate* dup_operates(const operate* o) {
-    operate* head = nullptr;
-    operate** tail = &head;
-    for (; o != nullptr; o = o->next) {
-        if (o == &full_day) {
-            *tail = &full_day;
-            return head;
-        }
-        operate* d = dup_block(o);
-        d->next = nullptr;
-        *tail = d;
-        tail = &d->next;
-    }
-    return head;
-}
-
-void free_operates(operate* o) {
-    while (o != nullptr && o != &full_day) {
-        operate* next = o->next;
-        U_FREE(o);
-        o = next;
-    }
-}
-
 // Frees the blocks a cursor's own definition holds, before the record becomes a copy.
 void release_definition(curs* c) {
-    free_cursor_lists(c);
     delete_all(c);
-    free_operates(c->saturday_start);
-    free_operates(c->sunday_start);
-    free_operates(c->mon_fri_start);
-    U_FREE(c->insert_select);
-    U_FREE(c->table_name);
-    U_FREE(c->host_table);
-    U_FREE(c->raw_insert_select);
-    U_FREE(c->insert);
-    U_FREE(c->insert_where);
-    U_FREE(c->nulls);
-    U_FREE(c->uuidbase);
-    U_FREE(c->uuidpavc);
-    U_FREE(c->uuidpcvc);
-    U_FREE(c->fetch_exit);
-    U_FREE(c->script);
-    del_curs_clauses_hook(c);
-    c->insert_columns = nullptr;
-    c->host_cols = nullptr;
-    c->loadt = nullptr;
-    c->saturday_start = c->sunday_start = c->mon_fri_start = nullptr;
-    c->insert_select = nullptr;
-    c->table_name = c->host_table = c->raw_insert_select = c->insert = c->insert_where = nullptr;
-    c->nulls = nullptr;
-    c->uuidbase = c->uuidpavc = c->uuidpcvc = nullptr;
-    c->fetch_exit = nullptr;
-    c->script = nullptr;
+    curs_free_owned(c);
 }
 
 // Copies the record whole but keeps the destination's place in the cursor chain.
@@ -141,76 +69,23 @@ int make_age_to_copy(curs* copy, curs* src) {
     copy->demand = 1;
     copy->held = 'N';
     std::memset(copy->held_stat, 0, sizeof(copy->held_stat));
+    // Its own copies of the definition's texts, columns and windows; it does not run, so
+    // the run-time blocks stay with the source.
+    curs_copy_definition(copy);
     // A copy computes nothing: no clauses, no version links.
-    copy->in_list = nullptr;
-    copy->base = nullptr;
-    copy->m_anch = nullptr;
-    copy->loadt = nullptr;
-    copy->loadp = nullptr;
-    copy->pre_cursor = nullptr;
-    copy->iterate = nullptr;
-    copy->decode = nullptr;
-    copy->cxl_ptr = nullptr;
-    copy->iterate_where = nullptr;
-    copy->set_len = nullptr;
-    copy->curslist = nullptr;
+    curs_for_each_owned([copy](auto field, const curs_owned& how) {
+        if (how.life == curs_life::clause) copy->*field = nullptr;
+    });
     copy->evaluation = nullptr;
     copy->if_chain = nullptr;
     copy->parent_if = nullptr;
     copy->if_tree = nullptr;
     copy->if_tree_place = copy;
     copy->cur_version_list = nullptr;
-    // Nor does it run: the run-time blocks stay with the source.
-    copy->cur_memory = nullptr;
-    copy->db_data = nullptr;
-    copy->xlda = nullptr;
-    copy->buffer = nullptr;
-    copy->nulls = nullptr;
-    copy->sel_piece = nullptr;
-    copy->dummy_text = nullptr;
     copy->min_max_row = nullptr;
     copy->column_data = nullptr;
-    copy->first_row = nullptr;
     copy->last_row = nullptr;
     copy->count = 0;
-    // Its own copies of the definition's texts and windows.
-    if (src->insert_select != nullptr)
-        copy->insert_select =
-            dup_block(src->insert_select,
-                      offsetof(sel, text) + static_cast<size_t>(src->insert_select->len) + 1);
-    copy->table_name = dup_text(src->table_name);
-    copy->host_table = dup_text(src->host_table);
-    copy->raw_insert_select = dup_text(src->raw_insert_select);
-    copy->insert = dup_text(src->insert);
-    copy->insert_where = dup_text(src->insert_where);
-    copy->uuidbase = dup_text(src->uuidbase);
-    copy->uuidpavc = dup_text(src->uuidpavc);
-    copy->uuidpcvc = dup_text(src->uuidpcvc);
-    copy->script = dup_text(src->script);
-    copy->fetch_exit = dup_block(src->fetch_exit);
-    copy->saturday_start = dup_operates(src->saturday_start);
-    copy->sunday_start = dup_operates(src->sunday_start);
-    copy->mon_fri_start = dup_operates(src->mon_fri_start);
-    host_cols** htail = &copy->host_cols;
-    *htail = nullptr;
-    for (const host_cols* h = src->host_cols; h != nullptr; h = h->next) {
-        host_cols* d = dup_block(h);
-        d->next = nullptr;
-        *htail = d;
-        htail = &d->next;
-    }
-    columns** ctail = &copy->insert_columns;
-    *ctail = nullptr;
-    for (const columns* col = src->insert_columns; col != nullptr; col = col->next) {
-        columns* d = dup_block(col);
-        d->next = nullptr;
-        d->water_ptr = nullptr;
-        d->decode_op = nullptr;
-        d->m_anch = nullptr;
-        d->cxl_ptr = nullptr;
-        *ctail = d;
-        ctail = &d->next;
-    }
 
     src->post_age = 1;
     src->age_to = copy;

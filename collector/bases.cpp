@@ -27,12 +27,6 @@ const curs* building = nullptr;
 
 const char* const count_id = "cba3366";
 
-curs* find_cursor(const char* name) {
-    for (curs* x = cur_anchor; x != nullptr; x = x->next)
-        if (std::strncmp(x->cur_name, name, sizeof(x->cur_name)) == 0) return x;
-    return nullptr;
-}
-
 // Over the shorter of the value and the column the bytes are equal, and the column holds
 // nothing but blanks beyond the value.
 bool value_matches(const char* field, int width, const char* value, int32_t len) {

@@ -44,16 +44,26 @@ class releaser {
     std::unordered_set<const void*> seen_;
 };
 
-void release_operates(releaser& r, operate* o) {
-    if (o == &full_day) return;
-    r.chain(o);
+// One block the record frees itself, by its type, each once.
+template <class T>
+void release_block(releaser& r, T* p) {
+    r.block(p);
+}
+void release_block(releaser& r, operate* o) {
+    if (o != &full_day) r.chain(o);
+}
+void release_block(releaser& r, columns* col) {
+    r.chain(col, [&r](columns* x) { r.block(x->water_ptr); });
+}
+void release_block(releaser& r, host_cols* h) { r.chain(h); }
+void release_block(releaser& r, row_data* row) { r.chain(row); }
+void release_block(releaser& r, load_text* l) {
+    r.chain(l, [&r](load_text* x) { r.block(x->text); });
 }
 
 // Everything one record holds, then the record.
 void release_record(releaser& r, curs* c) {
     if (!r.first(c)) return;
-    // A virtual cursor's one row is freed with its rows (its buffer points into it).
-    if (c->aged_to == 0) r.chain(c->first_row);
     // A channel request block (versions share it) is no fetch memory of the SQL path.
     if (channel_is_request_block(c->cur_memory)) {
         r.first(c->cur_memory);
@@ -62,50 +72,27 @@ void release_record(releaser& r, curs* c) {
         c->cur_memory = nullptr;
     }
     if (c->fetch_exit == nullptr && c->no_sql == 0) engine_runs.freeDBcurMem(c);
-    // The texts of an age_to receiver belong to the cursor it copies.
-    if (c->aged_to != 1) {
-        r.block(c->insert_select);
-        r.chain(c->insert_columns, [&r](columns* col) { r.block(col->water_ptr); });
-        r.block(c->insert_where);
-        r.block(c->insert);
-        r.block(c->table_name);
-        r.block(c->raw_insert_select);
-        r.block(c->nulls);
-        if (c->sel_piece != nullptr && r.first(c->sel_piece)) free_sel_piece_hook(c->sel_piece);
-    }
-    r.block(c->host_table);
-    r.chain(c->host_cols);
-    r.chain(c->loadt, [&r](load_text* l) { r.block(l->text); });
-    release_operates(r, c->saturday_start);
-    release_operates(r, c->sunday_start);
-    release_operates(r, c->mon_fri_start);
-    r.block(c->uuidbase);
-    r.block(c->uuidpavc);
-    r.block(c->uuidpcvc);
-    r.block(c->dummy_text);
-    r.block(c->fetch_exit);
-    r.block(c->script);
+    // The selection pieces are the engine's; an age-to copy has none of its own.
+    if (c->aged_to != 1 && c->sel_piece != nullptr && r.first(c->sel_piece))
+        free_sel_piece_hook(c->sel_piece);
     // A virtual cursor's buffer is its row.
     if (c->cvirtual != 0 || c->aged_to == 1) c->buffer = nullptr;
-    // The clause records: each chain goes with the first record that holds it.
+    // The record's own blocks here; the clause records, each chain with the first record
+    // that holds it, through the clause code below.
     curs clauses = {};
-    auto take = [&r](auto* p) { return r.first(p) ? p : nullptr; };
-    clauses.pre_cursor = take(c->pre_cursor);
-    clauses.iterate = take(c->iterate);
-    clauses.in_list = take(c->in_list);
-    clauses.base = take(c->base);
-    clauses.loadp = take(c->loadp);
-    clauses.m_anch = take(c->m_anch);
-    clauses.decode = take(c->decode);
-    clauses.cxl_ptr = take(c->cxl_ptr);
-    clauses.iterate_where = take(c->iterate_where);
-    clauses.set_len = take(c->set_len);
-    clauses.xlda = take(c->xlda);
-    clauses.buffer = take(c->buffer);
-    clauses.curslist = take(c->curslist);
+    curs_for_each_owned([&r, c, &clauses](auto field, const curs_owned& how) {
+        auto* p = c->*field;
+        if (how.freer == curs_freer::clauses) {
+            clauses.*field = r.first(p) ? p : nullptr;
+        } else if (how.freer == curs_freer::record) {
+            // An age-to copy's texts, columns and rows are its own too (they were left
+            // behind once): each block goes once, however many records hold it.
+            release_block(r, p);
+        }
+    });
     // A fetch exit's anchor and result sets (an SQL cursor's fetch memory went above); the
     // release only asks whether the cursor had an exit.
-    if (c->fetch_exit != nullptr && take(c->cur_memory) != nullptr) {
+    if (c->fetch_exit != nullptr && r.first(c->cur_memory)) {
         clauses.fetch_exit = c->fetch_exit;
         clauses.cur_memory = c->cur_memory;
         clauses.db_data = c->db_data;

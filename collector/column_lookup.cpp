@@ -21,12 +21,6 @@ void padded(char (&field)[N], const char* text, size_t n) {
     std::memcpy(field, text, n < N ? n : N);
 }
 
-curs* cursor_named(const char* field9) {
-    for (curs* c = cur_anchor; c != nullptr; c = c->next)
-        if (std::memcmp(c->cur_name, field9, sizeof c->cur_name) == 0) return c;
-    return nullptr;
-}
-
 bool activated_before_update(const curs* c) {
     return c->activation_time[0] != '\0' &&
            std::strncmp(c->activation_time, last_version_update_time, sizeof c->activation_time) <
@@ -68,7 +62,7 @@ int find_col(curs* c, const char* text, columns** col, curs** cur) {
     padded(cursor_part, text, part);
     char field9[9];
     padded(field9, cursor_part, part);
-    curs* named = part < sizeof field9 ? cursor_named(field9) : nullptr;
+    curs* named = part < sizeof field9 ? find_cursor(field9) : nullptr;
     if (named == nullptr) {
         PRINT('e', "pde3965", "Cursor %s not found in text %s\n", cursor_part, text);
         *col = nullptr;
@@ -95,7 +89,7 @@ in_list* find_in_list(const char* reference) {
     }
     char field9[9];
     padded(field9, reference, part);
-    curs* c = part < sizeof field9 ? cursor_named(field9) : nullptr;
+    curs* c = part < sizeof field9 ? find_cursor(field9) : nullptr;
     if (c == nullptr) {
         PRINT('e', "pin4505", "In_list reference in decode is to non-existent cursor : %s\n",
               reference);

@@ -40,12 +40,6 @@ bool bind_column(curs* c, char* name, columns** col, curs** cur) {
     return true;
 }
 
-curs* cursor_to_run(const char* name) {
-    for (curs* x = cur_anchor; x != nullptr; x = x->next)
-        if (std::memcmp(x->cur_name, name, sizeof x->cur_name) == 0) return x;
-    return nullptr;
-}
-
 bool bind_rule(curs* c, decode_op* op) {
     bool ok = true;
     if (op->operand_type == DOK_COLUMN &&
@@ -61,7 +55,7 @@ bool bind_rule(curs* c, decode_op* op) {
         ok = false;
     }
     if (op->replacement_type == DRK_RUN) {
-        curs* run = cursor_to_run(op->replacement_column);
+        curs* run = find_cursor(op->replacement_column);
         if (run == nullptr) {
             PRINT('e', "pde3890", "Cursor to run (%s) not found %s\n", op->replacement_column,
                   c->cur_name);

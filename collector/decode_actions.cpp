@@ -77,7 +77,7 @@ void after_action(const command& k, curs* x) {
 void hold_one(const command& k, curs* x, const char* id, const char* format) {
     if (x == nullptr) return;
     if (x->held != 'Y' && traced(k.c, x)) PRINT('t', id, format, x->cur_name, k.c->cur_name);
-    x->held = 'Y';
+    hold(x);
     x->held_stat[H_CUR] = 1;
     after_action(k, x);
 }
@@ -98,7 +98,7 @@ bool below(const command& k) {
         if (cursors_held_below != 0) return false;
         PRINT('a', "cde4455", "Holding cursors below %s due to decode\n", k.c->cur_name);
         for (curs* x = k.c->next; x != nullptr; x = x->next) {
-            x->held = 'Y';
+            hold(x);
             x->held_stat[H_GLB] = 1;
             if (k.deleting) delete_later(x);
         }
@@ -199,7 +199,7 @@ int special_decode(curs* c, char* text, int len) {
                     if (c->held != 'Y' && c->trace != 0)
                         PRINT('t', "cde4458", "Holding this cursor (%s) due to decode\n",
                               c->cur_name);
-                    c->held = 'Y';
+                    hold(c);
                     c->held_stat[H_CUR] = 1;
                     after_action(k, c);
                     break;

@@ -28,12 +28,6 @@ bool is_terminator(char ch) {
            ch == '/' || ch == ',' || ch == '(' || ch == ')';
 }
 
-curs* find_cursor(const char* name) {
-    for (curs* c = cur_anchor; c != nullptr; c = c->next)
-        if (std::strncmp(c->cur_name, name, 9) == 0) return c;
-    return nullptr;
-}
-
 curs* percent_cursor() {
     curs* found = nullptr;
     for (curs* c = cur_anchor; c != nullptr; c = c->next)
@@ -242,7 +236,7 @@ int set_hvs_in_sel(curs* c, char* out_buf) {
                       l->name, c->cur_name);
                 PRINT('w', "cmg3215", "Cursor %.9s not yet executed\n", hv->curs->cur_name);
                 PRINT('w', "cmg3220", "Holding cursor %.9s\n", c->cur_name);
-                c->held = 'Y';
+                hold(c);
             }
             out.put(l->text, static_cast<size_t>(l->len));
             if (hv->curs->trace) PRINT('t', "cmg3225", "matched to in_list %.50s\n", l->name);

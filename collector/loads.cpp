@@ -250,8 +250,7 @@ int borin_load(columns* source, char* cursor_name, char* column_name, char* valu
     char key[sizeof(curs::cur_name)] = {};
     std::strncpy(key, cursor_name, sizeof(key) - 1);
     if (std::strlen(cursor_name) >= sizeof(key)) return 2;
-    curs* t = cur_anchor;
-    while (t != nullptr && std::memcmp(t->cur_name, key, sizeof(key)) != 0) t = t->next;
+    curs* t = find_cursor(key);
     if (t == nullptr) return 2;
     if (t->cvirtual == 0) return 3;
     t->needs_history = 1;

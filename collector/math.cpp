@@ -24,12 +24,6 @@ const char* const count_id = "cma3531";
 // Longest source text a math word may read.
 constexpr int max_source_len = 256;
 
-curs* find_cursor(const char* name) {
-    for (curs* x = cur_anchor; x != nullptr; x = x->next)
-        if (std::strncmp(x->cur_name, name, sizeof(x->cur_name)) == 0) return x;
-    return nullptr;
-}
-
 // Appends to a bounded trace text.
 struct trace_text {
     char buf[512];

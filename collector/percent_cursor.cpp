@@ -175,7 +175,7 @@ int build_percent_cursor() {
     std::snprintf(c->cur_name, sizeof c->cur_name, "%s", "%CURSOR");
     c->demand = 1;
     c->no_sql = 1;
-    c->held = 'Y';
+    hold(c);
     c->cols_set = 1;
     c->insert_columns = build_p_columns();
     if (c->insert_columns == nullptr) {

@@ -11,18 +11,14 @@
 
 namespace {
 
-// The first cursor of the list whose 9-byte name equals name padded with NULs; a name of
-// more than 8 characters names none.
+// The cursor named by the first n characters of name; a name of more than 8 characters
+// names none.
 curs* cursor_named(const char* name, size_t n) {
     if (n > sizeof(curs::cur_name) - 1) return nullptr;
     char key[sizeof(curs::cur_name)] = {};
     std::memcpy(key, name, n);
-    for (curs* c = cur_anchor; c != nullptr; c = c->next)
-        if (std::memcmp(c->cur_name, key, sizeof(key)) == 0) return c;
-    return nullptr;
+    return find_cursor(key);
 }
-
-curs* cursor_named(const char* name) { return cursor_named(name, strnlen(name, 16)); }
 
 }  // namespace
 
@@ -30,7 +26,7 @@ int edit_pre_cursors_pass() {
     int rc = 0;
     for (curs* c = cur_anchor; c != nullptr; c = c->next) {
         for (pre_cursor* p = c->pre_cursor; p != nullptr; p = p->next) {
-            p->curs = cursor_named(p->cur_name);
+            p->curs = find_cursor(p->cur_name);
             if (p->curs == c) {
                 PRINT('e', "ppr3115", "Can't pre_cursor yourself in cursor %s\n", c->cur_name);
                 rc = 1;
@@ -49,7 +45,7 @@ int edit_iterates_pass() {
     for (curs* c = cur_anchor; c != nullptr; c = c->next) {
         iterate* it = c->iterate;
         if (it == nullptr) continue;
-        it->curs = cursor_named(it->cur_name);
+        it->curs = find_cursor(it->cur_name);
         if (it->curs == c) {
             PRINT('e', "pit3130", "Can't iterate yourself in cursor %s\n", c->cur_name);
             rc = 1;

@@ -26,12 +26,6 @@
 
 namespace {
 
-curs* find_cursor(const char* name) {
-    for (curs* c = cur_anchor; c != nullptr; c = c->next)
-        if (std::strcmp(c->cur_name, name) == 0) return c;
-    return nullptr;
-}
-
 bool traced(const char* name) {
     const curs* c = find_cursor(name);
     return c != nullptr && c->trace != 0;

@@ -115,7 +115,7 @@ bool fail(curs* c, const row_messages& msgs, row_fault f, const fault_detail& x 
             PRINT(m.type, m.id, m.text, c->cur_name, x.n, x.limit);
             break;
     }
-    if (m.hold) c->held = 'Y';
+    if (m.hold) hold(c);
     return false;
 }
 

@@ -24,7 +24,7 @@ int init_set_len(curs* c, xSQLDA* d) {
             PRINT('w', "pcl4570", "For cursor %s the set_len name (%.50s) not_found\n", c->cur_name,
                   s->col_name);
             PRINT('w', "pcl4575", "Holding cursor\n");
-            c->held = 'Y';
+            hold(c);
             rc = 1;
             continue;
         }

@@ -144,12 +144,7 @@ columns* column_at(curs* c, int index) {
 }
 
 curs* cursor_by_name(const std::string& name) {
-    if (name.size() > clause_cursor_name_max) return nullptr;
-    char key[9] = {};
-    std::memcpy(key, name.data(), name.size());
-    for (curs* c = cur_anchor; c != nullptr; c = c->next)
-        if (std::memcmp(c->cur_name, key, sizeof(key)) == 0) return c;
-    return nullptr;
+    return name.size() > clause_cursor_name_max ? nullptr : find_cursor(name.c_str());
 }
 
 // Parses the source text as a column of the cursor without touching the cursor: its

@@ -113,11 +113,9 @@ open_result open_block(parse_state& ps, char* end) {
     }
     char name[9] = {};
     std::memcpy(name, parse_word.text, static_cast<size_t>(n));
-    for (curs* c = cur_anchor; c != nullptr; c = c->next) {
-        if (std::strcmp(c->cur_name, name) == 0) {
-            PRINT('e', "pcc0455", "Duplicate cursor name %s\n", name);
-            return open_result::duplicate;
-        }
+    if (find_cursor(name) != nullptr) {
+        PRINT('e', "pcc0455", "Duplicate cursor name %s\n", name);
+        return open_result::duplicate;
     }
     curs* c = curs_new();
     std::memcpy(c->cur_name, name, sizeof(name));

@@ -122,7 +122,7 @@ bool statement_end(parse_state& ps, int code, const std::string& rest, char* end
             c->history = 1;
             return true;
         case K_HOLD:
-            c->held = 'Y';
+            hold(c);
             return true;
         case K_DEMAND:
             c->demand = 1;

@@ -94,11 +94,6 @@ T* dup_plain_chain(const T* head) {
     return dup_chain(head, [](const T* r) { return dup_rec(r); });
 }
 
-operate* dup_operates(operate* o) {
-    if (o == nullptr || o == &full_day) return o;
-    return dup_plain_chain(o);
-}
-
 and_part* dup_and_parts(const and_part* head) {
     return dup_chain(head, [](const and_part* a) {
         and_part* c = dup_rec(a);
@@ -164,21 +159,7 @@ col_ex_list* dup_col_exits(const col_ex_list* head) {
 // Gives a branch record private copies of every chain and owned text it was copied with,
 // so that what the branch adds or replaces never reaches the record it came from.
 void own_copies(curs* c) {
-    c->table_name = dup_text(c->table_name);
-    c->host_table = dup_text(c->host_table);
-    c->raw_insert_select = dup_text(c->raw_insert_select);
-    c->insert = dup_text(c->insert);
-    c->insert_where = dup_text(c->insert_where);
-    c->uuidbase = dup_text(c->uuidbase);
-    c->uuidpavc = dup_text(c->uuidpavc);
-    c->uuidpcvc = dup_text(c->uuidpcvc);
-    c->script = dup_text(c->script);
-    c->fetch_exit = dup_rec(c->fetch_exit);
-    c->insert_columns = dup_plain_chain(c->insert_columns);
-    c->host_cols = dup_plain_chain(c->host_cols);
-    c->saturday_start = dup_operates(c->saturday_start);
-    c->sunday_start = dup_operates(c->sunday_start);
-    c->mon_fri_start = dup_operates(c->mon_fri_start);
+    curs_copy_definition(c);
     c->loadt = dup_chain(c->loadt, [](const load_text* l) {
         load_text* t = dup_rec(l);
         t->text = dup_text(l->text);
@@ -452,22 +433,17 @@ void merge_curs(curs* b, const curs* a) {
     b->window_end = a->window_end;
     b->next_time = a->next_time;
     b->held = a->held;
-    b->cur_memory = a->cur_memory;
+    // The blocks the record owns, as their list says (cur_memory is always the parent's).
+    curs_for_each_owned([b, a](auto field, const curs_owned& how) {
+        if (how.merge == curs_merge::parent ||
+            (how.merge == curs_merge::inherit && b->*field == nullptr))
+            b->*field = a->*field;
+    });
 #define FILL(f) \
     if (!b->f) b->f = a->f
     FILL(stale);
     FILL(stale_time);
-    FILL(saturday_start);
-    FILL(sunday_start);
-    FILL(mon_fri_start);
     FILL(interval);
-    FILL(insert_select);
-    FILL(insert_where);
-    FILL(insert_columns);
-    FILL(insert);
-    FILL(table_name);
-    FILL(host_table);
-    FILL(raw_insert_select);
     FILL(bypass);
     FILL(demand);
     FILL(has_col_funct);
@@ -482,7 +458,6 @@ void merge_curs(curs* b, const curs* a) {
     FILL(show_cursor);
     FILL(num_hvs);
     FILL(num_cols);
-    FILL(host_cols);
     FILL(fetch_routine);
     FILL(build_routine);
     FILL(row_routine);
@@ -490,37 +465,19 @@ void merge_curs(curs* b, const curs* a) {
     FILL(empty);
     FILL(has_hvs_in_sel);
     FILL(samples);
-    FILL(loadt);
-    FILL(loadp);
-    FILL(pre_cursor);
-    FILL(iterate);
     FILL(current_interval);
-    FILL(sel_piece);
-    FILL(in_list);
-    FILL(base);
-    FILL(m_anch);
-    FILL(decode);
     FILL(show_row);
-    FILL(curslist);
-    FILL(fetch_exit);
-    FILL(script);
     FILL(start_after);
     FILL(stop_after);
     FILL(once);
     FILL(no_sql);
-    FILL(cxl_ptr);
-    FILL(iterate_where);
     FILL(dummy);
     FILL(conditional_dummy);
     FILL(trace);
     FILL(traced);
     FILL(tracem);
-    // Not in the original list, so a set_len or an interface identifier written after
-    // "endif" never reached a branch.
-    FILL(set_len);
-    FILL(uuidbase);
-    FILL(uuidpavc);
-    FILL(uuidpcvc);
+    // Not in the original list (nor were set_len and the interface identifiers, inherited
+    // through the owned list), so a value written after "endif" never reached a branch.
     FILL(rpc_version);
     FILL(objid);
     FILL(set);

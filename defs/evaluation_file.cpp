@@ -228,15 +228,13 @@ void close_eval(eval_parse& p) {
         return;
     }
     e->ordinal = ++p.closed;
-    for (curs* c = cur_anchor; c != nullptr; c = c->next) {
-        if (std::strcmp(c->cur_name, e->cur_name) == 0) {
-            e->next = c->evaluation;
-            c->evaluation = e;
-            // The evaluation does not mark its cursor as having column functions: the
-            // evaluator computes its own over the rows, and a marked cursor would answer
-            // every requester with one made-up summary row instead of its rows.
-            return;
-        }
+    if (curs* c = find_cursor(e->cur_name)) {
+        e->next = c->evaluation;
+        c->evaluation = e;
+        // The evaluation does not mark its cursor as having column functions: the
+        // evaluator computes its own over the rows, and a marked cursor would answer
+        // every requester with one made-up summary row instead of its rows.
+        return;
     }
     PRINT('e', "pev1230", "Cursor named %s not found\n", e->cur_name);
     p.failed = true;

@@ -113,13 +113,10 @@ bool name_list(int code, char* end) {
             PRINT('e', m->long_id, m->long_text, def_shown(n), word);
             return true;
         }
-        // Compared over nine bytes, both NUL-padded: a nine-character name matches no
-        // cursor, whose names have at most eight.
+        // A nine-character name matches no cursor, whose names have at most eight.
         char name[10] = {};
         std::memcpy(name, word, static_cast<size_t>(n));
-        curs* found = nullptr;
-        for (curs* c = cur_anchor; c != nullptr && found == nullptr; c = c->next)
-            if (std::memcmp(c->cur_name, name, sizeof(c->cur_name)) == 0) found = c;
+        curs* found = find_cursor(name);
         if (found == nullptr) {
             PRINT('e', m->missing_id, m->missing_text, name);
             error = true;

@@ -251,9 +251,7 @@ int edit_term_table(TERM_TABLE* first) {
 int edit_arg_term(TERM_TABLE* term) { return bind_term(term, "Int0420", "Int0430"); }
 
 int define_column(TERM_TABLE* term) {
-    curs* c = cur_anchor;
-    while (c != nullptr && std::strncmp(c->cur_name, term->cursor_name, sizeof(c->cur_name)) != 0)
-        c = c->next;
+    curs* c = find_cursor(term->cursor_name);
     if (c == nullptr) {
         PRINT('e', "Int0500", "Cursor %s not found for column %s\n", term->cursor_name, term->name);
         return 1;

@@ -8,16 +8,6 @@
 #include "model/row_data.h"
 #include "runtime/msg.h"
 
-curs* find_cursor(const char* name) {
-    if (!name) return nullptr;
-    for (curs* c = cur_anchor; c; c = c->next) {
-        if (std::strncmp(c->cur_name, name, sizeof c->cur_name) == 0 &&
-            std::strlen(name) < sizeof c->cur_name)
-            return c;
-    }
-    return nullptr;
-}
-
 columns* select_lookup_column(curs* c, const char* column_name) {
     if (!c || !column_name) return nullptr;
     char name[51] = {};

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "model/engine_globals.h"  // find_cursor, the cursor of a name
+
 struct curs;
 struct columns;
 struct row_data;
@@ -18,8 +20,6 @@ struct row_data;
 // The "opened, before the first row" value of a row cursor.
 inline row_data* select_before_first() { return reinterpret_cast<row_data*>(~uintptr_t{0}); }
 
-// The first cursor of cur_anchor whose cur_name equals name exactly, or null.
-curs* find_cursor(const char* name);
 // The column of the named cursor (cut to 50 characters, looked up across its versions), or
 // null after "SEL0700" (no cursor) or "SEL0710" (no column).
 columns* cursor_column(const char* cursor_name, const char* column_name);

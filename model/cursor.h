@@ -47,6 +47,9 @@ struct operate {
 // it; it is never freed.
 extern operate full_day;
 
+// Frees a day's chain of windows up to its end or to full_day, which stays.
+void free_operates(operate* o);
+
 // A fetch exit: one row of the exits table, or a cursor's own copy of one.
 struct fetch_ex {
     fetch_ex* prior;      // chain link of the exits table
@@ -248,6 +251,101 @@ static_assert(std::is_trivially_copyable_v<curs>);
 static_assert(std::is_trivially_copyable_v<columns>);
 static_assert(std::is_trivially_copyable_v<operate>);
 
+// Holds the cursor (held 'Y'): the schedule skips it until the collection finds no hold
+// reason left in held_stat (the callers that have a reason set it themselves).
+inline void hold(curs* c) { c->held = 'Y'; }
+
+// ---- What a cursor record owns ----------------------------------------------------------
+// Every block a cursor record holds is one line of curs_for_each_owned below. The frees
+// (del_curs, the collector's clean-up, an age-to target giving up its own definition), the
+// copies (an if/else branch, an age-to copy) and the completion of a branch from its parent
+// (merge_curs) all walk that list, so a field that comes to own a block is written down
+// there once. The other pointer fields are links to records that live elsewhere (the chain,
+// the versions, the IF nodes, the distributor, the evaluations) or into the rows.
+
+// When a block is made, and so what a copy of the record does with it.
+enum class curs_life : uint8_t {
+    definition,  // read from the cursor file: every copy gets a private copy of its own
+    clause,      // a clause's records: a branch gets copies (the clause code's), an age-to
+                 // copy computes nothing and gets none
+    run,         // made after the file is read or while the cursor runs: a copy starts without
+};
+
+// Who frees the block.
+enum class curs_freer : uint8_t {
+    record,   // the record's own frees (curs_free_owned), by the field's type
+    clauses,  // the clause code, through del_curs_clauses_hook
+    engine,   // the run-time code that made it, at the collector's clean-up
+};
+
+// What merge_curs does with the field of a branch.
+enum class curs_merge : uint8_t {
+    inherit,  // taken from the parent when the branch left it null
+    parent,   // always the parent's
+    keep,     // the branch's own
+};
+
+struct curs_owned {
+    const char* name;
+    curs_life life;
+    curs_freer freer;
+    curs_merge merge;
+};
+
+// Calls visit(member pointer, curs_owned) for every owned field of curs, in record order.
+template <class Visit>
+void curs_for_each_owned(Visit&& visit) {
+    using L = curs_life;
+    using F = curs_freer;
+    using M = curs_merge;
+    visit(&curs::insert_select, curs_owned{"insert_select", L::definition, F::record, M::inherit});
+    visit(&curs::table_name, curs_owned{"table_name", L::definition, F::record, M::inherit});
+    visit(&curs::host_table, curs_owned{"host_table", L::definition, F::record, M::inherit});
+    visit(&curs::raw_insert_select,
+          curs_owned{"raw_insert_select", L::definition, F::record, M::inherit});
+    visit(&curs::insert, curs_owned{"insert", L::definition, F::record, M::inherit});
+    visit(&curs::sel_piece, curs_owned{"sel_piece", L::run, F::engine, M::inherit});
+    visit(&curs::insert_where, curs_owned{"insert_where", L::definition, F::record, M::inherit});
+    visit(&curs::insert_columns,
+          curs_owned{"insert_columns", L::definition, F::record, M::inherit});
+    visit(&curs::host_cols, curs_owned{"host_cols", L::definition, F::record, M::inherit});
+    visit(&curs::first_row, curs_owned{"first_row", L::run, F::record, M::keep});
+    visit(&curs::nulls, curs_owned{"nulls", L::run, F::record, M::keep});
+    // merge_curs inherits set_len and the three identifiers too, which the original list
+    // left out, so that a value written after "endif" reaches a branch.
+    visit(&curs::uuidbase, curs_owned{"uuidbase", L::definition, F::record, M::inherit});
+    visit(&curs::uuidpavc, curs_owned{"uuidpavc", L::definition, F::record, M::inherit});
+    visit(&curs::uuidpcvc, curs_owned{"uuidpcvc", L::definition, F::record, M::inherit});
+    visit(&curs::loadt, curs_owned{"loadt", L::clause, F::record, M::inherit});
+    // Built from loadt once the file is read, and again after a version change.
+    visit(&curs::loadp, curs_owned{"loadp", L::run, F::clauses, M::inherit});
+    visit(&curs::pre_cursor, curs_owned{"pre_cursor", L::clause, F::clauses, M::inherit});
+    visit(&curs::iterate, curs_owned{"iterate", L::clause, F::clauses, M::inherit});
+    visit(&curs::in_list, curs_owned{"in_list", L::clause, F::clauses, M::inherit});
+    visit(&curs::base, curs_owned{"base", L::clause, F::clauses, M::inherit});
+    visit(&curs::m_anch, curs_owned{"m_anch", L::clause, F::clauses, M::inherit});
+    visit(&curs::decode, curs_owned{"decode", L::clause, F::clauses, M::inherit});
+    // The post-cursors the decode actions queue.
+    visit(&curs::curslist, curs_owned{"curslist", L::run, F::clauses, M::inherit});
+    visit(&curs::fetch_exit, curs_owned{"fetch_exit", L::definition, F::record, M::inherit});
+    visit(&curs::script, curs_owned{"script", L::definition, F::record, M::inherit});
+    // The script exit's descriptor and its value buffer, cut from the select text.
+    visit(&curs::xlda, curs_owned{"xlda", L::run, F::clauses, M::keep});
+    visit(&curs::cxl_ptr, curs_owned{"cxl_ptr", L::clause, F::clauses, M::inherit});
+    visit(&curs::iterate_where, curs_owned{"iterate_where", L::clause, F::clauses, M::inherit});
+    visit(&curs::dummy_text, curs_owned{"dummy_text", L::run, F::record, M::keep});
+    visit(&curs::set_len, curs_owned{"set_len", L::clause, F::clauses, M::inherit});
+    visit(&curs::buffer, curs_owned{"buffer", L::run, F::clauses, M::keep});
+    // The fetch memory of the SQL path, a fetch exit's result sets or a channel request
+    // block; versions share it with their slot.
+    visit(&curs::cur_memory, curs_owned{"cur_memory", L::run, F::engine, M::parent});
+    visit(&curs::db_data, curs_owned{"db_data", L::run, F::engine, M::keep});
+    visit(&curs::saturday_start,
+          curs_owned{"saturday_start", L::definition, F::record, M::inherit});
+    visit(&curs::sunday_start, curs_owned{"sunday_start", L::definition, F::record, M::inherit});
+    visit(&curs::mon_fri_start, curs_owned{"mon_fri_start", L::definition, F::record, M::inherit});
+}
+
 // The time stamp a new cursor shows as its last collection.
 inline constexpr const char base_time[] = "19900101010101";
 
@@ -256,3 +354,16 @@ inline constexpr const char base_time[] = "19900101010101";
 curs* curs_new();
 // A new zeroed column from u_malloc. Never null.
 columns* columns_new();
+
+// Frees every block of c that curs_for_each_owned gives to the record or to the clause
+// code: first the clause records through del_curs_clauses_hook (when set; it still sees
+// the fetch exit), then the definition's texts, lists and windows, the rows, the null
+// indicators and the dummy text. Those fields are then null (and last_row with the rows);
+// the engine's blocks (sel_piece, cur_memory, db_data) are left to their owners. The
+// record itself stays.
+void curs_free_owned(curs* c);
+
+// Gives c private copies of its definition blocks in place of those it was copied with
+// (columns without water marks or bindings, windows ending in full_day kept shared) and
+// clears its run-time blocks; its clause records are left for the caller to copy or drop.
+void curs_copy_definition(curs* c);

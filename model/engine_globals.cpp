@@ -3,6 +3,7 @@
 #include "model/engine_globals.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "model/cursor.h"
 #include "model/row_data.h"
@@ -37,6 +38,13 @@ void (*del_curs_hook)() = free_each_cursor;
 int (*del_distributor_hook)() = no_distributors;
 engine_edit_passes edit_passes = {no_pass, no_pass, no_pass, no_pass, no_pass, no_pass, no_pass,
                                   no_pass, no_pass, no_pass, no_pass, no_pass, no_pass};
+
+curs* find_cursor(const char* name) {
+    if (name == nullptr) return nullptr;
+    for (curs* c = cur_anchor; c != nullptr; c = c->next)
+        if (std::strncmp(c->cur_name, name, sizeof c->cur_name) == 0) return c;
+    return nullptr;
+}
 
 char* engine_alloc_work_buff() {
     if (work_buff == nullptr) {
@@ -84,60 +92,10 @@ int quitting(int code) {
     u_exit(code == 0 ? 0 : 1);
 }
 
-void free_cursor_lists(curs* c) {
-    for (columns* col = c->insert_columns; col != nullptr;) {
-        columns* next = col->next;
-        U_FREE(col->water_ptr);
-        U_FREE(col);
-        col = next;
-    }
-    for (host_cols* h = c->host_cols; h != nullptr;) {
-        host_cols* next = h->next;
-        U_FREE(h);
-        h = next;
-    }
-    for (load_text* l = c->loadt; l != nullptr;) {
-        load_text* next = l->next;
-        U_FREE(l->text);
-        U_FREE(l);
-        l = next;
-    }
-}
-
 namespace {
 
-void free_operates(operate* o) {
-    while (o != nullptr && o != &full_day) {
-        operate* next = o->next;
-        U_FREE(o);
-        o = next;
-    }
-}
-
 void free_cursor(curs* c) {
-    free_cursor_lists(c);
-    for (row_data* r = c->first_row; r != nullptr;) {
-        row_data* next = r->next;
-        U_FREE(r);
-        r = next;
-    }
-    free_operates(c->saturday_start);
-    free_operates(c->sunday_start);
-    free_operates(c->mon_fri_start);
-    U_FREE(c->insert_select);
-    U_FREE(c->table_name);
-    U_FREE(c->host_table);
-    U_FREE(c->raw_insert_select);
-    U_FREE(c->insert);
-    U_FREE(c->insert_where);
-    U_FREE(c->nulls);
-    U_FREE(c->uuidbase);
-    U_FREE(c->uuidpavc);
-    U_FREE(c->uuidpcvc);
-    U_FREE(c->fetch_exit);
-    U_FREE(c->script);
-    U_FREE(c->dummy_text);
-    del_curs_clauses_hook(c);
+    curs_free_owned(c);
     U_FREE(c);
 }
 

@@ -10,6 +10,11 @@ struct distrib;
 // Head of the list of all cursors in definition order, linked by curs::next.
 extern curs* cur_anchor;
 
+// The first cursor of cur_anchor whose cur_name equals name; null when none (or name is
+// null). Compared over the 9 bytes of cur_name, which always holds its NUL: a name of more
+// than 8 characters names none, and name may be a 9-byte field without a NUL of its own.
+curs* find_cursor(const char* name);
+
 // The shared 12000-byte work area (SELECT composition, script text, SQL statements),
 // allocated at start-up before any definition file is read (engine_alloc_work_buff).
 inline constexpr int sizeof_work_buff = 12000;
@@ -64,9 +69,6 @@ extern void (*quitting_hook)(int code);
 // texts, rows and small records (clause records and queued post-cursors through
 // del_curs_clauses_hook, the dummy-row text too), writing "cdc0305" for each.
 void del_curs();
-// Frees a cursor's column list (with water marks), host columns and load texts; the
-// fields keep their old values.
-void free_cursor_lists(curs* c);
 extern void (*del_curs_hook)();
 // Frees the clause records of one cursor (the collector's); does nothing until installed.
 // Never null.

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "collector/cleanup.h"
+#include "collector/engine_hooks.h"
 #include "collector/row_store.h"
 #include "collector/tests/transform_fixture.h"
 #include "defs/clause_free.h"
@@ -204,6 +206,26 @@ TEST(AgeTo, AVersionedSourceGetsOneCopyPerVersion) {
     EXPECT_EQ(before->klass, now->if_tree_place->klass);
     EXPECT_EQ(before->next, nullptr);  // keeps its place in the chain
     EXPECT_EQ(now->next, before);
+}
+
+// The collector's clean-up frees the source, its versions, their copies and the target
+// once each: ASan finds a block freed twice, and the leak check one left behind.
+TEST(AgeTo, TheCleanUpFreesVersionedSourceAndCopiesOnce) {
+    LogCapture log;
+    ASSERT_EQ(
+        parse_all(block("NOW", "age_to BEFORE;\nif 1 = 1;\nclass 1;\nelse;\nclass 2;\nendif;\n") +
+                  block("BEFORE", "table_name OTHER;\n")),
+        0)
+        << log.text();
+    curs* now = find("NOW");
+    xform::layout(now, 4);
+    ASSERT_EQ(edit_age_to_pass(), 0) << log.text();
+    run(now, {"1a"});
+    run(now, {"2a", "2b"});
+    install_engine_hooks();
+    free_all_cursors();
+    EXPECT_EQ(cur_anchor, nullptr);
+    EXPECT_TRUE(log.has("Freeing storage for cursor:BEFORE")) << log.text();
 }
 
 struct refusal {

@@ -64,6 +64,38 @@ void free_cursor(curs* c) {
     U_FREE(c);
 }
 
+// One lookup of a cursor by name for every layer: the whole name, never a prefix; a name
+// longer than a cursor name finds none; a 9-byte field needs no NUL of its own.
+TEST(FindCursor, TheWholeNameOverNineBytes) {
+    curs* saved = cur_anchor;
+    curs* zem = curs_new();
+    curs* zemv = curs_new();
+    curs* twin = curs_new();
+    std::strcpy(zem->cur_name, "ZEM");
+    std::strcpy(zemv->cur_name, "ZEMV");
+    std::strcpy(twin->cur_name, "ZEM");
+    zem->next = zemv;
+    zemv->next = twin;
+    cur_anchor = zem;
+    const char field9[9] = {'Z', 'E', 'M', 'V', 'X', 'Y', 'Z', 'W', 'Q'};
+    const char ended[9] = {'Z', 'E', 'M', 'V', '\0', 'X', 'Y', 'Z', 'W'};
+    struct lookup {
+        const char* name;
+        curs* want;
+    } cases[] = {
+        // The first of two of that name; case counts; what follows a NUL does not.
+        {"ZEM", zem},       {"ZEMV", zemv},         {"ZE", nullptr}, {"zem", nullptr},
+        {"ZEMV ", nullptr}, {"ZEMVVVVVV", nullptr}, {"", nullptr},   {nullptr, nullptr},
+        {field9, nullptr},  {ended, zemv},
+    };
+    for (const lookup& k : cases)
+        EXPECT_EQ(find_cursor(k.name), k.want) << (k.name != nullptr ? k.name : "(null)");
+    cur_anchor = saved;
+    U_FREE(zem);
+    U_FREE(zemv);
+    U_FREE(twin);
+}
+
 TEST(SetColOrdinals, NumbersInListOrder) {
     curs* c = make_cursor("C", {"a", "b", "c"});
     EXPECT_EQ(set_col_ordinals(c), 0);
