@@ -220,10 +220,13 @@ TEST_F(CursorOwned, TheRecordsOwnFreeReleasesAllButTheEnginesBlocks) {
     U_FREE(c);
 }
 
+// The model's own release, the hook's value before the collector installs its own.
+void (*const model_del_curs)() = del_curs_hook;
+
 // del_curs as every layer below the collector has it (no collector hook, in the memory-
 // tracing mode).
 void del_curs_without_the_collector() {
-    del_curs_hook = nullptr;
+    del_curs_hook = model_del_curs;
     my_trace_all[7] = 1;
     del_curs();
 }
