@@ -36,6 +36,7 @@
 
 #include "collector/startup.h"
 #include "runtime/platform.h"
+#include "testing/program_runner.h"
 #include "tests/tds/tds_testenv.h"
 
 extern char** environ;
@@ -77,23 +78,19 @@ double cpu_seconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& dir) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(120);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(121);
-    }
-    return pid;
+// Starts the program with its output discarded; it runs until the bench stops it (the
+// deadline only guards a bench that never does).
+bool spawn(testprog::started_program& child, const std::string& path,
+           const std::vector<std::string>& args, const std::vector<std::string>& env,
+           const std::string& dir, int seconds) {
+    testprog::program p;
+    p.path = path;
+    p.args = args;
+    p.env = env;
+    p.dir = dir;
+    p.output_file = "/dev/null";
+    p.deadline = std::chrono::seconds(seconds + 60);
+    return child.start(p);
 }
 
 void idle_run(benchmark::State& state, bool with_ulv) {
@@ -120,18 +117,20 @@ void idle_run(benchmark::State& state, bool with_ulv) {
         "COLL_VERSION=syb", "COLL_USESHM=0",    "PATH=/usr/bin:/bin"};
     double coll_cpu = 0, sleeper_cpu = 0;
     for (auto _ : state) {
-        pid_t coll = spawn({zemcoll_path()}, env, dir);
-        pid_t sleeper = spawn({"/bin/sleep", std::to_string(seconds + 5)}, env, dir);
+        testprog::started_program coll, sleeper;
+        if (!spawn(coll, zemcoll_path(), {}, env, dir, seconds) ||
+            !spawn(sleeper, "/bin/sleep", {std::to_string(seconds + 5)}, env, dir, seconds)) {
+            state.SkipWithError("cannot start the programs");
+            break;
+        }
         // Start-up (reading the definitions) is not idling: count from a second in.
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        const double c0 = cpu_seconds(coll), s0 = cpu_seconds(sleeper);
+        const double c0 = cpu_seconds(coll.pid()), s0 = cpu_seconds(sleeper.pid());
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        coll_cpu = cpu_seconds(coll) - c0;
-        sleeper_cpu = cpu_seconds(sleeper) - s0;
-        kill(coll, SIGKILL);
-        kill(sleeper, SIGKILL);
-        waitpid(coll, nullptr, 0);
-        waitpid(sleeper, nullptr, 0);
+        coll_cpu = cpu_seconds(coll.pid()) - c0;
+        sleeper_cpu = cpu_seconds(sleeper.pid()) - s0;
+        coll.stop();
+        sleeper.stop();
     }
     fs::remove_all(dir);
     state.counters["collector_cpu_s"] = coll_cpu;

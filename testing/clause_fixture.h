@@ -34,7 +34,8 @@ class clause_text {
 
 // A cursor with a name and columns read from host-variable words, as the statement
 // reader adds them; made by the shared builder (off the cursor list), it also frees what
-// the clause parsers hang from it: clause records, load texts and owned texts.
+// the clause parsers and the statement's readers hang from it: clause records, load
+// texts, the insert's host columns and owned texts.
 struct test_cursor {
     explicit test_cursor(const char* name = "CUR", std::initializer_list<const char*> cols = {})
         : built_(name, cursortest::cursor::apart), c(built_.get()) {
@@ -48,6 +49,13 @@ struct test_cursor {
             U_FREE(l);
             l = n;
         }
+        for (host_cols* h = c->host_cols; h != nullptr;) {
+            host_cols* n = h->next;
+            U_FREE(h);
+            h = n;
+        }
+        U_FREE(c->insert);
+        U_FREE(c->insert_where);
         U_FREE(c->raw_insert_select);
         U_FREE(c->table_name);
         U_FREE(c->host_table);

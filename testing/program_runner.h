@@ -1,8 +1,8 @@
 // Running a program of ours (or any other) as a child of a test: its arguments, its whole
-// environment, its standard input and a deadline in; its exit status, standard output and
-// standard error out. The child leads a process group of its own, so that at the deadline
-// (or when a started program is dropped) it ends with everything it started, and it is
-// always reaped.
+// environment, its standard input (bytes, or a file) and a deadline in; its exit status,
+// standard output and standard error out, or its standard output read while it runs. The
+// child leads a process group of its own, so that at the deadline (or when a started
+// program is dropped) it ends with everything it started, and it is always reaped.
 #pragma once
 
 #include <fcntl.h>
@@ -38,6 +38,9 @@ struct program {
     std::string output_file;
     bool merge_stderr = false;     // standard error joins the captured standard output
     milliseconds deadline{60000};  // from the start; then the group is killed
+    // When set, standard input is this file (opened for reading) instead of the bytes of
+    // input: a directory here makes every read of it fail.
+    std::string input_path;
 };
 
 struct program_result {
@@ -102,16 +105,20 @@ class started_program {
         deadline_ = std::chrono::steady_clock::now() + p.deadline;
         status_ = -1;
         signal_ = 0;
-        // Standard input is an anonymous file holding the bytes: the child reads it at its
-        // own pace, no write can block or raise SIGPIPE here.
-        const int in = memfd_create("stdin", MFD_CLOEXEC);
+        out_.clear();
+        err_.clear();
+        timed_out_ = false;
+        // Standard input is the named file, else an anonymous file holding the bytes: the
+        // child reads it at its own pace, no write can block or raise SIGPIPE here.
+        const int in = p.input_path.empty() ? memfd_create("stdin", MFD_CLOEXEC)
+                                            : open(p.input_path.c_str(), O_RDONLY | O_CLOEXEC);
         if (in < 0) return false;
-        if (!p.input.empty() &&
+        if (p.input_path.empty() && !p.input.empty() &&
             write(in, p.input.data(), p.input.size()) != static_cast<ssize_t>(p.input.size())) {
             close(in);
             return false;
         }
-        lseek(in, 0, SEEK_SET);
+        if (p.input_path.empty()) lseek(in, 0, SEEK_SET);
         int out[2] = {-1, -1}, err[2] = {-1, -1};
         if (p.output_file.empty()) {
             if (pipe2(out, O_CLOEXEC) != 0 || (!p.merge_stderr && pipe2(err, O_CLOEXEC) != 0)) {
@@ -149,38 +156,32 @@ class started_program {
 
     pid_t pid() const { return pid_; }
 
+    // Reads the child's standard output while it runs on, until it holds mark (true), or
+    // the output ends or the deadline passes (false). What was read is out() and stays part
+    // of what finish gives. For a program started without output_file.
+    bool read_until(const std::string& mark) {
+        return pump([&] { return out_.find(mark) != std::string::npos; }, {});
+    }
+    // The standard output read so far.
+    const std::string& out() const { return out_; }
+
     // Reads the child's output until it ends, then reaps it; at the deadline kills its
     // group. on_output, when given, sees the standard output gathered so far after each
     // read. For a program started without output_file.
     program_result finish(const std::function<void(const std::string&)>& on_output = {}) {
         program_result r;
-        while (out_fd_ >= 0 || err_fd_ >= 0) {
-            pollfd fds[2];
-            int n = 0;
-            if (out_fd_ >= 0) fds[n++] = {out_fd_, POLLIN, 0};
-            if (err_fd_ >= 0) fds[n++] = {err_fd_, POLLIN, 0};
-            const long left = left_ms();
-            if (left <= 0) {
-                r.timed_out = true;
-                break;
-            }
-            const int ready = poll(fds, static_cast<nfds_t>(n), static_cast<int>(left));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0) continue;  // the deadline is checked above
-            for (int i = 0; i < n; ++i) {
-                if (fds[i].revents == 0) continue;
-                const bool is_out = fds[i].fd == out_fd_;
-                std::string& into = is_out ? r.out : r.err;
-                if (!read_some(is_out ? out_fd_ : err_fd_, into)) continue;
-                if (is_out && on_output) on_output(r.out);
-            }
-        }
+        pump({}, on_output);
+        r.timed_out = timed_out_;
         close_all({out_fd_, err_fd_});
         out_fd_ = err_fd_ = -1;
         const int before = wait_until_deadline();
         if (before == -1) r.timed_out = true;
         r.status = r.timed_out ? stop() : before;
         r.signal = signal_;
+        r.out = std::move(out_);
+        r.err = std::move(err_);
+        out_.clear();
+        err_.clear();
         return r;
     }
 
@@ -221,6 +222,34 @@ class started_program {
     int signal() const { return signal_; }
 
   private:
+    // Reads output until stop (when given) holds (true), or both streams end or the
+    // deadline passes (false; timed_out_ set at the deadline).
+    bool pump(const std::function<bool()>& stop,
+              const std::function<void(const std::string&)>& on_output) {
+        while (out_fd_ >= 0 || err_fd_ >= 0) {
+            if (stop && stop()) return true;
+            pollfd fds[2];
+            int n = 0;
+            if (out_fd_ >= 0) fds[n++] = {out_fd_, POLLIN, 0};
+            if (err_fd_ >= 0) fds[n++] = {err_fd_, POLLIN, 0};
+            const long left = left_ms();
+            if (left <= 0) {
+                timed_out_ = true;
+                return false;
+            }
+            const int ready = poll(fds, static_cast<nfds_t>(n), static_cast<int>(left));
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0) continue;  // the deadline is checked above
+            for (int i = 0; i < n; ++i) {
+                if (fds[i].revents == 0) continue;
+                const bool is_out = fds[i].fd == out_fd_;
+                std::string& into = is_out ? out_ : err_;
+                if (!read_some(is_out ? out_fd_ : err_fd_, into)) continue;
+                if (is_out && on_output) on_output(out_);
+            }
+        }
+        return stop && stop();
+    }
     void note(int wait_status) {
         status_ = status_of(wait_status);
         signal_ = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
@@ -258,6 +287,8 @@ class started_program {
     int signal_ = 0;
     int out_fd_ = -1;
     int err_fd_ = -1;
+    std::string out_, err_;   // read so far
+    bool timed_out_ = false;  // the deadline passed while reading
     std::chrono::steady_clock::time_point deadline_{};
 };
 
@@ -267,6 +298,14 @@ inline program_result run_program(const program& p,
     started_program child;
     if (!child.start(p)) return {};
     return child.finish(on_output);
+}
+
+// The test process's whole environment, "NAME=value" each: for a program that runs as the
+// test would run it from its shell.
+inline std::vector<std::string> own_env() {
+    std::vector<std::string> out;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) out.emplace_back(*e);
+    return out;
 }
 
 // The test process's own value of each named variable, "NAME=value", for those set.

@@ -11,64 +11,54 @@
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
+#include "testing/cursor_builder.h"
 
 namespace {
 
-// A cursor of text columns of the given widths (numeric when marked), rows added by add().
+// A cursor of the shared builder (off the cursor list) with columns of the given widths,
+// numeric unless marked; each value is right-aligned in its column as numbers print. What
+// the column functions hang on it (the synthetic row, water marks) is freed with it.
 class Cursor {
   public:
-    explicit Cursor(std::vector<int> widths, int16_t numeric_type = 2) {
-        c = curs_new();
-        columns** link = &c->insert_columns;
-        int offset = 0;
-        for (int w : widths) {
-            columns* col = columns_new();
-            col->len = static_cast<int16_t>(w);
-            col->oracle_len = static_cast<int16_t>(w);
-            col->orig_type = numeric_type;
-            col->offset = offset;
-            offset += w + 1;
-            *link = col;
-            link = &col->next;
-            ++c->num_cols;
+    explicit Cursor(const std::vector<int>& widths, int16_t numeric_type = 2)
+        : built_("CLUSTER", cursortest::cursor::apart), c(built_.get()) {
+        for (size_t i = 0; i < widths.size(); ++i) {
+            const std::string name = "C" + std::to_string(i + 1);
+            columns* col =
+                built_.add_column(name.c_str(), static_cast<int16_t>(widths[i]), numeric_type);
+            col->oracle_len = col->len;
         }
-        c->length = offset > 0 ? offset - 1 : 0;
+        built_.lay_out_columns();
+        built_.unresolve();  // no column source: these routines read the stored rows only
     }
     ~Cursor() {
-        delete_all(c);
         U_FREE(c->column_data);
-        for (columns* col = c->insert_columns; col != nullptr;) {
-            columns* next = col->next;
+        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
             U_FREE(col->water_ptr);
-            U_FREE(col);
-            col = next;
-        }
-        U_FREE(c);
     }
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
 
-    // Appends a row of the values, each padded on the left to its column's width.
+    // Appends a row of the values at sample sampleno, each padded on the left to its
+    // column's width (a longer value keeps its head).
     row_data* add(const std::vector<std::string>& values, int sampleno = 0) {
-        std::string text(static_cast<size_t>(c->length), ' ');
+        std::vector<std::string> cells;
         columns* col = c->insert_columns;
         for (const std::string& v : values) {
-            std::string cell = v.size() < static_cast<size_t>(col->len)
-                                   ? std::string(col->len - v.size(), ' ') + v
-                                   : v.substr(0, static_cast<size_t>(col->len));
-            text.replace(static_cast<size_t>(col->offset), cell.size(), cell);
-            if (col->next != nullptr) text[static_cast<size_t>(col->offset + col->len)] = '\0';
+            const auto width = static_cast<size_t>(col->len);
+            cells.push_back(v.size() < width ? std::string(width - v.size(), ' ') + v
+                                             : v.substr(0, width));
             col = col->next;
         }
         c->sampleno = sampleno;
-        ++c->rowno;
-        return row_append(c, text.data(), c->length);
+        return built_.add(cells);
     }
-    columns* col(int n) {
-        columns* k = c->insert_columns;
-        while (--n > 0) k = k->next;
-        return k;
-    }
+    columns* col(int n) { return cursortest::column_at(c, n - 1); }
+
+  private:
+    cursortest::cursor built_;  // the columns, rows and the record itself
+
+  public:
     curs* c;
 };
 

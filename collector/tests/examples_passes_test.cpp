@@ -20,6 +20,7 @@
 #include "defs/process_file.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
+#include "testing/cursor_builder.h"
 #include "testing/example_set.h"
 #include "testing/log_capture.h"
 #include "testing/reader_support.h"
@@ -35,28 +36,20 @@ using exampleset::examples_dir;
 using exampleset::read_example;
 
 // One PROCS row: values in column order, each blank-padded to its column (numbers
-// right-aligned) and followed by a NUL, as the row builder lays them out; then the
-// column exits of each column, as the row builder runs them.
+// right-aligned) and followed by a NUL, stored by the shared builder as the row builder
+// stores it; then the column exits of each column, as the row builder runs them.
 void add_procs_row(curs* c, const std::vector<std::string>& values) {
-    row_data* r = row_data_new(c->length);
+    std::vector<std::string> cells;
     size_t i = 0;
     for (columns* k = c->insert_columns; k != nullptr; k = k->next, ++i) {
         const std::string& v = values.at(i);
         const size_t len = static_cast<size_t>(k->len);
-        char* field = r->text + k->offset;
-        std::memset(field, ' ', len);
         const size_t n = std::min(v.size(), len);
-        std::memcpy(k->orig_type == 2 ? field + (len - n) : field, v.data(), n);
-        field[len] = '\0';
+        cells.push_back(k->orig_type == 2 ? std::string(len - n, ' ') + v.substr(0, n) : v);
     }
+    row_data* r = cursortest::append_row(c, cells);
     for (columns* k = c->insert_columns; k != nullptr; k = k->next)
         if (k->cxl_ptr != nullptr) column_exit_driver(c, k, r->text, k->cxl_ptr);
-    if (c->last_row != nullptr)
-        c->last_row->next = r;
-    else
-        c->first_row = r;
-    c->last_row = r;
-    ++c->count;
 }
 
 TEST(ExampleSet, PassesInStartUpOrderThenLoadsIntoPtotal) {
@@ -120,13 +113,7 @@ TEST(ExampleSet, PassesInStartUpOrderThenLoadsIntoPtotal) {
     EXPECT_EQ(ptotal->changed, 1);
 
     // Free the rows: they are this test's, not the cursors'.
-    for (row_data* r = procs->first_row; r != nullptr;) {
-        row_data* n = r->next;
-        U_FREE(r);
-        r = n;
-    }
-    procs->first_row = procs->last_row = nullptr;
-    procs->count = 0;
+    cursortest::free_rows(procs);
 }
 
 }  // namespace

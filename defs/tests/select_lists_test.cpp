@@ -11,41 +11,18 @@
 #include "runtime/alloc.h"
 #include "runtime/strings.h"
 #include "testing/case_names.h"
+#include "testing/clause_fixture.h"
 #include "testing/log_capture.h"
 
 namespace {
 
-// A cursor freed with everything these routines hang from it.
-struct cursor_fixture {
-    curs* c = curs_new();
-    ~cursor_fixture() {
-        for (columns* col = c->insert_columns; col != nullptr;) {
-            columns* n = col->next;
-            U_FREE(col);
-            col = n;
-        }
-        for (host_cols* h = c->host_cols; h != nullptr;) {
-            host_cols* n = h->next;
-            U_FREE(h);
-            h = n;
-        }
-        U_FREE(c->insert);
-        U_FREE(c->insert_select);
-        U_FREE(c->table_name);
-        U_FREE(c->insert_where);
-        U_FREE(c->raw_insert_select);
-        U_FREE(c);
-    }
-    void columns_from(std::initializer_list<const char*> words) {
-        for (const char* w : words) add_column(w, c);
-    }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
-            out.emplace_back(col->col_name, static_cast<size_t>(col->col_name_ll));
-        return out;
-    }
-};
+// The column names in order.
+std::vector<std::string> names(const curs* c) {
+    std::vector<std::string> out;
+    for (columns* col = c->insert_columns; col != nullptr; col = col->next)
+        out.emplace_back(col->col_name, static_cast<size_t>(col->col_name_ll));
+    return out;
+}
 
 struct prefix_case {
     const char* word;
@@ -63,7 +40,7 @@ class AddColumnPrefixes : public ::testing::TestWithParam<prefix_case> {};
 
 TEST_P(AddColumnPrefixes, DecodeTheWord) {
     const prefix_case& k = GetParam();
-    cursor_fixture f;
+    test_cursor f;
     EXPECT_EQ(add_column(k.word, f.c), 0);
     columns* col = f.c->insert_columns;
     ASSERT_NE(col, nullptr);
@@ -106,10 +83,9 @@ INSTANTIATE_TEST_SUITE_P(Prefixes, AddColumnPrefixes,
 
 TEST(AddColumn, CutsLongNamesWithAWarningAndAppendsInOrder) {
     LogCapture log;
-    cursor_fixture f;
     std::string sixty(60, 'n');
-    f.columns_from({"first", sixty.c_str(), "last"});
-    EXPECT_EQ(f.names(), (std::vector<std::string>{"first", std::string(49, 'n'), "last"}));
+    test_cursor f("CUR", {"first", sixty.c_str(), "last"});
+    EXPECT_EQ(names(f.c), (std::vector<std::string>{"first", std::string(49, 'n'), "last"}));
     EXPECT_TRUE(log.has("Warning, truncating col_name " + sixty));
     std::string forty_nine(49, 'k');
     LogCapture quiet;
@@ -118,8 +94,7 @@ TEST(AddColumn, CutsLongNamesWithAWarningAndAppendsInOrder) {
 }
 
 TEST(CompactInsert, RewritesValuesAndReadsTheColumnList) {
-    cursor_fixture f;
-    f.columns_from({"x", "y", "z"});
+    test_cursor f("CUR", {"x", "y", "z"});
     f.c->insert = alloc_str("INSERT INTO t (a, b,c) VALUES (:x, :y, :z)    ");
     ASSERT_EQ(compact_insert(f.c, static_cast<int32_t>(std::strlen(f.c->insert))), 0);
     EXPECT_STREQ(f.c->insert, "INSERT INTO t (a, b,c) VALUES (?,?,?)");
@@ -130,8 +105,7 @@ TEST(CompactInsert, RewritesValuesAndReadsTheColumnList) {
 }
 
 TEST(CompactInsert, MarkersMayOutgrowTheValuesList) {
-    cursor_fixture f;
-    f.columns_from({"a", "b", "c", "d", "e", "f"});
+    test_cursor f("CUR", {"a", "b", "c", "d", "e", "f"});
     f.c->insert = alloc_str("insert into t values (:a) trailing");
     ASSERT_EQ(compact_insert(f.c, static_cast<int32_t>(std::strlen(f.c->insert))), 0);
     EXPECT_STREQ(f.c->insert, "insert into t values (?,?,?,?,?,?)");
@@ -143,27 +117,24 @@ TEST(CompactInsert, MarkersMayOutgrowTheValuesList) {
 TEST(CompactInsert, Failures) {
     LogCapture log;
     {
-        cursor_fixture f;
+        test_cursor f;
         f.c->insert = alloc_str("insert into t (a) values (1)");
         EXPECT_EQ(compact_insert(f.c, 28), 1);
         EXPECT_TRUE(log.has("No host variables in INSERT"));
     }
     {
-        cursor_fixture f;
-        f.columns_from({"a"});
+        test_cursor f("CUR", {"a"});
         f.c->insert = alloc_str("insert into t values :a)");
         EXPECT_EQ(compact_insert(f.c, 24), 1);
         EXPECT_TRUE(log.has("Insert parentheses dont match-up"));
     }
     {
-        cursor_fixture f;
-        f.columns_from({"a"});
+        test_cursor f("CUR", {"a"});
         f.c->insert = alloc_str("(a) no list");
         EXPECT_EQ(compact_insert(f.c, 11), 1);  // the only "(" is the first character
     }
     {
-        cursor_fixture f;
-        f.columns_from({"a"});
+        test_cursor f("CUR", {"a"});
         std::string name(45, 'q');
         f.c->insert = alloc_str(("insert into t (" + name + ") values (:a)").c_str());
         EXPECT_EQ(compact_insert(f.c, static_cast<int32_t>(std::strlen(f.c->insert))), 1);
@@ -176,8 +147,7 @@ std::string select_text(const curs* c) {
 }
 
 TEST(SetSelects, ComposesTheSelectList) {
-    cursor_fixture f;
-    f.columns_from({"a", "b", "a", "%rowno", "%sqlcode_x", "%other", "SUM!c"});
+    test_cursor f("CUR", {"a", "b", "a", "%rowno", "%sqlcode_x", "%other", "SUM!c"});
     f.c->table_name = alloc_str("sysprocesses");
     ASSERT_EQ(set_selects(f.c), 0);
     EXPECT_EQ(select_text(f.c), "SELECT a,b,%other,c FROM sysprocesses");
@@ -188,15 +158,13 @@ TEST(SetSelects, ComposesTheSelectList) {
 }
 
 TEST(SetSelects, WhereAndRawSelect) {
-    cursor_fixture f;
-    f.columns_from({"a"});
+    test_cursor f("CUR", {"a"});
     f.c->table_name = alloc_str("t");
     f.c->insert_where = alloc_str("a > 1");
     ASSERT_EQ(set_selects(f.c), 0);
     EXPECT_EQ(select_text(f.c), "SELECT a FROM t WHERE a > 1");
 
-    cursor_fixture g;
-    g.columns_from({"%rowno"});
+    test_cursor g("CUR", {"%rowno"});
     g.c->raw_insert_select = alloc_str("select count(*) from x");
     ASSERT_EQ(set_selects(g.c), 0);
     EXPECT_EQ(select_text(g.c), "select count(*) from x");
@@ -204,8 +172,7 @@ TEST(SetSelects, WhereAndRawSelect) {
 
 TEST(SetSelects, OnlyCollectorVariablesLeaveNothingToFetch) {
     LogCapture log;
-    cursor_fixture f;
-    f.columns_from({"%rowno", "%now_time", "%ME", "%SQLCODE_1"});
+    test_cursor f("CUR", {"%rowno", "%now_time", "%ME", "%SQLCODE_1"});
     f.c->table_name = alloc_str("t");
     EXPECT_EQ(set_selects(f.c), 1);
     EXPECT_EQ(select_text(f.c), "SELECT FROM t");
@@ -214,7 +181,7 @@ TEST(SetSelects, OnlyCollectorVariablesLeaveNothingToFetch) {
 
 TEST(SetSelects, RefusesATextLongerThanTheWorkArea) {
     LogCapture log;
-    cursor_fixture f;
+    test_cursor f;
     std::string name(45, 'c');
     for (int i = 0; i < 300; ++i) {
         std::string w = name + std::to_string(i);

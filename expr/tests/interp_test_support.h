@@ -1,5 +1,5 @@
-// Test aids of the interpreter: cursors built in code (columns over one row text that a test
-// rewrites between evaluations), a parsed expression that can be evaluated again and again
+// Test aids of the interpreter: cursors of the shared builder (columns over one row text that
+// a test rewrites between evaluations), a parsed expression that can be evaluated again and again
 // on its own term table, and a result holder.
 #pragma once
 
@@ -19,6 +19,7 @@
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
+#include "testing/cursor_builder.h"
 
 namespace interp_test {
 
@@ -28,69 +29,33 @@ struct ColumnSpec {
     int16_t len;
 };
 
-// A cursor on cur_anchor whose columns read one row text; removed and freed at the end.
+// A cursor of the shared builder on cur_anchor (appended last, as the collector appends its
+// own cursors) whose columns read one row text, blank at the start, that a test rewrites
+// between evaluations; removed and freed at the end.
 class TestCursor {
   public:
-    TestCursor(const char* name, std::vector<ColumnSpec> specs) {
-        cursor_ = curs_new();
-        std::strncpy(cursor_->cur_name, name, sizeof(cursor_->cur_name) - 1);
-        int32_t offset = 0;
-        columns** tail = &cursor_->insert_columns;
-        for (const ColumnSpec& s : specs) {
-            columns* col = columns_new();
-            std::strncpy(col->col_name, s.name, sizeof(col->col_name) - 1);
-            col->col_name_ll = static_cast<int16_t>(std::strlen(col->col_name));
-            col->orig_type = s.orig_type;
-            col->len = s.len;
-            col->offset = offset;
-            offset += s.len;
-            *tail = col;
-            tail = &col->next;
-        }
-        text_.assign(static_cast<size_t>(offset) + 1, ' ');
-        text_.back() = '\0';
-        for (columns* col = cursor_->insert_columns; col; col = col->next)
-            col->from = text_.data() + col->offset;
-        // Appended last, as the collector appends its own cursors.
-        curs** at = &cur_anchor;
-        while (*at) at = &(*at)->next;
-        *at = cursor_;
-    }
-    ~TestCursor() {
-        for (curs** at = &cur_anchor; *at; at = &(*at)->next) {
-            if (*at == cursor_) {
-                *at = cursor_->next;
-                break;
-            }
-        }
-        for (columns* col = cursor_->insert_columns; col;) {
-            columns* next = col->next;
-            U_FREE(col);
-            col = next;
-        }
-        U_FREE(cursor_);
+    TestCursor(const char* name, const std::vector<ColumnSpec>& specs)
+        : built_(name, cursortest::cursor::on_list) {
+        for (const ColumnSpec& s : specs) built_.add_column(s.name, s.len, s.orig_type);
+        built_.lay_out_columns();
+        for (const ColumnSpec& s : specs) set(s.name, "");
     }
     TestCursor(const TestCursor&) = delete;
     TestCursor& operator=(const TestCursor&) = delete;
 
-    curs* get() const { return cursor_; }
-    columns* column(const char* name) const {
-        for (columns* col = cursor_->insert_columns; col; col = col->next)
-            if (std::strcmp(col->col_name, name) == 0) return col;
-        return nullptr;
-    }
+    curs* get() const { return built_.get(); }
+    columns* column(const char* name) const { return built_.col(name); }
     // Writes the value blank-padded into the column's field (cut to the field).
     void set(const char* name, const std::string& value) {
         columns* col = column(name);
         ASSERT_NE(col, nullptr) << name;
-        char* field = text_.data() + col->offset;
-        std::memset(field, ' ', static_cast<size_t>(col->len));
-        std::memcpy(field, value.data(), std::min(value.size(), static_cast<size_t>(col->len)));
+        ASSERT_NE(col->from, nullptr) << name;
+        std::memset(col->from, ' ', static_cast<size_t>(col->len));
+        std::memcpy(col->from, value.data(), std::min(value.size(), static_cast<size_t>(col->len)));
     }
 
   private:
-    curs* cursor_ = nullptr;
-    std::string text_;
+    cursortest::cursor built_;
 };
 
 // Installs a current cursor for the scope.

@@ -1,7 +1,6 @@
 #include "runtime/cmdline.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include "runtime/env.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
+#include "testing/program_runner.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -378,15 +378,13 @@ TEST(ScanForHeader, ThisProgramCarriesItsHeaders) {
 }
 
 #ifdef ZOV_SOURCE_DIR
-// The output of a shell command, or "" when it cannot be run.
+// The standard output of a shell command, or "" when it cannot be run.
 std::string command_output(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[512];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-    return out;
+    testprog::program p;
+    p.path = "/bin/sh";
+    p.args = {"-c", command};
+    p.env = testprog::own_env();
+    return testprog::run_program(p).out;
 }
 
 // A file with several commits: its header names as many revisions as git counts commits,
@@ -416,15 +414,15 @@ TEST(ScanForHeader, RevisionAndDateAreThoseOfGit) {
 #endif
 
 #ifdef ZOV_TEST_HELPER_DIR
+// The standard output and error of a shell command, then "status=" and its exit status.
 std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[512];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    int status = pclose(p);
-    out += "status=" + std::to_string(WEXITSTATUS(status)) + "\n";
-    return out;
+    testprog::program p;
+    p.path = "/bin/sh";
+    p.args = {"-c", command};
+    p.env = testprog::own_env();
+    p.merge_stderr = true;
+    const testprog::program_result r = testprog::run_program(p);
+    return r.out + "status=" + std::to_string(r.status) + "\n";
 }
 
 const std::string kHelper = std::string(ZOV_TEST_HELPER_DIR) + "/cfg_version";

@@ -40,6 +40,17 @@ program sh(const std::string& script, std::vector<std::string> env = {}, std::st
     return p;
 }
 
+// A program by path, its words, its whole environment and its working directory.
+program prog(std::string path, std::vector<std::string> args, std::vector<std::string> env = {},
+             std::string dir = "") {
+    program p;
+    p.path = std::move(path);
+    p.args = std::move(args);
+    p.env = std::move(env);
+    p.dir = std::move(dir);
+    return p;
+}
+
 program merged(program p) {
     p.merge_stderr = true;
     return p;
@@ -67,39 +78,13 @@ INSTANTIATE_TEST_SUITE_P(
                     ""},
         runner_case{"no_input_is_end_of_file", sh("cat; echo end"), 0, "end\n", ""},
         // The environment is exactly the one given: nothing of the test's is added.
-        runner_case{"environment_exact",
-                    {"/usr/bin/env",
-                     {},
-                     "",
-                     {"A=1", "B=two words"},
-                     "",
-                     "",
-                     "",
-                     false,
-                     std::chrono::milliseconds(60000)},
-                    0,
-                    "A=1\nB=two words\n",
-                    ""},
+        runner_case{"environment_exact", prog("/usr/bin/env", {}, {"A=1", "B=two words"}), 0,
+                    "A=1\nB=two words\n", ""},
         runner_case{"signal_is_100_plus", sh("kill -TERM $$"), 100 + SIGTERM, "", ""},
-        runner_case{
-            "missing_program",
-            {"/nonexistent/prog", {}, "", {}, "", "", "", false, std::chrono::milliseconds(60000)},
-            testprog::exec_failed,
-            "",
-            ""},
-        runner_case{"missing_directory",
-                    {"/bin/sh",
-                     {"-c", "echo x"},
-                     "",
-                     {},
-                     "",
-                     "/nonexistent/dir",
-                     "",
-                     false,
-                     std::chrono::milliseconds(60000)},
-                    testprog::no_working_dir,
-                    "",
-                    ""}),
+        runner_case{"missing_program", prog("/nonexistent/prog", {}), testprog::exec_failed, "",
+                    ""},
+        runner_case{"missing_directory", prog("/bin/sh", {"-c", "echo x"}, {}, "/nonexistent/dir"),
+                    testprog::no_working_dir, "", ""}),
     case_names(&runner_case::name));
 
 TEST(RunnerStatus, NamesTheSignalThatEndedIt) {
@@ -202,6 +187,51 @@ TEST(RunnerOutput, SeesTheOutputAsItComes) {
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back(), "first\nsecond\n");
     EXPECT_EQ(seen.front().substr(0, 6), "first\n");
+}
+
+TEST(RunnerOutput, ReadsUntilAMarkWhileTheProgramRunsOn) {
+    testprog::started_program child;
+    // It runs until told to stop.
+    ASSERT_TRUE(
+        child.start(sh("trap 'echo stopped; exit 5' TERM; echo ready; "
+                       "while :; do sleep 0.05; done")));
+    ASSERT_TRUE(child.read_until("ready\n"));
+    EXPECT_EQ(child.out(), "ready\n");
+    EXPECT_EQ(child.wait_exit(std::chrono::milliseconds(0)), -1);
+    ASSERT_EQ(kill(child.pid(), SIGTERM), 0);
+    const program_result r = child.finish();
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, "ready\nstopped\n");  // what read_until read is kept
+
+    // A mark that never comes: false at the end of the output, which finish still gives.
+    ASSERT_TRUE(child.start(sh("echo other")));
+    EXPECT_FALSE(child.read_until("ready"));
+    const program_result other = child.finish();
+    EXPECT_EQ(other.status, 0);
+    EXPECT_EQ(other.out, "other\n");
+    EXPECT_TRUE(no_children());
+}
+
+TEST(RunnerInput, AFileInPlaceOfTheBytes) {
+    CfgTempDir dir;
+    std::ofstream(dir / "in.txt") << "from a file\n";
+    program p = sh("cat", {}, "not these bytes");
+    p.input_path = dir / "in.txt";
+    program_result r = run_program(p);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "from a file\n");
+
+    // A directory: the child's read fails (an empty input would be a clean end).
+    p.input_path = "/";
+    r = run_program(p);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Is a directory"), std::string::npos) << r.err;
+
+    // A file that cannot be opened: nothing is started.
+    p.input_path = dir / "missing";
+    r = run_program(p);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_TRUE(no_children());
 }
 
 }  // namespace

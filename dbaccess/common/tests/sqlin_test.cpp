@@ -1,6 +1,5 @@
 // The request loop as a real child (tests/helpers/pcc_stub_child.cpp): requests in through
 // its standard input, answers read back as the parent reads them.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include "runtime/child.h"
 #include "runtime/pcc.h"
 #include "testing/case_names.h"
+#include "testing/program_runner.h"
 
 namespace {
 
@@ -296,31 +296,16 @@ TEST(Loop, TerminateRequestEndsTheChildWithStatusZero) {
 // A read error on standard input (here a directory in its place) ends the child with
 // status 2 after releasing the connection.
 TEST(Loop, ReadErrorOnStandardInputEndsTheChildWithStatusTwo) {
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        int dir = open("/", O_RDONLY | O_DIRECTORY);
-        if (dir < 0 || dup2(dir, 0) != 0 || dup2(out[1], 1) != 1) _exit(120);
-        close(out[0]);
-        setenv("STUB_SAY_RELEASE", "1", 1);
-        execl(PCC_STUB_CHILD, PCC_STUB_CHILD, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string text;
-    char buf[4096];
-    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) != 0;) {
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        text.append(buf, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    int st = 0;
-    ASSERT_EQ(waitpid(pid, &st, 0), pid);
-    ASSERT_TRUE(WIFEXITED(st)) << st;
-    EXPECT_EQ(WEXITSTATUS(st), 2) << text;
+    testprog::program p;
+    p.path = PCC_STUB_CHILD;
+    p.env = testprog::own_env();
+    p.env.push_back("STUB_SAY_RELEASE=1");
+    p.input_path = "/";
+    const testprog::program_result r = testprog::run_program(p);
+    const std::string& text = r.out;
+    ASSERT_FALSE(r.timed_out) << text;
+    ASSERT_EQ(r.signal, 0) << r.status;
+    EXPECT_EQ(r.status, 2) << text;
     EXPECT_NE(text.find("!M UEX5993E"), std::string::npos) << text;
     EXPECT_NE(text.find("!M STB0003I"), std::string::npos) << text;
     EXPECT_EQ(text.find("!I S"), std::string::npos) << text;

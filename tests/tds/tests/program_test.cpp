@@ -1,18 +1,16 @@
 // The zovtds program driven as scripts drive it, with tsql (freetds-bin) as the client.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-extern char** environ;
+#include "testing/program_runner.h"
 
 namespace {
 
@@ -31,35 +29,24 @@ class Program : public ::testing::Test {
         dir = tmpl;
     }
     void TearDown() override {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
+        server.stop();
         std::filesystem::remove_all(dir);
     }
     // Starts zovtds; returns the port it reports on its first line (0 on failure).
     int start(const std::string& scenario) {
         std::ofstream(dir + "/s.scn") << scenario;
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return 0;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-        std::string s = dir + "/s.scn", c = dir + "/freetds.conf", l = dir + "/server.log";
-        const char* argv[] = {ZOVTDS_PROGRAM, "-s", s.c_str(), "-c",
-                              c.c_str(),      "-l", l.c_str(), nullptr};
-        int rc = posix_spawn(&pid, ZOVTDS_PROGRAM, &fa, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        close(fds[1]);
-        if (rc != 0) return 0;
-        FILE* out = fdopen(fds[0], "r");
+        testprog::program p;
+        p.path = ZOVTDS_PROGRAM;
+        p.args = {"-s", dir + "/s.scn", "-c", dir + "/freetds.conf", "-l", dir + "/server.log"};
+        p.env = testprog::own_env();
+        p.deadline = std::chrono::seconds(120);  // it serves while tsql (at most 20 s) runs
+        if (!server.start(p) || !server.read_until("\n")) return 0;
         int port = 0;
-        if (fscanf(out, "port %d", &port) != 1) port = 0;
-        fclose(out);
+        if (std::sscanf(server.out().c_str(), "port %d", &port) != 1) port = 0;
         return port;
     }
     std::string dir;
-    pid_t pid = -1;
+    testprog::started_program server;
 };
 
 TEST_F(Program, ReportsItsPortAndAnswersTsql) {
@@ -74,20 +61,24 @@ TEST_F(Program, ReportsItsPortAndAnswersTsql) {
     EXPECT_NE(conf.find("port = " + std::to_string(port)), std::string::npos);
     EXPECT_NE(conf.find("tds version = 5.0"), std::string::npos);
 
-    std::string cmd = "FREETDSCONF=" + dir + "/freetds.conf timeout 20 tsql -S ZOVTDS -U sa -P pw" +
-                      " -o q < " + dir + "/in.sql > " + dir + "/out.txt 2>&1";
-    std::ofstream(dir + "/in.sql") << "select name\n  from t\ngo\nunknown thing\ngo\nexit\n";
-    ASSERT_EQ(system(cmd.c_str()), 0);
-    std::string out = read_file(dir + "/out.txt");
+    testprog::program tsql;
+    tsql.path = "/bin/sh";  // tsql as found on the PATH
+    tsql.args = {"-c", "exec tsql -S ZOVTDS -U sa -P pw -o q"};
+    tsql.env = testprog::own_env();
+    tsql.env.push_back("FREETDSCONF=" + dir + "/freetds.conf");
+    tsql.input = "select name\n  from t\ngo\nunknown thing\ngo\nexit\n";
+    tsql.merge_stderr = true;
+    tsql.deadline = std::chrono::seconds(20);
+    const testprog::program_result client = testprog::run_program(tsql);
+    const std::string& out = client.out;
+    ASSERT_EQ(client.status, 0) << out;
     EXPECT_NE(out.find("alpha\t1"), std::string::npos) << out;
     EXPECT_NE(out.find("NULL\t2"), std::string::npos) << out;
     EXPECT_NE(out.find("severity 16"), std::string::npos) << out;
 
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    pid = -1;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(kill(server.pid(), SIGTERM), 0);
+    const testprog::program_result ended = server.finish();
+    EXPECT_TRUE(ended.signal == 0 && ended.status == 0) << ended.status;
     std::string log = read_file(dir + "/server.log");
     EXPECT_NE(log.find("login conn=1 user=sa app=TSQL"), std::string::npos) << log;
     EXPECT_NE(log.find("batch conn=1 select name from t\n"), std::string::npos) << log;
@@ -97,10 +88,8 @@ TEST_F(Program, ReportsItsPortAndAnswersTsql) {
 
 TEST_F(Program, BadScenarioIsAFailure) {
     EXPECT_EQ(start("row 1 2\n"), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    pid = -1;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    const testprog::program_result ended = server.finish();
+    EXPECT_TRUE(ended.signal == 0 && ended.status == 1) << ended.status;
 }
 
 }  // namespace

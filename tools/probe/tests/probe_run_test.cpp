@@ -1,7 +1,5 @@
 // The zovprobe program against a stub collector (initc, get, put) in a child process.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +17,7 @@
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "testing/child_support.h"
+#include "testing/program_runner.h"
 #include "testing/stub_collector.h"
 #include "tools/probe/tests/probe_exec.h"
 
@@ -66,6 +65,7 @@ class ProbeRun : public ::testing::Test {
         ASSERT_NE(dir_, "");
     }
     void TearDown() override {
+        probe_.stop();  // a probe a failed test left running goes before its directory
         if (stub_ > 0) {
             kill(stub_, SIGTERM);
             waitpid(stub_, nullptr, 0);
@@ -102,48 +102,25 @@ class ProbeRun : public ::testing::Test {
         return status;
     }
 
-    // Starts zovprobe with the words; its standard output is read through out_fd_.
+    // Starts zovprobe with the words; its output is read by probe_.read_until and
+    // finish_probe.
     void start_probe(const std::vector<std::string>& words, const char* useshm = "0",
                      bool env_prefix = true) {
-        int out[2];
-        ASSERT_EQ(pipe(out), 0);
-        probe_ = fork();
-        ASSERT_GE(probe_, 0);
-        if (probe_ == 0) {
-            std::vector<std::string> env = {"WAIT_TIMEOUT=" + wait_};
-            if (useshm) env.push_back(std::string("COLL_USESHM=") + useshm);
-            if (env_prefix) env.push_back("COLL_PREFIX=" + dir_);
-            exec_probe(words, env, out);
-        }
-        close(out[1]);
-        out_fd_ = out[0];
+        std::vector<std::string> env = {"WAIT_TIMEOUT=" + wait_};
+        if (useshm) env.push_back(std::string("COLL_USESHM=") + useshm);
+        if (env_prefix) env.push_back("COLL_PREFIX=" + dir_);
         output_.clear();
+        errors_.clear();
+        ASSERT_TRUE(probe_.start(probe_program(words, env)));
     }
 
-    // Reads output until `text` appears, the stream ends, or 20 seconds pass.
-    bool read_until(const std::string& text) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (text.empty() || output_.find(text) == std::string::npos) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            struct pollfd p {
-                out_fd_, POLLIN, 0
-            };
-            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-            char buf[4096];
-            ssize_t n = read(out_fd_, buf, sizeof buf);
-            if (n <= 0) return text.empty();
-            output_.append(buf, n);
-        }
-        return true;
-    }
-
-    // Reads the rest of the output and returns the probe's exit status.
+    // Reads the rest of the output and returns the probe's exit status; at the runner's
+    // deadline the probe is killed.
     int finish_probe() {
-        read_until("");
-        close(out_fd_);
-        return child_status(probe_);
+        const testprog::program_result r = probe_.finish();
+        output_ = r.out;
+        errors_ = r.err;
+        return r.status;
     }
 
     int run_probe(const std::vector<std::string>& words, const char* useshm = "0",
@@ -161,32 +138,34 @@ class ProbeRun : public ::testing::Test {
     std::string dir_;
     std::string wait_ = "5";
     pid_t stub_ = 0;
-    pid_t probe_ = 0;
-    int out_fd_ = -1;
+    testprog::started_program probe_;
     std::string output_;
+    std::string errors_;  // zovprobe's standard error, for the failure messages
 };
 
 TEST_F(ProbeRun, TwoSamplesPlainExitZeroAndLeaveNoFifo) {
     start_stub(6);
-    EXPECT_EQ(run_probe({"-n", "2", "rows,empty", "parm"}), 0) << output_;
+    EXPECT_EQ(run_probe({"-n", "2", "rows,empty", "parm"}), 0) << output_ << errors_;
     EXPECT_EQ(stub_status(), 0);
     EXPECT_NE(output_.find("\n--------------------- Sample #1 -------------------------\n"),
               std::string::npos)
-        << output_;
+        << output_ << errors_;
     EXPECT_NE(output_.find("Sample #2"), std::string::npos);
-    EXPECT_EQ(count(output_, "*********Cursor:ROWS, Rows:2\nab.cd\n\nab.cd\n\n"), 2u) << output_;
+    EXPECT_EQ(count(output_, "*********Cursor:ROWS, Rows:2\nab.cd\n\nab.cd\n\n"), 2u)
+        << output_ << errors_;
     EXPECT_EQ(count(output_, "*********Cursor:EMPTY, Rows:0\n<<No rows returned>>\n\n"), 2u);
     // Sample 1 carries the two parameters; sample 2 resends the records built for it.
-    EXPECT_EQ(count(output_, "*********Cursor:PARM, Rows:1\nparm1...........\n\n"), 2u) << output_;
+    EXPECT_EQ(count(output_, "*********Cursor:PARM, Rows:1\nparm1...........\n\n"), 2u)
+        << output_ << errors_;
 }
 
 TEST_F(ProbeRun, CompressedAndHexPrinting) {
     start_stub(2);
     EXPECT_EQ(run_probe({"-c", "-pref", dir_, "bin"}, "0", false), 0);  // -pref names the directory
     EXPECT_NE(output_.find("*********Cursor:BIN, Rows:1\nx~y z|\n\n"), std::string::npos)
-        << output_;
+        << output_ << errors_;
     EXPECT_EQ(run_probe({"-hex", "bin"}), 0);
-    EXPECT_NE(output_.find("78000001"), std::string::npos) << output_;
+    EXPECT_NE(output_.find("78000001"), std::string::npos) << output_ << errors_;
     EXPECT_EQ(stub_status(), 0);
 }
 
@@ -202,10 +181,10 @@ TEST_F(ProbeRun, CursorNameListingWithPrefix) {
 TEST_F(ProbeRun, InterruptEndsTheCommunication) {
     start_stub(1);
     start_probe({"-n", "5", "ROWS"});
-    ASSERT_TRUE(read_until("ab.cd\n\nab.cd\n\n")) << output_;
-    kill(probe_, SIGINT);  // during the pause after the first sample
+    ASSERT_TRUE(probe_.read_until("ab.cd\n\nab.cd\n\n")) << probe_.out();
+    kill(probe_.pid(), SIGINT);  // during the pause after the first sample
     EXPECT_EQ(finish_probe(), 0);
-    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_;
+    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_ << errors_;
     EXPECT_EQ(output_.find("Sample #2"), std::string::npos);
     EXPECT_EQ(stub_status(), 0);
 }
@@ -216,19 +195,19 @@ TEST_F(ProbeRun, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
     start_probe({"noanswer"});
     std::this_thread::sleep_for(std::chrono::seconds(1));  // well into the wait
     const auto sent = std::chrono::steady_clock::now();
-    kill(probe_, SIGINT);
+    kill(probe_.pid(), SIGINT);
     EXPECT_EQ(finish_probe(), 0);
     // Far below the 30-second wait; the margin is for a loaded sanitizer build.
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(3000));
-    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_;
+    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_ << errors_;
     EXPECT_EQ(stub_status(), 0);
 }
 
 TEST_F(ProbeRun, AFailedSampleIsReportedAndTheRunFails) {
     wait_ = "1";
     start_stub(2);
-    EXPECT_EQ(run_probe({"-n", "2", "noanswer"}), 1) << output_;
-    EXPECT_EQ(count(output_, "Data Collector Wait Timeout. Wait Time=1"), 2u) << output_;
+    EXPECT_EQ(run_probe({"-n", "2", "noanswer"}), 1) << output_ << errors_;
+    EXPECT_EQ(count(output_, "Data Collector Wait Timeout. Wait Time=1"), 2u) << output_ << errors_;
     EXPECT_EQ(stub_status(), 0);
 }
 
@@ -236,7 +215,7 @@ TEST_F(ProbeRun, NoSampleAndHeadersExitZero) {
     // -n 0: init and term, no request; -headers: nothing is asked at all.
     for (std::vector<std::string> words :
          {std::vector<std::string>{"-n", "0", "A"}, std::vector<std::string>{"-headers", "A"}}) {
-        EXPECT_EQ(run_probe(words), 0) << output_;
+        EXPECT_EQ(run_probe(words), 0) << output_ << errors_;
         EXPECT_EQ(output_, "");
     }
 }
@@ -253,8 +232,8 @@ TEST_F(ProbeRun, RefusalsExitOne) {
         {{"-help"}, "0", "   -pipe %s   = pipe name  (/tmp/userid/col_server_db_pipe)\n\n\n"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(run_probe(c.words, c.useshm), 1) << output_;
-        EXPECT_NE(output_.find(c.text), std::string::npos) << output_;
+        EXPECT_EQ(run_probe(c.words, c.useshm), 1) << output_ << errors_;
+        EXPECT_NE(output_.find(c.text), std::string::npos) << output_ << errors_;
     }
 }
 

@@ -16,6 +16,7 @@
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "testing/child_support.h"
+#include "testing/program_runner.h"
 #include "testing/stub_collector.h"
 #include "tools/probe/tests/probe_exec.h"
 
@@ -85,59 +86,53 @@ class ProbeShm : public ::testing::Test {
 
     // Runs zovprobe over shared memory; returns its exit status, output in output_. With
     // interrupt_after_ms, SIGINT goes to it that long after it began; interrupted_ms is
-    // then how long it took to end from there.
+    // then how long it took to end from there. At the runner's deadline it is killed.
     int run_probe(const std::vector<std::string>& words, int interrupt_after_ms = 0) {
-        int out[2];
-        if (pipe(out) != 0) return -1;
-        pid_t pid = fork();
-        if (pid == 0) {
-            const std::string wait = interrupt_after_ms > 0 ? "30" : "5";
-            exec_probe(words, {"WAIT_TIMEOUT=" + wait, "COLL_PREFIX=" + dir_}, out);
-        }
-        close(out[1]);
+        const std::string wait = interrupt_after_ms > 0 ? "30" : "5";
+        testprog::started_program probe;
         output_.clear();
+        if (!probe.start(probe_program(words, {"WAIT_TIMEOUT=" + wait, "COLL_PREFIX=" + dir_})))
+            return -1;
+        std::chrono::steady_clock::time_point sent;
         if (interrupt_after_ms > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(interrupt_after_ms));
-            const auto sent = std::chrono::steady_clock::now();
-            kill(pid, SIGINT);
-            const int status = read_rest(out[0], pid);
+            sent = std::chrono::steady_clock::now();
+            kill(probe.pid(), SIGINT);
+        }
+        const testprog::program_result r = probe.finish();
+        if (interrupt_after_ms > 0) {
             interrupted_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - sent)
                                  .count();
-            return status;
         }
-        return read_rest(out[0], pid);
-    }
-    int read_rest(int fd, pid_t pid) {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof buf)) > 0) output_.append(buf, n);
-        close(fd);
-        return child_status(pid);
+        output_ = r.out;
+        errors_ = r.err;
+        return r.status;
     }
 
     long interrupted_ms = 0;
     std::string dir_;
     std::string output_;
+    std::string errors_;  // zovprobe's standard error, for the failure messages
     pid_t stub_ = 0;
 };
 
 TEST_F(ProbeShm, SamplesOverSharedMemoryAndLeavesNoObjects) {
     start_stub(2);  // one request per name
-    EXPECT_EQ(run_probe({"rows", "empty"}), 0) << output_;
+    EXPECT_EQ(run_probe({"rows", "empty"}), 0) << output_ << errors_;
     EXPECT_NE(output_.find("*********Cursor:ROWS, Rows:2\nab.cd\n\nab.cd\n\n"), std::string::npos)
-        << output_;
+        << output_ << errors_;
     EXPECT_NE(output_.find("*********Cursor:EMPTY, Rows:0\n<<No rows returned>>\n"),
               std::string::npos)
-        << output_;
+        << output_ << errors_;
     EXPECT_EQ(stub_status(), 0);
 }
 
 TEST_F(ProbeShm, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
     start_stub(1);
-    EXPECT_EQ(run_probe({"noanswer"}, 1000), 0) << output_;
+    EXPECT_EQ(run_probe({"noanswer"}, 1000), 0) << output_ << errors_;
     EXPECT_LT(interrupted_ms, 3000);  // far below the 30-second wait, with room for load
-    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_;
+    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_ << errors_;
     EXPECT_EQ(stub_status(), 0);
 }
 
