@@ -13,8 +13,8 @@
 
 #include "acquire/fetch_merge.h"
 #include "acquire/result_sets.h"
-#include "collector/history.h"
-#include "collector/host_vars.h"
+#include "collector/distributors/history.h"
+#include "collector/transforms/host_vars.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

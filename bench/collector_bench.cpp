@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "collector/startup.h"
+#include "collector/startup/startup.h"
 #include "runtime/platform.h"
 #include "testing/program_runner.h"
 #include "tests/tds/tds_testenv.h"

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "collector/decode.h"
-#include "collector/decode_eval.h"
+#include "collector/transforms/decode.h"
+#include "collector/transforms/decode_eval.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_free.h"
 #include "defs/clause_loads.h"

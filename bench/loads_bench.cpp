@@ -19,8 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "collector/column_exits.h"
-#include "collector/loads.h"
+#include "collector/transforms/column_exits.h"
+#include "collector/transforms/loads.h"
 #include "defs/clause_exits.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"

@@ -5,7 +5,7 @@
 // The cursor keeps 10,000 rows (its limit), as a busy cursor does: after a first pass every
 // new row replaces the oldest one. BM_RowsVsMemcpy reports "ratio" (our time over the bare
 // copy's), "ratio_vs_inlined_copy" (against the same copy done with the inlined small-value
-// moves of collector/small_copy.h, the fastest copy of a layout known only at run time) and
+// moves of collector/rows/small_copy.h, the fastest copy of a layout known only at run time) and
 // "heap_bytes_grown_per_row" (0: the heap holds the rows and nothing more).
 // BM_NumericRowsVsMemcpy does the same with 4 of the 20 columns converted by INT! and FLOAT!. Both
 // sides must produce the same binary rows, else the benchmark reports an error.
@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "collector/row_format.h"
-#include "collector/row_store.h"
-#include "collector/small_copy.h"
+#include "collector/rows/row_format.h"
+#include "collector/rows/row_store.h"
+#include "collector/rows/small_copy.h"
 #include "defs/xsqlda.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

@@ -1,7 +1,7 @@
 // zemcoll: the performance data collector.
 #include <malloc.h>
 
-#include "collector/startup.h"
+#include "collector/startup/startup.h"
 
 int main(int argc, char** argv) {
     // A long-running process that builds and frees the same large answers again and

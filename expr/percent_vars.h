@@ -1,6 +1,6 @@
 // Percent variables: the columns of the built-in cursor "%CURSOR" (the machine identity,
 // the time, row and sample numbers, request parameters, ...), which expressions name with a
-// leading "%". The collector builds the cursor (collector/percent_cursor.h).
+// leading "%". The collector builds the cursor (collector/rows/percent_cursor.h).
 #pragma once
 
 struct columns;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "collector/startup.h"
+#include "collector/startup/startup.h"
 #include "fuzz/fuzz_support.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"

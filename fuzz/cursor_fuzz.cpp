@@ -3,8 +3,8 @@
 // record) empties the list after each input.
 #include <cstdint>
 
-#include "collector/cleanup.h"
-#include "collector/engine_hooks.h"
+#include "collector/startup/cleanup.h"
+#include "collector/startup/engine_hooks.h"
 #include "defs/cursor_file.h"
 #include "fuzz/fuzz_support.h"
 #include "model/engine_globals.h"

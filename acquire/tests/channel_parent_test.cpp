@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "acquire/result_sets.h"
-#include "collector/cleanup.h"
-#include "collector/host_vars.h"
+#include "collector/startup/cleanup.h"
+#include "collector/transforms/host_vars.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

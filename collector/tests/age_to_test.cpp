@@ -1,13 +1,13 @@
-#include "collector/age_to.h"
+#include "collector/transforms/age_to.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "collector/cleanup.h"
-#include "collector/engine_hooks.h"
-#include "collector/row_store.h"
+#include "collector/startup/cleanup.h"
+#include "collector/startup/engine_hooks.h"
+#include "collector/rows/row_store.h"
 #include "collector/tests/transform_fixture.h"
 #include "defs/clause_free.h"
 #include "testing/cursor_test_support.h"

@@ -1,4 +1,4 @@
-#include "collector/bases.h"
+#include "collector/transforms/bases.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Load predicates, ITERATE_WHERE filters and SET_LEN names bound to columns.
-#include "collector/clause_binding.h"
+#include "collector/transforms/clause_binding.h"
 
 #include <gtest/gtest.h>
 
-#include "collector/engine_hooks.h"
-#include "collector/percent_cursor.h"
-#include "collector/set_len.h"
+#include "collector/startup/engine_hooks.h"
+#include "collector/rows/percent_cursor.h"
+#include "collector/transforms/set_len.h"
 #include "collector/tests/row_test_support.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"

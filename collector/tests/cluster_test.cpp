@@ -1,13 +1,13 @@
 // Clusters and column functions over hand-built cursors.
-#include "collector/cluster.h"
+#include "collector/rows/cluster.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "collector/column_functions.h"
-#include "collector/row_store.h"
+#include "collector/rows/column_functions.h"
+#include "collector/rows/row_store.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"

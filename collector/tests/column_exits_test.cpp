@@ -1,4 +1,4 @@
-#include "collector/column_exits.h"
+#include "collector/transforms/column_exits.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "collector/engine_hooks.h"
-#include "collector/row_store.h"
+#include "collector/startup/engine_hooks.h"
+#include "collector/rows/row_store.h"
 #include "testing/reader_support.h"
 #include "defs/clause_exits.h"
 #include "defs/cursor_versions.h"

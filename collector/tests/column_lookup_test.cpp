@@ -1,11 +1,11 @@
 // Column references and in-list references.
-#include "collector/column_lookup.h"
+#include "collector/rows/column_lookup.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "collector/percent_cursor.h"
+#include "collector/rows/percent_cursor.h"
 #include "collector/tests/row_test_support.h"
 #include "defs/clause_loads.h"
 #include "runtime/alloc.h"

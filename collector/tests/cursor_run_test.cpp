@@ -1,12 +1,12 @@
 // Cursor runs: pre-cursors, post-cursors, retention, connection, iteration, demand answers.
-#include "collector/cursor_run.h"
+#include "collector/run/cursor_run.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "collector/percent_cursor.h"
-#include "collector/row_store.h"
+#include "collector/rows/percent_cursor.h"
+#include "collector/rows/row_store.h"
 #include "collector/tests/row_test_support.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"

@@ -1,5 +1,5 @@
 // Hold and release commands of decodes.
-#include "collector/decode_actions.h"
+#include "collector/transforms/decode_actions.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "collector/decode.h"
+#include "collector/transforms/decode.h"
 #include "collector/tests/decode_fixture.h"
 #include "model/db_specifics.h"
 #include "testing/case_names.h"

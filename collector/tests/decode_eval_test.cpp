@@ -1,12 +1,12 @@
 // Which rule of a chain holds for a value.
-#include "collector/decode_eval.h"
+#include "collector/transforms/decode_eval.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "collector/decode.h"
+#include "collector/transforms/decode.h"
 #include "collector/tests/decode_fixture.h"
 #include "testing/case_names.h"
 #include "testing/log_capture.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "collector/decode.h"
-#include "collector/decode_actions.h"
+#include "collector/transforms/decode.h"
+#include "collector/transforms/decode_actions.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_free.h"
 #include "defs/clause_loads.h"

@@ -1,12 +1,12 @@
 // The decode edit pass and the application of a rule to a row.
-#include "collector/decode.h"
+#include "collector/transforms/decode.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "collector/decode_eval.h"
+#include "collector/transforms/decode_eval.h"
 #include "collector/tests/decode_fixture.h"
 #include "testing/case_names.h"
 #include "testing/log_capture.h"

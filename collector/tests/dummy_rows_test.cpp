@@ -1,11 +1,11 @@
 // Dummy rows: their layout without a fetch, their text and their numbering.
-#include "collector/dummy_rows.h"
+#include "collector/rows/dummy_rows.h"
 
 #include <gtest/gtest.h>
 
 #include "acquire/sql_cursor.h"
-#include "collector/percent_cursor.h"
-#include "collector/row_store.h"
+#include "collector/rows/percent_cursor.h"
+#include "collector/rows/row_store.h"
 #include "collector/tests/row_test_support.h"
 #include "testing/log_capture.h"
 

@@ -1,5 +1,5 @@
 // The engine's hook set-up leaves no upward call unset.
-#include "collector/engine_hooks.h"
+#include "collector/startup/engine_hooks.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <string>
 
 #include "acquire/result_sets.h"
-#include "collector/age_to.h"
-#include "collector/bases.h"
-#include "collector/cleanup.h"
-#include "collector/math.h"
+#include "collector/transforms/age_to.h"
+#include "collector/transforms/bases.h"
+#include "collector/startup/cleanup.h"
+#include "collector/transforms/math.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/clause_free.h"

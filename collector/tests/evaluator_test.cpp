@@ -1,5 +1,5 @@
 // The evaluator over hand-built cursors and rules.
-#include "collector/evaluator.h"
+#include "collector/distributors/evaluator.h"
 
 #include <gtest/gtest.h>
 

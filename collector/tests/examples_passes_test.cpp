@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "collector/column_exits.h"
-#include "collector/engine_hooks.h"
-#include "collector/loads.h"
-#include "collector/reference_passes.h"
-#include "collector/virtual_cursors.h"
+#include "collector/transforms/column_exits.h"
+#include "collector/startup/engine_hooks.h"
+#include "collector/transforms/loads.h"
+#include "collector/startup/reference_passes.h"
+#include "collector/rows/virtual_cursors.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
 #include "defs/cursor_versions.h"

@@ -1,5 +1,5 @@
 // The historian, the log distributors and the row dump.
-#include "collector/history.h"
+#include "collector/distributors/history.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "collector/log_distributors.h"
+#include "collector/distributors/log_distributors.h"
 #include "defs/distrib.h"
 #include "runtime/env.h"
 #include "testing/log_capture.h"

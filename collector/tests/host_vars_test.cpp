@@ -1,6 +1,6 @@
 // Host variables in select statements: the first execution that parses and binds, and the
 // replay of the kept chain.
-#include "collector/host_vars.h"
+#include "collector/transforms/host_vars.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "collector/in_lists.h"
+#include "collector/transforms/in_lists.h"
 #include "defs/clause_loads.h"
 #include "runtime/alloc.h"
 #include "testing/log_capture.h"

@@ -1,5 +1,5 @@
 // One value's entry in an in-list.
-#include "collector/in_list_entry.h"
+#include "collector/transforms/in_list_entry.h"
 
 #include <gtest/gtest.h>
 

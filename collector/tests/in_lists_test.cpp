@@ -1,5 +1,5 @@
 // In-lists: the column binding at start-up and the list text built from a cursor's rows.
-#include "collector/in_lists.h"
+#include "collector/transforms/in_lists.h"
 
 #include <gtest/gtest.h>
 

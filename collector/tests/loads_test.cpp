@@ -1,4 +1,4 @@
-#include "collector/loads.h"
+#include "collector/transforms/loads.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "collector/virtual_cursors.h"
+#include "collector/rows/virtual_cursors.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
 #include "testing/case_names.h"

@@ -1,4 +1,4 @@
-#include "collector/math.h"
+#include "collector/transforms/math.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The percent cursor: its columns and the values its row holds.
-#include "collector/percent_cursor.h"
+#include "collector/rows/percent_cursor.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "collector/bases.h"
-#include "collector/cursor_run.h"
-#include "collector/decode.h"
-#include "collector/math.h"
-#include "collector/row_store.h"
+#include "collector/transforms/bases.h"
+#include "collector/run/cursor_run.h"
+#include "collector/transforms/decode.h"
+#include "collector/transforms/math.h"
+#include "collector/rows/row_store.h"
 #include "collector/tests/row_test_support.h"
 #include "expr/percent_vars.h"
 #include "model/db_specifics.h"

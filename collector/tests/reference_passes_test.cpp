@@ -1,11 +1,11 @@
-#include "collector/reference_passes.h"
+#include "collector/startup/reference_passes.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "collector/engine_hooks.h"
+#include "collector/startup/engine_hooks.h"
 #include "defs/clause_loads.h"
 #include "model/engine_globals.h"
 #include "testing/case_names.h"

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <string>
 
-#include "collector/request_server.h"
-#include "collector/schedule.h"
-#include "collector/signals.h"
+#include "collector/distributors/request_server.h"
+#include "collector/run/schedule.h"
+#include "collector/run/signals.h"
 #include "testing/log_capture.h"
 #include "testing/pipe_fixture.h"
 #include "testing/row_cursor.h"

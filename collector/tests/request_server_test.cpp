@@ -1,12 +1,12 @@
 // Answers of the request server, built in process from request blocks.
-#include "collector/request_server.h"
+#include "collector/distributors/request_server.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "collector/percent_cursor.h"
+#include "collector/rows/percent_cursor.h"
 #include "collector/tests/row_test_support.h"
 #include "comm/comm_anchor.h"
 #include "expr/percent_vars.h"

@@ -1,7 +1,7 @@
 // The one row builder as every caller reaches it: a fetch descriptor (merge_text), no source
 // at all (merge_text of a cursor without SQL), a result set of a fetch exit or the SQL
 // channel (ccmr_mergeResults); and the dummy layouts (setup_dummy, ccmr_setup_dummy).
-#include "collector/row_builder.h"
+#include "collector/rows/row_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 
 #include "acquire/fetch_merge.h"
 #include "acquire/result_sets.h"
-#include "collector/dummy_rows.h"
-#include "collector/row_store.h"
+#include "collector/rows/dummy_rows.h"
+#include "collector/rows/row_store.h"
 #include "collector/tests/row_test_support.h"
 #include "testing/log_capture.h"
 

@@ -1,5 +1,5 @@
 // Binary rows: layout and conversion.
-#include "collector/row_format.h"
+#include "collector/rows/row_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // merge_text, the row list and retention.
-#include "collector/row_store.h"
+#include "collector/rows/row_store.h"
 
 #include <gtest/gtest.h>
 

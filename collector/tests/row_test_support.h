@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "collector/percent_cursor.h"
+#include "collector/rows/percent_cursor.h"
 #include "testing/cursor_builder.h"
 #include "testing/cursor_test_support.h"
 #include "defs/xsqlda.h"

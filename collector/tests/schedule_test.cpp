@@ -1,5 +1,5 @@
 // The schedule loop on a fixed clock with a recording run table.
-#include "collector/schedule.h"
+#include "collector/run/schedule.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "acquire/sql_cursor.h"
-#include "collector/engine_hooks.h"
-#include "collector/signals.h"
-#include "collector/startup.h"
+#include "collector/startup/engine_hooks.h"
+#include "collector/run/signals.h"
+#include "collector/startup/startup.h"
 #include "collector/tests/engine_test_support.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"

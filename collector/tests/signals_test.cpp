@@ -1,12 +1,12 @@
 // Signals delivered in-process: the handler records, test_go_home reports and stops.
-#include "collector/signals.h"
+#include "collector/run/signals.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <vector>
 
-#include "collector/engine_hooks.h"
+#include "collector/startup/engine_hooks.h"
 #include "collector/tests/engine_test_support.h"
 #include "model/db_specifics.h"
 #include "model/engine_globals.h"

@@ -1,6 +1,6 @@
 // The collector's start-up: its command line, the database identity, the host identity,
 // the required configuration and the order of the cursor steps.
-#include "collector/startup.h"
+#include "collector/startup/startup.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "collector/engine_hooks.h"
+#include "collector/startup/engine_hooks.h"
 #include "collector/tests/engine_test_support.h"
 #include "defs/dictionary_file.h"
 #include "defs/distrib.h"

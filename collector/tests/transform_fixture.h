@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "collector/row_store.h"
-#include "collector/run_notes.h"
+#include "collector/rows/row_store.h"
+#include "collector/rows/run_notes.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/row_data.h"

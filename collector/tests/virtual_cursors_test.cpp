@@ -1,10 +1,10 @@
-#include "collector/virtual_cursors.h"
+#include "collector/rows/virtual_cursors.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "collector/row_store.h"
+#include "collector/rows/row_store.h"
 #include "testing/reader_support.h"
 #include "testing/log_capture.h"
 #include "testing/reader_support.h"

@@ -1,0 +1,143 @@
+// Clusters: snapshots of a cursor's rows in the binary row layout, and their registry.
+#include "collector/rows/cluster.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "collector/rows/column_functions.h"
+#include "collector/run/cursor_run.h"
+#include "collector/rows/row_format.h"
+#include "collector/rows/row_store.h"
+#include "model/cursor.h"
+#include "model/row_data.h"
+#include "model/timebase.h"
+#include "runtime/alloc.h"
+
+namespace {
+
+// The open clusters, newest first.
+struct cluster_list {
+    cluster_list* next;
+    cluster* cl_ptr;
+};
+cluster_list* cl_anchor = nullptr;
+
+cluster_list* entry_of(const cluster* cl) {
+    for (cluster_list* e = cl_anchor; e != nullptr; e = e->next)
+        if (e->cl_ptr == cl) return e;
+    return nullptr;
+}
+
+// A zero-filled cluster with room for n rows of len bytes.
+cluster* new_cluster(int32_t n, int32_t len) {
+    const long bytes = static_cast<long>(offsetof(cluster, text)) +
+                       static_cast<long>(n) * static_cast<long>(len) + 1;
+    auto* cl = static_cast<cluster*>(U_MALLOC(bytes));
+    std::memset(cl, 0, static_cast<size_t>(bytes));
+    cl->count = n;
+    cl->len = len;
+    cl->next_row = cl->text;
+    cl->end = cl->text + static_cast<ptrdiff_t>(n) * len;
+    return cl;
+}
+
+// The cursor's row size, laid out on first use; -1 when the layout is refused.
+int32_t row_size_of(curs* c) {
+    if (c->row_size == 0) {
+        const int size = get_row_size(c);
+        if (size < 0) return -1;
+        c->row_size = size;
+    }
+    return c->row_size;
+}
+
+int32_t now_relative() {
+    char t[15];
+    get_time(t);
+    return static_cast<int32_t>(relative_sec(t));
+}
+
+}  // namespace
+
+cluster* open_cursor(curs* c) {
+    if (c->held == 'Y') return nullptr;
+    // An age-to copy holds the rows its source handed over; it never runs by itself.
+    if (c->cvirtual != 0 || c->aged_to != 0) return make_cluster(c);
+    const int32_t now = now_relative();
+    if (c->demand != 0 && now >= c->stale_time) {
+        if (c->age_to == nullptr) delete_all(c);
+        return prep_demand(c);
+    }
+    return c->has_col_funct != 0 ? do_column_func(c, now) : make_cluster(c);
+}
+
+int fetch_cur(cluster* cl) {
+    if (!find_cl(cl)) {
+        cl->sql_code = 100;
+        return 100;
+    }
+    if (cl->count != 0 && cl->next_row < cl->end) {
+        if (cl->did_first_row == 0) {
+            cl->did_first_row = 1;
+        } else {
+            cl->next_row += cl->len;
+            if (cl->next_row >= cl->end) cl->sql_code = 100;
+        }
+    } else {
+        cl->sql_code = 100;
+        cl->did_first_row = 1;
+    }
+    return cl->sql_code;
+}
+
+int close_cur(cluster* cl) {
+    cluster_list** link = &cl_anchor;
+    while (*link != nullptr && (*link)->cl_ptr != cl) link = &(*link)->next;
+    cluster_list* e = *link;
+    if (e == nullptr) return 0;
+    *link = e->next;
+    U_FREE(e);
+    U_FREE(cl);
+    return 0;
+}
+
+cluster* make_cluster(curs* c) {
+    if (c->count == 0 || c->first_row == nullptr) return nullptr;
+    int32_t n = 0;
+    for (row_data* r = c->first_row; r != nullptr; r = r->next)
+        if (c->samples == 0 || r->sampleno == c->sampleno) ++n;
+    const int32_t len = row_size_of(c);
+    if (len < 0) return nullptr;
+    cluster* cl = new_cluster(n, len);
+    char* slot = cl->text;
+    for (row_data* r = c->first_row; r != nullptr; r = r->next) {
+        if (c->samples != 0 && r->sampleno != c->sampleno) continue;
+        make_row(c, slot, r->text);
+        slot += len;
+    }
+    return register_cl(cl);
+}
+
+cluster* make_cluster_1(curs* c) {
+    if (c->column_data == nullptr) return nullptr;
+    const int32_t len = row_size_of(c);
+    if (len < 0) return nullptr;
+    cluster* cl = new_cluster(1, len);
+    make_row(c, cl->text, c->column_data->text);
+    return register_cl(cl);
+}
+
+cluster* register_cl(cluster* cl) {
+    if (cl == nullptr) return nullptr;
+    auto* e = static_cast<cluster_list*>(U_MALLOC(sizeof(cluster_list)));
+    if (e == nullptr) {
+        U_FREE(cl);
+        return nullptr;
+    }
+    e->cl_ptr = cl;
+    e->next = cl_anchor;
+    cl_anchor = e;
+    return cl;
+}
+
+bool find_cl(const cluster* cl) { return cl != nullptr && entry_of(cl) != nullptr; }
