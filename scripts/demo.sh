@@ -103,7 +103,11 @@ done
 
 # 2. The private directory.
 step="2 private directory"
-dir="$(mktemp -d "${TMPDIR:-/tmp}/zovdemo.XXXXXX")" || fail "mktemp -d"
+# The collector's and zovprobe's named pipes are named for this directory and a pipe path
+# holds at most 99 characters, so a long $TMPDIR gives way to /tmp.
+root_tmp="${TMPDIR:-/tmp}"
+[ "${#root_tmp}" -le 16 ] || root_tmp=/tmp
+dir="$(mktemp -d "$root_tmp/zovdemo.XXXXXX")" || fail "mktemp -d"
 chmod 700 "$dir"
 echo "demo directory: $dir"
 

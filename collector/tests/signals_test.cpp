@@ -35,7 +35,7 @@ void (*disposition(int sig))(int) {
 // The signals the collector installs or ignores. A program started in the background by a
 // shell without job control inherits SIGINT and SIGQUIT ignored; the cases compare against
 // the default, so each starts from it and the inherited actions come back at the end.
-const int kSignals[] = {SIGINT, SIGTERM, SIGHUP,  SIGQUIT, SIGTTOU,
+const int kSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGTTOU,
                         SIGABRT, SIGUSR1, SIGUSR2, SIGPIPE};
 
 class Signals : public ::testing::Test {

@@ -42,10 +42,34 @@ inline std::string read_file(const std::filesystem::path& p) {
 class Collector {
   public:
     ~Collector() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
+        std::string error;
+        stop(error);
+    }
+
+    // Ends a collector that still runs the way a user would, so that it removes its pipes,
+    // shared memory and semaphores: SHUTDOWN through zovprobe (unless terminate() sent a
+    // stopping signal already), then up to 60 seconds for it to end. A collector still
+    // there then is killed and the result is false with `error` set.
+    bool stop(std::string& error) {
+        if (pid_ <= 0) return true;
+        if (!terminated_) {
+            std::string out;
+            probe({"-n", "1", "SHUTDOWN"}, out);
         }
+        if (wait_exit(60) != -1) return true;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        error = "zemcoll did not end within 60 seconds of being stopped:\n" + output();
+        return false;
+    }
+
+    // Sends SIGTERM: the collector reports the signal, waits, releases its IPC objects and
+    // ends; stop() waits for that.
+    void terminate() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        terminated_ = true;
     }
 
     // Starts the server on `scenario` and zemcoll on the cursor file `cursors` over the
@@ -213,6 +237,7 @@ class Collector {
     zovtds::TestEnv env_;
     pid_t pid_ = -1;
     bool shm_ = false;
+    bool terminated_ = false;
 };
 
 }  // namespace zemcoll_tds
