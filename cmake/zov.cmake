@@ -27,6 +27,8 @@ function(zov_add_tests name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} zovtesting)
   # Every parameterised suite names its cases (testing/case_names.h): the ctest name is
   # that name, not the printed parameter (raw bytes for a struct).
+  # testing/ adds a run of the whole program in one shuffled process for each.
+  set_property(GLOBAL APPEND PROPERTY ZOV_TEST_PROGRAMS ${name})
   gtest_discover_tests(${name} NO_PRETTY_VALUES
     PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "TZ=UTC;LC_ALL=C"
     DISCOVERY_TIMEOUT 120)

@@ -111,7 +111,7 @@ TEST_F(FetchExitRun, EveryOptionEndsAnOverrunningCommandAtItsLimit) {
         } else {
             EXPECT_EQ(rc, 0) << option;  // the line read before the limit
             EXPECT_EQ(x.rows(), std::vector<std::string>{"line 1"});
-            EXPECT_LT(seconds_since(t0), 2.0) << option;
+            EXPECT_LT(seconds_since(t0), 15.0) << option;  // far below the command's 30 s
             EXPECT_NE(log().find("FXR4030W"), std::string::npos) << log();
         }
         ASSERT_TRUE(eventually([&] { return std::filesystem::exists(pidfile); }));
@@ -120,8 +120,8 @@ TEST_F(FetchExitRun, EveryOptionEndsAnOverrunningCommandAtItsLimit) {
             std::ifstream in(pidfile);
             return static_cast<bool>(in >> grandchild) && grandchild > 0;
         }));
-        // The command's whole group is gone within two seconds of the start.
-        EXPECT_TRUE(eventually([&] { return !process_alive(grandchild); }, 2500)) << option;
+        // The command's whole group is gone at the limit, long before its 30 seconds.
+        EXPECT_TRUE(eventually([&] { return !process_alive(grandchild); }, 15000)) << option;
         EXPECT_TRUE(no_children()) << option;
     }
 }

@@ -153,9 +153,9 @@ TEST_P(ServeTds, ATerminateEndsTheWaitForRequestsAtOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const auto sent = std::chrono::steady_clock::now();
     coll_.terminate();
-    EXPECT_TRUE(coll_.wait_for("CIR5002", 5)) << coll_.output();
+    EXPECT_TRUE(coll_.wait_for("CIR5002", 7)) << coll_.output();
     // Well under the 10-second serving sleep; the margin is for a loaded sanitizer build.
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(3000));
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(7000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, ServeTds,
