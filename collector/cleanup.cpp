@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "acquire/channel_parent.h"
+#include "collector/percent_cursor.h"
 #include "collector/startup.h"
 #include "collector/trace_control.h"
 #include "defs/clause_free.h"
@@ -143,6 +144,9 @@ void release_tree(releaser& r, curs* root) {
 void free_all_cursors() {
     // The channel children first: their answers would merge into cursors about to go.
     channel_release_distributors();
+    // The percent cursor goes with the list: the places of its values (the request
+    // parameters among them) point into its row and must not outlive it.
+    pcnt_forget();
     curs* c = cur_anchor;
     cur_anchor = nullptr;
     releaser r;
