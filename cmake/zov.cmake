@@ -25,6 +25,8 @@ function(zov_add_tests name)
   # zovtesting holds the main: it sets TZ=UTC and LC_ALL=C itself, so a test program run
   # directly, in any zone, behaves as under ctest.
   target_link_libraries(${name} PRIVATE ${T_LIBS} zovtesting)
+  # testing/ adds a run of the whole program in one shuffled process for each.
+  set_property(GLOBAL APPEND PROPERTY ZOV_TEST_PROGRAMS ${name})
   # Every parameterised suite names its cases (testing/case_names.h): the ctest name is
   # that name, not the printed parameter (raw bytes for a struct).
   gtest_discover_tests(${name} NO_PRETTY_VALUES

@@ -103,7 +103,11 @@ done
 
 # 2. The private directory.
 step="2 private directory"
-dir="$(mktemp -d "${TMPDIR:-/tmp}/zovdemo.XXXXXX")" || fail "mktemp -d"
+# The collector's and zovprobe's named pipes are named for this directory and a pipe path
+# holds at most 99 characters, so a long $TMPDIR gives way to /tmp.
+root_tmp="${TMPDIR:-/tmp}"
+[ "${#root_tmp}" -le 16 ] || root_tmp=/tmp
+dir="$(mktemp -d "$root_tmp/zovdemo.XXXXXX")" || fail "mktemp -d"
 chmod 700 "$dir"
 echo "demo directory: $dir"
 
@@ -121,7 +125,9 @@ step="4 zovtds"
   >"$dir/zovtds.out" 2>&1 &
 tds_pid=$!
 port=""
-for _ in $(seq 50); do
+# The limits of the waits below leave room for a loaded machine and a sanitizer build: each
+# ends as soon as what it waits for is there.
+for _ in $(seq 300); do
   port="$(sed -n 's/^port \([0-9][0-9]*\)$/\1/p' "$dir/zovtds.out")"
   [ -n "$port" ] && break
   kill -0 "$tds_pid" 2>/dev/null || break
@@ -141,24 +147,33 @@ step="6 zemcoll"
 (cd "$dir" && exec "$bin/zemcoll" >"$dir/zemcoll.stdout" 2>&1) &
 coll_pid=$!
 commits() { grep -c ' commit transaction$' "$dir/zovtds.log" 2>/dev/null || true; }
-wait_commits() {  # until zovtds has seen $1 commits, by the deadline $2 (seconds of the demo)
+wait_commits() {  # until zovtds has seen $1 commits, within $2 seconds
+  local deadline=$((SECONDS + $2))
   while [ "$(commits)" -lt "$1" ]; do
     kill -0 "$coll_pid" 2>/dev/null || fail "zemcoll ended early"
-    [ "$SECONDS" -lt "$2" ] || fail "no collection pass ended with a commit ($1 awaited) in 40 seconds"
+    [ "$SECONDS" -lt "$deadline" ] ||
+      fail "no collection pass ended with a commit ($1 awaited) in $2 seconds"
     sleep 0.1
   done
 }
-deadline=$((SECONDS + 40))
-wait_commits 1 "$deadline"
+wait_commits 1 90
+# The collector opens its request pipe after the pass, in its first serving turn.
+for _ in $(seq 300); do
+  compgen -G "$dir/col_*pipe" >/dev/null && break
+  kill -0 "$coll_pid" 2>/dev/null || fail "zemcoll ended early"
+  sleep 0.1
+done
+compgen -G "$dir/col_*pipe" >/dev/null || fail "zemcoll made no request pipe in 30 seconds"
 grep -q ' user=demo app=collector ' "$dir/zovtds.log" || fail "no collector login in zovtds's log"
 # The monitor cursor's values after the first pass, to set beside the second's.
 monitor=""
 grep -q '^cursor ZEMENGS;' "$dir/zemcoll.ctl" && monitor=ZEMENGS
 if [ -n "$monitor" ]; then
-  (cd "$dir" && timeout 15 "$bin/zovprobe" "$monitor" >"$dir/$monitor.1" 2>&1) ||
+  (cd "$dir" && timeout 60 "$bin/zovprobe" "$monitor" >"$dir/$monitor.1" 2>&1) ||
     fail "zovprobe $monitor failed: $(cat "$dir/$monitor.1")"
 fi
-wait_commits $(($(commits) + 1 > 2 ? $(commits) + 1 : 2)) "$deadline"
+# The next pass is due 10 seconds after the first began.
+wait_commits $(($(commits) + 1 > 2 ? $(commits) + 1 : 2)) 60
 
 heading "zovtds: the collector's login and its passes (statements, then the commit)"
 awk '/^login /; / commit transaction$/ { printf "pass %d: %d statements, commit\n", ++p, n; n = 0; next }
@@ -170,7 +185,7 @@ probe() {
   local title="$1"
   shift
   heading "$title"
-  out="$(cd "$dir" && timeout 15 "$bin/zovprobe" "$@" 2>&1)" || fail "zovprobe $* failed: $out"
+  out="$(cd "$dir" && timeout 60 "$bin/zovprobe" "$@" 2>&1)" || fail "zovprobe $* failed: $out"
   echo "$out"
   # A cursor's listing says "Rows:N"; -show lists the cursor names.
   if [ "$1" = -show ]; then
@@ -230,9 +245,9 @@ done
 # 8. The end.
 step="8 shutdown"
 heading "zovprobe SHUTDOWN"
-(cd "$dir" && timeout 15 "$bin/zovprobe" SHUTDOWN) || true
+(cd "$dir" && timeout 60 "$bin/zovprobe" SHUTDOWN) || true
 status=""
-for _ in $(seq 150); do
+for _ in $(seq 600); do
   if ! kill -0 "$coll_pid" 2>/dev/null; then
     status=0
     wait "$coll_pid" || status=$?
@@ -240,7 +255,7 @@ for _ in $(seq 150); do
   fi
   sleep 0.1
 done
-[ -n "$status" ] || fail "zemcoll did not end within 15 seconds of SHUTDOWN"
+[ -n "$status" ] || fail "zemcoll did not end within 60 seconds of SHUTDOWN"
 coll_pid=""
 [ "$status" -eq 0 ] || fail "zemcoll ended with status $status"
 grep -q 'Quit request received\.' "$(collector_log)" || fail "no 'Quit request received.' in the log"

@@ -56,7 +56,7 @@ inline bool process_alive(pid_t pid) {
 
 // Waits up to ms for cond() to hold.
 template <class F>
-bool eventually(F cond, int ms = 3000) {
+bool eventually(F cond, int ms = 10000) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!cond()) {
         if (std::chrono::steady_clock::now() > until) return false;

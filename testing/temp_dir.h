@@ -1,5 +1,5 @@
-// Private scratch directories for tests, under $TMPDIR when it is set (else /tmp), each
-// removed with everything in it at the end of its scope.
+// Private scratch directories for tests, under test_temp_root() ($TMPDIR when it is set and
+// short, else /tmp), each removed with everything in it at the end of its scope.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,14 +12,7 @@
 #include <fstream>
 #include <string>
 
-// The directory scratch files go under: $TMPDIR when it is set, else /tmp.
-inline std::string test_temp_root() {
-    std::error_code ec;
-    std::string root = std::filesystem::temp_directory_path(ec).string();
-    if (ec || root.empty()) root = "/tmp";
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
-    return root;
-}
+#include "testing/temp_root.h"
 
 // A mkdtemp/mkstemp template "<root>/<stem>XXXXXX" under test_temp_root().
 inline std::string test_temp_template(const std::string& stem) {

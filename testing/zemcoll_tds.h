@@ -45,6 +45,35 @@ inline std::string read_file(const std::filesystem::path& p) {
 
 class Collector {
   public:
+    ~Collector() {
+        std::string error;
+        stop(error);
+    }
+
+    // Ends a collector that still runs the way a user would, so that it removes its pipes,
+    // shared memory and semaphores: SHUTDOWN through zovprobe (unless terminate() sent a
+    // stopping signal already), then up to 60 seconds for it to end. A collector still
+    // there then is killed (with its group) and the result is false with `error` set.
+    bool stop(std::string& error) {
+        if (pid() <= 0) return true;
+        if (!terminated_) {
+            std::string out;
+            probe({"-n", "1", "SHUTDOWN"}, out);
+        }
+        if (wait_exit(60) != -1) return true;
+        coll_.stop();
+        error = "zemcoll did not end within 60 seconds of being stopped:\n" + output();
+        return false;
+    }
+
+    // Sends SIGTERM: the collector reports the signal, waits, releases its IPC objects and
+    // ends; stop() waits for that.
+    void terminate() {
+        if (pid() <= 0) return;
+        kill(pid(), SIGTERM);
+        terminated_ = true;
+    }
+
     // Starts the server on `scenario` and zemcoll on the cursor file `cursors` over the
     // transport (shared memory or named pipes). False with `error` set when either fails
     // to start or the collector does not reach its schedule within 30 seconds.
@@ -200,6 +229,7 @@ class Collector {
 
     zovtds::TestEnv env_;
     bool shm_ = false;
+    bool terminated_ = false;
     // Last: dropped first, the collector ends (with its group) before the server goes.
     testprog::started_program coll_;
 };

@@ -317,7 +317,7 @@ TEST_F(Channel, SilentChildIsEndedAndTheNextRequestStartsAnother) {
     ChanCursor c("CUR1", "select name, id from t");
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(request(c), CHANNEL_NO_ANSWER);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(8));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));  // not a hang
     EXPECT_FALSE(connected());
     EXPECT_EQ(block()->opts.ihandle, nullptr);
     EXPECT_EQ(c.get()->sqlcode, -1);

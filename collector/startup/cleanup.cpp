@@ -6,6 +6,7 @@
 #include "acquire/channel_parent.h"
 #include "collector/startup/engine_hooks.h"
 #include "collector/startup/startup.h"
+#include "collector/rows/percent_cursor.h"
 #include "collector/run/trace_control.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
@@ -129,6 +130,9 @@ void release_tree(releaser& r, curs* root) {
 void free_all_cursors() {
     // The channel children first: their answers would merge into cursors about to go.
     channel_release_distributors();
+    // The percent cursor goes with the list: the places of its values (the request
+    // parameters among them) point into its row and must not outlive it.
+    pcnt_forget();
     curs* c = cur_anchor;
     cur_anchor = nullptr;
     releaser r;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <iterator>
 #include <vector>
 
 #include "collector/startup/engine_hooks.h"
@@ -32,9 +33,21 @@ void (*disposition(int sig))(int) {
     return now.sa_handler;
 }
 
+// The signals the collector installs or ignores. A program started in the background by a
+// shell without job control inherits SIGINT and SIGQUIT ignored; the cases compare against
+// the default, so each starts from it and the inherited actions come back at the end.
+const int kSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGTTOU,
+                        SIGABRT, SIGUSR1, SIGUSR2, SIGPIPE};
+
 class Signals : public ::testing::Test {
   protected:
     void SetUp() override {
+        for (size_t i = 0; i < std::size(kSignals); ++i) {
+            struct sigaction dfl = {};
+            dfl.sa_handler = SIG_DFL;
+            sigemptyset(&dfl.sa_mask);
+            sigaction(kSignals[i], &dfl, &inherited_[i]);
+        }
         saved_level_ = env_vars.nosignals;
         saved_commit_ = engine_runs.commit_collect;
         engine_runs.commit_collect = count_commit;
@@ -47,11 +60,14 @@ class Signals : public ::testing::Test {
         engine_runs.commit_collect = saved_commit_;
         go_home = 0;
         database_info.connected = 0;
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            sigaction(kSignals[i], &inherited_[i], nullptr);
     }
     void install(int level) {
         env_vars.nosignals = static_cast<int16_t>(level);
         set_signal(1);
     }
+    struct sigaction inherited_[std::size(kSignals)] = {};
     int16_t saved_level_ = 0;
     int (*saved_commit_)(int) = nullptr;
     FakeClock clock_{1796913000};

@@ -11,6 +11,7 @@
 
 #include "collector/startup/engine_hooks.h"
 #include "collector/tests/engine_test_support.h"
+#include "defs/dictionary.h"
 #include "defs/dictionary_file.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
@@ -489,13 +490,18 @@ TEST(DelCurs, FreesTheExampleCursorsAndTheirVersionsOnce) {
     }
     env_vars.ctl_home = const_cast<char*>(dir.path().c_str());
     env_vars.coll_home = env_vars.ctl_home;
-    // The data set file of DBSPACE is read from the current directory.
-    const std::filesystem::path cwd = std::filesystem::current_path();
+    // The data set file of DBSPACE is read from the current directory, which is the
+    // test's again however the test ends (the scratch directory goes at its end).
+    struct back_home {
+        std::filesystem::path cwd = std::filesystem::current_path();
+        ~back_home() { std::filesystem::current_path(cwd); }
+    } home;
     std::filesystem::current_path(dir.path());
     QuitTrap trap;
+    dict_free_all();  // a dictionary an earlier test read would make each name a duplicate
     ASSERT_EQ(parse_dict(), 0) << log.text();
     ASSERT_EQ(init_cursors(), 0) << log.text();
-    std::filesystem::current_path(cwd);
+    std::filesystem::current_path(home.cwd);
     int count = 0;
     bool versions = false;
     for (curs* c = cur_anchor; c != nullptr; c = c->next) {
@@ -511,6 +517,7 @@ TEST(DelCurs, FreesTheExampleCursorsAndTheirVersionsOnce) {
     EXPECT_EQ(cur_anchor, nullptr);
     EXPECT_TRUE(log.has("del_cur() Freeing storage for cursor:PROCS")) << log.text();
     env_vars.ctl_home = env_vars.coll_home = nullptr;
+    dict_free_all();
 }
 
 }  // namespace

@@ -175,7 +175,8 @@ TEST_F(ShmExchange, AnAnswerWhoseRequesterIsGoneIsCleanedAtOnce) {
     const std::string fresh = zov_form_unique("NEW", shm::now32(), 2, getpid());
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(data_->SendData(fresh, 1, 3, "new", 0), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    // Below the 3-second wait for a reader, with room for a loaded machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
     EXPECT_FALSE(data_->AnswerReaderGone()) << "our own answer is not taken for gone";
     int rows = 0, len = 0;
     std::string found, data;

@@ -63,6 +63,9 @@ int parse_example(int (*reader)(FILE*), const char* tag) {
 TEST(Examples, TheDefinitionSetParsesInStartUpOrder) {
     LogCapture log;
     curstest::set_aside();
+    // A fresh process list and dictionary: an earlier test may have read them.
+    distrib_free_all();
+    dict_free_all();
     ASSERT_EQ(parse_example(parse_distributor_file, "proc"), 0) << log.text();
     ASSERT_NE(collector_at, nullptr);
     EXPECT_EQ(have_evaluator, 1);

@@ -201,7 +201,7 @@ TEST_F(ChildTest, TimeOutEndsTheProcessGroupAndKeepsTheLinesWritten) {
     EXPECT_EQ(o.processRC, pRC_timedout);
     EXPECT_EQ(chain_lines(out.c), (Lines{"line 1", "line 2", "line 3"}));
     EXPECT_GE(took, 0.9);
-    EXPECT_LT(took, 3.0);
+    EXPECT_LT(took, 15.0);  // far below the child's 30 seconds, with room for load
     EXPECT_TRUE(no_children());
     EXPECT_NE(log().find("did not finish in 1 seconds."), std::string::npos);
     pid_t grandchild = std::stoi(cfg_read_file(pidfile));
@@ -215,7 +215,7 @@ TEST_F(ChildTest, ChildIgnoringSigtermIsKilled) {
     ChainGuard out(u_exec_timed(xh("xh_slow").c_str(), "1 30 ignterm", 1, &o));
     EXPECT_EQ(o.processRC, pRC_timedout);
     EXPECT_EQ(chain_lines(out.c), (Lines{"line 1"}));
-    EXPECT_LT(seconds_since(t0), 3.0);
+    EXPECT_LT(seconds_since(t0), 15.0);  // far below the child's 30 seconds
     EXPECT_TRUE(no_children());
 }
 
@@ -238,7 +238,7 @@ TEST_F(ChildTest, ChildWritingWithoutPauseIsStillStoppedAtItsLimit) {
     auto t0 = std::chrono::steady_clock::now();
     ChainGuard out(u_exec_timed("yes", "abc", 1, &o));
     EXPECT_EQ(o.processRC, pRC_timedout);
-    EXPECT_LT(seconds_since(t0), 3.0);
+    EXPECT_LT(seconds_since(t0), 15.0);  // `yes` never ends by itself
     Lines got = chain_lines(out.c);
     EXPECT_EQ(got.size(), 30000u);
     EXPECT_EQ(got.back(), "abc");
@@ -327,7 +327,8 @@ TEST_F(ChildTest, PermanentChildSeesEndOfInputAndIsReaped) {
     EXPECT_GT(out, 2);
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(u_exec_term(&o), 0);
-    EXPECT_LT(seconds_since(t0), 1.5) << "a child that ends by itself is not made to wait";
+    // Less than the two seconds a child that does not end by itself is given.
+    EXPECT_LT(seconds_since(t0), 2.0) << "a child that ends by itself is not made to wait";
     EXPECT_EQ(o.ihandle, nullptr);
     EXPECT_EQ(cfg_read_file(marker), "eof\n");
     EXPECT_TRUE(no_children());
@@ -339,7 +340,7 @@ TEST_F(ChildTest, PermanentChildThatIgnoresItsInputIsEnded) {
     ASSERT_EQ(u_exec_perm(xh("xh_slow").c_str(), "0 30 ignterm", &o), 0);
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(u_exec_term(&o), 0);
-    EXPECT_LT(seconds_since(t0), 4.5);
+    EXPECT_LT(seconds_since(t0), 15.0);  // far below the child's 30 seconds
     EXPECT_TRUE(no_children());
 }
 

@@ -37,6 +37,7 @@ class MsgWriters : public zovtest::FixedClock {
     void TearDown() override {
         for (auto& l : my_trace_all) l = 0;
         NumberOfCollectors = 0;
+        PRINT('@', "", "%s", "");  // a case that set a message prefix must not leave it
         FixedClock::TearDown();
     }
 

@@ -417,7 +417,7 @@ TEST_F(ChannelTest, TimeOutReadsAsZAndTheCallerCanTell) {
     EXPECT_EQ(receive().substr(0, 1), "Z");
     double took = seconds_since(t0);
     EXPECT_GE(took, 0.9);
-    EXPECT_LT(took, 3.0);
+    EXPECT_LT(took, 4.5);  // below the default of five seconds, with room for load
     EXPECT_EQ(o_.processRC, pRC_timedout);
     // The next answer is complete again.
     pcc_format(line, 'Z');
@@ -493,7 +493,7 @@ TEST_F(ChannelTest, FullPipeIsRetriedForAboutEightSecondsThen104) {
     EXPECT_EQ(rc, 104);
     EXPECT_GT(sent, 10);  // a pipe's worth went through first
     EXPECT_GE(took, 6.5);
-    EXPECT_LT(took, 10.0);
+    EXPECT_LT(took, 25.0);  // well before the child's 30 seconds are up
 }
 
 TEST(PccCollectorSide, SendToAClosedStreamFails) {

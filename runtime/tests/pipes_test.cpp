@@ -88,7 +88,8 @@ TEST_F(PipesTest, NoReaderFailsAtOnce) {
     EXPECT_EQ(WritePipe(w, "x", 1), -1);
     EXPECT_EQ(errno, EPIPE);
     ClosePipe(w);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    // Nothing blocked (an open that waited for a reader would never return).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST_F(PipesTest, BlockingWriteOpenWaitsForAReader) {

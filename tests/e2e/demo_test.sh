@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs scripts/demo.sh on a build's programs and checks what it shows and what it leaves.
-#   demo_test.sh SOURCE_DIR BUILD_DIR                 the demo: exit 0, every section, < 60 s
+#   demo_test.sh SOURCE_DIR BUILD_DIR                 the demo: exit 0, every section, < 120 s
 #   demo_test.sh SOURCE_DIR BUILD_DIR --bad-scenario  a scenario with a typo: exit 1, zovtds's
 #                                                     message, nothing left behind
 set -uo pipefail
@@ -51,7 +51,9 @@ if [ "$mode" = --bad-scenario ]; then
 fi
 
 check "the demo exits 0" test "$rc" -eq 0
-check "the demo takes under 60 s ($elapsed s)" test "$elapsed" -lt 60
+# The demo's minute is for the release build on a quiet machine; here it runs on the
+# sanitizer build, maybe beside other work, so the bound only tells slow from stuck.
+check "the demo takes under 120 s ($elapsed s)" test "$elapsed" -lt 120
 for h in "zovprobe PROCS" "zovprobe DISKFREE" "zovprobe ZEMENGS (monitor cursor over SYSMON)" \
   "zovprobe ZEMENGS: after the next pass" "zovprobe -show" "SRVSTAT.HST" \
   "evaluator: HIGHCPU" "evaluator: BLOCKING"; do

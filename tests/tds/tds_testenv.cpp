@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "testing/temp_root.h"
+
 namespace zovtds {
 
 TestEnv::~TestEnv() {
@@ -17,7 +19,7 @@ TestEnv::~TestEnv() {
 bool TestEnv::start(const std::string& scenario_text, std::string& error) {
     Scenario sc;
     if (!parse_scenario(scenario_text, sc, error)) return false;
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zovtds.XXXXXX").string();
+    std::string tmpl = test_temp_root() + "/zovtds.XXXXXX";
     if (mkdtemp(tmpl.data()) == nullptr) {
         error = "mkdtemp failed";
         return false;

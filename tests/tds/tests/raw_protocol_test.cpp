@@ -165,7 +165,7 @@ TEST_F(Raw, AttentionEndsADelayAtOnce) {
     usleep(100 * 1000);
     c.send_message(kPacketAttention, {});
     ASSERT_TRUE(c.read_message(r));
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(4000));  // < 5 s
     // The first result set went out before the delay; the answer ends with DONE(ATTN).
     EXPECT_EQ(final_done_status(r), kDoneAttention);
     EXPECT_EQ(server.log().back().kind, LogEntry::Attention);

@@ -198,7 +198,7 @@ TEST_F(ProbeRun, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
     kill(probe_.pid(), SIGINT);
     EXPECT_EQ(finish_probe(), 0);
     // Far below the 30-second wait; the margin is for a loaded sanitizer build.
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(3000));
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(10000));
     EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_ << errors_;
     EXPECT_EQ(stub_status(), 0);
 }

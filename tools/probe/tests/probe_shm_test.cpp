@@ -131,7 +131,7 @@ TEST_F(ProbeShm, SamplesOverSharedMemoryAndLeavesNoObjects) {
 TEST_F(ProbeShm, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
     start_stub(1);
     EXPECT_EQ(run_probe({"noanswer"}, 1000), 0) << output_ << errors_;
-    EXPECT_LT(interrupted_ms, 3000);  // far below the 30-second wait, with room for load
+    EXPECT_LT(interrupted_ms, 10000);  // far below the 30-second wait, with room for load
     EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_ << errors_;
     EXPECT_EQ(stub_status(), 0);
 }
