@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "testing/temp_root.h"
+#include "tests/tds/temp_root.h"
 
 // A mkdtemp/mkstemp template "<root>/<stem>XXXXXX" under test_temp_root().
 inline std::string test_temp_template(const std::string& stem) {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "testing/temp_root.h"
+#include "tests/tds/temp_root.h"
 
 namespace zovtds {
 

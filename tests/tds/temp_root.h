@@ -1,5 +1,5 @@
-// Where tests put their private scratch directories. Kept free of GoogleTest so that the
-// scripted test server's environment (tests/tds) can use it too.
+// Where tests put their private scratch directories: the scripted test server's
+// environment makes its directory here, and testing/temp_dir.h takes it from here too.
 #pragma once
 
 #include <sys/stat.h>
