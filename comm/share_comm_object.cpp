@@ -136,11 +136,21 @@ int ShareCommObject::WaitForWrite(int timeout) {
 
 int ShareCommObject::WaitRequest(long long timeout_ms) {
     if (!request_) return -1;
-    // Take "filled" and give it back in one operation: it waits while "filled" is 0 and
-    // changes nothing when it is not.
-    struct sembuf ops[2] = {{static_cast<unsigned short>(shm::SEM_FILLED), -1, 0},
-                            {static_cast<unsigned short>(shm::SEM_FILLED), 1, 0}};
-    return sem_.SemTimedOpMs(ops, 2, timeout_ms);
+    if (request_held_) return 0;
+    // The wait takes "filled" itself and GetRequest reads under it: a wait that gave the
+    // semaphore back only for GetRequest to take it again cost two more semaphore calls
+    // per request and changed nothing a partner can see.
+    struct sembuf op = {static_cast<unsigned short>(shm::SEM_FILLED), -1, 0};
+    const int rc = sem_.SemTimedOpMs(&op, 1, timeout_ms);
+    if (rc == 0) request_held_ = true;
+    return rc;
+}
+
+void ShareCommObject::DropHeldRequest() {
+    if (!request_held_) return;
+    request_held_ = false;
+    // Nobody will read it: the segment is free for the next requester.
+    if (Release(shm::SEM_AVAILABLE) != 0) ResetSemaphore(type_);
 }
 
 bool ShareCommObject::AnswerReaderGone() {
@@ -243,7 +253,9 @@ int ShareCommObject::GetRequest(std::string& name, std::string& unique,
                                 std::list<std::string>& params, std::string& data, int timeout) {
     if (tracing()) PRINT('t', "ush0170", "GetRequest: Entering\n");
     if (!request_) return -1;
-    const int rc = Acquire(shm::SEM_FILLED, timeout);
+    // A wait that found the request has taken "filled" already.
+    const int rc = request_held_ ? 0 : Acquire(shm::SEM_FILLED, timeout);
+    request_held_ = false;
     if (rc == -10) {
         if (tracing()) PRINT('t', "ush0009", "Function GetRequest timeout\n");
         return -10;
@@ -415,8 +427,27 @@ int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, 
     if (!data_) return -1;
     long long remaining = 0;
     bool first = true;
-    do {
-        const int rc = Acquire(shm::SEM_FILLED, timeout);
+    const int64_t deadline = comm_now_ms() + static_cast<int64_t>(timeout < 0 ? 0 : timeout) * 1000;
+    std::string foreign;  // the id of another requester's answer last seen in the slot
+    for (;;) {
+        int rc = 0;
+        if (first) {
+            // Another requester's answer is left where it is: wait until the slot holds
+            // another answer before looking again, so that its owner gets "filled".
+            for (long step = 1; !foreign.empty(); step = std::min(step * 2, 8L)) {
+                if (shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE) != foreign) break;
+                if (comm_now_ms() >= deadline || !comm_pause_ms(step)) break;
+            }
+            const int64_t left = deadline - comm_now_ms();
+            if (!foreign.empty() && left <= 0) {
+                if (tracing()) PRINT('i', "ush0013", "GetData timeout\n");
+                return -10;
+            }
+            struct sembuf op = {static_cast<unsigned short>(shm::SEM_FILLED), -1, 0};
+            rc = sem_.SemTimedOpMs(&op, 1, left < 0 ? 0 : left);
+        } else {
+            rc = Acquire(shm::SEM_FILLED, timeout);
+        }
         if (rc == -10) {
             if (tracing()) PRINT('i', "ush0013", "GetData timeout\n");
             return -10;
@@ -426,12 +457,25 @@ int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, 
             return -1;
         }
         if (first) {
-            first = false;
             gotUnique = shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE);
-            if (gotUnique != unique) {
-                PRINT('i', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
-                      unique.c_str());
+            if (!unique.empty() && gotUnique != unique) {
+                // Concurrent requesters share the one data slot and the collector serves in
+                // any order: the answer belongs to the requester whose id it carries. Reading
+                // it away (and cleaning the slot) would leave its owner waiting out its whole
+                // time-out, so "filled" is given back unread and this requester goes on
+                // waiting for its own answer.
+                if (gotUnique != foreign) {
+                    PRINT('i', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
+                          unique.c_str());
+                }
+                foreign = gotUnique;
+                if (Release(shm::SEM_FILLED) != 0) {
+                    PRINT('e', "ush0014", "GetData cannot release 'filled' semaphore\n");
+                    return -1;
+                }
+                continue;
             }
+            first = false;
             numrow = shm::get32(data_, shm::DATA_ROWS);
             lenrow = shm::get32(data_, shm::DATA_LEN);
             const long long product = static_cast<long long>(numrow) * lenrow;
@@ -452,7 +496,8 @@ int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, 
             PRINT('e', "ush0014", "GetData cannot release 'available' semaphore\n");
             break;
         }
-    } while (remaining > 0);
+        if (remaining <= 0) break;
+    }
     CleanData();
     if (tracing()) {
         PRINT('t', "ush0270", "GetData(%s): get unique=%s, numrow=%d, lenrow=%d\n", stamp(when),

@@ -7,7 +7,10 @@
 // collector acquires "filled", reads, releases "available". Data: the collector writes
 // the answer chunk by chunk (available -> filled), the requester reads it chunk by chunk
 // (filled -> available) and at the end resets the set, sets the reader-finished flag and
-// marks no answer pending. Every wait is a semtimedop bounded by the caller's time-out.
+// marks no answer pending. Several requesters wait on one data slot: the answer is read
+// only by the requester whose id it carries; any other gives "filled" back unread and
+// waits until the slot holds another answer. Every wait is a semtimedop bounded by the
+// caller's time-out.
 //
 // Results: 0 success, -10 time-out, -1 any other failure. Messages through PRINT; traces
 // only with trace level 5.
@@ -46,7 +49,9 @@ class ShareCommObject : public ZOVCommObject {
     // older than 30 seconds, or one whose requester is gone, is cleaned away first.
     int SendData(const std::string& unique, int numrow, int lenrow, const char* data,
                  int timeout) override;
-    // An answer whose counts are impossible is read away and refused (-1).
+    // Only the answer that carries `unique` is read: another requester's answer is left
+    // in the slot for its owner and the wait goes on. An answer whose counts are
+    // impossible is read away and refused (-1).
     int GetData(const std::string& unique, std::string& gotUnique, int& numrow, int& lenrow,
                 std::string& data, int timeout) override;
     // Sets the set to available 1, filled 0 (for a type other than 0 or 1: both 0).
@@ -56,9 +61,12 @@ class ShareCommObject : public ZOVCommObject {
     // 0, without taking it; 0, or -1 when it stays 0.
     int WaitForRead(int timeout);
     int WaitForWrite(int timeout);
-    // Waits at most timeout_ms (0: only looks) until a request is filled, leaving it for
-    // GetRequest: 0 one is, -10 none came in time or the stop flag is set, -1 failed.
+    // Waits at most timeout_ms (0: only looks) until a request is filled and takes
+    // "filled" for the GetRequest that follows (which then reads without acquiring):
+    // 0 one is held, -10 none came in time or the stop flag is set, -1 failed.
     int WaitRequest(long long timeout_ms);
+    // Gives up a request a wait took and nobody read: the segment becomes available.
+    void DropHeldRequest();
     // True when the unread answer in the data segment belongs to a requester that is gone
     // (the process id at the end of its unique id no longer exists).
     bool AnswerReaderGone();
@@ -90,6 +98,8 @@ class ShareCommObject : public ZOVCommObject {
     char* request_ = nullptr;  // set when of type request
     char* data_ = nullptr;     // set when of type data
     ZOVShareType type_;
+    // A wait took "filled" of the request set; the next GetRequest reads under it.
+    bool request_held_ = false;
     // Bytes of the data chunk this object may have left non-zero (all of it at first).
     size_t chunk_used_ = shm::DATA_CHUNK_SIZE;
 };

@@ -270,6 +270,13 @@ int shm_wait(comm_anchor* anchor, int timeout_ms) {
 }
 
 int shm_term(comm_anchor* anchor) {
+    if (anchor && anchor->type == 'C' && request_seen) {
+        // A request a wait took and no "get" read: free the segment for the next one.
+        if (auto* request = dynamic_cast<ShareCommObject*>(g_pCommObjectRequest)) {
+            request->DropHeldRequest();
+        }
+        request_seen = false;
+    }
     if (anchor && (anchor->type == 'P' || anchor->type == 'C')) comm_free_anchor(anchor);
     return 0;
 }
