@@ -165,9 +165,14 @@ class ServePipes : public ::testing::Test {
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(coll_.start(kScenario, kCursors, false, 10, error)) << error;
-        for (const auto& e : fs::directory_iterator(coll_.dir()))
-            if (e.path().filename().string().rfind("col_", 0) == 0 && e.is_fifo())
-                collector_pipe_ = e.path();
+        // The collector makes its pipe on its first serving turn.
+        const auto end = Clock::now() + std::chrono::seconds(30);
+        while (collector_pipe_.empty() && Clock::now() < end) {
+            for (const auto& e : fs::directory_iterator(coll_.dir()))
+                if (e.path().filename().string().rfind("col_", 0) == 0 && e.is_fifo())
+                    collector_pipe_ = e.path();
+            usleep(20000);
+        }
         ASSERT_NE(collector_pipe_, "") << "no collector pipe in " << coll_.dir();
     }
     void TearDown() override {
@@ -291,7 +296,8 @@ TEST_F(ServePipes, ARequesterThatNeverReadsHoldsNobodyElseBack) {
     EXPECT_LT(Clock::now() - begun, std::chrono::seconds(25));
     const std::string log = coll_.output();
     EXPECT_NE(log.find("COM0206W"), std::string::npos) << log;
-    EXPECT_LE(count(log, "CIR1880E"), 1u) << log;
+    // The answer that stalled, and at most one taken before the pipe was marked.
+    EXPECT_LE(count(log, "CIR1880E"), 2u) << log;
 }
 
 TEST_F(ServePipes, AKilledRequestersPipeGoesAtTheNextServeAndAtAProbesStart) {
