@@ -29,6 +29,17 @@ const char* stamp(char* buffer) { return u_get_time(buffer, 1); }
 // Polling step of the non-consuming waits.
 constexpr long kPollMs = 10;
 
+// Whether two unique ids end in the same process id. A process sends one request at a
+// time, so an answer with its process id and another unique id is one it stopped waiting
+// for: it reads that away itself, or the slot stays taken until the collector's
+// 30-second clean-up.
+bool same_requester(const std::string& a, const std::string& b) {
+    const size_t da = a.rfind('-');
+    const size_t db = b.rfind('-');
+    if (da == std::string::npos || db == std::string::npos) return false;
+    return a.compare(da, std::string::npos, b, db, std::string::npos) == 0 && da + 1 < a.size();
+}
+
 }  // namespace
 
 ShareCommObject::ShareCommObject(ZOVShareType type, int size, key_t key, int attach, int semflg,
@@ -61,6 +72,11 @@ ShareCommObject::~ShareCommObject() {
 
 void ShareCommObject::init(int /*size*/, ZOVShareType type, int created) {
     char* seg = shm_.GetAddress();
+    // An attaching process leaves the reader-finished flag as it finds it: setting it
+    // while another requester reads its answer told the collector that the slot was free,
+    // so it wrote the next answer at once and the reader's closing reset wiped it unread.
+    // A flag left at 0 by a reader that died is cleared by the collector's own checks
+    // (reader gone, answer older than 30 seconds).
     if (type == ZOV_SHARE_REQUEST) {
         request_ = seg;
         g_pRequest = seg;
@@ -73,8 +89,8 @@ void ShareCommObject::init(int /*size*/, ZOVShareType type, int created) {
     } else {
         data_ = seg;
         g_pData = seg;
-        shm::put32(seg, shm::DATA_READER_DONE, 1);
         if (created) {
+            shm::put32(seg, shm::DATA_READER_DONE, 1);
             shm::put32(seg, shm::DATA_READ_INDEX, 0);
             shm::put32(seg, shm::DATA_WRITE_INDEX, 0);
             if (g_pRequest) shm::put32(g_pRequest, shm::REQ_DATA_WRITTEN, shm::now32());
@@ -300,9 +316,11 @@ int ShareCommObject::GetRequest(std::string& name, std::string& unique,
 void ShareCommObject::CleanData() {
     shm::put32(data_, shm::DATA_WRITE_INDEX, 0);
     shm::put32(data_, shm::DATA_READ_INDEX, 0);
-    ResetSemaphore(type_);
-    shm::put32(data_, shm::DATA_READER_DONE, 1);
     if (g_pRequest) shm::put32(g_pRequest, shm::REQ_DATA_WRITTEN, -1);
+    ResetSemaphore(type_);
+    // Last: the flag lets the collector write the next answer, so nothing of this one
+    // may be written after it.
+    shm::put32(data_, shm::DATA_READER_DONE, 1);
 }
 
 int ShareCommObject::Check() {
@@ -459,21 +477,23 @@ int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, 
         if (first) {
             gotUnique = shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE);
             if (!unique.empty() && gotUnique != unique) {
-                // Concurrent requesters share the one data slot and the collector serves in
-                // any order: the answer belongs to the requester whose id it carries. Reading
-                // it away (and cleaning the slot) would leave its owner waiting out its whole
-                // time-out, so "filled" is given back unread and this requester goes on
-                // waiting for its own answer.
                 if (gotUnique != foreign) {
                     PRINT('i', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
                           unique.c_str());
                 }
-                foreign = gotUnique;
-                if (Release(shm::SEM_FILLED) != 0) {
-                    PRINT('e', "ush0014", "GetData cannot release 'filled' semaphore\n");
-                    return -1;
+                // Concurrent requesters share the one data slot and the collector serves in
+                // any order: the answer belongs to the requester whose id it carries. Reading
+                // it away (and cleaning the slot) would leave its owner waiting out its whole
+                // time-out, so "filled" is given back unread and this requester goes on
+                // waiting for its own answer. A late answer of this process is read away.
+                if (!same_requester(gotUnique, unique)) {
+                    foreign = gotUnique;
+                    if (Release(shm::SEM_FILLED) != 0) {
+                        PRINT('e', "ush0014", "GetData cannot release 'filled' semaphore\n");
+                        return -1;
+                    }
+                    continue;
                 }
-                continue;
             }
             first = false;
             numrow = shm::get32(data_, shm::DATA_ROWS);
@@ -492,11 +512,14 @@ int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, 
         data.append(data_ + shm::DATA_CHUNK, n);
         remaining -= static_cast<long long>(n);
         shm::put32(data_, shm::DATA_READ_INDEX, 0);
+        // After the last chunk "available" is not released on its own: the closing reset
+        // gives it back. Released first, it let a writer in before the reset, which then
+        // wiped the answer just written.
+        if (remaining <= 0) break;
         if (Release(shm::SEM_AVAILABLE) != 0) {
             PRINT('e', "ush0014", "GetData cannot release 'available' semaphore\n");
             break;
         }
-        if (remaining <= 0) break;
     }
     CleanData();
     if (tracing()) {

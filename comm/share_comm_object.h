@@ -6,11 +6,13 @@
 // Protocol. Request: a requester acquires "available", writes, releases "filled"; the
 // collector acquires "filled", reads, releases "available". Data: the collector writes
 // the answer chunk by chunk (available -> filled), the requester reads it chunk by chunk
-// (filled -> available) and at the end resets the set, sets the reader-finished flag and
-// marks no answer pending. Several requesters wait on one data slot: the answer is read
-// only by the requester whose id it carries; any other gives "filled" back unread and
-// waits until the slot holds another answer. Every wait is a semtimedop bounded by the
-// caller's time-out.
+// (filled -> available; after the last chunk the reset gives "available" back), marks no
+// answer pending, resets the set and, last, sets the reader-finished flag. Several
+// requesters wait on one data slot: the answer is read only by the requester whose id it
+// carries (or, when late, by its process); any other gives "filled" back unread and waits
+// until the slot holds another answer. Only creating the data segment sets the
+// reader-finished flag, attaching leaves it alone. Every wait is a semtimedop bounded by
+// the caller's time-out.
 //
 // Results: 0 success, -10 time-out, -1 any other failure. Messages through PRINT; traces
 // only with trace level 5.
@@ -50,8 +52,10 @@ class ShareCommObject : public ZOVCommObject {
     int SendData(const std::string& unique, int numrow, int lenrow, const char* data,
                  int timeout) override;
     // Only the answer that carries `unique` is read: another requester's answer is left
-    // in the slot for its owner and the wait goes on. An answer whose counts are
-    // impossible is read away and refused (-1).
+    // in the slot for its owner and the wait goes on. An earlier answer of this process
+    // (same process id, another unique id) is read and returned, so that the caller reads
+    // it away and waits again. An answer whose counts are impossible is read away and
+    // refused (-1).
     int GetData(const std::string& unique, std::string& gotUnique, int& numrow, int& lenrow,
                 std::string& data, int timeout) override;
     // Sets the set to available 1, filled 0 (for a type other than 0 or 1: both 0).
