@@ -11,6 +11,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -269,7 +270,17 @@ int open_reply_pipe(comm_anchor* anchor) {
     return 0;
 }
 
+// Bytes read from the reply pipe beyond the answer part asked for: one read takes an
+// answer's header with its rows (and what follows), where a read of the header alone
+// would need a second call for the rows. They belong to the pipe they came from.
+char reply_buf[1 << 16];
+size_t reply_pos = 0;
+size_t reply_len = 0;
+
+void reply_clear() { reply_pos = reply_len = 0; }
+
 void close_reply_pipe(comm_anchor* anchor, bool remove) {
+    reply_clear();
     close_fd(&anchor->ulv_pipe_fd);
     close_fd(&write_pipe_fd);
     if (remove && anchor->ulv_pipe[0]) unlink(anchor->ulv_pipe);
@@ -381,16 +392,39 @@ int send_a_request(comm_anchor* anchor, curs_list* block) {
 int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header, bool wait_first) {
     const int fd = anchor->ulv_pipe_fd;
     int64_t got = 0;
+    if (reply_len > reply_pos) {
+        const size_t take = std::min<size_t>(reply_len - reply_pos, static_cast<size_t>(n));
+        memcpy(buf, reply_buf + reply_pos, take);
+        got = static_cast<int64_t>(take);
+        reply_pos += take;
+        if (reply_pos == reply_len) reply_clear();
+    }
     int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
     // The first header of a get cannot be there yet: wait before reading, rather than
     // read to learn that nothing is there. Later reads take what is there first.
-    bool wait_now = wait_first;
+    bool wait_now = wait_first && got == 0;
     while (got < n && !pipe_error) {
         if (!wait_now) {
-            const int64_t want = n - got > (1 << 30) ? (1 << 30) : n - got;
-            const int r = ReadPipe(fd, buf + got, static_cast<int>(want));
+            // What is short of the buffer goes through it (with whatever follows), the
+            // rest of a large answer straight into its place.
+            const bool small = n - got < static_cast<int64_t>(sizeof reply_buf);
+            const int64_t want = small ? static_cast<int64_t>(sizeof reply_buf)
+                                 : n - got > (1 << 30) ? (1 << 30)
+                                                       : n - got;
+            const int r = ReadPipe(fd, small ? reply_buf : buf + got, static_cast<int>(want));
             if (r > 0) {
-                got += r;
+                if (small) {
+                    const size_t take = std::min<size_t>(static_cast<size_t>(r),
+                                                         static_cast<size_t>(n - got));
+                    memcpy(buf + got, reply_buf, take);
+                    if (take < static_cast<size_t>(r)) {
+                        reply_pos = take;
+                        reply_len = static_cast<size_t>(r);
+                    }
+                    got += static_cast<int64_t>(take);
+                } else {
+                    got += r;
+                }
                 deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
                 continue;
             }
@@ -1092,7 +1126,10 @@ int term_comm(comm_anchor* anchor) {
     if (!anchor || (anchor->type != 'P' && anchor->type != 'C')) return 0;
     close_fd(&anchor->ulv_pipe_fd);
     close_fd(&anchor->coll_pipe_fd);
-    if (anchor->type == 'P') close_fd(&write_pipe_fd);
+    if (anchor->type == 'P') {
+        close_fd(&write_pipe_fd);
+        reply_clear();
+    }
     if (anchor->type == 'C') {
         close_fd(&collector_write_fd);
         drop_answer_pipe();
@@ -1113,9 +1150,18 @@ int pipe_wait(comm_anchor* anchor, int timeout_ms) {
     anchor->return_code = 0;
     anchor->return_msg[0] = '\0';
     // A pipe someone removed is made again before a wait; a look without waiting leaves
-    // that to the "get" that follows.
-    if ((timeout_ms > 0 && !exists(anchor->coll_pipe)) || anchor->coll_pipe_fd < 0 ||
-        collector_write_fd < 0) {
+    // that to the "get" that follows. The name is looked at once a second at most: a
+    // collector that serves many requests waits after each.
+    static int64_t name_checked_ms = -1;
+    bool name_gone = false;
+    if (timeout_ms > 0) {
+        const int64_t now = comm_now_ms();
+        if (name_checked_ms < 0 || now - name_checked_ms >= 1000 || now < name_checked_ms) {
+            name_checked_ms = now;
+            name_gone = !exists(anchor->coll_pipe);
+        }
+    }
+    if (name_gone || anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {
         if (reopen_collector_pipe(anchor) != 0) return -1;
     }
     // Records read before and not taken yet wait already; a look without waiting reads

@@ -437,11 +437,22 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
 
 int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, int& numrow,
                              int& lenrow, std::string& data, int timeout) {
+    struct StringSink : AnswerSink {
+        explicit StringSink(std::string& s) : out(s) {}
+        void start(size_t total) override { out.reserve(total); }
+        void append(const char* bytes, size_t n) override { out.append(bytes, n); }
+        std::string& out;
+    } sink(data);
+    data.clear();
+    return GetDataInto(unique, gotUnique, numrow, lenrow, sink, timeout);
+}
+
+int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUnique, int& numrow,
+                                 int& lenrow, AnswerSink& sink, int timeout) {
     char when[64];
     if (tracing()) {
         PRINT('t', "ush0260", "GetData(%s): Entering, timeout=%d\n", stamp(when), timeout);
     }
-    data.clear();
     if (!data_) return -1;
     long long remaining = 0;
     bool first = true;
@@ -506,10 +517,10 @@ int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, 
                 return -1;
             }
             remaining = product > 0 ? product : 4;
-            data.reserve(static_cast<size_t>(remaining));
+            sink.start(static_cast<size_t>(remaining));
         }
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, shm::DATA_CHUNK_SIZE));
-        data.append(data_ + shm::DATA_CHUNK, n);
+        sink.append(data_ + shm::DATA_CHUNK, n);
         remaining -= static_cast<long long>(n);
         shm::put32(data_, shm::DATA_READ_INDEX, 0);
         // After the last chunk "available" is not released on its own: the closing reset

@@ -31,6 +31,15 @@
 // Segment and semaphore flags of a new object: created exclusively, owner and group only.
 constexpr int ZOV_SHM_CREATE_FLAGS = IPC_CREAT | IPC_EXCL | 0660;
 
+// Where an answer's bytes go as GetData reads them: start(total) once its counts are
+// known, then every chunk in order.
+class AnswerSink {
+  public:
+    virtual ~AnswerSink() = default;
+    virtual void start(size_t total) = 0;
+    virtual void append(const char* bytes, size_t n) = 0;
+};
+
 class ShareCommObject : public ZOVCommObject {
   public:
     // Creates a segment of `size` bytes and a set of 2 semaphores under `key`, attaches,
@@ -58,6 +67,10 @@ class ShareCommObject : public ZOVCommObject {
     // refused (-1).
     int GetData(const std::string& unique, std::string& gotUnique, int& numrow, int& lenrow,
                 std::string& data, int timeout) override;
+    // GetData with the answer's bytes going to `sink` (the requester's own buffer, so a
+    // large answer is not copied once more after it was read).
+    int GetDataInto(const std::string& unique, std::string& gotUnique, int& numrow, int& lenrow,
+                    AnswerSink& sink, int timeout);
     // Sets the set to available 1, filled 0 (for a type other than 0 or 1: both 0).
     int ResetSemaphore(ZOVShareType type) override;
 
