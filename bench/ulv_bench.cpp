@@ -207,7 +207,8 @@ void BM_UlvConcurrent(benchmark::State& state, bool shm) {
             std::vector<int32_t> record(102, 0);
             size_t got = 0;
             char* at = reinterpret_cast<char*>(record.data());
-            for (ssize_t n; got < record.size() * 4 && (n = read(fd, at + got, record.size() * 4 - got)) > 0;)
+            for (ssize_t n;
+                 got < record.size() * 4 && (n = read(fd, at + got, record.size() * 4 - got)) > 0;)
                 got += static_cast<size_t>(n);
             close(fd);
             int status = 0;

@@ -408,14 +408,14 @@ int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header, bool wai
             // What is short of the buffer goes through it (with whatever follows), the
             // rest of a large answer straight into its place.
             const bool small = n - got < static_cast<int64_t>(sizeof reply_buf);
-            const int64_t want = small ? static_cast<int64_t>(sizeof reply_buf)
+            const int64_t want = small                 ? static_cast<int64_t>(sizeof reply_buf)
                                  : n - got > (1 << 30) ? (1 << 30)
                                                        : n - got;
             const int r = ReadPipe(fd, small ? reply_buf : buf + got, static_cast<int>(want));
             if (r > 0) {
                 if (small) {
-                    const size_t take = std::min<size_t>(static_cast<size_t>(r),
-                                                         static_cast<size_t>(n - got));
+                    const size_t take =
+                        std::min<size_t>(static_cast<size_t>(r), static_cast<size_t>(n - got));
                     memcpy(buf + got, reply_buf, take);
                     if (take < static_cast<size_t>(r)) {
                         reply_pos = take;
@@ -592,8 +592,7 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
             // Part of a record and nothing behind it: no writer sends less than a whole one.
             int16_t len = static_cast<int16_t>(in_len - in_pos);
             if (in_len - in_pos >= 4) memcpy(&len, in_buf + in_pos, 2);
-            return refuse_record(anchor, in_len - in_pos < 4 ? "short header" : why, len,
-                                 false);
+            return refuse_record(anchor, in_len - in_pos < 4 ? "short header" : why, len, false);
         }
         if (state == RECORD_BAD) {
             int16_t len = 0;
@@ -610,7 +609,8 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
         }
         const char* reply = comm_request_reply(&req);
         if (is_stalled(reply)) {
-            if (u_trace_on(5)) PRINT('t', "com0207", "Request for stalled pipe %s dropped\n", reply);
+            if (u_trace_on(5))
+                PRINT('t', "com0207", "Request for stalled pipe %s dropped\n", reply);
             continue;
         }
         if (comm_now_ms() - last_sweep_ms >= kSweepEveryMs) sweep_dead_reply_pipes();
@@ -645,8 +645,7 @@ bool member_of_my_group(uid_t uid) {
         struct group gr {};
         struct group* gr_found = nullptr;
         std::vector<char> gbuf(65536);
-        if (!member && getgrgid_r(gid, &gr, gbuf.data(), gbuf.size(), &gr_found) == 0 &&
-            gr_found) {
+        if (!member && getgrgid_r(gid, &gr, gbuf.data(), gbuf.size(), &gr_found) == 0 && gr_found) {
             for (char** m = gr.gr_mem; m && *m && !member; m++) member = user == *m;
         }
     }
@@ -820,7 +819,8 @@ void sweep_dead_reply_pipes() {
         struct stat st;
         if (lstat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) continue;
         if (unlink(path.c_str()) == 0) {
-            if (u_trace_on(5)) PRINT('t', "com0208", "Removed pipe of gone process: %s\n", path.c_str());
+            if (u_trace_on(5))
+                PRINT('t', "com0208", "Removed pipe of gone process: %s\n", path.c_str());
             for (size_t i = 0; i < stalled.size(); i++) {
                 if (stalled[i] == path) {
                     stalled.erase(stalled.begin() + static_cast<long>(i));

@@ -170,8 +170,7 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
         int rows = 0, len = 0;
         for (int attempt = 0; attempt < kAnswerAttempts; attempt++) {
             const long begun = static_cast<long>(u_time_now());
-            const int rc =
-                shared->GetDataInto(own, found, rows, len, data, static_cast<int>(left));
+            const int rc = shared->GetDataInto(own, found, rows, len, data, static_cast<int>(left));
             if (rc < 0) {
                 SetError(rc, anchor);
                 return nullptr;
