@@ -317,10 +317,11 @@ void ShareCommObject::CleanData() {
     shm::put32(data_, shm::DATA_WRITE_INDEX, 0);
     shm::put32(data_, shm::DATA_READ_INDEX, 0);
     if (g_pRequest) shm::put32(g_pRequest, shm::REQ_DATA_WRITTEN, -1);
-    ResetSemaphore(type_);
-    // Last: the flag lets the collector write the next answer, so nothing of this one
-    // may be written after it.
     shm::put32(data_, shm::DATA_READER_DONE, 1);
+    // Last: the reset gives "available" back, and with it the slot to the collector,
+    // which then writes the next answer and its flag; nothing of this answer may be
+    // written after that.
+    ResetSemaphore(type_);
 }
 
 int ShareCommObject::Check() {
@@ -376,29 +377,42 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
     long long remaining = product > 0 && data ? product : 4;
 
     // The previous answer must have been read (or cleaned away) before it is overwritten:
-    // wait at most 60 seconds, looking again after 1 ms, then ever less often (50 ms).
-    long waited = 0;
-    for (long step = 1; shm::get32(data_, shm::DATA_READER_DONE) == 0;
-         step = std::min(step * 2, 50L)) {
-        if (waited >= 60 * 1000) {
-            if (tracing()) PRINT('t', "ush0240", "Reader should already finish read now!\n");
-            break;
-        }
+    // wait at most 60 seconds. Its reader's closing reset is what gives "available" back,
+    // so the wait blocks on that semaphore (a second at a time, to look for a reader that
+    // is gone) instead of sleeping between looks at the flag: with several requesters the
+    // next answer goes out the moment the slot is free, not a sleep later.
+    bool holding = false;  // "available" taken by the wait, for the first chunk
+    const int64_t wait_end = comm_now_ms() + 60 * 1000;
+    while (shm::get32(data_, shm::DATA_READER_DONE) == 0) {
         if (comm_stop_requested()) return -10;
-        if (waited % 1000 < step && AnswerReaderGone()) {
+        if (AnswerReaderGone()) {
             PRINT('i', "ush0031", "Cleaning share memory, the reader of %s is gone\n",
                   shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE).c_str());
             CleanData();
             break;
         }
-        u_sleep_ms(step);
-        waited += step;
+        const int64_t left = wait_end - comm_now_ms();
+        if (left <= 0) {
+            if (tracing()) PRINT('t', "ush0240", "Reader should already finish read now!\n");
+            break;
+        }
+        struct sembuf op = {static_cast<unsigned short>(shm::SEM_AVAILABLE), -1, 0};
+        const int rc = sem_.SemTimedOpMs(&op, 1, std::min<int64_t>(left, 1000));
+        if (rc == 0) {
+            holding = true;
+            break;
+        }
+        if (rc != -10) {
+            PRINT('e', "ush0005", "SendData cannot acquire 'available' semaphore\n");
+            return -1;
+        }
     }
     shm::put32(data_, shm::DATA_READER_DONE, 0);
 
     bool first = true;
     do {
-        const int rc = Acquire(shm::SEM_AVAILABLE, timeout);
+        const int rc = holding ? 0 : Acquire(shm::SEM_AVAILABLE, timeout);
+        holding = false;
         if (rc == -10) {
             if (tracing()) PRINT('i', "ush0002", "Function SendData Timeout\n");
             return -10;
@@ -461,11 +475,20 @@ int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUniq
     for (;;) {
         int rc = 0;
         if (first) {
-            // Another requester's answer is left where it is: wait until the slot holds
-            // another answer before looking again, so that its owner gets "filled".
-            for (long step = 1; !foreign.empty(); step = std::min(step * 2, 8L)) {
-                if (shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE) != foreign) break;
-                if (comm_now_ms() >= deadline || !comm_pause_ms(step)) break;
+            // Another requester's answer is left where it is: wait until its owner has
+            // read it (its closing reset gives "available" back; waited for without
+            // taking it) or the slot holds another answer, so that its owner gets
+            // "filled". The wait lasts 2 ms at most: the next answer may be there before
+            // the wait begins, and then only the id shows it.
+            while (!foreign.empty() &&
+                   shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE) == foreign) {
+                const int64_t step = std::min<int64_t>(deadline - comm_now_ms(), 2);
+                if (step <= 0) break;
+                struct sembuf look[2] = {{static_cast<unsigned short>(shm::SEM_AVAILABLE), -1, 0},
+                                         {static_cast<unsigned short>(shm::SEM_AVAILABLE), 1, 0}};
+                const int rc = sem_.SemTimedOpMs(look, 2, step);
+                if (rc == 0) break;
+                if (rc != -10 || comm_stop_requested()) return rc;
             }
             const int64_t left = deadline - comm_now_ms();
             if (!foreign.empty() && left <= 0) {
