@@ -471,7 +471,8 @@ int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUniq
     long long remaining = 0;
     bool first = true;
     const int64_t deadline = comm_now_ms() + static_cast<int64_t>(timeout < 0 ? 0 : timeout) * 1000;
-    std::string foreign;  // the id of another requester's answer last seen in the slot
+    std::string foreign;    // the id of another requester's answer last seen in the slot
+    bool left_one = false;  // such an answer was seen (its id may be empty)
     for (;;) {
         int rc = 0;
         if (first) {
@@ -480,7 +481,7 @@ int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUniq
             // taking it) or the slot holds another answer, so that its owner gets
             // "filled". The wait lasts 2 ms at most: the next answer may be there before
             // the wait begins, and then only the id shows it.
-            while (!foreign.empty() &&
+            while (left_one &&
                    shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE) == foreign) {
                 const int64_t step = std::min<int64_t>(deadline - comm_now_ms(), 2);
                 if (step <= 0) break;
@@ -491,7 +492,7 @@ int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUniq
                 if (rc != -10 || comm_stop_requested()) return rc;
             }
             const int64_t left = deadline - comm_now_ms();
-            if (!foreign.empty() && left <= 0) {
+            if (left_one && left <= 0) {
                 if (tracing()) PRINT('i', "ush0013", "GetData timeout\n");
                 return -10;
             }
@@ -511,7 +512,7 @@ int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUniq
         if (first) {
             gotUnique = shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE);
             if (!unique.empty() && gotUnique != unique) {
-                if (gotUnique != foreign) {
+                if (!left_one || gotUnique != foreign) {
                     PRINT('i', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
                           unique.c_str());
                 }
@@ -522,6 +523,7 @@ int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUniq
                 // waiting for its own answer. A late answer of this process is read away.
                 if (!same_requester(gotUnique, unique)) {
                     foreign = gotUnique;
+                    left_one = true;
                     if (Release(shm::SEM_FILLED) != 0) {
                         PRINT('e', "ush0014", "GetData cannot release 'filled' semaphore\n");
                         return -1;

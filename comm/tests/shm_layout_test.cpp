@@ -182,6 +182,7 @@ TEST_F(ShmLayout, AnAnswerIsReadOnlyByItsRequesterOrItsProcess) {
         {"RQ-1700000000-0007-4242", "RQ-1700000000-0006-4242", true},
         {"RQ-1700000000-0007-4242", "RQ-1700000000-0007-4243", false},
         {"RQ-1700000000-0007-4242", "RQ-1700000000-0007-14242", false},
+        {"RQ-1700000000-0007-4242", "", false},  // no id at all: not ours either
     };
     for (const Case& c : cases) {
         ASSERT_EQ(data_->SendData(c.answer, 1, 2, "ab", 0), 0) << c.answer;
