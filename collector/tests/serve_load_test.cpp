@@ -133,6 +133,12 @@ class ServeLoad : public ::testing::TestWithParam<transport_case> {
         std::string error;
         ASSERT_TRUE(coll_.start(kScenario, kCursors, GetParam().shm, 10, error)) << error;
     }
+    void TearDown() override {
+        // Asked to stop, the collector detaches last and its shared objects go with it; a
+        // killed one would leave them behind.
+        std::string out;
+        if (coll_.pid() > 0 && coll_.probe({"-n", "1", "SHUTDOWN"}, out) == 0) coll_.wait_exit(30);
+    }
     zemcoll_tds::Collector coll_;
 };
 
