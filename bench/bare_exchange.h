@@ -4,6 +4,7 @@
 // child lives as long as the object; round_trip() is one request and its whole answer.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
@@ -92,11 +93,13 @@ class Semaphore {
     pid_t child_ = -1;
 };
 
-// A 4-byte request, the answer's bytes back.
+// A 4-byte request, the answer's bytes back. The answer pipe gets `pipe_size` bytes of
+// room (0: the system's default), as zovcomm gives its reply pipes 1 MB.
 class Pipe {
   public:
-    Pipe() {
+    explicit Pipe(int pipe_size = 0) {
         if (pipe(up_) != 0 || pipe(down_) != 0) std::abort();
+        if (pipe_size > 0) fcntl(down_[0], F_SETPIPE_SZ, pipe_size);
         payload();
         child_ = fork();
         if (child_ == 0) serve();

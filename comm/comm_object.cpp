@@ -1,6 +1,7 @@
 // The request and answer objects and the in-process request queue.
 #include "comm/comm_object.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,10 +36,24 @@ ZOVRequest::ZOVRequest(const std::string& name, const std::string& unique,
                        const std::list<std::string>& params, const char* data)
     : name_(name), unique_(unique), data_(data ? data : ""), params_(params) {}
 
+namespace {
+
+// The process id that ends every id, asked once per process rather than per request; a
+// forked child asks anew (its ids must not repeat its parent's).
+pid_t own_pid = 0;
+
+pid_t id_pid() {
+    static const bool registered = pthread_atfork(nullptr, nullptr, [] { own_pid = 0; }) == 0;
+    if (own_pid == 0 || !registered) own_pid = getpid();
+    return own_pid;
+}
+
+}  // namespace
+
 void ZOVRequest::FormRequest() {
     g_nCount++;
     unique_ = zov_form_unique(name_, static_cast<long long>(u_time_now()), g_nCount,
-                              static_cast<long>(getpid()));
+                              static_cast<long>(id_pid()));
 }
 
 ZOVDataRow::ZOVDataRow(int numrow, int lenrow, const char* data)

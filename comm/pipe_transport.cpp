@@ -1,18 +1,23 @@
 // The named-pipe transport of the zovcomm words.
 #include "comm/pipe_transport.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "comm/collector_claim.h"
 #include "comm/request.h"
@@ -35,19 +40,30 @@ volatile sig_atomic_t sigpipe_seen = 0;
 int write_pipe_fd = -1;
 int collector_write_fd = -1;
 bool signal_installed = false;
+// SIGPIPE was ignored when the anchor was made (as in every program of the system): a
+// write to a reader that went away fails with EPIPE, and no handler need come and go
+// around every get and put.
+bool sigpipe_ignored = false;
 // A requester that failed moves to a new reply pipe before its next request.
 bool need_new_pipe = false;
 
 int pipe_count = 0;
 bool prefix_built = false;
 char agt_pipe_prefix[COMM_NAME_SIZE];
+int build_prefix();
 
 void handle_pipe_error(int) {
     pipe_error = 1;
     sigpipe_seen = 1;
 }
 
+void note_sigpipe_disposition() {
+    struct sigaction current {};
+    sigpipe_ignored = sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 void set_signal(comm_anchor* anchor, bool on) {
+    if (sigpipe_ignored && !signal_installed) return;
     if (on && !signal_installed) {
         struct sigaction sa {};
         sa.sa_handler = handle_pipe_error;
@@ -131,14 +147,100 @@ bool reply_in_pipe_dir(const char* reply) {
     return *base != '\0' && strchr(base, '/') == nullptr;
 }
 
-// Reads and drops whatever waits in the pipe: after a malformed record the boundaries of
-// the records behind it are unknown, so the pipe starts clean.
-void drain(int fd) {
-    char buf[4096];
-    for (int i = 0; i < 4096; i++) {
-        int n = ReadPipe(fd, buf, sizeof buf);
-        if (n <= 0) break;
+// ---- the collector's input ----
+
+// What was read from the collector pipe and not taken yet: one read takes every record
+// that waits, and each get takes one record from here. Requesters write each record with
+// one write of at most PIPE_BUF bytes, so a read never sees part of one: a record cut
+// short at the end of what was read, with nothing more to read, is malformed.
+unsigned char in_buf[1 << 16];
+size_t in_pos = 0;
+size_t in_len = 0;
+
+void input_clear() { in_pos = in_len = 0; }
+
+// Reads what waits into the buffer. 1 something was read, 0 nothing waits, -1 failed.
+int input_fill(int fd) {
+    if (in_pos > 0) {
+        memmove(in_buf, in_buf + in_pos, in_len - in_pos);
+        in_len -= in_pos;
+        in_pos = 0;
     }
+    if (in_len == sizeof in_buf) return 0;
+    const int n = ReadPipe(fd, in_buf + in_len, static_cast<int>(sizeof in_buf - in_len));
+    if (n > 0) {
+        in_len += static_cast<size_t>(n);
+        return 1;
+    }
+    return n < 0 && errno != EAGAIN && errno != EINTR ? -1 : 0;
+}
+
+enum record_state { RECORD_OK, RECORD_SHORT, RECORD_BAD };
+
+// Whether a whole, well-formed request starts at `p` (with `avail` bytes behind it); on
+// RECORD_OK `req` holds it. `why` and `length_field` say what was wrong.
+record_state record_at(const unsigned char* p, size_t avail, data_request* req, const char** why,
+                       bool* length_field) {
+    *length_field = false;
+    if (avail < 4) return RECORD_SHORT;
+    int16_t len;
+    int16_t offset;
+    comm_request_header_from_bytes(p, &len, &offset);
+    if (comm_request_check_header(len, offset, why) != 0) {
+        *length_field = true;
+        return RECORD_BAD;
+    }
+    if (avail < static_cast<size_t>(len)) {
+        *why = "short record";
+        return RECORD_SHORT;
+    }
+    memset(req, 0, sizeof *req);
+    req->len = len;
+    req->offset = offset;
+    memcpy(req->data, p + 4, static_cast<size_t>(len) - 4);
+    if (comm_request_check(req, why) != 0) return RECORD_BAD;
+    if (!reply_in_pipe_dir(comm_request_reply(req))) {
+        *why = "reply pipe outside the pipe directory";
+        return RECORD_BAD;
+    }
+    return RECORD_OK;
+}
+
+// After a malformed record: skips to the next place where a whole well-formed record
+// starts, so that the requests behind the bad bytes are still served; with none, every
+// byte read so far goes.
+void input_resync() {
+    data_request probe;
+    const char* why = "";
+    bool length_field = false;
+    for (size_t p = in_pos + 1; p + 4 <= in_len; p++) {
+        if (record_at(in_buf + p, in_len - p, &probe, &why, &length_field) == RECORD_OK) {
+            in_pos = p;
+            return;
+        }
+    }
+    input_clear();
+}
+
+// ---- reply pipes that stopped reading, and those of gone processes ----
+
+// Reply pipes whose reader let one answer wait past a whole write time-out: their
+// requests still queued are dropped at once, so one requester that never reads holds
+// nobody else back. Its stream is broken, so a pipe stays here until its file goes.
+std::vector<std::string> stalled;
+constexpr size_t kStalledMax = 64;
+
+bool is_stalled(const char* name) {
+    for (const std::string& s : stalled)
+        if (s == name) return true;
+    return false;
+}
+
+void mark_stalled(const char* name) {
+    if (is_stalled(name)) return;
+    if (stalled.size() == kStalledMax) stalled.erase(stalled.begin());
+    stalled.emplace_back(name);
+    PRINT('w', "com0206", "Reply pipe %s is not read: its queued requests are dropped\n", name);
 }
 
 // ---- requester ----
@@ -169,7 +271,17 @@ int open_reply_pipe(comm_anchor* anchor) {
     return 0;
 }
 
+// Bytes read from the reply pipe beyond the answer part asked for: one read takes an
+// answer's header with its rows (and what follows), where a read of the header alone
+// would need a second call for the rows. They belong to the pipe they came from.
+char reply_buf[1 << 16];
+size_t reply_pos = 0;
+size_t reply_len = 0;
+
+void reply_clear() { reply_pos = reply_len = 0; }
+
 void close_reply_pipe(comm_anchor* anchor, bool remove) {
+    reply_clear();
     close_fd(&anchor->ulv_pipe_fd);
     close_fd(&write_pipe_fd);
     if (remove && anchor->ulv_pipe[0]) unlink(anchor->ulv_pipe);
@@ -202,21 +314,11 @@ int new_reply_pipe(comm_anchor* anchor) {
     return 0;
 }
 
-// The collector pipe a requester keeps open between requests, and the FIFO it was opened
-// on: while the name still holds that FIFO (one lstat), it is used again; a collector
-// that starts anew makes a new FIFO, which is opened and checked afresh.
-dev_t kept_dev = 0;
-ino_t kept_ino = 0;
-
-bool kept_pipe_current(comm_anchor* anchor) {
-    if (anchor->coll_pipe_fd < 0) return false;
-    struct stat st;
-    if (lstat(anchor->coll_pipe, &st) == 0 && st.st_dev == kept_dev && st.st_ino == kept_ino) {
-        return true;
-    }
-    close_fd(&anchor->coll_pipe_fd);
-    return false;
-}
+// The collector pipe a requester keeps open between requests. It is checked when it is
+// opened, not before every request: a collector that ended leaves its FIFO without a
+// reader, the write fails with EPIPE, and the name is opened and checked afresh (a
+// collector that starts anew makes a new FIFO under it).
+bool kept_pipe_current(comm_anchor* anchor) { return anchor->coll_pipe_fd >= 0; }
 
 // Opens the collector pipe: ten attempts a second apart. 0, or error 3 set.
 int open_for_request(comm_anchor* anchor) {
@@ -231,11 +333,6 @@ int open_for_request(comm_anchor* anchor) {
     if (fd < 0) {
         comm_set_error(anchor, 3, "Open Pipe error %d. Pipe=%s", open_errno, anchor->coll_pipe);
         return anchor->return_code;
-    }
-    struct stat st;
-    if (fstat(fd, &st) == 0) {
-        kept_dev = st.st_dev;
-        kept_ino = st.st_ino;
     }
     anchor->coll_pipe_fd = fd;
     return 0;
@@ -293,23 +390,51 @@ int send_a_request(comm_anchor* anchor, curs_list* block) {
 
 // Reads n bytes of an answer from the reply pipe. Each wait lasts at most wait_timeout
 // seconds from the last progress. Returns 0, or 1 with the error in the anchor.
-int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header) {
+int read_answer(comm_anchor* anchor, char* buf, int64_t n, bool header, bool wait_first) {
     const int fd = anchor->ulv_pipe_fd;
     int64_t got = 0;
+    if (reply_len > reply_pos) {
+        const size_t take = std::min<size_t>(reply_len - reply_pos, static_cast<size_t>(n));
+        memcpy(buf, reply_buf + reply_pos, take);
+        got = static_cast<int64_t>(take);
+        reply_pos += take;
+        if (reply_pos == reply_len) reply_clear();
+    }
     int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+    // The first header of a get cannot be there yet: wait before reading, rather than
+    // read to learn that nothing is there. Later reads take what is there first.
+    bool wait_now = wait_first && got == 0;
     while (got < n && !pipe_error) {
-        // Read what is there; wait only when nothing is.
-        const int64_t want = n - got > (1 << 30) ? (1 << 30) : n - got;
-        const int r = ReadPipe(fd, buf + got, static_cast<int>(want));
-        if (r > 0) {
-            got += r;
-            deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
-            continue;
+        if (!wait_now) {
+            // What is short of the buffer goes through it (with whatever follows), the
+            // rest of a large answer straight into its place.
+            const bool small = n - got < static_cast<int64_t>(sizeof reply_buf);
+            const int64_t want = small                 ? static_cast<int64_t>(sizeof reply_buf)
+                                 : n - got > (1 << 30) ? (1 << 30)
+                                                       : n - got;
+            const int r = ReadPipe(fd, small ? reply_buf : buf + got, static_cast<int>(want));
+            if (r > 0) {
+                if (small) {
+                    const size_t take =
+                        std::min<size_t>(static_cast<size_t>(r), static_cast<size_t>(n - got));
+                    memcpy(buf + got, reply_buf, take);
+                    if (take < static_cast<size_t>(r)) {
+                        reply_pos = take;
+                        reply_len = static_cast<size_t>(r);
+                    }
+                    got += static_cast<int64_t>(take);
+                } else {
+                    got += r;
+                }
+                deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
+                continue;
+            }
+            if (r < 0 && errno != EAGAIN && errno != EINTR) {
+                pipe_error = 1;
+                break;
+            }
         }
-        if (r < 0 && errno != EAGAIN && errno != EINTR) {
-            pipe_error = 1;
-            break;
-        }
+        wait_now = false;
         int w = wait_for_read(anchor, fd, deadline);
         if (w == WAIT_TIMEOUT) {
             if (header) {
@@ -364,7 +489,8 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
         b->rows = 0;
         b->len = 0;
         unsigned char hb[COMM_HEADER_BYTES];
-        if (read_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, true) != 0) {
+        if (read_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, true, b == anchor->curs) !=
+            0) {
             need_new_pipe = true;
             return nullptr;
         }
@@ -381,7 +507,7 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
         b->len = h.len;
         if (h.rows > 0 && bytes > 0) {
             b->data = static_cast<char*>(U_MALLOC(bytes));
-            if (read_answer(anchor, b->data, bytes, false) != 0) {
+            if (read_answer(anchor, b->data, bytes, false, false) != 0) {
                 need_new_pipe = true;
                 return nullptr;
             }
@@ -400,6 +526,7 @@ int reopen_collector_pipe(comm_anchor* anchor) {
         comm_set_error(anchor, 4, "Create Pipe error %d. Pipe=%s", errno, anchor->coll_pipe);
         return 1;
     }
+    input_clear();
     anchor->coll_pipe_fd = ClientOpenPipe(anchor->coll_pipe, kOpenRead);
     if (anchor->coll_pipe_fd >= 0) {
         comm_mark_collector_pipe(anchor->coll_pipe_fd);  // a second collector finds it
@@ -412,9 +539,12 @@ int reopen_collector_pipe(comm_anchor* anchor) {
     return 0;
 }
 
-// Drops a malformed record: message, error 4, the pipe drained.
-curs_list* refuse_record(comm_anchor* anchor, data_request* req, const char* why, int size,
-                         bool length_field) {
+// Refuses the malformed record at the front of the input: message, error 4; the input
+// goes on at the next whole record behind it.
+curs_list* refuse_record(comm_anchor* anchor, const char* why, int size, bool length_field) {
+    if (length_field && (size > COMM_REQUEST_MAX || size < 4)) {
+        PRINT('e', "com0203", "request length error, size=%d\n", size);
+    }
     PRINT('e', "com0204", "request record refused (%s), size=%d. Pipe=%s\n", why, size,
           anchor->coll_pipe);
     if (length_field) {
@@ -422,67 +552,140 @@ curs_list* refuse_record(comm_anchor* anchor, data_request* req, const char* why
     } else {
         comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->coll_pipe);
     }
-    U_FREE(req);
-    drain(anchor->coll_pipe_fd);
+    input_resync();
     return nullptr;
 }
+
+// Gone requesters' reply pipes are looked for at most this often while serving.
+constexpr int64_t kSweepEveryMs = 1000;
+int64_t last_sweep_ms = 0;
+void sweep_dead_reply_pipes();
 
 curs_list* get_probe_reqs(comm_anchor* anchor) {
     anchor->return_code = 0;
     anchor->return_msg[0] = '\0';
     comm_drop_requests(anchor);
-    if (!exists(anchor->coll_pipe) || anchor->coll_pipe_fd < 0) {
+    // The pipe's name is checked when nothing waits, not before every request.
+    if (anchor->coll_pipe_fd < 0) {
         if (reopen_collector_pipe(anchor) != 0) return nullptr;
     }
     const int fd = anchor->coll_pipe_fd;
-    unsigned char head[4];
-    int n = ReadPipe(fd, head, sizeof head);
-    if (n <= 0) {
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->coll_pipe);
+    for (bool read_once = false;;) {
+        data_request req;
+        const char* why = "";
+        bool length_field = false;
+        const record_state state =
+            record_at(in_buf + in_pos, in_len - in_pos, &req, &why, &length_field);
+        if (state == RECORD_SHORT) {
+            if (!read_once) {
+                read_once = true;
+                const int r = input_fill(fd);
+                if (r < 0) {
+                    comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->coll_pipe);
+                    return nullptr;
+                }
+                if (r > 0) continue;
+            }
+            if (in_len == in_pos) {
+                // Nothing waits: the time to see whether someone removed the pipe's name.
+                if (!exists(anchor->coll_pipe)) reopen_collector_pipe(anchor);
+                return nullptr;
+            }
+            // Part of a record and nothing behind it: no writer sends less than a whole one.
+            int16_t len = static_cast<int16_t>(in_len - in_pos);
+            if (in_len - in_pos >= 4) memcpy(&len, in_buf + in_pos, 2);
+            return refuse_record(anchor, in_len - in_pos < 4 ? "short header" : why, len, false);
         }
-        return nullptr;
-    }
-    if (n < 4) return refuse_record(anchor, nullptr, "short header", static_cast<int>(n), false);
-    int16_t len;
-    int16_t offset;
-    comm_request_header_from_bytes(head, &len, &offset);
-    const char* why = "";
-    if (comm_request_check_header(len, offset, &why) != 0) {
-        if (len > COMM_REQUEST_MAX || len < 4) {
-            PRINT('e', "com0203", "request length error, size=%d\n", len);
+        if (state == RECORD_BAD) {
+            int16_t len = 0;
+            memcpy(&len, in_buf + in_pos, 2);
+            return refuse_record(anchor, why, len, length_field);
         }
-        return refuse_record(anchor, nullptr, why, len, true);
+        in_pos += static_cast<size_t>(req.len);
+        if (in_pos == in_len) input_clear();
+        if (u_trace_on(7)) {
+            PRINT('t', "com0202", "pipe buffer:\n");
+            unsigned char bytes[COMM_REQUEST_MAX];
+            comm_request_to_bytes(&req, bytes);
+            u_print_dumpx(nullptr, bytes, req.len);
+        }
+        const char* reply = comm_request_reply(&req);
+        if (is_stalled(reply)) {
+            if (u_trace_on(5))
+                PRINT('t', "com0207", "Request for stalled pipe %s dropped\n", reply);
+            continue;
+        }
+        if (comm_now_ms() - last_sweep_ms >= kSweepEveryMs) sweep_dead_reply_pipes();
+        auto* kept = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
+        memcpy(kept, &req, sizeof req);
+        memset(anchor->ulv_pipe, 0, sizeof anchor->ulv_pipe);
+        snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", reply);
+        return comm_file_request(anchor, kept);
     }
-    auto* req = static_cast<data_request*>(U_MALLOC(sizeof(data_request)));
-    memset(req, 0, sizeof *req);
-    req->len = len;
-    req->offset = offset;
-    int body = ReadPipe(fd, req->data, len - 4);
-    if (body != len - 4) return refuse_record(anchor, req, "short record", len, false);
-    if (u_trace_on(7)) {
-        PRINT('t', "com0202", "pipe buffer:\n");
-        unsigned char bytes[COMM_REQUEST_MAX];
-        comm_request_to_bytes(req, bytes);
-        u_print_dumpx(nullptr, bytes, len);
+}
+
+// Whether user `uid` belongs to the collector's group (its effective group, as primary or
+// listed member): the reply pipes are made for owner and group, so a requester of another
+// member of the group is answered. Looked up once per user and group.
+bool member_of_my_group(uid_t uid) {
+    struct known {
+        uid_t uid;
+        gid_t gid;
+        bool member;
+    };
+    static std::vector<known> cache;
+    const gid_t gid = getegid();
+    for (const known& k : cache)
+        if (k.uid == uid && k.gid == gid) return k.member;
+    bool member = false;
+    struct passwd pw {};
+    struct passwd* pw_found = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &pw_found) == 0 && pw_found) {
+        member = pw.pw_gid == gid;
+        const std::string user = pw.pw_name;
+        struct group gr {};
+        struct group* gr_found = nullptr;
+        std::vector<char> gbuf(65536);
+        if (!member && getgrgid_r(gid, &gr, gbuf.data(), gbuf.size(), &gr_found) == 0 && gr_found) {
+            for (char** m = gr.gr_mem; m && *m && !member; m++) member = user == *m;
+        }
     }
-    if (comm_request_check(req, &why) != 0) return refuse_record(anchor, req, why, len, false);
-    const char* reply = comm_request_reply(req);
-    if (!reply_in_pipe_dir(reply)) {
-        return refuse_record(anchor, req, "reply pipe outside the pipe directory", len, false);
+    if (cache.size() < 64) cache.push_back({uid, gid, member});
+    return member;
+}
+
+bool reply_owner_allowed(const struct stat& st) {
+    return S_ISFIFO(st.st_mode) && (st.st_uid == geteuid() || member_of_my_group(st.st_uid));
+}
+
+// Opens a requester's reply pipe for writing, non-blocking: only a FIFO (no link) of our
+// own or of a member of our group; anything else fails with EPERM.
+int open_reply_fifo(const char* name) {
+    struct stat before;
+    if (lstat(name, &before) != 0) return -1;
+    if (!reply_owner_allowed(before)) {
+        errno = EPERM;
+        return -1;
     }
-    memset(anchor->ulv_pipe, 0, sizeof anchor->ulv_pipe);
-    snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", reply);
-    return comm_file_request(anchor, req);
+    const int fd = open(name, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    // The name may have been swapped between the look and the open.
+    struct stat after;
+    if (fstat(fd, &after) != 0 || !reply_owner_allowed(after) || after.st_dev != before.st_dev ||
+        after.st_ino != before.st_ino) {
+        ClosePipe(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
 }
 
 // The reply pipe of the last answer, kept open by the collector: a requester asks again
-// and again through the same pipe. It is used again only while its name still holds the
-// FIFO it was opened and checked on (one lstat); otherwise the name is opened and checked
-// afresh.
+// and again through the same pipe. It is checked when it is opened, not before every
+// answer: a requester that made its pipe anew closed the old one, so a write to the kept
+// descriptor fails with EPIPE and the name is opened and checked afresh.
 int answer_fd = -1;
-dev_t answer_dev = 0;
-ino_t answer_ino = 0;
 char answer_name[COMM_NAME_SIZE] = "";
 
 void drop_answer_pipe() {
@@ -490,38 +693,27 @@ void drop_answer_pipe() {
     answer_name[0] = '\0';
 }
 
-int open_reply_for_answer(const char* name) {
-    if (answer_fd >= 0 && strcmp(name, answer_name) == 0) {
-        struct stat st;
-        if (lstat(name, &st) == 0 && st.st_dev == answer_dev && st.st_ino == answer_ino) {
-            return answer_fd;
-        }
-    }
+int open_reply_for_answer(const char* name, bool* reused) {
+    *reused = answer_fd >= 0 && strcmp(name, answer_name) == 0;
+    if (*reused) return answer_fd;
     drop_answer_pipe();
-    const int fd = ClientOpenPipe(name, kOpenWrite);
+    const int fd = open_reply_fifo(name);
     if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        const int e = errno;
-        ClosePipe(fd);
-        errno = e;
-        return -1;
-    }
     answer_fd = fd;
-    answer_dev = st.st_dev;
-    answer_ino = st.st_ino;
     copy_checked(answer_name, sizeof answer_name, name);
     return fd;
 }
 
 // Writes the answer header and its rows to the reply pipe, in one write where the pipe
-// takes them; waits only when the pipe is full. 0, or 1 when a wait timed out or failed
-// (error set, caller stops); a write error only sets the pipe error.
+// takes them; waits only when the pipe is full. 0; 2 when the pipe stayed full past the
+// wait time, 1 when a wait failed (error set, caller stops); a write error only sets the
+// pipe error. *written: the bytes that went out.
 int write_answer(comm_anchor* anchor, const char* head, int64_t head_n, const char* rows,
-                 int64_t rows_n) {
+                 int64_t rows_n, int64_t* written) {
     const int fd = anchor->ulv_pipe_fd;
     const int64_t n = head_n + rows_n;
-    int64_t done = 0;
+    int64_t& done = *written;
+    done = 0;
     int64_t deadline = comm_now_ms() + int64_t{wait_timeout} * 1000;
     while (done < n && !pipe_error) {
         struct iovec iov[2];
@@ -550,7 +742,7 @@ int write_answer(comm_anchor* anchor, const char* head, int64_t head_n, const ch
             comm_set_error(anchor, 1,
                            header ? "Data Collector Wait Timeout.  Is collector still there?"
                                   : "Data Collector Wait Timeout. Is collector still there?");
-            return 1;
+            return 2;
         }
         if (w != WAIT_READY || pipe_error) {
             if (u_trace_on(0)) {
@@ -562,6 +754,84 @@ int write_answer(comm_anchor* anchor, const char* head, int64_t head_n, const ch
         }
     }
     return 0;
+}
+
+}  // namespace
+
+namespace {
+
+// Builds agt_pipe_prefix once: 0, or 1 (logged) when the names would not fit.
+int build_prefix() {
+    if (prefix_built) return 0;
+    ensure_env();
+    char prefix[1024] = "";
+    snprintf(prefix, sizeof prefix, "%s", pipe_dir_prefix().c_str());
+    size_t n = strlen(prefix);
+    snprintf(prefix + n, sizeof prefix - n, "prb_");
+    append_part(prefix, sizeof prefix, env_vars.serverid);
+    append_part(prefix, sizeof prefix, env_vars.db_type);
+    append_part(prefix, sizeof prefix, env_vars.hostname);
+    // Room for the time, the process id and the counter behind the prefix.
+    if (strlen(prefix) + 40 >= static_cast<size_t>(COMM_NAME_SIZE)) {
+        PRINT('e', "com0108", "Pipe name too long (at most %d characters): %s\n",
+              COMM_NAME_SIZE - 1, prefix);
+        return 1;
+    }
+    copy_checked(agt_pipe_prefix, sizeof agt_pipe_prefix, prefix);
+    prefix_built = true;
+    return 0;
+}
+
+// The process id inside a reply-pipe name of ours ("<DDHHMMSS>_<pid>_<NNNN>_pipe" behind
+// the prefix), or 0 when the name is not of that form.
+long reply_pipe_pid(const char* base, const char* prefix_base) {
+    const size_t pn = strlen(prefix_base);
+    if (strncmp(base, prefix_base, pn) != 0) return 0;
+    const char* p = base + pn;
+    for (int i = 0; i < 8; i++, p++)
+        if (*p < '0' || *p > '9') return 0;
+    if (*p++ != '_') return 0;
+    long pid = 0;
+    const char* digits = p;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        if (pid > 100000000) return 0;
+        pid = pid * 10 + (*p - '0');
+    }
+    if (p == digits || *p++ != '_') return 0;
+    for (int i = 0; i < 4; i++, p++)
+        if (*p < '0' || *p > '9') return 0;
+    return strcmp(p, "_pipe") == 0 ? pid : 0;
+}
+
+// Removes the reply FIFOs (of this server, type and host) whose process is gone: a
+// requester that was killed never removes its own.
+void sweep_dead_reply_pipes() {
+    last_sweep_ms = comm_now_ms();
+    if (build_prefix() != 0) return;
+    const std::string dir = pipe_dir_prefix();
+    const char* prefix_base = agt_pipe_prefix + dir.size();
+    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    const long self = static_cast<long>(getpid());
+    while (struct dirent* e = readdir(d)) {
+        const long pid = reply_pipe_pid(e->d_name, prefix_base);
+        if (pid <= 0 || pid == self) continue;
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        const std::string path = dir + e->d_name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) continue;
+        if (unlink(path.c_str()) == 0) {
+            if (u_trace_on(5))
+                PRINT('t', "com0208", "Removed pipe of gone process: %s\n", path.c_str());
+            for (size_t i = 0; i < stalled.size(); i++) {
+                if (stalled[i] == path) {
+                    stalled.erase(stalled.begin() + static_cast<long>(i));
+                    break;
+                }
+            }
+        }
+    }
+    closedir(d);
 }
 
 }  // namespace
@@ -596,23 +866,7 @@ int make_pipe_name(const char* kind, char* out) {
         copy_checked(out, COMM_NAME_SIZE, col_pipe_name);
         return 0;
     }
-    if (!prefix_built) {
-        char prefix[1024] = "";
-        snprintf(prefix, sizeof prefix, "%s", dir.c_str());
-        size_t n = strlen(prefix);
-        snprintf(prefix + n, sizeof prefix - n, "prb_");
-        append_part(prefix, sizeof prefix, env_vars.serverid);
-        append_part(prefix, sizeof prefix, env_vars.db_type);
-        append_part(prefix, sizeof prefix, env_vars.hostname);
-        // Room for the time, the process id and the counter behind the prefix.
-        if (strlen(prefix) + 40 >= static_cast<size_t>(COMM_NAME_SIZE)) {
-            PRINT('e', "com0108", "Pipe name too long (at most %d characters): %s\n",
-                  COMM_NAME_SIZE - 1, prefix);
-            return 1;
-        }
-        copy_checked(agt_pipe_prefix, sizeof agt_pipe_prefix, prefix);
-        prefix_built = true;
-    }
+    if (build_prefix() != 0) return 1;
     time_t now = u_time_now();
     struct tm tm;
     localtime_r(&now, &tm);
@@ -712,6 +966,9 @@ comm_anchor* init_probe() {
     comm_set_wait_timeout("WAIT_TIMEOUT", 45);
     comm_anchor* anchor = comm_new_anchor('P');
     need_new_pipe = false;
+    note_sigpipe_disposition();
+    // The pipes that killed requesters left behind go before this one makes its own.
+    sweep_dead_reply_pipes();
     if (make_pipe_name("col", anchor->coll_pipe) != 0 ||
         make_pipe_name("prb", anchor->ulv_pipe) != 0) {
         anchor->ulv_pipe[0] = '\0';
@@ -729,6 +986,8 @@ comm_anchor* init_probe() {
 comm_anchor* init_collector() {
     comm_set_wait_timeout("COLL_WAIT_TIMEOUT", 5);
     comm_anchor* anchor = comm_new_anchor('C');
+    note_sigpipe_disposition();
+    input_clear();
     if (make_pipe_name("col", anchor->coll_pipe) != 0) {
         anchor->coll_pipe[0] = '\0';
         term_comm(anchor);
@@ -794,7 +1053,8 @@ curs_list* put_request(comm_anchor* anchor) {
         for (pipe_list* p = b->pipe; p; p = p->next) {
             snprintf(anchor->ulv_pipe, sizeof anchor->ulv_pipe, "%s", p->pipe);
             const bool ours = reply_in_pipe_dir(p->pipe);
-            int fd = ours ? open_reply_for_answer(p->pipe) : -1;
+            bool reused = false;
+            int fd = ours ? open_reply_for_answer(p->pipe, &reused) : -1;
             if (fd < 0) {
                 int e = ours ? errno : EPERM;
                 report_sigpipe(__LINE__);
@@ -814,9 +1074,30 @@ curs_list* put_request(comm_anchor* anchor) {
                 unsigned char hb[COMM_HEADER_BYTES];
                 comm_header_encode(h, hb);
                 const int64_t bytes = rows > 0 ? int64_t{rows} * (b->len > 0 ? b->len : 0) : 0;
-                const int stop =
-                    write_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, b->data, bytes);
+                int64_t written = 0;
+                int stop = write_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, b->data,
+                                        bytes, &written);
+                if (!stop && pipe_error && reused && written == 0) {
+                    // The kept descriptor's reader is gone (its pipe was made anew): open
+                    // the name afresh, once.
+                    pipe_error = 0;
+                    sigpipe_seen = 0;
+                    drop_answer_pipe();
+                    fd = open_reply_for_answer(p->pipe, &reused);
+                    if (fd < 0) {
+                        const int e = errno;
+                        set_signal(anchor, false);
+                        comm_set_error(anchor, 3, "Open Probe pipe error %d. Pipe=%s", e, p->pipe);
+                        return anchor->curs;
+                    }
+                    anchor->ulv_pipe_fd = fd;
+                    stop = write_answer(anchor, reinterpret_cast<char*>(hb), sizeof hb, b->data,
+                                        bytes, &written);
+                }
                 if (stop) {
+                    // Full past a whole write time-out: this requester does not read. Its
+                    // queued requests are dropped; the other requesters are served on.
+                    if (stop == 2) mark_stalled(p->pipe);
                     report_sigpipe(__LINE__);
                     set_signal(anchor, false);
                     drop_answer_pipe();
@@ -848,10 +1129,16 @@ int term_comm(comm_anchor* anchor) {
     if (!anchor || (anchor->type != 'P' && anchor->type != 'C')) return 0;
     close_fd(&anchor->ulv_pipe_fd);
     close_fd(&anchor->coll_pipe_fd);
-    if (anchor->type == 'P') close_fd(&write_pipe_fd);
+    if (anchor->type == 'P') {
+        close_fd(&write_pipe_fd);
+        reply_clear();
+    }
     if (anchor->type == 'C') {
         close_fd(&collector_write_fd);
         drop_answer_pipe();
+        input_clear();
+        // The collector ends (SHUTDOWN, or a signal): gone requesters' pipes go with it.
+        sweep_dead_reply_pipes();
     }
     if (anchor->type == 'P' && anchor->ulv_pipe[0]) unlink(anchor->ulv_pipe);
     if (anchor->type == 'C' && anchor->coll_pipe[0]) unlink(anchor->coll_pipe);
@@ -866,10 +1153,28 @@ int pipe_wait(comm_anchor* anchor, int timeout_ms) {
     anchor->return_code = 0;
     anchor->return_msg[0] = '\0';
     // A pipe someone removed is made again before a wait; a look without waiting leaves
-    // that to the "get" that follows.
-    if ((timeout_ms > 0 && !exists(anchor->coll_pipe)) || anchor->coll_pipe_fd < 0 ||
-        collector_write_fd < 0) {
+    // that to the "get" that follows. The name is looked at once a second at most: a
+    // collector that serves many requests waits after each.
+    static int64_t name_checked_ms = -1;
+    bool name_gone = false;
+    if (timeout_ms > 0) {
+        const int64_t now = comm_now_ms();
+        if (name_checked_ms < 0 || now - name_checked_ms >= 1000 || now < name_checked_ms) {
+            name_checked_ms = now;
+            name_gone = !exists(anchor->coll_pipe);
+        }
+    }
+    if (name_gone || anchor->coll_pipe_fd < 0 || collector_write_fd < 0) {
         if (reopen_collector_pipe(anchor) != 0) return -1;
+    }
+    // Records read before and not taken yet wait already; a look without waiting reads
+    // at once (what it reads is what the next get takes), so no poll comes before it.
+    if (in_len > in_pos) return 1;
+    if (timeout_ms == 0) {
+        const int got = input_fill(anchor->coll_pipe_fd);
+        if (got >= 0) return got;
+        comm_set_error(anchor, 4, "Pipe read error. Pipe=%s", anchor->coll_pipe);
+        return -1;
     }
     short revents = 0;
     const int r = poll_until(anchor->coll_pipe_fd, POLLIN, comm_now_ms() + timeout_ms, &revents);

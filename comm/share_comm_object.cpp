@@ -29,6 +29,16 @@ const char* stamp(char* buffer) { return u_get_time(buffer, 1); }
 // Polling step of the non-consuming waits.
 constexpr long kPollMs = 10;
 
+// Whether two unique ids end in the same process id. A process sends one request at a
+// time, so an answer with its process id and another unique id is one it stopped waiting
+// for: it reads that away itself, or the slot stays taken until the collector's
+// 30-second clean-up. Only ids of this code's own form carry a process id; an agent's end
+// in a count, which two agents can share.
+bool same_requester(const std::string& a, const std::string& b) {
+    const long pa = zov_unique_pid(a);
+    return pa > 0 && pa == zov_unique_pid(b);
+}
+
 }  // namespace
 
 ShareCommObject::ShareCommObject(ZOVShareType type, int size, key_t key, int attach, int semflg,
@@ -61,6 +71,11 @@ ShareCommObject::~ShareCommObject() {
 
 void ShareCommObject::init(int /*size*/, ZOVShareType type, int created) {
     char* seg = shm_.GetAddress();
+    // An attaching process leaves the reader-finished flag as it finds it: setting it
+    // while another requester reads its answer told the collector that the slot was free,
+    // so it wrote the next answer at once and the reader's closing reset wiped it unread.
+    // A flag left at 0 by a reader that died is cleared by the collector's own checks
+    // (reader gone, answer older than 30 seconds).
     if (type == ZOV_SHARE_REQUEST) {
         request_ = seg;
         g_pRequest = seg;
@@ -73,8 +88,8 @@ void ShareCommObject::init(int /*size*/, ZOVShareType type, int created) {
     } else {
         data_ = seg;
         g_pData = seg;
-        shm::put32(seg, shm::DATA_READER_DONE, 1);
         if (created) {
+            shm::put32(seg, shm::DATA_READER_DONE, 1);
             shm::put32(seg, shm::DATA_READ_INDEX, 0);
             shm::put32(seg, shm::DATA_WRITE_INDEX, 0);
             if (g_pRequest) shm::put32(g_pRequest, shm::REQ_DATA_WRITTEN, shm::now32());
@@ -136,11 +151,21 @@ int ShareCommObject::WaitForWrite(int timeout) {
 
 int ShareCommObject::WaitRequest(long long timeout_ms) {
     if (!request_) return -1;
-    // Take "filled" and give it back in one operation: it waits while "filled" is 0 and
-    // changes nothing when it is not.
-    struct sembuf ops[2] = {{static_cast<unsigned short>(shm::SEM_FILLED), -1, 0},
-                            {static_cast<unsigned short>(shm::SEM_FILLED), 1, 0}};
-    return sem_.SemTimedOpMs(ops, 2, timeout_ms);
+    if (request_held_) return 0;
+    // The wait takes "filled" itself and GetRequest reads under it: a wait that gave the
+    // semaphore back only for GetRequest to take it again cost two more semaphore calls
+    // per request and changed nothing a partner can see.
+    struct sembuf op = {static_cast<unsigned short>(shm::SEM_FILLED), -1, 0};
+    const int rc = sem_.SemTimedOpMs(&op, 1, timeout_ms);
+    if (rc == 0) request_held_ = true;
+    return rc;
+}
+
+void ShareCommObject::DropHeldRequest() {
+    if (!request_held_) return;
+    request_held_ = false;
+    // Nobody will read it: the segment is free for the next requester.
+    if (Release(shm::SEM_AVAILABLE) != 0) ResetSemaphore(type_);
 }
 
 namespace {
@@ -268,7 +293,9 @@ int ShareCommObject::GetRequest(std::string& name, std::string& unique,
                                 std::list<std::string>& params, std::string& data, int timeout) {
     if (tracing()) PRINT('t', "ush0170", "GetRequest: Entering\n");
     if (!request_) return -1;
-    const int rc = Acquire(shm::SEM_FILLED, timeout);
+    // A wait that found the request has taken "filled" already.
+    const int rc = request_held_ ? 0 : Acquire(shm::SEM_FILLED, timeout);
+    request_held_ = false;
     if (rc == -10) {
         if (tracing()) PRINT('t', "ush0009", "Function GetRequest timeout\n");
         return -10;
@@ -313,9 +340,12 @@ int ShareCommObject::GetRequest(std::string& name, std::string& unique,
 void ShareCommObject::CleanData() {
     shm::put32(data_, shm::DATA_WRITE_INDEX, 0);
     shm::put32(data_, shm::DATA_READ_INDEX, 0);
-    ResetSemaphore(type_);
-    shm::put32(data_, shm::DATA_READER_DONE, 1);
     if (g_pRequest) shm::put32(g_pRequest, shm::REQ_DATA_WRITTEN, -1);
+    shm::put32(data_, shm::DATA_READER_DONE, 1);
+    // Last: the reset gives "available" back, and with it the slot to the collector,
+    // which then writes the next answer and its flag; nothing of this answer may be
+    // written after that.
+    ResetSemaphore(type_);
 }
 
 int ShareCommObject::Check() {
@@ -371,29 +401,42 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
     long long remaining = product > 0 && data ? product : 4;
 
     // The previous answer must have been read (or cleaned away) before it is overwritten:
-    // wait at most 60 seconds, looking again after 1 ms, then ever less often (50 ms).
-    long waited = 0;
-    for (long step = 1; shm::get32(data_, shm::DATA_READER_DONE) == 0;
-         step = std::min(step * 2, 50L)) {
-        if (waited >= 60 * 1000) {
-            if (tracing()) PRINT('t', "ush0240", "Reader should already finish read now!\n");
-            break;
-        }
+    // wait at most 60 seconds. Its reader's closing reset is what gives "available" back,
+    // so the wait blocks on that semaphore (a second at a time, to look for a reader that
+    // is gone) instead of sleeping between looks at the flag: with several requesters the
+    // next answer goes out the moment the slot is free, not a sleep later.
+    bool holding = false;  // "available" taken by the wait, for the first chunk
+    const int64_t wait_end = comm_now_ms() + 60 * 1000;
+    while (shm::get32(data_, shm::DATA_READER_DONE) == 0) {
         if (comm_stop_requested()) return -10;
-        if (waited % 1000 < step && AnswerReaderGone()) {
+        if (AnswerReaderGone()) {
             PRINT('i', "ush0031", "Cleaning share memory, the reader of %s is gone\n",
                   shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE).c_str());
             CleanData();
             break;
         }
-        u_sleep_ms(step);
-        waited += step;
+        const int64_t left = wait_end - comm_now_ms();
+        if (left <= 0) {
+            if (tracing()) PRINT('t', "ush0240", "Reader should already finish read now!\n");
+            break;
+        }
+        struct sembuf op = {static_cast<unsigned short>(shm::SEM_AVAILABLE), -1, 0};
+        const int rc = sem_.SemTimedOpMs(&op, 1, std::min<int64_t>(left, 1000));
+        if (rc == 0) {
+            holding = true;
+            break;
+        }
+        if (rc != -10) {
+            PRINT('e', "ush0005", "SendData cannot acquire 'available' semaphore\n");
+            return -1;
+        }
     }
     shm::put32(data_, shm::DATA_READER_DONE, 0);
 
     bool first = true;
     do {
-        const int rc = Acquire(shm::SEM_AVAILABLE, timeout);
+        const int rc = holding ? 0 : Acquire(shm::SEM_AVAILABLE, timeout);
+        holding = false;
         if (rc == -10) {
             if (tracing()) PRINT('i', "ush0002", "Function SendData Timeout\n");
             return -10;
@@ -432,16 +475,56 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
 
 int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, int& numrow,
                              int& lenrow, std::string& data, int timeout) {
+    struct StringSink : AnswerSink {
+        explicit StringSink(std::string& s) : out(s) {}
+        void start(size_t total) override { out.reserve(total); }
+        void append(const char* bytes, size_t n) override { out.append(bytes, n); }
+        std::string& out;
+    } sink(data);
+    data.clear();
+    return GetDataInto(unique, gotUnique, numrow, lenrow, sink, timeout);
+}
+
+int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUnique, int& numrow,
+                                 int& lenrow, AnswerSink& sink, int timeout) {
     char when[64];
     if (tracing()) {
         PRINT('t', "ush0260", "GetData(%s): Entering, timeout=%d\n", stamp(when), timeout);
     }
-    data.clear();
     if (!data_) return -1;
     long long remaining = 0;
     bool first = true;
-    do {
-        const int rc = Acquire(shm::SEM_FILLED, timeout);
+    const int64_t deadline = comm_now_ms() + static_cast<int64_t>(timeout < 0 ? 0 : timeout) * 1000;
+    std::string foreign;    // the id of another requester's answer last seen in the slot
+    bool left_one = false;  // such an answer was seen (its id may be empty)
+    for (;;) {
+        int rc = 0;
+        if (first) {
+            // Another requester's answer is left where it is: wait until its owner has
+            // read it (its closing reset gives "available" back; waited for without
+            // taking it) or the slot holds another answer, so that its owner gets
+            // "filled". The wait lasts 2 ms at most: the next answer may be there before
+            // the wait begins, and then only the id shows it.
+            while (left_one &&
+                   shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE) == foreign) {
+                const int64_t step = std::min<int64_t>(deadline - comm_now_ms(), 2);
+                if (step <= 0) break;
+                struct sembuf look[2] = {{static_cast<unsigned short>(shm::SEM_AVAILABLE), -1, 0},
+                                         {static_cast<unsigned short>(shm::SEM_AVAILABLE), 1, 0}};
+                const int rc = sem_.SemTimedOpMs(look, 2, step);
+                if (rc == 0) break;
+                if (rc != -10 || comm_stop_requested()) return rc;
+            }
+            const int64_t left = deadline - comm_now_ms();
+            if (left_one && left <= 0) {
+                if (tracing()) PRINT('i', "ush0013", "GetData timeout\n");
+                return -10;
+            }
+            struct sembuf op = {static_cast<unsigned short>(shm::SEM_FILLED), -1, 0};
+            rc = sem_.SemTimedOpMs(&op, 1, left < 0 ? 0 : left);
+        } else {
+            rc = Acquire(shm::SEM_FILLED, timeout);
+        }
         if (rc == -10) {
             if (tracing()) PRINT('i', "ush0013", "GetData timeout\n");
             return -10;
@@ -451,12 +534,28 @@ int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, 
             return -1;
         }
         if (first) {
-            first = false;
             gotUnique = shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE);
-            if (gotUnique != unique) {
-                PRINT('i', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
-                      unique.c_str());
+            if (!unique.empty() && gotUnique != unique) {
+                if (!left_one || gotUnique != foreign) {
+                    PRINT('i', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
+                          unique.c_str());
+                }
+                // Concurrent requesters share the one data slot and the collector serves in
+                // any order: the answer belongs to the requester whose id it carries. Reading
+                // it away (and cleaning the slot) would leave its owner waiting out its whole
+                // time-out, so "filled" is given back unread and this requester goes on
+                // waiting for its own answer. A late answer of this process is read away.
+                if (!same_requester(gotUnique, unique)) {
+                    foreign = gotUnique;
+                    left_one = true;
+                    if (Release(shm::SEM_FILLED) != 0) {
+                        PRINT('e', "ush0014", "GetData cannot release 'filled' semaphore\n");
+                        return -1;
+                    }
+                    continue;
+                }
             }
+            first = false;
             numrow = shm::get32(data_, shm::DATA_ROWS);
             lenrow = shm::get32(data_, shm::DATA_LEN);
             const long long product = static_cast<long long>(numrow) * lenrow;
@@ -467,17 +566,21 @@ int ShareCommObject::GetData(const std::string& unique, std::string& gotUnique, 
                 return -1;
             }
             remaining = product > 0 ? product : 4;
-            data.reserve(static_cast<size_t>(remaining));
+            sink.start(static_cast<size_t>(remaining));
         }
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, shm::DATA_CHUNK_SIZE));
-        data.append(data_ + shm::DATA_CHUNK, n);
+        sink.append(data_ + shm::DATA_CHUNK, n);
         remaining -= static_cast<long long>(n);
         shm::put32(data_, shm::DATA_READ_INDEX, 0);
+        // After the last chunk "available" is not released on its own: the closing reset
+        // gives it back. Released first, it let a writer in before the reset, which then
+        // wiped the answer just written.
+        if (remaining <= 0) break;
         if (Release(shm::SEM_AVAILABLE) != 0) {
             PRINT('e', "ush0014", "GetData cannot release 'available' semaphore\n");
             break;
         }
-    } while (remaining > 0);
+    }
     CleanData();
     if (tracing()) {
         PRINT('t', "ush0270", "GetData(%s): get unique=%s, numrow=%d, lenrow=%d\n", stamp(when),

@@ -6,8 +6,13 @@
 // Protocol. Request: a requester acquires "available", writes, releases "filled"; the
 // collector acquires "filled", reads, releases "available". Data: the collector writes
 // the answer chunk by chunk (available -> filled), the requester reads it chunk by chunk
-// (filled -> available) and at the end resets the set, sets the reader-finished flag and
-// marks no answer pending. Every wait is a semtimedop bounded by the caller's time-out.
+// (filled -> available; after the last chunk the reset gives "available" back), marks no
+// answer pending, resets the set and, last, sets the reader-finished flag. Several
+// requesters wait on one data slot: the answer is read only by the requester whose id it
+// carries (or, when late, by its process); any other gives "filled" back unread and waits
+// until the slot holds another answer. Only creating the data segment sets the
+// reader-finished flag, attaching leaves it alone. Every wait is a semtimedop bounded by
+// the caller's time-out.
 //
 // Results: 0 success, -10 time-out, -1 any other failure. Messages through PRINT; traces
 // only with trace level 5.
@@ -31,6 +36,15 @@ constexpr int ZOV_SHM_CREATE_FLAGS = IPC_CREAT | IPC_EXCL | 0660;
 // name-time-count, whose last field is a count.
 long zov_unique_pid(const std::string& unique);
 
+// Where an answer's bytes go as GetData reads them: start(total) once its counts are
+// known, then every chunk in order.
+class AnswerSink {
+  public:
+    virtual ~AnswerSink() = default;
+    virtual void start(size_t total) = 0;
+    virtual void append(const char* bytes, size_t n) = 0;
+};
+
 class ShareCommObject : public ZOVCommObject {
   public:
     // Creates a segment of `size` bytes and a set of 2 semaphores under `key`, attaches,
@@ -51,9 +65,17 @@ class ShareCommObject : public ZOVCommObject {
     // older than 30 seconds, or one whose requester is gone, is cleaned away first.
     int SendData(const std::string& unique, int numrow, int lenrow, const char* data,
                  int timeout) override;
-    // An answer whose counts are impossible is read away and refused (-1).
+    // Only the answer that carries `unique` is read: another requester's answer is left
+    // in the slot for its owner and the wait goes on. An earlier answer of this process
+    // (same process id, another unique id) is read and returned, so that the caller reads
+    // it away and waits again. An answer whose counts are impossible is read away and
+    // refused (-1).
     int GetData(const std::string& unique, std::string& gotUnique, int& numrow, int& lenrow,
                 std::string& data, int timeout) override;
+    // GetData with the answer's bytes going to `sink` (the requester's own buffer, so a
+    // large answer is not copied once more after it was read).
+    int GetDataInto(const std::string& unique, std::string& gotUnique, int& numrow, int& lenrow,
+                    AnswerSink& sink, int timeout);
     // Sets the set to available 1, filled 0 (for a type other than 0 or 1: both 0).
     int ResetSemaphore(ZOVShareType type) override;
 
@@ -61,9 +83,12 @@ class ShareCommObject : public ZOVCommObject {
     // 0, without taking it; 0, or -1 when it stays 0.
     int WaitForRead(int timeout);
     int WaitForWrite(int timeout);
-    // Waits at most timeout_ms (0: only looks) until a request is filled, leaving it for
-    // GetRequest: 0 one is, -10 none came in time or the stop flag is set, -1 failed.
+    // Waits at most timeout_ms (0: only looks) until a request is filled and takes
+    // "filled" for the GetRequest that follows (which then reads without acquiring):
+    // 0 one is held, -10 none came in time or the stop flag is set, -1 failed.
     int WaitRequest(long long timeout_ms);
+    // Gives up a request a wait took and nobody read: the segment becomes available.
+    void DropHeldRequest();
     // True when the unread answer in the data segment belongs to a requester that is gone:
     // its unique id is of our own form (zov_unique_pid) and that process no longer exists.
     // An answer for an agent's id keeps its wait.
@@ -96,6 +121,8 @@ class ShareCommObject : public ZOVCommObject {
     char* request_ = nullptr;  // set when of type request
     char* data_ = nullptr;     // set when of type data
     ZOVShareType type_;
+    // A wait took "filled" of the request set; the next GetRequest reads under it.
+    bool request_held_ = false;
     // Bytes of the data chunk this object may have left non-zero (all of it at first).
     size_t chunk_used_ = shm::DATA_CHUNK_SIZE;
 };

@@ -146,15 +146,31 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
         if (send_a_request(anchor, b, own) != 0) return nullptr;
         long left = wait_timeout - (static_cast<long>(u_time_now()) - start);
         if (left < 0) left = 0;
-        // One answer buffer for the life of the process: it keeps its capacity, so a large
-        // answer is not copied into freshly mapped memory twice on every get.
-        static std::string data;
+        // The answer is read straight into the block's own buffer.
+        struct BlockSink : AnswerSink {
+            ~BlockSink() override { U_FREE(bytes); }
+            void start(size_t total) override {
+                U_FREE(bytes);
+                bytes = static_cast<char*>(U_MALLOC(total));
+                size = 0;
+            }
+            void append(const char* p, size_t n) override {
+                memcpy(bytes + size, p, n);
+                size += n;
+            }
+            char* bytes = nullptr;
+            size_t size = 0;
+        } data;
+        auto* shared = dynamic_cast<ShareCommObject*>(g_pCommObjectData);
+        if (!shared) {
+            SetError(-1, anchor);
+            return nullptr;
+        }
         std::string found;
         int rows = 0, len = 0;
         for (int attempt = 0; attempt < kAnswerAttempts; attempt++) {
             const long begun = static_cast<long>(u_time_now());
-            const int rc =
-                g_pCommObjectData->GetData(own, found, rows, len, data, static_cast<int>(left));
+            const int rc = shared->GetDataInto(own, found, rows, len, data, static_cast<int>(left));
             if (rc < 0) {
                 SetError(rc, anchor);
                 return nullptr;
@@ -173,14 +189,14 @@ curs_list* get_cursor_data(comm_anchor* anchor, const char* names) {
         }
         const long long bytes = static_cast<long long>(rows) * len;
         if (rows > 0 && bytes > 0) {
-            if (static_cast<long long>(data.size()) != bytes) {
+            if (static_cast<long long>(data.size) != bytes) {
                 PRINT('e', "com2140", "Answer for %s incomplete (%zu of %lld bytes)\n", own.c_str(),
-                      data.size(), bytes);
+                      data.size, bytes);
                 SetError(-1, anchor);
                 return nullptr;
             }
-            b->data = static_cast<char*>(U_MALLOC(bytes));
-            memcpy(b->data, data.data(), static_cast<size_t>(bytes));
+            b->data = data.bytes;
+            data.bytes = nullptr;
         }
         b->rows = rows;
         b->len = len;
@@ -268,6 +284,13 @@ int shm_wait(comm_anchor* anchor, int timeout_ms) {
 }
 
 int shm_term(comm_anchor* anchor) {
+    if (anchor && anchor->type == 'C' && request_seen) {
+        // A request a wait took and no "get" read: free the segment for the next one.
+        if (auto* request = dynamic_cast<ShareCommObject*>(g_pCommObjectRequest)) {
+            request->DropHeldRequest();
+        }
+        request_seen = false;
+    }
     if (anchor && (anchor->type == 'P' || anchor->type == 'C')) comm_free_anchor(anchor);
     return 0;
 }

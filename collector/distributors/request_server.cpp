@@ -99,6 +99,18 @@ int get_probe_data(curs_list* request) {
     if (c->window_start > now) return 0;
     std::memcpy(c->last_time, now_text, sizeof c->last_time);
 
+    if (open_is_stored_rows(c)) {
+        // The stored rows go into the answer block as they are made: no cluster to copy.
+        int32_t count = 0;
+        int32_t len = 0;
+        char* rows = make_rows_block(c, &count, &len);
+        if (rows == nullptr) return 1;
+        if (trace_something != 0)
+            PRINT('t', "cpr1885", "Build return data block, cur= %s, rows= %d, len= %d\n",
+                  c->cur_name, count, len);
+        set_data(request, rows, count, len);
+        return 0;
+    }
     cluster* cl = open_cursor(c);
     if (cl == nullptr) return 1;
     if (cl->count <= 0 || cl->len <= 0) {

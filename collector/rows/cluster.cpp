@@ -101,21 +101,58 @@ int close_cur(cluster* cl) {
     return 0;
 }
 
-cluster* make_cluster(curs* c) {
-    if (c->count == 0 || c->first_row == nullptr) return nullptr;
+namespace {
+
+// The rows make_cluster holds: how many, and their size (-1 when the layout is refused).
+int32_t stored_rows(curs* c, int32_t* len) {
     int32_t n = 0;
     for (row_data* r = c->first_row; r != nullptr; r = r->next)
         if (c->samples == 0 || r->sampleno == c->sampleno) ++n;
-    const int32_t len = row_size_of(c);
-    if (len < 0) return nullptr;
-    cluster* cl = new_cluster(n, len);
-    char* slot = cl->text;
+    *len = row_size_of(c);
+    return n;
+}
+
+// Makes those rows one after another from `slot` (zero-filled beforehand).
+void fill_rows(curs* c, char* slot, int32_t len) {
     for (row_data* r = c->first_row; r != nullptr; r = r->next) {
         if (c->samples != 0 && r->sampleno != c->sampleno) continue;
         make_row(c, slot, r->text);
         slot += len;
     }
+}
+
+}  // namespace
+
+cluster* make_cluster(curs* c) {
+    if (c->count == 0 || c->first_row == nullptr) return nullptr;
+    int32_t len = 0;
+    const int32_t n = stored_rows(c, &len);
+    if (len < 0) return nullptr;
+    cluster* cl = new_cluster(n, len);
+    fill_rows(c, cl->text, len);
     return register_cl(cl);
+}
+
+bool open_is_stored_rows(const curs* c) {
+    if (c->held == 'Y') return false;
+    if (c->cvirtual != 0 || c->aged_to != 0) return true;
+    if (c->demand != 0 && now_relative() >= c->stale_time) return false;
+    return c->has_col_funct == 0;
+}
+
+char* make_rows_block(curs* c, int32_t* count, int32_t* len) {
+    *count = 0;
+    *len = 0;
+    if (c->count == 0 || c->first_row == nullptr) return nullptr;
+    const int32_t n = stored_rows(c, len);
+    if (*len < 0 || n <= 0 || *len == 0) return nullptr;
+    const size_t bytes = static_cast<size_t>(n) * static_cast<size_t>(*len);
+    auto* block = static_cast<char*>(U_MALLOC(static_cast<long>(bytes)));
+    if (block == nullptr) return nullptr;
+    std::memset(block, 0, bytes);
+    fill_rows(c, block, *len);
+    *count = n;
+    return block;
 }
 
 cluster* make_cluster_1(curs* c) {

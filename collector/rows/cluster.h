@@ -30,6 +30,13 @@ int close_cur(cluster* cl);
 // The cluster of the cursor's stored rows (only its current sample's when it keeps
 // samples); null without rows or when the row layout is refused.
 cluster* make_cluster(curs* c);
+// Whether open_cursor(c) now gives make_cluster(c): not held, no demand run due, no
+// column function.
+bool open_is_stored_rows(const curs* c);
+// The rows make_cluster(c) would hold, made straight into a new zero-filled block of
+// *count rows of *len bytes (U_MALLOC; the caller frees it); null where make_cluster
+// gives null or no rows. A requested answer is then made once, not made and copied.
+char* make_rows_block(curs* c, int32_t* count, int32_t* len);
 // The one-row cluster of the cursor's column_data; null without it.
 cluster* make_cluster_1(curs* c);
 // Enters the cluster in the registry; on failure frees it and gives null.

@@ -1,7 +1,10 @@
 // The collector's side in one process: the test writes raw request records into the
 // collector pipe and reads the answers from a reply FIFO of its own.
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <string>
@@ -190,6 +193,63 @@ TEST_F(Collector, AReplyPipeThatIsNotOurFifoIsNeverWritten) {
         EXPECT_LE(read(reply_fd_, &b, 1), 0) << c.what;  // nothing reached the FIFO
         unlink(file.c_str());
         unlink(link.c_str());
+    }
+}
+
+// In a child that takes the group of user `member` as its own: a reply FIFO of `member`
+// is answered, one of `stranger` (not of that group) is refused with error 3.
+TEST_F(Collector, AReplyFifoOfAGroupMemberIsAnsweredAndAStrangersIsNot) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to own FIFOs as other users";
+    // getpwnam's record is overwritten by the next call: take the ids at once.
+    const struct passwd* pw = getpwnam("nobody");
+    if (!pw) GTEST_SKIP() << "no user nobody";
+    const uid_t member = pw->pw_uid;
+    const gid_t group = pw->pw_gid;
+    pw = getpwnam("daemon");
+    if (!pw || pw->pw_gid == group) GTEST_SKIP() << "no user daemon outside nobody's group";
+    const uid_t stranger = pw->pw_uid;
+    struct Case {
+        const char* name;
+        uid_t owner;
+        int return_code;
+    } cases[] = {{"prb_member_pipe", member, 0}, {"prb_stranger_pipe", stranger, 3}};
+    for (const auto& c : cases) {
+        const std::string fifo = path(c.name);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0660), 0);
+        ASSERT_EQ(chown(fifo.c_str(), c.owner, group), 0);
+        const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(group) != 0) _exit(90);
+            const char* parms[COMM_PARMS] = {};
+            data_request req;
+            if (comm_request_encode("ABC", 3, fifo.c_str(), parms, &req, nullptr) != 0) _exit(91);
+            std::string bytes(req.len, '\0');
+            comm_request_to_bytes(&req, reinterpret_cast<unsigned char*>(bytes.data()));
+            const int w = open(collector_pipe().c_str(), O_WRONLY | O_NONBLOCK);
+            if (w < 0 || write(w, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+                _exit(92);
+            close(w);
+            auto* chain = static_cast<curs_list*>(zovcomm("get", anchor_));
+            if (!chain) _exit(93);
+            zovcomm("put", anchor_);
+            _exit(anchor_->return_code);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status)) << c.name;
+        EXPECT_EQ(WEXITSTATUS(status), c.return_code) << c.name;
+        char header[COMM_HEADER_BYTES];
+        const ssize_t got = read(fd, header, sizeof header);
+        if (c.return_code == 0) {
+            EXPECT_EQ(got, 8) << c.name;
+        } else {
+            EXPECT_LE(got, 0) << c.name;  // nothing was written to it
+        }
+        close(fd);
+        unlink(fifo.c_str());
     }
 }
 

@@ -114,6 +114,27 @@ TEST_F(Exchange, EachBlockGetsItsOwnRowsAndZeroRowsAreAnAnswer) {
     EXPECT_EQ(child_status(pid), 0);
 }
 
+TEST_F(Exchange, AnswersReadTogetherAreEachTakenWhole) {
+    // Small answers around a large one: one read takes a header, its rows and what
+    // follows; each block still gets exactly its own bytes.
+    pid_t pid = start_collector(8);
+    ASSERT_GT(pid, 0);
+    auto* a = static_cast<comm_anchor*>(zovcomm("init"));
+    ASSERT_NE(a, nullptr);
+    for (int round = 0; round < 2; round++) {
+        auto* chain = static_cast<curs_list*>(zovcomm("get", a, "AA BIG EMPTY BB"));
+        ASSERT_NE(chain, nullptr) << a->return_msg;
+        EXPECT_EQ(row_of(chain, 1), "AA:2        ");
+        curs_list* big = chain->next;
+        ASSERT_EQ(big->rows, 1000);
+        for (int i = 0; i < 200000; i += 997) ASSERT_EQ(big->data[i], 'a' + i % 26) << i;
+        EXPECT_EQ(big->next->rows, 0);
+        EXPECT_EQ(row_of(big->next->next, 0), "BB:1        ");
+    }
+    EXPECT_EQ(zovcomm("term", a), nullptr);
+    EXPECT_EQ(child_status(pid), 0);
+}
+
 TEST_F(Exchange, AfterATimeOutTheNextRequestGetsItsOwnAnswer) {
     wait_timeout = 2;  // a second of margin on either side of the late answer
     pid_t pid = start_collector(2);

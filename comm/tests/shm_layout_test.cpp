@@ -152,6 +152,55 @@ TEST_F(ShmLayout, AnAnswerLiesAtItsOffsets) {
     EXPECT_EQ(data_->SemValue(1), 0);
 }
 
+TEST_F(ShmLayout, AProcessThatAttachesLeavesAPendingAnswerPending) {
+    ASSERT_EQ(data_->SendData("ABC-1", 1, 3, "abc", 0), 0);
+    ASSERT_EQ(word(d_, 12), 0);
+    {
+        // A requester that starts while the answer waits for its reader.
+        char* const ours = g_pData;
+        ShareCommObject late(ZOV_SHARE_DATA, data_->GetShmID(), data_->GetSemID(), ZOV_SHARE_BY_ID);
+        ASSERT_TRUE(late.IsGood());
+        g_pData = ours;
+        // Set to 1, it told the collector the slot was free while the answer was unread.
+        EXPECT_EQ(word(d_, 12), 0);
+    }
+    std::string got, data;
+    int rows = 0, len = 0;
+    ASSERT_EQ(data_->GetData("ABC-1", got, rows, len, data, 0), 0);
+    EXPECT_EQ(data, "abc");
+    EXPECT_EQ(word(d_, 12), 1);
+}
+
+TEST_F(ShmLayout, AnAnswerIsReadOnlyByItsRequesterOrItsProcess) {
+    struct Case {
+        const char* waits_for;
+        const char* answer;
+        bool read;
+    } cases[] = {
+        {"RQ-1700000000-0007-4242", "RQ-1700000000-0007-4242", true},
+        // The same process gave up on an earlier request: its late answer is read away.
+        {"RQ-1700000000-0007-4242", "RQ-1700000000-0006-4242", true},
+        {"RQ-1700000000-0007-4242", "RQ-1700000000-0007-4243", false},
+        {"RQ-1700000000-0007-4242", "RQ-1700000000-0007-14242", false},
+        {"RQ-1700000000-0007-4242", "", false},  // no id at all: not ours either
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(data_->SendData(c.answer, 1, 2, "ab", 0), 0) << c.answer;
+        std::string got, data;
+        int rows = 0, len = 0;
+        EXPECT_EQ(data_->GetData(c.waits_for, got, rows, len, data, 0), c.read ? 0 : -10)
+            << c.answer;
+        EXPECT_EQ(word(d_, 12), c.read ? 1 : 0) << c.answer;
+        EXPECT_EQ(data_->SemValue(1), c.read ? 0 : 1) << c.answer << ": left for its owner";
+        if (c.read) {
+            EXPECT_EQ(got, c.answer);
+            EXPECT_EQ(data, "ab");
+        } else {
+            ASSERT_EQ(data_->GetData(c.answer, got, rows, len, data, 0), 0) << c.answer;
+        }
+    }
+}
+
 TEST_F(ShmLayout, NoRowsTravelAsNone) {
     for (auto [rows, len] : {std::pair{0, 10}, std::pair{3, 0}}) {
         ASSERT_EQ(data_->SendData("U", rows, len, "ignored", 0), 0);

@@ -1,0 +1,338 @@
+// zemcoll serving many zovprobe processes at once, and requesters that misbehave: every
+// request of eight concurrent requesters is answered right over both transports; over
+// named pipes a malformed record spoils only itself, a requester that never reads holds
+// nobody else back, and the pipes of killed requesters are removed.
+#include <gtest/gtest.h>
+
+#ifdef ZOVPROBE_PATH
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "testing/zemcoll_tds.h"
+#include "comm/request.h"
+#include "testing/case_names.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char* const kScenario = R"(
+batch select name, num from t1
+  result NAME:varchar(8) NUM:int
+  row 'alpha' 1
+  row 'beta' 22
+batch select a from b1
+  result A:char(255)
+  repeat 256
+  row 'a{i}'
+)";
+
+const char* const kCursors = R"(cursor RQ;
+  INSERT INTO RQ (NAME, NUM) VALUES (:NAME, :INT!NUM);
+  insert_select select name, num from t1;
+  interval 60;
+  limit 100;
+  class 1;
+cursor BIG;
+  INSERT INTO BIG (A) VALUES (:A);
+  insert_select select a from b1;
+  interval 60;
+  limit 300;
+  class 1;
+end;
+)";
+
+// RQ's answer as zovprobe prints it.
+const char* const kRqAnswer = "*********Cursor:RQ, Rows:2\nalpha.......\n\nbeta........\n\n";
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
+// zovprobe processes started side by side, each writing into a file of its own.
+class Probes {
+  public:
+    explicit Probes(const zemcoll_tds::Collector& coll) : coll_(coll) {}
+    ~Probes() {
+        for (pid_t p : pids_) {
+            if (p <= 0) continue;
+            kill(p, SIGKILL);
+            waitpid(p, nullptr, 0);
+        }
+    }
+    // Starts one; its index.
+    size_t start(const std::vector<std::string>& words) {
+        const std::string out = coll_.dir() + "/probe" + std::to_string(pids_.size()) + ".txt";
+        std::vector<std::string> args = {ZOVPROBE_PATH};
+        args.insert(args.end(), words.begin(), words.end());
+        std::vector<std::string> env = coll_.environment();
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (fd < 0 || dup2(fd, 1) < 0) _exit(120);
+            execve(ZOVPROBE_PATH, argv.data(), envp.data());
+            _exit(121);
+        }
+        pids_.push_back(pid);
+        outs_.push_back(out);
+        return pids_.size() - 1;
+    }
+    pid_t pid(size_t i) const { return pids_[i]; }
+    // The exit status of probe i (100 + signal), waiting at most `seconds`; -1 when it is
+    // still running then (it is killed).
+    int finish(size_t i, int seconds) {
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        for (;;) {
+            int status = 0;
+            if (waitpid(pids_[i], &status, WNOHANG) == pids_[i]) {
+                pids_[i] = 0;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+            }
+            if (Clock::now() >= end) {
+                kill(pids_[i], SIGKILL);
+                waitpid(pids_[i], nullptr, 0);
+                pids_[i] = 0;
+                return -1;
+            }
+            usleep(20000);
+        }
+    }
+    std::string output(size_t i) const { return zemcoll_tds::read_file(outs_[i]); }
+
+  private:
+    const zemcoll_tds::Collector& coll_;
+    std::vector<pid_t> pids_;
+    std::vector<std::string> outs_;
+};
+
+struct transport_case {
+    const char* name;
+    bool shm;
+};
+
+class ServeLoad : public ::testing::TestWithParam<transport_case> {
+  protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(coll_.start(kScenario, kCursors, GetParam().shm, 10, error)) << error;
+    }
+    void TearDown() override {
+        // Asked to stop, the collector detaches last and its shared objects go with it; a
+        // killed one would leave them behind.
+        std::string out;
+        if (coll_.pid() > 0 && coll_.probe({"-n", "1", "SHUTDOWN"}, out) == 0) coll_.wait_exit(30);
+    }
+    zemcoll_tds::Collector coll_;
+};
+
+TEST_P(ServeLoad, EightConcurrentRequestersEachGetAllOfTheirHundredAnswers) {
+    // Four samples of 25 names: 100 requests a requester, 800 in all.
+    std::string names;
+    for (int i = 0; i < 25; ++i) names += "RQ ";
+    Probes probes(coll_);
+    for (int i = 0; i < 8; ++i) probes.start({"-n", "4", names});
+    for (size_t i = 0; i < 8; ++i) {
+        // Eight seconds of the probes' own pauses; the rest is room for a loaded machine.
+        EXPECT_EQ(probes.finish(i, 180), 0) << probes.output(i) << coll_.output();
+        const std::string out = probes.output(i);
+        EXPECT_EQ(count(out, kRqAnswer), 100u) << "requester " << i << ":\n" << out;
+        EXPECT_EQ(count(out, "*********Cursor:"), 100u) << "requester " << i << ":\n" << out;
+    }
+    const std::string log = coll_.output();
+    EXPECT_EQ(log.find("CIR1880E"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, ServeLoad,
+                         ::testing::Values(transport_case{"pipes", false},
+                                           transport_case{"shared_memory", true}),
+                         case_names(&transport_case::name));
+
+// Over named pipes: the test writes raw records into the collector pipe and reads the
+// answers from reply FIFOs of its own.
+class ServePipes : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(coll_.start(kScenario, kCursors, false, 10, error)) << error;
+        // The collector makes its pipe on its first serving turn.
+        const auto end = Clock::now() + std::chrono::seconds(30);
+        while (collector_pipe_.empty() && Clock::now() < end) {
+            for (const auto& e : fs::directory_iterator(coll_.dir()))
+                if (e.path().filename().string().rfind("col_", 0) == 0 && e.is_fifo())
+                    collector_pipe_ = e.path();
+            usleep(20000);
+        }
+        ASSERT_NE(collector_pipe_, "") << "no collector pipe in " << coll_.dir();
+    }
+    void TearDown() override {
+        for (int fd : fds_) close(fd);
+    }
+
+    // A FIFO of the test in the pipe directory, open for reading (non-blocking).
+    int reply_fifo(const std::string& name, std::string* path) {
+        *path = coll_.dir() + "/" + name;
+        if (mkfifo(path->c_str(), 0660) != 0) return -1;
+        const int fd = open(path->c_str(), O_RDONLY | O_NONBLOCK);
+        fds_.push_back(fd);
+        return fd;
+    }
+    static std::string record(const char* name, const std::string& reply) {
+        const char* parms[COMM_PARMS] = {};
+        data_request req;
+        if (comm_request_encode(name, static_cast<int>(strlen(name)), reply.c_str(), parms, &req,
+                                nullptr) != 0)
+            return "";
+        std::string s(static_cast<size_t>(req.len), '\0');
+        comm_request_to_bytes(&req, reinterpret_cast<unsigned char*>(s.data()));
+        return s;
+    }
+    bool send(const std::string& bytes) {
+        const int fd = open(collector_pipe_.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) return false;
+        const bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        close(fd);
+        return ok;
+    }
+    // Reads one answer (header and rows) within `seconds`; its row count, -1 on failure.
+    static int read_answer(int fd, int seconds) {
+        std::string bytes;
+        int64_t want = COMM_HEADER_BYTES;
+        stream_header h{};
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (static_cast<int64_t>(bytes.size()) < want) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            struct pollfd p {
+                fd, POLLIN, 0
+            };
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return -1;
+            char buf[4096];
+            const ssize_t n = read(
+                fd, buf, std::min<size_t>(sizeof buf, static_cast<size_t>(want) - bytes.size()));
+            if (n <= 0) continue;
+            bytes.append(buf, static_cast<size_t>(n));
+            if (bytes.size() == COMM_HEADER_BYTES && want == COMM_HEADER_BYTES) {
+                int64_t rows = 0;
+                if (comm_header_decode(reinterpret_cast<const unsigned char*>(bytes.data()), &h,
+                                       &rows) != 0)
+                    return -1;
+                want += rows;
+            }
+        }
+        return h.rows;
+    }
+    std::vector<std::string> reply_pipes() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(coll_.dir())) {
+            const std::string n = e.path().filename().string();
+            if (n.rfind("prb_", 0) == 0 && n.size() > 5 && n.substr(n.size() - 5) == "_pipe")
+                names.push_back(n);
+        }
+        return names;
+    }
+
+    zemcoll_tds::Collector coll_;
+    std::string collector_pipe_;
+    std::vector<int> fds_;
+};
+
+TEST_F(ServePipes, AMalformedRecordIsRefusedAloneAndTheRecordsBehindItAreServed) {
+    std::string reply;
+    const int fd = reply_fifo("prb_test_a_pipe", &reply);
+    ASSERT_GE(fd, 0);
+    const std::string bad_offset = [] {
+        std::string s(4, '\0');
+        const int16_t len = 20, offset = 9;
+        memcpy(s.data(), &len, 2);
+        memcpy(s.data() + 2, &offset, 2);
+        return s + std::string(16, 'x');
+    }();
+    const std::string too_long = [] {
+        std::string s(4, '\0');
+        const int16_t len = 500, offset = 2;
+        memcpy(s.data(), &len, 2);
+        memcpy(s.data() + 2, &offset, 2);
+        return s + "RQ";
+    }();
+    struct Case {
+        const char* what;
+        std::string bad;
+    } cases[] = {{"cursor name of 9", bad_offset}, {"length above 300", too_long}};
+    for (const auto& c : cases) {
+        // One write: the three records arrive together.
+        ASSERT_TRUE(send(record("RQ", reply) + c.bad + record("BIG", reply))) << c.what;
+        EXPECT_EQ(read_answer(fd, 20), 2) << c.what << coll_.output();
+        EXPECT_EQ(read_answer(fd, 20), 256) << c.what << coll_.output();
+    }
+    EXPECT_NE(coll_.output().find("COM0204E"), std::string::npos) << coll_.output();
+}
+
+TEST_F(ServePipes, ARequesterThatNeverReadsHoldsNobodyElseBack) {
+    std::string stuck;
+    const int fd = reply_fifo("prb_stuck_pipe", &stuck);
+    ASSERT_GE(fd, 0);
+    // One page of room: BIG's first answer (256 rows of 255 bytes) fills it.
+    ASSERT_GT(fcntl(fd, F_SETPIPE_SZ, 4096), 0);
+    std::string queued;
+    for (int i = 0; i < 40; ++i) queued += record("BIG", stuck);
+    for (size_t at = 0; at < queued.size(); at += 4000) ASSERT_TRUE(send(queued.substr(at, 4000)));
+    // Each of the 40 waiting out the collector's 5-second write time-out would take 200 s.
+    std::string out;
+    long ms = -1;
+    const auto begun = Clock::now();
+    EXPECT_EQ(coll_.probe({"-n", "1", "RQ"}, out, "Cursor:RQ", &ms), 0) << out << coll_.output();
+    EXPECT_NE(out.find(kRqAnswer), std::string::npos) << out;
+    EXPECT_LT(Clock::now() - begun, std::chrono::seconds(25));
+    const std::string log = coll_.output();
+    EXPECT_NE(log.find("COM0206W"), std::string::npos) << log;
+    // The answer that stalled, and at most one taken before the pipe was marked.
+    EXPECT_LE(count(log, "CIR1880E"), 2u) << log;
+}
+
+TEST_F(ServePipes, AKilledRequestersPipeGoesAtTheNextServeAndAtAProbesStart) {
+    for (const bool by_probe : {false, true}) {
+        Probes probes(coll_);
+        const size_t i = probes.start({"-n", "100", "RQ"});
+        const auto end = Clock::now() + std::chrono::seconds(30);
+        while (reply_pipes().empty() && Clock::now() < end) usleep(20000);
+        ASSERT_EQ(reply_pipes().size(), 1u);
+        kill(probes.pid(i), SIGKILL);
+        EXPECT_EQ(probes.finish(i, 10), 100 + SIGKILL);
+        ASSERT_EQ(reply_pipes().size(), 1u) << "a killed requester cannot remove its pipe";
+        if (by_probe) {
+            std::string out;
+            EXPECT_EQ(coll_.probe({"-n", "1", "RQ"}, out), 0) << out;
+        } else {
+            // The collector looks for such pipes at most once a second while it serves.
+            usleep(1100000);
+            std::string reply;
+            const int fd = reply_fifo("prb_test_b" + std::to_string(by_probe) + "_pipe", &reply);
+            ASSERT_GE(fd, 0);
+            ASSERT_TRUE(send(record("RQ", reply)));
+            EXPECT_EQ(read_answer(fd, 20), 2) << coll_.output();
+            unlink(reply.c_str());
+        }
+        EXPECT_EQ(reply_pipes(), std::vector<std::string>{}) << (by_probe ? "probe" : "collector");
+    }
+}
+
+}  // namespace
+
+#endif  // ZOVPROBE_PATH
