@@ -177,12 +177,14 @@ TEST_F(ShmLayout, AnAnswerIsReadOnlyByItsRequesterOrItsProcess) {
         const char* answer;
         bool read;
     } cases[] = {
-        {"RQ-1700000000-0007-4242", "RQ-1700000000-0007-4242", true},
+        {"RQ-001700000000-0007-4242", "RQ-001700000000-0007-4242", true},
         // The same process gave up on an earlier request: its late answer is read away.
-        {"RQ-1700000000-0007-4242", "RQ-1700000000-0006-4242", true},
-        {"RQ-1700000000-0007-4242", "RQ-1700000000-0007-4243", false},
-        {"RQ-1700000000-0007-4242", "RQ-1700000000-0007-14242", false},
-        {"RQ-1700000000-0007-4242", "", false},  // no id at all: not ours either
+        {"RQ-001700000000-0007-4242", "RQ-001700000000-0006-4242", true},
+        {"RQ-001700000000-0007-4242", "RQ-001700000000-0007-4243", false},
+        {"RQ-001700000000-0007-4242", "RQ-001700000000-0007-14242", false},
+        {"RQ-001700000000-0007-4242", "", false},  // no id at all: not ours either
+        // Agents' ids end in a count, not a process id: two agents' counts can be equal.
+        {"ABC-000946684800-0001", "XYZ-000946684800-0001", false},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(data_->SendData(c.answer, 1, 2, "ab", 0), 0) << c.answer;
