@@ -6,16 +6,16 @@
 #include <cstring>
 
 #include "acquire/result_sets.h"
-#include "collector/transforms/bases.h"
-#include "collector/rows/row_builder.h"
-#include "collector/transforms/column_exits.h"
 #include "collector/rows/column_lookup.h"
-#include "collector/transforms/decode.h"
 #include "collector/rows/dummy_rows.h"
-#include "collector/transforms/math.h"
 #include "collector/rows/percent_cursor.h"
+#include "collector/rows/row_builder.h"
 #include "collector/rows/row_store.h"
 #include "collector/run/trace_control.h"
+#include "collector/transforms/bases.h"
+#include "collector/transforms/column_exits.h"
+#include "collector/transforms/decode.h"
+#include "collector/transforms/math.h"
 #include "defs/clause_loads.h"
 #include "model/cursor.h"
 

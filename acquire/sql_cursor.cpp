@@ -1,22 +1,22 @@
 // The run of one cursor on the collector's connection.
 #include "acquire/sql_cursor.h"
 
-#include <cstdio>
 #include <ctpublic.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "acquire/ctlib/zemctutl.h"
 #include "acquire/fetch_exit.h"
 #include "acquire/server_faults.h"
-#include "collector/transforms/age_to.h"
-#include "collector/rows/dummy_rows.h"
 #include "collector/distributors/history.h"
+#include "collector/distributors/server_status.h"
+#include "collector/rows/dummy_rows.h"
+#include "collector/rows/row_store.h"
+#include "collector/transforms/age_to.h"
 #include "collector/transforms/host_vars.h"
 #include "collector/transforms/in_lists.h"
 #include "collector/transforms/loads.h"
-#include "collector/rows/row_store.h"
-#include "collector/distributors/server_status.h"
 #include "collector/transforms/set_len.h"
 #include "defs/distrib.h"
 #include "defs/xsqlda.h"

@@ -164,8 +164,8 @@ void counted_sleep(long ms) {
     ++g_passes;
     if (g_passes == kWarmPasses) g_heap_warm = mallinfo2().uordblks;
     if (g_passes == kWarmPasses + kMeasuredPasses) {
-        const std::string report = std::to_string(g_heap_warm) + " " +
-                                   std::to_string(mallinfo2().uordblks) + "\n";
+        const std::string report =
+            std::to_string(g_heap_warm) + " " + std::to_string(mallinfo2().uordblks) + "\n";
         if (write(g_report_fd, report.data(), report.size()) < 0) _exit(122);
         raise(SIGTERM);
     }
@@ -182,10 +182,12 @@ void quick_exit_process(int status) {
     dup2(out, 1);
     dup2(out, 2);
     const std::pair<const char*, std::string> vars[] = {
-        {"FREETDSCONF", conf},     {"COLL_HOME", dir},          {"COLL_CTL_HOME", dir},
-        {"COLL_OUT", dir},         {"COLL_PREFIX", dir},        {"TMPDIR", dir},
-        {"COLL_SERVERID", "ZOVTDS"}, {"COLL_LOGONID", "demo"},  {"COLL_PASSWORD", "=zovdemo"},
-        {"COLL_VERSION", "zem"},   {"COLL_HOSTNAME", "benchhost"}, {"COLL_USESHM", "0"},
+        {"FREETDSCONF", conf},          {"COLL_HOME", dir},
+        {"COLL_CTL_HOME", dir},         {"COLL_OUT", dir},
+        {"COLL_PREFIX", dir},           {"TMPDIR", dir},
+        {"COLL_SERVERID", "ZOVTDS"},    {"COLL_LOGONID", "demo"},
+        {"COLL_PASSWORD", "=zovdemo"},  {"COLL_VERSION", "zem"},
+        {"COLL_HOSTNAME", "benchhost"}, {"COLL_USESHM", "0"},
         {"COLL_WRAPLINES", "0"}};
     for (const auto& [name, value] : vars) setenv(name, value.c_str(), 1);
     u_platform_set(u_platform_ops{shifted_clock, counted_sleep, quick_exit_process});

@@ -21,8 +21,8 @@
 #include "defs/clause_decode.h"
 #include "defs/clause_free.h"
 #include "defs/clause_loads.h"
-#include "testing/clause_fixture.h"
 #include "runtime/alloc.h"
+#include "testing/clause_fixture.h"
 #include "testing/row_cursor.h"
 
 namespace {

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "collector/transforms/bases.h"
-#include "collector/transforms/math.h"
 #include "collector/rows/percent_cursor.h"
 #include "collector/rows/row_store.h"
+#include "collector/transforms/bases.h"
+#include "collector/transforms/math.h"
 #include "defs/clause_loads.h"
 #include "defs/clause_math.h"
 #include "defs/select_lists.h"

@@ -11,9 +11,9 @@
 // A plan takes only what it can answer exactly as the interpreter would. A condition with
 // anything else (numbers, numeric columns, arithmetic, unbound names, empty constants) gets no
 // plan; a text column of another cursor counts as a constant of the select, read when the
-// plan is compiled (that cursor's row does not move while the select runs); a row on which the interpreter would write a message
-// (an empty text compared, a column without a value) is left to the interpreter, which then
-// writes it. Single-threaded; the plan holds no heap memory.
+// plan is compiled (that cursor's row does not move while the select runs); a row on which the
+// interpreter would write a message (an empty text compared, a column without a value) is left to
+// the interpreter, which then writes it. Single-threaded; the plan holds no heap memory.
 #pragma once
 
 #include <cstddef>

@@ -240,8 +240,8 @@ class W_EXPR_LIST {
     static W_EXPR_NODE* create_node(W_LEXED_EXPR* expr);
     // The node after which a node of that text, cursor, kind (and term table) belongs (null:
     // the front, or the end when *append); current is left on it.
-    W_EXPR_NODE* locate(const char* text, int length, const char* cursor, B_TYPE kind,
-                        bool* append, const TERM_TABLE* table = nullptr);
+    W_EXPR_NODE* locate(const char* text, int length, const char* cursor, B_TYPE kind, bool* append,
+                        const TERM_TABLE* table = nullptr);
     // Deletes every node; the list is empty afterwards.
     void free_w_list();
 

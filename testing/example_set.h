@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "collector/startup/reference_passes.h"
 #include "collector/rows/virtual_cursors.h"
+#include "collector/startup/reference_passes.h"
 #include "defs/clause_loads.h"
 #include "defs/cursor_file.h"
 #include "defs/cursor_versions.h"

@@ -9,11 +9,9 @@
 #include "defs/cursor_file.h"
 #include "defs/dictionary.h"
 #include "defs/dictionary_file.h"
-#include "testing/cursor_builder.h"
-#include "testing/cursor_test_support.h"
-#include "testing/def_file_support.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
+#include "testing/cursor_builder.h"
 #include "testing/cursor_test_support.h"
 #include "testing/def_file_support.h"
 

@@ -81,8 +81,7 @@ class Collector {
     // takes the place of the default one). `prepare`, when given, runs on the directory
     // before the collector starts.
     bool start(const std::string& scenario, const std::string& cursors, bool shm, int sleep_time,
-               std::string& error,
-               const std::function<void(const std::string& dir)>& prepare) {
+               std::string& error, const std::function<void(const std::string& dir)>& prepare) {
         return start(scenario, cursors, shm, sleep_time, error, {}, prepare);
     }
     bool start(const std::string& scenario, const std::string& cursors, bool shm, int sleep_time,

@@ -10,10 +10,10 @@
 #include "defs/cursor_versions.h"
 #include "defs/dictionary_file.h"
 #include "defs/process_file.h"
-#include "testing/cursor_test_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/row_data.h"
+#include "testing/cursor_test_support.h"
 #include "testing/log_capture.h"
 
 namespace fs = std::filesystem;

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "acquire/sql_cursor.h"
+#include "collector/rows/virtual_cursors.h"
 #include "collector/startup/engine_hooks.h"
 #include "collector/startup/reference_passes.h"
-#include "collector/rows/virtual_cursors.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
 #include "defs/cursor_versions.h"

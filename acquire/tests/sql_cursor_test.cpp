@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "acquire/server_faults.h"
+#include "collector/distributors/server_status.h"
 #include "collector/run/cursor_run.h"
 #include "collector/transforms/host_vars.h"
-#include "collector/distributors/server_status.h"
 #include "defs/clause_exits.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"

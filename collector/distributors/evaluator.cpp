@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "collector/distributors/log_distributors.h"
 #include "collector/rows/cluster.h"
 #include "collector/rows/column_functions.h"
-#include "collector/distributors/log_distributors.h"
 #include "collector/rows/row_format.h"
 #include "defs/distrib.h"
 #include "defs/evaluation.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "collector/rows/column_functions.h"
-#include "collector/run/cursor_run.h"
 #include "collector/rows/row_format.h"
 #include "collector/rows/row_store.h"
+#include "collector/run/cursor_run.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "model/timebase.h"

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "collector/rows/row_builder.h"
 #include "collector/distributors/history.h"
+#include "collector/rows/row_builder.h"
 #include "collector/rows/row_store.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"

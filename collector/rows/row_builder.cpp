@@ -9,10 +9,10 @@
 
 #include "acquire/fetch_merge.h"
 #include "acquire/result_sets.h"
-#include "collector/transforms/bases.h"
-#include "collector/transforms/math.h"
 #include "collector/rows/row_store.h"
 #include "collector/run/trace_control.h"
+#include "collector/transforms/bases.h"
+#include "collector/transforms/math.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"
 #include "model/cursor.h"

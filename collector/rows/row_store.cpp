@@ -5,6 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "collector/rows/percent_cursor.h"
+#include "collector/rows/row_builder.h"
+#include "collector/rows/small_copy.h"
+#include "collector/run/trace_control.h"
 #include "collector/transforms/bases.h"
 #include "collector/transforms/column_exits.h"
 #include "collector/transforms/decode.h"
@@ -12,10 +16,6 @@
 #include "collector/transforms/in_lists.h"
 #include "collector/transforms/loads.h"
 #include "collector/transforms/math.h"
-#include "collector/rows/percent_cursor.h"
-#include "collector/rows/row_builder.h"
-#include "collector/rows/small_copy.h"
-#include "collector/run/trace_control.h"
 #include "defs/distrib.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"

@@ -12,10 +12,10 @@
 #include <cstring>
 
 #include "acquire/server_faults.h"
-#include "collector/startup/engine_hooks.h"
 #include "collector/run/signals.h"
-#include "collector/startup/startup.h"
 #include "collector/run/trace_control.h"
+#include "collector/startup/engine_hooks.h"
+#include "collector/startup/startup.h"
 #include "comm/zovcomm.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "acquire/channel_parent.h"
-#include "collector/startup/engine_hooks.h"
-#include "collector/startup/startup.h"
 #include "collector/rows/percent_cursor.h"
 #include "collector/run/trace_control.h"
+#include "collector/startup/engine_hooks.h"
+#include "collector/startup/startup.h"
 #include "defs/clause_free.h"
 #include "defs/cursor_versions.h"
 #include "model/cursor.h"

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "collector/startup/engine_hooks.h"
 #include "collector/run/schedule.h"
 #include "collector/run/signals.h"
+#include "collector/startup/engine_hooks.h"
 #include "comm/collector_claim.h"
 #include "comm/zovcomm.h"
 #include "defs/clause_loads.h"

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "collector/rows/row_store.h"
 #include "collector/startup/cleanup.h"
 #include "collector/startup/engine_hooks.h"
-#include "collector/rows/row_store.h"
 #include "collector/tests/transform_fixture.h"
 #include "defs/clause_free.h"
-#include "testing/cursor_test_support.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
+#include "testing/cursor_test_support.h"
 #include "testing/log_capture.h"
 
 namespace {

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "collector/startup/engine_hooks.h"
 #include "collector/rows/percent_cursor.h"
-#include "collector/transforms/set_len.h"
+#include "collector/startup/engine_hooks.h"
 #include "collector/tests/row_test_support.h"
+#include "collector/transforms/set_len.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/clause_loads.h"

@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "collector/startup/engine_hooks.h"
 #include "collector/rows/row_store.h"
-#include "testing/reader_support.h"
+#include "collector/startup/engine_hooks.h"
 #include "defs/clause_exits.h"
 #include "defs/cursor_versions.h"
 #include "model/timebase.h"

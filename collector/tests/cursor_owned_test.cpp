@@ -15,9 +15,9 @@ extern "C" int __sanitizer_get_ownership(const volatile void* p);
 #include <vector>
 
 #include "acquire/result_sets.h"
-#include "collector/transforms/age_to.h"
 #include "collector/startup/cleanup.h"
 #include "collector/startup/engine_hooks.h"
+#include "collector/transforms/age_to.h"
 #include "collector/transforms/host_vars.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"

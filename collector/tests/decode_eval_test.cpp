@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "collector/transforms/decode.h"
 #include "collector/tests/decode_fixture.h"
+#include "collector/transforms/decode.h"
 #include "testing/case_names.h"
 #include "testing/log_capture.h"
 

@@ -15,10 +15,10 @@
 #include "defs/clause_decode.h"
 #include "defs/clause_free.h"
 #include "defs/clause_loads.h"
-#include "testing/clause_fixture.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
+#include "testing/clause_fixture.h"
 #include "testing/row_cursor.h"
 
 namespace decode_test {

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "collector/startup/def_dumps.h"
-#include "collector/run/schedule.h"
 #include "collector/distributors/server_status.h"
+#include "collector/run/schedule.h"
 #include "collector/run/trace_control.h"
+#include "collector/startup/def_dumps.h"
 #include "defs/distrib.h"
 #include "defs/evaluation.h"
 #include "defs/select_lists.h"

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "acquire/result_sets.h"
+#include "collector/startup/cleanup.h"
 #include "collector/transforms/age_to.h"
 #include "collector/transforms/bases.h"
-#include "collector/startup/cleanup.h"
 #include "collector/transforms/math.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "collector/transforms/column_exits.h"
-#include "collector/startup/engine_hooks.h"
-#include "collector/transforms/loads.h"
-#include "collector/startup/reference_passes.h"
 #include "collector/rows/virtual_cursors.h"
+#include "collector/startup/engine_hooks.h"
+#include "collector/startup/reference_passes.h"
+#include "collector/transforms/column_exits.h"
+#include "collector/transforms/loads.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
 #include "defs/cursor_versions.h"

@@ -8,12 +8,12 @@
 #include <cstring>
 #include <string>
 
-#include "collector/transforms/bases.h"
+#include "collector/rows/row_store.h"
 #include "collector/run/cursor_run.h"
+#include "collector/tests/row_test_support.h"
+#include "collector/transforms/bases.h"
 #include "collector/transforms/decode.h"
 #include "collector/transforms/math.h"
-#include "collector/rows/row_store.h"
-#include "collector/tests/row_test_support.h"
 #include "expr/percent_vars.h"
 #include "model/db_specifics.h"
 #include "testing/log_capture.h"

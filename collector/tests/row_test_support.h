@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "collector/rows/percent_cursor.h"
-#include "testing/cursor_builder.h"
-#include "testing/cursor_test_support.h"
 #include "defs/xsqlda.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/row_data.h"
+#include "testing/cursor_builder.h"
+#include "testing/cursor_test_support.h"
 
 namespace rowtest {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "acquire/sql_cursor.h"
-#include "collector/startup/engine_hooks.h"
 #include "collector/run/signals.h"
+#include "collector/startup/engine_hooks.h"
 #include "collector/startup/startup.h"
 #include "collector/tests/engine_test_support.h"
 #include "defs/distrib.h"

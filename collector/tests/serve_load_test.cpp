@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "testing/zemcoll_tds.h"
 #include "comm/request.h"
 #include "testing/case_names.h"
+#include "testing/zemcoll_tds.h"
 
 namespace {
 

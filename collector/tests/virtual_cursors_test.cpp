@@ -5,7 +5,6 @@
 #include <string>
 
 #include "collector/rows/row_store.h"
-#include "testing/reader_support.h"
 #include "testing/log_capture.h"
 #include "testing/reader_support.h"
 

@@ -5,7 +5,6 @@
 
 #include "collector/rows/column_lookup.h"
 #include "collector/transforms/decode.h"
-#include "collector/transforms/decode.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/clause_loads.h"

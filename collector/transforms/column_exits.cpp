@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "collector/transforms/bases.h"
 #include "collector/rows/column_lookup.h"
 #include "collector/rows/row_store.h"
+#include "collector/transforms/bases.h"
 #include "defs/clause_exits.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

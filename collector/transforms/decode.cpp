@@ -3,11 +3,11 @@
 
 #include <cstring>
 
-#include "collector/transforms/bases.h"
 #include "collector/rows/column_lookup.h"
+#include "collector/rows/row_store.h"
+#include "collector/transforms/bases.h"
 #include "collector/transforms/decode_actions.h"
 #include "collector/transforms/decode_eval.h"
-#include "collector/rows/row_store.h"
 #include "defs/clause_decode.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

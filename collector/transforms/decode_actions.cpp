@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "collector/rows/column_lookup.h"
-#include "collector/transforms/decode_eval.h"
 #include "collector/rows/row_store.h"
+#include "collector/transforms/decode_eval.h"
 #include "model/cursor.h"
 #include "model/db_specifics.h"
 #include "model/engine_globals.h"

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "collector/transforms/bases.h"
 #include "collector/rows/column_lookup.h"
-#include "collector/transforms/in_list_entry.h"
 #include "collector/rows/row_store.h"
+#include "collector/transforms/bases.h"
+#include "collector/transforms/in_list_entry.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
 #include "model/cursor.h"

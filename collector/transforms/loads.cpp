@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "collector/rows/column_functions.h"
+#include "collector/rows/virtual_cursors.h"
 #include "collector/transforms/decode.h"
 #include "collector/transforms/decode_eval.h"
-#include "collector/rows/virtual_cursors.h"
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
 #include "defs/dictionary.h"

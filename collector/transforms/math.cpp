@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "collector/transforms/bases.h"
 #include "collector/rows/run_notes.h"
+#include "collector/transforms/bases.h"
 #include "defs/clause_math.h"
 #include "model/column_lookup.h"
 #include "model/cursor.h"

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "defs/distrib.h"
-#include "testing/cursor_test_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/timebase.h"
 #include "runtime/trace.h"
+#include "testing/cursor_test_support.h"
 #include "testing/log_capture.h"
 
 namespace {

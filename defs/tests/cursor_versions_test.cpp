@@ -10,13 +10,13 @@
 #include "defs/clause_exits.h"
 #include "defs/dictionary_file.h"
 #include "defs/distrib.h"
-#include "testing/cursor_test_support.h"
 #include "defs/trace_file.h"
 #include "defs/xsqlda.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/row_data.h"
 #include "runtime/trace.h"
+#include "testing/cursor_test_support.h"
 #include "testing/log_capture.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "defs/dataset_file.h"
-#include "testing/clause_fixture.h"
 #include "runtime/strings.h"
+#include "testing/clause_fixture.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "defs/clause_decode.h"
-#include "testing/clause_fixture.h"
 #include "testing/case_names.h"
+#include "testing/clause_fixture.h"
 
 namespace {
 

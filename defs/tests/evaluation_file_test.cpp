@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "defs/evaluation.h"
-#include "testing/def_file_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
+#include "testing/def_file_support.h"
 #include "testing/log_capture.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include "defs/clause_decode.h"
 #include "defs/clause_exits.h"
 #include "defs/dictionary.h"
-#include "testing/clause_fixture.h"
 #include "defs/xsqlda.h"
 #include "runtime/strings.h"
 #include "testing/case_names.h"
+#include "testing/clause_fixture.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
-#include "testing/clause_fixture.h"
 #include "testing/case_names.h"
+#include "testing/clause_fixture.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "defs/clause_math.h"
-#include "testing/clause_fixture.h"
 #include "testing/case_names.h"
+#include "testing/clause_fixture.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "defs/distrib.h"
-#include "testing/def_file_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "model/timebase.h"
 #include "runtime/trace.h"
 #include "testing/clock_fixture.h"
+#include "testing/def_file_support.h"
 #include "testing/log_capture.h"
 
 namespace {

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "testing/def_file_support.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
+#include "testing/def_file_support.h"
 #include "testing/log_capture.h"
 
 namespace {

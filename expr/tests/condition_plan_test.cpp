@@ -148,8 +148,12 @@ TEST_F(ConditionPlanRows, ColumnOfAnotherCursorIsReadWhenCompiled) {
     for (const char* v : values) map.add({v, "1"});
     overwrite(map, 0, "\0", 1);
     const char* const conditions[] = {
-        "GROUPNAME = bname",          "bname = GROUPNAME", "GROUPNAME ^= bname",
-        "FLDNAME < bname",            "GROUPNAME LIKE bname", "bname LIKE 'eng%'",
+        "GROUPNAME = bname",
+        "bname = GROUPNAME",
+        "GROUPNAME ^= bname",
+        "FLDNAME < bname",
+        "GROUPNAME LIKE bname",
+        "bname LIKE 'eng%'",
         "GROUPNAME = bname AND FLDNAME = 'xacts'",
     };
     curs* c = t.get();
@@ -177,8 +181,7 @@ TEST_F(ConditionPlanRows, ColumnOfAnotherCursorIsReadWhenCompiled) {
                 SCOPED_TRACE(row_no);
                 point_columns(c, r);
                 const int planned = plan.evaluate();
-                std::memcpy(static_cast<void*>(block.rpn_repl),
-                            static_cast<const void*>(block.rpn),
+                std::memcpy(static_cast<void*>(block.rpn_repl), static_cast<const void*>(block.rpn),
                             static_cast<size_t>(block.rpn_len));
                 const int interpreted = evaluate_row(c, block.rpn_repl);
                 if (planned != -1) {
@@ -245,8 +248,8 @@ TEST_F(ConditionPlanRows, RowIndexKeysFieldsAsComparisonsReadThem) {
     row_index index;
     EXPECT_EQ(values(index.rows_with(c, group, "access", 6)), "1 ;6 ;10;");
     EXPECT_EQ(values(index.rows_with(c, group, "acc", 3)), "5 ;");
-    EXPECT_EQ(values(index.rows_with(c, group, " ", 1)), "4 ;");  // a field of blanks
-    EXPECT_EQ(values(index.rows_with(c, group, "ab", 2)), "9 ;");  // up to the NUL
+    EXPECT_EQ(values(index.rows_with(c, group, " ", 1)), "4 ;");            // a field of blanks
+    EXPECT_EQ(values(index.rows_with(c, group, "ab", 2)), "9 ;");           // up to the NUL
     EXPECT_EQ(values(index.rows_with(c, group, "engine_0_l", 10)), "7 ;");  // the width
     EXPECT_EQ(values(index.rows_with(c, group, "none", 4)), "");
     EXPECT_TRUE(index.has_empty(c, group));  // row 8

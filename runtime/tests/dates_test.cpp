@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Str2Case{"  2001/1/2 3:4:5", 978404645},                       // general
                       Str2Case{"2001 / 1 / 2 3.4.5", 978404645},  // d fails, general
                       Str2Case{"99/1/2 3:4:5", -1},               // A stops, general fails
-                      Str2Case{"20011231 101112", -1}),  // no separator
+                      Str2Case{"20011231 101112", -1}),           // no separator
     case_names(&Str2Case::text));
 
 TEST(Str2timet, FillsRecordAndRemembersFirstForm) {

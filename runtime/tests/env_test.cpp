@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(Table, LogonTest,
                                            LogonCase{"", "b", nullptr, "b"},
                                            LogonCase{"", "", nullptr, nullptr},
                                            LogonCase{nullptr, nullptr, "cmd", "cmd"}),
-    case_names(&LogonCase::logon));
+                         case_names(&LogonCase::logon));
 
 TEST_F(EnvTest, TemporaryDirectoriesAndOutput) {
     setenv("USER", "joe", 1);
@@ -403,9 +403,8 @@ INSTANTIATE_TEST_SUITE_P(Table, DbTypeTest,
                                            DbTypeCase{"DB2", "wef", "db2", nullptr, nullptr},
                                            DbTypeCase{"qaa", "qaa", "xxx", "yyy", "zzz"},
                                            DbTypeCase{"inf7", "gim", nullptr, nullptr, nullptr},
-                                           DbTypeCase{"sql2000", "vik", nullptr, nullptr,
-                                                      nullptr}),
-    case_names(&DbTypeCase::db_type));
+                                           DbTypeCase{"sql2000", "vik", nullptr, nullptr, nullptr}),
+                         case_names(&DbTypeCase::db_type));
 
 [[noreturn]] void alias_first_child() {
     env_vars.db_type = const_cast<char*>("zyp");

@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(Table, FileExistsTest,
                                            ExistsCase{"owner never falls back to group", "x", 0654,
                                                       2, 4},
                                            ExistsCase{"verbose changes nothing", "x", 0654, 3, 4}),
-    case_names(&ExistsCase::what));
+                         case_names(&ExistsCase::what));
 
 TEST(FileExists, GroupExecuteServesAnotherUserOfThatGroup) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ReadfileTest,
                                            ReadCase{"a  \nb \n", 1 | 16 | 2, '#', "a b "},
                                            ReadCase{"  a\n\t#x\n b\n", 1 | 32 | 2, '#', "a b "},
                                            ReadCase{"  a\n", 1, ' ', ""}),
-    case_names(&ReadCase::text));
+                         case_names(&ReadCase::text));
 
 TEST(Readfile, KeepsOnlyTheFirst500Lines) {
     CfgTempDir dir;
@@ -442,7 +442,7 @@ INSTANTIATE_TEST_SUITE_P(Table, FsTypeTest,
                                            FsCase{"iso9660", false, "lr"},
                                            FsCase{"overlay", false, "?w"},
                                            FsCase{"proc", false, "?w"}, FsCase{"", false, "?w"}),
-    case_names(&FsCase::type));
+                         case_names(&FsCase::type));
 
 TEST(DirStat, DescribesTheFileSystem) {
     CfgTempDir dir;

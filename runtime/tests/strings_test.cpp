@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TranslateTest,
                                            TranslateCase{"aB3;", "=X", "<@", "aX3;"},
                                            TranslateCase{"x\x01y\x7fz", "", ".", "xyz"},
                                            TranslateCase{"abc", "*", "=", "***"}),
-    case_names(&TranslateCase::text));
+                         case_names(&TranslateCase::text));
 
 // ---- Copies and pieces ----
 
@@ -189,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(Table, StripxTest,
                                            StripCase{"'\"x y\"'", 'B', "'\"", "x y", 2},
                                            StripCase{"    ", 'B', nullptr, "", 4},
                                            StripCase{"", 'B', nullptr, "", 0}),
-    case_names(&StripCase::text));
+                         case_names(&StripCase::text));
 
 TEST(StrStrip, TrailingWhiteSpace) {
     char s[] = "ab \t\n ";
@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(Table, JustRightTest,
                                            JustCase{"1 2  \0", 6, "   1 2", 2},
                                            JustCase{"12345 ", 6, " 12345", 0},
                                            JustCase{"a\0\0", 3, "  a", 1}),
-    case_names(&JustCase::field));
+                         case_names(&JustCase::field));
 
 // ---- Keyword abbreviation ----
 

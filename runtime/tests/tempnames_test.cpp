@@ -1,6 +1,3 @@
-#include "runtime/input_files.h"
-#include "runtime/shell.h"
-#include "runtime/sleep.h"
 #include "runtime/tempnames.h"
 
 #include <fcntl.h>
@@ -16,7 +13,10 @@
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "runtime/exec.h"
+#include "runtime/input_files.h"
 #include "runtime/platform.h"
+#include "runtime/shell.h"
+#include "runtime/sleep.h"
 #include "testing/case_names.h"
 #include "testing/temp_dir.h"
 
@@ -240,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ShellTest,
                          ::testing::Values(ShellCase{"true", ""}, ShellCase{"echo alpha", "alpha"},
                                            ShellCase{"printf 'a\\nb\\n'", "a b"},
                                            ShellCase{"printf 'a  \\t\\n\\n   \\nb'", "a b"}),
-    case_names(&ShellCase::command));
+                         case_names(&ShellCase::command));
 
 TEST(Shell, StopsAfter500Lines) {
     char* out = u_shell("seq 1 600");

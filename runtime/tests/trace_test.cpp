@@ -1,9 +1,10 @@
 #include "runtime/trace.h"
-#include "testing/case_names.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+
+#include "testing/case_names.h"
 
 namespace {
 
