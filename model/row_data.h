@@ -26,6 +26,9 @@ constexpr long row_data_size(long text_len) {
 
 // A zero-filled row from u_malloc with room for text_len bytes of text. Never null.
 row_data* row_data_new(long text_len);
+// A new unlinked row with r's length, age, sample and row numbers and the first text_len
+// bytes of its text.
+row_data* row_data_copy(const row_data* r, long text_len);
 
 // The highest (or lowest) value a column has shown since the mark was set. Allocated
 // zero-filled with room for the column's len bytes and a NUL in value.s_value.

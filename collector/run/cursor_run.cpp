@@ -160,12 +160,7 @@ class kept_rows {
         const long text_len = c->length > 0 ? c->length : 0;
         row_data** tail = &head_;
         for (const row_data* r = c->first_row; r != nullptr; r = r->next) {
-            row_data* d = row_data_new(text_len);
-            d->len = r->len;
-            d->age = r->age;
-            d->sampleno = r->sampleno;
-            d->rowno = r->rowno;
-            std::memcpy(d->text, r->text, static_cast<size_t>(text_len));
+            row_data* d = row_data_copy(r, text_len);
             *tail = d;
             last_ = d;
             tail = &d->next;

@@ -243,12 +243,7 @@ int do_copy(curs* src) {
         int32_t n = 0;
         const long text_len = src->length > 0 ? src->length : 0;
         for (const row_data* r = src->first_row; r != nullptr; r = r->next) {
-            row_data* d = row_data_new(text_len);
-            d->len = r->len;
-            d->age = r->age;
-            d->sampleno = r->sampleno;
-            d->rowno = r->rowno;
-            std::memcpy(d->text, r->text, static_cast<size_t>(text_len));
+            row_data* d = row_data_copy(r, text_len);
             if (tail == nullptr)
                 head = d;
             else
