@@ -108,6 +108,7 @@ TEST_F(Virtuals, StatusFieldOfServstat) {
     // A field of 5 is too short: the status stays unset and the collector runs on.
     ASSERT_EQ(enginetest::read_cursors(virtual_cursor("SERVSTAT", "A, SQLRC")), 0);
     columns* rc = column(cursor("SERVSTAT"), "SQLRC");
+    ASSERT_NE(rc, nullptr);
     std::memcpy(rc->col_name, "SHORT", 6);
     rc->col_name_ll = 5;
     ASSERT_EQ(init_virtuals_pass(), 0);
