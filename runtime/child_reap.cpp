@@ -187,7 +187,7 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
         }
         if (iIn >= 0 && fds[iIn].revents) feed_stdin(opts, cpc);
         if (iOut >= 0 && fds[iOut].revents) drain_stdout(opts, cpc, deadline);
-        lookAgain = iPid < 0 || fds[iPid].revents != 0;
+        lookAgain = r == 0 || iPid < 0 || fds[iPid].revents != 0;
     }
 
     if (timedOut) {
