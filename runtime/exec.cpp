@@ -355,11 +355,19 @@ uintptr_t block_of(const void* p) {
     return b;
 }
 
+// The block freed last, kept for the next reader: a run reads into a block and frees it
+// each time, and handing 64 KB back to malloc makes it consolidate its free lists.
+char* spare_block = nullptr;
+
 void drop_block(uintptr_t b) {
     auto it = std::lower_bound(line_blocks.begin(), line_blocks.end(), b);
     if (it != line_blocks.end() && *it == b) line_blocks.erase(it);
     if (last_block == b) last_block = 0;
-    U_FREE(reinterpret_cast<void*>(b));
+    if (!spare_block) {
+        spare_block = reinterpret_cast<char*>(b);
+    } else {
+        U_FREE(reinterpret_cast<void*>(b));
+    }
 }
 
 }  // namespace
@@ -369,7 +377,12 @@ r_exec_chain* u_arena_r_chain(u_line_arena* arena, const char* text, int32_t len
     if (need > kLineBlock / 8) return u_new_r_chain(text, len);
     if (!arena->block || arena->used + need > kLineBlock) {
         u_arena_close(arena);
-        arena->block = static_cast<char*>(U_MALLOC(kLineBlock));
+        if (spare_block) {
+            arena->block = spare_block;
+            spare_block = nullptr;
+        } else {
+            arena->block = static_cast<char*>(U_MALLOC(kLineBlock));
+        }
         auto* head = reinterpret_cast<line_block_head*>(arena->block);
         head->live = 0;
         head->open = 1;
