@@ -44,5 +44,7 @@ inline char* dup_text(const std::string& s) {
 void drain_stdout(const execopt* opts, createProcessComm* cpc, double deadline);
 void feed_stdin(const execopt* opts, createProcessComm* cpc);
 bool stdin_pending(const createProcessComm* cpc);
+// Gives the run's reader buffer back (kept for the next run, or freed).
+void release_reader(createProcessComm* cpc);
 
 }  // namespace child_detail

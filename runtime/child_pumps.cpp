@@ -54,9 +54,19 @@ void take_line(const execopt* opts, createProcessComm* cpc, char* line, int32_t 
     if (u_trace_on(9)) PRINT('t', "uex6840", " Line %d (%d)=%s.\n", cpc->linesRead, len, line);
 }
 
+// The reader buffer of the run that ended last, kept for the next one: at 128 KB it is
+// above malloc's mmap threshold, so allocating it afresh for every run would map it anew
+// and fault in its pages on the first reads.
+char* spare_reader = nullptr;
+
 void init_reader(createProcessComm* cpc) {
     if (cpc->rb.buff) return;
-    cpc->rbBuff = static_cast<char*>(U_MALLOC(2 * u_child_read_size + 1));
+    if (spare_reader) {
+        cpc->rbBuff = spare_reader;
+        spare_reader = nullptr;
+    } else {
+        cpc->rbBuff = static_cast<char*>(U_MALLOC(2 * u_child_read_size + 1));
+    }
     cpc->rb.buff = cpc->rbBuff;
     cpc->rb.maxBuffSize = u_child_read_size + 1;
 }
@@ -97,6 +107,17 @@ void feed_stdin(const execopt* opts, createProcessComm* cpc) {
             PRINT('t', "uex4130", "Wrote parms to stdin pipe '%.100s'\n", cpc->stdinText);
     }
     if (cpc->stdinOff >= cpc->stdinLen && !opts->keepsip) closePipeHandle(&cpc->stdinPipe[1]);
+}
+
+void release_reader(createProcessComm* cpc) {
+    if (!cpc->rbBuff) return;
+    if (spare_reader) {
+        U_FREE(cpc->rbBuff);
+    } else {
+        spare_reader = cpc->rbBuff;
+    }
+    cpc->rbBuff = nullptr;
+    cpc->rb.buff = nullptr;
 }
 
 bool stdin_pending(const createProcessComm* cpc) {

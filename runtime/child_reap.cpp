@@ -122,9 +122,13 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
     bool timedOut = false;
     if (cpc->pid <= 0) return 0;
 
+    // Whether the child may have ended since the last look: with a pidfd its end shows in
+    // the poll, so a wake-up for output alone needs no waitid.
+    bool lookAgain = true;
     for (;;) {
         bool outOpen = cpc->stdoutPipe[0] >= 0 && !cpc->stdoutEof;
-        if (check_exited(cpc) && !outOpen) break;
+        if ((lookAgain ? check_exited(cpc) : cpc->exited != 0) && !outOpen) break;
+        lookAgain = true;
         int left = ms_until(deadline);
         if (left <= 0) {
             timedOut = true;
@@ -183,7 +187,7 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
         }
         if (iIn >= 0 && fds[iIn].revents) feed_stdin(opts, cpc);
         if (iOut >= 0 && fds[iOut].revents) drain_stdout(opts, cpc, deadline);
-        (void)iPid;  // the exit check at the top of the loop reads it
+        lookAgain = r == 0 || iPid < 0 || fds[iPid].revents != 0;
     }
 
     if (timedOut) {
@@ -231,7 +235,7 @@ int CreateChildProcessEnd(execopt* opts) {
     u_free_r_chain(cpc->outHead);
     u_arena_close(&cpc->arena);
     if (cpc->outStream) U_FREE(cpc->outStream);
-    if (cpc->rbBuff) U_FREE(cpc->rbBuff);
+    release_reader(cpc);
     if (cpc->argv) U_FREE(cpc->argv);
     if (cpc->argText) U_FREE(cpc->argText);
     if (cpc->shellCmd) U_FREE(cpc->shellCmd);

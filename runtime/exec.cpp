@@ -8,6 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -118,60 +121,127 @@ inline bool odd_byte(unsigned char u) {
     return (u < 0x20 && u != '\t' && u != '\n' && u != '\r' && u != 0x1a) || u == 0x7f;
 }
 
-// The odd bytes among n bytes at p. Sixteen bytes are tested at once; in a group that holds
-// a control byte (in text, the one with the newline) only the flagged bytes are looked at.
+// The odd bytes among n bytes at p.
 int32_t count_odd(const char* p, size_t n) {
     int32_t odd = 0;
-    size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i c1f = _mm_set1_epi8(0x1f);
-    const __m128i del = _mm_set1_epi8(0x7f);
-    for (; i + 16 <= n; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        const __m128i ctl = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, c1f), v),  // v <= 0x1f
-                                         _mm_cmpeq_epi8(v, del));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(ctl));
-        while (mask != 0) {
-            odd += odd_byte(
-                static_cast<unsigned char>(p[i + static_cast<size_t>(__builtin_ctz(mask))]));
-            mask &= mask - 1;
-        }
-    }
-#endif
-    for (; i < n; ++i) odd += odd_byte(static_cast<unsigned char>(p[i]));
+    for (size_t i = 0; i < n; ++i) odd += odd_byte(static_cast<unsigned char>(p[i]));
     return odd;
 }
 
+inline void add_odd(readBuff* rb, int32_t odd) {
+    rb->oddBytes = odd > INT32_MAX - rb->oddBytes ? INT32_MAX : rb->oddBytes + odd;
+}
+
+// Looks at the flagged bytes of a group (bit i of mask: p[i] is a control byte) in order.
+// True at the first newline or NUL, left in *q; else counts the odd bytes into *n.
+template <typename Mask>
+inline bool flagged(char* p, Mask mask, char** q, int32_t* n) {
+    while (mask != 0) {
+        char* c = p + __builtin_ctzll(static_cast<unsigned long long>(mask));
+        if (*c == '\n' || *c == '\0') {
+            *q = c;
+            return true;
+        }
+        *n += odd_byte(static_cast<unsigned char>(*c));
+        mask &= mask - 1;
+    }
+    return false;
+}
+
+// The end of the line that starts at p: its newline or NUL, or end when there is none
+// before it. *odd receives the odd bytes on the way. One pass does both: a group of bytes
+// is tested at once for a control byte, and only the flagged ones (in text, the newline and
+// the tabs) are looked at one by one.
+char* line_end_sse2(char* p, char* end, int32_t* odd) {
+    int32_t n = 0;
+    char* q;
+#if defined(__SSE2__)
+    const __m128i c1f = _mm_set1_epi8(0x1f);
+    const __m128i del = _mm_set1_epi8(0x7f);
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i ctl = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, c1f), v),  // v <= 0x1f
+                                         _mm_cmpeq_epi8(v, del));
+        if (flagged(p, static_cast<unsigned>(_mm_movemask_epi8(ctl)), &q, &n)) {
+            *odd = n;
+            return q;
+        }
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == '\n' || *p == '\0') break;
+        n += odd_byte(static_cast<unsigned char>(*p));
+    }
+    *odd = n;
+    return p;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define U_LINE_END_AVX2 1
+// The control bytes among the 32 at p, as a bit mask.
+__attribute__((target("avx2"))) inline uint32_t ctl32(const char* at) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i le1f = _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(0x1f)), v);
+    const __m256i del = _mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x7f));
+    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(le1f, del)));
+}
+
+// As line_end_sse2, 64 bytes at a time, on processors that have AVX2.
+__attribute__((target("avx2"))) char* line_end_avx2(char* p, char* end, int32_t* odd) {
+    int32_t n = 0;
+    char* q;
+    auto ctl = ctl32;
+    for (; end - p >= 64; p += 64) {
+        const uint64_t mask = ctl(p) | static_cast<uint64_t>(ctl(p + 32)) << 32;
+        if (mask != 0 && flagged(p, mask, &q, &n)) {
+            *odd = n;
+            return q;
+        }
+    }
+    for (; end - p >= 32; p += 32) {
+        if (flagged(p, ctl(p), &q, &n)) {
+            *odd = n;
+            return q;
+        }
+    }
+    int32_t rest = 0;
+    q = line_end_sse2(p, end, &rest);
+    *odd = n + rest;
+    return q;
+}
+#endif
+
+using line_end_fn = char* (*)(char* p, char* end, int32_t* odd);
+line_end_fn pick_line_end() {
+#ifdef U_LINE_END_AVX2
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return line_end_avx2;
+#endif
+    return line_end_sse2;
+}
+const line_end_fn line_end = pick_line_end();
+
 // Scans rb's data from p for the next line. Returns the line, or null when the data ran
 // out: then a partial line has been carried to the start of buff (prevBuff behind it) or
-// nothing is left (prevBuff null).
+// nothing is left (prevBuff null). The odd bytes of what it passes over are counted once:
+// those of a carried line when it is scanned again behind the next read.
 char* scan_line(readBuff* rb, char* p) {
     char* end = rb->buffEnd;
-    char* q;
-    if (rb->oddBytes == 0) {
-        // Text: no NUL anywhere, so a line ends at its newline.
-        while (p < end && *p == '\n') ++p;
-        if (p >= end) {
-            rb->lastLine = nullptr;
-            rb->prevBuff = nullptr;
-            return nullptr;
-        }
-        q = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        if (!q) q = end;
-    } else {
-        while (p < end && (*p == '\0' || *p == '\n')) ++p;
-        if (p >= end) {
-            rb->lastLine = nullptr;
-            rb->prevBuff = nullptr;
-            return nullptr;
-        }
-        q = p;
-        while (q < end && *q != '\n' && *q != '\0') ++q;
+    int32_t odd = 0;
+    while (p < end && (*p == '\n' || *p == '\0')) odd += *p++ == '\0';
+    if (odd) add_odd(rb, odd);
+    if (p >= end) {
+        rb->lastLine = nullptr;
+        rb->prevBuff = nullptr;
+        return nullptr;
     }
+    char* q = line_end(p, end, &odd);
     int32_t len = static_cast<int32_t>(q - p);
     if (q < end || len >= rb->maxBuffSize - 1) {
         // A complete line, or one longer than a read: deliver it (cut in the second case;
         // buffEnd holds a NUL already).
+        if (odd) add_odd(rb, odd);
+        if (*q == '\0' && q < end) add_odd(rb, 1);
         *q = '\0';
         rb->lastLine = q;
         rb->curLineLen = len;
@@ -192,9 +262,20 @@ char* blockread(int fd, readBuff* rb, bool nonblocking, int32_t* state) {
             if (char* line = scan_line(rb, p)) return line;
         }
         char* at = rb->prevBuff ? rb->prevBuff : rb->buff;
+        if (nonblocking && rb->drained) {
+            // The last read took less than it asked for: the pipe was empty then. The
+            // caller polls before it calls again, so the read that would only fail with
+            // EAGAIN is left out; the next call reads.
+            rb->drained = 0;
+            rb->prevBuff = at;
+            rb->lastLine = nullptr;
+            *state = u_br_wouldblock;
+            return nullptr;
+        }
+        const size_t ask = static_cast<size_t>(rb->maxBuffSize - 1);
         ssize_t n;
         do {
-            n = read(fd, at, static_cast<size_t>(rb->maxBuffSize - 1));
+            n = read(fd, at, ask);
         } while (n < 0 && errno == EINTR);
         if (n < 0 && nonblocking && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             rb->prevBuff = at;
@@ -203,10 +284,13 @@ char* blockread(int fd, readBuff* rb, bool nonblocking, int32_t* state) {
             return nullptr;
         }
         if (n <= 0) {
+            rb->drained = 0;
             if (n < 0 && u_trace_on(6))
                 PRINT('t', "uex1025", "read() returned -1. errno=%d %s\n", errno, strerror(errno));
             if (at > rb->buff) {
-                // The last line had no newline: it is still a line.
+                // The last line had no newline: it is still a line (its odd bytes were not
+                // counted when it was carried).
+                add_odd(rb, count_odd(rb->buff, static_cast<size_t>(at - rb->buff)));
                 rb->buffEnd = at;
                 *at = '\0';
                 rb->lastLine = at;
@@ -220,10 +304,9 @@ char* blockread(int fd, readBuff* rb, bool nonblocking, int32_t* state) {
             *state = u_br_eof;
             return nullptr;
         }
+        rb->drained = nonblocking && static_cast<size_t>(n) < ask;
         rb->buffEnd = at + n;
         *rb->buffEnd = '\0';
-        const int32_t odd = count_odd(at, static_cast<size_t>(n));
-        rb->oddBytes = odd > INT32_MAX - rb->oddBytes ? INT32_MAX : rb->oddBytes + odd;
         rb->prevBuff = nullptr;
         if (my_trace_all[9] > 2) {
             PRINT('t', "uex1026", " rs=%d, buff=%4.4X, prevBuff=%4.4x, buffEnd=%4.4x\n",
@@ -272,11 +355,19 @@ uintptr_t block_of(const void* p) {
     return b;
 }
 
+// The block freed last, kept for the next reader: a run reads into a block and frees it
+// each time, and handing 64 KB back to malloc makes it consolidate its free lists.
+char* spare_block = nullptr;
+
 void drop_block(uintptr_t b) {
     auto it = std::lower_bound(line_blocks.begin(), line_blocks.end(), b);
     if (it != line_blocks.end() && *it == b) line_blocks.erase(it);
     if (last_block == b) last_block = 0;
-    U_FREE(reinterpret_cast<void*>(b));
+    if (!spare_block) {
+        spare_block = reinterpret_cast<char*>(b);
+    } else {
+        U_FREE(reinterpret_cast<void*>(b));
+    }
 }
 
 }  // namespace
@@ -286,7 +377,12 @@ r_exec_chain* u_arena_r_chain(u_line_arena* arena, const char* text, int32_t len
     if (need > kLineBlock / 8) return u_new_r_chain(text, len);
     if (!arena->block || arena->used + need > kLineBlock) {
         u_arena_close(arena);
-        arena->block = static_cast<char*>(U_MALLOC(kLineBlock));
+        if (spare_block) {
+            arena->block = spare_block;
+            spare_block = nullptr;
+        } else {
+            arena->block = static_cast<char*>(U_MALLOC(kLineBlock));
+        }
         auto* head = reinterpret_cast<line_block_head*>(arena->block);
         head->live = 0;
         head->open = 1;
@@ -315,6 +411,9 @@ void u_arena_close(u_line_arena* arena) {
 
 void u_free_r_chain(r_exec_chain* chain) {
     while (chain) {
+        // Lines carved from one block follow each other in memory: fetching a few ahead
+        // turns the walk of a long chain from one cache miss per line into a stream.
+        __builtin_prefetch(reinterpret_cast<const char*>(chain) + 2048);
         r_exec_chain* next = chain->next;
         const uintptr_t b = line_blocks.empty() ? 0 : block_of(chain);
         if (b != 0) {

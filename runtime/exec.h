@@ -31,9 +31,11 @@ struct readBuff {
     int32_t maxBuffSize;  // one more than the bytes asked for in one read
     int32_t curLineLen;   // length of the line returned last
     // Beyond the historical record: NUL and control bytes read so far (not TAB, newline,
-    // carriage return or the end mark 0x1A). Text output has none; while there are none
-    // a line ends at its newline only, and the scan for it runs on memchr.
+    // carriage return or the end mark 0x1A), each counted once as the scan passes it.
     int32_t oddBytes;
+    // Beyond the historical record: the last read of u_blockread_nb returned less than it
+    // asked for, so the pipe held no more then; cleared when that call reports would-block.
+    int32_t drained;
 };
 
 // Allocates one chain element holding the len bytes of text (NUL-terminated copy).
@@ -97,8 +99,10 @@ enum u_blockread_state : int32_t {
     u_br_wouldblock = 2  // fd is non-blocking and holds no complete line yet; call again later
 };
 
-// As u_blockread, for a non-blocking fd: returns null with *state u_br_wouldblock when no
-// data is ready, keeping a carried partial line for the next call.
+// As u_blockread, for a non-blocking fd: returns null with *state u_br_wouldblock when the
+// pipe held no more data at its last read (a read found it empty, or returned less than it
+// asked for), keeping a carried partial line for the next call. The caller polls before
+// calling again; the call after a would-block always reads.
 char* u_blockread_nb(int fd, readBuff* rb, int32_t* state);
 
 // 1 when the line has the shape of a message line of the system ("ABC1234E text" or

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "testing/exec_support.h"
 
@@ -66,6 +68,93 @@ INSTANTIATE_TEST_SUITE_P(
                                {std::string(1024, 'z'), std::string(1024, 'z'),
                                 std::string(952, 'z'), "end"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Random output over the bytes that matter to the scan (newline, NUL, TAB, the end mark,
+// control bytes, DEL, text), in lines shorter than a read so that none is cut: the lines
+// are the runs between newlines and NULs, the empty ones left out, and every odd byte is
+// counted once, also in a line carried from one read to the next. The sizes put lines
+// and group edges (16, 32, 64 bytes) at every offset of a read.
+TEST(BlockRead, RandomOutputSplitAndCounted) {
+    const char alphabet[] = {'a',  'b',    ' ',    '\n',   '\0',   '\t',
+                             '\r', '\x1a', '\x01', '\x1f', '\x7f', '\xe9'};
+    auto odd = [](unsigned char u) {
+        return (u < 0x20 && u != '\t' && u != '\n' && u != '\r' && u != 0x1a) || u == 0x7f;
+    };
+    unsigned seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7fff;
+    };
+    for (int32_t maxBuffSize : {200, 301, 1025}) {
+        for (int round = 0; round < 20; ++round) {
+            std::string input;
+            Lines expected;
+            int32_t expectedOdd = 0;
+            std::string line;
+            const size_t total = 500 + next() % 3000;
+            // Mostly text, so that lines run over several groups; now and then a run of
+            // one byte of the alphabet.
+            while (input.size() < total) {
+                char c = next() % 4 == 0 ? alphabet[next() % sizeof alphabet] : 'x';
+                if (line.size() + 2 >= static_cast<size_t>(maxBuffSize - 1)) c = '\n';
+                input += c;
+                expectedOdd += odd(static_cast<unsigned char>(c));
+                if (c == '\n' || c == '\0') {
+                    if (!line.empty()) expected.push_back(line);
+                    line.clear();
+                } else {
+                    line += c;
+                }
+            }
+            if (!line.empty()) expected.push_back(line);
+
+            int fds[2];
+            ASSERT_EQ(pipe(fds), 0);
+            ASSERT_EQ(write(fds[1], input.data(), input.size()),
+                      static_cast<ssize_t>(input.size()));
+            close(fds[1]);
+            std::vector<char> buf(static_cast<size_t>(2 * maxBuffSize - 1));
+            readBuff rb{};
+            rb.buff = buf.data();
+            rb.maxBuffSize = maxBuffSize;
+            Lines got;
+            while (char* l = u_blockread(fds[0], &rb)) got.emplace_back(l, rb.curLineLen);
+            close(fds[0]);
+            EXPECT_EQ(got, expected) << "read size " << maxBuffSize - 1 << ", round " << round;
+            EXPECT_EQ(rb.oddBytes, expectedOdd)
+                << "read size " << maxBuffSize - 1 << ", round " << round;
+        }
+    }
+}
+
+// A read that returns less than it asked for finds the pipe drained: the would-block comes
+// without a read that could only fail, and the call after it reads again.
+TEST(BlockReadNb, ShortReadEndsTheDrain) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+    char buf[2049];
+    readBuff rb{};
+    rb.buff = buf;
+    rb.maxBuffSize = 1025;
+    int32_t state = -1;
+    ASSERT_EQ(write(fds[1], "one\n", 4), 4);
+    char* line = u_blockread_nb(fds[0], &rb, &state);
+    ASSERT_NE(line, nullptr);
+    EXPECT_STREQ(line, "one");
+    ASSERT_EQ(write(fds[1], "two\n", 4), 4);  // after the short read: seen on the next poll
+    EXPECT_EQ(u_blockread_nb(fds[0], &rb, &state), nullptr);
+    EXPECT_EQ(state, u_br_wouldblock);
+    line = u_blockread_nb(fds[0], &rb, &state);
+    ASSERT_NE(line, nullptr);
+    EXPECT_STREQ(line, "two");
+    EXPECT_EQ(state, u_br_line);
+    close(fds[1]);
+    EXPECT_EQ(u_blockread_nb(fds[0], &rb, &state), nullptr);
+    EXPECT_EQ(state, u_br_wouldblock);  // the read of "two" was short too
+    EXPECT_EQ(u_blockread_nb(fds[0], &rb, &state), nullptr);
+    EXPECT_EQ(state, u_br_eof);
+    close(fds[0]);
+}
 
 TEST(BlockReadNb, WouldBlockKeepsThePartialLine) {
     int fds[2];
