@@ -6,12 +6,17 @@
 // shared memory against the semaphore ping-pong, over named pipes against the pipe pair.
 // The counters are the mean microseconds of each and "ratio", the request's time over
 // the bare exchange's; the targets are at most 1.5 at 1 MB and 2 at 1 KB on both
-// transports. The bare pipe has the reply pipe's 1 MB of room. BM_UlvConcurrent runs
+// transports. The bare pipe has the reply pipe's 1 MB of room. Both exchanges of a
+// measurement run on one CPU (this process, the collector and the bare child pinned to the
+// CPU this process is on): where the scheduler puts each peer is its own choice, and on a
+// virtual machine a wake-up across CPUs costs several times a whole round trip on one, so
+// a ratio of unlike placements measures the placement, not the work. BM_UlvConcurrent runs
 // eight requester processes of 100 requests each at once and counts failures, wrong
 // answers and the median time of a request. At the end each collector is asked to shut
 // down ("SHUTDOWN") and this process detaches, so no process or IPC object is left.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -109,6 +114,32 @@ Serving* serving(bool shm) {
     return s.get();
 }
 
+// Pins this process and `peer` to the CPU this process is on, until destroyed; children
+// forked meanwhile inherit it.
+class OneCpu {
+  public:
+    explicit OneCpu(pid_t peer) : peer_(peer) {
+        sched_getaffinity(0, sizeof was_, &was_);
+        const int cpu = sched_getcpu();
+        if (cpu < 0) return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        sched_setaffinity(0, sizeof one, &one);
+        if (peer_ > 0) sched_setaffinity(peer_, sizeof one, &one);
+    }
+    ~OneCpu() {
+        sched_setaffinity(0, sizeof was_, &was_);
+        if (peer_ > 0) sched_setaffinity(peer_, sizeof was_, &was_);
+    }
+    OneCpu(const OneCpu&) = delete;
+    OneCpu& operator=(const OneCpu&) = delete;
+
+  private:
+    pid_t peer_;
+    cpu_set_t was_{};
+};
+
 double seconds_of(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
@@ -127,6 +158,7 @@ void BM_UlvVsBare(benchmark::State& state, bool shm) {
         return;
     }
     const long bytes = static_cast<long>(chain->rows) * chain->len;
+    const OneCpu pinned(s->coll.pid());
     bare::Semaphore* sem = shm ? new bare::Semaphore : nullptr;
     bare::Pipe* pipe = shm ? nullptr : new bare::Pipe(1 << 20);
     std::string out;
