@@ -20,6 +20,7 @@
 #include "runtime/env.h"
 #include "runtime/trace.h"
 #include "testing/case_names.h"
+#include "testing/cursor_test_support.h"
 #include "testing/log_capture.h"
 #include "testing/temp_dir.h"
 
@@ -402,6 +403,8 @@ class InitCursors : public ::testing::Test {
             recorder<2>,  recorder<4>,  recorder<9>,
         };
         steps_run.clear();
+        // init_cursors reads onto a fresh list: what earlier tests left stays reachable.
+        curstest::set_aside();
         fail_at = -1;
         u_env_set_field(&env_vars.db_type, "syb");
         env_vars.ctl_home = const_cast<char*>(dir_.path().c_str());
@@ -498,6 +501,8 @@ TEST(DelCurs, FreesTheExampleCursorsAndTheirVersionsOnce) {
     } home;
     std::filesystem::current_path(dir.path());
     QuitTrap trap;
+    // init_cursors reads onto a fresh list: what earlier tests left stays reachable.
+    curstest::set_aside();
     dict_free_all();  // a dictionary an earlier test read would make each name a duplicate
     ASSERT_EQ(parse_dict(), 0) << log.text();
     ASSERT_EQ(init_cursors(), 0) << log.text();
