@@ -298,8 +298,12 @@ TEST_F(MonitorExample, TheWholeSetCollectsOnce) {
         {"ZEMSDEVD", 2}, {"ZEMLOGD", 12}, {"ZEMSQLD", 11}, {"ZEMTSKD", 16},
     };
     for (const auto& [name, n] : counts) EXPECT_EQ(curstest::find(name)->count, n) << name;
-    EXPECT_EQ(rows_of(curstest::find("ZEMENGS"))[0].substr(0, 33), num("2") + "|" + num("60"));
-    EXPECT_EQ(rows_of(curstest::find("ZEMSQLD"))[0].substr(0, 32), text("Total SQL Activity", 32));
+    const std::vector<std::string> engs = rows_of(curstest::find("ZEMENGS"));
+    const std::vector<std::string> sqld = rows_of(curstest::find("ZEMSQLD"));
+    ASSERT_FALSE(engs.empty());
+    ASSERT_FALSE(sqld.empty());
+    EXPECT_EQ(engs[0].substr(0, 33), num("2") + "|" + num("60"));
+    EXPECT_EQ(sqld[0].substr(0, 32), text("Total SQL Activity", 32));
     EXPECT_FALSE(log.has("CAT1590")) << log.text();
 }
 
