@@ -464,10 +464,13 @@ TEST_F(SqlCursors, ARunThatBreaksOffKeepsTheLastGoodSample) {
         q.add({"old", "9"});
         q.add({"old2", "8"});
         const std::vector<std::string> before = q.rows();
+        const int32_t sample = q.get()->sampleno;
         const int logins = count(LogEntry::Login);
         EXPECT_NE(run_cursor(q.get(), kStamp), 0);
         EXPECT_EQ(q.rows(), before) << "empty " << empty;
         EXPECT_EQ(q.get()->count, 2);
+        // The kept rows stay the current sample (readers by sample number see them).
+        EXPECT_EQ(q.get()->sampleno, sample) << "empty " << empty;
         EXPECT_TRUE(log.has("YPP0243E")) << log.text();
         EXPECT_EQ(database_info.connected, 0);
         EXPECT_EQ(collector_at->syb_connection, nullptr);
@@ -478,6 +481,15 @@ TEST_F(SqlCursors, ARunThatBreaksOffKeepsTheLastGoodSample) {
         EXPECT_EQ(count(LogEntry::Login), logins + 2);
         server_pass_end();
     }
+    // A first run that breaks off lays the rows out as it fetches them: none of them stay.
+    server_faults_reset();
+    commit_collect(1);
+    SqlCursor first("DROP", {{"name", 8, 1}, {"id", 11, 2}}, "select dropped");
+    first.get()->length = 0;  // as read from its definition: no layout yet
+    EXPECT_NE(run_cursor(first.get(), kStamp), 0);
+    EXPECT_EQ(first.rows(), std::vector<std::string>{});
+    EXPECT_EQ(first.get()->count, 0);
+    EXPECT_EQ(first.get()->last_row, nullptr);
 }
 
 // A statement that times out is told as a time-out, and the pass asks the server nothing

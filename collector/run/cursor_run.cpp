@@ -147,14 +147,17 @@ int run_iteration(curs* c, const char* time) {
 }
 
 // The stored rows of a cursor as they were before a run, copied, with the flags that tell
-// the historian and the column functions about new rows. A run on the server that fails
-// puts them back: the cursor keeps its last good sample, never the rows of a fetch that
-// broke off (nor loses its rows to the retention of a run that did not happen).
+// the historian and the column functions about new rows and the sample and row numbers
+// the run moves on. A run on the server that fails puts them back: the cursor keeps its
+// last good sample, never the rows of a fetch that broke off (nor loses its rows to the
+// retention of a run that did not happen).
 class kept_rows {
   public:
     explicit kept_rows(const curs* c)
         : length_(c->length),
           count_(c->count),
+          sampleno_(c->sampleno),
+          rowno_(c->rowno),
           changed_(c->changed),
           needs_history_(c->needs_history) {
         const long text_len = c->length > 0 ? c->length : 0;
@@ -170,17 +173,21 @@ class kept_rows {
     kept_rows(const kept_rows&) = delete;
     kept_rows& operator=(const kept_rows&) = delete;
 
-    // A run whose rows took a new layout has dropped the old ones already: they are not
-    // brought back into rows of another length.
+    // A run whose rows took a new layout (a first run among them) has dropped the old
+    // ones already: they are not brought back into rows of another length, and the rows
+    // the broken fetch stored go too.
     void restore(curs* c) {
-        if (c->length != length_) return;
         free_chain(c->first_row);
-        c->first_row = head_;
-        c->last_row = last_;
-        c->count = count_;
+        const bool same_layout = c->length == length_;
+        c->first_row = same_layout ? head_ : nullptr;
+        c->last_row = same_layout ? last_ : nullptr;
+        c->count = same_layout ? count_ : 0;
+        if (same_layout) head_ = nullptr;
+        // The kept rows carry the sample number the run had moved past.
+        c->sampleno = sampleno_;
+        c->rowno = rowno_;
         c->changed = changed_;
         c->needs_history = needs_history_;
-        head_ = nullptr;
         if (c->trace != 0)
             PRINT('t', "cit3160", "Run of cursor %s failed: its %d rows before the run kept\n",
                   c->cur_name, c->count);
@@ -198,6 +205,8 @@ class kept_rows {
     row_data* last_ = nullptr;
     int32_t length_;
     int32_t count_;
+    int32_t sampleno_;
+    int32_t rowno_;
     int16_t changed_;
     int16_t needs_history_;
 };
