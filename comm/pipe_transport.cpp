@@ -149,15 +149,20 @@ bool reply_in_pipe_dir(const char* reply) {
 
 // ---- the collector's input ----
 
-// What was read from the collector pipe and not taken yet: one read takes every record
-// that waits, and each get takes one record from here. Requesters write each record with
-// one write of at most PIPE_BUF bytes, so a read never sees part of one: a record cut
-// short at the end of what was read, with nothing more to read, is malformed.
+// What was read from the collector pipe and not taken yet: one read takes what waits, up
+// to the room left, and each get takes one record from here. Requesters write each record
+// with one write of at most PIPE_BUF bytes, so a record is cut at the end of what was read
+// only when the read filled its room (the rest still waits in the pipe); a record cut
+// short with nothing more to read is malformed.
 unsigned char in_buf[1 << 16];
 size_t in_pos = 0;
 size_t in_len = 0;
+bool in_read_filled = false;  // the last read filled all its room: the pipe may hold more
 
-void input_clear() { in_pos = in_len = 0; }
+void input_clear() {
+    in_pos = in_len = 0;
+    in_read_filled = false;
+}
 
 // Reads what waits into the buffer. 1 something was read, 0 nothing waits, -1 failed.
 int input_fill(int fd) {
@@ -166,10 +171,13 @@ int input_fill(int fd) {
         in_len -= in_pos;
         in_pos = 0;
     }
+    in_read_filled = false;
     if (in_len == sizeof in_buf) return 0;
-    const int n = ReadPipe(fd, in_buf + in_len, static_cast<int>(sizeof in_buf - in_len));
+    const size_t room = sizeof in_buf - in_len;
+    const int n = ReadPipe(fd, in_buf + in_len, static_cast<int>(room));
     if (n > 0) {
         in_len += static_cast<size_t>(n);
+        in_read_filled = static_cast<size_t>(n) == room;
         return 1;
     }
     return n < 0 && errno != EAGAIN && errno != EINTR ? -1 : 0;
@@ -577,7 +585,10 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
         const record_state state =
             record_at(in_buf + in_pos, in_len - in_pos, &req, &why, &length_field);
         if (state == RECORD_SHORT) {
-            if (!read_once) {
+            // Read once more when the last read filled its room: the record's rest (and
+            // the records behind it) still wait in the pipe, even after requests for
+            // stalled pipes were passed over since.
+            if (!read_once || in_read_filled) {
                 read_once = true;
                 const int r = input_fill(fd);
                 if (r < 0) {

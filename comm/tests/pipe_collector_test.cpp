@@ -11,6 +11,7 @@
 
 #include "comm/request.h"
 #include "runtime/alloc.h"
+#include "testing/log_capture.h"
 #include "testing/pipe_fixture.h"
 
 namespace {
@@ -49,12 +50,14 @@ class Collector : public PipeFixture {
         memcpy(s.data() + 2, &offset, 2);
         return s + body;
     }
-    std::string good_record(const char* name, const char* parm = nullptr) {
+    std::string good_record(const char* name, const char* parm = nullptr,
+                            const std::string& reply = "") {
         const char* parms[COMM_PARMS] = {parm};
         data_request req;
-        EXPECT_EQ(comm_request_encode(name, static_cast<int>(strlen(name)), reply_.c_str(), parms,
-                                      &req, nullptr),
-                  0);
+        EXPECT_EQ(
+            comm_request_encode(name, static_cast<int>(strlen(name)),
+                                (reply.empty() ? reply_ : reply).c_str(), parms, &req, nullptr),
+            0);
         std::string s(req.len, '\0');
         comm_request_to_bytes(&req, reinterpret_cast<unsigned char*>(s.data()));
         return s;
@@ -155,6 +158,45 @@ TEST_F(Collector, MalformedRecordsAreRefusedAndTheNextValidOneIsServed) {
         EXPECT_STREQ(chain->cursor, "NEXT") << c.what;
         EXPECT_EQ(anchor_->return_code, 0) << c.what;
     }
+}
+
+// The requests queued for a reply pipe that stopped reading are passed over; when they
+// fill a whole read of the collector pipe (which may hold more than one read takes), the
+// record cut at the end of that read is completed from the pipe, not refused.
+TEST_F(Collector, RequestsBehindARecordCutByAFullReadAreServed) {
+    wait_timeout = 1;
+    const std::string stalled = path("prb_stalled_pipe");
+    ASSERT_EQ(mkfifo(stalled.c_str(), 0600), 0);
+    const int stalled_fd = open(stalled.c_str(), O_RDONLY | O_NONBLOCK);  // never read
+    ASSERT_GE(stalled_fd, 0);
+    write_raw(good_record("ABC", nullptr, stalled));
+    auto* chain = static_cast<curs_list*>(zovcomm("get", anchor_));
+    ASSERT_NE(chain, nullptr) << anchor_->return_msg;
+    chain->rows = 2048;  // 2 MB: more than the reply pipe holds
+    chain->len = 1024;
+    chain->data = static_cast<char*>(U_MALLOC(2048 * 1024));
+    memset(chain->data, 'x', 2048 * 1024);
+    LogCapture log;
+    EXPECT_EQ(zovcomm("put", anchor_), nullptr);
+    ASSERT_TRUE(log.has("COM0206W")) << log.text();
+
+    const std::string queued = good_record("ABC", nullptr, stalled);
+    std::string bytes;
+    while (bytes.size() < 70000) bytes += queued;
+    ASSERT_NE(65536 % queued.size(), 0u);  // a record spans the end of the first read
+    bytes += good_record("NEXT");
+    const int fd = open(collector_pipe().c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(fcntl(fd, F_SETPIPE_SZ, 1 << 20), static_cast<int>(bytes.size()));
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    chain = static_cast<curs_list*>(zovcomm("get", anchor_));
+    ASSERT_NE(chain, nullptr) << anchor_->return_msg << "\n" << log.text();
+    EXPECT_STREQ(chain->cursor, "NEXT");
+    EXPECT_EQ(anchor_->return_code, 0);
+    EXPECT_FALSE(log.has("COM0204E")) << log.text();
+    close(stalled_fd);
+    unlink(stalled.c_str());
 }
 
 TEST_F(Collector, AReplyPipeThatIsNotOurFifoIsNeverWritten) {
