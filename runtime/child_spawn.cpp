@@ -219,7 +219,9 @@ int u_is_db_access_program(const char* path) {
     const char* slash = std::strrchr(path, '/');
     const char* base = slash ? slash + 1 : path;
     if (std::strcmp(base, "zem2sql") == 0) return 1;
-    return std::strlen(base) == 6 && std::strcmp(base + 3, "sql") == 0 ? 1 : 0;
+    return std::strlen(base) == 6 && std::strcmp(base + 3, "sql") == 0 && u_is_db_type_code(base, 3)
+               ? 1
+               : 0;
 }
 
 u_password_hidden::u_password_hidden() {

@@ -346,11 +346,20 @@ char* u_retrieveEnvVar(const char* name) {
     return nullptr;
 }
 
+namespace {
+// The database type codes: each names the suite's programs of its type (zemcoll, zemsql).
+const char* const kDbTypeCodes[] = {"zem", "qel", "gim", "vik", "zyp", "zov", "qaa", "wef"};
+}  // namespace
+
+bool u_is_db_type_code(const char* text, size_t len) {
+    for (const char* code : kDbTypeCodes)
+        if (len == 3 && std::strncmp(text, code, 3) == 0) return true;
+    return false;
+}
+
 const char* u_db_type(int index) {
     if (index == 0) {
         if (!g_db_type_std[0]) {
-            static const char* const codes[] = {"zem", "qel", "gim", "vik",
-                                                "zyp", "zov", "qaa", "wef"};
             static const char* const mapped[][2] = {
                 {"syb", "zem"}, {"ora", "qel"}, {"inf", "gim"}, {"sql", "vik"}, {"db2", "wef"}};
             const char* type = env_vars.db_type;
@@ -363,7 +372,7 @@ const char* u_db_type(int index) {
                     low[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(type[i])));
                 low[n] = '\0';
                 const char* result = "unk";
-                for (const char* code : codes)
+                for (const char* code : kDbTypeCodes)
                     if (std::strcmp(low, code) == 0) result = code;
                 for (const auto& m : mapped)
                     if (std::strcmp(low, m[0]) == 0) result = m[1];

@@ -4,6 +4,7 @@
 // environment (get_envs). A null text field means "not set yet".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct ENV_VARS {
@@ -67,6 +68,8 @@ char* u_retrieveEnvVar(const char* name);
 // when db_type is empty, "unk" when unknown); 1 to 3: an alias code or null; otherwise
 // null. The codes are computed on first use and kept for the life of the process.
 const char* u_db_type(int index);
+// Whether the len bytes at text are one of the database type codes (zem, qel, ...).
+bool u_is_db_type_code(const char* text, size_t len);
 
 // Stores a u_malloc copy of value (null: no value) into a text field of env_vars (or of
 // another configuration record). The field's previous value is freed when it was a copy

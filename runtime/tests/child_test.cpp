@@ -486,7 +486,9 @@ TEST_F(ChildTest, ThePasswordReachesOnlyTheChildrenThatNeedIt) {
     EXPECT_STREQ(std::getenv("COLL_PASSWORD"), "Sw0rdf1sh");
     EXPECT_EQ(u_is_db_access_program("/opt/zov/bin/zemsql"), 1);
     EXPECT_EQ(u_is_db_access_program("zem2sql"), 1);
+    EXPECT_EQ(u_is_db_access_program("/opt/zov/bin/qelsql"), 1);
     EXPECT_EQ(u_is_db_access_program("/opt/zov/bin/zemsqlx"), 0);
+    EXPECT_EQ(u_is_db_access_program("/home/u/my_sql"), 0);  // a user's script
     EXPECT_EQ(u_is_db_access_program("/usr/bin/env"), 0);
     if (saved)
         setenv("COLL_PASSWORD", keep.c_str(), 1);
