@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>

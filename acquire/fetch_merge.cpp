@@ -1,37 +1,11 @@
 // Merge of fetched rows into cursor rows.
 #include "acquire/fetch_merge.h"
 
-#include <strings.h>
-
-#include <cstring>
-
 #include "acquire/result_sets.h"
-#include "collector/rows/column_lookup.h"
-#include "collector/rows/dummy_rows.h"
-#include "collector/rows/percent_cursor.h"
 #include "collector/rows/row_builder.h"
-#include "collector/rows/row_store.h"
-#include "collector/run/trace_control.h"
 #include "collector/transforms/bases.h"
-#include "collector/transforms/column_exits.h"
-#include "collector/transforms/decode.h"
-#include "collector/transforms/math.h"
 #include "defs/clause_loads.h"
 #include "model/cursor.h"
-
-namespace {
-
-// The 0-based result column named name (ignoring case), or -1.
-int column_by_name(const _anchorDBdata* d, const char* name, size_t n) {
-    for (int i = 0; i < d->ncols; ++i) {
-        const char* rn = d->Acoldata[i].name;
-        if (n < sizeof(_columnData::name) && strncasecmp(rn, name, n) == 0 && rn[n] == '\0')
-            return i;
-    }
-    return -1;
-}
-
-}  // namespace
 
 namespace {
 
@@ -44,7 +18,8 @@ struct result_row {
 bool result_value(const void* p, const base* b, const char** text, int32_t* len, bool* is_null) {
     const auto* rr = static_cast<const result_row*>(p);
     const int i = rr->d != nullptr
-                      ? column_by_name(rr->d, b->this_col, static_cast<size_t>(b->this_col_ll))
+                      ? result_column_by_name(rr->d->Acoldata, rr->d->ncols, b->this_col,
+                                              static_cast<size_t>(b->this_col_ll))
                       : -1;
     if (i < 0 || rr->row == nullptr || i >= rr->row->ncols) return false;
     const _rowColumn& rc = rr->row->col[i];

@@ -130,6 +130,17 @@ int shown_limit(const row_source& s) {
     return s.kind == row_source::descriptor ? s.sqlda->F : source_columns(s);
 }
 
+}  // namespace
+
+int result_column_by_name(const _columnData* cols, int ncols, const char* name, size_t n) {
+    if (n >= sizeof(_columnData::name)) return -1;
+    for (int i = 0; i < ncols; ++i)
+        if (strncasecmp(cols[i].name, name, n) == 0 && cols[i].name[n] == '\0') return i;
+    return -1;
+}
+
+namespace {
+
 // The 0-based source column of the column's name, or -1: a descriptor entry of the same
 // name length and bytes, a result column of the same name ignoring case.
 int find_by_name(const row_source& s, const columns* col) {
@@ -141,12 +152,8 @@ int find_by_name(const row_source& s, const columns* col) {
                 return i;
         return -1;
     }
-    const size_t n = strnlen(col->col_name, sizeof col->col_name);
-    if (n >= sizeof(_columnData::name)) return -1;
-    for (int i = 0; i < s.ncols; ++i)
-        if (strncasecmp(s.cols[i].name, col->col_name, n) == 0 && s.cols[i].name[n] == '\0')
-            return i;
-    return -1;
+    return result_column_by_name(s.cols, s.ncols, col->col_name,
+                                 strnlen(col->col_name, sizeof col->col_name));
 }
 
 int16_t source_length(const row_source& s, int i) {

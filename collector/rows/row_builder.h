@@ -38,6 +38,10 @@ struct row_source {
     static row_source of_columns(const _columnData* cols, int ncols);
 };
 
+// The 0-based result column named by the n bytes at name (ignoring case, the whole name),
+// or -1: how a row build and a BASE clause find a fetched value by its name.
+int result_column_by_name(const _columnData* cols, int ncols, const char* name, size_t n);
+
 // The faults a row build can meet, each with its message in a caller's table.
 enum class row_fault : uint8_t {
     base_without_source,    // a BASE clause on a cursor without a source
