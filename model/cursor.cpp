@@ -174,7 +174,7 @@ bool dup_owned(T*&) {
 }  // namespace
 
 void curs_free_owned(curs* c) {
-    if (del_curs_clauses_hook != nullptr) del_curs_clauses_hook(c);
+    del_curs_clauses_hook(c);
     curs_for_each_owned([c](auto field, const curs_owned& how) {
         if (how.freer == curs_freer::record) free_block(c->*field);
     });
@@ -188,4 +188,5 @@ void curs_copy_definition(curs* c) {
         else if (how.life == curs_life::run)
             c->*field = nullptr;
     });
+    c->last_row = nullptr;  // it pointed into the rows, which stay with the source
 }

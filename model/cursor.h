@@ -356,7 +356,7 @@ curs* curs_new();
 columns* columns_new();
 
 // Frees every block of c that curs_for_each_owned gives to the record or to the clause
-// code: first the clause records through del_curs_clauses_hook (when set; it still sees
+// code: first the clause records through del_curs_clauses_hook (it still sees
 // the fetch exit), then the definition's texts, lists and windows, the rows, the null
 // indicators and the dummy text. Those fields are then null (and last_row with the rows);
 // the engine's blocks (sel_piece, cur_memory, db_data) are left to their owners. The
@@ -365,5 +365,6 @@ void curs_free_owned(curs* c);
 
 // Gives c private copies of its definition blocks in place of those it was copied with
 // (columns without water marks or bindings, windows ending in full_day kept shared) and
-// clears its run-time blocks; its clause records are left for the caller to copy or drop.
+// clears its run-time blocks (and last_row with the rows); its clause records are left for
+// the caller to copy or drop.
 void curs_copy_definition(curs* c);

@@ -141,8 +141,6 @@ struct createProcessComm {
     int32_t linesRead;      // output lines collected
     int32_t linesDropped;   // output lines read beyond maxRetLines and dropped
     int32_t endMarkSeen;    // a line ended with the end mark 0x1A
-    int32_t outHeld;        // the child ended, its output stayed quiet, yet something still
-                            // held the pipe open: reading stopped there
     r_exec_chain* outHead;  // output lines collected while waiting
     r_exec_chain* outTail;
     u_line_arena arena;  // where the output lines are carved

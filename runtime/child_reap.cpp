@@ -150,7 +150,6 @@ int waitForChildProcess(execopt* opts, createProcessComm* cpc) {
                 continue;
             }
             if (r < 0 || quiet == kQuietMs) {
-                cpc->outHeld = 1;
                 if (u_trace_on(5))
                     PRINT('t', "uex8075", "Child %d ended; its output stayed open and quiet\n",
                           static_cast<int>(cpc->pid));

@@ -75,6 +75,8 @@ bool write_history(curs* c, const char* now, bool fresh) {
     };
     FILE* f = std::fopen(path.c_str(), "a");
     if (f == nullptr) {
+        // The system's reason follows the name: a full disk and a refused permission need
+        // different remedies, and the name alone told neither.
         PRINT('e', "chi1630", "Can't open %s: %s\n", path.c_str(), std::strerror(errno));
         settle();
         return false;

@@ -84,7 +84,6 @@ int make_age_to_copy(curs* copy, curs* src) {
     copy->cur_version_list = nullptr;
     copy->min_max_row = nullptr;
     copy->column_data = nullptr;
-    copy->last_row = nullptr;
     copy->count = 0;
 
     src->post_age = 1;
