@@ -23,12 +23,6 @@ bool told = false;     // the skip outside a pass was told for this closure
 int refusals = 0;      // refused logins in a row
 int backoff_left = 0;  // passes still to skip before the next login attempt
 
-int64_t now_relative() {
-    char t[15];
-    get_time(t);
-    return relative_sec(t);
-}
-
 int32_t pass_seconds() {
     return collector_at != nullptr && collector_at->interval > 0 ? collector_at->interval : 1;
 }
@@ -46,7 +40,7 @@ void close_gate(zem_fault_kind why) {
     if (closed) return;
     closed = true;
     closed_by = why;
-    closed_at = now_relative();
+    closed_at = now_relative_sec();
     told = false;
 }
 
@@ -98,7 +92,7 @@ void server_pass_end() {
 }
 
 bool server_may_run(const curs* c) {
-    if (closed && !in_pass && backoff_left == 0 && now_relative() - closed_at >= pass_seconds())
+    if (closed && !in_pass && backoff_left == 0 && now_relative_sec() - closed_at >= pass_seconds())
         closed = false;  // no pass came for a whole interval: a demand run may try again
     if (!closed) return true;
     ++skipped;

@@ -59,12 +59,6 @@ int32_t itime;
 // replaces the stored rows (pre_age, empty), the failure messages count them.
 int statement_rows = 0;
 
-int32_t now_relative() {
-    char t[15];
-    get_time(t);
-    return static_cast<int32_t>(relative_sec(t));
-}
-
 // Type codes of a cursor without a descriptor: none is read.
 int32_t scratch_types[1] = {1};
 
@@ -333,7 +327,7 @@ void after_fetch_steps(curs* c, int count) {
     if (c->in_list != nullptr) build_in_list(c);
     if (c->dummy != 0) build_dummy_last_row(c);
     if (c->conditional_dummy != 0 && c->count == 0) build_dummy_last_row(c);
-    c->this_iteration_end = now_relative();
+    c->this_iteration_end = static_cast<int32_t>(now_relative_sec());
     c->execution_time = c->this_iteration_end - c->this_iteration_start;
 }
 

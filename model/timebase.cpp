@@ -80,6 +80,12 @@ char* real_date(char* buf, int32_t day) {
     return buf;
 }
 
+int64_t now_relative_sec() {
+    char t[15];
+    get_time(t);
+    return relative_sec(t);
+}
+
 int64_t relative_sec(const char* text) {
     return static_cast<int64_t>(relative_date(text)) * 86400 + field(text + 8, 2) * 3600 +
            field(text + 10, 2) * 60 + field(text + 12, 2);

@@ -22,6 +22,8 @@ int32_t relative_date(const char* text);
 char* real_date(char* buf, int32_t day);
 // Relative seconds of a 14-digit time stamp.
 int64_t relative_sec(const char* text);
+// Relative seconds of the current local time (the stamp get_time writes).
+int64_t now_relative_sec();
 // Writes the 14-digit stamp of relative seconds into buf (15 bytes); returns buf.
 char* secs_to_date(char* buf, int64_t secs);
 // A display number of the definition dumps: (secs / 3600) * 100 + secs % 60, computed on

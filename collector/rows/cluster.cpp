@@ -51,19 +51,13 @@ int32_t row_size_of(curs* c) {
     return c->row_size;
 }
 
-int32_t now_relative() {
-    char t[15];
-    get_time(t);
-    return static_cast<int32_t>(relative_sec(t));
-}
-
 }  // namespace
 
 cluster* open_cursor(curs* c) {
     if (c->held == 'Y') return nullptr;
     // An age-to copy holds the rows its source handed over; it never runs by itself.
     if (c->cvirtual != 0 || c->aged_to != 0) return make_cluster(c);
-    const int32_t now = now_relative();
+    const int32_t now = static_cast<int32_t>(now_relative_sec());
     if (c->demand != 0 && now >= c->stale_time) {
         if (c->age_to == nullptr) delete_all(c);
         return prep_demand(c);
@@ -136,7 +130,7 @@ cluster* make_cluster(curs* c) {
 bool open_is_stored_rows(const curs* c) {
     if (c->held == 'Y') return false;
     if (c->cvirtual != 0 || c->aged_to != 0) return true;
-    if (c->demand != 0 && now_relative() >= c->stale_time) return false;
+    if (c->demand != 0 && static_cast<int32_t>(now_relative_sec()) >= c->stale_time) return false;
     return c->has_col_funct == 0;
 }
 

@@ -32,12 +32,6 @@
 
 namespace {
 
-int32_t now_relative() {
-    char t[15];
-    get_time(t);
-    return static_cast<int32_t>(relative_sec(t));
-}
-
 void mark_collector(const char* time, const char* status) {
     if (collector_at == nullptr) return;
     std::snprintf(collector_at->time, sizeof collector_at->time, "%.14s", time);
@@ -86,7 +80,7 @@ int run_post_cursors(curs* q, const char* time, bool is_pre) {
 
 int run_iteration(curs* c, const char* time) {
     curs* s = c->iterate->curs;
-    int32_t t0 = now_relative();
+    int32_t t0 = static_cast<int32_t>(now_relative_sec());
     c->last_iteration_start = c->this_iteration_start;
     c->this_iteration_start = t0;
     if (c->last_iteration_start != 0)
@@ -141,7 +135,7 @@ int run_iteration(curs* c, const char* time) {
     if (c->in_list != nullptr) build_in_list(c);
     if (c->dummy != 0) build_dummy_last_row(c);
     if (c->conditional_dummy != 0 && c->count == 0) build_dummy_last_row(c);
-    c->this_iteration_end = now_relative();
+    c->this_iteration_end = static_cast<int32_t>(now_relative_sec());
     c->execution_time = c->this_iteration_end - c->this_iteration_start;
     return rc;
 }
@@ -320,7 +314,7 @@ int get_cursor_data(int now, curs* c) {
 
 cluster* prep_demand(curs* c) {
     if (c->held == 'Y' || c->demand == 0 || c->aged_to != 0) return nullptr;
-    int32_t now = now_relative();
+    int32_t now = static_cast<int32_t>(now_relative_sec());
     c->stale_time = now + c->stale;
     if (get_cursor_data(now, c) != 0) return nullptr;
     cluster* r = c->has_col_funct != 0 ? do_column_func(c, now) : make_cluster(c);
