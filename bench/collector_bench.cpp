@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/child_pipe.h"
 #include "collector/startup/startup.h"
 #include "runtime/platform.h"
 #include "testing/program_runner.h"
@@ -45,12 +46,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string self_dir() {
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(".");
-    return dir.substr(0, dir.rfind('/'));
-}
+using benchpipe::self_dir;
 
 std::string zemcoll_path() {
     if (const char* p = std::getenv("ZEMCOLL")) return p;

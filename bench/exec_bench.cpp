@@ -20,8 +20,6 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <malloc.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,29 +30,18 @@
 #include <string>
 #include <vector>
 
+#include "bench/child_pipe.h"
 #include "runtime/child.h"
 #include "runtime/exec.h"
 
-extern char** environ;
-
 namespace {
 
-// CPU seconds of this process (user and system), its children not counted.
-double cpu_seconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
+using benchpipe::cpu_seconds;
 
 const std::string& helper() {
     static const std::string path = [] {
         if (const char* p = std::getenv("ZOV_XH_LINES")) return std::string(p);
-        char self[4096];
-        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(".");
-        dir = dir.substr(0, dir.rfind('/'));
-        return dir + "/../runtime/xh_lines";
+        return benchpipe::self_dir() + "/../runtime/xh_lines";
     }();
     return path;
 }
@@ -86,27 +73,17 @@ long run_exec_timed(double* checkCpu = nullptr, std::vector<std::string>* lines 
 // Starts the same program the way the child layer does (posix_spawn), reads the pipe to its
 // end with a 64 KB buffer and reaps it; returns the bytes read.
 long run_bare_read() {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
     char* argv[] = {const_cast<char*>("xh_lines"), const_cast<char*>("30000"),
                     const_cast<char*>("200"), nullptr};
     pid_t pid = -1;
-    int e = posix_spawn(&pid, helper().c_str(), &fa, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(fds[1]);
-    if (e != 0) {
-        close(fds[0]);
-        return -1;
-    }
+    const int fd = benchpipe::spawn_reading(helper().c_str(), argv, &pid);
+    if (fd < 0) return -1;
     static char buf[65536];
     long total = 0;
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+    while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
         if (n > 0) total += n;
-    close(fds[0]);
+    close(fd);
     int status;
     waitpid(pid, &status, 0);
     return total;
@@ -118,56 +95,36 @@ long run_bare_read() {
 // release walks the chain once and frees the blocks. What any reader must do beside the
 // bare read to hand back this output. Returns the bytes as run_exec_timed does.
 long run_hand_chain(double* checkCpu = nullptr, std::vector<std::string>* lines = nullptr) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
     char* argv[] = {const_cast<char*>("xh_lines"), const_cast<char*>("30000"),
                     const_cast<char*>("200"), nullptr};
     pid_t pid = -1;
-    int e = posix_spawn(&pid, helper().c_str(), &fa, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(fds[1]);
-    if (e != 0) {
-        close(fds[0]);
-        return -1;
-    }
+    const int fd = benchpipe::spawn_reading(helper().c_str(), argv, &pid);
+    if (fd < 0) return -1;
     constexpr size_t kBlock = 65536;
-    static char buf[2 * 65536];
     std::vector<char*> blocks;
     char* block = nullptr;
-    size_t used = kBlock;
+    size_t block_size = 0;
+    size_t used = 0;
     r_exec_chain* head = nullptr;
     r_exec_chain** tail = &head;
-    size_t carried = 0;
-    ssize_t n;
-    while ((n = read(fds[0], buf + carried, 65536)) > 0 || (n < 0 && errno == EINTR)) {
-        if (n < 0) continue;
-        char* p = buf;
-        char* end = buf + carried + n;
-        while (char* nl = static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
-            const size_t len = static_cast<size_t>(nl - p);
-            const size_t need = (sizeof(r_exec_chain) + len + 1 + 7) & ~size_t{7};
-            if (used + need > kBlock) {
-                block = static_cast<char*>(std::malloc(kBlock));
-                blocks.push_back(block);
-                used = 16;
-            }
-            auto* el = reinterpret_cast<r_exec_chain*>(block + used);
-            used += need;
-            el->next = nullptr;
-            el->size = static_cast<int32_t>(len);
-            std::memcpy(el->line, p, len);
-            el->line[len] = '\0';
-            *tail = el;
-            tail = &el->next;
-            p = nl + 1;
+    benchpipe::read_lines(fd, [&](const char* p, const char* nl) {
+        const size_t len = static_cast<size_t>(nl - p);
+        const size_t need = (sizeof(r_exec_chain) + len + 1 + 7) & ~size_t{7};
+        if (used + need > block_size) {
+            block_size = std::max(kBlock, need + 16);  // a longer line gets a block of its own
+            block = static_cast<char*>(std::malloc(block_size));
+            blocks.push_back(block);
+            used = 16;
         }
-        carried = static_cast<size_t>(end - p);
-        std::memmove(buf, p, carried);
-    }
-    close(fds[0]);
+        auto* el = reinterpret_cast<r_exec_chain*>(block + used);
+        used += need;
+        el->next = nullptr;
+        el->size = static_cast<int32_t>(len);
+        std::memcpy(el->line, p, len);
+        el->line[len] = '\0';
+        *tail = el;
+        tail = &el->next;
+    });
     int status;
     waitpid(pid, &status, 0);
     const double c0 = checkCpu ? cpu_seconds() : 0;

@@ -12,8 +12,6 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <malloc.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,31 +23,20 @@
 #include <vector>
 
 #include "acquire/fetch_exit.h"
+#include "bench/child_pipe.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
 #include "testing/row_cursor.h"
 
-extern char** environ;
-
 namespace {
 
-// CPU seconds of this process (user and system), its children not counted.
-double cpu_seconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
+using benchpipe::cpu_seconds;
 
 const std::string& helper() {
     static const std::string path = [] {
         if (const char* p = std::getenv("ZOV_XH_WORDS")) return std::string(p);
-        char self[4096];
-        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(".");
-        dir = dir.substr(0, dir.rfind('/'));
-        return dir + "/../runtime/xh_words";
+        return benchpipe::self_dir() + "/../runtime/xh_words";
     }();
     return path;
 }
@@ -127,39 +114,13 @@ class BareReader {
 
     long run() {
         rows_ = 0;
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
         std::string lines = std::to_string(kLines);
         char* argv[] = {const_cast<char*>("xh_words"), lines.data(), const_cast<char*>("6"),
                         nullptr};
         pid_t pid = -1;
-        int e = posix_spawn(&pid, helper().c_str(), &fa, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&fa);
-        close(fds[1]);
-        if (e != 0) {
-            close(fds[0]);
-            return -1;
-        }
-        static char buf[2 * 65536];
-        size_t carried = 0;
-        ssize_t n;
-        while ((n = read(fds[0], buf + carried, 65536)) > 0 || (n < 0 && errno == EINTR)) {
-            if (n < 0) continue;
-            char* p = buf;
-            char* end = buf + carried + n;
-            while (char* nl =
-                       static_cast<char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
-                store(p, nl);
-                p = nl + 1;
-            }
-            carried = static_cast<size_t>(end - p);
-            std::memmove(buf, p, carried);
-        }
-        if (carried > 0) store(buf, buf + carried);
-        close(fds[0]);
+        const int fd = benchpipe::spawn_reading(helper().c_str(), argv, &pid);
+        if (fd < 0) return -1;
+        benchpipe::read_lines(fd, [this](const char* p, const char* nl) { store(p, nl); });
         int status;
         waitpid(pid, &status, 0);
         return rows_;
