@@ -39,6 +39,13 @@ std::string quote_value(const RpcParam& p) {
 
 }  // namespace
 
+const LogEntry* last_rpc(const std::vector<LogEntry>& log, const std::string& name) {
+    const LogEntry* found = nullptr;
+    for (const LogEntry& e : log)
+        if (e.kind == LogEntry::Rpc && e.text == name) found = &e;
+    return found;
+}
+
 std::string log_line(const LogEntry& e) {
     std::string conn = " conn=" + std::to_string(e.connection);
     switch (e.kind) {

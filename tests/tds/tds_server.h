@@ -36,6 +36,9 @@ struct LogEntry {
 // The log line of an entry (no password), as written to the log stream.
 std::string log_line(const LogEntry& e);
 
+// The last call of procedure name in log, or null.
+const LogEntry* last_rpc(const std::vector<LogEntry>& log, const std::string& name);
+
 class Server {
   public:
     Server();

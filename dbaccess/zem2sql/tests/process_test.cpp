@@ -111,10 +111,7 @@ zovtds::Scenario scenario() {
     return sc;
 }
 
-struct ProcRun {
-    int status = -1;
-    std::string out, err;
-};
+using ProcRun = testprog::program_result;
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> out;
@@ -165,12 +162,8 @@ class Zem2sql : public ::testing::Test {
         p.env = std::move(envs);
         p.input = input;
         p.deadline = std::chrono::seconds(60);
-        const testprog::program_result got = testprog::run_program(p);
-        if (got.timed_out) ADD_FAILURE() << "zem2sql did not end";
-        ProcRun r;
-        r.status = got.status;
-        r.out = got.out;
-        r.err = got.err;
+        ProcRun r = testprog::run_program(p);
+        if (r.timed_out) ADD_FAILURE() << "zem2sql did not end";
         runs.push_back(r);
         return r;
     }
@@ -251,15 +244,11 @@ TEST_F(Zem2sql, ProcedurePrintsItsRowsAndStatus) {
     auto b = [](int n) { return std::string(static_cast<size_t>(n), ' '); };
     EXPECT_EQ(out[1], "one two" + b(13) + " " + b(10) + "7 ");
     EXPECT_EQ(out[2], "ab cd ef" + b(12) + " " + b(11) + " ");
-    auto rpcs = env.server.log();
-    bool seen = false;
-    for (const auto& e : rpcs)
-        if (e.kind == zovtds::LogEntry::Rpc && e.text == "myproc") {
-            seen = true;
-            ASSERT_EQ(e.params.size(), 2u);
-            EXPECT_EQ(e.params[1].value, "p 2");
-        }
-    EXPECT_TRUE(seen);
+    const std::vector<zovtds::LogEntry> rpcs = env.server.log();
+    const zovtds::LogEntry* call = zovtds::last_rpc(rpcs, "myproc");
+    ASSERT_NE(call, nullptr);
+    ASSERT_EQ(call->params.size(), 2u);
+    EXPECT_EQ(call->params[1].value, "p 2");
 }
 
 // Call type 2 sends every operand after the procedure name, beyond 20 too.
@@ -269,15 +258,12 @@ TEST_F(Zem2sql, ProcedureTakesEveryOperandAsAParameter) {
     ProcRun r = run(args);
     EXPECT_EQ(r.status, 0) << r.err << r.out;
     EXPECT_NE(r.out.find("25"), std::string::npos) << r.out;
-    bool seen = false;
-    for (const auto& e : env.server.log())
-        if (e.kind == zovtds::LogEntry::Rpc && e.text == "manyparms") {
-            seen = true;
-            ASSERT_EQ(e.params.size(), 25u);
-            EXPECT_EQ(e.params[0].value, "1");
-            EXPECT_EQ(e.params[24].value, "25");
-        }
-    EXPECT_TRUE(seen);
+    const std::vector<zovtds::LogEntry> rpcs = env.server.log();
+    const zovtds::LogEntry* call = zovtds::last_rpc(rpcs, "manyparms");
+    ASSERT_NE(call, nullptr);
+    ASSERT_EQ(call->params.size(), 25u);
+    EXPECT_EQ(call->params[0].value, "1");
+    EXPECT_EQ(call->params[24].value, "25");
 }
 
 TEST_F(Zem2sql, ChannelHeadersAndRowLimits) {

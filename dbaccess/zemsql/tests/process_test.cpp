@@ -106,10 +106,7 @@ zovtds::Scenario scenario() {
     return sc;
 }
 
-struct ProcRun {
-    int status = -1;
-    std::string out, err;
-};
+using ProcRun = testprog::program_result;
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -170,12 +167,8 @@ class Zemsql : public ::testing::Test {
         p.env = std::move(envs);
         p.input = input;
         p.deadline = std::chrono::seconds(60);
-        const testprog::program_result got = testprog::run_program(p);
-        if (got.timed_out) ADD_FAILURE() << "zemsql did not end";
-        ProcRun r;
-        r.status = got.status;
-        r.out = got.out;
-        r.err = got.err;
+        ProcRun r = testprog::run_program(p);
+        if (r.timed_out) ADD_FAILURE() << "zemsql did not end";
         runs.push_back(r);
         return r;
     }
@@ -258,14 +251,11 @@ TEST_F(Zemsql, ProcedureRowsAndParameters) {
     ProcRun r = run({"2", "master", "myproc", "p1", "p 2"});
     EXPECT_EQ(r.status, 0) << r.err << r.out;
     EXPECT_EQ(r.out, "one two \n");
-    bool seen = false;
-    for (const auto& e : env.server.log())
-        if (e.kind == zovtds::LogEntry::Rpc && e.text == "myproc") {
-            seen = true;
-            ASSERT_EQ(e.params.size(), 2u);
-            EXPECT_EQ(e.params[1].value, "p 2");
-        }
-    EXPECT_TRUE(seen);
+    const std::vector<zovtds::LogEntry> rpcs = env.server.log();
+    const zovtds::LogEntry* call = zovtds::last_rpc(rpcs, "myproc");
+    ASSERT_NE(call, nullptr);
+    ASSERT_EQ(call->params.size(), 2u);
+    EXPECT_EQ(call->params[1].value, "p 2");
 }
 
 // Call type 2 sends every operand after the procedure name, beyond 20 too.
@@ -275,15 +265,12 @@ TEST_F(Zemsql, ProcedureTakesEveryOperandAsAParameter) {
     ProcRun r = run(args);
     EXPECT_EQ(r.status, 0) << r.err << r.out;
     EXPECT_NE(r.out.find("25"), std::string::npos) << r.out;
-    bool seen = false;
-    for (const auto& e : env.server.log())
-        if (e.kind == zovtds::LogEntry::Rpc && e.text == "manyparms") {
-            seen = true;
-            ASSERT_EQ(e.params.size(), 25u);
-            EXPECT_EQ(e.params[0].value, "1");
-            EXPECT_EQ(e.params[24].value, "25");
-        }
-    EXPECT_TRUE(seen);
+    const std::vector<zovtds::LogEntry> rpcs = env.server.log();
+    const zovtds::LogEntry* call = zovtds::last_rpc(rpcs, "manyparms");
+    ASSERT_NE(call, nullptr);
+    ASSERT_EQ(call->params.size(), 25u);
+    EXPECT_EQ(call->params[0].value, "1");
+    EXPECT_EQ(call->params[24].value, "25");
 }
 
 TEST_F(Zemsql, ServerMessagesBySeverity) {
