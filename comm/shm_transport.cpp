@@ -27,8 +27,6 @@ constexpr int kAnswerAttempts = 5;
 constexpr long kResetAfter = 180;
 // Seconds the collector waits for the reader of the previous answer per chunk.
 constexpr int kPutTimeout = 10;
-// The collector's wait saw a request: the next "get" takes it without waiting again.
-bool request_seen = false;
 
 bool objects_present() {
     return g_pCommObjectRequest && g_pCommObjectData && g_pCommObjectRequest->IsGood() &&
@@ -76,9 +74,8 @@ curs_list* get_probe_reqs(comm_anchor* anchor) {
     if (!require_objects(anchor)) return nullptr;
     std::string name, unique, data;
     std::list<std::string> params;
-    const int timeout = request_seen ? 0 : wait_timeout;
-    request_seen = false;
-    const int rc = g_pCommObjectRequest->GetRequest(name, unique, params, data, timeout);
+    // A request the collector's wait took is read at once (the object holds it).
+    const int rc = g_pCommObjectRequest->GetRequest(name, unique, params, data, wait_timeout);
     if (rc < 0) {
         SetError(rc, anchor);
         if (u_trace_on(5)) PRINT('t', "ush0410", "Call get_probe_reqs: No request\n");
@@ -267,29 +264,25 @@ int shm_wait(comm_anchor* anchor, int timeout_ms) {
     anchor->return_code = 0;
     anchor->return_msg[0] = '\0';
     if (!require_objects(anchor)) return -1;
-    if (request_seen) return 1;  // seen by the last wait and not taken yet
     auto* request = dynamic_cast<ShareCommObject*>(g_pCommObjectRequest);
     if (!request) {
         SetError(-1, anchor);
         return -1;
     }
+    // 0 at once for a request the last wait saw and no "get" took yet.
     const int rc = request->WaitRequest(timeout_ms);
-    if (rc == 0) {
-        request_seen = true;
-        return 1;
-    }
+    if (rc == 0) return 1;
     if (rc == -10) return 0;
     SetError(rc, anchor);
     return -1;
 }
 
 int shm_term(comm_anchor* anchor) {
-    if (anchor && anchor->type == 'C' && request_seen) {
+    if (anchor && anchor->type == 'C') {
         // A request a wait took and no "get" read: free the segment for the next one.
         if (auto* request = dynamic_cast<ShareCommObject*>(g_pCommObjectRequest)) {
             request->DropHeldRequest();
         }
-        request_seen = false;
     }
     if (anchor && (anchor->type == 'P' || anchor->type == 'C')) comm_free_anchor(anchor);
     return 0;
