@@ -55,14 +55,13 @@ int32_t row_size_of(curs* c) {
 
 cluster* open_cursor(curs* c) {
     if (c->held == 'Y') return nullptr;
-    // An age-to copy holds the rows its source handed over; it never runs by itself.
-    if (c->cvirtual != 0 || c->aged_to != 0) return make_cluster(c);
+    if (open_is_stored_rows(c)) return make_cluster(c);
     const int32_t now = static_cast<int32_t>(now_relative_sec());
     if (c->demand != 0 && now >= c->stale_time) {
         if (c->age_to == nullptr) delete_all(c);
         return prep_demand(c);
     }
-    return c->has_col_funct != 0 ? do_column_func(c, now) : make_cluster(c);
+    return do_column_func(c, now);
 }
 
 int fetch_cur(cluster* cl) {
@@ -129,6 +128,7 @@ cluster* make_cluster(curs* c) {
 
 bool open_is_stored_rows(const curs* c) {
     if (c->held == 'Y') return false;
+    // An age-to copy holds the rows its source handed over; it never runs by itself.
     if (c->cvirtual != 0 || c->aged_to != 0) return true;
     if (c->demand != 0 && static_cast<int32_t>(now_relative_sec()) >= c->stale_time) return false;
     return c->has_col_funct == 0;
@@ -142,7 +142,6 @@ char* make_rows_block(curs* c, int32_t* count, int32_t* len) {
     if (*len < 0 || n <= 0 || *len == 0) return nullptr;
     const size_t bytes = static_cast<size_t>(n) * static_cast<size_t>(*len);
     auto* block = static_cast<char*>(U_MALLOC(static_cast<long>(bytes)));
-    if (block == nullptr) return nullptr;
     std::memset(block, 0, bytes);
     fill_rows(c, block, *len);
     *count = n;
