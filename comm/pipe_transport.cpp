@@ -672,25 +672,7 @@ bool reply_owner_allowed(const struct stat& st) {
 
 // Opens a requester's reply pipe for writing, non-blocking: only a FIFO (no link) of our
 // own or of a member of our group; anything else fails with EPERM.
-int open_reply_fifo(const char* name) {
-    struct stat before;
-    if (lstat(name, &before) != 0) return -1;
-    if (!reply_owner_allowed(before)) {
-        errno = EPERM;
-        return -1;
-    }
-    const int fd = open(name, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return -1;
-    // The name may have been swapped between the look and the open.
-    struct stat after;
-    if (fstat(fd, &after) != 0 || !reply_owner_allowed(after) || after.st_dev != before.st_dev ||
-        after.st_ino != before.st_ino) {
-        ClosePipe(fd);
-        errno = EPERM;
-        return -1;
-    }
-    return fd;
-}
+int open_reply_fifo(const char* name) { return OpenCheckedPipe(name, 2 | 4, reply_owner_allowed); }
 
 // The reply pipe of the last answer, kept open by the collector: a requester asks again
 // and again through the same pipe. It is checked when it is opened, not before every

@@ -31,13 +31,17 @@ int MakeNamedPipe(const char* field) {
 }
 
 int ClientOpenPipe(const char* path, int flags) {
+    return OpenCheckedPipe(path, flags, is_our_fifo);
+}
+
+int OpenCheckedPipe(const char* path, int flags, bool (*allowed)(const struct stat&)) {
     if (!path) {
         errno = EINVAL;
         return -1;
     }
     struct stat before;
     if (lstat(path, &before) != 0) return -1;
-    if (!is_our_fifo(before)) {
+    if (!allowed(before)) {
         errno = EPERM;
         return -1;
     }
@@ -47,7 +51,7 @@ int ClientOpenPipe(const char* path, int flags) {
     if (fd < 0) return -1;
     // The name may have been swapped between the test and the open.
     struct stat after;
-    if (fstat(fd, &after) != 0 || !is_our_fifo(after) || after.st_dev != before.st_dev ||
+    if (fstat(fd, &after) != 0 || !allowed(after) || after.st_dev != before.st_dev ||
         after.st_ino != before.st_ino) {
         close(fd);
         errno = EPERM;

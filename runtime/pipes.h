@@ -7,6 +7,8 @@
 // fails with EPIPE when SIGPIPE is ignored, as it is in every program of the system.
 #pragma once
 
+#include <sys/stat.h>
+
 // Creates the FIFO `path`, mode 0660. 0 on success; -1 on failure (also for a null path,
 // and when the name exists already, which is then left alone).
 int MakeNamedPipe(const char* path);
@@ -16,6 +18,10 @@ int MakeNamedPipe(const char* path);
 // descriptor (close-on-exec) or -1. Write-only and non-blocking with no reader fails at
 // once (ENXIO); write-only without 4 waits for a reader.
 int ClientOpenPipe(const char* path, int flags);
+
+// ClientOpenPipe with `allowed` as the test of the file (a FIFO of an accepted owner): made
+// on the name before the open and on the opened file after it, which must be the same one.
+int OpenCheckedPipe(const char* path, int flags, bool (*allowed)(const struct stat&));
 
 // One write / read call; its result.
 int WritePipe(int fd, const void* buffer, int length);
