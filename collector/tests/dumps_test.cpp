@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "collector/distributors/server_status.h"
+#include "collector/rows/server_status.h"
 #include "collector/rows/trace_control.h"
 #include "collector/run/schedule.h"
 #include "collector/startup/def_dumps.h"
