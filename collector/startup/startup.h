@@ -34,7 +34,7 @@ int settle_db_identity();
 void set_machine_id();
 
 // "cml1528" and quitting(-1003) when the server id, host name, logon id or database type
-// is unset; otherwise 0.
+// is unset, or the server id or logon id is empty; otherwise 0.
 int check_required_config();
 
 // Ends the process with status 1 ("cml1533", naming its process id, the server id and the
