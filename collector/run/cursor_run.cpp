@@ -13,6 +13,7 @@
 #include "collector/rows/percent_cursor.h"
 #include "collector/rows/row_store.h"
 #include "collector/rows/trace_control.h"
+#include "collector/run/cursor_answer.h"
 #include "collector/transforms/column_exits.h"
 #include "collector/transforms/decode.h"
 #include "collector/transforms/decode_actions.h"
