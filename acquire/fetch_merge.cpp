@@ -2,8 +2,8 @@
 #include "acquire/fetch_merge.h"
 
 #include "acquire/result_sets.h"
-#include "collector/rows/row_builder.h"
 #include "collector/transforms/bases.h"
+#include "collector/transforms/row_builder.h"
 #include "defs/clause_loads.h"
 #include "model/cursor.h"
 

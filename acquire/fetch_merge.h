@@ -1,6 +1,7 @@
 // Merge of rows that come through a result set (a fetch exit's output, an answer of the SQL
-// channel) into stored cursor rows: the entry of the one row builder (collector/rows/row_builder.h)
-// for rows that are no descriptor area, with this module's messages.
+// channel) into stored cursor rows: the entry of the one row builder
+// (collector/transforms/row_builder.h) for rows that are no descriptor area, with this module's
+// messages.
 #pragma once
 
 #include <cstdint>

@@ -8,12 +8,12 @@
 #include <cstring>
 
 #include "collector/rows/column_lookup.h"
-#include "collector/rows/dummy_rows.h"
 #include "collector/rows/percent_cursor.h"
 #include "collector/rows/row_store.h"
 #include "collector/rows/trace_control.h"
 #include "collector/transforms/column_exits.h"
 #include "collector/transforms/decode.h"
+#include "collector/transforms/dummy_rows.h"
 #include "defs/clause_loads.h"
 #include "model/cursor.h"
 #include "model/row_data.h"

@@ -8,7 +8,7 @@
 // it (each value copied from its fetch place into its field, blank-padded, a NUL behind
 // it), with L_JUSTIFY and SUBSTR run by the exit driver on two of the columns, against the
 // same build without exits. "ratio" is
-// with over without (target: at most 1.5). When the row store's merge_text is in, this case
+// with over without (target: at most 1.5). When the row builder's merge_text is in, this case
 // belongs in its row benchmark.
 #include <benchmark/benchmark.h>
 

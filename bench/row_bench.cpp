@@ -21,6 +21,7 @@
 #include "collector/rows/row_format.h"
 #include "collector/rows/row_store.h"
 #include "collector/rows/small_copy.h"
+#include "collector/transforms/row_builder.h"
 #include "defs/xsqlda.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

@@ -26,6 +26,7 @@
 #include "collector/rows/row_store.h"
 #include "collector/transforms/bases.h"
 #include "collector/transforms/math.h"
+#include "collector/transforms/row_builder.h"
 #include "defs/clause_loads.h"
 #include "defs/clause_math.h"
 #include "defs/select_lists.h"

@@ -1,4 +1,4 @@
-// The row store: merge_text, the row list and retention.
+// The row store: the row list, value copies and retention.
 #include "collector/rows/row_store.h"
 
 #include <cstdlib>
@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "collector/rows/percent_cursor.h"
-#include "collector/rows/row_builder.h"
 #include "collector/rows/small_copy.h"
 #include "defs/distrib.h"
 #include "defs/xsqlda.h"
@@ -179,51 +178,6 @@ row_data* row_append(curs* c, const char* text, int32_t len) {
     ++c->count;
     while (c->limit > 0 && c->count > c->limit && c->first_row != r) unlink_head(c);
     return r;
-}
-
-namespace {
-
-// merge_text's messages.
-const row_messages descriptor_messages = {{
-    /* base_without_source */ {'e', "cba1535", "Cannot use BASE in non_sql cursor %s\n",
-                               row_args::cursor, true},
-    /* unknown_percent */
-    {'e', "cat1560", "Un-identified percent variable %s\n", row_args::column, true},
-    /* base_cursor_held */
-    {'w', "cat1565", "Source cursor %s held, holding %s\n", row_args::source_cursor, true},
-    /* base_without_last_row */
-    {'e', "cat1570", "Source cursor %s has no last row, holding %s\n", row_args::source_cursor,
-     true},
-    /* name_without_source */
-    {'e', "cat1585", "Name (%s) not resolved in non_sql cursor %s\n", row_args::column_cursor,
-     true},
-    /* name_not_found */
-    {'e', "cat1590", "No sqlda entry found for %s.%s\n", row_args::cursor_column, false},
-    /* position_without_source */
-    {'e', "cat1575", "Cannot use n! addressing in NO_SQL cursor %s\n", row_args::cursor, true},
-    /* position_too_high */
-    {'e', "cat1580", "Occurance (%d) exceeds sqlda limit (%d), %s\n",
-     row_args::position_limit_cursor, false},
-    /* negative_length */
-    {'e', "cat1603", "Column %s of cursor %s has a negative length, holding\n",
-     row_args::column_cursor, true},
-    /* row_too_long */
-    {'e', "cat1602", "Row of cursor %s needs more than the %d bytes of the work area, holding\n",
-     row_args::cursor_size, true},
-    /* copy_without_last_row */
-    {'w', "cat1595", "No last row for cur %s as used by %s\n", row_args::source_cursor, false},
-    /* no_value */
-    {'e', "cat1600", "Could not match %s - holding cursor %s\n", row_args::printable_cursor, true},
-    /* layout_moved */
-    {'w', "cat1604", "Column layout of cursor %s changed, dropping its %d rows\n",
-     row_args::cursor_count, false},
-}};
-
-}  // namespace
-
-int merge_text(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const char* time_stamp) {
-    return build_row(buffer, sizeof_work_buff, c, row_source::of_descriptor(d, types),
-                     descriptor_messages, time_stamp);
 }
 
 int delete_by_time(curs* c) {

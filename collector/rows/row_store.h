@@ -1,5 +1,5 @@
-// The rows a cursor keeps: building one row from the values of one fetch (merge_text),
-// appending it, and the retention rules that drop old rows before the cursor runs again.
+// The rows a cursor keeps: appending one (the row builder, collector/transforms/row_builder.h,
+// makes it), and the retention rules that drop old rows before the cursor runs again.
 //
 // A row text holds the cursor's columns in list order, each its len bytes at its offset
 // and one NUL behind it; the cursor's length is the last column's offset + len.
@@ -10,7 +10,6 @@
 struct curs;
 struct columns;
 struct row_data;
-struct xSQLDA;
 
 // The percent-work values merge_text refreshes from the cursor at every row: the fetch
 // time stamp (14 characters and "00") and the cursor's rowno, sampleno, now_sec,
@@ -23,16 +22,6 @@ extern char executiontime_work[17];
 extern char currentinterval_work[17];
 // Holds 1 (value present): the indicator of every percent-variable column.
 extern int16_t indicator1;
-
-// Builds one row of cursor from the values of one fetch, composed in buffer (the work area,
-// sizeof_work_buff bytes), and appends it. sqlda is the fetch descriptor or null for a
-// cursor without SQL; types holds one type code per descriptor entry (low 16 bits used);
-// time_stamp the 14-character fetch time. Returns the row text length when a row was
-// appended; 0 when none was (the cursor may have been held, with a message); -1 when a
-// water mark could not be kept. Rows already stored are kept on every failure, except that
-// a resolution which moves the layout drops them with a warning.
-int merge_text(char* buffer, xSQLDA* sqlda, curs* cursor, const int32_t* types,
-               const char* time_stamp);
 
 // Writes the percent-work values from the cursor and the time stamp (null: zeros), and
 // places them in the percent cursor's row.

@@ -1,5 +1,5 @@
 // Dummy rows: their layout without a fetch, their text and their numbering.
-#include "collector/rows/dummy_rows.h"
+#include "collector/transforms/dummy_rows.h"
 
 #include <gtest/gtest.h>
 

@@ -15,6 +15,7 @@
 #include "collector/transforms/bases.h"
 #include "collector/transforms/decode.h"
 #include "collector/transforms/math.h"
+#include "collector/transforms/row_builder.h"
 #include "expr/percent_vars.h"
 #include "model/db_specifics.h"
 #include "testing/log_capture.h"

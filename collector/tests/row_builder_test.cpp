@@ -1,7 +1,7 @@
 // The one row builder as every caller reaches it: a fetch descriptor (merge_text), no source
 // at all (merge_text of a cursor without SQL), a result set of a fetch exit or the SQL
 // channel (ccmr_mergeResults); and the dummy layouts (setup_dummy, ccmr_setup_dummy).
-#include "collector/rows/row_builder.h"
+#include "collector/transforms/row_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 
 #include "acquire/fetch_merge.h"
 #include "acquire/result_sets.h"
-#include "collector/rows/dummy_rows.h"
 #include "collector/rows/row_store.h"
 #include "collector/tests/row_test_support.h"
+#include "collector/transforms/dummy_rows.h"
 #include "testing/log_capture.h"
 
 namespace {

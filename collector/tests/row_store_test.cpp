@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "collector/tests/row_test_support.h"
+#include "collector/transforms/row_builder.h"
 #include "defs/distrib.h"
 #include "runtime/alloc.h"
 #include "testing/log_capture.h"

@@ -1,11 +1,11 @@
 // Dummy rows.
-#include "collector/rows/dummy_rows.h"
+#include "collector/transforms/dummy_rows.h"
 
 #include <cstring>
 
-#include "collector/rows/row_builder.h"
 #include "collector/rows/row_store.h"
 #include "collector/rows/trace_control.h"
+#include "collector/transforms/row_builder.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"
 #include "model/cursor.h"

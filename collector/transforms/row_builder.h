@@ -4,8 +4,8 @@
 // row is copied, transformed and stored the same way. The callers differ only in their
 // source and in the messages they write, which they hand over as a table.
 //
-// Entry points: merge_text (collector/rows/row_store.h) and ccmr_mergeResults
-// (acquire/fetch_merge.h) build rows; setup_dummy (collector/rows/dummy_rows.h) and
+// Entry points: merge_text (below) and ccmr_mergeResults
+// (acquire/fetch_merge.h) build rows; setup_dummy (collector/transforms/dummy_rows.h) and
 // ccmr_setup_dummy (acquire/fetch_merge.h) lay out a dummy row.
 #pragma once
 
@@ -108,3 +108,13 @@ int build_row(char* buffer, int buffer_size, curs* c, const row_source& source,
 // so far keep their new places and length stays as it was. A layout that moved while rows
 // are held drops them. 0.
 int lay_out_dummy(curs* c, const row_source& source, const row_messages& msgs);
+
+// Builds one row of cursor from the values of one fetch, composed in buffer (the work area,
+// sizeof_work_buff bytes), and appends it. sqlda is the fetch descriptor or null for a
+// cursor without SQL; types holds one type code per descriptor entry (low 16 bits used);
+// time_stamp the 14-character fetch time. Returns the row text length when a row was
+// appended; 0 when none was (the cursor may have been held, with a message); -1 when a
+// water mark could not be kept. Rows already stored are kept on every failure, except that
+// a resolution which moves the layout drops them with a warning.
+int merge_text(char* buffer, xSQLDA* sqlda, curs* cursor, const int32_t* types,
+               const char* time_stamp);

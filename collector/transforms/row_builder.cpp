@@ -1,5 +1,5 @@
 // The one row builder: column resolution, value copy, transforms and the append.
-#include "collector/rows/row_builder.h"
+#include "collector/transforms/row_builder.h"
 
 #include <strings.h>
 
@@ -435,4 +435,49 @@ int lay_out_dummy(curs* c, const row_source& source, const row_messages& msgs) {
     }
     drop_rows_of_other_layout(c, before, msgs);
     return 0;
+}
+
+namespace {
+
+// merge_text's messages.
+const row_messages descriptor_messages = {{
+    /* base_without_source */ {'e', "cba1535", "Cannot use BASE in non_sql cursor %s\n",
+                               row_args::cursor, true},
+    /* unknown_percent */
+    {'e', "cat1560", "Un-identified percent variable %s\n", row_args::column, true},
+    /* base_cursor_held */
+    {'w', "cat1565", "Source cursor %s held, holding %s\n", row_args::source_cursor, true},
+    /* base_without_last_row */
+    {'e', "cat1570", "Source cursor %s has no last row, holding %s\n", row_args::source_cursor,
+     true},
+    /* name_without_source */
+    {'e', "cat1585", "Name (%s) not resolved in non_sql cursor %s\n", row_args::column_cursor,
+     true},
+    /* name_not_found */
+    {'e', "cat1590", "No sqlda entry found for %s.%s\n", row_args::cursor_column, false},
+    /* position_without_source */
+    {'e', "cat1575", "Cannot use n! addressing in NO_SQL cursor %s\n", row_args::cursor, true},
+    /* position_too_high */
+    {'e', "cat1580", "Occurance (%d) exceeds sqlda limit (%d), %s\n",
+     row_args::position_limit_cursor, false},
+    /* negative_length */
+    {'e', "cat1603", "Column %s of cursor %s has a negative length, holding\n",
+     row_args::column_cursor, true},
+    /* row_too_long */
+    {'e', "cat1602", "Row of cursor %s needs more than the %d bytes of the work area, holding\n",
+     row_args::cursor_size, true},
+    /* copy_without_last_row */
+    {'w', "cat1595", "No last row for cur %s as used by %s\n", row_args::source_cursor, false},
+    /* no_value */
+    {'e', "cat1600", "Could not match %s - holding cursor %s\n", row_args::printable_cursor, true},
+    /* layout_moved */
+    {'w', "cat1604", "Column layout of cursor %s changed, dropping its %d rows\n",
+     row_args::cursor_count, false},
+}};
+
+}  // namespace
+
+int merge_text(char* buffer, xSQLDA* d, curs* c, const int32_t* types, const char* time_stamp) {
+    return build_row(buffer, sizeof_work_buff, c, row_source::of_descriptor(d, types),
+                     descriptor_messages, time_stamp);
 }
