@@ -32,31 +32,42 @@ if [[ $# -eq 2 && -d $2 ]]; then build=$(cd "$2" && pwd); fi
 
 # directory: the directories whose headers it may include, besides its own. Longest
 # directory prefix wins. "<dir>:cpp" allows that directory's headers in .cpp files only;
-# "<ct>" allows Client-Library's headers, "<ct.cpp>" in .cpp files only, "<db>"
+# "<dir>/*" allows that directory and every directory under it; "<ct>" allows
+# Client-Library's headers, "<ct.cpp>" in .cpp files only, "<db>"
 # DB-Library's; a path with a file name allows that one header alone.
 table='
 runtime:
-model:             runtime
-expr:              runtime model
-defs:              runtime model expr
-collector:         runtime model expr defs acquire comm acquire/ctlib:cpp <ct.cpp>
-acquire:           runtime model expr defs collector comm acquire/ctlib:cpp <ct.cpp>
-acquire/ctlib:     runtime <ct>
-comm:              runtime
-dbaccess/common:   runtime model/db_specifics.h
-dbaccess/zemsql:   runtime dbaccess/common acquire/ctlib <ct> model/db_specifics.h
-dbaccess/zem2sql:  runtime dbaccess/common <db> model/db_specifics.h model/distrib.h
-tools/probe:       runtime comm model
-tools/ivpt:        runtime
-tests/tds:         <ct> <db>
-testing:           runtime model expr defs collector acquire comm tests/tds
-bench:             runtime model expr defs collector acquire acquire/ctlib comm dbaccess/common tests/tds testing <ct>
-fuzz:              runtime model expr defs collector acquire comm dbaccess/common testing
+model:                  runtime
+expr:                   runtime model
+defs:                   runtime model expr
+collector/rows:         runtime model expr defs
+collector/transforms:   runtime model expr defs collector/rows acquire
+collector/run:          runtime model expr defs collector/rows collector/transforms acquire comm
+collector/distributors: runtime model expr defs collector/rows collector/transforms acquire comm collector/run
+collector/startup:      runtime model expr defs collector/* acquire comm acquire/ctlib:cpp <ct.cpp>
+collector:              runtime model expr defs collector/* acquire comm acquire/ctlib:cpp <ct.cpp>
+acquire:                runtime model expr defs collector/rows collector/transforms comm acquire/ctlib:cpp <ct.cpp>
+acquire/tests:          runtime model expr defs collector/* acquire comm acquire/ctlib:cpp <ct.cpp>
+acquire/ctlib:          runtime <ct>
+comm:                   runtime
+dbaccess/common:        runtime model/db_specifics.h
+dbaccess/zemsql:        runtime dbaccess/common acquire/ctlib <ct> model/db_specifics.h
+dbaccess/zem2sql:       runtime dbaccess/common <db> model/db_specifics.h model/distrib.h
+tools/probe:            runtime comm model
+tools/ivpt:             runtime
+tests/tds:              <ct> <db>
+testing:                runtime model expr defs collector/* acquire comm tests/tds
+bench:                  runtime model expr defs collector/* acquire acquire/ctlib comm dbaccess/common tests/tds testing <ct>
+fuzz:                   runtime model expr defs collector/* acquire comm dbaccess/common testing
 '
 # Notes on the exceptions:
-#  - collector and acquire are one library: the engine runs the SQL cursors and they call
-#    back into its row store. Client-Library reaches it only in .cpp files (acquire/ctlib
-#    headers include <ctpublic.h>), so the engine's headers compile without it.
+#  - Inside collector/ the sub-directories stand in one order, each on the ones before it:
+#    rows < transforms < run < distributors < startup (the program's main and the tests on
+#    all). collector and acquire are one library: the engine runs the SQL cursors and they
+#    call back into it, so acquire stands on rows and transforms (the row builder and the
+#    transforms a fetch applies), and transforms and the layers above stand on acquire;
+#    acquire's tests run the whole engine. Client-Library reaches it only in .cpp files
+#    (acquire/ctlib headers include <ctpublic.h>), so the engine's headers compile without it.
 #  - dbaccess stands on the runtime; of model it takes only records it shares by design:
 #    db_specifics (each program defines its own database_info, which the channel loop of
 #    dbaccess/common reads) and, in zem2sql, distrib (its connection record is the
@@ -92,6 +103,9 @@ function may(u, what, file,   list, n, i, a) {
   n = split(list, a, " ")
   for (i = 1; i <= n; ++i) {
     if (a[i] == what) return 1
+    # "<dir>/*": the directory and every directory under it.
+    if (a[i] ~ /\/\*$/ && (what == substr(a[i], 1, length(a[i]) - 2) ||
+                           index(what, substr(a[i], 1, length(a[i]) - 1)) == 1)) return 1
     if (a[i] == what ":cpp" && file ~ /\.(cpp|c)$/) return 1
     if (a[i] == "<ct.cpp>" && what == "<ct>" && file ~ /\.(cpp|c)$/) return 1
   }
