@@ -269,10 +269,7 @@ void list_environment() {
     };
     for (const auto& f : fields) {
         if (f.value == nullptr) continue;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
         PRINT('t', "cml1527", f.format, f.value);
-#pragma GCC diagnostic pop
     }
 }
 
