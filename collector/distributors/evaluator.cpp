@@ -11,6 +11,7 @@
 #include "collector/rows/cluster.h"
 #include "collector/rows/column_functions.h"
 #include "collector/rows/row_format.h"
+#include "collector/run/cursor_answer.h"
 #include "defs/distrib.h"
 #include "defs/evaluation.h"
 #include "model/cursor.h"

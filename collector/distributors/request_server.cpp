@@ -8,6 +8,8 @@
 
 #include "collector/rows/cluster.h"
 #include "collector/rows/percent_cursor.h"
+#include "collector/rows/trace_control.h"
+#include "collector/run/cursor_answer.h"
 #include "collector/run/schedule.h"
 #include "collector/run/signals.h"
 #include "comm/comm_anchor.h"
