@@ -55,7 +55,9 @@ enum class script_run {
 // Runs the command under limit_s seconds (its process group ended at the deadline) and
 // returns its non-empty output lines, at most max_lines (dropped ones counted in one
 // warning); detached runs return null. Failures to start and time-outs are logged with the
-// cursor's name and the limit; the lines read before a time-out are returned.
+// cursor's name and the limit; the lines read before a time-out are returned. Only a
+// command that is one of the suite's database access programs, started without a shell,
+// keeps COLL_PASSWORD in its environment.
 struct r_exec_chain;
 // How a waited-for run ended, for callers that judge its output.
 struct script_outcome {

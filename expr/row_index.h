@@ -64,5 +64,5 @@ class row_index {
     column_index& index_of(curs* c, const columns* col);
 
     std::vector<std::unique_ptr<column_index>> indexes_;
-    const std::vector<row_data*> none_;
+    const std::vector<row_data*> none_{};
 };

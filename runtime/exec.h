@@ -90,7 +90,9 @@ r_exec_chain* u_exec_argv_status(char* const* argv, const char* stdinText, int32
 // Starts argv[0] with its arguments detached, without a shell, and does not wait. A watcher
 // process (not the caller's child) ends the command's process group once timeLimit seconds
 // (600 when < 1) have passed; the caller is left no zombie. 0 started, 4 fork failed.
-int u_AsynProcessArgv(char* const* argv, int32_t timeLimit);
+// The command gets the caller's environment without COLL_PASSWORD, unless keeppw is set
+// (one of the suite's database access programs, as execopt.keeppw).
+int u_AsynProcessArgv(char* const* argv, int32_t timeLimit, int keeppw);
 
 // Returns the next non-empty line read from fd (inside rb->buff, NUL-terminated, without
 // its newline), or null at the end of input or on a read error. A line longer than one read
