@@ -35,10 +35,13 @@ check "the section holds commands" test -s "$scratch/commands.sh"
 check "the section uses the release build" grep -q 'build/release/bin' "$scratch/commands.sh"
 sed -i "s#\$src/build/release/bin#$build/bin#g" "$scratch/commands.sh"
 
-# Every command must succeed (-e), each shown before it runs (-x).
+# Every command must succeed (-e), each shown before it runs (-x). The user's settings that
+# the section does not make are cleared; on a loaded machine zovivpt's reads of its channel
+# child wait up to a minute for a line (each ends as soon as the line is there).
 start=$SECONDS
 (cd "$src" && env -u COLL_PREFIX -u COLL_PREFIX_LOCAL -u COLL_USESHM -u ZOVCFGDIR \
-  -u COLL_BINPATH TMPDIR="$scratch" timeout 600 bash -euxo pipefail "$scratch/commands.sh") \
+  -u COLL_BINPATH -u COLL_LOGON -u WAIT_TIMEOUT COLL_WAIT_TIMEOUT=60 TMPDIR="$scratch" \
+  timeout 600 bash -euxo pipefail "$scratch/commands.sh") \
   >"$scratch/out" 2>&1
 rc=$?
 cat "$scratch/out"
