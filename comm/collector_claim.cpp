@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include "comm/comm_anchor.h"
+#include "comm/comm_support.h"
 #include "comm/ipc_idfile.h"
 #include "comm/pipe_transport.h"
-#include "comm/zovcomm.h"
 #include "runtime/pipes.h"
 
 namespace {

@@ -566,7 +566,7 @@ void pause_ms(long ms) {
 
 }  // namespace
 
-int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
+int u_AsynProcessArgv(char* const* argv, int32_t timeLimit, int keeppw) {
     if (!argv || !argv[0] || !*argv[0]) return 4;
     ensure_sigpipe_ignored();
     // The candidates execvp would try, made before fork.
@@ -575,7 +575,8 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
     for (auto& c : candidates) paths.push_back(c.c_str());
     const long limitMs = (timeLimit > 0 ? timeLimit : 600) * 1000L;
     if (u_trace_on(5)) PRINT('t', "uex9030", "Child process. cmd=%.20s\n", argv[0]);
-    u_child_env env;  // made before fork
+    u_child_env scrubbed;  // made before fork
+    char** envp = keeppw ? environ : scrubbed.get();
 
     fflush(nullptr);
     pid_t pid = fork();
@@ -604,7 +605,7 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
             sigaction(SIGPIPE, &dfl, nullptr);
             int err = ENOENT;
             for (const char* p : paths) {
-                execve(p, argv, env.get());
+                execve(p, argv, envp);
                 if (errno != ENOENT && errno != ENOTDIR) err = errno;
             }
             child_report("UEX9040E", "execvp() error", -1, err);

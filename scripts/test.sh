@@ -6,8 +6,10 @@
 # allows one, and the run fails when they leave a shared-memory segment, a semaphore set or
 # a message queue there. Then the layout of every source is checked against .clang-format
 # (scripts/format-check.sh), the release preset is built (warnings as errors too: a break
-# that only the optimiser sees fails here) and installed into a scratch directory. Exits
-# non-zero on any failure, after naming it.
+# that only the optimiser sees fails here) and installed into a scratch directory, and the
+# fuzz harnesses are built with clang and libFuzzer (scripts/fuzz.sh in its build-only
+# mode), so that the fuzzing command keeps building where GCC lets pass what clang refuses.
+# Exits non-zero on any failure, after naming it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -71,6 +73,8 @@ else
   failed+=("cmake --install build/release")
 fi
 rm -rf "$inst" "$inst.log"
+
+FUZZ_JOBS="$jobs" scripts/fuzz.sh all 0 || failed+=("fuzz harness build (scripts/fuzz.sh all 0)")
 
 echo "scripts/test.sh took $((SECONDS - started)) s"
 if ((${#failed[@]})); then

@@ -32,9 +32,6 @@
 #include "runtime/strings.h"
 #include "runtime/trace.h"
 
-int g_argc = 0;
-char** g_argv = nullptr;
-
 namespace {
 
 const char prod_id[] = "zemcoll - performance data collector for Sybase-family servers\n";
@@ -279,8 +276,11 @@ void list_environment() {
 }  // namespace
 
 int check_required_config() {
-    if (env_vars.serverid == nullptr || env_vars.hostname == nullptr ||
-        env_vars.logonid == nullptr || env_vars.db_type == nullptr) {
+    auto missing = [](const char* v) { return v == nullptr || *v == '\0'; };
+    // Departure: an empty logon id or server id counts as missing; a collector that can
+    // never log in must not report "Start collecting".
+    if (missing(env_vars.serverid) || env_vars.hostname == nullptr || missing(env_vars.logonid) ||
+        env_vars.db_type == nullptr) {
         PRINT('s', "cml1528", "Missing required environment variables.\n");
         quitting(-1003);
     }

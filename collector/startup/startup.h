@@ -5,10 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-// The process's argument count and vector, kept for the restart.
-extern int g_argc;
-extern char** g_argv;
-
 // Reads the collector's own options (case-insensitive, abbreviable to their minimum) into
 // env_vars (-logsdir sets coll_out as well as coll_home), the trace switches and the
 // dictionary parameters. The words that belong to the general command-line pass (argument
@@ -38,7 +34,7 @@ int settle_db_identity();
 void set_machine_id();
 
 // "cml1528" and quitting(-1003) when the server id, host name, logon id or database type
-// is unset; otherwise 0.
+// is unset, or the server id or logon id is empty; otherwise 0.
 int check_required_config();
 
 // Ends the process with status 1 ("cml1533", naming its process id, the server id and the
