@@ -377,6 +377,7 @@ r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, i
         outcome->process_rc = opts.processRC;
         outcome->wait_status = status;
         outcome->odd_bytes = opts.oddBytes;
+        outcome->long_lines = opts.longLines;
     }
     if (!parms_file.empty() && !u_trace_on(9)) ::unlink(parms_file.c_str());
     if (opts.processRC == pRC_ierror)
@@ -385,6 +386,11 @@ r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, i
     if (opts.processRC == pRC_timedout)
         PRINT('w', "fxr4030", "Fetch exit %s of cursor %s ended at its limit of %d seconds\n",
               cmd.words[0].c_str(), c->cur_name, limit_s);
+    if (opts.longLines > 0)
+        PRINT('w', "fxr4034",
+              "Fetch exit of cursor %s: %d output lines longer than %d bytes, each cut to one "
+              "row\n",
+              c->cur_name, static_cast<int>(opts.longLines), static_cast<int>(u_child_read_size));
     if (dropped > 0)
         PRINT('w', "fxr4031", "Fetch exit of cursor %s: %d output lines beyond %d dropped\n",
               c->cur_name, dropped, max_lines);

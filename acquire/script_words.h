@@ -65,6 +65,7 @@ struct script_outcome {
                                // 2 not started
     int32_t wait_status = -1;  // the command's status as waitpid gave it; -1 unknown
     int32_t odd_bytes = 0;     // NUL and control bytes in its output (0: text)
+    int32_t long_lines = 0;    // lines longer than one read, each cut to its first read
 };
 r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, int limit_s,
                                  int max_lines, script_outcome* outcome = nullptr);

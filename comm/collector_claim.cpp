@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "comm/comm_anchor.h"
+#include "comm/comm_support.h"
 #include "comm/ipc_idfile.h"
 #include "comm/pipe_transport.h"
-#include "comm/zovcomm.h"
 #include "runtime/env.h"
 #include "runtime/pipes.h"
 

@@ -67,9 +67,11 @@ int col_function(curs* c, columns* column, char* out) {
     const row_data* extreme = nullptr;
     if (f == COLF_MIN || f == COLF_MAX) c->min_max_row = nullptr;
     if (f == COLF_COUNT) {
-        if (c->tiCount != 0)
-            value = c->tiCount;
-        else if (c->last_row != nullptr && c->last_row->sampleno == c->sampleno)
+        if (c->tiCount != 0) {
+            // The rows of the last run, not tiCount: tiCount counts every row ever merged.
+            for (const row_data* r = c->first_row; r != nullptr; r = r->next)
+                if (r->sampleno == c->sampleno) value += 1.0;
+        } else if (c->last_row != nullptr && c->last_row->sampleno == c->sampleno)
             value = c->last_row->rowno;
     } else {
         if (f < COLF_MIN || f > COLF_SUM) return 1;
@@ -197,8 +199,6 @@ cluster* do_column_func(curs* c, int now) {
     if (c->column_data == nullptr || c->column_data->len != c->length) {
         if (c->first_row == nullptr) {
             if (get_cursor_data(now, c) != 0) return nullptr;
-            // Nothing came: no row (its other columns would copy a last row that is not there).
-            if (c->first_row == nullptr) return nullptr;
         }
         U_FREE(c->column_data);
         c->column_data = row_data_new(c->length);
@@ -219,7 +219,7 @@ cluster* do_column_func(curs* c, int now) {
                 c->changed = 1;  // computed again at the next request
                 return nullptr;
             }
-        } else if (c->last_row != nullptr) {
+        } else if (c->last_row != nullptr) {  // an empty cursor leaves them blank
             std::memcpy(at, c->last_row->text + col->offset, static_cast<size_t>(col->len));
         }
     }

@@ -8,12 +8,14 @@ struct cluster;
 
 // Recomputes the synthetic row when rows came or went since the last time (collecting the
 // cursor first when it never had rows) and returns its one-row cluster; null for a cursor
-// without column functions, a failed collection, a cursor still without rows, or a failed
-// function.
+// without column functions, a failed collection or a failed function. A cursor without
+// rows gets the row of an empty cursor (COUNT and SUM 0, other columns blank), whether or
+// not it ever had rows.
 cluster* do_column_func(curs* c, int now);
 
 // Computes the column's function over c's rows into the column's len bytes at out, the
 // number right-aligned in blanks. 0, or 1 on failure (unknown function, len above 255).
+// COUNT is the number of rows of the cursor's last run.
 // Records in c->min_max_row the row a MIN or MAX took its value from.
 int col_function(curs* c, columns* column, char* out);
 // The same for a column that is not numeric: MIN and MAX byte-wise, the water marks;

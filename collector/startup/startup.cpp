@@ -34,9 +34,6 @@
 #include "runtime/strings.h"
 #include "runtime/trace.h"
 
-int g_argc = 0;
-char** g_argv = nullptr;
-
 namespace {
 
 const char prod_id[] = "zemcoll - performance data collector for Sybase-family servers\n";

@@ -5,10 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-// The process's argument count and vector, kept for the restart.
-extern int g_argc;
-extern char** g_argv;
-
 // Reads the collector's own options (case-insensitive, abbreviable to their minimum) into
 // env_vars (-logsdir sets coll_out as well as coll_home), the trace switches and the
 // dictionary parameters. The words that belong to the general command-line pass (argument
