@@ -13,6 +13,7 @@
 #include "collector/rows/trace_control.h"
 #include "collector/transforms/bases.h"
 #include "collector/transforms/math.h"
+#include "collector/transforms/row_transform.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"
 #include "model/cursor.h"
