@@ -132,6 +132,14 @@ int get_probe_data(curs_list* request) {
 
 namespace {
 
+// The collection is due: the serving turn ends.
+bool collection_due() {
+    if (collector_at == nullptr) return false;
+    char now_text[15];
+    get_time(now_text);
+    return relative_sec(now_text) >= collector_at->next_time;
+}
+
 // One request: get, answer, put. 0 served, -1 failed, 100 nothing was there after all.
 int serve_one(comm_anchor* anchor) {
     auto* chain = static_cast<curs_list*>(zovcomm("get", anchor));
@@ -206,19 +214,25 @@ int do_ulv() {
     }
     auto* anchor = static_cast<comm_anchor*>(ipc_ptr);
     if (my_trace_all[0] != 0) PRINT('t', "cir1830", "Check ULV request queue...\n");
-    // One request a call, as the serving turn calls again at once: its wait on the channel
-    // (ulv_wait) returns as soon as the next request waits, so a look for it after each
-    // answer would only cost a read that mostly finds nothing, on the requester's path.
-    const int waiting = zovcomm_wait(anchor, 0);
-    if (waiting < 0) {
-        PRINT('e', "cir1835", "%s\n", anchor->return_msg);
-        return -1;
+    // Every request that waits is answered in this turn, unless the collection falls due
+    // or the collector is stopping.
+    int rc = 100;
+    for (int turn = 0;; ++turn) {
+        const int waiting = zovcomm_wait(anchor, 0);
+        if (waiting < 0) {
+            PRINT('e', "cir1835", "%s\n", anchor->return_msg);
+            return -1;
+        }
+        if (waiting == 0) {
+            if (turn == 0 && my_trace_all[0] != 0) PRINT('t', "cir1840", " No requests!\n");
+            break;
+        }
+        const int served = serve_one(anchor);
+        if (served == 100) break;  // it was refused or gone: no loop on it
+        if (rc != -1) rc = served;
+        if (go_home != 0 || collection_due()) break;
     }
-    if (waiting == 0) {
-        if (my_trace_all[0] != 0) PRINT('t', "cir1840", " No requests!\n");
-        return 100;
-    }
-    return serve_one(anchor);
+    return rc;
 }
 
 void ulv_wait(int32_t seconds) {
