@@ -197,8 +197,39 @@ void remember_own(FILE* f) {
         own_log = nullptr;
     }
 }
-long lost_lines = 0;      // lines the log could not take since the last one it took
-FILE* lost_on = nullptr;  // the stream that could not take them
+// Lines the log could not take since the last one it took, and the stream and file that
+// could not take them. The file tells a stream apart from a later one that reuses the
+// address of a closed stream: those lines were not lost on the later one.
+long lost_lines = 0;
+FILE* lost_on = nullptr;
+dev_t lost_dev = 0;
+ino_t lost_ino = 0;
+
+// True when f is the stream, on the same file, that the lost lines were counted on.
+bool lost_on_stream(FILE* f) {
+    struct stat st {};
+    return f != nullptr && f == lost_on && fstat(fileno(f), &st) == 0 && st.st_dev == lost_dev &&
+           st.st_ino == lost_ino;
+}
+
+// The lost lines are counted on f from now on.
+void lost_move_to(FILE* f) {
+    struct stat st {};
+    lost_on = f;
+    if (f != nullptr && fstat(fileno(f), &st) == 0) {
+        lost_dev = st.st_dev;
+        lost_ino = st.st_ino;
+    } else {
+        lost_on = nullptr;
+    }
+}
+
+// One more line that f could not take.
+void lost_one_on(FILE* f) {
+    if (!lost_on_stream(f)) lost_lines = 0;  // another stream: nothing lost on it yet
+    ++lost_lines;
+    lost_move_to(f);
+}
 double next_name_check = 0;
 
 double mono_seconds() {
@@ -250,10 +281,11 @@ void reopen_if_gone() {
         close(fd);
         return;
     }
+    const bool carry = lost_on_stream(stder);
     std::fflush(stder);
     std::fclose(stder);
-    if (lost_on == stder) lost_on = fresh;  // the count goes on in the new file
     stder = fresh;
+    if (carry) lost_move_to(fresh);  // the count goes on in the new file
     remember_own(fresh);
     char header[kMsgHeader + 1];
     MsgHeader h;
@@ -273,7 +305,7 @@ int write_log_line(const char* header, const char* body) {
     if (__fpending(stder) > 0) std::fflush(stder);  // what went into the stream directly
     const int fd = fileno(stder);
     if (fd < 0) return 0;
-    if (lost_on != stder) lost_lines = 0;  // another stream: nothing lost on it yet
+    if (!lost_on_stream(stder)) lost_lines = 0;  // another stream: nothing lost on it yet
     if (lost_lines > 0) {
         char note[160];
         MsgHeader h;
@@ -295,8 +327,7 @@ int write_log_line(const char* header, const char* body) {
     size_t len = std::min(static_cast<size_t>(n), sizeof line - 1);
     if (len > 0 && static_cast<size_t>(n) > len) line[len - 1] = '\n';
     if (!write_whole(fd, line, len)) {
-        ++lost_lines;
-        lost_on = stder;
+        lost_one_on(stder);
         return 0;
     }
     return static_cast<int>(len);
@@ -638,13 +669,14 @@ int check_limit(FILE** stream, const char* base, int* counter) {
     if (LINE_LIMIT == 0 || before < LINE_LIMIT) return 0;
 
     *counter = 0;
+    const bool carry = lost_on_stream(*stream);
     std::fclose(*stream);
     if (stream == &stder) stder = nullptr;
     FILE* fresh = u_openPRINTfile(base);
     *stream = fresh;
+    if (carry) lost_move_to(fresh);  // the count goes on in the new file
     if (fresh) {
-        // Written straight to the new file: going through a writer could count this line
-        // against that writer's limit and wrap (and rotate) a second time.
+        // Straight to the file, outside every count: counted, it could wrap and rotate again.
         MsgHeader h;
         h.id = "cgn5000";
         h.letter = 'I';
@@ -655,11 +687,8 @@ int check_limit(FILE** stream, const char* base, int* counter) {
         int n = std::snprintf(text, sizeof text, "%s       File wrapped -- %s\n", header,
                               u_get_time(when, 2));
         if (n > 0 &&
-            !write_whole(fileno(fresh), text, std::min(static_cast<size_t>(n), sizeof text - 1))) {
-            if (lost_on != fresh) lost_lines = 0;
-            ++lost_lines;
-            lost_on = fresh;
-        }
+            !write_whole(fileno(fresh), text, std::min(static_cast<size_t>(n), sizeof text - 1)))
+            lost_one_on(fresh);
     }
     return 0;
 }

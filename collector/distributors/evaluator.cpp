@@ -253,7 +253,7 @@ int do_evaluator(const char* now, distrib* d) {
         if (c->window_start > t || c->held == 'Y' || !in_classes(d, c) || c->evaluation == nullptr)
             continue;
         const int r = evaluate_cursor(c, d);
-        if (rc == 0) rc = r;
+        if (rc == 0) rc = r;  // the first failure, not the latest: a later success hid it
     }
     return rc;
 }

@@ -120,6 +120,7 @@ int parse_argv(int argc, char** argv, std::vector<char*>* general) {
             u_env_set_field(o.field, value);
             // The general pass reads -logsdir as the output directory of the log.
             if (o.field == &env_vars.coll_home) u_env_set_field(&env_vars.coll_out, value);
+            // "***", not the value: a password never reaches the log, not even its stored form.
             echo_value(echo, o.keyword, o.field == &env_vars.password ? "***" : value);
             done = true;
             break;
