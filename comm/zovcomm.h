@@ -99,6 +99,12 @@ int get_timeout_value(const char* name, int dflt);
 // Sets wait_timeout from `name` (default `dflt`) when it is still 0.
 void comm_set_wait_timeout(const char* name, int dflt);
 
+// The most characters of a requester's cursor-name text ("get"). comm_names_text_fits is
+// the one check of it: false, with the refusal (no newline) in `why` (cap bytes), when
+// `names` is longer.
+constexpr int COMM_NAMES_MAX = COMM_NAME_SIZE - 1;
+bool comm_names_text_fits(const char* names, char* why, size_t cap);
+
 // True when the shared-memory transport is selected (COLL_USESHM unset or "1...").
 bool comm_use_shm();
 

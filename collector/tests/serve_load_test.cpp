@@ -226,6 +226,7 @@ TEST(ServeShm, ARequesterKilledHoldingTheRequestSegmentStallsNobody) {
         EXPECT_EQ(probes.finish(i, 60), 0) << probes.output(i) << probes.errors(i);
         EXPECT_EQ(count(probes.output(i), kRqAnswer), 3u) << "requester " << i << ":\n"
                                                           << probes.output(i);
+        EXPECT_EQ(probes.output(i).find("USH"), std::string::npos) << probes.output(i);
         lines += probes.errors(i);
     }
     EXPECT_EQ(count(lines, "USH0041I"), 1u) << lines;
