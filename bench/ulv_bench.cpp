@@ -11,8 +11,8 @@
 // CPU this process is on): where the scheduler puts each peer is its own choice, and on a
 // virtual machine a wake-up across CPUs costs several times a whole round trip on one, so
 // a ratio of unlike placements measures the placement, not the work. BM_UlvConcurrent runs
-// eight requester processes at once, each asking 20 times for five cursors (K1 to K5, one
-// 1 KB row each: 100 requests), and counts failures, wrong answers, requests a second, the
+// eight requester processes at once, each asking 50 times for five cursors (K1 to K5, one
+// 1 KB row each: 250 requests), and counts failures, wrong answers, requests a second, the
 // median and the slowest get; at the end the shared-memory requests a second are
 // printed as a share of the named pipes' of the same run. At the end each collector is asked to
 // shut down ("SHUTDOWN") and this process detaches, so no process or IPC object is left.
@@ -194,11 +194,11 @@ void BM_UlvVsBare(benchmark::State& state, bool shm) {
     state.counters["ratio"] = bare_time > 0 ? ulv / bare_time : 0;
 }
 
-constexpr int kGets = 20;  // gets of each requester
+constexpr int kGets = 50;  // gets of each requester
 constexpr int kNames = 5;  // cursors a get asks for
 constexpr int kRequests = kGets * kNames;
 
-// One requester process: 20 gets of K1 to K5, each answer checked; writes its failed
+// One requester process: 50 gets of K1 to K5, each answer checked; writes its failed
 // requests, wrong answers and the microseconds of each get (five answers) to `fd`.
 [[noreturn]] void concurrent_requester(int fd) {
     wait_timeout = 0;
