@@ -11,7 +11,7 @@
 #include "collector/rows/dummy_rows.h"
 #include "collector/rows/percent_cursor.h"
 #include "collector/rows/row_store.h"
-#include "collector/run/trace_control.h"
+#include "collector/rows/trace_control.h"
 #include "collector/transforms/column_exits.h"
 #include "collector/transforms/decode.h"
 #include "defs/clause_loads.h"
@@ -355,13 +355,18 @@ r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, i
         }
     }
     char* const* run_argv = short_argv.empty() ? argv.data() : short_argv.data();
+    // The suite's database access programs read the password from COLL_PASSWORD; no other
+    // command gets it. A script with shell syntax does not either: the shell would hand it
+    // to every program of its line.
+    const int keeppw = !cmd.shell && u_is_db_access_program(cmd.words[0].c_str()) ? 1 : 0;
     if (how == script_run::detached) {
-        if (u_AsynProcessArgv(run_argv, limit_s) != 0)
+        if (u_AsynProcessArgv(run_argv, limit_s, keeppw) != 0)
             PRINT('e', "fxr4029", "Fetch exit %s of cursor %s could not be started\n",
                   cmd.words[0].c_str(), c->cur_name);
         return nullptr;
     }
     execopt opts{};
+    opts.keeppw = static_cast<uint32_t>(keeppw);
     opts.maxRetLines = max_lines;
     opts.maxWaitTime = limit_s;
     int32_t dropped = 0;
@@ -372,6 +377,7 @@ r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, i
         outcome->process_rc = opts.processRC;
         outcome->wait_status = status;
         outcome->odd_bytes = opts.oddBytes;
+        outcome->long_lines = opts.longLines;
     }
     if (!parms_file.empty() && !u_trace_on(9)) ::unlink(parms_file.c_str());
     if (opts.processRC == pRC_ierror)
@@ -380,6 +386,11 @@ r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, i
     if (opts.processRC == pRC_timedout)
         PRINT('w', "fxr4030", "Fetch exit %s of cursor %s ended at its limit of %d seconds\n",
               cmd.words[0].c_str(), c->cur_name, limit_s);
+    if (opts.longLines > 0)
+        PRINT('w', "fxr4034",
+              "Fetch exit of cursor %s: %d output lines longer than %d bytes, each cut to one "
+              "row\n",
+              c->cur_name, static_cast<int>(opts.longLines), static_cast<int>(u_child_read_size));
     if (dropped > 0)
         PRINT('w', "fxr4031", "Fetch exit of cursor %s: %d output lines beyond %d dropped\n",
               c->cur_name, dropped, max_lines);

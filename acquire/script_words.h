@@ -55,7 +55,9 @@ enum class script_run {
 // Runs the command under limit_s seconds (its process group ended at the deadline) and
 // returns its non-empty output lines, at most max_lines (dropped ones counted in one
 // warning); detached runs return null. Failures to start and time-outs are logged with the
-// cursor's name and the limit; the lines read before a time-out are returned.
+// cursor's name and the limit; the lines read before a time-out are returned. Only a
+// command that is one of the suite's database access programs, started without a shell,
+// keeps COLL_PASSWORD in its environment.
 struct r_exec_chain;
 // How a waited-for run ended, for callers that judge its output.
 struct script_outcome {
@@ -63,6 +65,7 @@ struct script_outcome {
                                // 2 not started
     int32_t wait_status = -1;  // the command's status as waitpid gave it; -1 unknown
     int32_t odd_bytes = 0;     // NUL and control bytes in its output (0: text)
+    int32_t long_lines = 0;    // lines longer than one read, each cut to its first read
 };
 r_exec_chain* run_script_command(curs* c, script_command& cmd, script_run how, int limit_s,
                                  int max_lines, script_outcome* outcome = nullptr);

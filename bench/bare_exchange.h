@@ -53,6 +53,7 @@ class Semaphore {
         shmctl(shmid_, IPC_RMID, nullptr);
         semctl(semid_, 0, IPC_RMID);
     }
+    pid_t child() const { return child_; }
     void round_trip(long size, std::string& out) {
         out.clear();
         int32_t want = static_cast<int32_t>(size);
@@ -111,6 +112,7 @@ class Pipe {
         close(down_[0]);
         waitpid(child_, nullptr, 0);
     }
+    pid_t child() const { return child_; }
     void round_trip(long size, std::string& out) {
         out.resize(static_cast<size_t>(size));
         int32_t want = static_cast<int32_t>(size);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "expr/internal_select.h"
@@ -440,6 +441,69 @@ Fixture& fixture() {
     }
     end_exec_sql(&f.anchor);
     return failures;
+}
+
+// ---- The hand-written baselines' shared parts ----
+
+// A field of a row text as a comparison reads it: up to its NUL, trailing blanks dropped.
+[[maybe_unused]] std::string_view field(const char* text, const columns* col) {
+    size_t n = strnlen(text + col->offset, static_cast<size_t>(col->len));
+    while (n > 0 && text[col->offset + n - 1] == ' ') --n;
+    return {text + col->offset, n};
+}
+
+[[maybe_unused]] bool fld_matches(const Query& q, std::string_view name, std::string_view var) {
+    bool ok = false;
+    for (const Match& m : q.any_of) ok = ok || m.test(name, var);
+    for (const Match& m : q.none_of) ok = ok && !m.test(name, var);
+    return ok;
+}
+
+// The counters of the pass from the rows grouped by GROUPNAME once per call (the grouping
+// included): how a careful hand-written pass reads them; 1 where no row matches.
+struct Entry {
+    std::string_view name;
+    int64_t value;
+};
+struct Grouped {
+    std::unordered_map<std::string_view, std::vector<Entry>> by_group;
+    std::vector<std::string_view> order;  // groups in the order they first appear
+};
+
+template <class Value>
+void grouped_values(Fixture& f, Grouped& g, std::vector<Value>& out) {
+    g.by_group.clear();
+    g.order.clear();
+    for (const row_data* r = f.sysmon.get()->first_row; r; r = r->next) {
+        const std::string_view group = field(r->text, f.group_col);
+        auto [at, fresh] = g.by_group.try_emplace(group);
+        if (fresh) g.order.push_back(group);
+        at->second.push_back(
+            {field(r->text, f.name_col), std::strtoll(r->text + f.value_col->offset, nullptr, 10)});
+    }
+    for (size_t i = 0; i < pass.size(); ++i) {
+        const Step& s = pass[i];
+        const Query& q = *s.q;
+        Value value = 1;
+        bool taken = false;
+        auto read = [&](const std::vector<Entry>& entries) {
+            for (const Entry& e : entries) {
+                if (!fld_matches(q, e.name, s.var_text)) continue;
+                value = q.sum && taken ? static_cast<Value>(value + e.value)
+                                       : static_cast<Value>(e.value);
+                taken = true;
+            }
+        };
+        if (q.group.kind == Match::EQ || q.group.kind == Match::VAR) {
+            const auto at = g.by_group.find(q.group.kind == Match::EQ ? std::string_view(q.group.a)
+                                                                      : s.var_text);
+            if (at != g.by_group.end()) read(at->second);
+        } else {
+            for (std::string_view group : g.order)
+                if (q.group.test(group, s.var_text)) read(g.by_group[group]);
+        }
+        out[i] = value;
+    }
 }
 
 }  // namespace

@@ -1,21 +1,26 @@
 // The request server end to end: zemcoll collects two interval cursors from the scripted
 // test server once (K1: one row of 1024 bytes, M1: 1024 such rows) and serves them; this
 // process asks for one of them through zovcomm as zovprobe does (init, get, no printing).
-// Each iteration runs one such request and one bare exchange of the same bytes
-// (bench/bare_exchange.h, as BM_BareSemaphore and BM_BarePipe of comm_bench): over
-// shared memory against the semaphore ping-pong, over named pipes against the pipe pair.
-// The counters are the mean microseconds of each and "ratio", the request's time over
-// the bare exchange's; the targets are at most 1.5 at 1 MB and 2 at 1 KB on both
-// transports. The bare pipe has the reply pipe's 1 MB of room. Both exchanges of a
-// measurement run on one CPU (this process, the collector and the bare child pinned to the
-// CPU this process is on): where the scheduler puts each peer is its own choice, and on a
-// virtual machine a wake-up across CPUs costs several times a whole round trip on one, so
-// a ratio of unlike placements measures the placement, not the work. BM_UlvConcurrent runs
-// eight requester processes at once, each asking 50 times for five cursors (K1 to K5, one
-// 1 KB row each: 250 requests), and counts failures, wrong answers, requests a second, the
-// median and the slowest get; at the end the shared-memory requests a second are
-// printed as a share of the named pipes' of the same run. At the end each collector is asked to
-// shut down ("SHUTDOWN") and this process detaches, so no process or IPC object is left.
+// The baseline is a bare exchange of the same bytes (bench/bare_exchange.h, as
+// BM_BareSemaphore and BM_BarePipe of comm_bench): over shared memory the semaphore
+// ping-pong, over named pipes the pipe pair (with the reply pipe's 1 MB of room).
+//
+// Each benchmark makes 2 x kMeasurements measurements, alternately unpinned and pinned;
+// one measurement is a number of requests and as many bare exchanges, alternated one by
+// one (which of the two goes first swaps every round), and its ratio is the requests' mean
+// time over the bare exchanges'. Counters: `unpinned_ratio`, the median ratio of the
+// unpinned measurements, as users run requester and collector (where the scheduler puts
+// each process is its own choice, for the baseline too); `pinned_ratio`, the same with
+// this process, the collector and the bare child pinned to the CPU this process is on (a
+// wake-up across CPUs then costs nothing: what is left is the work of each side);
+// `ulv_us` and `bare_us`, the median mean times of the unpinned measurements. Targets
+// unpinned: named pipes at most 2.5 at 1 KB and 1.5 at 1 MB, shared memory at most 2.5 at
+// 1 KB and 2 at 1 MB. BM_UlvConcurrent runs eight requester processes at once, each asking
+// 50 times for five cursors (K1 to K5, one 1 KB row each: 250 requests), and counts
+// failures, wrong answers, requests a second, the median and the slowest get; at the end
+// the shared-memory requests a second are printed as a share of the named pipes' of the
+// same run. At the end each collector is asked to shut down ("SHUTDOWN") and this process
+// detaches, so no process or IPC object is left.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sched.h>
@@ -119,34 +124,96 @@ Serving* serving(bool shm) {
     return s.get();
 }
 
-// Pins this process and `peer` to the CPU this process is on, until destroyed; children
-// forked meanwhile inherit it.
+// Pins this process and `peers` to the CPU this process is on, until destroyed; each
+// gets back the CPUs it had.
 class OneCpu {
   public:
-    explicit OneCpu(pid_t peer) : peer_(peer) {
-        sched_getaffinity(0, sizeof was_, &was_);
+    explicit OneCpu(std::vector<pid_t> peers) : peers_(std::move(peers)) {
         const int cpu = sched_getcpu();
         if (cpu < 0) return;
         cpu_set_t one;
         CPU_ZERO(&one);
         CPU_SET(cpu, &one);
-        sched_setaffinity(0, sizeof one, &one);
-        if (peer_ > 0) sched_setaffinity(peer_, sizeof one, &one);
+        peers_.insert(peers_.begin(), 0);
+        was_.resize(peers_.size());
+        for (size_t i = 0; i < peers_.size(); ++i) {
+            if (peers_[i] < 0) continue;
+            sched_getaffinity(peers_[i], sizeof was_[i], &was_[i]);
+            sched_setaffinity(peers_[i], sizeof one, &one);
+        }
     }
     ~OneCpu() {
-        sched_setaffinity(0, sizeof was_, &was_);
-        if (peer_ > 0) sched_setaffinity(peer_, sizeof was_, &was_);
+        for (size_t i = 0; i < was_.size(); ++i)
+            if (peers_[i] >= 0) sched_setaffinity(peers_[i], sizeof was_[i], &was_[i]);
     }
     OneCpu(const OneCpu&) = delete;
     OneCpu& operator=(const OneCpu&) = delete;
 
   private:
-    pid_t peer_;
-    cpu_set_t was_{};
+    std::vector<pid_t> peers_;
+    std::vector<cpu_set_t> was_;
 };
 
 double seconds_of(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
+}
+
+// Measurements of each kind (unpinned and pinned) per benchmark: the ratios' median is
+// reported.
+constexpr int kMeasurements = 7;
+
+// A bare exchange of either kind.
+struct Bare {
+    std::unique_ptr<bare::Semaphore> sem;
+    std::unique_ptr<bare::Pipe> pipe;
+    pid_t child() const { return sem ? sem->child() : pipe->child(); }
+    void round_trip(long bytes, std::string& out) {
+        if (sem)
+            sem->round_trip(bytes, out);
+        else
+            pipe->round_trip(bytes, out);
+    }
+};
+
+struct Measurement {
+    double ulv_us = 0;
+    double bare_us = 0;
+    double ratio() const { return bare_us > 0 ? ulv_us / bare_us : 0; }
+};
+
+// `rounds` requests for `name` and as many bare exchanges of `bytes`, alternated, after one
+// of each untimed. False (error in the anchor) when a request failed or came back short.
+bool measure(Serving* s, const char* name, long bytes, Bare& bare_exchange, int rounds,
+             Measurement* m) {
+    std::string out;
+    double ulv = 0, bare_time = 0;
+    for (int i = -1; i < rounds; ++i) {
+        const bool bare_first = i % 2 != 0;
+        auto t0 = std::chrono::steady_clock::now();
+        if (bare_first) bare_exchange.round_trip(bytes, out);
+        auto t1 = std::chrono::steady_clock::now();
+        auto* chain = static_cast<curs_list*>(zovcomm("get", s->anchor, name));
+        auto t2 = std::chrono::steady_clock::now();
+        if (!bare_first) bare_exchange.round_trip(bytes, out);
+        auto t3 = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(out.data());
+        if (!chain || static_cast<long>(chain->rows) * chain->len != bytes ||
+            out.size() != static_cast<size_t>(bytes))
+            return false;
+        if (i < 0) continue;
+        ulv += seconds_of(t2 - t1);
+        bare_time += seconds_of(bare_first ? t1 - t0 : t3 - t2);
+    }
+    m->ulv_us = ulv / rounds * 1e6;
+    m->bare_us = bare_time / rounds * 1e6;
+    return true;
+}
+
+double median_of(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t h = v.size() / 2;
+    return v.size() % 2 ? v[h] : (v[h - 1] + v[h]) / 2;
 }
 
 void BM_UlvVsBare(benchmark::State& state, bool shm) {
@@ -163,35 +230,37 @@ void BM_UlvVsBare(benchmark::State& state, bool shm) {
         return;
     }
     const long bytes = static_cast<long>(chain->rows) * chain->len;
-    const OneCpu pinned(s->coll.pid());
-    bare::Semaphore* sem = shm ? new bare::Semaphore : nullptr;
-    bare::Pipe* pipe = shm ? nullptr : new bare::Pipe(1 << 20);
-    std::string out;
-    double ulv = 0, bare_time = 0;
+    // About a tenth of a second a measurement.
+    const int rounds = bytes > (64 << 10) ? 40 : 400;
+    Bare bare_exchange;
+    if (shm)
+        bare_exchange.sem = std::make_unique<bare::Semaphore>();
+    else
+        bare_exchange.pipe = std::make_unique<bare::Pipe>(1 << 20);
+    std::vector<double> unpinned, pinned, ulv_us, bare_us;
+    int k = 0;
     for (auto _ : state) {
-        auto t0 = std::chrono::steady_clock::now();
-        chain = static_cast<curs_list*>(zovcomm("get", s->anchor, name));
-        auto t1 = std::chrono::steady_clock::now();
-        if (!chain || static_cast<long>(chain->rows) * chain->len != bytes) {
+        const bool pin = k++ % 2 != 0;
+        std::unique_ptr<OneCpu> one_cpu;
+        if (pin)
+            one_cpu =
+                std::make_unique<OneCpu>(std::vector<pid_t>{s->coll.pid(), bare_exchange.child()});
+        Measurement m;
+        if (!measure(s, name, bytes, bare_exchange, rounds, &m)) {
             state.SkipWithError(s->anchor->return_msg);
-            break;
+            return;
         }
-        if (shm)
-            sem->round_trip(bytes, out);
-        else
-            pipe->round_trip(bytes, out);
-        auto t2 = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(out.data());
-        ulv += seconds_of(t1 - t0);
-        bare_time += seconds_of(t2 - t1);
+        (pin ? pinned : unpinned).push_back(m.ratio());
+        if (!pin) {
+            ulv_us.push_back(m.ulv_us);
+            bare_us.push_back(m.bare_us);
+        }
     }
-    delete sem;
-    delete pipe;
-    const double n = static_cast<double>(state.iterations());
     state.counters["bytes"] = static_cast<double>(bytes);
-    state.counters["ulv_us"] = ulv / n * 1e6;
-    state.counters["bare_us"] = bare_time / n * 1e6;
-    state.counters["ratio"] = bare_time > 0 ? ulv / bare_time : 0;
+    state.counters["ulv_us"] = median_of(ulv_us);
+    state.counters["bare_us"] = median_of(bare_us);
+    state.counters["unpinned_ratio"] = median_of(unpinned);
+    state.counters["pinned_ratio"] = median_of(pinned);
 }
 
 constexpr int kGets = 50;  // gets of each requester
@@ -292,8 +361,8 @@ void BM_UlvPipe(benchmark::State& state) { BM_UlvVsBare(state, false); }
 }  // namespace
 
 // The argument is the row count: 1 (1 KB) or 1024 (1 MB).
-BENCHMARK(BM_UlvShm)->Arg(1)->Arg(1024)->UseRealTime();
-BENCHMARK(BM_UlvPipe)->Arg(1)->Arg(1024)->UseRealTime();
+BENCHMARK(BM_UlvShm)->Arg(1)->Arg(1024)->Iterations(2 * kMeasurements)->UseRealTime();
+BENCHMARK(BM_UlvPipe)->Arg(1)->Arg(1024)->Iterations(2 * kMeasurements)->UseRealTime();
 BENCHMARK(BM_UlvConcurrentShm)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_UlvConcurrentPipe)->Iterations(1)->UseRealTime();
 

@@ -1,11 +1,13 @@
-# What `cmake --install` puts in place: the programs in bin/, the example definition set
-# in share/zov/examples/. The tests' helper programs (runtime/tests/helpers, the scripted
-# TDS server, the C caller of zovcomm) and the benchmarks stay out.
+# What `cmake --install` puts in place: the programs in bin/ with zovtds, the scripted test
+# server that the demo plays the database with (so `scripts/demo.sh --prebuilt DIR` runs on
+# an installed tree), and the example definition set in share/zov/examples/. A program that
+# was not built (a build of some targets only) is passed over. The tests' other helper
+# programs and the benchmarks stay out.
 include(GNUInstallDirs)
 
-foreach(program zemcoll zemsql zem2sql zovprobe zovivpt)
+foreach(program zemcoll zemsql zem2sql zovprobe zovivpt zovtds)
   if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} OPTIONAL)
   endif()
 endforeach()
 

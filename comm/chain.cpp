@@ -1,9 +1,11 @@
 // The cursor chain of an anchor and the helpers both transports share.
+#include "comm/chain.h"
+
 #include <cstdio>
 #include <cstring>
 
+#include "comm/comm_support.h"
 #include "comm/request.h"
-#include "comm/zovcomm.h"
 #include "runtime/alloc.h"
 
 curs_list* get_cursor_block(comm_anchor* anchor) {

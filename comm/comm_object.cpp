@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "comm/zovcomm.h"
+#include "comm/comm_support.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
 #include "runtime/trace.h"

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "comm/comm_anchor.h"
-#include "comm/zovcomm.h"
+#include "comm/comm_support.h"
 
 // The operations of the named-pipe transport ("shut" and "initsm" do nothing).
 extern const comm_transport pipe_transport_ops;

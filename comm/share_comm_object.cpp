@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "comm/comm_support.h"
 #include "comm/ipc_idfile.h"
 #include "comm/request.h"
 #include "comm/shm_layout.h"
-#include "comm/zovcomm.h"
 #include "runtime/dates.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"

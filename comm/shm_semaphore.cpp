@@ -5,7 +5,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "comm/zovcomm.h"
+#include "comm/comm_support.h"
 #include "runtime/msg.h"
 #include "runtime/platform.h"
 

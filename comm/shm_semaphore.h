@@ -28,7 +28,7 @@ class ZOVSemaphore {
     int SemOp(struct sembuf* ops, size_t count);
     // semtimedop with a limit of `timeout` seconds (0: only when it can be done at once);
     // an interrupted wait goes on until the limit, or ends as a time-out once the stop flag
-    // (comm/zovcomm.h) is set. 0 done, -10 the limit passed, -1 failed ("ush0027").
+    // (comm/comm_support.h) is set. 0 done, -10 the limit passed, -1 failed ("ush0027").
     int SemTimedOp(struct sembuf* ops, size_t count, int timeout);
     // The same with a limit in milliseconds.
     int SemTimedOpMs(struct sembuf* ops, size_t count, long long timeout_ms);

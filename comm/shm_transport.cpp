@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "comm/chain.h"
+#include "comm/comm_support.h"
 #include "comm/ipc_idfile.h"
 #include "comm/request.h"
 #include "comm/share_comm_object.h"
-#include "comm/zovcomm.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "runtime/msg.h"

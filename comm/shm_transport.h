@@ -13,7 +13,7 @@
 #pragma once
 
 #include "comm/comm_anchor.h"
-#include "comm/zovcomm.h"
+#include "comm/comm_support.h"
 
 // The operations of the shared-memory transport.
 extern const comm_transport shm_transport_ops;

@@ -35,9 +35,10 @@ bool quiet_rows = false;
 condition_plan where_plan;
 constexpr int EXPR_TRACE_LEVEL = 8;
 
-// The rows of the cursors the bracket's selects read, by the columns their conditions
-// require equal to a text; dropped when a bracket opens or closes.
-row_index bracket_rows;
+// The rows of the cursors the selects read, by the columns their conditions require equal
+// to a text; kept from bracket to bracket while the cursor holds the same rows, so that the
+// monitor cursors of one pass index SYSMON's rows once between them.
+row_index kept_rows;
 
 // The rows a planned condition can take, oldest first, when an equality it requires narrows
 // them; null when every row must be read. Rows it skips are exactly those whose field
@@ -50,11 +51,11 @@ const std::vector<row_data*>* candidate_rows(curs* c, const condition_plan& plan
     const columns* compared[condition_plan::MAX_COLUMNS];
     const int m = plan.compared_columns(compared);
     for (int i = 0; i < m; ++i)
-        if (bracket_rows.has_empty(c, compared[i])) return nullptr;
+        if (kept_rows.has_empty(c, compared[i])) return nullptr;
     const std::vector<row_data*>* best = nullptr;
     for (int i = 0; i < n; ++i) {
         const std::vector<row_data*>& rows =
-            bracket_rows.rows_with(c, keys[i].col, keys[i].text, keys[i].len);
+            kept_rows.rows_with(c, keys[i].col, keys[i].text, keys[i].len);
         if (!best || rows.size() < best->size()) best = &rows;
     }
     return best;
@@ -118,13 +119,11 @@ bool text_too_long(const char* text) { return strnlen(text, SEL_TEXT_MAX + 1) > 
 }
 
 void start_exec_sql(TERM_TABLE* anchor) {
-    bracket_rows.clear();
     open_lexer(anchor);
     sql_term_tb_anchor = anchor;
 }
 
 void end_exec_sql(TERM_TABLE** anchor) {
-    bracket_rows.clear();
     close_lexer(anchor);
     sql_term_tb_anchor = term_tb_invalid();
 }
@@ -145,7 +144,7 @@ const char* get_row_function_arg_part() { return row_func_arg; }
 void cleanup_select() {}
 
 void reset_internal_select() {
-    bracket_rows.clear();
+    kept_rows.clear();
     lxb_l = {};
     lxb_w = {};
     W_EXPR_LIST::get_lx_list().free_w_list();

@@ -6,11 +6,26 @@
 #include "model/cursor.h"
 #include "model/row_data.h"
 
+row_index::rows_seen row_index::seen(const curs* c, const columns* col) {
+    rows_seen s;
+    s.first = c->first_row;
+    s.last = c->last_row;
+    s.first_rowno = c->first_row ? c->first_row->rowno : 0;
+    s.last_rowno = c->last_row ? c->last_row->rowno : 0;
+    s.count = c->count;
+    s.rowno = c->rowno;
+    s.sampleno = c->sampleno;
+    s.offset = col->offset;
+    s.width = col->len;
+    return s;
+}
+
 row_index::column_index& row_index::index_of(curs* c, const columns* col) {
     column_index* ix = nullptr;
+    const rows_seen now = seen(c, col);
     for (auto& k : indexes_) {
         if (k->c != c || k->col != col) continue;
-        if (k->first == c->first_row && k->last == c->last_row) return *k;
+        if (k->rows_of == now) return *k;
         ix = k.get();
         break;
     }
@@ -20,8 +35,7 @@ row_index::column_index& row_index::index_of(curs* c, const columns* col) {
         ix->c = c;
         ix->col = col;
     }
-    ix->first = c->first_row;
-    ix->last = c->last_row;
+    ix->rows_of = now;
     ix->empty = false;
     ix->rows.clear();
     const size_t width = col->len > 0 ? static_cast<size_t>(col->len) : 0;

@@ -61,6 +61,9 @@ struct execopt {
     createProcessComm* ihandle;  // the run's record
     int32_t exitStatus;          // wait status of the run's child once it ended; -1 unknown
     int32_t oddBytes;            // NUL and control bytes in its output (0 for text output)
+    // Beyond the historical record: output lines longer than one read (64 KB), each kept as
+    // one line cut to its first read rather than split into several lines.
+    int32_t longLines;
 };
 
 // The caller's environment without COLL_PASSWORD, as a null-terminated array pointing into
@@ -141,6 +144,8 @@ struct createProcessComm {
     int32_t linesRead;      // output lines collected
     int32_t linesDropped;   // output lines read beyond maxRetLines and dropped
     int32_t endMarkSeen;    // a line ended with the end mark 0x1A
+    int32_t longLines;      // lines longer than one read, each kept as its first piece
+    int32_t inLongLine;     // the pieces now read continue such a line
     r_exec_chain* outHead;  // output lines collected while waiting
     r_exec_chain* outTail;
     u_line_arena arena;  // where the output lines are carved
@@ -149,7 +154,8 @@ struct createProcessComm {
 };
 
 // Bytes asked for in one read of a child's output. Reads as large as a pipe holds keep the
-// reader close to a bare read loop; a line longer than one read arrives in pieces.
+// reader close to a bare read loop; a line longer than one read is kept as one line, cut to
+// what the reader held of it (execopt::longLines counts such lines).
 constexpr int32_t u_child_read_size = 65536;
 
 // A new record: zeroed, descriptors -1 (u_malloc; freed by CreateChildProcessEnd).

@@ -35,6 +35,15 @@ int32_t max_lines(const execopt* opts) { return opts->maxRetLines > 0 ? opts->ma
 
 void take_line(const execopt* opts, createProcessComm* cpc, char* line, int32_t len) {
     if (cpc->endMarkSeen) return;  // drained
+    if (cpc->rb.curLineCont) {
+        // More of a line longer than one read: the line keeps its first piece, cut (read
+        // into pieces, it would become several lines that the program never printed).
+        if (!cpc->inLongLine) ++cpc->longLines;
+        cpc->inLongLine = 1;
+        if (len > 0 && line[len - 1] == kEndMark) cpc->endMarkSeen = 1;
+        return;
+    }
+    cpc->inLongLine = 0;
     if (cpc->linesRead >= max_lines(opts)) {
         ++cpc->linesDropped;
         return;
@@ -146,6 +155,7 @@ int WriteToPipe(int fd, const char* buf, int len) {
 
 r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc) {
     opts->oddBytes = 0;
+    opts->longLines = 0;
     if (opts->outpfile) {
         if (u_trace_on(7))
             PRINT('t', "uex6801", "Reading results from file %s\n", cpc->childStdoutFn);
@@ -179,6 +189,7 @@ r_exec_chain* ReadChildOutput(execopt* opts, createProcessComm* cpc) {
         PRINT('i', "uex6830", "Read %d lines for Command %.50s\n", cpc->linesRead,
               cpc->p_cFullCmd ? cpc->p_cFullCmd : "");
     opts->oddBytes = cpc->rb.oddBytes;
+    opts->longLines = cpc->longLines;
     u_arena_close(&cpc->arena);
     r_exec_chain* chain = cpc->outHead;
     cpc->outHead = cpc->outTail = nullptr;

@@ -205,6 +205,22 @@ void perm_defaults(execopt* opts) {
     opts->maxWaitTime = -1;
 }
 
+// Reaps the short-lived child that forks the program of an asynchronous start (it exits
+// 4 when that fork failed). 4 after the failure's message, else 0.
+int reap_starter(pid_t pid) {
+    int status = 0;
+    pid_t w;
+    do {
+        w = waitpid(pid, &status, 0);
+    } while (w < 0 && errno == EINTR);
+    if (w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 4) {
+        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", EAGAIN,
+              strerror(EAGAIN));
+        return 4;
+    }
+    return 0;
+}
+
 }  // namespace
 
 u_child_env::u_child_env() {
@@ -457,16 +473,7 @@ int u_AsynProcess(const char* cmd, const char* parms) {
         if (r != static_cast<ssize_t>(sizeof started)) started = -1;
         closePipeHandle(&pfds[0]);
     }
-    int status = 0;
-    pid_t w;
-    do {
-        w = waitpid(pid, &status, 0);
-    } while (w < 0 && errno == EINTR);
-    if (w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 4) {
-        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", EAGAIN,
-              strerror(EAGAIN));
-        return 4;
-    }
+    if (reap_starter(pid) != 0) return 4;
     if (u_trace_on(5)) PRINT('t', "uex9050", "Child pid= %d.\n", static_cast<int>(started));
     return 0;
 }
@@ -566,7 +573,7 @@ void pause_ms(long ms) {
 
 }  // namespace
 
-int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
+int u_AsynProcessArgv(char* const* argv, int32_t timeLimit, int keeppw) {
     if (!argv || !argv[0] || !*argv[0]) return 4;
     ensure_sigpipe_ignored();
     // The candidates execvp would try, made before fork.
@@ -575,7 +582,8 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
     for (auto& c : candidates) paths.push_back(c.c_str());
     const long limitMs = (timeLimit > 0 ? timeLimit : 600) * 1000L;
     if (u_trace_on(5)) PRINT('t', "uex9030", "Child process. cmd=%.20s\n", argv[0]);
-    u_child_env env;  // made before fork
+    u_child_env scrubbed;  // made before fork
+    char** envp = keeppw ? environ : scrubbed.get();
 
     fflush(nullptr);
     pid_t pid = fork();
@@ -604,7 +612,7 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
             sigaction(SIGPIPE, &dfl, nullptr);
             int err = ENOENT;
             for (const char* p : paths) {
-                execve(p, argv, env.get());
+                execve(p, argv, envp);
                 if (errno != ENOENT && errno != ENOTDIR) err = errno;
             }
             child_report("UEX9040E", "execvp() error", -1, err);
@@ -633,15 +641,5 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit) {
         }
         _exit(0);
     }
-    int status = 0;
-    pid_t w;
-    do {
-        w = waitpid(pid, &status, 0);
-    } while (w < 0 && errno == EINTR);
-    if (w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 4) {
-        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", EAGAIN,
-              strerror(EAGAIN));
-        return 4;
-    }
-    return 0;
+    return reap_starter(pid);
 }

@@ -227,6 +227,8 @@ const line_end_fn line_end = pick_line_end();
 // those of a carried line when it is scanned again behind the next read.
 char* scan_line(readBuff* rb, char* p) {
     char* end = rb->buffEnd;
+    // A cut line whose end comes right behind the cut has ended: what follows is a new line.
+    if (rb->cutOpen && p < end && (*p == '\n' || *p == '\0')) rb->cutOpen = 0;
     int32_t odd = 0;
     while (p < end && (*p == '\n' || *p == '\0')) odd += *p++ == '\0';
     if (odd) add_odd(rb, odd);
@@ -245,6 +247,8 @@ char* scan_line(readBuff* rb, char* p) {
         *q = '\0';
         rb->lastLine = q;
         rb->curLineLen = len;
+        rb->curLineCont = rb->cutOpen;
+        rb->cutOpen = q >= end;
         return p;
     }
     std::memmove(rb->buff, p, static_cast<size_t>(len));
@@ -295,6 +299,8 @@ char* blockread(int fd, readBuff* rb, bool nonblocking, int32_t* state) {
                 *at = '\0';
                 rb->lastLine = at;
                 rb->curLineLen = static_cast<int32_t>(at - rb->buff);
+                rb->curLineCont = rb->cutOpen;
+                rb->cutOpen = 0;
                 rb->prevBuff = nullptr;
                 return rb->buff;
             }

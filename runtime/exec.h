@@ -36,6 +36,12 @@ struct readBuff {
     // Beyond the historical record: the last read of u_blockread_nb returned less than it
     // asked for, so the pipe held no more then; cleared when that call reports would-block.
     int32_t drained;
+    // Beyond the historical record: the line returned last continues a line longer than one
+    // read (the piece before it filled the buffer without reaching its end). Readers that
+    // keep whole lines drop such pieces: a long line stays one line, cut.
+    int32_t curLineCont;
+    // Internal: the line returned last was cut at the buffer's end; more of it may follow.
+    int32_t cutOpen;
 };
 
 // Allocates one chain element holding the len bytes of text (NUL-terminated copy).
@@ -84,11 +90,14 @@ r_exec_chain* u_exec_argv_status(char* const* argv, const char* stdinText, int32
 // Starts argv[0] with its arguments detached, without a shell, and does not wait. A watcher
 // process (not the caller's child) ends the command's process group once timeLimit seconds
 // (600 when < 1) have passed; the caller is left no zombie. 0 started, 4 fork failed.
-int u_AsynProcessArgv(char* const* argv, int32_t timeLimit);
+// The command gets the caller's environment without COLL_PASSWORD, unless keeppw is set
+// (one of the suite's database access programs, as execopt.keeppw).
+int u_AsynProcessArgv(char* const* argv, int32_t timeLimit, int keeppw);
 
 // Returns the next non-empty line read from fd (inside rb->buff, NUL-terminated, without
 // its newline), or null at the end of input or on a read error. A line longer than one read
-// is delivered cut into pieces; a last line without a newline is returned. EINTR is retried.
+// is delivered cut into pieces, every piece after the first with rb->curLineCont set; a last
+// line without a newline is returned. EINTR is retried.
 // rb->oddBytes counts the bytes read that no text holds (see readBuff).
 char* u_blockread(int fd, readBuff* rb);
 

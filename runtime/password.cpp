@@ -287,6 +287,16 @@ int split_tabs(char* text, char** fields, int max) {
     return n;
 }
 
+// True when the 50 characters of a decoded line could come from n_Encrypt: every position
+// holds a code of the sequence (password, key, TABs and filler leave none empty), and a
+// password of 1 to 49 characters is followed by a TAB.
+bool line_possible(const char* text) {
+    for (int j = 0; j < kLine; ++j)
+        if (n_ConvertChar(static_cast<unsigned char>(text[j]), 1) == 0) return false;
+    const char* tab = static_cast<const char*>(std::memchr(text, '\t', kLine));
+    return tab != nullptr && tab != text;
+}
+
 void n_Descrypt(const char* stored, const char* key, char* out, size_t cap) {
     size_t len = std::strlen(stored);
     if (len == 0) {
@@ -306,6 +316,7 @@ void n_Descrypt(const char* stored, const char* key, char* out, size_t cap) {
     for (int j = 0; j < kLine; ++j) text[j] = static_cast<char>(n_ConvertChar(unpacked[49 - j], 2));
     text[kLine] = '\0';
 
+    const bool possible = line_possible(text);  // before the split cuts the line at its TABs
     char* fields[kLine + 1];
     int nf = split_tabs(text, fields, kLine + 1);
     char expected[kMaxKey + 1];
@@ -332,6 +343,8 @@ void n_Descrypt(const char* stored, const char* key, char* out, size_t cap) {
         ++f;
         ++p;
     } while (p < np);
+    // A wrong key decodes to a line no stored form holds: refused, not read as a short password.
+    if (error == nullptr && !possible) error = "Error invalid password";
 
     if (error)
         set_error(out, cap, error);

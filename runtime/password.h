@@ -19,9 +19,9 @@
 
 // Plain password for a stored form, using env_vars.logonid and env_vars.serverid as the
 // key of the newer scheme. Null for null, "NONE" and an empty form; "Error ..." texts for
-// failures. A form read under other ids than it was made with is refused when the
-// embedded ids show it ("Error invalid password 3"); otherwise it unscrambles to other
-// text, as a damaged form does.
+// failures. A form read under other ids than it was made with is refused: "Error invalid
+// password 3" when the embedded ids show it, "Error invalid password" when the line it
+// unscrambles to is one no stored form holds.
 char* fok(const char* stored);
 // Newer stored form (88 hexadecimal characters) of a plain password under the configured
 // logon id and server id; a marked password comes back without its mark; null for null

@@ -5,8 +5,10 @@
 # lines are shown, and SHUTDOWN ends the collector.
 #
 #   scripts/demo.sh                   install what is missing, build the release preset, run
-#   scripts/demo.sh --prebuilt DIR    run with the programs of DIR/bin (a build directory)
+#   scripts/demo.sh --prebuilt DIR    run with the programs of DIR/bin (a build directory, or
+#                                     the prefix of `cmake --install`)
 #   --scenario FILE                   another server script in place of the example one
+#   JOBS=n scripts/demo.sh            build with n jobs (all the cores unset)
 #
 # Everything is written to a private temporary directory that is removed at the end; the
 # processes started are ended by their pids. Any failing step ends the demo with status 1.
@@ -29,7 +31,7 @@ while (($#)); do
       shift 2
       ;;
     -h | --help)
-      sed -n '2,12s/^# \{0,1\}//p' "$0"
+      sed -n '2,14s/^# \{0,1\}//p' "$0"
       exit 0
       ;;
     *)
@@ -38,6 +40,9 @@ while (($#)); do
       ;;
   esac
 done
+
+jobs="${JOBS:-$(nproc)}"  # JOBS=n: fewer on a shared machine
+[[ "$jobs" =~ ^[1-9][0-9]*$ ]] || { echo "demo: JOBS must be a number of jobs, not '$jobs'" >&2; exit 1; }
 
 dir=""
 tds_pid=""
@@ -91,8 +96,10 @@ if [ -z "$build" ]; then
   for tool in cmake c++ make; do
     command -v "$tool" >/dev/null || fail "$tool is still missing after the install"
   done
+  # Every program, so that `cmake --install build/release` finds all it installs.
   (cd "$root" && cmake --preset release >/dev/null &&
-    cmake --build --preset release -j "$(nproc)" --target zemcoll zovprobe zovtds) ||
+    cmake --build --preset release -j "$jobs" \
+      --target zemcoll zemsql zem2sql zovprobe zovivpt zovtds) ||
     fail "the release build failed"
   build="$root/build/release"
 fi

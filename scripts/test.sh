@@ -5,8 +5,11 @@
 # the run; nothing is run again. The tests run in a private IPC namespace where the system
 # allows one, and the run fails when they leave a shared-memory segment, a semaphore set or
 # a message queue there. Then the layout of every source is checked against .clang-format
-# (scripts/format-check.sh) and the release preset is built (warnings as errors too: a break
-# that only the optimiser sees fails here). Exits non-zero on any failure, after naming it.
+# (scripts/format-check.sh), the release preset is built (warnings as errors too: a break
+# that only the optimiser sees fails here) and installed into a scratch directory, and the
+# fuzz harnesses are built with clang and libFuzzer (scripts/fuzz.sh in its build-only
+# mode), so that the fuzzing command keeps building where GCC lets pass what clang refuses.
+# Exits non-zero on any failure, after naming it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -59,6 +62,19 @@ scripts/format-check.sh || failed+=("format check (scripts/format-check.sh)")
 
 cmake --preset release
 cmake --build --preset release -j "$jobs"
+# The README's install command on this build: every program and zovtds land in bin/.
+inst="$(mktemp -d)"
+if cmake --install build/release --prefix "$inst" >"$inst.log" 2>&1; then
+  for program in zemcoll zemsql zem2sql zovprobe zovivpt zovtds; do
+    [ -x "$inst/bin/$program" ] || failed+=("install: bin/$program missing")
+  done
+else
+  cat "$inst.log"
+  failed+=("cmake --install build/release")
+fi
+rm -rf "$inst" "$inst.log"
+
+FUZZ_JOBS="$jobs" scripts/fuzz.sh all 0 || failed+=("fuzz harness build (scripts/fuzz.sh all 0)")
 
 echo "scripts/test.sh took $((SECONDS - started)) s"
 if ((${#failed[@]})); then

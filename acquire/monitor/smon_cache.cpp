@@ -11,12 +11,12 @@
 
 namespace {
 
-TERM_TABLE* cacd_stoptime_term = nullptr;
-TERM_TABLE* cacd_starttime_term = nullptr;
-TERM_TABLE* cachename_term = nullptr;
-TERM_TABLE* buffername_term = nullptr;
-TERM_TABLE* cacs_stoptime_term = nullptr;
-TERM_TABLE* cacs_starttime_term = nullptr;
+smon::HeldTerm cacd_stoptime_term;
+smon::HeldTerm cacd_starttime_term;
+smon::HeldTerm cachename_term;
+smon::HeldTerm buffername_term;
+smon::HeldTerm cacs_stoptime_term;
+smon::HeldTerm cacs_starttime_term;
 
 struct cache_counters {
     int64_t read, hit, miss, tot2, hit2, hit3, hit4, unkeeps, tot4, hit5, denied, tot5, hit6;
@@ -89,7 +89,8 @@ r_exec_chain* cacs_proc() {
     int64_t elapsed = 0;
     cache_counters k{};
     if (!smon::xacts("CACS", 30, 40, 50, &xacts) ||
-        !smon::elapsed("CACS", 100, 110, &cacs_stoptime_term, &cacs_starttime_term, &elapsed) ||
+        !smon::elapsed("CACS", 100, 110, cacs_stoptime_term.slot(), cacs_starttime_term.slot(),
+                       &elapsed) ||
         !read_cache("CACS", "GROUPNAME LIKE 'buffer_%'", &k))
         return nullptr;
     if (!out.add(CACHE_FORMAT, CACHE_VALUES(k, elapsed, xacts))) return nullptr;
@@ -102,7 +103,8 @@ r_exec_chain* cacd_proc() {
     int64_t xacts = 0;
     int64_t elapsed = 0;
     if (!smon::xacts("CACD", 30, 40, 50, &xacts) ||
-        !smon::elapsed("CACD", 100, 110, &cacd_stoptime_term, &cacd_starttime_term, &elapsed))
+        !smon::elapsed("CACD", 100, 110, cacd_stoptime_term.slot(), cacd_starttime_term.slot(),
+                       &elapsed))
         return nullptr;
     curs* map = find_cursor("CACHEMAP");
     if (map == nullptr) {
@@ -123,14 +125,14 @@ r_exec_chain* cacd_proc() {
         char* cache_name = nullptr;
         char* buffer_name = nullptr;
         if (select_column("CACHENAME", "CACHEMAP", &cache_name, SEL_TARGET_CHAR, "cache_name",
-                          &cachename_term) != 0) {
+                          cachename_term.slot()) != 0) {
             PRINT('e', "CACD0135", "Can't get column CACHEMAP.CACHENAME\n");
             return nullptr;
         }
         // The name is copied: the engine may reuse its text during the selects.
         const std::string name = cache_name ? cache_name : "";
         if (select_column("BUFFERNAME", "CACHEMAP", &buffer_name, SEL_TARGET_CHAR, "buffer_name",
-                          &buffername_term) != 0) {
+                          buffername_term.slot()) != 0) {
             PRINT('e', "CACD0140", "Can't get column CACHEMAP.BUFFERNAME\n");
             return nullptr;
         }

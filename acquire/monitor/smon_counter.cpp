@@ -9,6 +9,17 @@
 
 namespace smon {
 
+namespace {
+// Every held term, constant-initialized so that terms of any file may join it.
+HeldTerm* held_terms = nullptr;
+}  // namespace
+
+HeldTerm::HeldTerm() : next_(held_terms) { held_terms = this; }
+
+void HeldTerm::forget_all() {
+    for (HeldTerm* h = held_terms; h != nullptr; h = h->next_) h->term_ = nullptr;
+}
+
 Lines::~Lines() { u_free_r_chain(head_); }
 
 bool Lines::add(const char* format, ...) {

@@ -35,6 +35,24 @@ class Lines {
     r_exec_chain* head_ = nullptr;
 };
 
+// A work-variable term that select_column keeps between calls of a procedure. Held terms
+// live in the driver's term table, so they are valid only while that table is: the driver
+// forgets all of them at once when it starts on a table they were not taken from.
+class HeldTerm {
+  public:
+    HeldTerm();
+    HeldTerm(const HeldTerm&) = delete;
+    HeldTerm& operator=(const HeldTerm&) = delete;
+
+    TERM_TABLE** slot() { return &term_; }
+    // Every held term back to null.
+    static void forget_all();
+
+  private:
+    TERM_TABLE* term_ = nullptr;
+    HeldTerm* next_;
+};
+
 // The message id of a procedure: its prefix and four digits.
 std::string msg_id(const char* prefix, int number);
 

@@ -10,11 +10,11 @@
 
 namespace {
 
-TERM_TABLE* devd_stoptime_term = nullptr;
-TERM_TABLE* devd_starttime_term = nullptr;
-TERM_TABLE* devname_term = nullptr;
-TERM_TABLE* osname_term = nullptr;
-TERM_TABLE* diskmon_term = nullptr;
+smon::HeldTerm devd_stoptime_term;
+smon::HeldTerm devd_starttime_term;
+smon::HeldTerm devname_term;
+smon::HeldTerm osname_term;
+smon::HeldTerm diskmon_term;
 
 // A text column of the current SYSDEV row, copied (the engine reuses its text).
 bool text_column(const char* column, int id, const char* var, TERM_TABLE** slot,
@@ -35,7 +35,8 @@ r_exec_chain* devd_proc() {
     int64_t e = 0;
     int64_t x = 0;
     int64_t all = 0;
-    if (!smon::elapsed("DEVD", 100, 110, &devd_stoptime_term, &devd_starttime_term, &e) ||
+    if (!smon::elapsed("DEVD", 100, 110, devd_stoptime_term.slot(), devd_starttime_term.slot(),
+                       &e) ||
         !smon::xacts("DEVD", 30, 40, 50, &x) ||
         !smon::counter("DEVD", "SUM(FLDVALUE)",
                        "GROUPNAME LIKE 'disk_%' AND ( FLDNAME = 'total_reads' OR FLDNAME = "
@@ -62,9 +63,9 @@ r_exec_chain* devd_proc() {
         std::string devname;
         std::string osname;
         std::string diskmon;
-        if (!text_column("DEVNAME", 135, "devname", &devname_term, &devname) ||
-            !text_column("OSNAME", 140, "osname", &osname_term, &osname) ||
-            !text_column("DISKMON", 140, "diskmon", &diskmon_term, &diskmon))
+        if (!text_column("DEVNAME", 135, "devname", devname_term.slot(), &devname) ||
+            !text_column("OSNAME", 140, "osname", osname_term.slot(), &osname) ||
+            !text_column("DISKMON", 140, "diskmon", diskmon_term.slot(), &diskmon))
             return nullptr;
         int64_t reads = 0;
         int64_t writes = 0;

@@ -10,12 +10,12 @@
 
 namespace {
 
-TERM_TABLE* engs_stoptime_term = nullptr;
-TERM_TABLE* engs_starttime_term = nullptr;
-TERM_TABLE* engs_engine_term = nullptr;
-TERM_TABLE* engd_stoptime_term = nullptr;
-TERM_TABLE* engd_starttime_term = nullptr;
-TERM_TABLE* engd_engine_term = nullptr;
+smon::HeldTerm engs_stoptime_term;
+smon::HeldTerm engs_starttime_term;
+smon::HeldTerm engs_engine_term;
+smon::HeldTerm engd_stoptime_term;
+smon::HeldTerm engd_starttime_term;
+smon::HeldTerm engd_engine_term;
 
 const char* const kEngineCounters[8] = {"engine_sleeps",
                                         "context_switches",
@@ -47,8 +47,10 @@ r_exec_chain* engs_proc() {
     int64_t elapsed = 0;
     int64_t numeng = 0;
     int64_t xacts = 0;
-    if (!smon::elapsed("ENGS", 100, 110, &engs_stoptime_term, &engs_starttime_term, &elapsed) ||
-        !smon::int_column("ENGS", 20, "NUMENG", "SYSCCONF", "engine", &engs_engine_term, &numeng) ||
+    if (!smon::elapsed("ENGS", 100, 110, engs_stoptime_term.slot(), engs_starttime_term.slot(),
+                       &elapsed) ||
+        !smon::int_column("ENGS", 20, "NUMENG", "SYSCCONF", "engine", engs_engine_term.slot(),
+                          &numeng) ||
         !smon::xacts("ENGS", 30, 40, 50, &xacts))
         return nullptr;
     int64_t tck1 = 0;
@@ -91,8 +93,10 @@ r_exec_chain* engd_proc() {
     int64_t elapsed = 0;
     int64_t numeng = 0;
     int64_t xacts = 0;
-    if (!smon::elapsed("ENGD", 100, 110, &engd_stoptime_term, &engd_starttime_term, &elapsed) ||
-        !smon::int_column("ENGD", 20, "NUMENG", "SYSCCONF", "engine", &engd_engine_term, &numeng))
+    if (!smon::elapsed("ENGD", 100, 110, engd_stoptime_term.slot(), engd_starttime_term.slot(),
+                       &elapsed) ||
+        !smon::int_column("ENGD", 20, "NUMENG", "SYSCCONF", "engine", engd_engine_term.slot(),
+                          &numeng))
         return nullptr;
     if (numeng == 0) {
         PRINT('e', "ENGD0025", "0 engines\n");

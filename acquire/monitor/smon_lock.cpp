@@ -7,10 +7,10 @@
 
 namespace {
 
-TERM_TABLE* lckd_stoptime_term = nullptr;
-TERM_TABLE* lckd_starttime_term = nullptr;
-TERM_TABLE* lcks_stoptime_term = nullptr;
-TERM_TABLE* lcks_starttime_term = nullptr;
+smon::HeldTerm lckd_stoptime_term;
+smon::HeldTerm lckd_starttime_term;
+smon::HeldTerm lcks_stoptime_term;
+smon::HeldTerm lcks_starttime_term;
 
 constexpr const char* kLockWhere =
     "GROUPNAME = 'lock' AND ( FLDNAME LIKE 'granted%' OR FLDNAME LIKE 'waited%'        )";
@@ -48,7 +48,8 @@ r_exec_chain* lckd_proc() {
     int64_t x = 0;
     int64_t lock = 0;
     int64_t deadlocks = 0;
-    if (!smon::elapsed("LCKD", 100, 110, &lckd_stoptime_term, &lckd_starttime_term, &e) ||
+    if (!smon::elapsed("LCKD", 100, 110, lckd_stoptime_term.slot(), lckd_starttime_term.slot(),
+                       &e) ||
         !smon::xacts("LCKD", 30, 40, 50, &x) ||
         !smon::counter("LCKD", "SUM(FLDVALUE)", kLockWhere, "lock", 160, &lock))
         return nullptr;
@@ -99,7 +100,8 @@ r_exec_chain* lcks_proc() {
     int64_t deadlock = 0;
     int64_t ex = 0;
     int64_t sh = 0;
-    if (!smon::elapsed("LCKS", 100, 110, &lcks_stoptime_term, &lcks_starttime_term, &e) ||
+    if (!smon::elapsed("LCKS", 100, 110, lcks_stoptime_term.slot(), lcks_starttime_term.slot(),
+                       &e) ||
         !smon::xacts("LCKS", 30, 40, 50, &x) ||
         !smon::counter("LCKS", "SUM(FLDVALUE)", kLockWhere, "lock", 160, &lock))
         return nullptr;

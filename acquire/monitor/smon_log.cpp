@@ -5,8 +5,8 @@
 
 namespace {
 
-TERM_TABLE* logd_stoptime_term = nullptr;
-TERM_TABLE* logd_starttime_term = nullptr;
+smon::HeldTerm logd_stoptime_term;
+smon::HeldTerm logd_starttime_term;
 
 constexpr const char* kLogLockWhere =
     "GROUPNAME = 'xls' AND ( FLDNAME = 'log_lock_granted' OR FLDNAME = 'log_lock_waited'          "
@@ -21,7 +21,8 @@ r_exec_chain* logd_proc() {
     smon::Lines out("LOGD");
     int64_t e = 0;
     int64_t x = 0;
-    if (!smon::elapsed("LOGD", 100, 110, &logd_stoptime_term, &logd_starttime_term, &e) ||
+    if (!smon::elapsed("LOGD", 100, 110, logd_stoptime_term.slot(), logd_starttime_term.slot(),
+                       &e) ||
         !smon::xacts("LOGD", 30, 40, 50, &x))
         return nullptr;
     auto total = [&](const char* list, const char* where, const char* label, int id,

@@ -5,9 +5,9 @@
 
 namespace {
 
-TERM_TABLE* sqld_stoptime_term = nullptr;
-TERM_TABLE* sqld_starttime_term = nullptr;
-TERM_TABLE* sqld_engine_term = nullptr;
+smon::HeldTerm sqld_stoptime_term;
+smon::HeldTerm sqld_starttime_term;
+smon::HeldTerm sqld_engine_term;
 
 constexpr const char* kTotalFormat = "\t%s\t\t%8.2f\t\t%8.2f\t\t%8lld\t\t%8d\t";
 constexpr const char* kTotFormat = "\t%s\t\t%8.2f\t\t%8.2f\t\t%8lld\t\t%8.2f\t";
@@ -20,8 +20,9 @@ r_exec_chain* sqld_proc() {
     int64_t e = 0;
     int64_t numeng = 0;
     int64_t x = 0;
-    if (!smon::elapsed("SQLD", 10, 20, &sqld_stoptime_term, &sqld_starttime_term, &e) ||
-        !smon::int_column("SQLD", 30, "NUMENG", "SYSCCONF", "engine", &sqld_engine_term, &numeng) ||
+    if (!smon::elapsed("SQLD", 10, 20, sqld_stoptime_term.slot(), sqld_starttime_term.slot(), &e) ||
+        !smon::int_column("SQLD", 30, "NUMENG", "SYSCCONF", "engine", sqld_engine_term.slot(),
+                          &numeng) ||
         !smon::xacts("SQLD", 40, 50, 60, &x))
         return nullptr;
     const char* sum = "SUM(FLDVALUE)";

@@ -5,8 +5,8 @@
 
 namespace {
 
-TERM_TABLE* tskd_stoptime_term = nullptr;
-TERM_TABLE* tskd_starttime_term = nullptr;
+smon::HeldTerm tskd_stoptime_term;
+smon::HeldTerm tskd_starttime_term;
 
 struct cause {
     const char* label;
@@ -67,7 +67,7 @@ r_exec_chain* tskd_proc() {
     int64_t e = 0;
     int64_t x = 0;
     int64_t total = 0;
-    if (!smon::elapsed("TSKD", 10, 20, &tskd_stoptime_term, &tskd_starttime_term, &e) ||
+    if (!smon::elapsed("TSKD", 10, 20, tskd_stoptime_term.slot(), tskd_starttime_term.slot(), &e) ||
         !smon::xacts("TSKD", 40, 50, 60, &x, "GROUPNAME = \"access\" AND FLDNAME = \"xacts\" ") ||
         !smon::counter("TSKD", "SUM(FLDVALUE)",
                        "GROUPNAME LIKE 'engine_%' AND FLDNAME = 'context_switches'", "tot", 160,

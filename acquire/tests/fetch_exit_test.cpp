@@ -263,6 +263,31 @@ TEST_F(FetchExitRun, TimedExitKeepsLinesByTheCursorLimit) {
     }
 }
 
+// A line longer than the read block is one row, cut to the row, with a warning naming the
+// cursor; a line that fits in one read gives none.
+TEST_F(FetchExitRun, ALongLineIsOneRowCut) {
+    for (int option : {0, 1}) {
+        for (int length : {65535, 65536, 200000}) {
+            const std::string script = tmp_.path() + "/long.sh";
+            {
+                std::ofstream out(script);
+                out << "head -c " << length << " /dev/zero | tr '\\0' x\necho\necho after\n";
+            }
+            const size_t mark = log().size();
+            ExitCursor x("LONG", {{"LINE", 20, 1}}, 5, option, "/bin/sh " + script);
+            ASSERT_EQ(run_cursor_fetch_exit(x.get(), kStamp), 0) << log();
+            EXPECT_EQ(x.rows(), (std::vector<std::string>{std::string(20, 'x'), "after"}))
+                << length << " option " << option;
+            const std::string said = log().substr(mark);
+            const bool warned =
+                said.find("FXR4034W") != std::string::npos &&
+                said.find("Fetch exit of cursor LONG: 1 output lines longer than 65536 bytes") !=
+                    std::string::npos;
+            EXPECT_EQ(warned, length > 65536) << length << "\n" << said;
+        }
+    }
+}
+
 TEST_F(FetchExitRun, NoOutputGivesDummyLayoutOrFailure) {
     ExitCursor x("QUIET", {{"A", 6, 1}, {"B", 4, 2}, {"C", 3, 1}}, 2, 0, xh("xh_lines") + " 0 10");
     x.get()->conditional_dummy = 1;

@@ -8,6 +8,8 @@
 
 #include "collector/rows/cluster.h"
 #include "collector/rows/percent_cursor.h"
+#include "collector/rows/trace_control.h"
+#include "collector/run/cursor_answer.h"
 #include "collector/run/schedule.h"
 #include "collector/run/signals.h"
 #include "comm/comm_anchor.h"
@@ -67,7 +69,6 @@ int status_answer(curs_list* request, bool cursors) {
         for (distrib* d = distrib_anchor; d != nullptr; d = d->next) ++count;
     const size_t len = cursors ? CURS_STATUS_LEN : DISTRIB_STATUS_LEN;
     auto* data = static_cast<unsigned char*>(U_MALLOC(static_cast<long>(count * len + 1)));
-    if (data == nullptr) return -1;
     std::memset(data, 0, count * len + 1);
     unsigned char* at = data;
     // The encoders write pointers as zero and a distributor's password blank.
@@ -122,10 +123,6 @@ int get_probe_data(curs_list* request) {
               cl->count, cl->len);
     const size_t bytes = static_cast<size_t>(cl->count) * static_cast<size_t>(cl->len);
     auto* data = static_cast<char*>(U_MALLOC(static_cast<long>(bytes)));
-    if (data == nullptr) {
-        close_cur(cl);
-        return 1;
-    }
     set_data(request, data, cl->count, cl->len);
     // The cluster's rows lie one after another: one copy takes them all.
     std::memcpy(data, cl->text, bytes);
@@ -134,14 +131,6 @@ int get_probe_data(curs_list* request) {
 }
 
 namespace {
-
-// The collection is due: the serving turn ends.
-bool collection_due() {
-    if (collector_at == nullptr) return false;
-    char now_text[15];
-    get_time(now_text);
-    return relative_sec(now_text) >= collector_at->next_time;
-}
 
 // One request: get, answer, put. 0 served, -1 failed, 100 nothing was there after all.
 int serve_one(comm_anchor* anchor) {
@@ -217,25 +206,19 @@ int do_ulv() {
     }
     auto* anchor = static_cast<comm_anchor*>(ipc_ptr);
     if (my_trace_all[0] != 0) PRINT('t', "cir1830", "Check ULV request queue...\n");
-    // Every request that waits is answered in this turn, unless the collection falls due
-    // or the collector is stopping.
-    int rc = 100;
-    for (int turn = 0;; ++turn) {
-        const int waiting = zovcomm_wait(anchor, 0);
-        if (waiting < 0) {
-            PRINT('e', "cir1835", "%s\n", anchor->return_msg);
-            return -1;
-        }
-        if (waiting == 0) {
-            if (turn == 0 && my_trace_all[0] != 0) PRINT('t', "cir1840", " No requests!\n");
-            break;
-        }
-        const int served = serve_one(anchor);
-        if (served == 100) break;  // it was refused or gone: no loop on it
-        if (rc != -1) rc = served;
-        if (go_home != 0 || collection_due()) break;
+    // One request a call, as the serving turn calls again at once: its wait on the channel
+    // (ulv_wait) returns as soon as the next request waits, so a look for it after each
+    // answer would only cost a read that mostly finds nothing, on the requester's path.
+    const int waiting = zovcomm_wait(anchor, 0);
+    if (waiting < 0) {
+        PRINT('e', "cir1835", "%s\n", anchor->return_msg);
+        return -1;
     }
-    return rc;
+    if (waiting == 0) {
+        if (my_trace_all[0] != 0) PRINT('t', "cir1840", " No requests!\n");
+        return 100;
+    }
+    return serve_one(anchor);
 }
 
 void ulv_wait(int32_t seconds) {

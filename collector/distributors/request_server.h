@@ -7,10 +7,9 @@
 struct curs_list;
 
 // Serves the request queue once: builds the channel on first use (three tries, then the
-// collector stops with -1004), then gets, answers and puts one request after another
-// while one waits, until the collection falls due or the collector stops. 0 every request served;
-// -1 one could not be answered, or the queue could not be read; 100 no request (none waiting, or
-// the wait timed out).
+// collector stops with -1004), then, when a request waits, gets, answers and puts it. 0
+// served; -1 it could not be answered, or the queue could not be read; 100 no request
+// (none waiting, or the wait timed out).
 int do_ulv();
 
 // Answers one requested cursor: its rows, in the cluster row layout, into the entry's

@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "collector/rows/cluster.h"
-#include "collector/run/cursor_run.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
@@ -67,9 +65,11 @@ int col_function(curs* c, columns* column, char* out) {
     const row_data* extreme = nullptr;
     if (f == COLF_MIN || f == COLF_MAX) c->min_max_row = nullptr;
     if (f == COLF_COUNT) {
-        if (c->tiCount != 0)
-            value = c->tiCount;
-        else if (c->last_row != nullptr && c->last_row->sampleno == c->sampleno)
+        if (c->tiCount != 0) {
+            // The rows of the last run, not tiCount: tiCount counts every row ever merged.
+            for (const row_data* r = c->first_row; r != nullptr; r = r->next)
+                if (r->sampleno == c->sampleno) value += 1.0;
+        } else if (c->last_row != nullptr && c->last_row->sampleno == c->sampleno)
             value = c->last_row->rowno;
     } else {
         if (f < COLF_MIN || f > COLF_SUM) return 1;
@@ -190,44 +190,4 @@ int col_funct_char(curs* c, columns* column, char* out) {
     }
     if (kept != nullptr) std::memcpy(out, kept->text + column->offset, static_cast<size_t>(len));
     return 0;
-}
-
-cluster* do_column_func(curs* c, int now) {
-    if (c->has_col_funct == 0) return nullptr;
-    if (c->column_data == nullptr || c->column_data->len != c->length) {
-        if (c->first_row == nullptr) {
-            if (get_cursor_data(now, c) != 0) return nullptr;
-            // Nothing came: no row (its other columns would copy a last row that is not there).
-            if (c->first_row == nullptr) return nullptr;
-        }
-        U_FREE(c->column_data);
-        c->column_data = row_data_new(c->length);
-        c->column_data->len = c->length;
-        c->changed = 1;
-        c->needs_history = 1;
-    }
-    if (c->changed == 0) return make_cluster_1(c);
-    c->changed = 0;
-    char* text = c->column_data->text;
-    std::memset(text, ' ', static_cast<size_t>(c->length));
-    // The row a MIN or MAX found may be gone since the last computation.
-    c->min_max_row = nullptr;
-    for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
-        char* at = text + col->offset;
-        if (col->col_function != COLF_NONE) {
-            if (col_function(c, col, at) != 0) {
-                c->changed = 1;  // computed again at the next request
-                return nullptr;
-            }
-        } else if (c->last_row != nullptr) {
-            std::memcpy(at, c->last_row->text + col->offset, static_cast<size_t>(col->len));
-        }
-    }
-    if (c->has_min_max != 0 && c->min_max_row != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
-            if (col->col_function == COLF_NONE)
-                std::memcpy(text + col->offset, c->min_max_row->text + col->offset,
-                            static_cast<size_t>(col->len));
-    }
-    return make_cluster_1(c);
 }

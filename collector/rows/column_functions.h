@@ -1,19 +1,14 @@
 // Column functions (MIN, MAX, AVG, WAVG, TREND, SUM, HIGH_WATER, LOW_WATER, COUNT): a
-// cursor's rows collapsed into one synthetic row, its column_data.
+// cursor's rows collapsed into one synthetic row, its column_data (built by
+// do_column_func, collector/run/cursor_answer.h).
 #pragma once
 
 struct curs;
 struct columns;
-struct cluster;
-
-// Recomputes the synthetic row when rows came or went since the last time (collecting the
-// cursor first when it never had rows) and returns its one-row cluster; null for a cursor
-// without column functions, a failed collection, a cursor still without rows, or a failed
-// function.
-cluster* do_column_func(curs* c, int now);
 
 // Computes the column's function over c's rows into the column's len bytes at out, the
 // number right-aligned in blanks. 0, or 1 on failure (unknown function, len above 255).
+// COUNT is the number of rows of the cursor's last run.
 // Records in c->min_max_row the row a MIN or MAX took its value from.
 int col_function(curs* c, columns* column, char* out);
 // The same for a column that is not numeric: MIN and MAX byte-wise, the water marks;

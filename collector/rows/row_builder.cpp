@@ -10,7 +10,7 @@
 #include "acquire/fetch_merge.h"
 #include "acquire/result_sets.h"
 #include "collector/rows/row_store.h"
-#include "collector/run/trace_control.h"
+#include "collector/rows/trace_control.h"
 #include "collector/transforms/bases.h"
 #include "collector/transforms/math.h"
 #include "defs/xsqlda.h"

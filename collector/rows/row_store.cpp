@@ -8,7 +8,7 @@
 #include "collector/rows/percent_cursor.h"
 #include "collector/rows/row_builder.h"
 #include "collector/rows/small_copy.h"
-#include "collector/run/trace_control.h"
+#include "collector/rows/trace_control.h"
 #include "collector/transforms/bases.h"
 #include "collector/transforms/column_exits.h"
 #include "collector/transforms/decode.h"

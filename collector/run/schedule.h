@@ -40,5 +40,6 @@ void close_on_exec_all();
 extern int (*restart_exec)(const char* path, char* const argv[]);
 extern void (*serving_sleep)(int32_t seconds);
 
-// Set by the request server: reset the tracing at the end of the pass.
-extern int16_t reset_trace;
+// The process's argument count and vector, kept by the start-up for the restart.
+extern int g_argc;
+extern char** g_argv;

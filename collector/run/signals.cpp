@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "collector/run/run_table.h"
 #include "collector/run/schedule.h"
-#include "collector/startup/engine_hooks.h"
 #include "comm/zovcomm.h"
 #include "model/db_specifics.h"
 #include "model/engine_globals.h"

@@ -30,24 +30,6 @@
 
 namespace {
 
-// What the runs do until they are installed.
-int no_cursor_run(int32_t, curs*) { return 0; }
-int no_commit(int) { return 0; }
-int no_memory(curs*) { return 0; }
-int no_history(const char*) { return 0; }
-int no_distributor_run(distrib*, const char*) { return 0; }
-int no_evaluator(const char*, distrib*) { return 0; }
-int no_serving_turn() { return 0; }
-
-}  // namespace
-
-engine_run_table engine_runs = {
-    no_cursor_run,      no_commit,          no_memory,    no_history,
-    no_distributor_run, no_distributor_run, no_evaluator, no_serving_turn,
-};
-
-namespace {
-
 // The steps of an orderly end that belong to the running collector (signals, the
 // communication's "shut"); nothing is running before the schedule loop starts them.
 void quitting_steps(int /*code*/) {

@@ -5,10 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-// The process's argument count and vector, kept for the restart.
-extern int g_argc;
-extern char** g_argv;
-
 // Reads the collector's own options (case-insensitive, abbreviable to their minimum) into
 // env_vars (-logsdir sets coll_out as well as coll_home), the trace switches and the
 // dictionary parameters. The words that belong to the general command-line pass (argument
@@ -38,13 +34,16 @@ int settle_db_identity();
 void set_machine_id();
 
 // "cml1528" and quitting(-1003) when the server id, host name, logon id or database type
-// is unset; otherwise 0.
+// is unset, or the server id or logon id is empty; otherwise 0.
 int check_required_config();
 
-// Ends the process with status 1 ("cml1533", naming its process id, the server id and the
-// directory) when a live collector already serves this server id from this directory
-// (comm/collector_claim.h); does nothing while the server id is unset. A pipe or IPC id
-// file whose collector is gone is left to be taken over.
+// Takes this collector's claim on its server in the directories it writes to (home, log,
+// pipes, IPC id file), once, and keeps it until the process ends. Ends the process with
+// status 1 ("cml1533", naming the live collector's process id, the server id and the
+// directory) when a live collector already holds such a claim, or serves this server id
+// from this directory through its pipe or IPC id file (comm/collector_claim.h); does
+// nothing while the server id is unset or empty. A claim, pipe or IPC id file whose
+// collector is gone is taken over.
 void refuse_second_collector();
 
 // Publishes the configuration as dictionary parameters (rdbms, errlog, logonid, dbhome,

@@ -8,6 +8,7 @@
 
 #include "collector/rows/column_functions.h"
 #include "collector/rows/row_store.h"
+#include "collector/run/cursor_answer.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
@@ -242,13 +243,53 @@ TEST(ColumnData, SyntheticRowTakesTheOtherColumnsFromTheMinRow) {
     close_cur(cl);
 }
 
-TEST(ColumnData, VirtualCursorWithoutRowsGivesNull) {
-    Cursor cur({4});
+TEST(ColumnData, AnEmptyCursorGivesOneRowWhetherOrNotItEverHadRows) {
+    // A count of 0 is an answer: the synthetic row is served at the first request as after
+    // every row has gone, its columns without a function blank.
+    Cursor cur({4, 4, 3});
     cur.c->has_col_funct = 1;
-    cur.c->cvirtual = 1;
+    cur.c->has_min_max = 1;
+    cur.c->cvirtual = 1;  // nothing to run: the cursor stays empty
     cur.col(1)->col_function = COLF_SUM;
-    EXPECT_EQ(do_column_func(cur.c, 0), nullptr);
-    EXPECT_EQ(cur.c->column_data, nullptr);
+    cur.col(2)->col_function = COLF_COUNT;
+    const std::string empty_row = std::string("   00.00   ", 11) + "|";
+    cluster* cl = do_column_func(cur.c, 0);
+    ASSERT_NE(cl, nullptr);
+    EXPECT_EQ(rows_of(cl), empty_row);
+    close_cur(cl);
+
+    cur.add({"7", "", "a"});
+    cur.c->last_row->rowno = 1;
+    cur.c->changed = 1;
+    cl = do_column_func(cur.c, 0);
+    EXPECT_EQ(rows_of(cl), std::string("   71.00  a", 11) + "|");
+    close_cur(cl);
+
+    delete_all(cur.c);
+    cl = do_column_func(cur.c, 0);
+    ASSERT_NE(cl, nullptr);
+    EXPECT_EQ(rows_of(cl), empty_row);
+    close_cur(cl);
+}
+
+TEST(ColumnFunctionLimits, CountOfARowMergingCursorIsItsRowsOfTheLastRun) {
+    // Fetch exits and channel answers raise tiCount at every merged row and never lower
+    // it; the count is that of the rows the last run (the current sample) left.
+    Cursor cur({4});
+    cur.col(1)->col_function = COLF_COUNT;
+    std::string out(4, 'x');
+    for (int run = 1; run <= 3; ++run) {
+        delete_all(cur.c);  // an exit with "empty"
+        cur.add({"a"}, run);
+        cur.add({"b"}, run);
+        cur.c->tiCount += 2;
+        ASSERT_EQ(col_function(cur.c, cur.col(1), out.data()), 0);
+        EXPECT_EQ(out, "2.00") << "run " << run;
+    }
+    cur.add({"c"}, 4);  // without "empty": the rows of earlier runs stay
+    cur.c->tiCount += 1;
+    ASSERT_EQ(col_function(cur.c, cur.col(1), out.data()), 0);
+    EXPECT_EQ(out, "1.00");
 }
 
 }  // namespace

@@ -340,27 +340,35 @@ TEST(MachineId, FieldsAreBlankPadded) {
     EXPECT_EQ(std::string(machine_id.machine_me, 64), std::string(64, ' '));
 }
 
-TEST(RequiredConfig, EachMissingFieldStopsTheStartUp) {
-    LogCapture log;
+TEST(RequiredConfig, AMissingFieldOrAnEmptyServerOrLogonIdStopsTheStartUp) {
     QuitTrap trap;
-    for (char** missing :
-         {&env_vars.serverid, &env_vars.hostname, &env_vars.logonid, &env_vars.db_type}) {
+    char** const fields[] = {&env_vars.serverid, &env_vars.hostname, &env_vars.logonid,
+                             &env_vars.db_type};
+    const struct {
+        char** field;
+        const char* value;  // null: unset
+        bool stops;
+    } cases[] = {
+        {&env_vars.serverid, nullptr, true}, {&env_vars.hostname, nullptr, true},
+        {&env_vars.logonid, nullptr, true},  {&env_vars.db_type, nullptr, true},
+        {&env_vars.serverid, "", true},      {&env_vars.logonid, "", true},
+        {&env_vars.hostname, "", false},     {&env_vars.db_type, "", false},
+    };
+    for (const auto& k : cases) {
         CleanEnvVars env;
-        for (char** f :
-             {&env_vars.serverid, &env_vars.hostname, &env_vars.logonid, &env_vars.db_type})
-            u_env_set_field(f, f == missing ? nullptr : "");
+        LogCapture log;
+        for (char** f : fields) u_env_set_field(f, f == k.field ? k.value : "x");
+        bool stopped = false;
         try {
-            check_required_config();
-            ADD_FAILURE() << "accepted a missing field";
+            EXPECT_EQ(check_required_config(), 0);
         } catch (const quit_called& q) {
             EXPECT_EQ(q.code, -1003);
+            stopped = true;
         }
+        const int at = static_cast<int>(&k - cases);
+        EXPECT_EQ(stopped, k.stops) << "case " << at;
+        EXPECT_EQ(log.has("CML1528S"), k.stops) << "case " << at << log.text();
     }
-    EXPECT_TRUE(log.has("CML1528S")) << log.text();
-    CleanEnvVars env;
-    for (char** f : {&env_vars.serverid, &env_vars.hostname, &env_vars.logonid, &env_vars.db_type})
-        u_env_set_field(f, "");  // present though empty is enough
-    EXPECT_EQ(check_required_config(), 0);
 }
 
 TEST(ConfigParms, PublishedAfterTheCommandLineOnesInOrder) {

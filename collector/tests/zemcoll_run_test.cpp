@@ -168,14 +168,46 @@ INSTANTIATE_TEST_SUITE_P(
                     [](Collector& c) { fs::remove(c.file("zemeval.ctl")); }, "UOI0055E"}),
     case_names(&broken_case::name));
 
+struct identity_case {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+};
+
+class EmptyIdentity : public ::testing::TestWithParam<identity_case> {};
+
+// A logon id or server id that is empty, from the environment (the process definitions
+// then give an empty one) or the command line, stops the start-up as a missing one does:
+// such a collector could never log in.
+TEST_P(EmptyIdentity, StopsTheStartUpAsMissingConfiguration) {
+    const identity_case& c = GetParam();
+    Collector coll;
+    coll.start(c.args, c.env);
+    EXPECT_EQ(coll.wait_exit(30), 1);
+    const std::string out = coll.output();
+    EXPECT_NE(out.find("CML1528S"), std::string::npos) << out;
+    EXPECT_EQ(out.find("CML1530"), std::string::npos) << out;
+    EXPECT_FALSE(coll.fifo_left());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, EmptyIdentity,
+    ::testing::Values(
+        identity_case{"logon_id_environment", {}, {"COLL_SERVERID=SRV1", "COLL_LOGONID="}},
+        identity_case{"server_id_environment", {}, {"COLL_SERVERID="}},
+        identity_case{"logon_id_command_line", {"-logonid", ""}, {"COLL_SERVERID=SRV1"}},
+        identity_case{"server_id_command_line", {"-rdbms", ""}, {"COLL_SERVERID=SRV1"}}),
+    case_names(&identity_case::name));
+
 TEST(Zemcoll, RunsUntilTerminatedThoughTheTraceFileAndTheLogFail) {
     Collector coll;
-    replace_in(coll.file("zemtrac.ctl"), "show_cursor SRVSTAT;", "bogus SRVSTAT;");
+    write_all(coll.file("zemtrac.ctl"), "bogus SRVSTAT;\nend;\n");
     // A log directory below a plain file cannot be made or written.
     write_all(coll.file("plain"), "x");
     coll.start({}, {"COLL_SERVERID=SRV1", "COLL_OUT=" + coll.dir() + "/plain/logs"});
     ASSERT_TRUE(coll.wait_for("CML1530I")) << coll.output();
     EXPECT_NE(coll.output().find("CAT2014E"), std::string::npos) << coll.output();
+    EXPECT_NE(coll.output().find("PTC4640E"), std::string::npos) << coll.output();
 
     // Every descriptor above the standard three is closed on exec.
     const std::string fdinfo = "/proc/" + std::to_string(coll.pid()) + "/fdinfo";

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "expr/expression_store.h"
@@ -13,6 +14,7 @@
 #include "expr/tests/expr_test_support.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
+#include "runtime/alloc.h"
 #include "runtime/exec.h"
 #include "testing/row_cursor.h"
 
@@ -260,6 +262,56 @@ TEST_F(InternalSelect, TextsAreLexedOncePerCursor) {
     for (TERM_TABLE* t = get_active_term_tb_anchor(); t; t = t->next) ++after;
     EXPECT_LE(after, terms + 4);  // FLDVALUE, FLDNAME and 'ncinsert' of the second pair
     EXPECT_EQ(value, 12);
+}
+
+// The row index a select uses outlives its bracket (the next monitor cursor's bracket reads
+// the same rows) and follows every change of the rows: each step changes SYSMON, closes the
+// bracket and opens the next, and the sum reads the rows as they are now.
+TEST_F(InternalSelect, RowIndexKeptAcrossBracketsFollowsTheRows) {
+    curs* c = sysmon.get();
+    auto drop_first = [&] {
+        row_data* r = c->first_row;
+        c->first_row = r->next;
+        --c->count;
+        U_FREE(r);
+    };
+    auto reload = [&](const char* first_value) {
+        sysmon.clear_rows();
+        sysmon.add({"engine_0", "clock_ticks", first_value});
+        sysmon.add({"engine_1", "clock_ticks", "2"});
+        sysmon.add({"engine_0", "context_switches", "3"});
+        sysmon.add({"access", "xacts", "12abc"});
+        sysmon.add({"access", "ncinsert", "12.7"});
+    };
+    struct Step {
+        const char* change;
+        std::function<void()> apply;
+        int64_t engine_0;
+    } steps[] = {
+        {"none", [] {}, 4},
+        {"the same rows again", [] {}, 4},
+        {"a row appended",
+         [&] {
+             sysmon.add({"engine_0", "x", "10"});
+         },
+         14},
+        {"the same number of rows fetched anew", [&] { reload("5"); }, 8},
+        {"the oldest row dropped", drop_first, 3},
+        {"a new sample of the same size", [&] { reload("7"); }, 10},
+        {"every row gone", [&] { sysmon.clear_rows(); }, -1},
+    };
+    for (const Step& s : steps) {
+        s.apply();
+        sysmon.point_at_fetch_area();
+        TERM_TABLE* table = nullptr;
+        end_exec_sql(&table);
+        start_exec_sql(table);
+        int64_t sum = -1;
+        const int rc = perform_select("SUM(FLDVALUE)", "SYSMON", &sum, "GROUPNAME = 'engine_0'",
+                                      SEL_TARGET_INT64);
+        EXPECT_EQ(rc, s.engine_0 < 0 ? 100 : 0) << s.change;
+        EXPECT_EQ(sum, s.engine_0) << s.change;
+    }
 }
 
 TEST_F(InternalSelect, SelectColumnReadsTheRowTheCursorStandsOn) {

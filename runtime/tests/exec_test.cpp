@@ -127,6 +127,35 @@ TEST(BlockRead, RandomOutputSplitAndCounted) {
     }
 }
 
+// A line longer than one read comes in pieces: the first unmarked, every later one marked as
+// continuing it, and the line after it unmarked again (also when the cut fell on its end).
+TEST(BlockRead, PiecesOfALongLineAreMarkedAsContinuing) {
+    for (size_t length : {1023u, 1024u, 1025u, 3000u}) {
+        const std::string line(length, 'y');
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const std::string input = line + "\nnext\n";
+        ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        close(fds[1]);
+        std::vector<char> buf(2 * 1025 - 1);
+        readBuff rb{};
+        rb.buff = buf.data();
+        rb.maxBuffSize = 1025;
+        std::vector<std::pair<std::string, int32_t>> pieces;
+        while (char* l = u_blockread(fds[0], &rb)) pieces.emplace_back(l, rb.curLineCont);
+        close(fds[0]);
+        ASSERT_GE(pieces.size(), 2u) << length;
+        EXPECT_EQ(pieces.back(), std::make_pair(std::string("next"), 0)) << length;
+        std::string joined;
+        for (size_t i = 0; i + 1 < pieces.size(); ++i) {
+            EXPECT_EQ(pieces[i].second, i == 0 ? 0 : 1) << length << " piece " << i;
+            joined += pieces[i].first;
+        }
+        EXPECT_EQ(joined, line);
+        EXPECT_EQ(pieces.size() > 2, length > 1024) << length;
+    }
+}
+
 // A read that returns less than it asked for finds the pipe drained: the would-block comes
 // without a read that could only fail, and the call after it reads again.
 TEST(BlockReadNb, ShortReadEndsTheDrain) {

@@ -111,6 +111,59 @@ TEST(Password, AFormReadUnderAnotherServerIdIsRefused) {
     }
 }
 
+TEST(Password, AFormReadUnderOtherIdsNeverGivesOtherText) {
+    // A wrong key decodes to a line of other codes; without the TAB behind the password
+    // the key check found no embedded id to compare and passed that line as a password.
+    // Every read under other ids must be an "Error " text, never other text.
+    const std::pair<const char*, const char*> made[] = {
+        {"sa", "SYBPROD"}, {"sauser", "SYBPROD"}, {"monitor", "HOSTA"}, {"bob", "ASE_01"}};
+    const std::pair<const char*, const char*> read[] = {
+        {"sb", "SYBPROD"},      {"bob", "SYBPROD"},    {"sa2", "SYBPROD"}, {"x", "SYBPROD"},
+        {"monitor", "SYBPROD"}, {"sauser", "SYBPROD"}, {"sa", "HOSTA"},    {"bob", "ASE_02"}};
+    const char* passwords[] = {"secret", "pw4Coll!", "Q"};
+    int reads = 0;
+    for (auto [logon, server] : made) {
+        for (int form = 0; form < 30; ++form) {
+            const char* pw = passwords[form % 3];
+            std::string stored;
+            {
+                ConfiguredIds cfg(logon, server);
+                stored = str(fod(pw));
+                ASSERT_EQ(str(fok(stored.c_str())), pw) << logon << "/" << server;
+            }
+            for (auto [rlogon, rserver] : read) {
+                if (std::string(rlogon) == logon && std::string(rserver) == server) continue;
+                ConfiguredIds cfg(rlogon, rserver);
+                std::string got = str(fok(stored.c_str()));
+                EXPECT_EQ(got.rfind("Error invalid password", 0), 0u)
+                    << "made " << logon << "/" << server << ", read " << rlogon << "/" << rserver
+                    << ": " << got;
+                ++reads;
+            }
+        }
+    }
+    EXPECT_GT(reads, 900);
+}
+
+TEST(Password, AFormReadUnderAPrefixOfItsLogonId) {
+    // The embedded id and the configured one are compared over the shorter length, but
+    // the whole key also scrambles the form: a shorter logon id unscrambles it to another
+    // line, which is refused like any other wrong key.
+    const char* prefixes[] = {"s", "sa", "sau", "sause"};
+    for (int form = 0; form < 20; ++form) {
+        std::string stored;
+        {
+            ConfiguredIds cfg("sauser", "SYBPROD");
+            stored = str(fod("secret"));
+        }
+        for (const char* prefix : prefixes) {
+            ConfiguredIds cfg(prefix, "SYBPROD");
+            std::string got = str(fok(stored.c_str()));
+            EXPECT_EQ(got.rfind("Error invalid password", 0), 0u) << prefix << ": " << got;
+        }
+    }
+}
+
 TEST(Password, ExplicitKeyParts) {
     ConfiguredIds cfg("ignored", "IGNORED");
     const char* none = nullptr;

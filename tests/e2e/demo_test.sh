@@ -1,16 +1,13 @@
 #!/usr/bin/env bash
 # Runs scripts/demo.sh on a build's programs and checks what it shows and what it leaves.
-#   demo_test.sh SOURCE_DIR BUILD_DIR                 the demo: exit 0, every section, < 120 s
+#   demo_test.sh SOURCE_DIR BUILD_DIR                 the demo on the build installed with
+#                                                     `cmake --install`: exit 0, every
+#                                                     section, < 120 s
 #   demo_test.sh SOURCE_DIR BUILD_DIR --bad-scenario  a scenario with a typo: exit 1, zovtds's
 #                                                     message, nothing left behind
 set -uo pipefail
 src="$1" build="$2" mode="${3:-}"
-fails=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fails=$((fails + 1)); fi
-}
+source "$(dirname "$0")/e2e_lib.sh"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -18,6 +15,18 @@ args=(--prebuilt "$build")
 if [ "$mode" = --bad-scenario ]; then
   sed '0,/^  row /s/^  row /  rwo /' "$src/examples/demo-server.scn" >"$work/typo.scn"
   args+=(--scenario "$work/typo.scn")
+else
+  # What the README says of an install: the five programs and zovtds in bin/, the example
+  # set in share/zov/examples/, and the demo runs on that tree.
+  cmake --install "$build" --prefix "$work/inst" >"$work/install.out" 2>&1
+  installed=$?
+  [ "$installed" -eq 0 ] || cat "$work/install.out"
+  check "cmake --install succeeds" test "$installed" -eq 0
+  for program in zemcoll zemsql zem2sql zovprobe zovivpt zovtds; do
+    check "bin/$program is installed" test -x "$work/inst/bin/$program"
+  done
+  check "the example set is installed" test -f "$work/inst/share/zov/examples/demo-server.scn"
+  args=(--prebuilt "$work/inst")
 fi
 
 start=$SECONDS
@@ -34,8 +43,7 @@ check "the directory is removed" test ! -e "${dir:-/nonexistent}"
 left=""
 if [ -n "$dir" ]; then
   # By command line (zovtds names its files there) and by working directory (zemcoll).
-  left="$(pgrep -f -- "$dir" | tr '\n' ' ')"
-  left+="$(find /proc/[0-9]*/cwd -maxdepth 0 -lname "$dir*" 2>/dev/null | tr '\n' ' ')"
+  left="$(processes_of "$dir")"
 fi
 check "no process of the run is left (${left:-none})" test -z "$left"
 

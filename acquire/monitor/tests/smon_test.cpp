@@ -216,6 +216,25 @@ TEST_F(Monitor, CachesOfFiveAndSevenEachShowTheirOwnLargeGrabs) {
     EXPECT_TRUE(map.rests_on_last_row());
 }
 
+// The terms a procedure holds between calls live in the driver's table: once that table is
+// freed (and a new one made at the next call), they are taken afresh, never read freed.
+TEST_F(Monitor, HeldTermsDoNotOutliveTheirTable) {
+    RowCursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    map.add({"default data cache", "buffer_0"});
+    map.add({"tempdb cache", "buffer_1"});
+    map.point_at_fetch_area();
+    sample({{"access", "xacts", "30"},
+            {"buffer_0", "bufgrab_16k", "5"},
+            {"buffer_1", "bufgrab_16k", "7"}});
+    const auto first = run("ZEMCACD");
+    ASSERT_EQ(first.size(), 2u) << log.text();
+    free_perm_term_tb(lx_sql_handler);
+    lx_sql_handler = nullptr;
+    EXPECT_EQ(run("ZEMCACD"), first);
+    EXPECT_EQ(run("ZEMCACS").size(), 1u);
+    EXPECT_FALSE(log.has("SEL0815")) << log.text();
+}
+
 TEST_F(Monitor, EmptyCacheMapGivesNoLine) {
     RowCursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
     sample({{"access", "xacts", "30"}});
