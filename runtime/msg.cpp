@@ -159,6 +159,8 @@ size_t build_msg_header(char* out, size_t cap, const MsgHeader& h, const char* s
 // Writes one finished line: to the log, or without a log to standard output (echo off)
 // or standard error (echo on). Returns the count the write reported.
 bool channel_lines = false;
+// Lines that no log takes go to standard error (u_msg_on_stderr).
+bool lines_on_stderr = false;
 
 // A message as one record of the parent-child channel on standard output: prefix, header
 // and body on one line, control characters (an embedded newline too) as blanks, cut to a
@@ -336,6 +338,11 @@ int write_log_line(const char* header, const char* body) {
 int write_line(const char* header, const char* body, bool flush, bool echo) {
     int count;
     if (!stder && channel_lines) return write_channel_line(header, body);
+    if (!stder && lines_on_stderr) {
+        count = std::fprintf(stderr, "%s%s", header, body);
+        std::fflush(stderr);
+        return count;
+    }
     if (stder) {
         count = write_log_line(header, body);
         flush = false;  // written already
@@ -405,6 +412,12 @@ bool muted_out(char type) {
 bool u_msg_channel(bool on) {
     const bool old = channel_lines;
     channel_lines = on;
+    return old;
+}
+
+bool u_msg_on_stderr(bool on) {
+    const bool old = lines_on_stderr;
+    lines_on_stderr = on;
     return old;
 }
 
