@@ -49,6 +49,7 @@ int16_t sum_operand(const TERM_TABLE* arg, double* value, int32_t* num_type) {
             *num_type = type;
             return 0;
         }
+        // The select fails, the process goes on: one non-number must not stop a collector.
         PRINT('e', "Int0315", "Can't convert argument %s to numeric for an arithmetic operation\n",
               arg->name);
         return 1;

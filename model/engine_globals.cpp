@@ -89,7 +89,7 @@ int quitting(int code) {
         stder = nullptr;
     }
     if (code == -1) return 0;
-    u_exit(code == 0 ? 0 : 1);
+    u_exit(code == 0 ? 0 : 1);  // 1, not 0, for a failure: no failure ends with status 0
 }
 
 namespace {

@@ -271,6 +271,7 @@ int32_t parseHVMCmdline(int argc, char** argv) {
                 break;
             case kNumber: {
                 // Without a (valid) number the field keeps its value.
+                // "12x" is refused, not read as 12: a mistyped size must not shrink the limit.
                 if (!value) break;
                 errno = 0;
                 char* end = nullptr;

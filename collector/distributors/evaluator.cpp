@@ -193,7 +193,6 @@ int get_predicate_rows(curs* c, predicate_stuff** list) {
         (offsetof(predicate_stuff, text) + static_cast<size_t>(c->length) + 1 + align - 1) / align *
         align;
     auto* block = static_cast<char*>(U_MALLOC(static_cast<long>(size * (n + 1))));
-    if (block == nullptr) return 2;
     std::memset(block, 0, size * (n + 1));
     auto entry = [&](size_t i) { return reinterpret_cast<predicate_stuff*>(block + i * size); };
     size_t i = 0;
@@ -254,7 +253,7 @@ int do_evaluator(const char* now, distrib* d) {
         if (c->window_start > t || c->held == 'Y' || !in_classes(d, c) || c->evaluation == nullptr)
             continue;
         const int r = evaluate_cursor(c, d);
-        if (rc == 0) rc = r;
+        if (rc == 0) rc = r;  // the first failure, not the latest: a later success hid it
     }
     return rc;
 }

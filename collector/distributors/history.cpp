@@ -129,6 +129,7 @@ int do_history(const char* now) {
             continue;
         const bool fresh = c->needs_history != 0;
         c->needs_history = 0;  // its records are written or kept
+        // On to the next cursor: one file that cannot be written must not cost the others.
         if (!write_history(c, now, fresh)) rc = 1;
     }
     return rc;

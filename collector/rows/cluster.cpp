@@ -148,10 +148,6 @@ cluster* make_cluster_1(curs* c) {
 cluster* register_cl(cluster* cl) {
     if (cl == nullptr) return nullptr;
     auto* e = static_cast<cluster_list*>(U_MALLOC(sizeof(cluster_list)));
-    if (e == nullptr) {
-        U_FREE(cl);
-        return nullptr;
-    }
     e->cl_ptr = cl;
     e->next = cl_anchor;
     cl_anchor = e;

@@ -202,6 +202,7 @@ void free_lines(char** lines, int count) {
     }
 }
 
+// Handled, not left to the default action: the child ends its database session first.
 // SIGTERM for the life of the loop: sqlin_sigh records it, and it is held blocked except
 // while the loop waits for a request, so it never interrupts a statement and is never
 // missed between two waits. The previous action and mask come back at the end.

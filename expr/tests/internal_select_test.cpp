@@ -179,6 +179,24 @@ TEST_F(InternalSelect, NumericColumnThatHoldsNoNumberFails) {
     EXPECT_EQ(value, 41);
 }
 
+// SUM of a text that is no number fails the select and nothing more: the process goes on
+// and the next select over numbers sums them.
+TEST_F(InternalSelect, SumOfATextThatIsNoNumberFailsTheSelectOnly) {
+    RowCursor text("TXTMON", select_test::sysmon_columns(1));
+    text.add({"g", "f", "12"});
+    text.add({"g", "f", "many"});
+    int32_t value = -7;
+    EXPECT_NE(perform_select("SUM(FLDVALUE)", "TXTMON", &value, nullptr, SEL_TARGET_INT), 0);
+    EXPECT_EQ(value, -7);
+    EXPECT_TRUE(log.has("INT0315")) << log.text();
+    EXPECT_FALSE(log.has("SEL0170")) << log.text();
+    text.clear_rows();
+    text.add({"g", "f", "12"});
+    text.add({"g", "f", "30"});
+    EXPECT_EQ(perform_select("SUM(FLDVALUE)", "TXTMON", &value, nullptr, SEL_TARGET_INT), 0);
+    EXPECT_EQ(value, 42);
+}
+
 TEST_F(InternalSelect, DeclaredTextIsReadAtSelectTime) {
     char group[] = "engine_x";
     char* pointer = group;

@@ -134,6 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"maxread without a value", {"zemsql", "-maxread"}, 2, {}},
         OptionCase{"maxread with no number", {"zemsql", "-maxreadx"}, 2, {}},
         OptionCase{
+            "maxread with a number followed by other text", {"zemsql", "-maxread", "12x"}, 3, {}},
+        OptionCase{
             "every text option",
             {"zemsql", "-loginid",   "u2",  "-ctldir",   "/c",    "-serverid", "S2", "-errlog",
              "e",      "-dbtype",    "zem", "-ltempdir", "/l",    "-tempdir",  "/t", "-dbhome",

@@ -278,6 +278,31 @@ TEST_F(MsgWriters, FailedLogWriteFallsBackToStandardError) {
     EXPECT_EQ(err, "+ ABC1234I lost\n+ TAG0001I (143005) lost too\n");
 }
 
+TEST_F(MsgWriters, LinesLostOnAClosedStreamAreNotReportedOnTheNextOne) {
+    // freopen keeps the FILE address, as a new stream may take a closed one's: the lines
+    // the read-only stream lost are not the new file's to report.
+    FILE* stream = std::fopen("/dev/null", "r");
+    ASSERT_NE(stream, nullptr);
+    stder = stream;
+    testing::internal::CaptureStderr();
+    PRINT('i', "tag0001", "lost\n");
+    testing::internal::GetCapturedStderr();
+    std::string name = test_temp_template("msglost");
+    int fd = mkstemp(name.data());
+    ASSERT_GE(fd, 0);
+    close(fd);
+    ASSERT_EQ(std::freopen(name.c_str(), "w+", stream), stream);
+    PRINT('i', "tag0002", "kept\n");
+    std::fflush(stream);
+    std::fclose(stream);
+    stder = nullptr;
+    std::ifstream in(name);
+    std::stringstream content;
+    content << in.rdbuf();
+    std::remove(name.c_str());
+    EXPECT_EQ(content.str(), "TAG0002I (143005) kept\n");
+}
+
 TEST(MsgWritersDeathTest, StarOptionAbortsBeforeWriting) {
     std::string templ = test_temp_template("msgabort");
     char* name = templ.data();
