@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "comm/ipc_idfile.h"
@@ -53,6 +52,7 @@ class ProbeShm : public ::testing::Test {
     void start_stub(int requests) {
         ReadySignal ready;
         ASSERT_TRUE(ready.ok());
+        ASSERT_TRUE(asked_.ok());
         stub_ = fork();
         ASSERT_GE(stub_, 0);
         if (stub_ == 0) {
@@ -64,8 +64,11 @@ class ProbeShm : public ::testing::Test {
             opt.shm = true;
             opt.check_puts = true;
             opt.idle_ms = 0;
-            _exit(run_stub_collector(opt, ready, [](comm_anchor*, curs_list* block) {
-                if (strcmp(block->cursor, "NOANSWER") == 0) return stub_skip;
+            _exit(run_stub_collector(opt, ready, [this](comm_anchor*, curs_list* block) {
+                if (strcmp(block->cursor, "NOANSWER") == 0) {
+                    asked_.signal();
+                    return stub_skip;
+                }
                 if (strcmp(block->cursor, "ROWS") == 0) {
                     block->rows = 2;
                     block->len = 5;
@@ -85,22 +88,24 @@ class ProbeShm : public ::testing::Test {
     }
 
     // Runs zovprobe over shared memory; returns its exit status, output in output_. With
-    // interrupt_after_ms, SIGINT goes to it that long after it began; interrupted_ms is
-    // then how long it took to end from there. At the runner's deadline it is killed.
-    int run_probe(const std::vector<std::string>& words, int interrupt_after_ms = 0) {
-        const std::string wait = interrupt_after_ms > 0 ? "30" : "5";
+    // interrupt, SIGINT goes to it once the stub has its request (zovprobe then waits for
+    // the answer, its handler set); interrupted_ms is then how long it took to end from
+    // there. At the runner's deadline it is killed.
+    int run_probe(const std::vector<std::string>& words, bool interrupt = false) {
+        const std::string wait = interrupt ? "30" : "5";
         testprog::started_program probe;
         output_.clear();
         if (!probe.start(probe_program(words, {"WAIT_TIMEOUT=" + wait, "COLL_PREFIX=" + dir_})))
             return -1;
         std::chrono::steady_clock::time_point sent;
-        if (interrupt_after_ms > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(interrupt_after_ms));
+        if (interrupt) {
+            // Not a fixed pause: a loaded machine may not have zovprobe waiting yet.
+            if (!asked_.wait()) return -2;
             sent = std::chrono::steady_clock::now();
             kill(probe.pid(), SIGINT);
         }
         const testprog::program_result r = probe.finish();
-        if (interrupt_after_ms > 0) {
+        if (interrupt) {
             interrupted_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - sent)
                                  .count();
@@ -110,6 +115,7 @@ class ProbeShm : public ::testing::Test {
         return r.status;
     }
 
+    ReadySignal asked_;  // told by the stub when the unanswered request came
     long interrupted_ms = 0;
     std::string dir_;
     std::string output_;
@@ -130,7 +136,7 @@ TEST_F(ProbeShm, SamplesOverSharedMemoryAndLeavesNoObjects) {
 
 TEST_F(ProbeShm, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
     start_stub(1);
-    EXPECT_EQ(run_probe({"noanswer"}, 1000), 0) << output_ << errors_;
+    EXPECT_EQ(run_probe({"noanswer"}, true), 0) << output_ << errors_;
     EXPECT_LT(interrupted_ms, 10000);  // far below the 30-second wait, with room for load
     EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_ << errors_;
     EXPECT_EQ(stub_status(), 0);
