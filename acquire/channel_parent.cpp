@@ -12,7 +12,7 @@
 
 #include "acquire/fetch_merge.h"
 #include "acquire/result_sets.h"
-#include "collector/distributors/history.h"
+#include "collector/rows/trace_control.h"
 #include "collector/transforms/host_vars.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"

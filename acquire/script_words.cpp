@@ -11,7 +11,7 @@
 #include "collector/rows/dummy_rows.h"
 #include "collector/rows/percent_cursor.h"
 #include "collector/rows/row_store.h"
-#include "collector/run/trace_control.h"
+#include "collector/rows/trace_control.h"
 #include "collector/transforms/column_exits.h"
 #include "collector/transforms/decode.h"
 #include "defs/clause_loads.h"

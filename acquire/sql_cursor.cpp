@@ -9,10 +9,10 @@
 #include "acquire/ctlib/zemctutl.h"
 #include "acquire/fetch_exit.h"
 #include "acquire/server_faults.h"
-#include "collector/distributors/history.h"
-#include "collector/distributors/server_status.h"
 #include "collector/rows/dummy_rows.h"
 #include "collector/rows/row_store.h"
+#include "collector/rows/server_status.h"
+#include "collector/rows/trace_control.h"
 #include "collector/transforms/age_to.h"
 #include "collector/transforms/host_vars.h"
 #include "collector/transforms/in_lists.h"
@@ -52,9 +52,6 @@ sql_comm_area sqlca;
 
 namespace {
 
-char xtime[15];
-int32_t itime;
-
 // Rows the running statement has delivered over all its row results: the first one
 // replaces the stored rows (pre_age, empty), the failure messages count them.
 int statement_rows = 0;
@@ -64,7 +61,7 @@ int32_t scratch_types[1] = {1};
 
 void* zero_block(size_t n) {
     void* p = U_MALLOC(n);
-    if (p != nullptr) std::memset(p, 0, n);
+    std::memset(p, 0, n);
     return p;
 }
 
@@ -103,12 +100,9 @@ bool make_memory(curs* c, CS_COMMAND* cmd, memdata*& m, bool& fresh, CS_RETCODE&
     m = static_cast<memdata*>(c->cur_memory);
     fresh = false;
     if (m == nullptr) {
+        // Never null: u_malloc ends the process when memory runs out (no yfr0308 to
+        // yfr0320 for the parts below).
         m = static_cast<memdata*>(zero_block(sizeof(memdata)));
-        if (m == nullptr) {
-            PRINT('e', "yfr0308", "zem_fetch_rows: malloc lda failed.\n");
-            rc = -1;
-            return false;
-        }
         c->cur_memory = m;
         fresh = true;
     }
@@ -142,17 +136,11 @@ bool make_memory(curs* c, CS_COMMAND* cmd, memdata*& m, bool& fresh, CS_RETCODE&
     struct part {
         void** at;
         size_t size;
-        const char* id;
-        const char* text;
     } parts[] = {
-        {reinterpret_cast<void**>(&m->coldata), n * sizeof(ZEM_COLUMN_DATA), "yfr0310",
-         "zem_fetch_rows: malloc coldata failed.\n"},
-        {reinterpret_cast<void**>(&m->datafmt), n * sizeof(CS_DATAFMT), "yfr0315",
-         "zem_fetch_rows: malloc datafmt failed.\n"},
-        {reinterpret_cast<void**>(&m->orig_type), n * sizeof(int32_t), "yfr0320",
-         "zem_fetch_rows: malloc orig_type failed.\n"},
-        {reinterpret_cast<void**>(&m->copied), n * sizeof(CS_INT), "yfr0320",
-         "zem_fetch_rows: malloc orig_type failed.\n"},
+        {reinterpret_cast<void**>(&m->coldata), n * sizeof(ZEM_COLUMN_DATA)},
+        {reinterpret_cast<void**>(&m->datafmt), n * sizeof(CS_DATAFMT)},
+        {reinterpret_cast<void**>(&m->orig_type), n * sizeof(int32_t)},
+        {reinterpret_cast<void**>(&m->copied), n * sizeof(CS_INT)},
     };
     if (m->lda == nullptr) {
         m->lda = zovldal(max_sql_columns, 30, 30);
@@ -168,12 +156,6 @@ bool make_memory(curs* c, CS_COMMAND* cmd, memdata*& m, bool& fresh, CS_RETCODE&
     for (const part& p : parts) {
         if (*p.at != nullptr) continue;
         *p.at = zero_block(p.size);
-        if (*p.at == nullptr) {
-            PRINT('e', p.id, "%s", p.text);
-            drop_memory(c, false);
-            rc = -1;
-            return false;
-        }
         fresh = true;
     }
     return true;
@@ -350,10 +332,8 @@ CS_RETCODE zem_fetch_rows(curs* c, const char* time_stamp, int* rows_for_insert,
         }
         U_FREE(c->buffer);
         c->buffer = static_cast<char*>(U_MALLOC(sum + 1));
-        if (c->buffer == nullptr) no_mem();
         U_FREE(c->nulls);
         c->nulls = static_cast<int16_t*>(U_MALLOC(sizeof(int16_t) * m->numCols));
-        if (c->nulls == nullptr) no_mem();
         std::memset(c->buffer, ' ', static_cast<size_t>(sum));
         c->buffer[sum] = '\0';
         std::memset(c->nulls, 0, sizeof(int16_t) * m->numCols);
@@ -435,11 +415,15 @@ CS_RETCODE zem_fetch_rows(curs* c, const char* time_stamp, int* rows_for_insert,
     return end_fetch(c, rc, rows, rc == CS_FAIL ? "yfr0365" : "yfr0370");
 }
 
-int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert) {
-    if (c->once != 0 && c->first_row != nullptr) return 0;
+namespace {
+
+// The run's bookkeeping on the cursor before anything is fetched: its start time (of the
+// iteration when it does not iterate), sample and row numbers.
+void start_run(curs* c, bool iterating) {
+    // The run's time stays local: nothing else reads it.
+    char xtime[15];
     get_time(xtime);
-    itime = static_cast<int32_t>(relative_sec(xtime));
-    bool iterating = c->iterate != nullptr;
+    const auto itime = static_cast<int32_t>(relative_sec(xtime));
     if (!iterating) {
         c->last_iteration_start = c->this_iteration_start;
         c->this_iteration_start = itime;
@@ -450,113 +434,120 @@ int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert) {
     if (!iterating) c->rowno = 0;
     sqlca.sqlcode = 0;
     c->now_sec = itime;
+}
 
-    if (c->fetch_exit != nullptr) {
-        int r = run_cursor_fetch_exit(c, time_stamp);
-        if (r != 0) return r;
-        if (!iterating) after_fetch_steps(c, c->rowno);
-        return 0;
-    }
-    if (c->no_sql != 0) {
-        if (merge_text(engine_alloc_work_buff(), nullptr, c, scratch_types, time_stamp) <= 0)
-            return 1;
-        if (c->trace != 0) proded(1, work_buff, c->length);
-        if (rows_for_insert != nullptr) ++*rows_for_insert;
-        if (!iterating) after_fetch_steps(c, 1);
-        return 0;
-    }
+// A cursor without SQL: one row built from its own column definitions.
+int build_no_sql_row(curs* c, const char* time_stamp, int* rows_for_insert, bool iterating) {
+    if (merge_text(engine_alloc_work_buff(), nullptr, c, scratch_types, time_stamp) <= 0) return 1;
+    if (c->trace != 0) proded(1, work_buff, c->length);
+    if (rows_for_insert != nullptr) ++*rows_for_insert;
+    if (!iterating) after_fetch_steps(c, 1);
+    return 0;
+}
 
-    // The statement text.
+// The cursor's statement text into `statement`: the select with its host variables set,
+// or the plain select. False when there is none to send this run (reported).
+bool build_statement(curs* c) {
     int n = 0;
     if (c->has_hvs_in_sel != 0) {
         n = set_hvs_in_sel(c, statement.text);
-        if (n < 0) return 1;  // this run only: nothing is sent
+        if (n < 0) return false;  // this run only: nothing is sent
         if (n == 0) c->has_hvs_in_sel = 0;
     }
     if (n > 0) {
         statement.len = n;
-    } else {
-        sel* s = c->insert_select;
-        int len = s != nullptr ? s->len - 1 : 0;
-        if (len < 0) len = 0;
-        if (len > static_cast<int>(sizeof statement.text) - 1) {
-            PRINT('e', "ypp0207", "prep_l_fetch: statement of cursor %s longer than %d bytes\n",
-                  c->cur_name, static_cast<int>(sizeof statement.text) - 1);
-            return 1;
-        }
-        if (len > 0) std::memcpy(statement.text, s->text, static_cast<size_t>(len));
-        statement.len = len;
-        statement.text[len] = '\0';
-        // The text may end in its own NUL inside the length.
-        statement.len = static_cast<int32_t>(std::strlen(statement.text));
+        return true;
     }
-    char* rows_buffer = engine_alloc_work_buff();
+    sel* s = c->insert_select;
+    int len = s != nullptr ? s->len - 1 : 0;
+    if (len < 0) len = 0;
+    if (len > static_cast<int>(sizeof statement.text) - 1) {
+        PRINT('e', "ypp0207", "prep_l_fetch: statement of cursor %s longer than %d bytes\n",
+              c->cur_name, static_cast<int>(sizeof statement.text) - 1);
+        return false;
+    }
+    if (len > 0) std::memcpy(statement.text, s->text, static_cast<size_t>(len));
+    statement.text[len] = '\0';
+    // The text may end in its own NUL inside the length.
+    statement.len = static_cast<int32_t>(std::strlen(statement.text));
+    return true;
+}
 
+// Ends a statement that failed: the command is cancelled and dropped, a lost connection
+// closed.
+void abandon_statement(const curs* c, CS_COMMAND* cmd) {
+    const bool lost = connection_lost();
+    ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    ct_cmd_drop(cmd);
+    if (lost) close_lost_connection(c);
+}
+
+// Sends the statement as a language command; CS_SUCCEED with the command in *cmd, else
+// the failing code (reported, the command gone).
+CS_RETCODE send_statement(const curs* c, CS_COMMAND** cmd) {
     auto* conn = static_cast<CS_CONNECTION*>(collector_at->syb_connection);
     zem_fault_clear();
-    CS_COMMAND* cmd = nullptr;
-    CS_RETCODE rc = ct_cmd_alloc(conn, &cmd);
+    CS_RETCODE rc = ct_cmd_alloc(conn, cmd);
     if (rc != CS_SUCCEED) {
         PRINT('e', "ypp0205", "ct_cmd_alloc() failed. Ret = %d\n", rc);
-        return zem_convert_retcode(rc);
+        return rc;
     }
-    rc = ct_command(cmd, CS_LANG_CMD, statement.text, CS_NULLTERM, CS_UNUSED);
+    rc = ct_command(*cmd, CS_LANG_CMD, statement.text, CS_NULLTERM, CS_UNUSED);
     if (rc != CS_SUCCEED) {
         PRINT('e', "ypp0210", "ct_command() failed. Ret = %d\n", rc);
-        ct_cmd_drop(cmd);
-        return zem_convert_retcode(rc);
+        ct_cmd_drop(*cmd);
+        return rc;
     }
-    rc = ct_send(cmd);
+    rc = ct_send(*cmd);
     if (rc != CS_SUCCEED) {
         PRINT('e', "ypp0215", "ct_send() failed. Ret = %d\n", rc);
-        const bool lost = connection_lost();
-        ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
-        ct_cmd_drop(cmd);
-        if (lost) close_lost_connection(c);
-        return zem_convert_retcode(rc);
+        abandon_statement(c, *cmd);
     }
+    return rc;
+}
 
+// One result of the statement; false when it ends the statement as failed (reported).
+bool take_result(curs* c, CS_COMMAND* cmd, CS_INT type, const char* time_stamp,
+                 int* rows_for_insert, char* rows_buffer) {
+    switch (type) {
+        case CS_CMD_SUCCEED:
+        case CS_CMD_DONE:
+            return true;
+        case CS_STATUS_RESULT:
+            // A procedure's return status says nothing about its rows.
+            ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
+            return true;
+        case CS_ROW_RESULT:
+            if (zem_fetch_rows(c, time_stamp, rows_for_insert, rows_buffer, cmd) == CS_SUCCEED)
+                return true;
+            PRINT('w', "ypp0220", "prep_l_fetch: zem_fetch_rows() failed\n");
+            return false;
+        case CS_CMD_FAIL: {
+            mark_failed();
+            PRINT('e', "ypp0230", "prep_l_fetch: ct_results() returned CS_CMD_FAIL\n");
+            char when[24];
+            form_time(when);
+            PRINT('w', "ypp0225", "Time= %s, For cursor %s, fetch failed after %d rows\n", when,
+                  c->cur_name, statement_rows);
+            return false;
+        }
+        default:
+            PRINT('w', "ypp0235", "prep_l_fetch: ct_results() unexpected type:%d\n", type);
+            return false;
+    }
+}
+
+// Takes every result of the sent statement and drops the command. The converted code.
+int take_results(curs* c, CS_COMMAND* cmd, const char* time_stamp, int* rows_for_insert) {
+    char* rows_buffer = engine_alloc_work_buff();
     statement_rows = 0;
     CS_INT type = 0;
-    bool failed = false;
-    while (!failed && (rc = ct_results(cmd, &type)) == CS_SUCCEED) {
-        switch (type) {
-            case CS_CMD_SUCCEED:
-            case CS_CMD_DONE:
-                break;
-            case CS_STATUS_RESULT:
-                // A procedure's return status says nothing about its rows.
-                ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
-                break;
-            case CS_ROW_RESULT:
-                if (zem_fetch_rows(c, time_stamp, rows_for_insert, rows_buffer, cmd) !=
-                    CS_SUCCEED) {
-                    PRINT('w', "ypp0220", "prep_l_fetch: zem_fetch_rows() failed\n");
-                    failed = true;
-                }
-                break;
-            case CS_CMD_FAIL: {
-                mark_failed();
-                PRINT('e', "ypp0230", "prep_l_fetch: ct_results() returned CS_CMD_FAIL\n");
-                char when[24];
-                form_time(when);
-                PRINT('w', "ypp0225", "Time= %s, For cursor %s, fetch failed after %d rows\n", when,
-                      c->cur_name, statement_rows);
-                failed = true;
-                break;
-            }
-            default:
-                PRINT('w', "ypp0235", "prep_l_fetch: ct_results() unexpected type:%d\n", type);
-                failed = true;
-                break;
+    CS_RETCODE rc;
+    while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+        if (!take_result(c, cmd, type, time_stamp, rows_for_insert, rows_buffer)) {
+            abandon_statement(c, cmd);
+            return zem_convert_retcode(CS_FAIL);
         }
-    }
-    if (failed) {
-        const bool lost = connection_lost();
-        ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
-        ct_cmd_drop(cmd);
-        if (lost) close_lost_connection(c);
-        return zem_convert_retcode(CS_FAIL);
     }
     // A lost connection is told by close_lost_connection: "failed:0" would say nothing.
     const bool lost = rc != CS_END_RESULTS && connection_lost();
@@ -567,6 +558,26 @@ int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert) {
     ct_cmd_drop(cmd);
     if (lost) close_lost_connection(c);
     return zem_convert_retcode(rc);
+}
+
+}  // namespace
+
+int prep_l_fetch(curs* c, const char* time_stamp, int* rows_for_insert) {
+    if (c->once != 0 && c->first_row != nullptr) return 0;
+    const bool iterating = c->iterate != nullptr;
+    start_run(c, iterating);
+
+    if (c->fetch_exit != nullptr) {
+        int r = run_cursor_fetch_exit(c, time_stamp);
+        if (r != 0) return r;
+        if (!iterating) after_fetch_steps(c, c->rowno);
+        return 0;
+    }
+    if (c->no_sql != 0) return build_no_sql_row(c, time_stamp, rows_for_insert, iterating);
+    if (!build_statement(c)) return 1;
+    CS_COMMAND* cmd = nullptr;
+    if (CS_RETCODE rc = send_statement(c, &cmd); rc != CS_SUCCEED) return zem_convert_retcode(rc);
+    return take_results(c, cmd, time_stamp, rows_for_insert);
 }
 
 int commit_collect(int release) {

@@ -1,11 +1,14 @@
 // The collector's cost while it waits, and its memory over many collections.
 //
-// BM_IdleCollector: zemcoll on a copy of the example definitions, once as they are (with
-// the request server "ulv") and once without "ulv", beside a sleeping child; the counters
-// are the CPU seconds each used over the same wall time (from /proc/<pid>/stat) and the
-// collector's share of one core, which must stay under 0.5%. The wall time is
-// ZOV_BENCH_IDLE_SECONDS (default 60). The program is ZEMCOLL (default: bin/zemcoll beside
-// this program's build directory), the examples ZOV_EXAMPLES (default: the source tree's).
+// BM_IdleCollector: zemcoll on a copy of the example definitions, collecting from zovtds
+// playing the demo server (examples/demo-server.scn), once as they are (with the request
+// server "ulv") and once without "ulv", beside a sleeping child; the counters are the CPU
+// seconds each used over the same wall time (from /proc/<pid>/stat), the collector's share
+// of one core, which must stay under 0.5%, and "error_lines", the collector log's error and
+// severe lines, which must be 0 (every cursor succeeds: a pass whose cursors fail measures
+// the error path; the run fails otherwise). The wall time is ZOV_BENCH_IDLE_SECONDS
+// (default 60). The program is ZEMCOLL (default: bin/zemcoll beside this program's build
+// directory), the examples ZOV_EXAMPLES (default: the source tree's).
 //
 // BM_CollectMemory: zemcoll's own main, in a child process, collects the example set from
 // zovtds playing the demo server (examples/demo-server.scn) with every interval at one
@@ -89,15 +92,41 @@ bool spawn(testprog::started_program& child, const std::string& path,
     return child.start(p);
 }
 
+std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The log a collector of the benchmarks writes in dir.
+std::string collector_log(const std::string& dir) { return dir + "/benchhost_em_ZOVTDS_col.out"; }
+
+// The error and severe lines of a collector log (the first few are printed).
+long error_lines(const std::string& log_path) {
+    long errors = 0;
+    std::istringstream log(read_file(log_path));
+    static const std::regex failure("^[A-Z]+[0-9]{4}[ES] \\(");
+    for (std::string line; std::getline(log, line);)
+        // GGN1505S is the collector's own last line at its end.
+        if (std::regex_search(line, failure) && line.compare(0, 7, "GGN1505") != 0) {
+            if (errors++ < 5) std::fprintf(stderr, "collector: %s\n", line.c_str());
+        }
+    return errors;
+}
+
+bool g_failed = false;
+
 void idle_run(benchmark::State& state, bool with_ulv) {
     const int seconds = std::getenv("ZOV_BENCH_IDLE_SECONDS") != nullptr
                             ? std::atoi(std::getenv("ZOV_BENCH_IDLE_SECONDS"))
                             : 60;
-    std::string dir = fs::temp_directory_path().string() + "/zovidleXXXXXX";
-    if (mkdtemp(dir.data()) == nullptr) {
-        state.SkipWithError("no scratch directory");
+    zovtds::TestEnv server;
+    std::string error;
+    if (!server.start(read_file(examples_dir() + "/demo-server.scn"), error)) {
+        state.SkipWithError(("zovtds: " + error).c_str());
+        g_failed = true;
         return;
     }
+    const std::string dir = server.dir;
     for (const auto& e : fs::directory_iterator(examples_dir()))
         fs::copy(e.path(), dir + "/" + e.path().filename().string());
     if (!with_ulv) {
@@ -107,10 +136,20 @@ void idle_run(benchmark::State& state, bool with_ulv) {
         if (at != std::string::npos) text = text.substr(0, at) + "end;\n";
         std::ofstream(dir + "/zemproc.ctl", std::ios::trunc) << text;
     }
-    const std::vector<std::string> env = {
-        "COLL_HOME=" + dir, "COLL_OUT=" + dir,  "COLL_PREFIX=" + dir,
-        "COLL_LOGONID=sa",  "COLL_PASSWORD=pw", "COLL_SERVERID=SRV1",
-        "COLL_VERSION=syb", "COLL_USESHM=0",    "PATH=/usr/bin:/bin"};
+    const std::vector<std::string> env = {"FREETDSCONF=" + server.conf_path,
+                                          "COLL_HOME=" + dir,
+                                          "COLL_CTL_HOME=" + dir,
+                                          "COLL_OUT=" + dir,
+                                          "COLL_PREFIX=" + dir,
+                                          "TMPDIR=" + dir,
+                                          "COLL_SERVERID=ZOVTDS",
+                                          "COLL_LOGONID=demo",
+                                          "COLL_PASSWORD==zovdemo",
+                                          "COLL_VERSION=zem",
+                                          "COLL_HOSTNAME=benchhost",
+                                          "COLL_USESHM=0",
+                                          "COLL_WRAPLINES=0",
+                                          "PATH=/usr/bin:/bin"};
     double coll_cpu = 0, sleeper_cpu = 0;
     for (auto _ : state) {
         testprog::started_program coll, sleeper;
@@ -128,10 +167,21 @@ void idle_run(benchmark::State& state, bool with_ulv) {
         coll.stop();
         sleeper.stop();
     }
-    fs::remove_all(dir);
+    // A log without the start line would count no errors for the wrong reason.
+    if (read_file(collector_log(dir)).find("CML1530I") == std::string::npos) {
+        state.SkipWithError("the collector's log has no start line");
+        g_failed = true;
+        return;
+    }
+    const long errors = error_lines(collector_log(dir));
     state.counters["collector_cpu_s"] = coll_cpu;
     state.counters["sleeper_cpu_s"] = sleeper_cpu;
     state.counters["core_percent"] = 100.0 * coll_cpu / seconds;
+    state.counters["error_lines"] = static_cast<double>(errors);
+    if (errors > 0) {
+        state.SkipWithError("a cursor failed: the run measured an error path");
+        g_failed = true;
+    }
 }
 
 void BM_IdleCollector(benchmark::State& state) { idle_run(state, state.range(0) != 0); }
@@ -212,24 +262,17 @@ bool prepare_example_set(const std::string& dir) {
     return true;
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-bool g_memory_failed = false;
-
 void BM_CollectMemory(benchmark::State& state) {
     zovtds::TestEnv env;
     std::string error;
     if (!env.start(read_file(examples_dir() + "/demo-server.scn"), error)) {
         state.SkipWithError(("zovtds: " + error).c_str());
-        g_memory_failed = true;
+        g_failed = true;
         return;
     }
     if (!prepare_example_set(env.dir)) {
         state.SkipWithError("the example set has no process ulv");
-        g_memory_failed = true;
+        g_failed = true;
         return;
     }
     double per_pass = 0;
@@ -254,19 +297,13 @@ void BM_CollectMemory(benchmark::State& state) {
         if (std::sscanf(text.c_str(), "%zu %zu", &warm, &end) != 2 || !WIFEXITED(status) ||
             WEXITSTATUS(status) != 0) {
             state.SkipWithError("the collector ended before its passes were done");
-            g_memory_failed = true;
+            g_failed = true;
             return;
         }
         per_pass = (static_cast<double>(end) - static_cast<double>(warm)) / kMeasuredPasses;
         // Every cursor of the set must succeed: an error or severe line means a pass
         // measured a failure path.
-        std::istringstream log(read_file(env.dir + "/benchhost_em_ZOVTDS_col.out"));
-        static const std::regex failure("^[A-Z]+[0-9]{4}[ES] \\(");
-        for (std::string line; std::getline(log, line);)
-            // GGN1505S is the collector's own last line at its end.
-            if (std::regex_search(line, failure) && line.compare(0, 7, "GGN1505") != 0) {
-                if (errors++ < 5) std::fprintf(stderr, "collector: %s\n", line.c_str());
-            }
+        errors += error_lines(collector_log(env.dir));
     }
     state.counters["heap_bytes_per_pass"] = per_pass;
     state.counters["passes"] = static_cast<double>(kMeasuredPasses);
@@ -275,18 +312,18 @@ void BM_CollectMemory(benchmark::State& state) {
                  kMeasuredPasses, errors);
     if (per_pass > 0 || errors > 0) {
         state.SkipWithError("the heap grew over the passes, or a pass failed");
-        g_memory_failed = true;
+        g_failed = true;
     }
 }
 BENCHMARK(BM_CollectMemory)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 
-// The memory check fails the program, so that a run by hand or by a script sees it.
+// The memory and error checks fail the program, so that a run by hand or by a script sees it.
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return g_memory_failed ? 1 : 0;
+    return g_failed ? 1 : 0;
 }

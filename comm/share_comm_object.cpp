@@ -3,8 +3,10 @@
 
 #include <sys/ipc.h>
 #include <sys/sem.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "comm/comm_support.h"
@@ -18,6 +20,7 @@
 
 char* g_pRequest = nullptr;
 char* g_pData = nullptr;
+void (*zov_shm_test_step)(const char* step) = nullptr;
 
 namespace {
 
@@ -156,15 +159,46 @@ int ShareCommObject::WaitRequest(long long timeout_ms) {
     // semaphore back only for GetRequest to take it again cost two more semaphore calls
     // per request and changed nothing a partner can see.
     struct sembuf op = {static_cast<unsigned short>(shm::SEM_FILLED), -1, 0};
-    const int rc = sem_.SemTimedOpMs(&op, 1, timeout_ms);
-    if (rc == 0) request_held_ = true;
-    return rc;
+    const int64_t deadline = comm_now_ms() + (timeout_ms < 0 ? 0 : timeout_ms);
+    for (;;) {
+        // In steps of a second at most, so that a writer that died holding the segment
+        // is found within a second while the collector waits.
+        const int64_t left = deadline - comm_now_ms();
+        const int rc = sem_.SemTimedOpMs(&op, 1, left < 0 ? 0 : std::min<int64_t>(left, 1000));
+        if (rc == 0) request_held_ = true;
+        if (rc != -10) return rc;
+        FreeDeadWriter();
+        if (comm_stop_requested() || comm_now_ms() >= deadline) return -10;
+    }
+}
+
+bool ShareCommObject::FreeDeadWriter() {
+    if (!request_ || request_held_) return false;
+    unsigned short values[2] = {1, 1};
+    zov_semun arg{};
+    arg.array = values;
+    if (sem_.SemCtl(0, GETALL, arg) < 0) return false;
+    if (values[shm::SEM_AVAILABLE] != 0 || values[shm::SEM_FILLED] != 0) return false;
+    // Both 0 and this collector holds no request: a writer took "available" and has not
+    // posted "filled". The last process that operated on "available" is that writer; our
+    // own requesters take it with SEM_UNDO, so this is a partner without it (an agent).
+    zov_semun none{};
+    const int pid = sem_.SemCtl(shm::SEM_AVAILABLE, GETPID, none);
+    if (pid <= 0 || pid == getpid() || IsServerRunning(pid)) return false;
+    PRINT('i', "ush0042",
+          "Request set freed: process %d took 'available' and ended before it posted "
+          "'filled' (request %s dropped)\n",
+          pid, shm::get_text(request_, shm::REQ_UNIQUE, shm::REQ_UNIQUE_SIZE).c_str());
+    shm::put_text(request_, shm::REQ_UNIQUE, shm::REQ_UNIQUE_SIZE, "", 0);
+    ResetSemaphore(type_);
+    return true;
 }
 
 void ShareCommObject::DropHeldRequest() {
     if (!request_held_) return;
     request_held_ = false;
     // Nobody will read it: the segment is free for the next requester.
+    shm::put_text(request_, shm::REQ_UNIQUE, shm::REQ_UNIQUE_SIZE, "", 0);
     if (Release(shm::SEM_AVAILABLE) != 0) ResetSemaphore(type_);
 }
 
@@ -235,7 +269,11 @@ int ShareCommObject::SendRequest(const char* name, const std::list<std::string>&
     ZOVRequest request(name ? name : "", params, data);
     unique = request.GetRequestStr();
     if (!request_) return -1;
-    const int rc = Acquire(shm::SEM_AVAILABLE, timeout);
+    // Taken with SEM_UNDO: a requester that dies before it posts "filled" has "available"
+    // given back by the system at once, instead of leaving both semaphores at 0 for every
+    // partner until a deadlock breaker acts. The post below cancels the undo again.
+    struct sembuf take = {static_cast<unsigned short>(shm::SEM_AVAILABLE), -1, SEM_UNDO};
+    const int rc = sem_.SemTimedOp(&take, 1, timeout);
     if (rc == -10) {
         if (tracing()) PRINT('i', "ush0007", "Function SendRequest timeout\n");
         // A requester that took "available" and died before releasing "filled" leaves
@@ -265,8 +303,19 @@ int ShareCommObject::SendRequest(const char* name, const std::list<std::string>&
         PRINT('e', "ush0003", "SendRequest cannnot acquire 'available' semaphore\n");
         return -1;
     }
-    shm::put_text(request_, shm::REQ_NAME, shm::REQ_NAME_SIZE, request.GetName());
+    // The collector clears the id of every request it reads: one still here was written by
+    // a requester that ended before it posted "filled" (the system gave "available" back).
+    const std::string left = shm::get_text(request_, shm::REQ_UNIQUE, shm::REQ_UNIQUE_SIZE);
+    if (!left.empty()) {
+        PRINT('i', "ush0041",
+              "Request %s was never finished: its requester ended holding the request "
+              "segment, which the system gave back\n",
+              left.c_str());
+    }
+    // The id first, so that a death from here on leaves its mark for the next writer.
     shm::put_text(request_, shm::REQ_UNIQUE, shm::REQ_UNIQUE_SIZE, unique);
+    if (zov_shm_test_step) zov_shm_test_step("available");
+    shm::put_text(request_, shm::REQ_NAME, shm::REQ_NAME_SIZE, request.GetName());
     if (data) shm::put_text(request_, shm::REQ_DATA, shm::REQ_DATA_SIZE, data, strlen(data));
     memset(request_ + shm::REQ_PARMS, 0, shm::REQ_PARM_COUNT * shm::REQ_PARM_SIZE);
     int slot = 0;
@@ -277,7 +326,13 @@ int ShareCommObject::SendRequest(const char* name, const std::list<std::string>&
     }
     shm::put32(request_, shm::REQ_WRITE_INDEX, 0);
     shm::put32(request_, shm::REQ_WRITTEN, shm::now32());
-    if (Release(shm::SEM_FILLED) != 0) {
+    // One semop posts "filled" and cancels the undo of the take ("available" +1 with
+    // SEM_UNDO, -1 without: its value stays, its undo goes), so the request is handed over
+    // whole or, should this process die first, not at all.
+    struct sembuf post[3] = {{static_cast<unsigned short>(shm::SEM_AVAILABLE), 1, SEM_UNDO},
+                             {static_cast<unsigned short>(shm::SEM_AVAILABLE), -1, 0},
+                             {static_cast<unsigned short>(shm::SEM_FILLED), 1, 0}};
+    if (sem_.SemOp(post, 3) != 0) {
         ResetSemaphore(type_);
         PRINT('e', "ush0008", "SendRequest cannot release 'filled' semaphore\n");
         return -1;
@@ -317,7 +372,13 @@ int ShareCommObject::GetRequest(std::string& name, std::string& unique,
     shm::put32(request_, shm::REQ_READ_INDEX, 0);
     const int32_t written = shm::get32(request_, shm::REQ_WRITTEN);
     const int32_t life = shm::get32(request_, shm::REQ_LIFE);
-    if (Release(shm::SEM_AVAILABLE) != 0) {
+    // Read: an id left in the segment now tells the next writer that a request was lost.
+    shm::put_text(request_, shm::REQ_UNIQUE, shm::REQ_UNIQUE_SIZE, "", 0);
+    // "available" is given back only when it is still 0: when the set was reset meanwhile
+    // (a writer that ended was dealt with), a plain +1 would let two writers in at once.
+    struct sembuf give[2] = {{static_cast<unsigned short>(shm::SEM_AVAILABLE), 0, IPC_NOWAIT},
+                             {static_cast<unsigned short>(shm::SEM_AVAILABLE), 1, 0}};
+    if (sem_.SemOp(give, 2) != 0 && errno != EAGAIN) {
         PRINT('e', "ush0010", "GetRequest cannot release 'available' semaphore\n");
         ResetSemaphore(type_);
     }
@@ -361,6 +422,67 @@ int ShareCommObject::Check() {
     return 1;
 }
 
+bool ShareCommObject::TakeFilledNow() {
+    struct sembuf op = {static_cast<unsigned short>(shm::SEM_FILLED), -1, IPC_NOWAIT};
+    return sem_.SemOp(&op, 1) == 0;
+}
+
+int ShareCommObject::TakeSlot(int64_t deadline, bool first) {
+    struct sembuf take = {static_cast<unsigned short>(shm::SEM_AVAILABLE), -1, 0};
+    // A live reader frees the slot within a millisecond or so: the first look comes soon,
+    // the later ones every quarter of a second.
+    int64_t step = 10;
+    int held_dead = 0;  // looks in a row that found the slot held by nobody who can free it
+    for (;;) {
+        const int64_t left = deadline - comm_now_ms();
+        const int rc = sem_.SemTimedOpMs(&take, 1, std::clamp<int64_t>(left, 0, step));
+        if (rc != -10 || comm_stop_requested()) return rc;
+        step = 250;
+        unsigned short v[2] = {1, 1};
+        zov_semun arg{};
+        arg.array = v;
+        if (sem_.SemCtl(0, GETALL, arg) < 0) return -1;
+        if (v[shm::SEM_AVAILABLE] != 0) continue;  // freed meanwhile
+        const std::string held = shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE);
+        const bool read_whole = shm::get32(data_, shm::DATA_READER_DONE) == 1;
+        const char* why = nullptr;
+        if (!read_whole && AnswerReaderGone()) {
+            // Its requester is gone: nobody will read it. Unread ("filled" up), it is taken
+            // here at once; held (both 0), only when that is seen twice, since a reader
+            // that looked at another's answer holds "filled" for a moment.
+            if (v[shm::SEM_FILLED] != 0 ? TakeFilledNow() : ++held_dead >= 2) why = "gone";
+        } else if (read_whole && v[shm::SEM_FILLED] == 0) {
+            // Read whole, but its reader ended before its closing reset freed the slot.
+            if (++held_dead >= 2) why = "ended";
+        } else {
+            held_dead = 0;
+        }
+        if (!why && comm_now_ms() >= deadline) {
+            if (v[shm::SEM_FILLED] == 0 || !TakeFilledNow()) {
+                // A reader holds the slot: this answer cannot go out in time.
+                PRINT('i', "ush0043", "The reader of %s holds the data segment: answer not sent\n",
+                      held.c_str());
+                return -10;
+            }
+            why = "late";
+        }
+        if (!why) continue;
+        if (strcmp(why, "late") == 0) {
+            PRINT('i', "ush0044", "Answer %s not read in time: cleaned away\n", held.c_str());
+        } else if (strcmp(why, "ended") == 0) {
+            PRINT('i', "ush0045", "The reader of %s ended before it freed the data segment\n",
+                  held.c_str());
+        } else {
+            PRINT('i', "ush0031", "Cleaning share memory, the reader of %s is gone\n",
+                  held.c_str());
+        }
+        CleanData();
+        // A further chunk whose reader is gone or late: the rest of the answer is lost.
+        if (!first) return -10;
+        held_dead = 0;
+    }
+}
+
 int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow, const char* data,
                               int timeout) {
     if (!data_) return -1;
@@ -380,12 +502,6 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
             CleanData();
         }
     }
-    if (shm::get32(data_, shm::DATA_READER_DONE) == 0 && AnswerReaderGone()) {
-        // Nobody will read it: its requester is gone.
-        PRINT('i', "ush0031", "Cleaning share memory, the reader of %s is gone\n",
-              shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE).c_str());
-        CleanData();
-    }
     char when[64];
     if (tracing()) {
         PRINT('t', "ush0230", "SendData(%s): Entering\n", stamp(when));
@@ -400,43 +516,13 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
     const char* payload = product > 0 && data ? data : "NONE";
     long long remaining = product > 0 && data ? product : 4;
 
-    // The previous answer must have been read (or cleaned away) before it is overwritten:
-    // wait at most 60 seconds. Its reader's closing reset is what gives "available" back,
-    // so the wait blocks on that semaphore (a second at a time, to look for a reader that
-    // is gone) instead of sleeping between looks at the flag: with several requesters the
-    // next answer goes out the moment the slot is free, not a sleep later.
-    bool holding = false;  // "available" taken by the wait, for the first chunk
-    const int64_t wait_end = comm_now_ms() + 60 * 1000;
-    while (shm::get32(data_, shm::DATA_READER_DONE) == 0) {
-        if (comm_stop_requested()) return -10;
-        if (AnswerReaderGone()) {
-            PRINT('i', "ush0031", "Cleaning share memory, the reader of %s is gone\n",
-                  shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE).c_str());
-            CleanData();
-            break;
-        }
-        const int64_t left = wait_end - comm_now_ms();
-        if (left <= 0) {
-            if (tracing()) PRINT('t', "ush0240", "Reader should already finish read now!\n");
-            break;
-        }
-        struct sembuf op = {static_cast<unsigned short>(shm::SEM_AVAILABLE), -1, 0};
-        const int rc = sem_.SemTimedOpMs(&op, 1, std::min<int64_t>(left, 1000));
-        if (rc == 0) {
-            holding = true;
-            break;
-        }
-        if (rc != -10) {
-            PRINT('e', "ush0005", "SendData cannot acquire 'available' semaphore\n");
-            return -1;
-        }
-    }
-    shm::put32(data_, shm::DATA_READER_DONE, 0);
-
+    // The previous answer must have been read (or cleaned away) before it is overwritten,
+    // and each further chunk before the next: TakeSlot waits for that reader at most
+    // `timeout` seconds.
     bool first = true;
     do {
-        const int rc = holding ? 0 : Acquire(shm::SEM_AVAILABLE, timeout);
-        holding = false;
+        const int rc =
+            TakeSlot(comm_now_ms() + static_cast<int64_t>(timeout < 0 ? 0 : timeout) * 1000, first);
         if (rc == -10) {
             if (tracing()) PRINT('i', "ush0002", "Function SendData Timeout\n");
             return -10;
@@ -446,6 +532,7 @@ int ShareCommObject::SendData(const std::string& unique, int numrow, int lenrow,
             return -1;
         }
         if (first) {
+            shm::put32(data_, shm::DATA_READER_DONE, 0);
             shm::put_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE, unique);
             shm::put32(data_, shm::DATA_ROWS, numrow);
             shm::put32(data_, shm::DATA_LEN, lenrow);
@@ -500,26 +587,10 @@ int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUniq
     for (;;) {
         int rc = 0;
         if (first) {
-            // Another requester's answer is left where it is: wait until its owner has
-            // read it (its closing reset gives "available" back; waited for without
-            // taking it) or the slot holds another answer, so that its owner gets
-            // "filled". The wait lasts 2 ms at most: the next answer may be there before
-            // the wait begins, and then only the id shows it.
-            while (left_one &&
-                   shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE) == foreign) {
-                const int64_t step = std::min<int64_t>(deadline - comm_now_ms(), 2);
-                if (step <= 0) break;
-                struct sembuf look[2] = {{static_cast<unsigned short>(shm::SEM_AVAILABLE), -1, 0},
-                                         {static_cast<unsigned short>(shm::SEM_AVAILABLE), 1, 0}};
-                const int rc = sem_.SemTimedOpMs(look, 2, step);
-                if (rc == 0) break;
-                if (rc != -10 || comm_stop_requested()) return rc;
-            }
+            // Waiting requesters queue on "filled" in the order they began to wait, the
+            // order of their requests and so of the answers: the post wakes the first in
+            // the queue, which most often finds its own answer.
             const int64_t left = deadline - comm_now_ms();
-            if (left_one && left <= 0) {
-                if (tracing()) PRINT('i', "ush0013", "GetData timeout\n");
-                return -10;
-            }
             struct sembuf op = {static_cast<unsigned short>(shm::SEM_FILLED), -1, 0};
             rc = sem_.SemTimedOpMs(&op, 1, left < 0 ? 0 : left);
         } else {
@@ -536,24 +607,46 @@ int ShareCommObject::GetDataInto(const std::string& unique, std::string& gotUniq
         if (first) {
             gotUnique = shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE);
             if (!unique.empty() && gotUnique != unique) {
-                if (!left_one || gotUnique != foreign) {
-                    PRINT('i', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
-                          unique.c_str());
-                }
-                // Concurrent requesters share the one data slot and the collector serves in
-                // any order: the answer belongs to the requester whose id it carries. Reading
-                // it away (and cleaning the slot) would leave its owner waiting out its whole
-                // time-out, so "filled" is given back unread and this requester goes on
-                // waiting for its own answer. A late answer of this process is read away.
+                // Concurrent requesters share the one data slot: the answer belongs to the
+                // requester whose id it carries. Reading it away (and cleaning the slot)
+                // would leave its owner waiting out its whole time-out, so "filled" is given
+                // back unread (which hands it to the next requester in the queue at once)
+                // and this one waits until another has taken it, then queues again. A late
+                // answer of this process is read away.
                 if (!same_requester(gotUnique, unique)) {
+                    // Seen, not read: only a trace (it is the normal course with several
+                    // requesters, and its own line for each would swamp the output).
+                    if (tracing() && (!left_one || gotUnique != foreign)) {
+                        PRINT('t', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
+                              unique.c_str());
+                    }
                     foreign = gotUnique;
                     left_one = true;
                     if (Release(shm::SEM_FILLED) != 0) {
                         PRINT('e', "ush0014", "GetData cannot release 'filled' semaphore\n");
                         return -1;
                     }
+                    // Blocks until "filled" is 0 (taken by the answer's owner, or cleaned
+                    // away); in steps of 20 ms, since the slot may already hold the next
+                    // answer (this one's, perhaps) when the wait begins, and only the id
+                    // shows that.
+                    struct sembuf zero = {static_cast<unsigned short>(shm::SEM_FILLED), 0, 0};
+                    while (shm::get_text(data_, shm::DATA_UNIQUE, shm::DATA_UNIQUE_SIZE) ==
+                           foreign) {
+                        const int64_t step = std::min<int64_t>(deadline - comm_now_ms(), 20);
+                        if (step <= 0) break;
+                        const int zr = sem_.SemTimedOpMs(&zero, 1, step);
+                        if (zr == 0) break;
+                        if (zr != -10 || comm_stop_requested()) return zr;
+                    }
+                    if (comm_now_ms() >= deadline) {
+                        if (tracing()) PRINT('i', "ush0013", "GetData timeout\n");
+                        return -10;
+                    }
                     continue;
                 }
+                PRINT('i', "ush0037", "Get Data for %s, not for %s\n", gotUnique.c_str(),
+                      unique.c_str());
             }
             first = false;
             numrow = shm::get32(data_, shm::DATA_ROWS);

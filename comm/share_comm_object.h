@@ -3,16 +3,23 @@
 // request object (30600-byte request segment) and the data object (100000-byte data
 // segment); the byte layouts are in comm/shm_layout.h.
 //
-// Protocol. Request: a requester acquires "available", writes, releases "filled"; the
-// collector acquires "filled", reads, releases "available". Data: the collector writes
-// the answer chunk by chunk (available -> filled), the requester reads it chunk by chunk
-// (filled -> available; after the last chunk the reset gives "available" back), marks no
-// answer pending, resets the set and, last, sets the reader-finished flag. Several
-// requesters wait on one data slot: the answer is read only by the requester whose id it
-// carries (or, when late, by its process); any other gives "filled" back unread and waits
-// until the slot holds another answer. Only creating the data segment sets the
-// reader-finished flag, attaching leaves it alone. Every wait is a semtimedop bounded by
-// the caller's time-out.
+// Protocol. Request: a requester acquires "available" (with SEM_UNDO, so that the system
+// gives it back should the requester die before it posts), writes, and in one semop posts
+// "filled" and cancels that undo; the collector acquires "filled", reads, clears the
+// request's id (an id found there by the next writer names a request that was never
+// finished) and releases "available". A collector that finds both at 0 while it waits,
+// with the last process on "available" gone (a partner without SEM_UNDO died holding it),
+// resets the set. Data: the collector writes the answer chunk by chunk (available ->
+// filled), the requester reads it chunk by chunk (filled -> available; after the last
+// chunk the reset gives "available" back), marks no answer pending, sets the
+// reader-finished flag and resets the set. Several requesters queue on the data slot's
+// "filled": the answer is read only by the requester whose id it carries (or, when late,
+// by its process); any other gives "filled" back unread, which hands it to the next in
+// the queue, and waits until it was taken. The collector waits for the reader of the
+// previous answer (and of each chunk) at most the put's time-out: an answer whose reader
+// is gone, or that nobody took in that time, is cleaned away (one line each). Only
+// creating the data segment sets the reader-finished flag, attaching leaves it alone.
+// Every wait is a semtimedop bounded by the caller's time-out.
 //
 // Results: 0 success, -10 time-out, -1 any other failure. Messages through PRINT; traces
 // only with trace level 5.
@@ -20,6 +27,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <list>
 #include <string>
 
@@ -62,7 +70,9 @@ class ShareCommObject : public ZOVCommObject {
     int GetRequest(std::string& name, std::string& unique, std::list<std::string>& params,
                    std::string& data, int timeout) override;
     // An answer to a request older than its life time is dropped (0). An unread answer
-    // older than 30 seconds, or one whose requester is gone, is cleaned away first.
+    // older than 30 seconds, or one whose requester is gone, is cleaned away first; so is
+    // one nobody took within `timeout` seconds. A reader that holds the slot longer makes
+    // this answer fail (-10), logged once.
     int SendData(const std::string& unique, int numrow, int lenrow, const char* data,
                  int timeout) override;
     // Only the answer that carries `unique` is read: another requester's answer is left
@@ -89,6 +99,10 @@ class ShareCommObject : public ZOVCommObject {
     int WaitRequest(long long timeout_ms);
     // Gives up a request a wait took and nobody read: the segment becomes available.
     void DropHeldRequest();
+    // Collector, holding no request: when both semaphores of the request set are 0 and the
+    // last process that operated on "available" is gone, resets the set (one line). True
+    // when it did.
+    bool FreeDeadWriter();
     // True when the unread answer in the data segment belongs to a requester that is gone:
     // its unique id is of our own form (zov_unique_pid) and that process no longer exists.
     // An answer for an agent's id keeps its wait.
@@ -113,6 +127,12 @@ class ShareCommObject : public ZOVCommObject {
     void init(int size, ZOVShareType type, int created);
     int SetAll(unsigned short available, unsigned short filled);
     void CleanData();
+    // Takes "available" of the data set for a chunk (see SendData), waiting at most until
+    // `deadline` (comm_now_ms) for the reader of what the slot holds. 0 taken, -10 not in
+    // time (or the rest of a further chunk's answer was cleaned away), -1 failed.
+    int TakeSlot(int64_t deadline, bool first);
+    // Takes "filled" when it can be taken at once.
+    bool TakeFilledNow();
     int Acquire(int number, int timeout);
     int Release(int number);
 
@@ -131,3 +151,6 @@ class ShareCommObject : public ZOVCommObject {
 // time fields of the request segment); null when absent.
 extern char* g_pRequest;
 extern char* g_pData;
+// Test seam: when set, called at the named step of an exchange ("available": a requester
+// has taken the request segment and written only its request's id). Null in the programs.
+extern void (*zov_shm_test_step)(const char* step);

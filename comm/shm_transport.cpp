@@ -26,8 +26,11 @@ namespace {
 constexpr int kAnswerAttempts = 5;
 // Seconds without a successful send after which a requester looks for stuck semaphores.
 constexpr long kResetAfter = 180;
-// Seconds the collector waits for the reader of the previous answer per chunk.
-constexpr int kPutTimeout = 10;
+// Seconds the collector waits for the reader of the previous answer, and of each chunk.
+// Three, not ten: an answer nobody reads must not hold the collector (and its next
+// collection pass) for long; a live reader takes its answer within a second, even one
+// that looks once a second.
+constexpr int kPutTimeout = 3;
 
 bool objects_present() {
     return g_pCommObjectRequest && g_pCommObjectData && g_pCommObjectRequest->IsGood() &&

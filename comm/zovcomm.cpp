@@ -29,12 +29,10 @@ void take_guard(int code) {
 // A requester's name text must fit prev_curs and every name must fit a cursor field.
 // A longer name is refused, not cut into 8-character blocks that would name other cursors.
 bool names_acceptable(comm_anchor* anchor, const char* names) {
-    size_t total = strnlen(names, COMM_NAME_SIZE);
-    if (total >= static_cast<size_t>(COMM_NAME_SIZE)) {
-        PRINT('e', "com0101", "Cursor name text too long (%zu characters, at most %d)\n",
-              strlen(names), COMM_NAME_SIZE - 1);
-        comm_set_error(anchor, 4, "Cursor name text too long (%zu characters, at most %d)",
-                       strlen(names), COMM_NAME_SIZE - 1);
+    char why[96];
+    if (!comm_names_text_fits(names, why, sizeof why)) {
+        PRINT('e', "com0101", "%s\n", why);
+        comm_set_error(anchor, 4, "%s", why);
         return false;
     }
     const char* p = names;
@@ -54,6 +52,13 @@ bool names_acceptable(comm_anchor* anchor, const char* names) {
 }
 
 }  // namespace
+
+bool comm_names_text_fits(const char* names, char* why, size_t cap) {
+    const size_t n = strlen(names);
+    if (n <= static_cast<size_t>(COMM_NAMES_MAX)) return true;
+    snprintf(why, cap, "Cursor name text too long (%zu characters, at most %d)", n, COMM_NAMES_MAX);
+    return false;
+}
 
 int zovcomm_wait(comm_anchor* anchor, int timeout_ms) {
     if (!anchor || anchor->type != 'C') {

@@ -49,4 +49,10 @@ int zovcomm_wait(comm_anchor* anchor, int timeout_ms);
 // The code of the call in progress, 0 when none (the re-entry guard).
 extern int zovcomm_locked;
 
+// The most characters of a requester's cursor-name text ("get"). comm_names_text_fits is
+// the one check of it: false, with the refusal (no newline) in `why` (cap bytes), when
+// `names` is longer.
+constexpr int COMM_NAMES_MAX = COMM_NAME_SIZE - 1;
+bool comm_names_text_fits(const char* names, char* why, size_t cap);
+
 #endif  // __cplusplus

@@ -216,110 +216,112 @@ char* parse_and(and_part** head, char* position, char* end) {
     return pos;
 }
 
-int parse_decode(curs* cursor, char* text) {
-    char* end = clause_end(text);
-    char* pos = text;
+namespace {
 
-    // Column.
-    int32_t n = clause_next_word(&pos, end);
-    if (n == 0) {
-        PRINT('e', "pde3740", "Bad decode syntax : %s\n", text);
-        return 1;
-    }
-    if (n > 49) {
-        PRINT('e', "pde3745", "Column name too long (%d) in %s\n", static_cast<int>(n), text);
-        return 1;
-    }
-    std::string column = clause_word_text();
-
-    // Operator.
-    n = clause_next_word(&pos, end);
+// One decode rule as it is read, before it becomes a decode_op.
+struct rule_reading {
+    std::string column;
     int16_t op = 0;
-    if (n == 0)
-        PRINT('e', "pde3775", "Invalid decode operator in %s\n", text);
-    else
-        op = decode_operator(parse_word.text, n, text, rule_ids);
-    if (op == 0) return 1;
-
-    // Operand (for NULL and DEFAULT: the replacement).
-    if (clause_next_word(&pos, end) == 0) {
-        PRINT('e', "pde3780", "Invalid text after operator in %s\n", text);
-        return 1;
-    }
     value_word operand;
     value_word replacement;
     int32_t andee = 0;
     int16_t operand_ll = 0;
-    bool run = false;
-    and_part* ands = nullptr;
+    and_part* ands = nullptr;  // owned until the rule is built
+};
 
-    if (op == DOP_AND_MASK) {
+// The column word and the operator word. False after a message.
+bool read_column_and_operator(rule_reading& r, char** pos, char* end, const char* text) {
+    int32_t n = clause_next_word(pos, end);
+    if (n == 0) {
+        PRINT('e', "pde3740", "Bad decode syntax : %s\n", text);
+        return false;
+    }
+    if (n > 49) {
+        PRINT('e', "pde3745", "Column name too long (%d) in %s\n", static_cast<int>(n), text);
+        return false;
+    }
+    r.column = clause_word_text();
+    n = clause_next_word(pos, end);
+    if (n == 0)
+        PRINT('e', "pde3775", "Invalid decode operator in %s\n", text);
+    else
+        r.op = decode_operator(parse_word.text, n, text, rule_ids);
+    return r.op != 0;
+}
+
+// The operand word (for NULL and DEFAULT: the replacement). False after a message.
+bool read_operand(rule_reading& r, char** pos, char* end, const char* text) {
+    if (clause_next_word(pos, end) == 0) {
+        PRINT('e', "pde3780", "Invalid text after operator in %s\n", text);
+        return false;
+    }
+    if (r.op == DOP_AND_MASK) {
         if (!word_is_number()) {
             PRINT('e', "pde3785", "And operator (&) requires numeric constant\n");
-            return 1;
+            return false;
         }
-        andee = word_integer(parse_word.text, parse_word.len);
-        operand.kind = DOK_NUMBER;
-        operand_ll = parse_word.len;
+        r.andee = word_integer(parse_word.text, parse_word.len);
+        r.operand.kind = DOK_NUMBER;
+        r.operand_ll = parse_word.len;
     } else {
-        if (!read_value(operand, "pde3786", "pde3790", "Column name length excessive in %s\n",
+        if (!read_value(r.operand, "pde3786", "pde3790", "Column name length excessive in %s\n",
                         text))
-            return 1;
-        if (operand.kind == DOK_COLUMN && op == DOP_IN) operand.kind = DOK_IN_LIST;
-        if (operand.kind != DOK_COLUMN && operand.kind != DOK_IN_LIST)
-            operand_ll = static_cast<int16_t>(operand.len);
+            return false;
+        if (r.operand.kind == DOK_COLUMN && r.op == DOP_IN) r.operand.kind = DOK_IN_LIST;
+        if (r.operand.kind != DOK_COLUMN && r.operand.kind != DOK_IN_LIST)
+            r.operand_ll = static_cast<int16_t>(r.operand.len);
     }
-
-    if (op == DOP_NULL || op == DOP_DEFAULT) {
-        replacement = operand;
-        operand = value_word{};
-        operand_ll = 0;
-    } else {
-        // AND parts, then the separator and the replacement.
-        n = clause_next_word(&pos, end);
-        while (n > 0 && word_is(parse_word.text, n, "and", "AND")) {
-            pos = parse_and(&ands, pos, end);
-            if (pos == nullptr) {
-                free_and_parts(ands);
-                return 1;
-            }
-            n = clause_next_word(&pos, end);
-        }
-        if (n == 0) {
-            PRINT('e', "pde3795", "Bad decode syntax : %s\n", text);
-            free_and_parts(ands);
-            return 1;
-        }
-        if (word_is(parse_word.text, n, "run", "RUN")) {
-            run = true;
-        } else if (!(n == 1 && (parse_word.flags & PW_COMMA) != 0)) {
-            PRINT('e', "pde3800", "Bad decode syntax : %s\n", text);
-            free_and_parts(ands);
-            return 1;
-        }
-        // A separator with nothing after it is as bad as a missing separator.
-        if (clause_next_word(&pos, end) == 0) {
-            PRINT('e', "pde3795", "Bad decode syntax : %s\n", text);
-            free_and_parts(ands);
-            return 1;
-        }
-        if (!read_value(replacement, "pde3806", "pde3805",
-                        "Replacement Column name length excessive in %s\n", text)) {
-            free_and_parts(ands);
-            return 1;
-        }
-        if (replacement.kind == DOK_COLUMN && run) replacement.kind = DRK_RUN;
+    if (r.op == DOP_NULL || r.op == DOP_DEFAULT) {
+        r.replacement = r.operand;
+        r.operand = value_word{};
+        r.operand_ll = 0;
     }
+    return true;
+}
 
-    // The rule with its image block.
+// The AND parts, the separator ("," or RUN) and the replacement. False after a message;
+// the AND parts read so far stay in r.ands.
+bool read_ands_and_replacement(rule_reading& r, char** pos, char* end, const char* text) {
+    int32_t n = clause_next_word(pos, end);
+    while (n > 0 && word_is(parse_word.text, n, "and", "AND")) {
+        *pos = parse_and(&r.ands, *pos, end);
+        if (*pos == nullptr) return false;
+        n = clause_next_word(pos, end);
+    }
+    if (n == 0) {
+        PRINT('e', "pde3795", "Bad decode syntax : %s\n", text);
+        return false;
+    }
+    bool run = false;
+    if (word_is(parse_word.text, n, "run", "RUN")) {
+        run = true;
+    } else if (!(n == 1 && (parse_word.flags & PW_COMMA) != 0)) {
+        PRINT('e', "pde3800", "Bad decode syntax : %s\n", text);
+        return false;
+    }
+    // A separator with nothing after it is as bad as a missing separator.
+    if (clause_next_word(pos, end) == 0) {
+        PRINT('e', "pde3795", "Bad decode syntax : %s\n", text);
+        return false;
+    }
+    if (!read_value(r.replacement, "pde3806", "pde3805",
+                    "Replacement Column name length excessive in %s\n", text))
+        return false;
+    if (r.replacement.kind == DOK_COLUMN && run) r.replacement.kind = DRK_RUN;
+    return true;
+}
+
+// The rule with its image block; takes r.ands.
+decode_op* build_rule(rule_reading& r) {
     auto* d = clause_new<decode_op>();
     char* block = static_cast<char*>(U_MALLOC(2 * OPERANDLL));
     std::memset(block, ' ', 2 * OPERANDLL);
-    d->operatr = op;
-    d->operand_type = operand.kind;
-    d->operand_ll = operand_ll;
-    d->andee = andee;
-    if (op != DOP_AND_MASK && operand.kind != 0) {
+    d->operatr = r.op;
+    d->operand_type = r.operand.kind;
+    d->operand_ll = r.operand_ll;
+    d->andee = r.andee;
+    const value_word& operand = r.operand;
+    if (r.op != DOP_AND_MASK && operand.kind != 0) {
         d->operand = block;
         fill_half(block, operand);
         if (operand.kind == DOK_NUMBER) d->op_num = operand.num;
@@ -327,6 +329,7 @@ int parse_decode(curs* cursor, char* text) {
             copy_field(d->operand_column, sizeof(d->operand_column), operand.column.data(),
                        operand.column.size());
     }
+    const value_word& replacement = r.replacement;
     d->replacement = block + OPERANDLL;
     d->replacement_type = replacement.kind;
     if (replacement.kind == DRK_NUMBER || replacement.kind == DRK_STRING) {
@@ -336,11 +339,13 @@ int parse_decode(curs* cursor, char* text) {
         copy_field(d->replacement_column, sizeof(d->replacement_column), replacement.column.data(),
                    replacement.column.size());
     }
-    d->and_ = ands;
+    d->and_ = r.ands;
+    r.ands = nullptr;
+    return d;
+}
 
-    if (cursor->traced) trace_rule(d);
-
-    // Under the column's decode, or a new decode for the column.
+// Files the rule under the column's decode, or under a new decode for the column.
+void file_rule(curs* cursor, const std::string& column, decode_op* d) {
     char name[50] = {};
     copy_field(name, sizeof(name), column.data(), column.size());
     decode* dec = cursor->decode;
@@ -351,6 +356,23 @@ int parse_decode(curs* cursor, char* text) {
         chain_append(&cursor->decode, dec);
     }
     chain_append(&dec->decode_op, d);
+}
+
+}  // namespace
+
+int parse_decode(curs* cursor, char* text) {
+    char* end = clause_end(text);
+    char* pos = text;
+    rule_reading r;
+    if (!read_column_and_operator(r, &pos, end, text) || !read_operand(r, &pos, end, text))
+        return 1;
+    if (r.op != DOP_NULL && r.op != DOP_DEFAULT && !read_ands_and_replacement(r, &pos, end, text)) {
+        free_and_parts(r.ands);
+        return 1;
+    }
+    decode_op* d = build_rule(r);
+    if (cursor->traced) trace_rule(d);
+    file_rule(cursor, r.column, d);
     return 0;
 }
 

@@ -177,189 +177,223 @@ columns* find_source(curs* c, const columns* parsed) {
     return column_by_name(c, name, n);
 }
 
-// One load text of cursor c. Returns the record, or null when the load is dropped;
-// *bad is set for every reported problem (also for one that does not drop the load).
-load_process* parse_one_load(curs* c, const char* load_text, bool* bad) {
-    const char* name = c->cur_name;
-    const char* p = skip_blanks(load_text);
-    int16_t average = 0, sum = 0, count = 0;
+// One load text being read: its cursor, the whole text for messages, the point reached.
+struct load_reader {
+    curs* c;
+    const char* text;
+    const char* p;
+    const char* name() const { return c->cur_name; }
+};
+
+// A leading AVERAGE, SUM or COUNT (either case) sets the load's function.
+void read_load_function(load_reader& r, load_process& lp) {
+    const char*& p = r.p;
     if (starts_with(p, "AVERAGE ") || starts_with(p, "average ")) {
-        average = 1;
+        lp.load_average = 1;
         p += 8;
     } else if (starts_with(p, "SUM ") || starts_with(p, "sum ")) {
-        sum = 1;
+        lp.load_sum = 1;
         p += 4;
     } else if (starts_with(p, "COUNT ") || starts_with(p, "count ")) {
-        count = 1;
+        lp.load_count = 1;
         p += 6;
     }
-    p = skip_blanks(p);
+    r.p = skip_blanks(p);
+}
 
-    // Source column text: up to a blank, "->" or the end.
-    const char* s = p;
-    while (*p != '\0' && *p != ' ' && !starts_with(p, "->")) ++p;
-    std::string source(s, static_cast<size_t>(p - s));
+// The source column text, up to a blank, "->" or the end: parsed as a column of the
+// cursor (this_column, owned) and found in its list (source_col_ptr). False after a
+// message, with nothing left allocated.
+bool read_source(load_reader& r, load_process& lp) {
+    const char* s = r.p;
+    while (*r.p != '\0' && *r.p != ' ' && !starts_with(r.p, "->")) ++r.p;
+    std::string source(s, static_cast<size_t>(r.p - s));
     if (source.empty()) {
-        PRINT('e', "plo3010", "No source column found for load in cursor %s\n", name);
-        *bad = true;
-        return nullptr;
+        PRINT('e', "plo3010", "No source column found for load in cursor %s\n", r.name());
+        return false;
     }
-    columns* parsed = source.size() <= 39 ? scratch_column(c, source) : nullptr;
+    columns* parsed = source.size() <= 39 ? scratch_column(r.c, source) : nullptr;
     if (parsed == nullptr) {
-        PRINT('e', "plo3015", "Bad source column text in %s\n", load_text);
-        *bad = true;
-        return nullptr;
+        PRINT('e', "plo3015", "Bad source column text in %s\n", r.text);
+        return false;
     }
-    auto drop = [&]() -> load_process* {
-        U_FREE(parsed);
-        *bad = true;
-        return nullptr;
-    };
-    columns* source_col = find_source(c, parsed);
+    columns* source_col = find_source(r.c, parsed);
     if (source_col == nullptr) {
         PRINT('e', "plo3020", "Column %s not found in cursor %s for load %s\n", source.c_str(),
-              name, load_text);
-        return drop();
+              r.name(), r.text);
+        U_FREE(parsed);
+        return false;
     }
+    lp.this_column = parsed;
+    lp.source_col_ptr = source_col;
+    return true;
+}
 
+// "-> cursor." naming a virtual cursor. False after a message.
+bool read_target_cursor(load_reader& r, load_process& lp) {
+    const char*& p = r.p;
     p = skip_blanks(p);
     if (!starts_with(p, "->")) {
-        PRINT('e', "plo3025", "Bad syntax in load for cursor %s : %s\n", name, load_text);
-        return drop();
+        PRINT('e', "plo3025", "Bad syntax in load for cursor %s : %s\n", r.name(), r.text);
+        return false;
     }
     p = skip_blanks(p + 2);
-
-    // Target cursor.
     size_t tn = run_length(p, " .");
     std::string target_name(p, tn);
     p += tn;
     if (target_name.empty()) {
-        PRINT('e', "plo3030", "Target cursor name not found in cursor %s for load %s\n", name,
-              load_text);
-        return drop();
+        PRINT('e', "plo3030", "Target cursor name not found in cursor %s for load %s\n", r.name(),
+              r.text);
+        return false;
     }
     curs* target = cursor_by_name(target_name);
     if (target == nullptr) {
         PRINT('e', "plo3035", "Target cursor (%s) not found for load %s in %s\n",
-              target_name.c_str(), load_text, name);
-        return drop();
+              target_name.c_str(), r.text, r.name());
+        return false;
     }
     if (target->cvirtual == 0) {
         PRINT('e', "plo3040", "Target cursor (%s) in %s for %s is not virtual\n",
-              target_name.c_str(), load_text, name);
-        return drop();
+              target_name.c_str(), r.text, r.name());
+        return false;
     }
     p = skip_blanks(p);
     if (*p != '.') {
-        PRINT('e', "plo3045", "Bad target cursor.column syntax in load %s for cursor %s\n",
-              load_text, name);
-        return drop();
+        PRINT('e', "plo3045", "Bad target cursor.column syntax in load %s for cursor %s\n", r.text,
+              r.name());
+        return false;
     }
     p = skip_blanks(p + 1);
+    lp.target_curs = target;
+    return true;
+}
 
-    // Target column: a position counted from 1, or a name.
-    size_t cn = run_length(p, " ");
-    std::string target_col(p, cn);
-    p += cn;
+// The target column: a position counted from 1, or a name. False after a message.
+bool read_target_column(load_reader& r, load_process& lp) {
+    size_t cn = run_length(r.p, " ");
+    std::string target_col(r.p, cn);
+    r.p += cn;
     if (target_col.empty()) {
-        PRINT('e', "plo3050", "No target column name in cursor %s load %s\n", name, load_text);
-        return drop();
+        PRINT('e', "plo3050", "No target column name in cursor %s load %s\n", r.name(), r.text);
+        return false;
     }
-    columns* target_col_ptr = nullptr;
+    columns* found = nullptr;
     if (std::isdigit(static_cast<unsigned char>(target_col[0]))) {
         long n = std::strtol(target_col.c_str(), nullptr, 10);
         if (n == 0) n = 1;
-        if (n <= 32767) target_col_ptr = column_at(target, static_cast<int>(n - 1));
+        if (n <= 32767) found = column_at(lp.target_curs, static_cast<int>(n - 1));
     } else {
-        target_col_ptr = column_by_name(target, target_col.c_str(), 0);
+        found = column_by_name(lp.target_curs, target_col.c_str(), 0);
     }
-    if (target_col_ptr == nullptr) {
+    if (found == nullptr) {
         PRINT('e', "plo3055", "Target column (%s) not found for cursor %s load %s\n",
-              target_col.c_str(), name, load_text);
-        return drop();
+              target_col.c_str(), r.name(), r.text);
+        return false;
     }
+    lp.target_col_ptr = found;
+    return true;
+}
 
-    // WHERE or FROM.
+// A following WHERE or FROM (either case) sets the load's directive. A column function
+// with either is reported (*bad) but does not drop the load.
+void read_directive(load_reader& r, load_process& lp, bool* bad) {
+    const char*& p = r.p;
     p = skip_blanks(p);
-    int16_t where = 0, from = 0;
     if (starts_with(p, "where ") || starts_with(p, "WHERE ")) {
-        where = 1;
+        lp.load_where = 1;
         p += 6;
     } else if (starts_with(p, "from ") || starts_with(p, "FROM ")) {
-        from = 1;
+        lp.load_from = 1;
         p += 5;
     }
     p = skip_blanks(p);
-    if ((where || from) && source_col->col_function != 0) {
+    if ((lp.load_where || lp.load_from) && lp.source_col_ptr->col_function != 0) {
         PRINT('e', "plo3060", "Column function and load_where or load_from are incompatable\n");
-        *bad = true;  // reported, but the load is still built
+        *bad = true;
     }
+}
 
-    int16_t lmin = 0, lmax = 0, lmax_occ = 0;
-    columns* min_max_column = nullptr;
-    decode* condition = nullptr;
-    if (from) {
-        if (count || sum || average) {
-            PRINT('e', "plo3065", "Cannot have FROM directive with count/sum/average in load\n");
-            return drop();
-        }
-        if (starts_with(p, "MIN ") || starts_with(p, "min ")) {
-            lmin = 1;
-            p += 4;
-        } else if (starts_with(p, "MAX ") || starts_with(p, "max ")) {
-            lmax = 1;
-            p += 4;
-        } else if (starts_with(p, "MAX_OCCURANCE ") || starts_with(p, "max_occurance ")) {
-            lmax_occ = 1;
-            p += 14;
-        } else {
-            PRINT('e', "plo3070", "From requires min/max/max_occurance in load\n");
-            return drop();
-        }
-        p = skip_blanks(p);
-        size_t mn = run_length(p, " ");
-        std::string select_col(p, mn);
-        if (select_col.empty()) {
-            PRINT('e', "plo3075", "No min_max column name in cursor %s load %s\n", name, load_text);
-            return drop();
-        }
-        min_max_column = column_by_name(c, select_col.c_str(), 0);
-        if (min_max_column == nullptr) {
-            PRINT('e', "plo3080", "MIN-MAX column (%s) not found for cursor %s load %s\n",
-                  select_col.c_str(), name, load_text);
-            return drop();
-        }
-    } else if (where) {
-        // The condition reads as a decode rule with a quoted-blank replacement. It is
-        // parsed from a copy, so the stored load text stays as written.
-        std::string rule = std::string(p) + LOAD_TEXT_TAIL;
-        decode* own = c->decode;
-        c->decode = nullptr;
-        int rc = parse_decode(c, rule.data());
-        condition = c->decode;
-        c->decode = own;
-        if (rc != 0) {
-            free_decode_chain(condition);
-            return drop();
-        }
+// After FROM: MIN, MAX or MAX_OCCURANCE and the cursor's column they select by. False
+// after a message.
+bool read_from_selection(load_reader& r, load_process& lp) {
+    const char*& p = r.p;
+    if (lp.load_count || lp.load_sum || lp.load_average) {
+        PRINT('e', "plo3065", "Cannot have FROM directive with count/sum/average in load\n");
+        return false;
     }
+    if (starts_with(p, "MIN ") || starts_with(p, "min ")) {
+        lp.load_min = 1;
+        p += 4;
+    } else if (starts_with(p, "MAX ") || starts_with(p, "max ")) {
+        lp.load_max = 1;
+        p += 4;
+    } else if (starts_with(p, "MAX_OCCURANCE ") || starts_with(p, "max_occurance ")) {
+        lp.load_max_occurance = 1;
+        p += 14;
+    } else {
+        PRINT('e', "plo3070", "From requires min/max/max_occurance in load\n");
+        return false;
+    }
+    p = skip_blanks(p);
+    size_t mn = run_length(p, " ");
+    std::string select_col(p, mn);
+    if (select_col.empty()) {
+        PRINT('e', "plo3075", "No min_max column name in cursor %s load %s\n", r.name(), r.text);
+        return false;
+    }
+    lp.min_max_column = column_by_name(r.c, select_col.c_str(), 0);
+    if (lp.min_max_column == nullptr) {
+        PRINT('e', "plo3080", "MIN-MAX column (%s) not found for cursor %s load %s\n",
+              select_col.c_str(), r.name(), r.text);
+        return false;
+    }
+    return true;
+}
 
-    auto* lp = clause_new<load_process>();
-    lp->source_col_ptr = source_col;
-    lp->this_column = parsed;
-    lp->target_curs = target;
-    lp->target_col_ptr = target_col_ptr;
-    lp->load_min = lmin;
-    lp->load_max = lmax;
-    lp->load_count = count;
-    lp->load_sum = sum;
-    lp->load_average = average;
-    lp->load_from = from;
-    lp->load_where = where;
-    lp->load_max_occurance = lmax_occ;
-    lp->decode_ptr = condition;
-    lp->min_max_column = min_max_column;
-    return lp;
+// After WHERE: the condition reads as a decode rule with a quoted-blank replacement. It
+// is parsed from a copy, so the stored load text stays as written. False when
+// parse_decode refused it (it has reported).
+bool read_where_condition(load_reader& r, load_process& lp) {
+    std::string rule = std::string(r.p) + LOAD_TEXT_TAIL;
+    decode* own = r.c->decode;
+    r.c->decode = nullptr;
+    int rc = parse_decode(r.c, rule.data());
+    decode* condition = r.c->decode;
+    r.c->decode = own;
+    if (rc != 0) {
+        free_decode_chain(condition);
+        return false;
+    }
+    lp.decode_ptr = condition;
+    return true;
+}
+
+// One load text of cursor c. Returns the record, or null when the load is dropped;
+// *bad is set for every reported problem (also for one that does not drop the load).
+load_process* parse_one_load(curs* c, const char* load_text, bool* bad) {
+    load_reader r{c, load_text, skip_blanks(load_text)};
+    load_process lp{};
+    read_load_function(r, lp);
+    if (!read_source(r, lp)) {
+        *bad = true;
+        return nullptr;
+    }
+    bool ok = read_target_cursor(r, lp) && read_target_column(r, lp);
+    if (ok) {
+        read_directive(r, lp, bad);
+        if (lp.load_from)
+            ok = read_from_selection(r, lp);
+        else if (lp.load_where)
+            ok = read_where_condition(r, lp);
+    }
+    if (!ok) {
+        U_FREE(lp.this_column);
+        *bad = true;
+        return nullptr;
+    }
+    auto* out = clause_new<load_process>();
+    *out = lp;
+    return out;
 }
 
 }  // namespace

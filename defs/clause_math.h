@@ -68,6 +68,12 @@ static_assert(std::is_trivially_copyable_v<m_anch>);
 // Largest decimal count of a math column.
 inline constexpr int math_max_decimals = 15;
 
+// The one-character words of an expression, parentheses and operators, and their kinds:
+// the character of a kind (MW_LEFT, MW_RIGHT, MW_ADD to MW_DIVIDE), '\0' for any other kind;
+// the kind of a character, 0 for any other character.
+char math_symbol(int16_t content);
+int16_t math_symbol_kind(char c);
+
 // Reads one math statement (the text after the keyword) into a new anchor appended at once
 // to the cursor's m_anch chain (it stays there, as far as it was filled, when the
 // statement fails). 0 on success; 1 after one message ("pma3370" to "pma3465"; "pma3371"

@@ -30,12 +30,8 @@ namespace {
 
 enum { DW_NAME = 1, DW_TYPE = 2, DW_INITIAL = 3, DW_NUMBER = 4, DW_END = 5 };
 
-struct dict_parse {
+struct dict_parse : def_block_parse {
     dictionary* open = nullptr;          // the entry being read; not yet in the list
-    bool opened = false;                 // an entry was opened at least once
-    bool failed = false;                 // the result is 1
-    bool stop = false;                   // the reading ends
-    char* end = nullptr;                 // end of the current statement
     std::set<const dictionary*> secret;  // entries whose initial value is a password
 };
 
@@ -224,21 +220,12 @@ void close_entry(dict_parse& p) {
 
 // Opens an entry for the word that follows name (or end); no word ends the reading.
 void open_entry(dict_parse& p) {
-    int32_t n = def_word(p.end, "pdc2110");
-    if (n < 0) {
-        p.failed = p.stop = true;
-        return;
-    }
-    if (n == 0) {
-        p.stop = true;
-        return;
-    }
-    if (n > static_cast<int32_t>(sizeof(dictionary::name)) - 1) {
-        PRINT('e', "pdc2100", "Name exceeds %d characters: %.*s\n",
-              static_cast<int>(sizeof(dictionary::name)) - 1, def_shown(n), parse_word.text);
-        p.failed = p.stop = true;
-        return;
-    }
+    int32_t n = def_block_name(
+        p, "pdc2110", static_cast<int32_t>(sizeof(dictionary::name)) - 1, [](int32_t len) {
+            PRINT('e', "pdc2100", "Name exceeds %d characters: %.*s\n",
+                  static_cast<int>(sizeof(dictionary::name)) - 1, def_shown(len), parse_word.text);
+        });
+    if (n == 0) return;
     auto* d = static_cast<dictionary*>(U_MALLOC(sizeof(dictionary)));
     std::memset(d, 0, sizeof(dictionary));
     std::memcpy(d->name, parse_word.text, static_cast<size_t>(n));
@@ -250,30 +237,12 @@ void open_entry(dict_parse& p) {
         }
     }
     p.open = d;
-    p.opened = true;
 }
 
-void statement(dict_parse& p) {
-    int32_t n = 0;
-    int code = def_keyword(p.end, test_dict_word, "pdc2060", "pdc2065", &n);
-    if (code == 0) return;
-    if (code < 0) {
-        p.failed = p.stop = true;
-        return;
-    }
-    if (!p.opened && code != DW_NAME) {
-        PRINT('e', n != 4 ? "pdc2070" : "pdc2075", "First word must be 'name'\n");
-        p.failed = p.stop = true;
-        return;
-    }
-    this_start = parse_word.text + n;
+// A type, initial or number statement of the open entry.
+void value_statement(dict_parse& p, int code) {
     char* value = this_start;
     while (value < p.end && *value == ' ') ++value;
-    if (code == DW_NAME || code == DW_END) {
-        close_entry(p);
-        if (!p.stop) open_entry(p);
-        return;
-    }
     int32_t w = def_word(p.end, "pdc2110");
     if (w < 0) {
         p.failed = true;
@@ -295,6 +264,15 @@ void statement(dict_parse& p) {
     }
 }
 
+constexpr def_block_keys dict_keys = {test_dict_word, "pdc2060", "pdc2065", DW_NAME,
+                                      DW_END,         "name",    "pdc2070", "pdc2075"};
+
+void statement(dict_parse& p) {
+    def_block_statement(
+        p, dict_keys, [&] { close_entry(p); }, [&] { open_entry(p); },
+        [&](int code) { value_statement(p, code); });
+}
+
 }  // namespace
 
 int parse_dict_file(FILE* input) {
@@ -308,17 +286,7 @@ int parse_dict_file(FILE* input) {
     }
 
     dict_parse p;
-    def_read_statements(
-        input, "pdc2055", "pdc2056",
-        [&](char* end) {
-            p.end = end;
-            statement(p);
-            return !p.stop;
-        },
-        [&] {
-            p.failed = p.stop = true;
-            return false;
-        });
+    def_read_blocks(input, "pdc2055", "pdc2056", p, [&] { statement(p); });
     if (p.open != nullptr) {  // no closing name or end statement: dropped
         U_FREE(p.open->initial);
         U_FREE(p.open);

@@ -34,14 +34,10 @@ enum {
 
 constexpr int32_t max_eval_name = static_cast<int32_t>(sizeof(evaluation::eval_name)) - 1;
 
-struct eval_parse {
+struct eval_parse : def_block_parse {
     evaluation* open = nullptr;  // the evaluation being read
-    bool opened = false;         // an eval statement was read
-    bool failed = false;         // the result is 1
     bool skip_values = false;    // a value error was reported: later values are skipped
-    bool stop = false;           // the reading ends
     int32_t closed = 0;          // evaluations that passed the closing checks
-    char* end = nullptr;         // end of the current statement
 };
 
 void free_eval(evaluation* e) {
@@ -243,64 +239,32 @@ void close_eval(eval_parse& p) {
 
 // Opens an evaluation for the word that follows eval (or end); no word ends the reading.
 void open_eval(eval_parse& p) {
-    int32_t n = def_word(p.end, "pev1305");
-    if (n < 0) {
-        p.failed = p.stop = true;
-        return;
-    }
-    if (n == 0) {
-        p.stop = true;
-        return;
-    }
-    if (n > max_eval_name) {
+    int32_t n = def_block_name(p, "pev1305", max_eval_name, [](int32_t) {
         PRINT('e', "pev1300", "Excessive length on evaluation name\n");
-        p.failed = p.stop = true;
-        return;
-    }
+    });
+    if (n == 0) return;
     auto* e = static_cast<evaluation*>(U_MALLOC(sizeof(evaluation)));
     std::memset(e, 0, sizeof(evaluation));
     std::memcpy(e->eval_name, parse_word.text, static_cast<size_t>(n));
     p.open = e;
-    p.opened = true;
 }
 
+constexpr def_block_keys eval_keys = {eval_key_word, "pev1255", "pev1260", EW_EVAL,
+                                      EW_END,        "eval",    "pev1265", "pev1270"};
+
 void statement(eval_parse& p) {
-    int32_t n = 0;
-    int code = def_keyword(p.end, eval_key_word, "pev1255", "pev1260", &n);
-    if (code == 0) return;
-    if (code < 0) {
-        p.failed = p.stop = true;
-        return;
-    }
-    if (!p.opened && code != EW_EVAL) {
-        PRINT('e', n != 4 ? "pev1265" : "pev1270", "First word must be 'eval'\n");
-        p.failed = p.stop = true;
-        return;
-    }
-    this_start = parse_word.text + n;
-    if (code == EW_EVAL || code == EW_END) {
-        close_eval(p);
-        if (!p.stop) open_eval(p);
-        return;
-    }
-    if (!p.skip_values) value_statement(p, code);
+    def_block_statement(
+        p, eval_keys, [&] { close_eval(p); }, [&] { open_eval(p); },
+        [&](int code) {
+            if (!p.skip_values) value_statement(p, code);
+        });
 }
 
 }  // namespace
 
 int parse_eval_file(FILE* input) {
     eval_parse p;
-    def_read_statements(
-        input, "pev1250", "pev1251",
-        [&](char* end) {
-            p.end = end;
-            statement(p);
-            return !p.stop;
-        },
-        [&] {
-            p.failed = p.stop = true;
-            return false;
-        });
+    def_read_blocks(input, "pev1250", "pev1251", p, [&] { statement(p); });
     free_eval(p.open);  // no closing eval or end statement: dropped
     return p.failed ? 1 : 0;
 }

@@ -9,6 +9,7 @@
 
 #include "defs/statement_reader.h"
 #include "defs/tokenizer.h"
+#include "runtime/msg.h"
 
 // Longest word shown in a message ("%.*s").
 constexpr int def_shown_max = 255;
@@ -78,4 +79,93 @@ int def_value_words(char* end, const char* failed_id, const char* parens_id, Rul
         this_start = word + advance;
     }
     return def_parens_balance(parens_id) ? 0 : 2;
+}
+
+// The reading state of a file of blocks (dictionary entries, evaluations): a naming
+// keyword opens a block for the name after it, the next naming keyword or END closes it,
+// and the statements between fill the open block.
+struct def_block_parse {
+    bool opened = false;  // a block was opened at least once
+    bool failed = false;  // the result is 1
+    bool stop = false;    // the reading ends
+    char* end = nullptr;  // end of the current statement
+};
+
+// The keywords of a file of blocks and the messages about them.
+struct def_block_keys {
+    int (*lookup)(const char*, int32_t);  // keyword codes, as for def_keyword
+    const char* failed_id;                // def_keyword's ids
+    const char* unknown_id;
+    int opener;                 // the naming keyword
+    int closer;                 // END
+    const char* opener_word;    // "First word must be '%s'" before any block is open,
+    const char* first_id;       // with first_id, or first_id_four after a four-letter
+    const char* first_id_four;  // keyword
+};
+
+// One statement of a file of blocks. Its keyword must be the opener while no block was
+// opened. The opener or the closer closes the open block (close()) and, unless that ended
+// the reading, opens the next one (open()); any other keyword goes to value(code), with
+// this_start just after the keyword.
+template <typename Close, typename Open, typename Value>
+void def_block_statement(def_block_parse& p, const def_block_keys& keys, Close&& close, Open&& open,
+                         Value&& value) {
+    int32_t n = 0;
+    int code = def_keyword(p.end, keys.lookup, keys.failed_id, keys.unknown_id, &n);
+    if (code == 0) return;
+    if (code < 0) {
+        p.failed = p.stop = true;
+        return;
+    }
+    if (!p.opened && code != keys.opener) {
+        PRINT('e', n != 4 ? keys.first_id : keys.first_id_four, "First word must be '%s'\n",
+              keys.opener_word);
+        p.failed = p.stop = true;
+        return;
+    }
+    this_start = parse_word.text + n;
+    if (code == keys.opener || code == keys.closer) {
+        close();
+        if (!p.stop) open();
+        return;
+    }
+    value(code);
+}
+
+// The name after the opener: its length (the word in parse_word), or 0 when there is no
+// block to open: no word left ends the reading; a tokenizer failure (failed_id) or a name
+// longer than max (too_long() reports it) also fails it.
+template <typename TooLong>
+int32_t def_block_name(def_block_parse& p, const char* failed_id, int32_t max, TooLong&& too_long) {
+    int32_t n = def_word(p.end, failed_id);
+    if (n <= 0) {
+        p.failed = p.failed || n < 0;
+        p.stop = true;
+        return 0;
+    }
+    if (n > max) {
+        too_long(n);
+        p.failed = p.stop = true;
+        return 0;
+    }
+    p.opened = true;
+    return n;
+}
+
+// Reads the statements of a file of blocks into statement() (def_read_statements' ids); a
+// statement too long for the buffer fails the reading.
+template <typename Statement>
+void def_read_blocks(FILE* input, const char* trace_id, const char* too_long_id, def_block_parse& p,
+                     Statement&& statement) {
+    def_read_statements(
+        input, trace_id, too_long_id,
+        [&](char* end) {
+            p.end = end;
+            statement();
+            return !p.stop;
+        },
+        [&] {
+            p.failed = p.stop = true;
+            return false;
+        });
 }

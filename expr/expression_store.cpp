@@ -21,7 +21,6 @@ int count_entries(const LEXEME* rpn) {
 LEXEME* new_rpn(const LEXEME* source, int n, LEXEME extra) {
     const int total = n + (extra ? 1 : 0) + 1;
     auto* rpn = static_cast<LEXEME*>(U_MALLOC(sizeof(LEXEME) * static_cast<size_t>(total)));
-    if (!rpn) return nullptr;
     if (n > 0) std::memcpy(rpn, source, sizeof(LEXEME) * static_cast<size_t>(n));
     if (extra) rpn[n++] = extra;
     rpn[n] = nullptr;
@@ -31,7 +30,6 @@ LEXEME* new_rpn(const LEXEME* source, int n, LEXEME extra) {
 char* new_text(const char* text, size_t n, const char* suffix) {
     const size_t extra = suffix ? std::strlen(suffix) : 0;
     auto* out = static_cast<char*>(U_MALLOC(n + extra + 1));
-    if (!out) return nullptr;
     std::memcpy(out, text, n);
     if (extra) std::memcpy(out + n, suffix, extra);
     out[n + extra] = '\0';

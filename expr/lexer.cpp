@@ -486,11 +486,8 @@ LEXEME* lexer(const LEXER_INPUT& input, const int32_t (*matrix)[CHAR_CLASSES]) {
         PRINT('e', "LEX0015", "Syntax error in expression\n");
         return nullptr;
     }
+    // Never null: u_malloc ends the process when memory runs out (no LEX0010).
     auto* buffer = static_cast<LEXEME*>(U_MALLOC(sizeof(LEXEME) * MAX_LEXEMES));
-    if (!buffer) {
-        PRINT('s', "LEX0010", "Can not acquire memory\n");
-        return nullptr;
-    }
     std::memset(buffer, 0, sizeof(LEXEME) * MAX_LEXEMES);
     *input.count = 0;
     LEX_CONTEXT c{*input.text, 0, 0, 0, buffer, input.count, input.char_tb};

@@ -7,11 +7,8 @@
 #include "runtime/msg.h"
 
 LEXEME* reverse_pol_notation(const LEXEME* list) {
+    // Never null: u_malloc ends the process when memory runs out (no RPN0005).
     auto* out = static_cast<LEXEME*>(U_MALLOC(sizeof(LEXEME) * RPN_ENTRIES));
-    if (!out) {
-        PRINT('e', "RPN0005", "Can not acquire memory\n");
-        return nullptr;
-    }
     std::memset(out, 0, sizeof(LEXEME) * RPN_ENTRIES);
     auto fail = [out]() -> LEXEME* {
         U_FREE(out);

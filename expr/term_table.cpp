@@ -192,13 +192,8 @@ TERM_TABLE* chain_to_perm_term_tb(int32_t term_type, int32_t data_type) {
 }
 
 TERM_TABLE* alloc_term(int32_t term_type, int32_t data_type) {
+    // Never null: u_malloc ends the process when memory runs out (no TRM0010).
     auto* term = static_cast<TERM_TABLE*>(U_MALLOC(sizeof(TERM_TABLE)));
-    if (!term) {
-        PRINT('s', "TRM0010", "Can not acquire memory\n");
-        quitting(-1);  // a failure never ends with status 0
-        u_exit(1);
-        return nullptr;
-    }
     std::memset(static_cast<void*>(term), 0, sizeof(TERM_TABLE));
     term->lexeme_type = LEX_TERM;
     term->term_type = term_type;

@@ -205,6 +205,22 @@ void perm_defaults(execopt* opts) {
     opts->maxWaitTime = -1;
 }
 
+// Reaps the short-lived child that forks the program of an asynchronous start (it exits
+// 4 when that fork failed). 4 after the failure's message, else 0.
+int reap_starter(pid_t pid) {
+    int status = 0;
+    pid_t w;
+    do {
+        w = waitpid(pid, &status, 0);
+    } while (w < 0 && errno == EINTR);
+    if (w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 4) {
+        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", EAGAIN,
+              strerror(EAGAIN));
+        return 4;
+    }
+    return 0;
+}
+
 }  // namespace
 
 u_child_env::u_child_env() {
@@ -457,16 +473,7 @@ int u_AsynProcess(const char* cmd, const char* parms) {
         if (r != static_cast<ssize_t>(sizeof started)) started = -1;
         closePipeHandle(&pfds[0]);
     }
-    int status = 0;
-    pid_t w;
-    do {
-        w = waitpid(pid, &status, 0);
-    } while (w < 0 && errno == EINTR);
-    if (w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 4) {
-        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", EAGAIN,
-              strerror(EAGAIN));
-        return 4;
-    }
+    if (reap_starter(pid) != 0) return 4;
     if (u_trace_on(5)) PRINT('t', "uex9050", "Child pid= %d.\n", static_cast<int>(started));
     return 0;
 }
@@ -634,15 +641,5 @@ int u_AsynProcessArgv(char* const* argv, int32_t timeLimit, int keeppw) {
         }
         _exit(0);
     }
-    int status = 0;
-    pid_t w;
-    do {
-        w = waitpid(pid, &status, 0);
-    } while (w < 0 && errno == EINTR);
-    if (w == pid && WIFEXITED(status) && WEXITSTATUS(status) == 4) {
-        u_msg(nullptr, __FILE__, __LINE__, "s", "uex9020", "Fork failure. errno=%d %s", EAGAIN,
-              strerror(EAGAIN));
-        return 4;
-    }
-    return 0;
+    return reap_starter(pid);
 }

@@ -159,6 +159,8 @@ size_t build_msg_header(char* out, size_t cap, const MsgHeader& h, const char* s
 // Writes one finished line: to the log, or without a log to standard output (echo off)
 // or standard error (echo on). Returns the count the write reported.
 bool channel_lines = false;
+// Lines that no log takes go to standard error (u_msg_on_stderr).
+bool lines_on_stderr = false;
 
 // A message as one record of the parent-child channel on standard output: prefix, header
 // and body on one line, control characters (an embedded newline too) as blanks, cut to a
@@ -336,6 +338,11 @@ int write_log_line(const char* header, const char* body) {
 int write_line(const char* header, const char* body, bool flush, bool echo) {
     int count;
     if (!stder && channel_lines) return write_channel_line(header, body);
+    if (!stder && lines_on_stderr) {
+        count = std::fprintf(stderr, "%s%s", header, body);
+        std::fflush(stderr);
+        return count;
+    }
     if (stder) {
         count = write_log_line(header, body);
         flush = false;  // written already
@@ -408,123 +415,119 @@ bool u_msg_channel(bool on) {
     return old;
 }
 
+bool u_msg_on_stderr(bool on) {
+    const bool old = lines_on_stderr;
+    lines_on_stderr = on;
+    return old;
+}
+
 bool u_msg_mute(bool on) {
     const bool old = muted;
     muted = on;
     return old;
 }
 
-int u_msg(const char* coll_name, const char* source_file, int line, const char* options,
-          const char* id, const char* format, ...) {
-    if (muted_out(options && *options ? options[0] : 'T')) return 1;
-    // A trace message whose level is off returns before anything else is looked at.
-    if (options && (options[0] == 'h' || options[0] == 'H')) {
-        int level = 0;
-        for (const char* d = options + 1; *d >= '0' && *d <= '9' && level < 100; ++d)
-            level = level * 10 + (*d - '0');
-        if (level > 9 || my_trace_all[level] == 0) return 1;
-    }
+namespace {
+
+// A trace message ("h" and a level) whose level is off.
+bool trace_level_off(const char* options) {
+    if (!options || (options[0] != 'h' && options[0] != 'H')) return false;
+    int level = 0;
+    for (const char* d = options + 1; *d >= '0' && *d <= '9' && level < 100; ++d)
+        level = level * 10 + (*d - '0');
+    return level > 9 || my_trace_all[level] == 0;
+}
+
+// How one u_msg line is written: its header, a flush, an echo to the terminal.
+struct MsgStyle {
     MsgHeader h;
     bool flush = false;
     bool echo = false;
-    if (!id || !*id || *id == ' ')
-        h.on = false;
-    else
-        h.id = (*id == '.') ? id + 1 : id;
+};
 
-    char type = 'T';
-    const char* rest = "";
-    if (options && *options) {
-        type = static_cast<char>(std::toupper(uc(options[0])));
-        rest = options + 1;
+// Type X: a ready text whose first nine characters stand in the header (its eighth the
+// type letter, into *type) when there is a header; the body follows them. The body.
+const char* take_ready_text(MsgHeader& h, const char* format, char* type) {
+    const char* ready = format ? format : "";
+    if (!h.on || std::strlen(ready) < 9) return ready;
+    h.ready = ready;
+    *type = static_cast<char>(std::toupper(uc(ready[7])));
+    return ready + 9;
+}
+
+// The type letter's effect on the line ('@' is handled by the caller).
+void apply_type(char type, MsgStyle& s) {
+    s.h.letter = type;
+    if (type == '-') {
+        s.h.on = false;
+        return;
     }
-    const char* ready_body = nullptr;
-    if (type == 'X') {
-        const char* ready = format ? format : "";
-        if (h.on && std::strlen(ready) >= 9) {
-            h.ready = ready;
-            ready_body = ready + 9;
-            type = static_cast<char>(std::toupper(uc(ready[7])));
-        } else {
-            ready_body = ready;
-        }
-    }
-    h.letter = type;
-    switch (type) {
-        case '@':
-            set_prefix(id);
-            return 0;
-        case '-':
-            h.on = false;
-            break;
-        case 'H':
-            // Its trace level was tested on entry, unless the type came from a ready text.
-            if (ready_body && !u_trace_on(std::isdigit(uc(*rest)) ? std::atoi(rest) : 0)) return 1;
-            [[fallthrough]];
-        default: {
-            TypeEffect e = type_effect(type);
-            h.letter = e.letter;
-            h.time = e.time;
-            flush = e.flush;
-            echo = e.echo;
-            break;
-        }
-    }
+    TypeEffect e = type_effect(type);
+    s.h.letter = e.letter;
+    s.h.time = e.time;
+    s.flush = e.flush;
+    s.echo = e.echo;
+}
+
+// The option letters after the type, each turning one thing on or off. False when one
+// ('-') drops the line; '*' aborts the process.
+bool apply_option_letters(const char* rest, MsgStyle& s) {
     for (const char* o = rest; *o; ++o) {
         switch (*o) {
             case 'h':
-                h.on = true;
+                s.h.on = true;
                 break;
             case 'H':
-                h.on = false;
+                s.h.on = false;
                 break;
             case 't':
-                h.time = true;
+                s.h.time = true;
                 break;
             case 'T':
-                h.time = false;
+                s.h.time = false;
                 break;
             case 'p':
-                h.position = true;
+                s.h.position = true;
                 break;
             case 'P':
-                h.position = false;
+                s.h.position = false;
                 break;
             case 'l':
-                echo = true;
+                s.echo = true;
                 break;
             case 'L':
-                echo = false;
+                s.echo = false;
                 break;
             case 'f':
-                flush = true;
+                s.flush = true;
                 break;
             case 'F':
-                flush = false;
+                s.flush = false;
                 break;
             case 'u':
-                h.upper = false;
+                s.h.upper = false;
                 break;
             case '-':
-                return 0;
+                return false;
             case '*':
                 std::abort();
             default:
                 break;
         }
     }
+    return true;
+}
 
-    char body[kMsgBody];
+// The line's body: the ready text, or the format filled from ap; it ends in a newline.
+// The count u_msg returns.
+int message_body(char (&body)[kMsgBody], const char* ready_body, const char* format, va_list ap) {
     int result;
     if (ready_body) {
         std::snprintf(body, sizeof body, "%s", ready_body);
         result = static_cast<int>(std::strlen(body));
         if (result < 1) std::snprintf(body, sizeof body, "%s", kFormatError);
     } else {
-        va_list ap;
-        va_start(ap, format);
         result = format_body(body, sizeof body, format, ap);
-        va_end(ap);
         if (result < 1) result = static_cast<int>(std::strlen(body));
     }
     size_t blen = std::strlen(body);
@@ -533,15 +536,53 @@ int u_msg(const char* coll_name, const char* source_file, int line, const char* 
         body[blen] = '\n';
         body[blen + 1] = '\0';
     }
+    return result;
+}
+
+}  // namespace
+
+int u_msg(const char* coll_name, const char* source_file, int line, const char* options,
+          const char* id, const char* format, ...) {
+    if (muted_out(options && *options ? options[0] : 'T')) return 1;
+    // A trace message whose level is off returns before anything else is looked at.
+    if (trace_level_off(options)) return 1;
+    MsgStyle s;
+    if (!id || !*id || *id == ' ')
+        s.h.on = false;
+    else
+        s.h.id = (*id == '.') ? id + 1 : id;
+
+    char type = 'T';
+    const char* rest = "";
+    if (options && *options) {
+        type = static_cast<char>(std::toupper(uc(options[0])));
+        rest = options + 1;
+    }
+    const char* ready_body = type == 'X' ? take_ready_text(s.h, format, &type) : nullptr;
+    if (type == '@') {
+        set_prefix(id);
+        return 0;
+    }
+    // Its trace level was tested on entry, unless the type came from a ready text.
+    if (type == 'H' && ready_body && !u_trace_on(std::isdigit(uc(*rest)) ? std::atoi(rest) : 0))
+        return 1;
+    apply_type(type, s);
+    if (!apply_option_letters(rest, s)) return 0;
+
+    char body[kMsgBody];
+    va_list ap;
+    va_start(ap, format);
+    int result = message_body(body, ready_body, format, ap);
+    va_end(ap);
 
     if (stder) check_limit(&stder, nullptr, &u_msg_count);
 
     char header[kMsgHeader + 1 + 128];
-    size_t hlen = build_msg_header(header, kMsgHeader + 1, h, source_file, line);
-    if (h.on && coll_name && (NumberOfCollectors >= 2 || u_trace_on(6)))
+    size_t hlen = build_msg_header(header, kMsgHeader + 1, s.h, source_file, line);
+    if (s.h.on && coll_name && (NumberOfCollectors >= 2 || u_trace_on(6)))
         append(header, sizeof header, &hlen, "%s ", coll_name);
 
-    write_line(header, body, flush, echo);
+    write_line(header, body, s.flush, s.echo);
     return result;
 }
 

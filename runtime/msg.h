@@ -51,6 +51,11 @@ bool u_msg_mute(bool on);
 // reaches the parent as one record. Returns the previous setting.
 bool u_msg_channel(bool on);
 
+// For a program whose standard output is its answer (the probe): while on and no log is
+// open, the lines of both writers (messages, traces) go to standard error, once, instead
+// of standard output. Returns the previous setting.
+bool u_msg_on_stderr(bool on);
+
 // Opens the log with mode "w", keeping numbered backups (COLL_NUMOUTBAK: unset 1, or 5 at
 // trace level 4; 0..9; below -9 its absolute value up to 9999). A null base means
 // "col.out"; the name is built once and then kept. On failure "CAT1995E" is printed once

@@ -216,6 +216,117 @@ int pcc_format_1num(char* dst, int value, int width) {
     return 0;
 }
 
+namespace {
+
+// The bodies of pcc_format, one a record letter; each takes its arguments from ap.
+
+// !C: the column's name, type letter and width.
+void format_column(char* buf, va_list ap) {
+    const char* name = va_arg(ap, const char*);
+    int type = va_arg(ap, int);
+    int length = va_arg(ap, int);
+    put_padded(buf + 3, name, 32);
+    buf[35] = ' ';
+    buf[36] = upper(type);
+    buf[37] = ' ';
+    pcc_format_1num(buf + 38, length, 4);
+    buf[42] = '\0';
+}
+
+// !I S: the statement's return code, supplied id, server error, cursor and connected flag.
+void format_info_status(char* buf, va_list ap) {
+    int rc = va_arg(ap, int);
+    int supplied = va_arg(ap, int);
+    int dberr = va_arg(ap, int);
+    const char* cursor = va_arg(ap, const char*);
+    int connected = va_arg(ap, int);
+    pcc_format_1num(buf + 5, rc, 4);
+    buf[9] = ' ';
+    pcc_format_1num(buf + 10, supplied, 4);
+    buf[14] = ' ';
+    pcc_format_1num(buf + 15, dberr, 8);
+    buf[23] = ' ';
+    put_padded(buf + 24, cursor, 8);
+    buf[32] = ' ';
+    buf[33] = upper(connected);
+    buf[34] = '\0';
+}
+
+// !I and its sub-letter: the result's shape (I), an option (P) or the status (S).
+void format_info(char* buf, va_list ap) {
+    int sub = va_arg(ap, int);
+    buf[3] = static_cast<char>(sub);
+    if (sub == 'I') {
+        int cols = va_arg(ap, int);
+        int size = va_arg(ap, int);
+        pcc_format_1num(buf + 5, cols, 4);
+        buf[9] = ' ';
+        pcc_format_1num(buf + 10, size, 4);
+        buf[14] = '\0';
+    } else if (sub == 'P') {
+        buf[5] = upper(va_arg(ap, int));
+        buf[6] = '\0';
+    } else if (sub == 'S') {
+        format_info_status(buf, ap);
+    } else {
+        buf[35] = '\0';
+    }
+}
+
+// !M: message id and severity, then the text the format makes of the remaining arguments.
+void format_message(char* buf, va_list ap) {
+    int severity = va_arg(ap, int);
+    const char* msgid = va_arg(ap, const char*);
+    const char* format = va_arg(ap, const char*);
+    int pos = 3;
+    for (const char* p = msgid ? msgid : ""; *p && pos < pcc_line_max - 2; ++p)
+        buf[pos++] = upper(*p);
+    buf[pos++] = upper(severity);
+    buf[pos++] = ' ';
+    int room = pcc_line_max - pos + 1;  // vsnprintf counts the NUL
+    int n = format ? vsnprintf(buf + pos, static_cast<size_t>(room), format, ap) : 0;
+    if (n < 0) n = 0;
+    if (n >= room) PRINT('w', "uex4910", "Record text cut at %d characters.\n", pcc_line_max);
+    if (!format) buf[pos] = '\0';
+}
+
+// !S and its sub-letter: a 16-character name (D, P with the rest of the text) or a text.
+void format_sql(char* buf, va_list ap) {
+    int sub = va_arg(ap, int);
+    const char* text = va_arg(ap, const char*);
+    buf[3] = static_cast<char>(sub);
+    if (sub == 'D' || sub == 'P') {
+        put_padded(buf + 5, text, 16);
+        buf[21] = '\0';
+        if (sub == 'P') {
+            const char* rest = va_arg(ap, const char*);
+            if (rest && *rest) {
+                buf[21] = ' ';
+                put_tail(buf, 22, rest);
+            }
+        }
+    } else if (text) {
+        put_tail(buf, 5, text);
+    } else {
+        buf[5] = '\0';
+    }
+}
+
+// !X and its sub-letter: a number (I, R), nothing (X) or a 50-character text.
+void format_exit(char* buf, va_list ap) {
+    int sub = va_arg(ap, int);
+    buf[3] = static_cast<char>(sub);
+    std::memset(buf + 5, ' ', 50);
+    if (sub == 'I' || sub == 'R') {
+        pcc_format_1num(buf + 5, va_arg(ap, int), 4);
+    } else if (sub != 'X') {
+        put_padded(buf + 5, va_arg(ap, const char*), 50);
+    }
+    buf[55] = '\0';
+}
+
+}  // namespace
+
 int pcc_format(char* buf, int id, ...) {
     buf[0] = '!';
     buf[1] = static_cast<char>(id);
@@ -234,103 +345,21 @@ int pcc_format(char* buf, int id, ...) {
         case 'O':
             put_tail(buf, 3, va_arg(ap, const char*));
             break;
-        case 'C': {
-            const char* name = va_arg(ap, const char*);
-            int type = va_arg(ap, int);
-            int length = va_arg(ap, int);
-            put_padded(buf + 3, name, 32);
-            buf[35] = ' ';
-            buf[36] = upper(type);
-            buf[37] = ' ';
-            pcc_format_1num(buf + 38, length, 4);
-            buf[42] = '\0';
+        case 'C':
+            format_column(buf, ap);
             break;
-        }
-        case 'I': {
-            int sub = va_arg(ap, int);
-            buf[3] = static_cast<char>(sub);
-            if (sub == 'I') {
-                int cols = va_arg(ap, int);
-                int size = va_arg(ap, int);
-                pcc_format_1num(buf + 5, cols, 4);
-                buf[9] = ' ';
-                pcc_format_1num(buf + 10, size, 4);
-                buf[14] = '\0';
-            } else if (sub == 'P') {
-                buf[5] = upper(va_arg(ap, int));
-                buf[6] = '\0';
-            } else if (sub == 'S') {
-                int rc = va_arg(ap, int);
-                int supplied = va_arg(ap, int);
-                int dberr = va_arg(ap, int);
-                const char* cursor = va_arg(ap, const char*);
-                int connected = va_arg(ap, int);
-                pcc_format_1num(buf + 5, rc, 4);
-                buf[9] = ' ';
-                pcc_format_1num(buf + 10, supplied, 4);
-                buf[14] = ' ';
-                pcc_format_1num(buf + 15, dberr, 8);
-                buf[23] = ' ';
-                put_padded(buf + 24, cursor, 8);
-                buf[32] = ' ';
-                buf[33] = upper(connected);
-                buf[34] = '\0';
-            } else {
-                buf[35] = '\0';
-            }
+        case 'I':
+            format_info(buf, ap);
             break;
-        }
-        case 'M': {
-            int severity = va_arg(ap, int);
-            const char* msgid = va_arg(ap, const char*);
-            const char* format = va_arg(ap, const char*);
-            int pos = 3;
-            for (const char* p = msgid ? msgid : ""; *p && pos < pcc_line_max - 2; ++p)
-                buf[pos++] = upper(*p);
-            buf[pos++] = upper(severity);
-            buf[pos++] = ' ';
-            int room = pcc_line_max - pos + 1;  // vsnprintf counts the NUL
-            int n = format ? vsnprintf(buf + pos, static_cast<size_t>(room), format, ap) : 0;
-            if (n < 0) n = 0;
-            if (n >= room) {
-                PRINT('w', "uex4910", "Record text cut at %d characters.\n", pcc_line_max);
-            }
-            if (!format) buf[pos] = '\0';
+        case 'M':
+            format_message(buf, ap);
             break;
-        }
-        case 'S': {
-            int sub = va_arg(ap, int);
-            const char* text = va_arg(ap, const char*);
-            buf[3] = static_cast<char>(sub);
-            if (sub == 'D' || sub == 'P') {
-                put_padded(buf + 5, text, 16);
-                buf[21] = '\0';
-                if (sub == 'P') {
-                    const char* rest = va_arg(ap, const char*);
-                    if (rest && *rest) {
-                        buf[21] = ' ';
-                        put_tail(buf, 22, rest);
-                    }
-                }
-            } else if (text) {
-                put_tail(buf, 5, text);
-            } else {
-                buf[5] = '\0';
-            }
+        case 'S':
+            format_sql(buf, ap);
             break;
-        }
-        case 'X': {
-            int sub = va_arg(ap, int);
-            buf[3] = static_cast<char>(sub);
-            std::memset(buf + 5, ' ', 50);
-            if (sub == 'I' || sub == 'R') {
-                pcc_format_1num(buf + 5, va_arg(ap, int), 4);
-            } else if (sub != 'X') {
-                put_padded(buf + 5, va_arg(ap, const char*), 50);
-            }
-            buf[55] = '\0';
+        case 'X':
+            format_exit(buf, ap);
             break;
-        }
         default:
             // Letters without a known body: the caller completes and terminates the line.
             break;

@@ -164,9 +164,16 @@ class Collector {
     }
 
     // Runs one more zemcoll with the same configuration and `words`, its standard output
-    // and error in `out`; its status (100 + 9 when it ran `seconds` and was killed).
-    int run_another(const std::vector<std::string>& words, std::string& out, int seconds) {
+    // and error in `out`; its status (100 + 9 when it ran `seconds` and was killed). Each
+    // "NAME=value" of `env` replaces that variable of the configuration.
+    int run_another(const std::vector<std::string>& words, std::string& out, int seconds,
+                    const std::vector<std::string>& env = {}) {
         testprog::program p = program_of(ZEMCOLL_PATH, words, "");
+        for (const std::string& e : env) {
+            const std::string name = e.substr(0, e.find('=') + 1);
+            std::erase_if(p.env, [&](const std::string& v) { return v.starts_with(name); });
+            p.env.push_back(e);
+        }
         p.merge_stderr = true;
         p.deadline = std::chrono::seconds(seconds);
         const testprog::program_result r = testprog::run_program(p);

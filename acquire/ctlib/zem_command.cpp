@@ -113,11 +113,8 @@ int zem_execute_cmd_show(CS_CONNECTION* conn, const char* text) {
 }
 
 int zem_use_db(CS_CONNECTION* conn, const char* name) {
+    // Never null: u_malloc ends the process when memory runs out (no yem0250).
     char* buffer = static_cast<char*>(U_MALLOC(ZEM_BUFSIZE));
-    if (buffer == nullptr) {
-        PRINT('e', "yem0250", "zem_use_db: malloc() failed\n");
-        return 0;
-    }
     int n = snprintf(buffer, ZEM_BUFSIZE, "use %s\n", name != nullptr ? name : "");
     int result = 0;
     // A name that does not fit is refused, never cut.

@@ -140,17 +140,10 @@ CS_RETCODE zem_fetch_data(CS_COMMAND* cmd) {
         PRINT('e', "yem0210", "zem_fetch_data: ct_res_info() returned zero columns\n");
         return 0;
     }
+    // Never null: u_malloc ends the process when memory runs out (no yem0215, yem0220 or
+    // yem0230).
     auto* cols = static_cast<ZEM_COLUMN_DATA*>(U_MALLOC(sizeof(ZEM_COLUMN_DATA) * n));
-    if (cols == nullptr) {
-        PRINT('e', "yem0215", "zem_fetch_data: malloc() failed\n");
-        return -1;
-    }
     auto* fmt = static_cast<CS_DATAFMT*>(U_MALLOC(sizeof(CS_DATAFMT) * n));
-    if (fmt == nullptr) {
-        PRINT('e', "yem0220", "zem_fetch_data: malloc() failed\n");
-        U_FREE(cols);
-        return -1;
-    }
     memset(cols, 0, sizeof(ZEM_COLUMN_DATA) * n);
     memset(fmt, 0, sizeof(CS_DATAFMT) * n);
     CS_INT made = 0;  // value buffers allocated so far
@@ -165,11 +158,6 @@ CS_RETCODE zem_fetch_data(CS_COMMAND* cmd) {
         fmt[i].datatype = CS_CHAR_TYPE;
         fmt[i].format = CS_FMT_NULLTERM;
         cols[i].value = static_cast<CS_CHAR*>(U_MALLOC(fmt[i].maxlength));
-        if (cols[i].value == nullptr) {
-            PRINT('e', "yem0230", "zem_fetch_data: malloc() failed\n");
-            rc = -1;
-            break;
-        }
         ++made;
         rc = ct_bind(cmd, i + 1, &fmt[i], cols[i].value, &cols[i].valuelen, &cols[i].indicator);
         if (rc != CS_SUCCEED) PRINT('e', "yem0235", "zem_fetch_data: ct_bind() failed\n");

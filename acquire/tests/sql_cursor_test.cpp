@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "acquire/server_faults.h"
-#include "collector/distributors/server_status.h"
+#include "collector/rows/server_status.h"
 #include "collector/run/cursor_run.h"
 #include "collector/transforms/host_vars.h"
 #include "defs/clause_exits.h"

@@ -11,6 +11,7 @@
 #include "collector/rows/cluster.h"
 #include "collector/rows/column_functions.h"
 #include "collector/rows/row_format.h"
+#include "collector/run/cursor_answer.h"
 #include "defs/distrib.h"
 #include "defs/evaluation.h"
 #include "model/cursor.h"
@@ -192,7 +193,6 @@ int get_predicate_rows(curs* c, predicate_stuff** list) {
         (offsetof(predicate_stuff, text) + static_cast<size_t>(c->length) + 1 + align - 1) / align *
         align;
     auto* block = static_cast<char*>(U_MALLOC(static_cast<long>(size * (n + 1))));
-    if (block == nullptr) return 2;
     std::memset(block, 0, size * (n + 1));
     auto entry = [&](size_t i) { return reinterpret_cast<predicate_stuff*>(block + i * size); };
     size_t i = 0;

@@ -134,17 +134,3 @@ int do_history(const char* now) {
     }
     return rc;
 }
-
-int proded(int row_number, char* data, int length) {
-    if (data == nullptr) return 0;
-    if (row_number > 4 && my_trace_all[5] == 0) {
-        char readable[152];
-        const int n = length < 199 ? length : 199;
-        u_printable(readable, data, n, "");
-        PRINT('i', "cat1609", "Abbrv dump of row %d. %.80s\n", row_number, readable);
-    } else {
-        PRINT('i', "cat1610", "Dump of row %d\n", row_number);
-        u_print_dumpx(nullptr, data, length != 0 ? length : static_cast<int>(std::strlen(data)));
-    }
-    return 0;
-}

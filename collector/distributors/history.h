@@ -1,6 +1,6 @@
 // The historian ("historian" distributor): appends the new rows of every cursor that asks
 // for history to its file coll_home/NAME.HST, one record per row: the pass's 14-character
-// time, the row text (NUL bytes as blanks), "\n". Also the raw row dump of the fetch paths.
+// time, the row text (NUL bytes as blanks), "\n".
 #pragma once
 
 // One historian pass at the 14-character time now. 0; 1 when a cursor's file could not be
@@ -9,7 +9,3 @@
 // dropped and counted in chi1636) and appended in order, before any newer ones, at the
 // first pass whose write works; the other cursors are still served.
 int do_history(const char* now);
-
-// Trace dump of one row: rows above 4 abbreviated ("cat1609") unless trace level 5 is on,
-// the others whole in hexadecimal ("cat1610"); length 0 dumps the string length. 0.
-int proded(int row_number, char* data, int length);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "collector/rows/cluster.h"
+#include "collector/run/cursor_answer.h"
 #include "defs/distrib.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"

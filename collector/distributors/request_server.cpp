@@ -8,6 +8,8 @@
 
 #include "collector/rows/cluster.h"
 #include "collector/rows/percent_cursor.h"
+#include "collector/rows/trace_control.h"
+#include "collector/run/cursor_answer.h"
 #include "collector/run/schedule.h"
 #include "collector/run/signals.h"
 #include "comm/comm_anchor.h"
@@ -67,7 +69,6 @@ int status_answer(curs_list* request, bool cursors) {
         for (distrib* d = distrib_anchor; d != nullptr; d = d->next) ++count;
     const size_t len = cursors ? CURS_STATUS_LEN : DISTRIB_STATUS_LEN;
     auto* data = static_cast<unsigned char*>(U_MALLOC(static_cast<long>(count * len + 1)));
-    if (data == nullptr) return -1;
     std::memset(data, 0, count * len + 1);
     unsigned char* at = data;
     // The encoders write pointers as zero and a distributor's password blank.
@@ -122,10 +123,6 @@ int get_probe_data(curs_list* request) {
               cl->count, cl->len);
     const size_t bytes = static_cast<size_t>(cl->count) * static_cast<size_t>(cl->len);
     auto* data = static_cast<char*>(U_MALLOC(static_cast<long>(bytes)));
-    if (data == nullptr) {
-        close_cur(cl);
-        return 1;
-    }
     set_data(request, data, cl->count, cl->len);
     // The cluster's rows lie one after another: one copy takes them all.
     std::memcpy(data, cl->text, bytes);

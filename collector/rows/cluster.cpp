@@ -7,7 +7,6 @@
 #include "collector/rows/column_functions.h"
 #include "collector/rows/row_format.h"
 #include "collector/rows/row_store.h"
-#include "collector/run/cursor_run.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "model/timebase.h"
@@ -52,17 +51,6 @@ int32_t row_size_of(curs* c) {
 }
 
 }  // namespace
-
-cluster* open_cursor(curs* c) {
-    if (c->held == 'Y') return nullptr;
-    if (open_is_stored_rows(c)) return make_cluster(c);
-    const int32_t now = static_cast<int32_t>(now_relative_sec());
-    if (c->demand != 0 && now >= c->stale_time) {
-        if (c->age_to == nullptr) delete_all(c);
-        return prep_demand(c);
-    }
-    return do_column_func(c, now);
-}
 
 int fetch_cur(cluster* cl) {
     if (!find_cl(cl)) {
@@ -160,10 +148,6 @@ cluster* make_cluster_1(curs* c) {
 cluster* register_cl(cluster* cl) {
     if (cl == nullptr) return nullptr;
     auto* e = static_cast<cluster_list*>(U_MALLOC(sizeof(cluster_list)));
-    if (e == nullptr) {
-        U_FREE(cl);
-        return nullptr;
-    }
     e->cl_ptr = cl;
     e->next = cl_anchor;
     cl_anchor = e;

@@ -1,6 +1,7 @@
 // Clusters: a consumer's private snapshot of a cursor's answer, its rows formatted for
-// output (collector/rows/row_format.h), read row by row and then closed. Opening one is where
-// stale demand cursors run again and where column functions collapse the rows into one.
+// output (collector/rows/row_format.h), read row by row and then closed. Opening one
+// (open_cursor, collector/run/cursor_answer.h) is where stale demand cursors run again and
+// where column functions collapse the rows into one.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,6 @@ struct cluster {
     char text[1];           // count rows of len bytes, zero-filled then made
 };
 
-// The cursor's answer as a new registered cluster, or null (held cursor, no rows, failed
-// demand run, failed column function).
-cluster* open_cursor(curs* c);
 // Moves to the next row: 0 while next_row addresses a row, 100 at the end (also for a
 // cluster that is not registered). A cluster of n rows gives 0 n times, then 100.
 int fetch_cur(cluster* cl);

@@ -1,17 +1,10 @@
 // Column functions (MIN, MAX, AVG, WAVG, TREND, SUM, HIGH_WATER, LOW_WATER, COUNT): a
-// cursor's rows collapsed into one synthetic row, its column_data.
+// cursor's rows collapsed into one synthetic row, its column_data (built by
+// do_column_func, collector/run/cursor_answer.h).
 #pragma once
 
 struct curs;
 struct columns;
-struct cluster;
-
-// Recomputes the synthetic row when rows came or went since the last time (collecting the
-// cursor first when it never had rows) and returns its one-row cluster; null for a cursor
-// without column functions, a failed collection or a failed function. A cursor without
-// rows gets the row of an empty cursor (COUNT and SUM 0, other columns blank), whether or
-// not it ever had rows.
-cluster* do_column_func(curs* c, int now);
 
 // Computes the column's function over c's rows into the column's len bytes at out, the
 // number right-aligned in blanks. 0, or 1 on failure (unknown function, len above 255).

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "collector/distributors/history.h"
 #include "collector/rows/row_builder.h"
 #include "collector/rows/row_store.h"
+#include "collector/rows/trace_control.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"
 #include "model/cursor.h"

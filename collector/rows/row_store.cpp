@@ -8,14 +8,6 @@
 #include "collector/rows/percent_cursor.h"
 #include "collector/rows/row_builder.h"
 #include "collector/rows/small_copy.h"
-#include "collector/run/trace_control.h"
-#include "collector/transforms/bases.h"
-#include "collector/transforms/column_exits.h"
-#include "collector/transforms/decode.h"
-#include "collector/transforms/decode_eval.h"
-#include "collector/transforms/in_lists.h"
-#include "collector/transforms/loads.h"
-#include "collector/transforms/math.h"
 #include "defs/distrib.h"
 #include "defs/xsqlda.h"
 #include "expr/percent_vars.h"
@@ -52,8 +44,6 @@ void put_width16(char* out, int64_t v) {
     for (int i = 0; i < n; ++i) out[pad + i] = digits[n - 1 - i];
     out[16] = '\0';
 }
-
-bool is_math(const columns* col) { return col->m_anch != nullptr; }
 
 // HIGH_WATER / LOW_WATER: the row shows the highest (lowest) value since the mark was set.
 bool keep_water(columns* col, char* value) {
@@ -146,27 +136,6 @@ void pcnt_set_work(const curs* c, const char* time_stamp) {
         values[i].set = true;
     }
     pcnt_place_work();
-}
-
-void row_transform(curs* c, char* buffer) {
-    if (c->m_anch != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next) {
-            if (!is_math(col)) continue;
-            col->orig_type = 2;
-            do_math(c, col, buffer);
-            buffer[col->offset + col->len] = '\0';
-        }
-    }
-    if (c->decode != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
-            if (col->decode_op != nullptr)
-                do_decode(col, buffer + col->offset, buffer,
-                          col->indicator != nullptr ? *col->indicator : 0, c);
-    }
-    if (c->cxl_ptr != nullptr) {
-        for (columns* col = c->insert_columns; col != nullptr; col = col->next)
-            if (col->cxl_ptr != nullptr) column_exit_driver(c, col, buffer, col->cxl_ptr);
-    }
 }
 
 int row_copy_value(columns* col, char* buffer, const char* src, int16_t indicator) {

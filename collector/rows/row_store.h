@@ -38,9 +38,6 @@ int merge_text(char* buffer, xSQLDA* sqlda, curs* cursor, const int32_t* types,
 // places them in the percent cursor's row.
 void pcnt_set_work(const curs* cursor, const char* time_stamp);
 
-// The transforms of a row built in buffer, in their order: math columns (numeric from then
-// on), decodes, column exits.
-void row_transform(curs* cursor, char* buffer);
 // One column's value from src into buffer at the column's offset, a NUL behind: a null
 // (indicator below 0) as blanks with "NULL", or '0' for a numeric column; water marks
 // kept. 0; -1 when a water mark could not be kept.

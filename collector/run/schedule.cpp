@@ -12,9 +12,9 @@
 #include <cstring>
 
 #include "acquire/server_faults.h"
+#include "collector/rows/trace_control.h"
 #include "collector/run/run_table.h"
 #include "collector/run/signals.h"
-#include "collector/run/trace_control.h"
 #include "comm/zovcomm.h"
 #include "defs/cursor_versions.h"
 #include "defs/distrib.h"
@@ -30,7 +30,6 @@
 #include "runtime/trace.h"
 
 void* ipc_ptr = nullptr;
-int16_t reset_trace = 0;
 int g_argc = 0;
 char** g_argv = nullptr;
 

@@ -43,6 +43,3 @@ extern void (*serving_sleep)(int32_t seconds);
 // The process's argument count and vector, kept by the start-up for the restart.
 extern int g_argc;
 extern char** g_argv;
-
-// Set by the request server: reset the tracing at the end of the pass.
-extern int16_t reset_trace;

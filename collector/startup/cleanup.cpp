@@ -5,7 +5,7 @@
 
 #include "acquire/channel_parent.h"
 #include "collector/rows/percent_cursor.h"
-#include "collector/run/trace_control.h"
+#include "collector/rows/trace_control.h"
 #include "collector/startup/engine_hooks.h"
 #include "collector/startup/startup.h"
 #include "defs/clause_free.h"

@@ -21,24 +21,18 @@ int width(const char (&)[N]) {
 
 void window_lines(const operate* o, int32_t offset, const char* start_id, const char* start_fmt,
                   const char* end_id, const char* end_fmt) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
     for (; o != nullptr; o = o->next) {
         PRINT('i', start_id, start_fmt, hours(o->start_time + static_cast<int64_t>(offset)));
         PRINT('i', end_id, end_fmt, hours(o->end_time + static_cast<int64_t>(offset)));
     }
-#pragma GCC diagnostic pop
 }
 
 void cursor_windows(const operate* o, const char* start_id, const char* start_fmt,
                     const char* end_id, const char* end_fmt) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
     for (; o != nullptr; o = o->next) {
         PRINT('t', start_id, start_fmt, hours(o->start_time));
         PRINT('t', end_id, end_fmt, hours(o->end_time));
     }
-#pragma GCC diagnostic pop
 }
 
 }  // namespace

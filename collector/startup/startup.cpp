@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "collector/run/schedule.h"
 #include "collector/run/signals.h"
@@ -267,10 +269,7 @@ void list_environment() {
     };
     for (const auto& f : fields) {
         if (f.value == nullptr) continue;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
         PRINT('t', "cml1527", f.format, f.value);
-#pragma GCC diagnostic pop
     }
 }
 
@@ -335,15 +334,36 @@ int init_eval() {
     return 0;
 }
 
-void refuse_second_collector() {
-    // Without a server id yet (the process definitions supply it) the second look decides.
-    if (env_vars.serverid == nullptr) return;
-    const comm_collector_owner owner = comm_find_live_collector();
-    if (owner.pid == 0) return;
+namespace {
+
+bool claimed = false;
+
+[[noreturn]] void refuse(const comm_collector_owner& owner) {
     PRINT('s', "cml1533",
           "Collector process %d already serves server %s in directory %s; this one ends\n",
           owner.pid, env_vars.serverid, owner.where.c_str());
     u_exit(1);
+}
+
+}  // namespace
+
+void refuse_second_collector() {
+    // Without a server id yet (the process definitions supply it) the second look decides.
+    if (env_vars.serverid == nullptr || *env_vars.serverid == '\0') return;
+    if (!claimed) {
+        // The directories of the history files, the log, the pipes and the IPC id file.
+        std::vector<std::string> dirs;
+        for (const char* d :
+             {env_vars.coll_home, env_vars.coll_out, env_vars.tmpdir, env_vars.localtmpdir})
+            if (d != nullptr) dirs.emplace_back(d);
+        comm_collector_owner owner;
+        if (comm_take_collector_claim(dirs, &owner) != 0) refuse(owner);
+        claimed = true;
+        // Registered before the exit message's handler, so it runs after it.
+        std::atexit(comm_release_collector_claim);
+    }
+    const comm_collector_owner owner = comm_find_live_collector();
+    if (owner.pid != 0) refuse(owner);
 }
 
 void my_atexit() {

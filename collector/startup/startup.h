@@ -37,10 +37,13 @@ void set_machine_id();
 // is unset, or the server id or logon id is empty; otherwise 0.
 int check_required_config();
 
-// Ends the process with status 1 ("cml1533", naming its process id, the server id and the
-// directory) when a live collector already serves this server id from this directory
-// (comm/collector_claim.h); does nothing while the server id is unset. A pipe or IPC id
-// file whose collector is gone is left to be taken over.
+// Takes this collector's claim on its server in the directories it writes to (home, log,
+// pipes, IPC id file), once, and keeps it until the process ends. Ends the process with
+// status 1 ("cml1533", naming the live collector's process id, the server id and the
+// directory) when a live collector already holds such a claim, or serves this server id
+// from this directory through its pipe or IPC id file (comm/collector_claim.h); does
+// nothing while the server id is unset or empty. A claim, pipe or IPC id file whose
+// collector is gone is taken over.
 void refuse_second_collector();
 
 // Publishes the configuration as dictionary parameters (rdbms, errlog, logonid, dbhome,

@@ -8,6 +8,7 @@
 
 #include "collector/rows/column_functions.h"
 #include "collector/rows/row_store.h"
+#include "collector/run/cursor_answer.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "collector/distributors/server_status.h"
+#include "collector/rows/server_status.h"
+#include "collector/rows/trace_control.h"
 #include "collector/run/schedule.h"
-#include "collector/run/trace_control.h"
 #include "collector/startup/def_dumps.h"
 #include "defs/distrib.h"
 #include "defs/evaluation.h"
@@ -283,6 +283,16 @@ TEST(CollDbTypeNull, ChangesNothing) {
     distrib d = {};
     coll_db_type(&d, nullptr);
     EXPECT_STREQ(d.db_type, "");
+}
+
+TEST(Proded, FirstFourRowsWholeLaterOnesAbbreviated) {
+    char data[] = "row text";
+    LogCapture log;
+    proded(5, data, 8);
+    EXPECT_TRUE(log.has("CAT1609")) << log.text();
+    EXPECT_FALSE(log.has("CAT1610"));
+    proded(4, data, 0);
+    EXPECT_TRUE(log.has("CAT1610")) << log.text();
 }
 
 }  // namespace

@@ -344,14 +344,4 @@ TEST(LogDistributors, NulvLogsTheRowsOfItsClassesAndDistributeItsName) {
     EXPECT_TRUE(log.has("Dist for printer at 20261211093000\n"));
 }
 
-TEST(Proded, FirstFourRowsWholeLaterOnesAbbreviated) {
-    char data[] = "row text";
-    LogCapture log;
-    proded(5, data, 8);
-    EXPECT_TRUE(log.has("CAT1609")) << log.text();
-    EXPECT_FALSE(log.has("CAT1610"));
-    proded(4, data, 0);
-    EXPECT_TRUE(log.has("CAT1610")) << log.text();
-}
-
 }  // namespace

@@ -201,12 +201,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Zemcoll, RunsUntilTerminatedThoughTheTraceFileAndTheLogFail) {
     Collector coll;
-    replace_in(coll.file("zemtrac.ctl"), "show_cursor SRVSTAT;", "bogus SRVSTAT;");
+    write_all(coll.file("zemtrac.ctl"), "bogus SRVSTAT;\nend;\n");
     // A log directory below a plain file cannot be made or written.
     write_all(coll.file("plain"), "x");
     coll.start({}, {"COLL_SERVERID=SRV1", "COLL_OUT=" + coll.dir() + "/plain/logs"});
     ASSERT_TRUE(coll.wait_for("CML1530I")) << coll.output();
     EXPECT_NE(coll.output().find("CAT2014E"), std::string::npos) << coll.output();
+    EXPECT_NE(coll.output().find("PTC4640E"), std::string::npos) << coll.output();
 
     // Every descriptor above the standard three is closed on exec.
     const std::string fdinfo = "/proc/" + std::to_string(coll.pid()) + "/fdinfo";

@@ -170,120 +170,135 @@ struct evaluation_state {
 
 enum test_result { kFails = 0, kHolds = 1, kAbort = -1 };
 
-test_result test(const condition& k, left_side& left, decode_op* rule, const evaluation_state& s) {
-    int r = 1;
+test_result result_of(const condition& k, int r) { return holds(k.op, r) ? kHolds : kFails; }
+
+// Where the operand column's value stands: in the row under test, or in the last row (the
+// base row with a base) of the column's own cursor. Null when there is none, with what the
+// test then gives in *stop.
+const char* operand_column_text(const condition& k, const evaluation_state& s, test_result* stop) {
+    *stop = kFails;
+    if (k.op_curs == nullptr) return s.row != nullptr ? s.row + k.op_col->offset : nullptr;
+    *stop = kAbort;
+    if (s.c != nullptr && k.op_curs == s.c->age_to && s.c->post_age != 0) {
+        if (s.traced) PRINT('t', "cde4360", "Skipping decode - refers to age_to cursor\n");
+        return nullptr;
+    }
+    const char* src = nullptr;
+    if (s.c != nullptr && s.c->base != nullptr)
+        src = locate_base(k.op_curs, s.c, k.op_col->offset);
+    else if (k.op_curs->last_row != nullptr)
+        src = k.op_curs->last_row->text + k.op_col->offset;
+    if (src != nullptr) return src;
+    const char* id = k.and_part ? "cde4385" : "cde4365";
+    if (decode_warn_first(s.c, id)) {
+        if (k.and_part)
+            PRINT('w', id, "In decode, referenced cursor %s has no rows - skipping decode\n",
+                  k.op_curs->cur_name);
+        else
+            PRINT('w', id, "Decode, referenced cursor %s has no rows - skipping decode\n",
+                  k.op_curs->cur_name);
+    }
+    return nullptr;
+}
+
+// The value against another column's value.
+test_result column_condition(const condition& k, left_side& left, decode_op* rule,
+                             const evaluation_state& s) {
+    if (k.op_col == nullptr) {
+        say_unbound(rule, k, s.col, s.c);
+        return kFails;
+    }
+    test_result stop = kFails;
+    const char* src = operand_column_text(k, s, &stop);
+    if (src == nullptr) return stop;
+    int rlen = k.op_col->len < 0 ? 0 : (k.op_col->len > kMax ? kMax : k.op_col->len);
+    char right[kMax + 1];
+    std::memset(right, left.numeric ? '\0' : ' ', sizeof right);
+    std::memcpy(right, src, static_cast<size_t>(rlen));
+    right[kMax] = '\0';
+    if (s.traced) {
+        if (k.and_part)
+            PRINT('t', "cde4390", "For decode, column %s has value '%.*s'(%d)\n", k.operand_column,
+                  rlen, right, rlen);
+        else
+            PRINT('t', "cde4370", "For decode, right column %s has value '%.*s'\n",
+                  k.operand_column, rlen, right);
+    }
+    if (k.op == DOP_SEARCH) return result_of(k, contains(left, right, cut_trailing(right, rlen)));
+    if (left.numeric) {
+        const char* p = right;
+        while (*p == ' ') ++p;
+        double l = 0;
+        left.number(l);
+        return result_of(k, sign(l - std::strtod(p, nullptr)));
+    }
+    if (rlen > left.L) left.L = rlen;
+    return result_of(k, std::memcmp(left.buf, right, static_cast<size_t>(left.L)));
+}
+
+// The value among the entries of an in_list.
+test_result in_list_condition(const condition& k, const left_side& left, decode_op* rule,
+                              const evaluation_state& s) {
+    if (k.list == nullptr) {
+        say_unbound(rule, k, s.col, s.c);
+        return kFails;
+    }
+    char key[in_list_entry_size(kMax) + 2];
+    if (left.numeric) {
+        // Entries of a numeric list are the stored texts between blanks, whatever the
+        // source's width: the key is the value without its leading blanks.
+        int i = 0;
+        while (i < left.L && left.buf[i] == ' ') ++i;
+        int n = static_cast<int>(strnlen(left.buf + i, static_cast<size_t>(left.L - i)));
+        key[0] = ' ';
+        if (n == 0) {
+            key[1] = '0';
+            n = 1;
+        } else {
+            std::memcpy(key + 1, left.buf + i, static_cast<size_t>(n));
+        }
+        key[n + 1] = ' ';
+        key[n + 2] = '\0';
+    } else {
+        in_list_entry(key, left.buf, left.len, false);
+    }
+    return result_of(
+        k, (k.list->text != nullptr && std::strstr(k.list->text, key) != nullptr) ? 0 : 1);
+}
+
+// The value as a number against a numeric constant (or its bits against a mask).
+test_result number_condition(const condition& k, left_side& left) {
+    double l = 0;
+    if (!left.number(l)) return kFails;
+    if (k.op == DOP_AND_MASK) return result_of(k, to_int32(l) & k.andee);
+    return result_of(k, sign(l - k.op_num));
+}
+
+// The value against a quoted string.
+test_result string_condition(const condition& k, const left_side& left) {
+    if (k.operand == nullptr) return kFails;
+    int ll = k.operand_ll > kMax ? kMax : k.operand_ll;
+    if (k.op == DOP_SEARCH)
+        return result_of(k, contains(left, k.operand, cut_trailing(k.operand, ll)));
+    return result_of(k, std::memcmp(left.buf, k.operand, static_cast<size_t>(left.L)));
+}
+
+// Whether one condition (a rule or an AND part) holds for the value; kAbort when the
+// decode is skipped for the row.
+test_result condition_holds(const condition& k, left_side& left, decode_op* rule,
+                            const evaluation_state& s) {
     switch (k.type) {
-        case DOK_COLUMN: {
-            if (k.op_col == nullptr) {
-                say_unbound(rule, k, s.col, s.c);
-                return kFails;
-            }
-            const char* src = nullptr;
-            if (k.op_curs == nullptr) {
-                if (s.row == nullptr) return kFails;
-                src = s.row + k.op_col->offset;
-            } else {
-                if (s.c != nullptr && k.op_curs == s.c->age_to && s.c->post_age != 0) {
-                    if (s.traced)
-                        PRINT('t', "cde4360", "Skipping decode - refers to age_to cursor\n");
-                    return kAbort;
-                }
-                if (s.c != nullptr && s.c->base != nullptr)
-                    src = locate_base(k.op_curs, s.c, k.op_col->offset);
-                else if (k.op_curs->last_row != nullptr)
-                    src = k.op_curs->last_row->text + k.op_col->offset;
-                if (src == nullptr) {
-                    const char* id = k.and_part ? "cde4385" : "cde4365";
-                    if (decode_warn_first(s.c, id)) {
-                        if (k.and_part)
-                            PRINT('w', id,
-                                  "In decode, referenced cursor %s has no rows - skipping "
-                                  "decode\n",
-                                  k.op_curs->cur_name);
-                        else
-                            PRINT('w', id,
-                                  "Decode, referenced cursor %s has no rows - skipping decode\n",
-                                  k.op_curs->cur_name);
-                    }
-                    return kAbort;
-                }
-            }
-            int rlen = k.op_col->len < 0 ? 0 : (k.op_col->len > kMax ? kMax : k.op_col->len);
-            char right[kMax + 1];
-            std::memset(right, left.numeric ? '\0' : ' ', sizeof right);
-            std::memcpy(right, src, static_cast<size_t>(rlen));
-            right[kMax] = '\0';
-            if (s.traced) {
-                if (k.and_part)
-                    PRINT('t', "cde4390", "For decode, column %s has value '%.*s'(%d)\n",
-                          k.operand_column, rlen, right, rlen);
-                else
-                    PRINT('t', "cde4370", "For decode, right column %s has value '%.*s'\n",
-                          k.operand_column, rlen, right);
-            }
-            if (k.op == DOP_SEARCH) {
-                r = contains(left, right, cut_trailing(right, rlen));
-            } else if (left.numeric) {
-                const char* p = right;
-                while (*p == ' ') ++p;
-                double l = 0;
-                left.number(l);
-                r = sign(l - std::strtod(p, nullptr));
-            } else {
-                if (rlen > left.L) left.L = rlen;
-                r = std::memcmp(left.buf, right, static_cast<size_t>(left.L));
-            }
-            break;
-        }
-        case DOK_IN_LIST: {
-            if (k.list == nullptr) {
-                say_unbound(rule, k, s.col, s.c);
-                return kFails;
-            }
-            char key[in_list_entry_size(kMax) + 2];
-            if (left.numeric) {
-                // Entries of a numeric list are the stored texts between blanks, whatever
-                // the source's width: the key is the value without its leading blanks.
-                int i = 0;
-                while (i < left.L && left.buf[i] == ' ') ++i;
-                int n = static_cast<int>(strnlen(left.buf + i, static_cast<size_t>(left.L - i)));
-                key[0] = ' ';
-                if (n == 0) {
-                    key[1] = '0';
-                    n = 1;
-                } else {
-                    std::memcpy(key + 1, left.buf + i, static_cast<size_t>(n));
-                }
-                key[n + 1] = ' ';
-                key[n + 2] = '\0';
-            } else {
-                in_list_entry(key, left.buf, left.len, false);
-            }
-            r = (k.list->text != nullptr && std::strstr(k.list->text, key) != nullptr) ? 0 : 1;
-            break;
-        }
-        case DOK_NUMBER: {
-            double l = 0;
-            if (!left.number(l)) return kFails;
-            if (k.op == DOP_AND_MASK)
-                r = to_int32(l) & k.andee;
-            else
-                r = sign(l - k.op_num);
-            break;
-        }
-        case DOK_STRING: {
-            if (k.operand == nullptr) return kFails;
-            int ll = k.operand_ll > kMax ? kMax : k.operand_ll;
-            if (k.op == DOP_SEARCH)
-                r = contains(left, k.operand, cut_trailing(k.operand, ll));
-            else
-                r = std::memcmp(left.buf, k.operand, static_cast<size_t>(left.L));
-            break;
-        }
+        case DOK_COLUMN:
+            return column_condition(k, left, rule, s);
+        case DOK_IN_LIST:
+            return in_list_condition(k, left, rule, s);
+        case DOK_NUMBER:
+            return number_condition(k, left);
+        case DOK_STRING:
+            return string_condition(k, left);
         default:
             return kFails;
     }
-    return holds(k.op, r) ? kHolds : kFails;
 }
 
 const char* phrase(int16_t op) {
@@ -432,12 +447,12 @@ decode_op* eval_decode(columns* col, char* value, char* row, int indicator, curs
             continue;
         }
         if (d->operatr == DOP_NULL) continue;
-        test_result t = test(of(d), left, d, s);
+        test_result t = condition_holds(of(d), left, d, s);
         if (t == kAbort) return nullptr;
         if (t == kFails) continue;
         bool all = true;
         for (and_part* a = d->and_; a != nullptr && all; a = a->next) {
-            t = test(of(a), left, d, s);
+            t = condition_holds(of(a), left, d, s);
             if (t == kAbort) return nullptr;
             all = t == kHolds;
         }

@@ -149,6 +149,113 @@ void free_sel_pieces(sel_piece* head) {
     }
 }
 
+namespace {
+
+// One host-variable reference of the select text: the names as written and the point
+// after it, where the next literal starts.
+struct hv_ref {
+    char src_name[300] = {};
+    char col_part[300] = {};
+    char* end = nullptr;
+};
+
+// "[cursor.column]" from p (after the '['): the cursor, then its column by position or
+// by name, else its in_list of that name. False after a message.
+bool resolve_cursor_column(const curs* c, char* p, sel_piece* hv, hv_ref& r) {
+    while (*p == ' ') ++p;
+    int k = 0;
+    while (*p != '.' && *p != ' ' && *p != '\0' && k < 299) r.src_name[k++] = *p++;
+    while (*p == ' ') ++p;
+    if (*p == '.') ++p;
+    while (*p == ' ') ++p;
+    extract_col_name(&p, r.col_part);
+    r.end = p;
+    hv->curs = find_cursor(r.src_name);
+    if (hv->curs == nullptr) {
+        PRINT('e', "cmg3205", "Cursor %s not found for %s.%s in sql for %.9s\n", r.src_name,
+              r.src_name, r.col_part, c->cur_name);
+        return false;
+    }
+    if (std::isdigit(static_cast<unsigned char>(r.col_part[0]))) {
+        int ordinal = std::atoi(r.col_part);
+        if (ordinal < 1) ordinal = 1;
+        columns* k2 = hv->curs->insert_columns;
+        for (int i = 1; k2 != nullptr && i < ordinal; ++i) k2 = k2->next;
+        hv->col_ptr = k2;
+    } else {
+        for (columns* k2 = hv->curs->insert_columns; k2 != nullptr; k2 = k2->next)
+            if (std::strncmp(k2->col_name, r.col_part, sizeof(k2->col_name)) == 0) {
+                hv->col_ptr = k2;
+                break;
+            }
+    }
+    if (hv->col_ptr != nullptr) return true;
+    for (in_list* l = hv->curs->in_list; l != nullptr; l = l->next)
+        if (std::strncmp(l->name, r.col_part, sizeof(l->name)) == 0) {
+            hv->in_list = l;
+            return true;
+        }
+    PRINT('e', "cmg3230", "Column %s not found for %s.%s in sql for %.9s\n", r.col_part, r.src_name,
+          r.col_part, c->cur_name);
+    return false;
+}
+
+// "[... %name ...]" from the '%': a percent column of the percent cursor. False after a
+// message.
+bool resolve_percent_column(const curs* c, const char* pct, sel_piece* hv, hv_ref& r) {
+    char* p = const_cast<char*>(pct);
+    extract_col_name(&p, r.col_part);
+    r.end = p;
+    hv->col_ptr = find_pcnt_col(r.col_part);
+    if (hv->col_ptr == nullptr) {
+        PRINT('e', "cmg3232", "Column %s not found, cursor %.9s \n", r.col_part, c->cur_name);
+        return false;
+    }
+    hv->curs = percent_cursor();
+    std::snprintf(r.src_name, sizeof r.src_name, "%s", percent_cursor_name);
+    return true;
+}
+
+// The in_list's text into the statement; c is held while the in_list was never built.
+void put_in_list(curs* c, const sel_piece* hv, Out& out) {
+    const in_list* l = hv->in_list;
+    if (l->text == default_in_list) {
+        PRINT('i', "cmg3210", "Merging %.50s for sel in %.9s, in_list not initialized\n", l->name,
+              c->cur_name);
+        PRINT('w', "cmg3215", "Cursor %.9s not yet executed\n", hv->curs->cur_name);
+        PRINT('w', "cmg3220", "Holding cursor %.9s\n", c->cur_name);
+        hold(c);
+    }
+    out.put(l->text, static_cast<size_t>(l->len));
+    if (hv->curs->trace) PRINT('t', "cmg3225", "matched to in_list %.50s\n", l->name);
+}
+
+// The column's last value into the statement. False when it could not go in (reported),
+// with set_hvs_in_sel's result in *result.
+bool put_host_value(curs* c, const sel_piece* hv, const hv_ref& r, Out& out, int* result) {
+    switch (insert_value(out, hv->curs, hv->col_ptr)) {
+        case Insert::ok:
+            return true;
+        case Insert::no_row:
+            PRINT('e', "cmg3235", "No last row for %s.%s, cursor %.9s\n", r.src_name, r.col_part,
+                  c->cur_name);
+            *result = drop_chain(c);
+            return false;
+        case Insert::bad_type:
+            PRINT('e', "cmg3240", "Invalid data_type(%d) for %s.%s, cursor %.9s\n",
+                  hv->col_ptr->data_type, r.src_name, r.col_part, c->cur_name);
+            *result = 0;
+            return false;
+        case Insert::refused:
+            refused(c, r.src_name, r.col_part);
+            *result = drop_chain(c);
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int set_hvs_in_sel(curs* c, char* out_buf) {
     if (c->sel_piece != nullptr) return set_hvs_in_sel_2(c, out_buf);
     Out out{out_buf};
@@ -172,95 +279,22 @@ int set_hvs_in_sel(curs* c, char* out_buf) {
         append_piece(c, lit);
         lit = nullptr;
         sel_piece* hv = new_piece(2);
-        char src_name[300] = {};
-        char col_part[300] = {};
-        char* p = in + 1;
-        if (dot) {
-            while (*p == ' ') ++p;
-            int k = 0;
-            while (*p != '.' && *p != ' ' && *p != '\0' && k < 299) src_name[k++] = *p++;
-            while (*p == ' ') ++p;
-            if (*p == '.') ++p;
-            while (*p == ' ') ++p;
-            extract_col_name(&p, col_part);
-            hv->curs = find_cursor(src_name);
-            if (hv->curs == nullptr) {
-                PRINT('e', "cmg3205", "Cursor %s not found for %s.%s in sql for %.9s\n", src_name,
-                      src_name, col_part, c->cur_name);
-                U_FREE(hv);
-                return 0;
-            }
-            if (std::isdigit(static_cast<unsigned char>(col_part[0]))) {
-                int ordinal = std::atoi(col_part);
-                if (ordinal < 1) ordinal = 1;
-                columns* k2 = hv->curs->insert_columns;
-                for (int i = 1; k2 != nullptr && i < ordinal; ++i) k2 = k2->next;
-                hv->col_ptr = k2;
-            } else {
-                for (columns* k2 = hv->curs->insert_columns; k2 != nullptr; k2 = k2->next)
-                    if (std::strncmp(k2->col_name, col_part, sizeof(k2->col_name)) == 0) {
-                        hv->col_ptr = k2;
-                        break;
-                    }
-            }
-            if (hv->col_ptr == nullptr) {
-                for (in_list* l = hv->curs->in_list; l != nullptr; l = l->next)
-                    if (std::strncmp(l->name, col_part, sizeof(l->name)) == 0) {
-                        hv->in_list = l;
-                        break;
-                    }
-                if (hv->in_list == nullptr) {
-                    PRINT('e', "cmg3230", "Column %s not found for %s.%s in sql for %.9s\n",
-                          col_part, src_name, col_part, c->cur_name);
-                    U_FREE(hv);
-                    return 0;
-                }
-            }
-        } else {
-            p = const_cast<char*>(pct);
-            extract_col_name(&p, col_part);
-            hv->col_ptr = find_pcnt_col(col_part);
-            if (hv->col_ptr == nullptr) {
-                PRINT('e', "cmg3232", "Column %s not found, cursor %.9s \n", col_part, c->cur_name);
-                U_FREE(hv);
-                return 0;
-            }
-            hv->curs = percent_cursor();
-            std::snprintf(src_name, sizeof src_name, "%s", percent_cursor_name);
+        hv_ref r;
+        if (!(dot ? resolve_cursor_column(c, in + 1, hv, r)
+                  : resolve_percent_column(c, pct, hv, r))) {
+            U_FREE(hv);
+            return 0;
         }
         append_piece(c, hv);
         if (hv->in_list != nullptr) {
-            in_list* l = hv->in_list;
-            if (l->text == default_in_list) {
-                PRINT('i', "cmg3210", "Merging %.50s for sel in %.9s, in_list not initialized\n",
-                      l->name, c->cur_name);
-                PRINT('w', "cmg3215", "Cursor %.9s not yet executed\n", hv->curs->cur_name);
-                PRINT('w', "cmg3220", "Holding cursor %.9s\n", c->cur_name);
-                hold(c);
-            }
-            out.put(l->text, static_cast<size_t>(l->len));
-            if (hv->curs->trace) PRINT('t', "cmg3225", "matched to in_list %.50s\n", l->name);
-        } else {
-            switch (insert_value(out, hv->curs, hv->col_ptr)) {
-                case Insert::ok:
-                    break;
-                case Insert::no_row:
-                    PRINT('e', "cmg3235", "No last row for %s.%s, cursor %.9s\n", src_name,
-                          col_part, c->cur_name);
-                    return drop_chain(c);
-                case Insert::bad_type:
-                    PRINT('e', "cmg3240", "Invalid data_type(%d) for %s.%s, cursor %.9s\n",
-                          hv->col_ptr->data_type, src_name, col_part, c->cur_name);
-                    return 0;
-                case Insert::refused:
-                    refused(c, src_name, col_part);
-                    return drop_chain(c);
-            }
+            put_in_list(c, hv, out);
+        } else if (int result = 0; !put_host_value(c, hv, r, out, &result)) {
+            return result;
         }
         // The terminator starts the next literal and is copied with it.
         lit = new_piece(1);
-        lit->from = p;
-        in = p;
+        lit->from = r.end;
+        in = r.end;
     }
     if (lit != nullptr) {
         lit->len = static_cast<int32_t>(in - lit->from);

@@ -43,32 +43,17 @@ void trace_array(const m_anch* m) {
     trace_text t;
     for (int i = 0; i < m->word_count; ++i) {
         const math& e = m->math[i];
-        switch (e.content) {
-            case MW_LEFT:
-                t.add(" (");
-                break;
-            case MW_RIGHT:
-                t.add(") ");
-                break;
-            case MW_CONSTANT:
-                t.add(" %f ", e.value);
-                break;
-            case MW_ADD:
-                t.add(" + ");
-                break;
-            case MW_SUBTRACT:
-                t.add(" - ");
-                break;
-            case MW_MULTIPLY:
-                t.add(" * ");
-                break;
-            case MW_DIVIDE:
-                t.add(" / ");
-                break;
-            default:
-                t.add(" ?%d-%f? ", e.content, e.value);
-                break;
-        }
+        const char symbol = math_symbol(e.content);
+        if (e.content == MW_CONSTANT)
+            t.add(" %f ", e.value);
+        else if (e.content == MW_LEFT)
+            t.add(" (");
+        else if (e.content == MW_RIGHT)
+            t.add(") ");
+        else if (symbol != '\0')
+            t.add(" %c ", symbol);
+        else
+            t.add(" ?%d-%f? ", e.content, e.value);
     }
     PRINT('t', "cma3565", "Math: %.150s\n", t.buf);
 }
@@ -77,32 +62,13 @@ void trace_range(const m_anch* m, int lo, int hi) {
     trace_text t;
     for (int i = lo; i < hi; ++i) {
         const math& e = m->math[i];
-        switch (e.content) {
-            case MW_LEFT:
-                t.add(" (");
-                break;
-            case MW_RIGHT:
-                t.add(" )");
-                break;
-            case MW_CONSTANT:
-                t.add(" %f", e.value);
-                break;
-            case MW_ADD:
-                t.add(" +");
-                break;
-            case MW_SUBTRACT:
-                t.add(" -");
-                break;
-            case MW_MULTIPLY:
-                t.add(" *");
-                break;
-            case MW_DIVIDE:
-                t.add(" /");
-                break;
-            default:
-                t.add(" nil");
-                break;
-        }
+        const char symbol = math_symbol(e.content);
+        if (e.content == MW_CONSTANT)
+            t.add(" %f", e.value);
+        else if (symbol != '\0')
+            t.add(" %c", symbol);
+        else
+            t.add(" nil");
     }
     PRINT('t', "cma3595", "do_arith: %.150s\n", t.buf);
 }

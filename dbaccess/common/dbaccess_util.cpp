@@ -62,6 +62,22 @@ int split_procedure_text(char* text, char** name, char** params, int max_params)
     return *name ? n : -1;
 }
 
+bool read_procedure_call(const char* text, procedure_call& call, const char* no_name_id,
+                         const char* too_many_id) {
+    call.text = text ? text : "";
+    call.count =
+        split_procedure_text(call.text.data(), &call.name, call.params, procedure_params_max);
+    if (call.count == -2) {
+        PRINT('e', too_many_id, "Stored procedure: more than max number of parameters allowed\n");
+        return false;
+    }
+    if (call.count < 0) {
+        PRINT('e', no_name_id, "Stored procedure: no procedure name given\n");
+        return false;
+    }
+    return true;
+}
+
 int64_t size_text_kb(const char* text) {
     if (!text) return 0;
     while (*text == ' ') ++text;

@@ -36,6 +36,28 @@ void pcc_blank_controls(char* dst, const char* src, size_t len);
 // sent).
 int split_procedure_text(char* text, char** name, char** params, int max_params);
 
+// Most parameters of a procedure call.
+inline constexpr int procedure_params_max = 20;
+
+// A procedure call of a request: its name and parameters, pointing into its own copy of
+// the request's text (so it is never copied).
+struct procedure_call {
+    procedure_call() = default;
+    procedure_call(const procedure_call&) = delete;
+    procedure_call& operator=(const procedure_call&) = delete;
+
+    std::string text;
+    char* name = nullptr;
+    char* params[procedure_params_max] = {};
+    int count = 0;
+};
+
+// Splits text (null: empty) into call. False after an error message: no_name_id without
+// a name, too_many_id with more than procedure_params_max parameters (refused whole: a
+// call with its later parameters dropped is another call).
+bool read_procedure_call(const char* text, procedure_call& call, const char* no_name_id,
+                         const char* too_many_id);
+
 // Kilobytes of a size text: the decimal number before the first blank, times 1024 when
 // its unit (the first run of letters after it) begins with "MB". "2.5 MB" is 2560, "512
 // KB" 512. A text without a number gives 0.

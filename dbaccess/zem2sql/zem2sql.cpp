@@ -22,7 +22,6 @@ int16_t call_type = 0;
 namespace {
 
 constexpr int kMaxOperands = 98;
-constexpr int kMaxParams = 20;
 
 // Text of a stored value, or "" when the row or column is missing.
 const char* value_of(const db_data* s, int row, int column) {
@@ -154,7 +153,12 @@ int formatIresult(int send_headers) {
     return 0;
 }
 
-int process_a_sql(const char* database, const char* sql, int send_headers) {
+namespace {
+
+// One request of the channel on the database (switched to first when one is named): run(a)
+// sends it and takes its rows; then the results are freed and a dead connection closed.
+template <typename Run>
+int on_database(const char* database, Run&& run) {
     _anchor_db* a = dbx;
     if (!a) return 4;
     if (database && *database) {
@@ -164,51 +168,38 @@ int process_a_sql(const char* database, const char* sql, int send_headers) {
             return rc;
         }
     }
-    int code = DoSQL(a, sql);
-    if (code) {
-        PRINT('e', "sdb0003", "Error on process sql:'%s'\n", sql);
-    } else {
-        code = process_row_results(a, nullptr, sql);
-        if (code == 0) code = formatIresult(send_headers);
-    }
+    int code = run(a);
     free_all_results(a);
     close_if_dead(a);
     return code;
 }
 
-int process_a_sp(const char* database, const char* text, int send_headers) {
-    _anchor_db* a = dbx;
-    if (!a) return 4;
-    if (database && *database) {
-        int rc = DB_to_use(a, database);
-        if (rc) {
-            close_if_dead(a);
-            return rc;
+}  // namespace
+
+int process_a_sql(const char* database, const char* sql, int send_headers) {
+    return on_database(database, [&](_anchor_db* a) {
+        int code = DoSQL(a, sql);
+        if (code) {
+            PRINT('e', "sdb0003", "Error on process sql:'%s'\n", sql);
+            return code;
         }
-    }
-    std::string copy = text ? text : "";
-    char* name = nullptr;
-    char* params[kMaxParams];
-    int n = split_procedure_text(copy.data(), &name, params, kMaxParams);
-    if (n == -2) {
-        // Refused whole: a call with its later parameters dropped is another call.
-        PRINT('e', "sdb0002", "Stored procedure: more than max number of parameters allowed\n");
-        return 1;
-    }
-    if (n < 0) {
-        PRINT('e', "sdb0001", "Stored procedure: no procedure name given\n");
-        return 1;
-    }
-    int code = DoRPC(a, name, params, n);
-    if (code) {
-        PRINT('e', "sdb0003", "Error on process stored procedure:'%s'\n", name);
-    } else {
-        code = process_row_results(a, nullptr, name);
-        if (code == 0) code = formatIresult(send_headers);
-    }
-    free_all_results(a);
-    close_if_dead(a);
-    return code;
+        code = process_row_results(a, nullptr, sql);
+        return code == 0 ? formatIresult(send_headers) : code;
+    });
+}
+
+int process_a_sp(const char* database, const char* text, int send_headers) {
+    return on_database(database, [&](_anchor_db* a) {
+        procedure_call call;
+        if (!read_procedure_call(text, call, "sdb0001", "sdb0002")) return 1;
+        int code = DoRPC(a, call.name, call.params, call.count);
+        if (code) {
+            PRINT('e', "sdb0003", "Error on process stored procedure:'%s'\n", call.name);
+            return code;
+        }
+        code = process_row_results(a, nullptr, call.name);
+        return code == 0 ? formatIresult(send_headers) : code;
+    });
 }
 
 int helpdb_out(int64_t totalfree, int64_t data_used, int64_t index_used) {

@@ -32,7 +32,6 @@ int pid = 0;
 
 namespace {
 
-constexpr int kMaxParams = 20;
 constexpr size_t kProcNameMax = 63;
 // The environment is rebuilt when more than this many databases were handled since the
 // start or the last periodic rebuild.
@@ -92,27 +91,16 @@ int process_a_sql(const char* database, const char* sql, int send_headers) {
 }
 
 int process_a_sp(const char* database, const char* text, int send_headers) {
-    std::string copy = text ? text : "";
-    char* name = nullptr;
-    char* params[kMaxParams];
-    int n = split_procedure_text(copy.data(), &name, params, kMaxParams);
-    if (n == -2) {
-        // Refused whole: a call with its later parameters dropped is another call.
-        PRINT('e', "jup0002", "Stored procedure: more than max number of parameters allowed\n");
-        return 1;
-    }
-    if (n < 0) {
-        PRINT('e', "jup0001", "Stored procedure: no procedure name given\n");
-        return 1;
-    }
-    if (std::strlen(name) > kProcNameMax) {
+    procedure_call call;
+    if (!read_procedure_call(text, call, "jup0001", "jup0002")) return 1;
+    if (std::strlen(call.name) > kProcNameMax) {
         PRINT('e', "jup0004", "Stored procedure name longer than %d characters\n",
               static_cast<int>(kProcNameMax));
         return 1;
     }
     return on_new_command(database, [&] {
-        if (DoRPC(name, params, n) != 0) {
-            PRINT('e', "jup0003", "Error on process stored procedure:'%s'\n", name);
+        if (DoRPC(call.name, call.params, call.count) != 0) {
+            PRINT('e', "jup0003", "Error on process stored procedure:'%s'\n", call.name);
             return 1;
         }
         return process_row_results(send_headers);
@@ -456,20 +444,10 @@ int zemsql_run(int argc, char** argv) {
         commit_collect(1);
         return 0;
     }
-    code = init_CT_env();
+    // The first connection is made as every later one: its closing of an earlier
+    // connection finds none.
+    code = reinit_CT_env();
     if (code) return code;
-    code = connect_to_server(env_vars.serverid, env_vars.logonid, env_vars.password);
-    if (code) {
-        clean_up_context(0);
-        return code;
-    }
-    if (ct_cmd_alloc(connection, &cmd) != CS_SUCCEED) {
-        PRINT('e', "esq0110", "ct_cmd_alloc failed\n");
-        cmd = nullptr;
-        clean_up_connection(0);
-        clean_up_context(0);
-        return 1;
-    }
     if (call_type == '1')
         code = process_multiple_db_req(n - 2, words.data() + 2);
     else if (call_type == '2')

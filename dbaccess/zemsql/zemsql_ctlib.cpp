@@ -410,6 +410,110 @@ void print_row(const std::vector<fetched_value>& values, const std::vector<CS_IN
 
 }  // namespace
 
+namespace {
+
+// The columns of the current row result, described and bound as null-terminated text.
+struct bound_result {
+    std::vector<ZEM_COLUMN_DATA> cols;
+    std::vector<CS_DATAFMT> fmts;
+    std::vector<std::vector<char>> buffers;
+    std::vector<CS_INT> widths;  // display width of each column bound
+    CS_INT row_width = 0;
+};
+
+// Describes and binds the num_cols columns. False after a message (the columns bound
+// so far stay in b).
+bool bind_columns(bound_result& b, CS_INT num_cols) {
+    const auto n = static_cast<size_t>(num_cols);
+    b.cols.resize(n);
+    b.fmts.resize(n);
+    b.buffers.resize(n);
+    for (CS_INT i = 0; i < num_cols; ++i) {
+        CS_DATAFMT& f = b.fmts[static_cast<size_t>(i)];
+        std::memset(&f, 0, sizeof f);
+        if (ct_describe(cmd, i + 1, &f) != CS_SUCCEED) {
+            PRINT('e', "esq0290", "ct_describe() failed\n");
+            return false;
+        }
+        CS_INT width = zem_display_dlen(&f);
+        f.maxlength = width + 1;
+        f.datatype = CS_CHAR_TYPE;
+        f.format = CS_FMT_NULLTERM;
+        f.scale = CS_SRC_VALUE;
+        f.precision = CS_SRC_VALUE;
+        auto& buf = b.buffers[static_cast<size_t>(i)];
+        buf.assign(static_cast<size_t>(f.maxlength), '\0');
+        ZEM_COLUMN_DATA& c = b.cols[static_cast<size_t>(i)];
+        c.value = buf.data();
+        if (ct_bind(cmd, i + 1, &f, c.value, &c.valuelen, &c.indicator) != CS_SUCCEED) {
+            PRINT('e', "esq0310", "ct_bind() failed\n");
+            return false;
+        }
+        b.widths.push_back(width);
+        b.row_width += width;
+    }
+    return true;
+}
+
+// Call type I: the result's shape to the collector, then one record a column. After a
+// failed bind (all_bound false) the shape of the columns bound so far goes alone. False
+// when a send failed or not all were bound.
+bool send_column_headers(const bound_result& b, bool all_bound) {
+    char rec[pcc_record_size];
+    pcc_format(rec, 'I', 'I', static_cast<int>(b.widths.size()), static_cast<int>(b.row_width));
+    if (pcc_send_collector(rec, stdout) || !all_bound) return false;
+    pcc_format(rec, 'I', 'P', 'C');
+    if (pcc_send_collector(rec, stdout)) return false;
+    for (size_t c = 0; c < b.widths.size(); ++c) {
+        char name[CS_MAX_NAME + 1];
+        std::snprintf(name, sizeof name, "%.*s", static_cast<int>(sizeof b.fmts[c].name),
+                      b.fmts[c].name);
+        pcc_format(rec, 'C', name, 'C', static_cast<int>(b.widths[c]));
+        if (pcc_send_collector(rec, stdout)) return false;
+    }
+    return true;
+}
+
+// The fetched row's values. A NULL is an empty value: the bound buffer may still hold
+// the previous row's.
+void take_values(const bound_result& b, std::vector<fetched_value>& values) {
+    for (size_t c = 0; c < values.size(); ++c) {
+        const ZEM_COLUMN_DATA& d = b.cols[c];
+        values[c].text = d.value;
+        values[c].length =
+            (d.indicator == -1 || d.valuelen <= 0)
+                ? 0
+                : static_cast<CS_INT>(strnlen(d.value, static_cast<size_t>(d.valuelen)));
+    }
+}
+
+// Hands one row on by call type: stored (1), sent to the collector (I) or printed.
+// Non-zero ends the fetch with that code.
+int deliver_row(const bound_result& b, const std::vector<fetched_value>& values, int set_number,
+                int row_number, pcc_row_builder& row) {
+    if (call_type == '1')
+        return store_row(set_number, row_number, static_cast<int>(values.size()), values.data());
+    if (call_type != 'I') {
+        print_row(values, b.widths);
+        return 0;
+    }
+    if (max_data_row != -1 && row_number > max_data_row) return 1;
+    row.clear();
+    for (size_t c = 0; c < values.size(); ++c)
+        row.add(values[c].text, static_cast<size_t>(values[c].length),
+                static_cast<int>(b.widths[c]));
+    return row.send();
+}
+
+// Ends the command after a failure and returns code.
+int abandon_fetch(int code) {
+    cancel_all("esq0050");
+    drop_cmd();
+    return code;
+}
+
+}  // namespace
+
 int fetch_data(int send_headers, int set_number) {
     CS_INT num_cols = 0;
     if (ct_res_info(cmd, CS_NUMDATA, &num_cols, CS_UNUSED, nullptr) != CS_SUCCEED) {
@@ -420,67 +524,18 @@ int fetch_data(int send_headers, int set_number) {
         PRINT('e', "esq0260", "ct_res_info returned zero number of columns\n");
         return 1;
     }
-    std::vector<ZEM_COLUMN_DATA> cols(static_cast<size_t>(num_cols));
-    std::vector<CS_DATAFMT> fmts(static_cast<size_t>(num_cols));
-    std::vector<std::vector<char>> buffers(static_cast<size_t>(num_cols));
-    std::vector<CS_INT> widths;
-    int failed = 0;
-    CS_INT row_width = 0;
-    for (CS_INT i = 0; i < num_cols; ++i) {
-        CS_DATAFMT& f = fmts[static_cast<size_t>(i)];
-        std::memset(&f, 0, sizeof f);
-        if (ct_describe(cmd, i + 1, &f) != CS_SUCCEED) {
-            PRINT('e', "esq0290", "ct_describe() failed\n");
-            failed = 1;
-            break;
-        }
-        CS_INT width = zem_display_dlen(&f);
-        char name[CS_MAX_NAME + 1];
-        std::snprintf(name, sizeof name, "%.*s", static_cast<int>(sizeof f.name), f.name);
-        f.maxlength = width + 1;
-        f.datatype = CS_CHAR_TYPE;
-        f.format = CS_FMT_NULLTERM;
-        f.scale = CS_SRC_VALUE;
-        f.precision = CS_SRC_VALUE;
-        auto& buf = buffers[static_cast<size_t>(i)];
-        buf.assign(static_cast<size_t>(f.maxlength), '\0');
-        ZEM_COLUMN_DATA& c = cols[static_cast<size_t>(i)];
-        c.value = buf.data();
-        if (ct_bind(cmd, i + 1, &f, c.value, &c.valuelen, &c.indicator) != CS_SUCCEED) {
-            PRINT('e', "esq0310", "ct_bind() failed\n");
-            failed = 1;
-            break;
-        }
-        widths.push_back(width);
-        row_width += width;
-    }
-    if (call_type == 'I' && send_headers) {
-        char rec[pcc_record_size];
-        pcc_format(rec, 'I', 'I', static_cast<int>(widths.size()), static_cast<int>(row_width));
-        if (pcc_send_collector(rec, stdout)) failed = 1;
-        pcc_format(rec, 'I', 'P', 'C');
-        if (!failed && pcc_send_collector(rec, stdout)) failed = 1;
-        for (size_t c = 0; c < widths.size() && !failed; ++c) {
-            char name[CS_MAX_NAME + 1];
-            std::snprintf(name, sizeof name, "%.*s", static_cast<int>(sizeof fmts[c].name),
-                          fmts[c].name);
-            pcc_format(rec, 'C', name, 'C', static_cast<int>(widths[c]));
-            if (pcc_send_collector(rec, stdout)) failed = 1;
-        }
-    }
-    if (trace_all) PRINT('t', "esq0312", "Bound %d columns\n", static_cast<int>(widths.size()));
-    if (failed) {
-        cancel_all("esq0050");
-        drop_cmd();
-        return 1;
-    }
+    bound_result b;
+    bool ok = bind_columns(b, num_cols);
+    if (call_type == 'I' && send_headers) ok = send_column_headers(b, ok);
+    if (trace_all) PRINT('t', "esq0312", "Bound %d columns\n", static_cast<int>(b.widths.size()));
+    if (!ok) return abandon_fetch(1);
+
     pcc_row_builder row;
     std::vector<fetched_value> values(static_cast<size_t>(num_cols));
     int row_number = 0;
     CS_INT rows_read = 0;
     CS_RETCODE rc;
     int code = 0;
-    bool stopped = false;
     while ((rc = ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows_read)) == CS_SUCCEED ||
            rc == CS_ROW_FAIL) {
         row_number += rows_read;
@@ -488,47 +543,14 @@ int fetch_data(int send_headers, int set_number) {
             PRINT('w', "esq0320", "Error on row %d.\n", row_number);
             continue;
         }
-        for (size_t c = 0; c < values.size(); ++c) {
-            // A NULL is an empty value: the bound buffer may still hold the previous row's.
-            const ZEM_COLUMN_DATA& d = cols[c];
-            values[c].text = d.value;
-            values[c].length =
-                (d.indicator == -1 || d.valuelen <= 0)
-                    ? 0
-                    : static_cast<CS_INT>(strnlen(d.value, static_cast<size_t>(d.valuelen)));
-        }
-        if (call_type == '1') {
-            code = store_row(set_number, row_number, num_cols, values.data());
-            if (code) {
-                stopped = true;
-                break;
-            }
-        } else if (call_type == 'I') {
-            if (max_data_row != -1 && row_number > max_data_row) {
-                cancel_all("esq0050");
-                drop_cmd();
-                return 1;
-            }
-            row.clear();
-            for (size_t c = 0; c < values.size(); ++c)
-                row.add(values[c].text, static_cast<size_t>(values[c].length),
-                        static_cast<int>(widths[c]));
-            int sent = row.send();
-            if (sent) {
-                cancel_all("esq0050");
-                drop_cmd();
-                return sent;
-            }
-        } else {
-            print_row(values, widths);
-        }
+        take_values(b, values);
+        code = deliver_row(b, values, set_number, row_number, row);
+        if (code == 0) continue;
+        if (call_type != '1') return abandon_fetch(code);
+        break;  // a refused store ends the rows as counted so far
     }
     if (trace_all) PRINT('t', "esq0312", "Processed %d rows\n", row_number);
-    if (stopped) {
-        cancel_all("esq0050");
-        drop_cmd();
-        return code;
-    }
+    if (code != 0) return abandon_fetch(code);
     if (rc == CS_END_DATA) return 0;
     if (rc == CS_FAIL)
         PRINT('e', "esq0330", "ct_fetch() failed\n");

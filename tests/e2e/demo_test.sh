@@ -7,12 +7,7 @@
 #                                                     message, nothing left behind
 set -uo pipefail
 src="$1" build="$2" mode="${3:-}"
-fails=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fails=$((fails + 1)); fi
-}
+source "$(dirname "$0")/e2e_lib.sh"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -48,8 +43,7 @@ check "the directory is removed" test ! -e "${dir:-/nonexistent}"
 left=""
 if [ -n "$dir" ]; then
   # By command line (zovtds names its files there) and by working directory (zemcoll).
-  left="$(pgrep -f -- "$dir" | tr '\n' ' ')"
-  left+="$(find /proc/[0-9]*/cwd -maxdepth 0 -lname "$dir*" 2>/dev/null | tr '\n' ' ')"
+  left="$(processes_of "$dir")"
 fi
 check "no process of the run is left (${left:-none})" test -z "$left"
 

@@ -153,7 +153,14 @@ int probe_parse(int argc, const char* const* argv, probe_options* opt) {
                 return 1;
         }
     }
-    if (!within(opt->names, PROBE_NAMES_MAX, "cursor name text")) return 1;
+    // The text is refused here with the communication layer's own limit and message
+    // (rather than a 2699-character buffer of the probe's): every "get" would refuse a
+    // longer one anyway, after the connection was made.
+    char why[96];
+    if (!comm_names_text_fits(opt->names.c_str(), why, sizeof why)) {
+        printf("%s\n", why);
+        return 1;
+    }
     return 0;
 }
 
@@ -209,12 +216,16 @@ void probe_print_row(const char* row, int len, int mode) {
             u_print_record(row, len);
             printf("\n");
             break;
-        case PRINT_HEX:
+        case PRINT_HEX: {
             fflush(stdout);
+            // The dump is the answer: it goes where the answer goes.
+            const bool was = u_msg_on_stderr(false);
             u_print_dumpx(nullptr, row, len);
+            u_msg_on_stderr(was);
             fflush(stdout);
             printf("\n");
             break;
+        }
         default: {
             std::string text(row, len);
             for (char& c : text) {

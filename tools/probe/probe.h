@@ -7,9 +7,8 @@
 
 #include "comm/comm_anchor.h"
 
-constexpr int PROBE_NAMES_MAX = 2699;  // characters of cursor-name text
-constexpr int PROBE_PREFIX_MAX = 19;   // characters of the -curs prefix
-constexpr int PROBE_PIPE_MAX = 1023;   // characters of the -pipe name
+constexpr int PROBE_PREFIX_MAX = 19;  // characters of the -curs prefix
+constexpr int PROBE_PIPE_MAX = 1023;  // characters of the -pipe name
 
 enum probe_print_mode { PRINT_PLAIN = 0, PRINT_COMPRESSED = 1, PRINT_HEX = 2 };
 

@@ -6,6 +6,7 @@
 
 #include "comm/zovcomm.h"
 #include "runtime/env.h"
+#include "runtime/msg.h"
 #include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "tools/probe/probe.h"
@@ -14,7 +15,7 @@ namespace {
 
 // The anchor, kept where the end of the run finds it.
 comm_anchor* probe_anchor = nullptr;
-// Set by SIGINT; the loop ends the communication and the process.
+// Set by SIGINT or SIGTERM; the loop ends the communication and the process.
 volatile sig_atomic_t interrupted = 0;
 
 void do_interrupt(int) { interrupted = 1; }
@@ -35,14 +36,23 @@ int stop_interrupted() {
     return 0;
 }
 
-bool initComm() {
+// The handlers go in at the start of the run, before the shared objects are set up (not
+// only when the communication starts): a signal during the set-up must not end the probe
+// before it can detach.
+void install_handlers() {
     struct sigaction sa {};
     sa.sa_handler = do_interrupt;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
+    // SIGTERM (what a stopping service sends) ends it the same way: over shared memory the
+    // detach in finish() is what removes the segments and semaphore sets of the last user.
+    sigaction(SIGTERM, &sa, nullptr);
     // An interrupt ends a wait for the collector as a time-out, within a fraction of a
     // second; the loop then sees the flag.
     zovcomm_set_stop_flag(&interrupted);
+}
+
+bool initComm() {
     probe_anchor = static_cast<comm_anchor*>(zovcomm("init"));
     if (!probe_anchor) {
         printf("Unable to initialize communications environment\n");
@@ -117,6 +127,9 @@ int probe_main(int argc, char** argv) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, nullptr);
+    // Standard output is the answer: the communication layer's information lines and the
+    // traces go to standard error, so that none lands inside a printed answer.
+    u_msg_on_stderr(true);
     if (argc < 2) {
         printf("Must specifiy one or more cursor names.\n");
         probe_help();
@@ -135,6 +148,7 @@ int probe_main(int argc, char** argv) {
         probe_help();
         return 1;
     }
+    install_handlers();
     // Without the shared objects the requests below fail with their own error.
     if (comm_use_shm()) zovcomm("initsm");
     return opt.show_cursors ? listing(opt) : sampling(opt);

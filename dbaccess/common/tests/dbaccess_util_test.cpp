@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/log_capture.h"
+
 namespace {
 
 TEST(RowBuilder, PlacesValuesAtTheirWidthsAndBlanksControls) {
@@ -29,6 +31,26 @@ TEST(ProcedureText, SplitsNameAndParameters) {
     EXPECT_EQ(split_procedure_text(over, &name, params, 2), -2);
     char empty[] = "   ";
     EXPECT_EQ(split_procedure_text(empty, &name, params, 2), -1);
+}
+
+TEST(ProcedureCall, KeepsTheRequestTextAndRefusesAWrongCall) {
+    procedure_call call;
+    std::string text = "sp_x 1 two";
+    ASSERT_TRUE(read_procedure_call(text.c_str(), call, "tst0001", "tst0002"));
+    text.assign(text.size(), '#');  // the call points into its own copy
+    EXPECT_STREQ(call.name, "sp_x");
+    ASSERT_EQ(call.count, 2);
+    EXPECT_STREQ(call.params[1], "two");
+
+    std::string over = "p";
+    for (int i = 0; i <= procedure_params_max; ++i) over += " " + std::to_string(i);
+    LogCapture log;
+    procedure_call refused;
+    EXPECT_FALSE(read_procedure_call(over.c_str(), refused, "tst0001", "tst0002"));
+    EXPECT_TRUE(log.has("TST0002"));
+    procedure_call empty;
+    EXPECT_FALSE(read_procedure_call(nullptr, empty, "tst0001", "tst0002"));
+    EXPECT_TRUE(log.has("TST0001"));
 }
 
 TEST(LoginReason, TellsAnUnreachableServerFromARefusedLogin) {

@@ -19,15 +19,14 @@
 
 #include "testing/case_names.h"
 #include "testing/closed_port.h"
+#include "testing/dbaccess_fixture.h"
 #include "testing/program_runner.h"
 #include "tests/tds/tds_scenario.h"
 #include "tests/tds/tds_testenv.h"
 
-extern char** environ;
-
 namespace {
 
-const char* kPassword = "Pw_s3cret_xyz";
+const char* const kPassword = testprog::dbaccess_password;
 
 const char* kScenario = R"(
 server TESTSERV
@@ -107,6 +106,7 @@ zovtds::Scenario scenario() {
 }
 
 using ProcRun = testprog::program_result;
+using testprog::lines_of;
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -115,87 +115,11 @@ std::string read_file(const std::string& path) {
     return ss.str();
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
-
-class Zemsql : public ::testing::Test {
+class Zemsql : public testprog::dbaccess_test {
   protected:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(env.start("server TESTSERV\n", error)) << error;
-        env.server.set_scenario(scenario());
-    }
-    void TearDown() override {
-        // No output and no server log line holds the password.
-        for (const auto& r : runs) {
-            EXPECT_EQ(r.out.find(kPassword), std::string::npos);
-            EXPECT_EQ(r.err.find(kPassword), std::string::npos);
-        }
-        for (const auto& e : env.server.log())
-            EXPECT_EQ(zovtds::log_line(e).find(kPassword), std::string::npos);
-    }
-
-    // Runs zem2sql with `args` and `input` on standard input; `env_over` entries
-    // "NAME=value" replace (or with "NAME=" remove) the configuration.
-    ProcRun run(const std::vector<std::string>& args, const std::string& input = "",
-                const std::vector<std::string>& env_over = {}) {
-        std::vector<std::string> envs;
-        for (char** e = environ; *e; ++e) {
-            std::string v = *e;
-            if (v.rfind("COLL_", 0) == 0 || v.rfind("DSQUERY=", 0) == 0 ||
-                v.rfind("SYBASE_OCS=", 0) == 0 || v.rfind("LD_LIBRARY_PATH=", 0) == 0 ||
-                v.rfind("ISQL_", 0) == 0)
-                continue;
-            envs.push_back(v);
-        }
-        std::vector<std::string> mine = {"COLL_HOME=" + env.dir, "COLL_SERVERID=" + env.section,
-                                         "COLL_LOGON=sa",
-                                         std::string("COLL_PASSWORD=") + kPassword};
-        for (const auto& o : env_over) {
-            std::string name = o.substr(0, o.find('=') + 1);
-            std::erase_if(mine, [&](const std::string& m) { return m.rfind(name, 0) == 0; });
-            if (o.size() > name.size()) mine.push_back(o);
-        }
-        envs.insert(envs.end(), mine.begin(), mine.end());
-        testprog::program p;
-        p.path = ZEMSQL_PATH;
-        p.args = args;
-        p.env = std::move(envs);
-        p.input = input;
-        p.deadline = std::chrono::seconds(60);
-        ProcRun r = testprog::run_program(p);
-        if (r.timed_out) ADD_FAILURE() << "zemsql did not end";
-        runs.push_back(r);
-        return r;
-    }
-    // The channel: requests (each line as sent), then its standard output as lines.
-    std::vector<std::string> channel(const std::vector<std::string>& requests,
-                                     ProcRun* run_out = nullptr) {
-        std::string input;
-        for (const auto& l : requests) input += l + "\n";
-        ProcRun r = run({"I"}, input);
-        if (run_out) *run_out = r;
-        EXPECT_EQ(r.status, 0) << r.err;
-        return lines_of(r.out);
-    }
-    std::vector<std::string> log_of(zovtds::LogEntry::Kind kind) {
-        std::vector<std::string> out;
-        for (const auto& e : env.server.log())
-            if (e.kind == kind) out.push_back(e.text);
-        return out;
-    }
-    static int count_prefix(const std::vector<std::string>& lines, const std::string& prefix) {
-        int n = 0;
-        for (const auto& l : lines) n += l.rfind(prefix, 0) == 0;
-        return n;
-    }
-
-    zovtds::TestEnv env;
-    std::vector<ProcRun> runs;
+    Zemsql()
+        : dbaccess_test(
+              {ZEMSQL_PATH, "zemsql", {"SYBASE_OCS=", "LD_LIBRARY_PATH=", "ISQL_"}, 0, scenario}) {}
 };
 
 TEST_F(Zemsql, SpaceReportOverTwoDatabases) {

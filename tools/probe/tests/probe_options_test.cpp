@@ -30,6 +30,7 @@ struct ParseCase {
 
 TEST(ProbeOptions, Table) {
     const std::string z20(20, 'z');
+    const std::string a98(98, 'a'), a99(99, 'a');  // the name text: 99, then 100 characters
     const ParseCase cases[] = {
         {{"zemengd", "zemlckd"}, 0, "zemengd zemlckd ", 1, 0, ""},
         {{"-n3", "A"}, 0, "A ", 3, 0, ""},
@@ -51,6 +52,8 @@ TEST(ProbeOptions, Table) {
         {{"-n"}, 1, "", 1, 0, ""},  // a value is missing
         {{"A", "-pipe"}, 1, "A ", 1, 0, ""},
         {{"-curs", z20.c_str()}, 1, "", 1, 0, ""},  // prefix over 19
+        {{a98.c_str()}, 0, a98 + " ", 1, 0, ""},
+        {{a99.c_str()}, 1, "", 1, 0, ""},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv{"zovprobe"};

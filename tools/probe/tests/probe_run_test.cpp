@@ -235,6 +235,10 @@ TEST_F(ProbeRun, RefusalsExitOne) {
         {{"-c"}, "0", "Must specifiy one or more CURSOR names for request.\n"},
         {{"A", "-n"}, "0", "Enter the name(s) of the cursor(s) to be tested\n"},
         {{"-help"}, "0", "   -pipe %s   = pipe name  (/tmp/userid/col_server_db_pipe)\n\n\n"},
+        // The communication layer's limit and message for the cursor-name text.
+        {{std::string(60, 'A'), std::string(40, 'B')},
+         "0",
+         "Cursor name text too long (102 characters, at most 99)\n\nEnter the name(s)"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(run_probe(c.words, c.useshm), 1) << output_ << errors_;

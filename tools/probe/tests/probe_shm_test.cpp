@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm/ipc_idfile.h"
@@ -32,6 +34,13 @@ class ProbeShm : public ::testing::Test {
             kill(stub_, SIGKILL);
             waitpid(stub_, nullptr, 0);
         }
+        expect_no_objects_left();
+        remove_test_dir(dir_);
+    }
+
+    // The segments and semaphore sets named in the IPC id file are gone (any left is
+    // removed, so that the next case starts clean).
+    void expect_no_objects_left() {
         zov_ipc_ids ids{};
         if (zov_ipc_read_idfile((dir_ + "/h1_EM100_SRV1_SRV1_ZEM100_h1").c_str(), &ids)) {
             struct shmid_ds ds {};
@@ -44,7 +53,6 @@ class ProbeShm : public ::testing::Test {
                 semctl(id, 0, IPC_RMID);
             }
         }
-        remove_test_dir(dir_);
     }
 
     // A shared-memory collector child: answers ROWS with two rows "ab cd" and anything
@@ -52,7 +60,8 @@ class ProbeShm : public ::testing::Test {
     void start_stub(int requests) {
         ReadySignal ready;
         ASSERT_TRUE(ready.ok());
-        ASSERT_TRUE(asked_.ok());
+        asked_ = std::make_unique<ReadySignal>();
+        ReadySignal* asked = asked_.get();
         stub_ = fork();
         ASSERT_GE(stub_, 0);
         if (stub_ == 0) {
@@ -64,9 +73,9 @@ class ProbeShm : public ::testing::Test {
             opt.shm = true;
             opt.check_puts = true;
             opt.idle_ms = 0;
-            _exit(run_stub_collector(opt, ready, [this](comm_anchor*, curs_list* block) {
+            _exit(run_stub_collector(opt, ready, [asked](comm_anchor*, curs_list* block) {
                 if (strcmp(block->cursor, "NOANSWER") == 0) {
-                    asked_.signal();
+                    asked->signal();  // the probe now waits for an answer that never comes
                     return stub_skip;
                 }
                 if (strcmp(block->cursor, "ROWS") == 0) {
@@ -88,24 +97,26 @@ class ProbeShm : public ::testing::Test {
     }
 
     // Runs zovprobe over shared memory; returns its exit status, output in output_. With
-    // interrupt, SIGINT goes to it once the stub has its request (zovprobe then waits for
-    // the answer, its handler set); interrupted_ms is then how long it took to end from
-    // there. At the runner's deadline it is killed.
-    int run_probe(const std::vector<std::string>& words, bool interrupt = false) {
-        const std::string wait = interrupt ? "30" : "5";
+    // interrupt_after_ms, `signal` goes to it that long after the stub got its request
+    // (a NOANSWER); interrupted_ms is
+    // then how long it took to end from there. At the runner's deadline it is killed.
+    int run_probe(const std::vector<std::string>& words, int interrupt_after_ms = 0,
+                  int signal = SIGINT) {
+        const std::string wait = interrupt_after_ms > 0 ? "30" : "5";
         testprog::started_program probe;
         output_.clear();
         if (!probe.start(probe_program(words, {"WAIT_TIMEOUT=" + wait, "COLL_PREFIX=" + dir_})))
             return -1;
         std::chrono::steady_clock::time_point sent;
-        if (interrupt) {
-            // Not a fixed pause: a loaded machine may not have zovprobe waiting yet.
-            if (!asked_.wait()) return -2;
+        if (interrupt_after_ms > 0) {
+            // Once the stub has its request, however slowly the probe started.
+            EXPECT_TRUE(asked_->wait()) << "the request never came";
+            std::this_thread::sleep_for(std::chrono::milliseconds(interrupt_after_ms));
             sent = std::chrono::steady_clock::now();
-            kill(probe.pid(), SIGINT);
+            kill(probe.pid(), signal);
         }
         const testprog::program_result r = probe.finish();
-        if (interrupt) {
+        if (interrupt_after_ms > 0) {
             interrupted_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - sent)
                                  .count();
@@ -115,12 +126,12 @@ class ProbeShm : public ::testing::Test {
         return r.status;
     }
 
-    ReadySignal asked_;  // told by the stub when the unanswered request came
     long interrupted_ms = 0;
     std::string dir_;
     std::string output_;
     std::string errors_;  // zovprobe's standard error, for the failure messages
     pid_t stub_ = 0;
+    std::unique_ptr<ReadySignal> asked_;  // the stub got a NOANSWER request
 };
 
 TEST_F(ProbeShm, SamplesOverSharedMemoryAndLeavesNoObjects) {
@@ -134,11 +145,31 @@ TEST_F(ProbeShm, SamplesOverSharedMemoryAndLeavesNoObjects) {
     EXPECT_EQ(stub_status(), 0);
 }
 
+// SIGINT, and SIGTERM as a stopping service sends it: the probe ends its wait, detaches and,
+// as the last process attached, removes the segments and semaphore sets.
 TEST_F(ProbeShm, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        start_stub(1);
+        EXPECT_EQ(run_probe({"noanswer"}, 300, signal), 0) << signal << output_ << errors_;
+        EXPECT_LT(interrupted_ms, 10000);  // far below the 30-second wait, with room for load
+        EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos)
+            << signal << output_ << errors_;
+        EXPECT_EQ(stub_status(), 0) << signal;
+        expect_no_objects_left();
+    }
+}
+
+// The communication layer's lines (here its traces, and the set-up's information line)
+// go to standard error: standard output holds the answer alone.
+TEST_F(ProbeShm, TheRequestersOwnLinesNeverGoIntoTheAnswer) {
     start_stub(1);
-    EXPECT_EQ(run_probe({"noanswer"}, true), 0) << output_ << errors_;
-    EXPECT_LT(interrupted_ms, 10000);  // far below the 30-second wait, with room for load
-    EXPECT_NE(output_.find("Process interrupted\n"), std::string::npos) << output_ << errors_;
+    EXPECT_EQ(run_probe({"-dddddddd", "rows"}), 0) << output_ << errors_;
+    EXPECT_EQ(output_,
+              "\n--------------------- Sample #1 -------------------------\n"
+              "*********Cursor:ROWS, Rows:2\nab.cd\n\nab.cd\n\n")
+        << errors_;
+    EXPECT_NE(errors_.find("USH0120T"), std::string::npos) << errors_;
+    EXPECT_NE(errors_.find("USH0035I"), std::string::npos) << errors_;
     EXPECT_EQ(stub_status(), 0);
 }
 

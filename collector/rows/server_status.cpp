@@ -1,4 +1,4 @@
-#include "collector/distributors/server_status.h"
+#include "collector/rows/server_status.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,6 +1,7 @@
-#include "collector/run/trace_control.h"
+#include "collector/rows/trace_control.h"
 
-#include "collector/run/schedule.h"
+#include <cstring>
+
 #include "defs/trace_file.h"
 #include "model/cursor.h"
 #include "model/engine_globals.h"
@@ -8,6 +9,8 @@
 #include "runtime/msg.h"
 #include "runtime/strings.h"
 #include "runtime/trace.h"
+
+int16_t reset_trace = 0;
 
 namespace {
 
@@ -91,6 +94,20 @@ int sho_cur(curs* c) {
               h != nullptr ? h->col_name : "", col->offset, col->len, col->col_name,
               type_name(col->orig_type), send, len);
         if (h != nullptr) h = h->next;
+    }
+    return 0;
+}
+
+int proded(int row_number, char* data, int length) {
+    if (data == nullptr) return 0;
+    if (row_number > 4 && my_trace_all[5] == 0) {
+        char readable[152];
+        const int n = length < 199 ? length : 199;
+        u_printable(readable, data, n, "");
+        PRINT('i', "cat1609", "Abbrv dump of row %d. %.80s\n", row_number, readable);
+    } else {
+        PRINT('i', "cat1610", "Dump of row %d\n", row_number);
+        u_print_dumpx(nullptr, data, length != 0 ? length : static_cast<int>(std::strlen(data)));
     }
     return 0;
 }
