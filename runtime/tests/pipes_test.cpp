@@ -94,6 +94,8 @@ TEST_F(PipesTest, NoReaderFailsAtOnce) {
 
 TEST_F(PipesTest, BlockingWriteOpenWaitsForAReader) {
     ASSERT_EQ(MakeNamedPipe(coll_.c_str()), 0);
+    // Timed from before the fork: the reader's pause may begin before the parent runs on.
+    auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
         usleep(200 * 1000);
@@ -101,7 +103,6 @@ TEST_F(PipesTest, BlockingWriteOpenWaitsForAReader) {
         char c = 0;
         _exit(r >= 0 && read(r, &c, 1) == 1 && c == 'z' ? 0 : 1);
     }
-    auto start = std::chrono::steady_clock::now();
     int w = ClientOpenPipe(coll_.c_str(), 2);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
     ASSERT_GE(w, 0);

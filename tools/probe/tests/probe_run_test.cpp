@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "comm/pipe_transport.h"
@@ -78,6 +77,7 @@ class ProbeRun : public ::testing::Test {
     void start_stub(int requests) {
         ReadySignal ready;
         ASSERT_TRUE(ready.ok());
+        ASSERT_TRUE(asked_.ok());
         stub_ = fork();
         ASSERT_GE(stub_, 0);
         if (stub_ == 0) {
@@ -88,9 +88,11 @@ class ProbeRun : public ::testing::Test {
             StubCollector opt;
             opt.requests = requests;
             opt.max_turns = 2000;
-            _exit(run_stub_collector(opt, ready, [](comm_anchor* a, curs_list* block) {
+            _exit(run_stub_collector(opt, ready, [this](comm_anchor* a, curs_list* block) {
                 answer(a, block);
-                return strcmp(block->cursor, "NOANSWER") != 0 ? stub_put : stub_skip;
+                if (strcmp(block->cursor, "NOANSWER") != 0) return stub_put;
+                asked_.signal();
+                return stub_skip;
             }));
         }
         ASSERT_TRUE(ready.wait());
@@ -136,6 +138,7 @@ class ProbeRun : public ::testing::Test {
     }
 
     std::string dir_;
+    ReadySignal asked_;  // told by the stub when the unanswered request came
     std::string wait_ = "5";
     pid_t stub_ = 0;
     testprog::started_program probe_;
@@ -193,7 +196,9 @@ TEST_F(ProbeRun, AnInterruptEndsAWaitForASilentCollectorAtOnce) {
     wait_ = "30";
     start_stub(1);
     start_probe({"noanswer"});
-    std::this_thread::sleep_for(std::chrono::seconds(1));  // well into the wait
+    // Once the stub has the request, zovprobe waits for the answer (not after a fixed
+    // pause: a loaded machine may not have it waiting yet).
+    ASSERT_TRUE(asked_.wait());
     const auto sent = std::chrono::steady_clock::now();
     kill(probe_.pid(), SIGINT);
     EXPECT_EQ(finish_probe(), 0);
