@@ -27,7 +27,7 @@
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "runtime/pcc.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 #include "tests/tds/tds_testenv.h"
 
 extern char** environ;
@@ -78,7 +78,7 @@ struct Setup {
     zovtds::TestEnv env;
     std::string dir;
     distrib* d = nullptr;
-    select_test::RowCursor* cursor = nullptr;
+    cursortest::cursor* cursor = nullptr;
     std::string error;
 
     bool start() {
@@ -95,7 +95,7 @@ struct Setup {
         std::strcpy(d->logon_id, "sa");
         std::strcpy(d->password, "secret");
         std::memcpy(d->server_id, env.section.c_str(), env.section.size());
-        cursor = new select_test::RowCursor(
+        cursor = new cursortest::cursor(
             "BIG", {{"a", 11, 2}, {"b", 20, 1}, {"c", 11, 2}, {"d", 16, 1}, {"e", 11, 2}});
         curs* c = cursor->get();
         cursor->set_sql(kSql);

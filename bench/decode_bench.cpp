@@ -23,7 +23,7 @@
 #include "defs/clause_loads.h"
 #include "runtime/alloc.h"
 #include "testing/clause_fixture.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace {
 
@@ -43,8 +43,8 @@ const char* const kSamples[] = {"DB1",  "DB3",   "NO ERRORS", "WARNING",  "913",
                                 "DB10", "7",     "X",         "WARN ERR", "1000",  "abc ZZ"};
 
 struct Fixture {
-    select_test::RowCursor t{"T", {{"VAL", kWidth, 1}}};
-    select_test::RowCursor l{"L", {{"X", 4, 1}}};
+    cursortest::cursor t{"T", {{"VAL", kWidth, 1}}};
+    cursortest::cursor l{"L", {{"X", 4, 1}}};
     std::vector<std::string> values;
     std::vector<decode_op*> rules;
 

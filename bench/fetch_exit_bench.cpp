@@ -27,7 +27,7 @@
 #include "model/cursor.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ class ExitCursor {
     }
 
   private:
-    select_test::RowCursor rows_;
+    cursortest::cursor rows_;
 };
 
 // The same work by hand: the program started with posix_spawn, its output read with a 64 KB

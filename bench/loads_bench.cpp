@@ -24,7 +24,7 @@
 #include "defs/clause_exits.h"
 #include "model/row_data.h"
 #include "runtime/alloc.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 }
 
 void BM_MaxOccuranceVsMap(benchmark::State& state) {
-    select_test::RowCursor cur("OCC", {{"NAME", 8, 1}, {"VALUE", 12, 1}});
+    cursortest::cursor cur("OCC", {{"NAME", 8, 1}, {"VALUE", 12, 1}});
     for (int i = 0; i < 10000; ++i) cur.add({"n", "v" + std::to_string(i * 7919)});
     curs* c = cur.get();
     columns* col = c->insert_columns->next;

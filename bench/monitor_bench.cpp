@@ -28,7 +28,7 @@
 #include "bench/sysmon_pass.h"
 #include "runtime/exec.h"
 #include "runtime/msg.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace {
 
@@ -37,11 +37,11 @@ const char* const kMonitorCursors[] = {"ZEMCACD", "ZEMCACS", "ZEMSDEVD", "ZEMENG
                                        "ZEMLOGS", "ZEMSQLD", "ZEMTSKD"};
 
 struct Inputs {
-    select_test::RowCursor zemv{"ZEMV", {{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}}};
-    select_test::RowCursor sysconf{"SYSCCONF", {{"NUMENG", 4, 1}}};
-    select_test::RowCursor cachemap{"CACHEMAP", {{"CACHENAME", 30, 1}, {"BUFFERNAME", 20, 1}}};
-    select_test::RowCursor sysdev{"SYSDEV",
-                                  {{"DEVNAME", 30, 1}, {"OSNAME", 60, 1}, {"DISKMON", 20, 1}}};
+    cursortest::cursor zemv{"ZEMV", {{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}}};
+    cursortest::cursor sysconf{"SYSCCONF", {{"NUMENG", 4, 1}}};
+    cursortest::cursor cachemap{"CACHEMAP", {{"CACHENAME", 30, 1}, {"BUFFERNAME", 20, 1}}};
+    cursortest::cursor sysdev{"SYSDEV",
+                              {{"DEVNAME", 30, 1}, {"OSNAME", 60, 1}, {"DISKMON", 20, 1}}};
     Inputs() {
         zemv.add({"3600", "3660"});
         sysconf.add({std::to_string(kEngines)});
@@ -88,7 +88,7 @@ std::string raw_field(const char* text, const columns* col) {
 }
 
 // The first row's field of a cursor's n-th column, as text.
-std::string first_field(const select_test::RowCursor& c, int n) {
+std::string first_field(const cursortest::cursor& c, int n) {
     const columns* col = c.get()->insert_columns;
     for (int i = 0; i < n; ++i) col = col->next;
     return std::string(field(c.get()->first_row->text, col));

@@ -32,7 +32,7 @@
 
 #include "bench/sysmon_pass.h"
 #include "expr/internal_select.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "model/db_specifics.h"
 #include "model/engine_globals.h"
 #include "runtime/alloc.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 #include "tests/tds/tds_testenv.h"
 
 namespace {
@@ -88,7 +88,7 @@ void BM_PrepLFetchVsBareFetch(benchmark::State& state) {
     database_info.connected = 1;
     auto* conn = static_cast<CS_CONNECTION*>(collector_at->syb_connection);
 
-    select_test::RowCursor rc("BIG", {{"i", 11, 2}, {"c", 30, 1}, {"f", 24, 2}, {"d", 30, 1}});
+    cursortest::cursor rc("BIG", {{"i", 11, 2}, {"c", 30, 1}, {"f", 24, 2}, {"d", 30, 1}});
     curs* c = rc.get();
     rc.set_sql(kSql);
     rc.unresolve();

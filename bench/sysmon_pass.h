@@ -13,7 +13,7 @@
 
 #include "expr/internal_select.h"
 #include "expr/select_cursor.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace {
 
@@ -373,10 +373,10 @@ void build_pass() {
 // ---- The two sides ----
 
 struct Fixture {
-    select_test::RowCursor sysmon{"SYSMON", select_test::sysmon_columns(2)};
+    cursortest::cursor sysmon{"SYSMON", cursortest::sysmon_columns(2)};
     // One row whose column buffer_name and diskmon are bound to by select_column, as the
     // monitor procedures bind them to CACHEMAP's and SYSDEV's current rows.
-    select_test::RowCursor bound{"SELVARS", {{"VALUE", 20, 1}}};
+    cursortest::cursor bound{"SELVARS", {{"VALUE", 20, 1}}};
     TERM_TABLE* anchor = nullptr;
     char var_text[3][32] = {};
     char* var_ptr[3] = {var_text[0], var_text[1], var_text[2]};

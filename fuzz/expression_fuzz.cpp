@@ -9,7 +9,7 @@
 #include "expr/internal_select.h"
 #include "expr/term_table.h"
 #include "fuzz/fuzz_support.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::quiet_log();
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string list = in.substr(0, nul);
     std::string where = nul == std::string::npos ? std::string() : in.substr(nul + 1);
 
-    select_test::RowCursor sysmon("SYSMON", select_test::sysmon_columns());
+    cursortest::cursor sysmon("SYSMON", cursortest::sysmon_columns());
     sysmon.add({"engine_0", "clock_ticks", "1"});
     sysmon.add({"engine_1", "clock_ticks", "2"});
     sysmon.add({"engine_0", "context_switches", "3"});

@@ -9,19 +9,17 @@
 #include "acquire/result_sets.h"
 #include "model/cursor.h"
 #include "runtime/alloc.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace exit_test {
 
-using select_test::Col;
-
 // A cursor on cur_anchor whose rows come from a fetch exit: format, option, time limit and
 // script given; its columns unresolved (cols_set 0) as after definition.
-class ExitCursor : public select_test::RowCursor {
+class ExitCursor : public cursortest::cursor {
   public:
-    ExitCursor(const char* name, std::vector<Col> cols, int format, int option,
+    ExitCursor(const char* name, std::vector<cursortest::col_spec> cols, int format, int option,
                const std::string& script, int optval = 0)
-        : RowCursor(name, std::move(cols)) {
+        : cursortest::cursor(name, std::move(cols)) {
         curs* c = get();
         c->fetch_exit = static_cast<fetch_ex*>(U_MALLOC(sizeof(fetch_ex)));
         *c->fetch_exit = fetch_ex{};

@@ -27,24 +27,22 @@
 #include "runtime/env.h"
 #include "runtime/pcc.h"
 #include "runtime/trace.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
-#include "testing/row_cursor.h"
 #include "testing/temp_dir.h"
 #include "tests/tds/tds_testenv.h"
 
 namespace {
 
-using select_test::Col;
-
 constexpr char kStamp[] = "20260101120000";
 constexpr char kStatus[] = "!I S 0000 %I 00000000 %A Y";
 
 // A cursor with a statement, its columns unresolved as after definition.
-class ChanCursor : public select_test::RowCursor {
+class ChanCursor : public cursortest::cursor {
   public:
     ChanCursor(const char* name, const std::string& sql,
-               std::vector<Col> cols = {{"NAME", 8, 1}, {"ID", 11, 2}})
-        : RowCursor(name, std::move(cols)) {
+               std::vector<cursortest::col_spec> cols = {{"NAME", 8, 1}, {"ID", 11, 2}})
+        : cursortest::cursor(name, std::move(cols)) {
         set_sql(sql);
         unresolve();
         get()->limit = 200;

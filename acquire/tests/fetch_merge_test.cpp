@@ -10,13 +10,10 @@
 #include "acquire/result_sets.h"
 #include "defs/clause_loads.h"
 #include "model/row_data.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
-#include "testing/row_cursor.h"
 
 namespace {
-
-using select_test::Col;
-using select_test::RowCursor;
 
 constexpr const char* kStamp = "20260101120000";
 
@@ -60,8 +57,9 @@ class Results {
 };
 
 // A cursor whose columns are not resolved yet.
-struct Fresh : RowCursor {
-    Fresh(const char* name, std::vector<Col> cols) : RowCursor(name, std::move(cols)) {
+struct Fresh : cursortest::cursor {
+    Fresh(const char* name, std::vector<cursortest::col_spec> cols)
+        : cursortest::cursor(name, std::move(cols)) {
         get()->cols_set = 0;
         for (columns* col = get()->insert_columns; col; col = col->next) {
             col->from = nullptr;
@@ -175,7 +173,7 @@ class Bases : public ::testing::Test {
         return std::string(orders_.get()->last_row->text + cname->offset,
                            static_cast<size_t>(cname->len));
     }
-    RowCursor cust_;
+    cursortest::cursor cust_;
     Fresh orders_;
     base b_{};
     Results results_{{{"CID", 4, 1}}};

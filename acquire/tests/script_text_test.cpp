@@ -116,8 +116,8 @@ TEST_F(ScriptText, InternalOptionsOneAndTwoDeliverNoRows) {
 TEST_F(ScriptText, MonitorCursorGetsTheProceduresLines) {
     reset_internal_select();
     {
-        select_test::RowCursor sysmon("SYSMON", select_test::sysmon_columns());
-        select_test::RowCursor zemv("ZEMV", {{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}});
+        cursortest::cursor sysmon("SYSMON", cursortest::sysmon_columns());
+        cursortest::cursor zemv("ZEMV", {{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}});
         for (const auto& [name, value] :
              std::vector<std::pair<std::string, std::string>>{{"plc_flush_full", "6"},
                                                               {"plc_flush_endxact", "4"},

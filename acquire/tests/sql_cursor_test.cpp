@@ -22,22 +22,21 @@
 #include "model/row_data.h"
 #include "runtime/alloc.h"
 #include "runtime/trace.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
-#include "testing/row_cursor.h"
 #include "tests/tds/tds_testenv.h"
 
 namespace {
 
-using select_test::Col;
 using zovtds::LogEntry;
 
 constexpr const char* kStamp = "20260101120000";
 
 // A cursor whose rows come from a statement; its columns unresolved as after definition.
-class SqlCursor : public select_test::RowCursor {
+class SqlCursor : public cursortest::cursor {
   public:
-    SqlCursor(const char* name, std::vector<Col> cols, const std::string& sql)
-        : RowCursor(name, std::move(cols)) {
+    SqlCursor(const char* name, std::vector<cursortest::col_spec> cols, const std::string& sql)
+        : cursortest::cursor(name, std::move(cols)) {
         set_sql(sql);
         unresolve();
     }
@@ -333,7 +332,7 @@ class HvCursor : public SqlCursor {
 
 TEST_F(SqlCursors, HostVariableWaitsForALastRowThenSendsTheQuotedValue) {
     connect();
-    select_test::RowCursor procs("PROCS", {{"LOGIN", 10, 1}});
+    cursortest::cursor procs("PROCS", {{"LOGIN", 10, 1}});
     HvCursor q("select name, id from t where login = [PROCS.LOGIN");
     const int before = count(LogEntry::Batch);
     EXPECT_EQ(q.run(), 1);

@@ -13,14 +13,11 @@
 #include "model/timebase.h"
 #include "testing/case_names.h"
 #include "testing/clause_fixture.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
 #include "testing/reader_support.h"
-#include "testing/row_cursor.h"
 
 namespace {
-
-using select_test::Col;
-using select_test::RowCursor;
 
 // 4 bytes of a binary time followed by 12 blanks.
 std::string binary_time(int32_t t) {
@@ -45,9 +42,9 @@ struct exit_case {
 
 // A cursor CUR with columns V and W, one row, and the clause on V, bound and freed.
 struct exit_world {
-    RowCursor cur;
+    cursortest::cursor cur;
     exit_world(int16_t len, int16_t orig_type, const std::string& value, const std::string& second)
-        : cur("CUR", {Col{"V", len, orig_type}, Col{"W", 6, 1}}) {
+        : cur("CUR", {cursortest::col_spec{"V", len, orig_type}, cursortest::col_spec{"W", 6, 1}}) {
         cur.add({value, second});
     }
     ~exit_world() {
@@ -175,7 +172,7 @@ TEST(ExitsConcat, OtherCursor) {
     curstest::set_aside();
     install_column_exits();
     LogCapture log;
-    RowCursor other("OTHER", {Col{"X", 4, 1}});
+    cursortest::cursor other("OTHER", {cursortest::col_spec{"X", 4, 1}});
     exit_world w(6, 1, "ab    ", "");
     clause_text text("V CONCAT OTHER.X");
     ASSERT_EQ(parse_col_ex(w.cur.get(), text), 0);

@@ -45,7 +45,7 @@ TEST_P(SpecialDecode, Command) {
     std::vector<std::unique_ptr<world_cursor>> world;
     for (const char* n : names) {
         world.push_back(
-            std::make_unique<world_cursor>(n, std::vector<decode_test::Col>{{"C", 4, 1}}));
+            std::make_unique<world_cursor>(n, std::vector<cursortest::col_spec>{{"C", 4, 1}}));
         world.back()->rows().add({"x"});
     }
     world[5]->get()->cvirtual = 1;

@@ -19,16 +19,15 @@
 #include "model/row_data.h"
 #include "runtime/alloc.h"
 #include "testing/clause_fixture.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace decode_test {
-
-using select_test::Col;
 
 // A cursor on the cursor list that also frees its clauses and its queue of cursors to run.
 class world_cursor {
   public:
-    world_cursor(const char* name, std::vector<Col> cols) : rc_(name, std::move(cols)) {}
+    world_cursor(const char* name, std::vector<cursortest::col_spec> cols)
+        : rc_(name, std::move(cols)) {}
     ~world_cursor() {
         curs* c = rc_.get();
         del_clauses(c);
@@ -43,7 +42,7 @@ class world_cursor {
     world_cursor& operator=(const world_cursor&) = delete;
 
     curs* get() const { return rc_.get(); }
-    select_test::RowCursor& rows() { return rc_; }
+    cursortest::cursor& rows() { return rc_; }
     columns* col(const char* name) const { return rc_.col(name); }
     // Reads one decode rule ("COLUMN operator operand ..."); false when it is refused.
     bool rule(const std::string& text) {
@@ -64,7 +63,7 @@ class world_cursor {
     }
 
   private:
-    select_test::RowCursor rc_;
+    cursortest::cursor rc_;
 };
 
 }  // namespace decode_test

@@ -8,16 +8,14 @@
 
 #include "defs/distrib.h"
 #include "defs/evaluation.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
-#include "testing/row_cursor.h"
 
 namespace {
 
-using select_test::RowCursor;
-
 constexpr const char* pass = "20261211093000";
 
-void ready(RowCursor& rc) {
+void ready(cursortest::cursor& rc) {
     curs* c = rc.get();
     int32_t length = 0;
     for (columns* col = c->insert_columns; col != nullptr; col = col->next)
@@ -95,7 +93,7 @@ TEST(DoCompare, OutcomeTable) {
 }
 
 TEST(Evaluator, PlainRuleSendsTheMatchingRowsInOrder) {
-    RowCursor rc("EV", {{"ID", 1, 1}, {"V", 4, 2}});
+    cursortest::cursor rc("EV", {{"ID", 1, 1}, {"V", 4, 2}});
     rc.add({"a", "   5"});
     rc.add({"b", "  10"});
     rc.add({"c", "  12"});
@@ -111,7 +109,7 @@ TEST(Evaluator, PlainRuleSendsTheMatchingRowsInOrder) {
 }
 
 TEST(Evaluator, MaxRuleSendsTheFirstRowHoldingTheMaximum) {
-    RowCursor rc("EM", {{"ID", 1, 1}, {"V", 4, 2}});
+    cursortest::cursor rc("EM", {{"ID", 1, 1}, {"V", 4, 2}});
     rc.add({"a", "   3"});
     rc.add({"b", "   9"});
     rc.add({"c", "   9"});
@@ -131,7 +129,7 @@ TEST(Evaluator, MaxRuleSendsTheFirstRowHoldingTheMaximum) {
 }
 
 TEST(Evaluator, FunctionComputedOnTheFlyMarksEveryEntry) {
-    RowCursor rc("EF", {{"ID", 1, 1}, {"V", 4, 2}});
+    cursortest::cursor rc("EF", {{"ID", 1, 1}, {"V", 4, 2}});
     rc.add({"a", "   2"});
     rc.add({"b", "   4"});
     ready(rc);
@@ -145,7 +143,7 @@ TEST(Evaluator, FunctionComputedOnTheFlyMarksEveryEntry) {
 }
 
 TEST(Evaluator, ARuleTurnedFalseSendsItsLastFailingRowOnce) {
-    RowCursor rc("ES", {{"ID", 1, 1}, {"V", 4, 2}});
+    cursortest::cursor rc("ES", {{"ID", 1, 1}, {"V", 4, 2}});
     rc.add({"a", "  20"});
     ready(rc);
     evaluation r = rule("V", 0, 0, 1, 10);
@@ -174,9 +172,9 @@ TEST(Evaluator, ARuleTurnedFalseSendsItsLastFailingRowOnce) {
 }
 
 TEST(Evaluator, AFailureIsNotHiddenByALaterSuccessAndUnknownColumnsAreReported) {
-    RowCursor empty("E1", {{"ID", 1, 1}});
+    cursortest::cursor empty("E1", {{"ID", 1, 1}});
     ready(empty);
-    RowCursor rc("E2", {{"ID", 1, 1}});
+    cursortest::cursor rc("E2", {{"ID", 1, 1}});
     rc.add({"a"});
     ready(rc);
     evaluation r1 = rule("ID", 1, 1, 1, 0);

@@ -20,19 +20,17 @@
 #include "collector/distributors/log_distributors.h"
 #include "defs/distrib.h"
 #include "runtime/env.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
-#include "testing/row_cursor.h"
 #include "testing/temp_dir.h"
 
 namespace {
-
-using select_test::RowCursor;
 
 constexpr const char* pass1 = "20261211093000";
 constexpr const char* pass2 = "20261211093500";
 
 // A cursor in its window for the whole day, its length set as the row store sets it.
-void ready(RowCursor& rc, int16_t history = 1) {
+void ready(cursortest::cursor& rc, int16_t history = 1) {
     curs* c = rc.get();
     int32_t length = 0;
     for (columns* col = c->insert_columns; col != nullptr; col = col->next)
@@ -60,11 +58,11 @@ class History : public ::testing::Test {
 };
 
 TEST_F(History, WritesTheCurrentSampleOnceWithThePassTime) {
-    RowCursor a("HA", {{"N", 3, 1}, {"V", 2, 2}});
+    cursortest::cursor a("HA", {{"N", 3, 1}, {"V", 2, 2}});
     a.add({"x", "1"});
     a.add({"yy", "22"});
     ready(a);
-    RowCursor s("HS", {{"N", 2, 1}});
+    cursortest::cursor s("HS", {{"N", 2, 1}});
     s.add({"o"});
     s.get()->first_row->sampleno = 1;
     s.add({"n"});
@@ -72,7 +70,7 @@ TEST_F(History, WritesTheCurrentSampleOnceWithThePassTime) {
     ready(s);
     s.get()->samples = 2;
     s.get()->sampleno = 2;
-    RowCursor quiet("HQ", {{"N", 2, 1}});
+    cursortest::cursor quiet("HQ", {{"N", 2, 1}});
     quiet.add({"q"});
     ready(quiet, 0);
 
@@ -95,10 +93,10 @@ TEST_F(History, WritesTheCurrentSampleOnceWithThePassTime) {
 }
 
 TEST_F(History, AFailedFileIsFailedAndItsRecordsGoOutWhenItWorks) {
-    RowCursor a("HA", {{"N", 3, 1}});
+    cursortest::cursor a("HA", {{"N", 3, 1}});
     a.add({"a"});
     ready(a);
-    RowCursor b("HB", {{"N", 3, 1}});
+    cursortest::cursor b("HB", {{"N", 3, 1}});
     b.add({"b"});
     ready(b);
     std::filesystem::create_directories(dir_ / "sub");
@@ -145,7 +143,7 @@ TEST_F(History, AFailedFileIsFailedAndItsRecordsGoOutWhenItWorks) {
 // At most 1000 records of a cursor wait: the oldest go, and their number is told when the
 // file works again.
 TEST_F(History, KeptRecordsAreBoundedAndTheDroppedCounted) {
-    RowCursor a("HK", {{"N", 4, 1}});
+    cursortest::cursor a("HK", {{"N", 4, 1}});
     for (int i = 0; i < 300; ++i) a.add({std::to_string(i)});
     ready(a);
     ASSERT_EQ(mkdir((dir_ / "HK.HST").c_str(), 0700), 0);  // a file that cannot be opened
@@ -205,7 +203,7 @@ TEST_F(History, AFullFilesystemLosesNoSample) {
         char* saved = env_vars.coll_home;
         env_vars.coll_home = const_cast<char*>(mnt.c_str());
         // Records longer than a page, so that a full device cannot take the next one.
-        RowCursor a("HF", {{"N", 5000, 1}});
+        cursortest::cursor a("HF", {{"N", 5000, 1}});
         a.add({"first"});
         ready(a);
         LogCapture log;
@@ -258,7 +256,7 @@ TEST_F(History, AFullFilesystemLosesNoSample) {
 }
 
 TEST_F(History, ARecordCutByTheFileSizeLimitIsTakenBack) {
-    RowCursor a("HA", {{"N", 30, 1}});
+    cursortest::cursor a("HA", {{"N", 30, 1}});
     for (int i = 0; i < 3; ++i) a.add({"row" + std::to_string(i)});
     ready(a);
     const std::string before(100, 'p');
@@ -294,7 +292,7 @@ TEST_F(History, ARecordCutByTheFileSizeLimitIsTakenBack) {
 }
 
 TEST(SendARow, OneLinePerColumnByConversion) {
-    RowCursor rc("SR", {{"T", 4, 1}, {"B", 3, 1}, {"I", 4, 2}, {"F", 8, 2}, {"Z", 2, 1}});
+    cursortest::cursor rc("SR", {{"T", 4, 1}, {"B", 3, 1}, {"I", 4, 2}, {"F", 8, 2}, {"Z", 2, 1}});
     curs* c = rc.get();
     char insert[] = "INSERT INTO T (T, B, I, F, Z)";
     c->insert = insert;
@@ -322,12 +320,12 @@ TEST(SendARow, OneLinePerColumnByConversion) {
 }
 
 TEST(LogDistributors, NulvLogsTheRowsOfItsClassesAndDistributeItsName) {
-    RowCursor in("NI", {{"V", 3, 1}});
+    cursortest::cursor in("NI", {{"V", 3, 1}});
     in.add({"one"});
     in.add({"two"});
     ready(in, 0);
     in.get()->klass = 3;
-    RowCursor out("NO", {{"V", 3, 1}});
+    cursortest::cursor out("NO", {{"V", 3, 1}});
     out.add({"out"});
     ready(out, 0);
     out.get()->klass = 4;

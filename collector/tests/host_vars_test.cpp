@@ -11,16 +11,14 @@
 #include "collector/transforms/in_lists.h"
 #include "defs/clause_loads.h"
 #include "runtime/alloc.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
-#include "testing/row_cursor.h"
 
 namespace {
 
-using select_test::RowCursor;
-
 // A consumer cursor with its statement text; frees its pieces and text at the end.
 struct Consumer {
-    RowCursor rc{"Q", {}};
+    cursortest::cursor rc{"Q", {}};
     explicit Consumer(const std::string& sql) {
         curs* c = rc.get();
         c->raw_insert_select = static_cast<char*>(U_MALLOC(sql.size() + 1));
@@ -50,9 +48,9 @@ struct OwnCursorList {
 
 struct HostVars : ::testing::Test {
     OwnCursorList own;
-    RowCursor procs{"PROCS", {{"SPID", 6, 2}, {"LOGIN", 10, 1}, {"DBNAME", 8, 1}}};
-    RowCursor pct{"%CURSOR", {{"%me", 8, 1}}};
-    RowCursor dbs{"DBLIST", {{"NAME", 8, 1}}};
+    cursortest::cursor procs{"PROCS", {{"SPID", 6, 2}, {"LOGIN", 10, 1}, {"DBNAME", 8, 1}}};
+    cursortest::cursor pct{"%CURSOR", {{"%me", 8, 1}}};
+    cursortest::cursor dbs{"DBLIST", {{"NAME", 8, 1}}};
     in_list list{};
     HostVars() {
         procs.add({"    42", "sa", "master"});

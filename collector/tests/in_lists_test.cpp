@@ -8,12 +8,10 @@
 
 #include "defs/clause_loads.h"
 #include "runtime/alloc.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
-#include "testing/row_cursor.h"
 
 namespace {
-
-using select_test::RowCursor;
 
 // An in-list on `owner` named `name`, the column as written in the definition.
 in_list* add_list(curs* owner, const char* name, const char* column) {
@@ -43,7 +41,7 @@ void free_lists(curs* c) {
 struct ListFixture : ::testing::Test {
     curs* saved = cur_anchor;  // other tests' cursors stay out of this one's passes
     bool cleared = (cur_anchor = nullptr, true);
-    RowCursor db{"DBLIST", {{"DBID", 4, 2}, {"NAME", 8, 1}}};
+    cursortest::cursor db{"DBLIST", {{"DBID", 4, 2}, {"NAME", 8, 1}}};
     ~ListFixture() override {
         free_lists(db.get());
         cur_anchor = saved;

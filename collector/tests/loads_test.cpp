@@ -12,16 +12,14 @@
 #include "defs/clause_decode.h"
 #include "defs/clause_loads.h"
 #include "testing/case_names.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
 #include "testing/reader_support.h"
-#include "testing/row_cursor.h"
 
 namespace {
 
 using enginetest::column;
 using enginetest::value;
-using select_test::Col;
-using select_test::RowCursor;
 
 using Rows = std::vector<std::vector<std::string>>;
 
@@ -40,9 +38,9 @@ class load_world {
             "(:NAME, :CNT, :AVG, :SUM, :SHORT, :NUM4, :TOTAL);\nvirtual;\n");
         init_virtuals_pass();
         vt = enginetest::cursor("VT");
-        procs_ = std::make_unique<RowCursor>(
-            "PROCS",
-            std::vector<Col>{{"NAME", 8, 1}, {"CPU", 6, 2}, {"STATUS", 8, 1}, {"BIG", 8, 2}});
+        procs_ = std::make_unique<cursortest::cursor>(
+            "PROCS", std::vector<cursortest::col_spec>{
+                         {"NAME", 8, 1}, {"CPU", 6, 2}, {"STATUS", 8, 1}, {"BIG", 8, 2}});
         for (const auto& r : rows) procs_->add(r);
         procs = procs_->get();
     }
@@ -80,7 +78,7 @@ class load_world {
     curs* procs = nullptr;
 
   private:
-    std::unique_ptr<RowCursor> procs_;
+    std::unique_ptr<cursortest::cursor> procs_;
 };
 
 std::string right(const std::string& s, size_t w) { return std::string(w - s.size(), ' ') + s; }
@@ -210,7 +208,7 @@ TEST(LoadsWithoutRows, InitialValuesOrBlanks) {
 TEST(LoadsEmptiedTarget, SkippedWithAWarning) {
     LogCapture log;
     load_world w({{"a", "1", "RUN", "5"}});
-    RowCursor other("VX", {Col{"V", 4, 1}});
+    cursortest::cursor other("VX", {cursortest::col_spec{"V", 4, 1}});
     other.get()->cvirtual = 1;
     ASSERT_EQ(w.loads({"NAME -> VX.V", "NAME -> VT.SHORT"}), 0) << log.text();
     ASSERT_EQ(other.get()->last_row, nullptr);
@@ -258,7 +256,7 @@ TEST(LoadsColumnFunction, SourceLayoutFollowedOnEveryRun) {
 TEST(BorinLoad, Results) {
     LogCapture log;
     load_world w({});
-    RowCursor plain("PLAIN", {Col{"V", 4, 1}});
+    cursortest::cursor plain("PLAIN", {cursortest::col_spec{"V", 4, 1}});
     columns* source = column(w.procs, "NAME");
     char value[] = "hello   ";
     char vt[] = "VT", pl[] = "PLAIN", nope[] = "NOPE", longname[] = "VTVTVTVTVT",

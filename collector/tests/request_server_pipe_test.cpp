@@ -8,13 +8,12 @@
 #include "collector/distributors/request_server.h"
 #include "collector/run/schedule.h"
 #include "collector/run/signals.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
 #include "testing/pipe_fixture.h"
-#include "testing/row_cursor.h"
 
 namespace {
 
-using select_test::RowCursor;
 using ServeOverPipes = PipeFixture;
 
 // Serves requests with do_ulv until a SHUTDOWN request or 15 seconds, then ends.
@@ -32,7 +31,7 @@ pid_t start_server() {
 }
 
 TEST_F(ServeOverPipes, RowsForKnownCursorsNothingForOthersAndShutdownEnds) {
-    RowCursor rc("RQ", {{"A", 3, 1}, {"B", 2, 1}});
+    cursortest::cursor rc("RQ", {{"A", 3, 1}, {"B", 2, 1}});
     rc.add({"x", "1"});
     rc.add({"yy", "22"});
     rc.get()->length = 6;

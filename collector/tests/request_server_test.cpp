@@ -12,12 +12,10 @@
 #include "expr/percent_vars.h"
 #include "model/cursor_status.h"
 #include "runtime/alloc.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
-#include "testing/row_cursor.h"
 
 namespace {
-
-using select_test::RowCursor;
 
 // A request entry for cursor name carrying the parameters (reply pipe "AGT").
 class Request {
@@ -57,7 +55,7 @@ class RequestServer : public ::testing::Test {
         columns* col = find_pcnt_col(name);
         return col == nullptr ? "?" : std::string(col->from, static_cast<size_t>(col->len));
     }
-    static void ready(RowCursor& rc) {
+    static void ready(cursortest::cursor& rc) {
         curs* c = rc.get();
         c->length = 0;
         for (columns* col = c->insert_columns; col != nullptr; col = col->next)
@@ -68,7 +66,7 @@ class RequestServer : public ::testing::Test {
 };
 
 TEST_F(RequestServer, RowsInClusterLayoutAndParametersInThePercentCursor) {
-    RowCursor rc("RQ", {{"A", 3, 1}, {"B", 2, 1}});
+    cursortest::cursor rc("RQ", {{"A", 3, 1}, {"B", 2, 1}});
     rc.add({"x", "1"});
     rc.add({"yy", "22"});
     ready(rc);
@@ -89,9 +87,9 @@ TEST_F(RequestServer, RowsInClusterLayoutAndParametersInThePercentCursor) {
 }
 
 TEST_F(RequestServer, UnknownEmptyAndOutOfWindowCursors) {
-    RowCursor empty("RE", {{"A", 3, 1}});
+    cursortest::cursor empty("RE", {{"A", 3, 1}});
     ready(empty);
-    RowCursor later("RL", {{"A", 3, 1}});
+    cursortest::cursor later("RL", {{"A", 3, 1}});
     later.add({"z"});
     ready(later);
     later.get()->window_start = 0x7ffffff0;
@@ -107,7 +105,7 @@ TEST_F(RequestServer, UnknownEmptyAndOutOfWindowCursors) {
 }
 
 TEST_F(RequestServer, CursorStatusOneEncodedRecordPerCursor) {
-    RowCursor rc("ST", {{"A", 3, 1}});
+    cursortest::cursor rc("ST", {{"A", 3, 1}});
     int count = 0;
     for (curs* c = cur_anchor; c != nullptr; c = c->next) ++count;
     Request r("C-STATUS", {});

@@ -18,11 +18,9 @@
 #include "expr/tests/expr_test_support.h"
 #include "model/cursor.h"
 #include "model/row_data.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace {
-
-using select_test::RowCursor;
 
 int count_of(const std::string& text, const std::string& id) {
     int n = 0;
@@ -44,7 +42,7 @@ class Bracket : public ::testing::Test {
         free_perm_term_tb(anchor);
     }
     // Writes raw bytes over the start of a field of the last row (a NUL ends its text).
-    static void overwrite(RowCursor& cursor, int column, const char* bytes, size_t n) {
+    static void overwrite(cursortest::cursor& cursor, int column, const char* bytes, size_t n) {
         const columns* col = cursor.get()->insert_columns;
         for (int i = 0; i < column; ++i) col = col->next;
         std::memcpy(cursor.get()->last_row->text + col->offset, bytes, n);
@@ -74,7 +72,7 @@ class ConditionPlanRows : public Bracket {
         declare_C_var("grp", 1, &grp_ptr);
     }
 
-    RowCursor t;
+    cursortest::cursor t;
     char grp[16] = "engine_0";
     char* grp_ptr = grp;
 };
@@ -143,7 +141,7 @@ TEST_F(ConditionPlanRows, AgreesWithTheInterpreterOnEveryRow) {
 // it agrees with the interpreter on every row, for each row of that other cursor; an empty
 // value there is the interpreter's to report.
 TEST_F(ConditionPlanRows, ColumnOfAnotherCursorIsReadWhenCompiled) {
-    RowCursor map("MAP", {{"BUFFERNAME", 12, 1}, {"KIND", 4, 2}});
+    cursortest::cursor map("MAP", {{"BUFFERNAME", 12, 1}, {"KIND", 4, 2}});
     const char* const values[] = {"engine_0", "access   ", " ", "acc", "engine_0_long_value", ""};
     for (const char* v : values) map.add({v, "1"});
     overwrite(map, 0, "\0", 1);
@@ -264,7 +262,7 @@ TEST_F(ConditionPlanRows, RowIndexKeysFieldsAsComparisonsReadThem) {
 }
 
 TEST_F(ConditionPlanRows, ConditionsOutOfReachGetNoPlan) {
-    RowCursor numeric("NUMMON", select_test::sysmon_columns(2));
+    cursortest::cursor numeric("NUMMON", cursortest::sysmon_columns(2));
     int32_t limit = 3;
     declare_C_var("limit", 2, &limit);
     struct Case {
@@ -415,8 +413,8 @@ class MonitorTexts : public Bracket {
         for (const char* name : {"tmp_grp", "buffer_name", "diskmon"})
             declare_C_var(name, 1, &variable_ptr);
     }
-    RowCursor sysmon{"SYSMON", select_test::sysmon_columns(2)};
-    RowCursor zemv{"ZEMV", {{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}}};
+    cursortest::cursor sysmon{"SYSMON", cursortest::sysmon_columns(2)};
+    cursortest::cursor zemv{"ZEMV", {{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}}};
     char variable[32] = {};
     char* variable_ptr = variable;
 };

@@ -16,11 +16,9 @@
 #include "model/row_data.h"
 #include "runtime/alloc.h"
 #include "runtime/exec.h"
-#include "testing/row_cursor.h"
+#include "testing/cursor_builder.h"
 
 namespace {
-
-using select_test::RowCursor;
 
 int count_of(const std::string& text, const std::string& id) {
     int n = 0;
@@ -32,7 +30,7 @@ int count_of(const std::string& text, const std::string& id) {
 class InternalSelect : public ::testing::Test {
   protected:
     InternalSelect()
-        : sysmon("SYSMON", select_test::sysmon_columns()),
+        : sysmon("SYSMON", cursortest::sysmon_columns()),
           zemv("ZEMV", {{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}}) {
         reset_internal_select();
         start_exec_sql(nullptr);
@@ -53,8 +51,8 @@ class InternalSelect : public ::testing::Test {
     }
 
     expr_test::LogCapture log;
-    RowCursor sysmon;
-    RowCursor zemv;
+    cursortest::cursor sysmon;
+    cursortest::cursor zemv;
 };
 
 struct SelectCase {
@@ -104,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, SelectReturnCodes, ::testing::ValuesIn(kSelectCa
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InternalSelect, CursorWithoutRowsGives100AndLeavesTheTarget) {
-    RowCursor empty("EMPTY", select_test::sysmon_columns());
+    cursortest::cursor empty("EMPTY", cursortest::sysmon_columns());
     int32_t value = -7;
     EXPECT_EQ(perform_select("SUM(FLDVALUE)", "EMPTY", &value, nullptr, SEL_TARGET_INT), 100);
     EXPECT_EQ(value, -7);
@@ -133,7 +131,7 @@ TEST_F(InternalSelect, TargetTypes) {
 // Sums over many counters leave the 32-bit range: the 64-bit target takes them exactly, up
 // to 2^53, and refuses what a double no longer counts exactly.
 TEST_F(InternalSelect, SixtyFourBitSums) {
-    RowCursor big("BIGMON", select_test::sysmon_columns());
+    cursortest::cursor big("BIGMON", cursortest::sysmon_columns());
     for (const char* v : {"1000000000", "1000000000", "1000000000"})
         big.add({"disk_0", "reads", v});
     big.add({"disk_1", "reads", "2147483647"});
@@ -152,7 +150,8 @@ TEST_F(InternalSelect, SixtyFourBitSums) {
               0);
     EXPECT_EQ(one, 1000000000);
 
-    RowCursor huge("HUGEMON", {{"GROUPNAME", 30, 1}, {"FLDNAME", 40, 1}, {"FLDVALUE", 20, 1}});
+    cursortest::cursor huge("HUGEMON",
+                            {{"GROUPNAME", 30, 1}, {"FLDNAME", 40, 1}, {"FLDVALUE", 20, 1}});
     huge.add({"disk_0", "reads", "9007199254740993"});
     huge.add({"disk_0", "reads", "9007199254740993"});
     huge.point_at_fetch_area();
@@ -167,7 +166,7 @@ TEST_F(InternalSelect, SixtyFourBitSums) {
 
 // A numeric column whose field holds no number fails as a text would, instead of giving 0.
 TEST_F(InternalSelect, NumericColumnThatHoldsNoNumberFails) {
-    RowCursor numeric("NUMMON", select_test::sysmon_columns(2));
+    cursortest::cursor numeric("NUMMON", cursortest::sysmon_columns(2));
     numeric.add({"access", "xacts", "12abc"});
     int32_t value = -7;
     EXPECT_EQ(perform_select("FLDVALUE", "NUMMON", &value, nullptr, SEL_TARGET_INT), 1);
@@ -219,7 +218,7 @@ TEST_F(InternalSelect, DeclarationErrors) {
     EXPECT_EQ(declare_C_var("text", 1, &none), 1);
     EXPECT_TRUE(log.has("TRM0100"));
     ASSERT_EQ(declare_C_var("limit", 2, &n), 0);
-    RowCursor numeric("NUMMON", select_test::sysmon_columns(2));
+    cursortest::cursor numeric("NUMMON", cursortest::sysmon_columns(2));
     for (const char* v : {"1", "7", "3"}) numeric.add({"engine_0", "f", v});
     int32_t value = -7;
     EXPECT_EQ(perform_select("SUM(FLDVALUE)", "NUMMON", &value, "FLDVALUE < limit", SEL_TARGET_INT),
@@ -230,7 +229,7 @@ TEST_F(InternalSelect, DeclarationErrors) {
 // A select that cannot evaluate its condition on many rows reports the first row and one
 // summary line.
 TEST_F(InternalSelect, ManyFailingRowsWriteOneSetOfLines) {
-    RowCursor bad("BADMON", select_test::sysmon_columns(2));
+    cursortest::cursor bad("BADMON", cursortest::sysmon_columns(2));
     for (int i = 0; i < 20; ++i) bad.add({"g", "f", "x"});
     bad.add({"g", "f", "5"});
     int32_t value = -7;
@@ -249,7 +248,7 @@ TEST_F(InternalSelect, ManyFailingRowsWriteOneSetOfLines) {
 // The same texts over two cursors read each cursor's own values, also when the first cursor
 // had no row to evaluate when the texts were first lexed.
 TEST_F(InternalSelect, SameTextsOverTwoCursorsReadEachCursor) {
-    RowCursor other("OTHERMON", select_test::sysmon_columns());
+    cursortest::cursor other("OTHERMON", cursortest::sysmon_columns());
     int32_t value = -7;
     const char* where = "FLDNAME = 'clock_ticks'";
     EXPECT_EQ(perform_select("SUM(FLDVALUE)", "OTHERMON", &value, where, SEL_TARGET_INT), 100);
@@ -365,7 +364,7 @@ TEST_F(InternalSelect, SelectColumnReadsTheRowTheCursorStandsOn) {
 
 // A work variable set by select_column is what a later condition names.
 TEST_F(InternalSelect, SelectColumnVariableInACondition) {
-    RowCursor cachemap("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    cursortest::cursor cachemap("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
     cachemap.add({"default", "engine_1"});
     cachemap.add({"tempdb", "engine_0"});
     TERM_TABLE* held = nullptr;
@@ -393,7 +392,7 @@ TEST_F(InternalSelect, SelectColumnVariableInACondition) {
 TEST_F(InternalSelect, TwoCallersOfOneTextSeeTheirOwnVariables) {
     TERM_TABLE* fixture_table = nullptr;
     end_exec_sql(&fixture_table);
-    RowCursor map("MAP", {{"BUFFERNAME", 20, 1}});
+    cursortest::cursor map("MAP", {{"BUFFERNAME", 20, 1}});
     map.add({"engine_1"});
     map.point_at_fetch_area();
     TERM_TABLE* declared = nullptr;
@@ -477,7 +476,7 @@ TEST_F(InternalSelect, SelectColumnRebindsADeclaredVariable) {
     EXPECT_EQ(held->value_ref, &zemv.get()->insert_columns->next->from);
 }
 
-TEST_F(InternalSelect, RowCursorOpenFetchClose) {
+TEST_F(InternalSelect, BuiltCursorOpenFetchClose) {
     row_data* rc = nullptr;
     EXPECT_EQ(fetch_next_row(zemv.get(), &rc), -1);
     EXPECT_TRUE(log.has("SEL0030"));

@@ -9,12 +9,10 @@
 #include "acquire/monitor/smon_driver.h"
 #include "expr/internal_select.h"
 #include "runtime/exec.h"
+#include "testing/cursor_builder.h"
 #include "testing/log_capture.h"
-#include "testing/row_cursor.h"
 
 namespace {
-
-using select_test::RowCursor;
 
 struct Counter {
     std::string group;
@@ -26,9 +24,9 @@ struct Counter {
 class Monitor : public ::testing::Test {
   protected:
     Monitor()
-        : sysmon("SYSMON", select_test::sysmon_columns()),
-          zemv(std::make_unique<RowCursor>(
-              "ZEMV", std::vector<select_test::Col>{{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}})),
+        : sysmon("SYSMON", cursortest::sysmon_columns()),
+          zemv(std::make_unique<cursortest::cursor>(
+              "ZEMV", std::vector<cursortest::col_spec>{{"STARTTIME", 8, 1}, {"STOPTIME", 8, 1}})),
           sysconf("SYSCCONF", {{"NUMENG", 4, 1}}) {
         reset_internal_select();
     }
@@ -58,9 +56,9 @@ class Monitor : public ::testing::Test {
     }
 
     LogCapture log;
-    RowCursor sysmon;
-    std::unique_ptr<RowCursor> zemv;
-    RowCursor sysconf;
+    cursortest::cursor sysmon;
+    std::unique_ptr<cursortest::cursor> zemv;
+    cursortest::cursor sysconf;
 };
 
 TEST_F(Monitor, UnknownAndLowerCaseNamesFindNoProcedure) {
@@ -193,7 +191,7 @@ TEST_F(Monitor, CacheSummaryLine) {
 }
 
 TEST_F(Monitor, CachesOfFiveAndSevenEachShowTheirOwnLargeGrabs) {
-    RowCursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    cursortest::cursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
     map.add({"default data cache", "buffer_0"});
     map.add({"tempdb cache", "buffer_1"});
     map.point_at_fetch_area();
@@ -219,7 +217,7 @@ TEST_F(Monitor, CachesOfFiveAndSevenEachShowTheirOwnLargeGrabs) {
 // The terms a procedure holds between calls live in the driver's table: once that table is
 // freed (and a new one made at the next call), they are taken afresh, never read freed.
 TEST_F(Monitor, HeldTermsDoNotOutliveTheirTable) {
-    RowCursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    cursortest::cursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
     map.add({"default data cache", "buffer_0"});
     map.add({"tempdb cache", "buffer_1"});
     map.point_at_fetch_area();
@@ -236,14 +234,14 @@ TEST_F(Monitor, HeldTermsDoNotOutliveTheirTable) {
 }
 
 TEST_F(Monitor, EmptyCacheMapGivesNoLine) {
-    RowCursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    cursortest::cursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
     sample({{"access", "xacts", "30"}});
     EXPECT_TRUE(run("ZEMCACD").empty());
     EXPECT_FALSE(log.has("CACD")) << log.text();
 }
 
 TEST_F(Monitor, BadValueInTheThirdCacheReleasesEverything) {
-    RowCursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
+    cursortest::cursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
     map.add({"a", "buffer_0"});
     map.add({"b", "buffer_1"});
     map.add({"c", "buffer_2"});
@@ -440,7 +438,7 @@ TEST_F(Monitor, TaskSwitchFirstLines) {
 }
 
 TEST_F(Monitor, DeviceLines) {
-    RowCursor dev("SYSDEV", {{"DEVNAME", 6, 1}, {"OSNAME", 10, 1}, {"DISKMON", 8, 1}});
+    cursortest::cursor dev("SYSDEV", {{"DEVNAME", 6, 1}, {"OSNAME", 10, 1}, {"DISKMON", 8, 1}});
     dev.add({"master", "/dev/sda 1", "disk_0"});
     dev.add({"data", "/d/data", "disk_9"});
     dev.point_at_fetch_area();
