@@ -181,7 +181,7 @@ TEST_F(InternalSelect, NumericColumnThatHoldsNoNumberFails) {
 // SUM of a text that is no number fails the select and nothing more: the process goes on
 // and the next select over numbers sums them.
 TEST_F(InternalSelect, SumOfATextThatIsNoNumberFailsTheSelectOnly) {
-    RowCursor text("TXTMON", select_test::sysmon_columns(1));
+    cursortest::cursor text("TXTMON", cursortest::sysmon_columns(1));
     text.add({"g", "f", "12"});
     text.add({"g", "f", "many"});
     int32_t value = -7;
