@@ -36,10 +36,7 @@ inline int parse_lines(int (*reader)(FILE*), const std::string& text) {
 
 // Path of a fixture under defs/tests/data.
 inline std::string fixture(const std::string& name) {
-    std::string here = __FILE__;  // <source>/testing/def_file_support.h
-    std::string root = here.substr(0, here.rfind('/'));
-    root = root.substr(0, root.rfind('/'));
-    return root + "/defs/tests/data/" + name;
+    return std::string(ZOV_SOURCE_DIR) + "/defs/tests/data/" + name;
 }
 
 // Runs a reader on a fixture file.

@@ -18,12 +18,7 @@
 namespace exampleset {
 
 inline std::filesystem::path examples_dir() {
-    // <source>/testing/example_set.h. __FILE__ may be relative to the directory the
-    // compiler ran in (ccache's base_dir), so it is made absolute once, before a reader
-    // changes the current directory.
-    static const std::filesystem::path dir = std::filesystem::absolute(
-        std::filesystem::path(__FILE__).parent_path().parent_path() / "examples");
-    return dir;
+    return std::filesystem::path(ZOV_SOURCE_DIR) / "examples";
 }
 
 // Reads one definition file of the set ("proc", "dict", "coll", ...) with its reader.

@@ -16,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path data_dir = fs::path(__FILE__).parent_path() / "data";
+const fs::path data_dir = fs::path(ZOV_SOURCE_DIR) / "defs" / "tests" / "data";
 
 // Runs a test in a directory and comes back.
 class in_directory {

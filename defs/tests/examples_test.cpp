@@ -29,13 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path examples_dir() {
-    // __FILE__ may be relative to the directory the compiler ran in (ccache's base_dir):
-    // made absolute once, before a test changes the current directory.
-    static const fs::path dir =
-        fs::absolute(fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples");
-    return dir;
-}
+fs::path examples_dir() { return fs::path(ZOV_SOURCE_DIR) / "examples"; }
 
 // The data-set files are read from the current directory.
 class in_directory {

@@ -280,9 +280,7 @@ TEST_F(Zemdb, FailingStatementFailsTheTest) {
 // The demo's server (examples/demo-server.scn) answers every statement of the check, so a
 // new user can run it against the demo as against a real server.
 TEST_F(Zemdb, TheDemoServerAnswersEveryStatement) {
-    const std::string path =
-        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path() /
-        "examples" / "demo-server.scn";
+    const std::string path = std::filesystem::path(ZOV_SOURCE_DIR) / "examples" / "demo-server.scn";
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
