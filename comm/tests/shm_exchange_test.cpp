@@ -9,25 +9,9 @@
 
 namespace {
 
-class ShmExchange : public ShmFixture {
+class ShmExchange : public ShmObjectsFixture {
   protected:
-    void SetUp() override {
-        ShmFixture::SetUp();
-        int ids[4];
-        ASSERT_EQ(CreateShareCommObject(nullptr, &ids[0], &ids[1], &ids[2], &ids[3]), 1);
-        track_current();
-        req_ = static_cast<ShareCommObject*>(g_pCommObjectRequest);
-        data_ = static_cast<ShareCommObject*>(g_pCommObjectData);
-    }
     void set_word(char* seg, int offset, int32_t value) { memcpy(seg + offset, &value, 4); }
-    void set_sems(ShareCommObject* o, unsigned short available, unsigned short filled) {
-        unsigned short v[2] = {available, filled};
-        zov_semun arg{};
-        arg.array = v;
-        ASSERT_EQ(semctl(o->GetSemID(), 0, SETALL, arg), 0);
-    }
-    ShareCommObject* req_ = nullptr;
-    ShareCommObject* data_ = nullptr;
 };
 
 std::string pattern(size_t n) {

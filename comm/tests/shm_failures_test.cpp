@@ -20,25 +20,11 @@ long ms_since(Clock::time_point t) {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 
-class ShmFailures : public ShmFixture {
+class ShmFailures : public ShmObjectsFixture {
   protected:
-    void SetUp() override {
-        ShmFixture::SetUp();
-        int ids[4];
-        ASSERT_EQ(CreateShareCommObject(nullptr, &ids[0], &ids[1], &ids[2], &ids[3]), 1);
-        track_current();
-        req_ = static_cast<ShareCommObject*>(g_pCommObjectRequest);
-        data_ = static_cast<ShareCommObject*>(g_pCommObjectData);
-    }
     void TearDown() override {
         zov_shm_test_step = nullptr;
-        ShmFixture::TearDown();
-    }
-    void set_sems(ShareCommObject* o, unsigned short available, unsigned short filled) {
-        unsigned short v[2] = {available, filled};
-        zov_semun arg{};
-        arg.array = v;
-        ASSERT_EQ(semctl(o->GetSemID(), 0, SETALL, arg), 0);
+        ShmObjectsFixture::TearDown();
     }
     // Runs `body` in a child process and waits for it; its status (100 + signal).
     template <class Body>
@@ -50,8 +36,6 @@ class ShmFailures : public ShmFixture {
         }
         return child_status(pid);
     }
-    ShareCommObject* req_ = nullptr;
-    ShareCommObject* data_ = nullptr;
 };
 
 TEST_F(ShmFailures, ARequesterThatDiesHoldingTheRequestSegmentFreesItAtOnce) {

@@ -117,3 +117,26 @@ class ShmFixture : public ::testing::Test {
     std::set<int> shm_ids_, sem_ids_;
     std::vector<pid_t> children_;
 };
+
+// A fixture whose test starts with the request and data objects made (as the collector
+// makes them) and recorded; req_ and data_ are the two.
+class ShmObjectsFixture : public ShmFixture {
+  protected:
+    void SetUp() override {
+        ShmFixture::SetUp();
+        int ids[4];
+        ASSERT_EQ(CreateShareCommObject(nullptr, &ids[0], &ids[1], &ids[2], &ids[3]), 1);
+        track_current();
+        req_ = static_cast<ShareCommObject*>(g_pCommObjectRequest);
+        data_ = static_cast<ShareCommObject*>(g_pCommObjectData);
+    }
+    // Sets both semaphores of a set ("available", "filled").
+    void set_sems(ShareCommObject* o, unsigned short available, unsigned short filled) {
+        unsigned short v[2] = {available, filled};
+        zov_semun arg{};
+        arg.array = v;
+        ASSERT_EQ(semctl(o->GetSemID(), 0, SETALL, arg), 0);
+    }
+    ShareCommObject* req_ = nullptr;
+    ShareCommObject* data_ = nullptr;
+};

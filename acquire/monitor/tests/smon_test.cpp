@@ -46,6 +46,16 @@ class Monitor : public ::testing::Test {
         sysconf.point_at_fetch_area();
     }
 
+    // Two caches on buffers 0 and 1 in the cache map, sampled with 5 and 7 large grabs.
+    void sample_two_caches(cursortest::cursor& map) {
+        map.add({"default data cache", "buffer_0"});
+        map.add({"tempdb cache", "buffer_1"});
+        map.point_at_fetch_area();
+        sample({{"access", "xacts", "30"},
+                {"buffer_0", "bufgrab_16k", "5"},
+                {"buffer_1", "bufgrab_16k", "7"}});
+    }
+
     // The driver's lines for the name (empty when it gave none), freed here.
     std::vector<std::string> run(const char* name) {
         r_exec_chain* head = smon_curs_driver(name);
@@ -192,12 +202,7 @@ TEST_F(Monitor, CacheSummaryLine) {
 
 TEST_F(Monitor, CachesOfFiveAndSevenEachShowTheirOwnLargeGrabs) {
     cursortest::cursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
-    map.add({"default data cache", "buffer_0"});
-    map.add({"tempdb cache", "buffer_1"});
-    map.point_at_fetch_area();
-    sample({{"access", "xacts", "30"},
-            {"buffer_0", "bufgrab_16k", "5"},
-            {"buffer_1", "bufgrab_16k", "7"}});
+    sample_two_caches(map);
     const auto lines = run("ZEMCACD");
     ASSERT_EQ(lines.size(), 2u) << log.text();
     auto column = [](const std::string& line, int n) {
@@ -218,12 +223,7 @@ TEST_F(Monitor, CachesOfFiveAndSevenEachShowTheirOwnLargeGrabs) {
 // freed (and a new one made at the next call), they are taken afresh, never read freed.
 TEST_F(Monitor, HeldTermsDoNotOutliveTheirTable) {
     cursortest::cursor map("CACHEMAP", {{"CACHENAME", 20, 1}, {"BUFFERNAME", 20, 1}});
-    map.add({"default data cache", "buffer_0"});
-    map.add({"tempdb cache", "buffer_1"});
-    map.point_at_fetch_area();
-    sample({{"access", "xacts", "30"},
-            {"buffer_0", "bufgrab_16k", "5"},
-            {"buffer_1", "bufgrab_16k", "7"}});
+    sample_two_caches(map);
     const auto first = run("ZEMCACD");
     ASSERT_EQ(first.size(), 2u) << log.text();
     free_perm_term_tb(lx_sql_handler);
